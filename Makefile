@@ -1,0 +1,44 @@
+# Zelmora: `make run` opens the program, `make test` runs every test, `make bench` the benchmarks.
+JOBS ?= $(shell nproc)
+BUILD ?= build
+BUILD_SAN ?= build-sanitize
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build build-sanitize run test test-sanitize bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DZELMORA_WERROR=ON $(CMAKE_FLAGS)
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@if [ -x $(BUILD)/ui/zelmora ]; then $(BUILD)/ui/zelmora; \
+	else echo "The window is not built yet: only the model and its tests exist so far."; fi
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
+
+$(BUILD_SAN)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD_SAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELMORA_SANITIZE=ON $(CMAKE_FLAGS)
+
+build-sanitize: deps $(BUILD_SAN)/CMakeCache.txt
+	cmake --build $(BUILD_SAN) -j $(JOBS)
+
+test-sanitize: build-sanitize
+	cd $(BUILD_SAN) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS) --timeout 900
+
+bench: build
+	@set -e; for b in $(BUILD)/bench/*/zelmora_bench_*; do \
+	  [ -x "$$b" ] || continue; echo "== $$b"; \
+	  QT_QPA_PLATFORM=offscreen $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; \
+	done
+
+clean:
+	rm -rf $(BUILD) $(BUILD_SAN)
