@@ -100,33 +100,38 @@ DashPattern PatternOf(PenStyle style) {
 Canvas::Canvas() : Canvas(0, 0) {}
 
 Canvas::Canvas(int width, int height)
-    : image_(std::max(width, 0), std::max(height, 0), QImage::Format_RGB32) {
+    : image_(std::max(width, 0), std::max(height, 0), QImage::Format_RGB32),
+      width_(std::max(width, 0)),
+      height_(std::max(height, 0)) {
   image_.fill(ToQRgb(colors::kWhite));
 }
 
 void Canvas::Resize(int width, int height) {
   width = std::max(width, 0);
   height = std::max(height, 0);
-  if (width == Width() && height == Height()) return;
+  if (width == width_ && height == height_) return;
   QImage resized(width, height, QImage::Format_RGB32);
   resized.fill(ToQRgb(colors::kWhite));
-  const int keep_w = std::min(width, Width());
-  const int keep_h = std::min(height, Height());
+  // An image with no columns has no rows either, whatever height_ says.
+  const int keep_w = std::min(width, image_.width());
+  const int keep_h = keep_w > 0 ? std::min(height, image_.height()) : 0;
   for (int y = 0; y < keep_h; ++y) {
     std::memcpy(resized.scanLine(y), image_.constScanLine(y),
                 static_cast<std::size_t>(keep_w) * sizeof(QRgb));
   }
   image_ = std::move(resized);
+  width_ = width;
+  height_ = height;
 }
 
-int Canvas::Width() const { return image_.width(); }
-int Canvas::Height() const { return image_.height(); }
+int Canvas::Width() const { return width_; }
+int Canvas::Height() const { return height_; }
 const QImage& Canvas::Image() const { return image_; }
 QImage& Canvas::Image() { return image_; }
 
 void Canvas::SetPenColor(TColor color) { pen_color_ = color; }
 TColor Canvas::PenColor() const { return pen_color_; }
-void Canvas::SetPenWidth(int width) { pen_width_ = std::max(width, 1); }
+void Canvas::SetPenWidth(int width) { pen_width_ = width; }
 int Canvas::PenWidth() const { return pen_width_; }
 void Canvas::SetPenStyle(PenStyle style) { pen_style_ = style; }
 PenStyle Canvas::GetPenStyle() const { return pen_style_; }
@@ -151,7 +156,7 @@ void Canvas::Rectangle(int left, int top, int right, int bottom) {
     return;
   }
   const QRgb pen = ToQRgb(pen_color_);
-  const i64 w = pen_width_;
+  const i64 w = std::max(pen_width_, 1);
   const i64 out = (w - 1) / 2;
   const i64 in = w / 2 + 1;
   const i64 ox0 = l - out, oy0 = t - out, ox1 = r - 1 + out, oy1 = b - 1 + out;
@@ -175,7 +180,7 @@ void Canvas::Ellipse(int left, int top, int right, int bottom) {
   const bool pen_on = pen_style_ != PenStyle::Clear;
   const bool brush_on = brush_style_ == BrushStyle::Solid;
   if (w == 0 || h == 0 || image_.isNull() || (!pen_on && !brush_on)) return;
-  const i64 inset = pen_on ? pen_width_ : 0;
+  const i64 inset = pen_on ? std::max(pen_width_, 1) : 0;
 
   const i64 j0 = std::max<i64>(0, -t);
   const i64 j1 = std::min<i64>(h - 1, image_.height() - 1 - t);
@@ -344,12 +349,12 @@ void Canvas::DrawWideLine(int x0, int y0, int x1, int y1) {
 }
 
 void Canvas::SetPixel(int x, int y, TColor color) {
-  if (x < 0 || y < 0 || x >= Width() || y >= Height()) return;
+  if (x < 0 || y < 0 || x >= image_.width() || y >= image_.height()) return;
   reinterpret_cast<QRgb*>(image_.scanLine(y))[x] = ToQRgb(color);
 }
 
 TColor Canvas::Pixel(int x, int y) const {
-  if (x < 0 || y < 0 || x >= Width() || y >= Height()) return 0;
+  if (x < 0 || y < 0 || x >= image_.width() || y >= image_.height()) return 0;
   return FromQRgb(reinterpret_cast<const QRgb*>(image_.constScanLine(y))[x]);
 }
 
@@ -380,8 +385,8 @@ void Canvas::Draw(int x, int y, const Canvas& source) {
   const QImage src = source.image_;
   const i64 x0 = std::max<i64>(x, 0);
   const i64 y0 = std::max<i64>(y, 0);
-  const i64 x1 = std::min<i64>(static_cast<i64>(x) + src.width(), Width());
-  const i64 y1 = std::min<i64>(static_cast<i64>(y) + src.height(), Height());
+  const i64 x1 = std::min<i64>(static_cast<i64>(x) + src.width(), image_.width());
+  const i64 y1 = std::min<i64>(static_cast<i64>(y) + src.height(), image_.height());
   if (x0 >= x1 || y0 >= y1) return;
   i64 stride = 0;
   QRgb* dst = PixelsOf(image_, stride);

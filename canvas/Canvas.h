@@ -34,7 +34,8 @@ class Canvas {
   Canvas(int width, int height);
 
   // Negative sizes count as 0. Keeps the top-left content that still fits;
-  // any new area is white.
+  // any new area is white. Width() and Height() report the size asked for,
+  // even when the other one is 0 and the image so has no pixels.
   void Resize(int width, int height);
   int Width() const;
   int Height() const;
@@ -44,8 +45,9 @@ class Canvas {
   const QImage& Image() const;
   QImage& Image();
 
-  // The pen: colour, width (0 and 1 both mean one pixel; negative counts as
-  // 1) and style. Pixels are always copied, never combined.
+  // The pen: colour, width (kept as given; anything below 2, 0 included,
+  // draws one pixel wide) and style. Pixels are always copied, never
+  // combined.
   void SetPenColor(TColor color);
   TColor PenColor() const;
   void SetPenWidth(int width);
@@ -156,7 +158,6 @@ class Canvas {
     std::vector<int> runs;
   };
 
-  void FillSpan(int y, int x0, int x1, QRgb color);
   void DrawWideLine(int x0, int y0, int x1, int y1);
 
   QImage image_;
@@ -168,6 +169,9 @@ class Canvas {
   QFont font_;
   TColor font_color_ = colors::kBlack;
   QPoint pen_pos_;
+  // As asked for: a QImage with no columns also reports no rows.
+  int width_ = 0;
+  int height_ = 0;
   EllipseRows ellipse_rows_;
 };
 
