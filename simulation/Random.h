@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+
+namespace zelmora {
+
+// Uniform integers in [0, n) from a small, fast 64-bit generator. Bounded draws use the
+// multiply-and-reject method, so no value is favoured as plain modulo would favour it.
+class Random {
+ public:
+  void Seed(std::uint64_t seed) { state_ = seed; }
+
+  std::uint64_t Next() {
+    state_ += 0xa0761d6478bd642fULL;
+    const unsigned __int128 t = static_cast<unsigned __int128>(state_) * (state_ ^ 0xe7037ed1a0b428dbULL);
+    return static_cast<std::uint64_t>(t >> 64) ^ static_cast<std::uint64_t>(t);
+  }
+
+  // n must be at least 1.
+  std::uint32_t Below(std::uint32_t n) {
+    unsigned __int128 m = static_cast<unsigned __int128>(Next()) * n;
+    std::uint64_t low = static_cast<std::uint64_t>(m);
+    if (low < n) {
+      const std::uint64_t threshold = (0 - static_cast<std::uint64_t>(n)) % n;
+      while (low < threshold) {
+        m = static_cast<unsigned __int128>(Next()) * n;
+        low = static_cast<std::uint64_t>(m);
+      }
+    }
+    return static_cast<std::uint32_t>(m >> 64);
+  }
+
+ private:
+  std::uint64_t state_ = 0;
+};
+
+}  // namespace zelmora

@@ -1,0 +1,136 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "simulation/Agent.h"
+#include "simulation/Cell.h"
+#include "simulation/ModelPorts.h"
+#include "simulation/Random.h"
+
+namespace zelmora {
+
+struct MarketPosition {
+  std::int32_t col = 0;
+  std::int32_t row = 0;
+};
+
+// The cells, indexed grid[col][row]. They lie in one block, row after row, so that the phases'
+// row-by-row sweeps read memory in order and a search window stays in a few cache lines.
+class TGrid {
+ public:
+  class Column {
+   public:
+    Column(TCell* top, std::int32_t stride) : top_(top), stride_(stride) {}
+    TCell& operator[](std::int32_t row) const { return top_[std::ptrdiff_t(row) * stride_]; }
+
+   private:
+    TCell* top_;
+    std::int32_t stride_;
+  };
+
+  Column operator[](std::int32_t col) { return Column(cells_.data() + col, cols_); }
+  TCell& At(std::int32_t col, std::int32_t row) { return cells_[std::size_t(row) * cols_ + col]; }
+  const TCell& At(std::int32_t col, std::int32_t row) const {
+    return cells_[std::size_t(row) * cols_ + col];
+  }
+  std::int32_t Cols() const { return cols_; }
+  std::int32_t Rows() const { return rows_; }
+  bool HasCells() const { return !cells_.empty(); }
+  std::vector<TCell>& Cells() { return cells_; }
+  const std::vector<TCell>& Cells() const { return cells_; }
+
+  // Sizes the grid without creating cells; CreateCells fills it row by row.
+  void Size(std::int32_t cols, std::int32_t rows);
+  void CreateCells();
+
+ private:
+  std::int32_t cols_ = 0;
+  std::int32_t rows_ = 0;
+  std::vector<TCell> cells_;
+};
+
+// The whole state of the simulation and the phases that change it. The window owns one, calls its
+// operations from its handlers, and lends it the inputs it reads and the view it draws on.
+class World {
+ public:
+  static constexpr std::int32_t CellPitch = 10;      // pixels per cell, both ways
+  static constexpr std::int32_t MinGridSize = 10;    // the search window needs 10 cells a side
+  static constexpr double PriceCeiling = 9999.0;     // a delivered price is taken only below it
+  static constexpr int RelocationTries = 100;        // per unsatisfied agent and step
+  static constexpr int CenterTries = 10;             // per satisfied agent and step
+
+  explicit World(const ModelInputs& inputs);
+  World(const ModelInputs& inputs, WorldView& view);
+
+  TGrid grid;                  // the cells; created once by CreateGrid, reused by every setup
+  std::vector<TAgent> Agents;  // owned; an agent's index is its identity. Replaced at each setup
+  std::int32_t GridCols = 0;   // from the panel width, fixed after the grid is sized
+  std::int32_t GridRows = 0;
+  std::array<MarketPosition, MarketCount> Markets{};  // drawn by ResetWorld; may coincide
+  std::int32_t StepCount = 0;       // steps since the last setup
+  std::int32_t SatisfiedCount = 0;  // written by RelocateUnsatisfied
+  std::int32_t MovedCount = 0;      // written by RelocateUnsatisfied: unsatisfied agents, moved or not
+  std::int32_t SweepCount = 0;      // chart sweeps, kept by the chart feed
+  double LastCustomers = 0.0;       // previous chart point; 0 after every reset
+  double LastBidPrice = 0.0;        // previous chart point; kept across setups
+
+  // Replaces the clock as the source of the generator's seeds (tests, benchmarks).
+  void SetSeedSource(std::function<std::uint64_t()> source) { seedSource_ = std::move(source); }
+  void SetView(WorldView& view) { view_ = &view; }
+
+  // Grid size from the drawing panel: Round(size / CellPitch), halves to even. Throws
+  // std::invalid_argument below MinGridSize cells either way.
+  void SizeGrid(std::int32_t panelWidth, std::int32_t panelHeight);
+
+  void CreateGrid();
+  void ResetWorld();
+  // The part of a reset after the markets are drawn: cells reset, distances and nearest-market
+  // catchments, cells drawn, market cells marked, chart cleared. Uses the current Markets.
+  void ResetCells();
+  void ComputeMarketDistances(std::int32_t col, std::int32_t row);
+  static double GridDistance(std::int32_t col1, std::int32_t row1, std::int32_t col2, std::int32_t row2);
+  void WrapToTorus(std::int32_t& col, std::int32_t& row) const;
+
+  void CreateAgents();
+  void PlaceAgents();
+
+  void ComputeUnitCosts();
+  void ComputeLocalPrices();
+  void MoveCustomer(TCell& cell, std::int32_t oldMarket);
+
+  void CountNeighbours(std::int32_t col, std::int32_t row);
+  void EvaluateSegregation();
+
+  void RelocateUnsatisfied();
+  void LookForCenters();
+  void MoveAgent(std::int32_t i, std::int32_t newCol, std::int32_t newRow);
+
+  void ShowPriceScape();  // grey levels from local prices; paints nothing
+  void GrayCells();       // every grey level back to 180; paints nothing
+  void RedrawCells();
+  void DrawAgents();
+
+  void SimulationStep();
+  // "new Setup": counters, agents, markets, cells and chart start again on the same grid. A
+  // SetupError from the agent count leaves the World reset but without agents.
+  void NewSetup();
+
+  TCell& MarketCell(int market) { return grid.At(Markets[market].col, Markets[market].row); }
+  TCell& CellOf(const TAgent& agent) { return grid.At(agent.col, agent.row); }
+
+ private:
+  void Reseed();
+  void CountStep();
+  void DrawAgent(TAgent& agent);
+
+  const ModelInputs* inputs_;
+  WorldView* view_;
+  Random random_;
+  std::function<std::uint64_t()> seedSource_;
+};
+
+}  // namespace zelmora

@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "simulation/World.h"
+#include "tests/simulation/Invariants.h"
+#include "tests/simulation/WorldFixture.h"
+
+namespace zelmora {
+namespace {
+
+using testing::SeededWorld;
+using testing::WorldIsConsistent;
+
+// Offset of a landing place from its start, undoing the wrap.
+int Unwrap(int delta, int size) {
+  if (delta > size / 2) return delta - size;
+  if (delta < -size / 2) return delta + size;
+  return delta;
+}
+
+TEST(RelocateUnsatisfied, JumpsWithinTheWindowMinusTenToPlusNine) {
+  std::set<int> cols, rows;
+  for (std::uint64_t seed = 1; seed <= 3000; ++seed) {
+    SeededWorld s(seed);
+    s.StartEmpty({{0, 0}});
+    s.world.ResetWorld();  // draws the generator's seed for this run
+    s.world.Markets.fill({0, 0});
+    s.world.ResetCells();
+    const int start = static_cast<int>(seed % 3);
+    // Start at the left/top edge, in the middle, or at the right/bottom edge.
+    const int pos = start == 0 ? 0 : (start == 1 ? 20 : 39);
+    s.PutAgent(pos, pos, 0, false);
+    s.world.RelocateUnsatisfied();
+    const TAgent& agent = s.world.Agents[0];
+    const int dc = Unwrap(agent.col - pos, 40);
+    const int dr = Unwrap(agent.row - pos, 40);
+    ASSERT_GE(dc, -10);
+    ASSERT_LE(dc, 9);
+    ASSERT_GE(dr, -10);
+    ASSERT_LE(dr, 9);
+    ASSERT_FALSE(dc == 0 && dr == 0);
+    if (pos == 20) {
+      cols.insert(dc);
+      rows.insert(dr);
+    }
+    if (pos == 0) {
+      ASSERT_TRUE(agent.col <= 9 || agent.col >= 30) << agent.col;
+    }
+    if (pos == 39) {
+      ASSERT_TRUE(agent.col >= 29 || agent.col <= 8) << agent.col;
+    }
+    ASSERT_TRUE(WorldIsConsistent(s.world));
+  }
+  EXPECT_EQ(cols.size(), 20u);  // every offset from -10 to +9 occurs
+  EXPECT_EQ(rows.size(), 20u);
+}
+
+TEST(RelocateUnsatisfied, CountsSatisfiedAndUnsatisfiedAgents) {
+  SeededWorld s;
+  s.StartEmpty({{3, 3}});
+  s.PutAgent(1, 1, 0, true);
+  s.PutAgent(10, 10, 1, false);
+  s.PutAgent(20, 20, 1, false);
+  s.world.RelocateUnsatisfied();
+  EXPECT_EQ(s.world.SatisfiedCount, 1);
+  EXPECT_EQ(s.world.MovedCount, 2);
+  EXPECT_EQ(s.world.Agents[0].col, 1);  // satisfied agents stay
+  EXPECT_TRUE(WorldIsConsistent(s.world));
+}
+
+TEST(RelocateUnsatisfied, OnAFullGridNothingMovesYetEveryUnsatisfiedAgentCounts) {
+  SeededWorld s(21);
+  s.settings.thresholdPercent = 100.0;  // nobody is ever satisfied
+  s.Start("1600");
+  s.world.EvaluateSegregation();
+  std::vector<std::pair<int, int>> before;
+  for (const TAgent& a : s.world.Agents) before.push_back({a.col, a.row});
+  std::array<int, MarketCount> customers{};
+  for (int m = 0; m < MarketCount; ++m) customers[m] = s.world.MarketCell(m).customers;
+
+  s.world.RelocateUnsatisfied();
+  EXPECT_EQ(s.world.MovedCount, 1600);
+  EXPECT_EQ(s.world.SatisfiedCount, 0);
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    ASSERT_EQ(s.world.Agents[i].col, before[i].first);
+    ASSERT_EQ(s.world.Agents[i].row, before[i].second);
+  }
+  for (int m = 0; m < MarketCount; ++m) EXPECT_EQ(s.world.MarketCell(m).customers, customers[m]);
+  s.world.LookForCenters();  // nobody satisfied: nobody looks
+  EXPECT_TRUE(WorldIsConsistent(s.world));
+}
+
+TEST(RelocateUnsatisfied, LaterAgentsSeeTheCellsEarlierOnesTookAndLeft) {
+  // Two unsatisfied agents at (5, 5) and (7, 5) on an otherwise full grid with one free cell
+  // (6, 5) between them. Moves act at once: once the first has taken (6, 5), the second can only
+  // take the cell the first has left.
+  int tookLeftCell = 0;
+  for (std::uint64_t seed = 1; seed <= 400; ++seed) {
+    SeededWorld s(seed);
+    s.StartEmpty({{0, 0}});
+    s.world.ResetWorld();
+    s.world.Markets.fill({0, 0});
+    s.world.ResetCells();
+    for (int row = 0; row < 40; ++row) {
+      for (int col = 0; col < 40; ++col) {
+        if (row == 5 && col >= 5 && col <= 7) continue;
+        s.PutAgent(col, row, (col + row) % 2, true);
+      }
+    }
+    const int first = s.PutAgent(5, 5, 0, false);
+    const int second = s.PutAgent(7, 5, 0, false);
+    s.world.RelocateUnsatisfied();
+    const TAgent& a = s.world.Agents[first];
+    const TAgent& b = s.world.Agents[second];
+    if (a.col == 6) {
+      ASSERT_TRUE(b.col == 7 || b.col == 5) << b.col;
+      tookLeftCell += b.col == 5 ? 1 : 0;
+    } else {
+      ASSERT_EQ(a.col, 5);
+      ASSERT_TRUE(b.col == 7 || b.col == 6) << b.col;
+    }
+    ASSERT_TRUE(WorldIsConsistent(s.world));
+  }
+  EXPECT_GT(tookLeftCell, 0);
+}
+
+TEST(LookForCenters, MovesOnlyToStrictlyCheaperFreeCells) {
+  for (std::uint64_t seed = 1; seed <= 200; ++seed) {
+    SeededWorld s(seed);
+    s.StartEmpty({{20, 20}});
+    s.world.ComputeUnitCosts();
+    s.world.ComputeLocalPrices();
+    const int i = s.PutAgent(26, 23, seed % 2, true);
+    const double before = s.world.grid[26][23].localPrice;
+    s.world.LookForCenters();
+    const TAgent& agent = s.world.Agents[i];
+    const double after = s.world.grid[agent.col][agent.row].localPrice;
+    if (agent.col != 26 || agent.row != 23) {
+      ASSERT_LT(after, before);
+      // With constant returns the price grows with the distance to the one market.
+      ASSERT_LT(World::GridDistance(agent.col, agent.row, 20, 20), World::GridDistance(26, 23, 20, 20));
+    }
+    ASSERT_TRUE(agent.satisfied);
+    ASSERT_TRUE(WorldIsConsistent(s.world));
+  }
+}
+
+TEST(LookForCenters, EqualPriceIsNotCheaper) {
+  SeededWorld s;
+  s.StartEmpty({{20, 20}});
+  s.settings.travelCost = 0.0;  // every cell has the same price
+  s.world.ComputeUnitCosts();
+  s.world.ComputeLocalPrices();
+  s.PutAgent(10, 10, 0, true);
+  for (int i = 0; i < 50; ++i) s.world.LookForCenters();
+  EXPECT_EQ(s.world.Agents[0].col, 10);
+  EXPECT_EQ(s.world.Agents[0].row, 10);
+}
+
+TEST(MoveAgent, KeepsRegistrationAndCustomers) {
+  SeededWorld s;
+  s.StartEmpty({{5, 5}, {30, 30}});
+  const int i = s.PutAgent(6, 6, 1, true);
+  ASSERT_EQ(s.world.MarketCell(0).customers, 1);
+  s.world.MoveAgent(i, 29, 31);
+  EXPECT_FALSE(s.world.grid[6][6].occupied);
+  const TCell& cell = s.world.grid[29][31];
+  EXPECT_TRUE(cell.occupied);
+  EXPECT_EQ(cell.occupant, i);
+  EXPECT_EQ(cell.State(), 1);
+  EXPECT_EQ(s.world.Agents[i].PositionX(), 295);
+  EXPECT_EQ(s.world.Agents[i].PositionY(), 315);
+  EXPECT_EQ(s.world.MarketCell(0).customers, 0);
+  EXPECT_EQ(s.world.MarketCell(1).customers, 1);
+}
+
+}  // namespace
+}  // namespace zelmora
