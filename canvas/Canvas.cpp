@@ -165,11 +165,28 @@ void Canvas::Rectangle(int left, int top, int right, int bottom) {
     FillRect(image_, ox0, oy0, ox1, oy1, pen);
     return;
   }
-  FillRect(image_, ox0, oy0, ox1, iy0 - 1, pen);
-  FillRect(image_, ox0, iy1 + 1, ox1, oy1, pen);
-  FillRect(image_, ox0, iy0, ix0 - 1, iy1, pen);
-  FillRect(image_, ix1 + 1, iy0, ox1, iy1, pen);
-  if (brush_on) FillRect(image_, ix0, iy0, ix1, iy1, brush);
+
+  // One pass over the rows; every column range is clipped once up front.
+  const i64 max_x = image_.width() - 1;
+  const i64 y0 = std::max<i64>(oy0, 0);
+  const i64 y1 = std::min<i64>(oy1, image_.height() - 1);
+  const i64 cx0 = std::max<i64>(ox0, 0), cx1 = std::min<i64>(ox1, max_x);
+  if (y0 > y1 || cx0 > cx1) return;
+  const i64 left_end = std::min<i64>(ix0 - 1, max_x);   // pen cx0..left_end
+  const i64 fill_x0 = std::max<i64>(ix0, 0);
+  const i64 fill_x1 = std::min<i64>(ix1, max_x);
+  const i64 right_x0 = std::max<i64>(ix1 + 1, 0);        // pen right_x0..cx1
+  i64 stride = 0;
+  QRgb* row = PixelsOf(image_, stride) + y0 * stride;
+  for (i64 y = y0; y <= y1; ++y, row += stride) {
+    if (y < iy0 || y > iy1) {
+      std::fill_n(row + cx0, cx1 - cx0 + 1, pen);
+      continue;
+    }
+    if (cx0 <= left_end) std::fill_n(row + cx0, left_end - cx0 + 1, pen);
+    if (brush_on && fill_x0 <= fill_x1) std::fill_n(row + fill_x0, fill_x1 - fill_x0 + 1, brush);
+    if (right_x0 <= cx1) std::fill_n(row + right_x0, cx1 - right_x0 + 1, pen);
+  }
 }
 
 void Canvas::Ellipse(int left, int top, int right, int bottom) {
