@@ -136,7 +136,8 @@ class Canvas {
   // background is left as it is unless the brush is Solid; then the cell,
   // TextWidth(text) x TextHeight(text) pixels from (x, y), is first filled
   // with the brush colour. Glyph pixels are QPainter's (antialiased as the
-  // font asks). The pen position does not move.
+  // font asks). The pen position does not move. Text and its metrics need a
+  // QGuiApplication; the other operations do not.
   void TextOut(int x, int y, const QString& text);
   // From QFontMetrics of the current font: horizontalAdvance and height.
   int TextWidth(const QString& text) const;
