@@ -16,6 +16,14 @@ class Random {
     return static_cast<std::uint64_t>(t >> 64) ^ static_cast<std::uint64_t>(t);
   }
 
+  // Two draws in [0, n) from one 64-bit output, the first from its upper half. The same
+  // uniformity as two calls of Below; n must be at least 1.
+  void BelowTwice(std::uint32_t n, std::uint32_t& first, std::uint32_t& second) {
+    const std::uint64_t x = Next();
+    first = Below32(static_cast<std::uint32_t>(x >> 32), n);
+    second = Below32(static_cast<std::uint32_t>(x), n);
+  }
+
   // n must be at least 1.
   std::uint32_t Below(std::uint32_t n) {
     unsigned __int128 m = static_cast<unsigned __int128>(Next()) * n;
@@ -31,6 +39,20 @@ class Random {
   }
 
  private:
+  // Maps 32 random bits to [0, n), drawing afresh in the rare rejected case.
+  std::uint32_t Below32(std::uint32_t bits, std::uint32_t n) {
+    std::uint64_t m = std::uint64_t(bits) * n;
+    std::uint32_t low = static_cast<std::uint32_t>(m);
+    if (low < n) {
+      const std::uint32_t threshold = (0u - n) % n;
+      while (low < threshold) {
+        m = std::uint64_t(static_cast<std::uint32_t>(Next() >> 32)) * n;
+        low = static_cast<std::uint32_t>(m);
+      }
+    }
+    return static_cast<std::uint32_t>(m >> 32);
+  }
+
   std::uint64_t state_ = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "simulation/World.h"
 
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -143,19 +144,6 @@ double World::GridDistance(std::int32_t col1, std::int32_t row1, std::int32_t co
   return static_cast<double>(std::sqrt(dc * dc + dr * dr));
 }
 
-void World::WrapToTorus(std::int32_t& col, std::int32_t& row) const {
-  if (col < 0) {
-    col += GridCols;
-  } else if (col > GridCols - 1) {
-    col -= GridCols;
-  }
-  if (row < 0) {
-    row += GridRows;
-  } else if (row > GridRows - 1) {
-    row -= GridRows;
-  }
-}
-
 void World::CreateAgents() {
   const std::string text = inputs_->AgentCountText();
   const std::int32_t count = ParseInt32(text);
@@ -238,17 +226,27 @@ void World::CountNeighbours(std::int32_t col, std::int32_t row) {
   TCell& cell = grid.At(col, row);
   std::int32_t same = 0;
   std::int32_t other = 0;
-  for (std::int32_t dr = -1; dr <= 1; ++dr) {
+  const auto count = [&](const TCell& neighbour) {
+    const bool like = neighbour.State() == cell.State();
+    same += neighbour.occupied & like;
+    other += neighbour.occupied & !like;
+  };
+  if (col > 0 && col < GridCols - 1 && row > 0 && row < GridRows - 1) {
+    // Away from the edges the block needs no wrapping: the cells lie at fixed offsets.
+    const TCell* above = &cell - GridCols;
+    const TCell* below = &cell + GridCols;
     for (std::int32_t dc = -1; dc <= 1; ++dc) {
-      std::int32_t c = col + dc;
-      std::int32_t r = row + dr;
-      WrapToTorus(c, r);
-      const TCell& neighbour = grid.At(c, r);
-      if (!neighbour.occupied) continue;
-      if (neighbour.State() == cell.State()) {
-        ++same;
-      } else {
-        ++other;
+      count(above[dc]);
+      count((&cell)[dc]);
+      count(below[dc]);
+    }
+  } else {
+    for (std::int32_t dr = -1; dr <= 1; ++dr) {
+      for (std::int32_t dc = -1; dc <= 1; ++dc) {
+        std::int32_t c = col + dc;
+        std::int32_t r = row + dr;
+        WrapToTorus(c, r);
+        count(grid.At(c, r));
       }
     }
   }
@@ -274,6 +272,8 @@ void World::EvaluateSegregation() {
 void World::RelocateUnsatisfied() {
   SatisfiedCount = 0;
   MovedCount = 0;
+  Random random = random_;  // a local copy stays in registers through the try loop
+  std::int64_t drawn = 0;
   const std::int32_t count = static_cast<std::int32_t>(Agents.size());
   for (std::int32_t i = 0; i < count; ++i) {
     TAgent& agent = Agents[std::size_t(i)];
@@ -287,9 +287,9 @@ void World::RelocateUnsatisfied() {
     }
     ++MovedCount;
     for (int attempt = 0; attempt < RelocationTries; ++attempt) {
-      std::int32_t col = agent.col + std::int32_t(random_.Below(20)) - 10;
-      std::int32_t row = agent.row + std::int32_t(random_.Below(20)) - 10;
-      WrapToTorus(col, row);
+      ++drawn;
+      std::int32_t col, row;
+      DrawCandidate(random, agent, col, row);
       // The agent's own cell is occupied by itself, so it is never taken.
       if (!grid.At(col, row).occupied) {
         MoveAgent(i, col, row);
@@ -297,25 +297,43 @@ void World::RelocateUnsatisfied() {
       }
     }
   }
+  random_ = random;
+  CandidatesDrawn += drawn;
 }
 
 void World::LookForCenters() {
+  Random random = random_;
+  std::int64_t drawn = 0;
   const std::int32_t count = static_cast<std::int32_t>(Agents.size());
   for (std::int32_t i = 0; i < count; ++i) {
     TAgent& agent = Agents[std::size_t(i)];
     if (!agent.satisfied) continue;
     const double current = CellOf(agent).localPrice;
+    // All ten tries are drawn and tested without a branch between them, since a test alone is
+    // a coin toss for the branch predictor. The generator is then put back to just after the
+    // try taken, so the draws are exactly those of trying one after another.
+    std::array<std::int32_t, CenterTries> cols, rows;
+    std::array<Random, CenterTries> after;
+    unsigned takeable = 0;
     for (int attempt = 0; attempt < CenterTries; ++attempt) {
-      std::int32_t col = agent.col + std::int32_t(random_.Below(20)) - 10;
-      std::int32_t row = agent.row + std::int32_t(random_.Below(20)) - 10;
-      WrapToTorus(col, row);
-      const TCell& candidate = grid.At(col, row);
-      if (candidate.localPrice < current && !candidate.occupied) {
-        MoveAgent(i, col, row);
-        break;
-      }
+      DrawCandidate(random, agent, cols[attempt], rows[attempt]);
+      after[attempt] = random;
+      const TCell& candidate = grid.At(cols[attempt], rows[attempt]);
+      const bool cheaper = candidate.localPrice < current;
+      const bool free = !candidate.occupied;
+      takeable |= unsigned(cheaper & free) << attempt;
     }
+    if (takeable == 0) {
+      drawn += CenterTries;
+      continue;
+    }
+    const int taken = std::countr_zero(takeable);
+    random = after[taken];
+    drawn += taken + 1;
+    MoveAgent(i, cols[taken], rows[taken]);
   }
+  random_ = random;
+  CandidatesDrawn += drawn;
 }
 
 void World::MoveAgent(std::int32_t i, std::int32_t newCol, std::int32_t newRow) {

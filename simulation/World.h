@@ -8,6 +8,7 @@
 
 #include "simulation/Agent.h"
 #include "simulation/Cell.h"
+#include "simulation/LargePageAllocator.h"
 #include "simulation/ModelPorts.h"
 #include "simulation/Random.h"
 
@@ -22,6 +23,8 @@ struct MarketPosition {
 // row-by-row sweeps read memory in order and a search window stays in a few cache lines.
 class TGrid {
  public:
+  using CellVector = std::vector<TCell, LargePageAllocator<TCell>>;
+
   class Column {
    public:
     Column(TCell* top, std::int32_t stride) : top_(top), stride_(stride) {}
@@ -40,8 +43,8 @@ class TGrid {
   std::int32_t Cols() const { return cols_; }
   std::int32_t Rows() const { return rows_; }
   bool HasCells() const { return !cells_.empty(); }
-  std::vector<TCell>& Cells() { return cells_; }
-  const std::vector<TCell>& Cells() const { return cells_; }
+  CellVector& Cells() { return cells_; }
+  const CellVector& Cells() const { return cells_; }
 
   // Sizes the grid without creating cells; CreateCells fills it row by row.
   void Size(std::int32_t cols, std::int32_t rows);
@@ -50,7 +53,7 @@ class TGrid {
  private:
   std::int32_t cols_ = 0;
   std::int32_t rows_ = 0;
-  std::vector<TCell> cells_;
+  CellVector cells_;
 };
 
 // The whole state of the simulation and the phases that change it. The window owns one, calls its
@@ -77,10 +80,13 @@ class World {
   std::int32_t SweepCount = 0;      // chart sweeps, kept by the chart feed
   double LastCustomers = 0.0;       // previous chart point; 0 after every reset
   double LastBidPrice = 0.0;        // previous chart point; kept across setups
+  std::int64_t CandidatesDrawn = 0;  // candidate cells drawn by the relocation phases, ever
 
   // Replaces the clock as the source of the generator's seeds (tests, benchmarks).
   void SetSeedSource(std::function<std::uint64_t()> source) { seedSource_ = std::move(source); }
   void SetView(WorldView& view) { view_ = &view; }
+  // The generator as it stands, for tests that replay a phase by hand.
+  Random& Generator() { return random_; }
 
   // Grid size from the drawing panel: Round(size / CellPitch), halves to even. Throws
   // std::invalid_argument below MinGridSize cells either way.
@@ -93,7 +99,11 @@ class World {
   void ResetCells();
   void ComputeMarketDistances(std::int32_t col, std::int32_t row);
   static double GridDistance(std::int32_t col1, std::int32_t row1, std::int32_t col2, std::int32_t row2);
-  void WrapToTorus(std::int32_t& col, std::int32_t& row) const;
+  // Adds or subtracts the size once: callers stay within 10 cells of the grid.
+  void WrapToTorus(std::int32_t& col, std::int32_t& row) const {
+    col += GridCols * ((col < 0) - (col > GridCols - 1));
+    row += GridRows * ((row < 0) - (row > GridRows - 1));
+  }
 
   void CreateAgents();
   void PlaceAgents();
@@ -123,6 +133,14 @@ class World {
   TCell& CellOf(const TAgent& agent) { return grid.At(agent.col, agent.row); }
 
  private:
+  // A candidate of the search window: offsets -10..+9, column first, wrapped on the torus.
+  void DrawCandidate(Random& random, const TAgent& agent, std::int32_t& col, std::int32_t& row) const {
+    std::uint32_t dc, dr;
+    random.BelowTwice(20, dc, dr);
+    col = agent.col + std::int32_t(dc) - 10;
+    row = agent.row + std::int32_t(dr) - 10;
+    WrapToTorus(col, row);
+  }
   void Reseed();
   void CountStep();
   void DrawAgent(TAgent& agent);
