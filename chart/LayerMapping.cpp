@@ -53,4 +53,19 @@ LayerMapping ComputeLayerMapping(const ChartGeometry& g, const AxisRange& x, con
   return m;
 }
 
+LimitedAxisMap::LimitedAxisMap(long double k, long double d, int limit)
+    : k_(k),
+      d_(d),
+      kd_(static_cast<double>(k)),
+      dd_(static_cast<double>(d)),
+      far_(limit + 1.0),
+      limit_(limit),
+      constant_(k == 0) {
+  // kd * v + dd is off from k * v + d by at most (2|kd v| + |dd| + |pd|) 2^-53,
+  // and |kd v| <= |pd| + |dd|; 2^-50 leaves a factor 8 over that bound.
+  eps_ = (4 * far_ + 3 * std::fabs(dd_)) * std::ldexp(1.0, -50);
+  const int p = LimitAndRound(static_cast<double>(d));
+  constantPixel_ = p < -limit ? -limit : (p > limit ? limit : p);
+}
+
 }  // namespace zelmora

@@ -68,4 +68,43 @@ inline QPoint DataToPixel(const LayerMapping& m, double x, double y) {
                 detail::MapAxis(m.ky, m.dy, m.logY, m.yRising, y, m.height, 0));
 }
 
+// One linear axis of a layer prepared for drawing: the same pixels as
+// DataToPixel limited to +-limit, mostly without extended precision. The
+// double result is used where it lies too far from a half-integer for the
+// extended one to round differently; otherwise the extended value decides.
+class LimitedAxisMap {
+ public:
+  LimitedAxisMap(long double k, long double d, int limit);
+
+  int operator()(double v) const {
+    if (constant_) return constantPixel_;
+    const double pd = kd_ * v + dd_;
+    // Far off either way: limited, whatever the rounding.
+    if (pd > far_) return limit_;
+    if (pd < -far_) return -limit_;
+#if defined(__SSE2__)
+    const int r = _mm_cvtsd_si32(_mm_set_sd(pd));
+#else
+    const int r = static_cast<int>(std::nearbyint(pd));
+#endif
+    // Also false for a NaN, which the extended path turns into 0.
+    if (0.5 - std::fabs(pd - r) > eps_) return Limit(r);
+    return Limit(LimitAndRound(static_cast<double>(k_ * v + d_)));
+  }
+
+ private:
+  int Limit(int p) const { return p < -limit_ ? -limit_ : (p > limit_ ? limit_ : p); }
+
+  long double k_;
+  long double d_;
+  double kd_;
+  double dd_;
+  double far_;
+  // Bound of the double path's error for |p| <= far_, with room to spare.
+  double eps_;
+  int limit_;
+  bool constant_;
+  int constantPixel_;
+};
+
 }  // namespace zelmora

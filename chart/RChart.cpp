@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace zelmora {
 
@@ -77,9 +78,9 @@ TCustomRChart::TCustomRChart(QWidget* parent)
   }
   for (int i = 0; i < 4; ++i) {
     crossHairs_[static_cast<std::size_t>(i)].SetLayer(i + 1);
-    crossHairs_[static_cast<std::size_t>(i)].SetOnChange([this] { RepaintIfAuto(); });
+    crossHairs_[static_cast<std::size_t>(i)].SetOnChange([this] { LooksChanged(); });
   }
-  backGroundImg_.SetOnChange([this] { RepaintIfAuto(); });
+  backGroundImg_.SetOnChange([this] { LooksChanged(); });
   joints_.SetOnJoin([this](int layer, bool xAxis) { OnJoined(layer, xAxis); });
 
   for (TScale& axis : axes_) {
@@ -127,6 +128,11 @@ void TCustomRChart::RepaintIfAuto() {
   if (autoRedraw_) PaintChart();
 }
 
+void TCustomRChart::LooksChanged() {
+  ++looksVersion_;
+  RepaintIfAuto();
+}
+
 // ---------------------------------------------------------------- setters
 
 void TCustomRChart::RimsChanged() {
@@ -134,7 +140,7 @@ void TCustomRChart::RimsChanged() {
                     std::max(0, height_ - tRim_ - bRim_ - shadowWidth_ + 1));
   ApplyAllScales();
   UpdateLayerMapping();
-  RepaintIfAuto();
+  LooksChanged();
 }
 
 void TCustomRChart::SetLRim(int v) { lRim_ = v; RimsChanged(); }
@@ -143,32 +149,32 @@ void TCustomRChart::SetTRim(int v) { tRim_ = v; RimsChanged(); }
 void TCustomRChart::SetBRim(int v) { bRim_ = v; RimsChanged(); }
 void TCustomRChart::SetShadowWidth(int v) { shadowWidth_ = std::clamp(v, 0, 32); RimsChanged(); }
 
-void TCustomRChart::SetChartColor(TColor v) { chartColor_ = v; RepaintIfAuto(); }
-void TCustomRChart::SetChartFrameColor(TColor v) { chartFrameColor_ = v; RepaintIfAuto(); }
-void TCustomRChart::SetWindColor(TColor v) { windColor_ = v; RepaintIfAuto(); }
-void TCustomRChart::SetGridStyle(TGridStyle v) { gridStyle_ = v; RepaintIfAuto(); }
-void TCustomRChart::SetGridColor(TColor v) { gridColor_ = v; RepaintIfAuto(); }
-void TCustomRChart::SetGridDx(double v) { gridDx_ = v; RepaintIfAuto(); }
-void TCustomRChart::SetGridDy(double v) { gridDy_ = v; RepaintIfAuto(); }
-void TCustomRChart::SetCaption(const QString& v) { caption_ = v; RepaintIfAuto(); }
-void TCustomRChart::SetCaptionPosX(int v) { captionPosX_ = v; RepaintIfAuto(); }
-void TCustomRChart::SetCaptionPosY(int v) { captionPosY_ = v; RepaintIfAuto(); }
-void TCustomRChart::SetCaptionAlignment(TAlignment v) { captionAlignment_ = v; RepaintIfAuto(); }
+void TCustomRChart::SetChartColor(TColor v) { chartColor_ = v; LooksChanged(); }
+void TCustomRChart::SetChartFrameColor(TColor v) { chartFrameColor_ = v; LooksChanged(); }
+void TCustomRChart::SetWindColor(TColor v) { windColor_ = v; LooksChanged(); }
+void TCustomRChart::SetGridStyle(TGridStyle v) { gridStyle_ = v; LooksChanged(); }
+void TCustomRChart::SetGridColor(TColor v) { gridColor_ = v; LooksChanged(); }
+void TCustomRChart::SetGridDx(double v) { gridDx_ = v; LooksChanged(); }
+void TCustomRChart::SetGridDy(double v) { gridDy_ = v; LooksChanged(); }
+void TCustomRChart::SetCaption(const QString& v) { caption_ = v; LooksChanged(); }
+void TCustomRChart::SetCaptionPosX(int v) { captionPosX_ = v; LooksChanged(); }
+void TCustomRChart::SetCaptionPosY(int v) { captionPosY_ = v; LooksChanged(); }
+void TCustomRChart::SetCaptionAlignment(TAlignment v) { captionAlignment_ = v; LooksChanged(); }
 void TCustomRChart::SetCaptionAnchorHoriz(TCaptionAnchorHoriz v) {
   captionAnchorHoriz_ = v;
-  RepaintIfAuto();
+  LooksChanged();
 }
 void TCustomRChart::SetCaptionAnchorVert(TCaptionAnchorVert v) {
   captionAnchorVert_ = v;
-  RepaintIfAuto();
+  LooksChanged();
 }
-void TCustomRChart::SetShadowStyle(TShadowStyle v) { shadowStyle_ = v; RepaintIfAuto(); }
-void TCustomRChart::SetShadowColor(TColor v) { shadowColor_ = v; RepaintIfAuto(); }
-void TCustomRChart::SetShadowBakColor(TColor v) { shadowBakColor_ = v; RepaintIfAuto(); }
-void TCustomRChart::SetTextFontStyle(int v) { textFontStyle_ = v; RepaintIfAuto(); }
-void TCustomRChart::SetTextBkStyle(TTextBkStyle v) { textBkStyle_ = v; RepaintIfAuto(); }
-void TCustomRChart::SetTextBkColor(TColor v) { textBkColor_ = v; RepaintIfAuto(); }
-void TCustomRChart::SetTextAlignment(TAlignment v) { textAlignment_ = v; RepaintIfAuto(); }
+void TCustomRChart::SetShadowStyle(TShadowStyle v) { shadowStyle_ = v; LooksChanged(); }
+void TCustomRChart::SetShadowColor(TColor v) { shadowColor_ = v; LooksChanged(); }
+void TCustomRChart::SetShadowBakColor(TColor v) { shadowBakColor_ = v; LooksChanged(); }
+void TCustomRChart::SetTextFontStyle(int v) { textFontStyle_ = v; LooksChanged(); }
+void TCustomRChart::SetTextBkStyle(TTextBkStyle v) { textBkStyle_ = v; LooksChanged(); }
+void TCustomRChart::SetTextBkColor(TColor v) { textBkColor_ = v; LooksChanged(); }
+void TCustomRChart::SetTextAlignment(TAlignment v) { textAlignment_ = v; LooksChanged(); }
 
 void TCustomRChart::SetBounds(int left, int top, int width, int height) {
   width = std::max(width, lRim_ + rRim_ + shadowWidth_ + kMinDataWidth);
@@ -179,7 +185,7 @@ void TCustomRChart::SetBounds(int left, int top, int width, int height) {
   setGeometry(left, top, width, height);
   ApplyAllScales();
   UpdateLayerMapping();
-  RepaintIfAuto();
+  LooksChanged();
 }
 
 // ---------------------------------------------------------------- scales and layers
@@ -187,6 +193,7 @@ void TCustomRChart::SetBounds(int left, int top, int width, int height) {
 void TCustomRChart::ApplyScaleProps(int layer, bool x) {
   TScaleProps& props = x ? *ScalePropsX(layer) : *ScalePropsY(layer);
   TScale& axis = axes_[static_cast<std::size_t>(AxisIndex(layer, x))];
+  ++looksVersion_;
   axis.Assign(props);
   axis.SetScaleType(props.ScaleType());
   const int pos = props.ScalePos();
@@ -199,6 +206,7 @@ void TCustomRChart::ApplyScaleProps(int layer, bool x) {
 }
 
 void TCustomRChart::ApplyAllScales() {
+  ++looksVersion_;
   for (int layer = 1; layer <= 2; ++layer) {
     TScale* x = ScaleX(layer);
     x->SetSize(width_, height_);
@@ -256,6 +264,7 @@ void TCustomRChart::ScalePropsChanged() {
 // updates the mapping (steps 3 and 4 of SetLayerRanges).
 void TCustomRChart::StoreLayerRanges(int layer, double xLow, double xHigh, double yLow,
                                      double yHigh) {
+  layerRanges_[static_cast<std::size_t>(layer - 1)] = LayerRanges{xLow, xHigh, yLow, yHigh};
   ScalePropsX(layer)->StoreRange(xLow, xHigh);
   ScalePropsY(layer)->StoreRange(yLow, yHigh);
   ApplyScaleProps(layer, true);
@@ -268,14 +277,14 @@ void TCustomRChart::SetLayerRanges(int layer, double xLow, double xHigh, double 
   layer = std::clamp(layer, 1, 2);
   const bool suspended = paintSuspended_;
   paintSuspended_ = true;
-  // The chart's own copy of a layer's range is the one its axis objects hold.
+  const LayerRanges& current = layerRanges_[static_cast<std::size_t>(layer - 1)];
   if (joints_.XControlledBy(layer) != layer) {
-    xLow = ScaleX(layer)->RangeLow();
-    xHigh = ScaleX(layer)->RangeHigh();
+    xLow = current.xLow;
+    xHigh = current.xHigh;
   }
   if (joints_.YControlledBy(layer) != layer) {
-    yLow = ScaleY(layer)->RangeLow();
-    yHigh = ScaleY(layer)->RangeHigh();
+    yLow = current.yLow;
+    yHigh = current.yHigh;
   }
   StoreLayerRanges(layer, xLow, xHigh, yLow, yHigh);
   const int other = layer == 1 ? 2 : 1;
@@ -378,27 +387,120 @@ void TCustomRChart::DrawChartCaption(Canvas& canvas) {
   if (!caption_.isEmpty()) canvas.TextOut(x, y, caption_);
 }
 
+// The whole control but the rectangle that DataImage covers when copied in:
+// the same pixels as filling everything first, with less to write.
+void TCustomRChart::FillOutsideDataArea(Canvas& c, TColor color) {
+  const QRect data = DataRect();
+  c.SetPenStyle(zelmora::PenStyle::Clear);
+  c.SetBrushStyle(BrushStyle::Solid);
+  c.SetBrushColor(color);
+  if (data.isEmpty()) {
+    c.Rectangle(0, 0, width_, height_);
+  } else {
+    const int top = data.top(), bottom = data.bottom() + 1;
+    c.Rectangle(0, 0, width_, top);
+    c.Rectangle(0, bottom, width_, height_);
+    c.Rectangle(0, top, data.left(), bottom);
+    c.Rectangle(data.right() + 1, top, width_, bottom);
+  }
+  c.SetPenStyle(zelmora::PenStyle::Solid);
+  c.SetPenColor(color);
+}
+
+// The rims (background, caption, scales) come out the same as at the last
+// repaint when nothing they depend on has changed: the looks version (bumped
+// by every setter and every scale update), the resolved background colour and
+// the canvas font the caption is written in. Handlers that draw or look on
+// are given their calls: no reuse while any is set.
+bool TCustomRChart::ReuseRims(TColor wind) {
+  Canvas& c = controlImage_;
+  bool hooked = OnScalesRendered || OnScaleTickDrawn;
+  for (const TScale& axis : axes_) {
+    hooked = hooked || axis.OnBeforeScaleRendered || axis.OnAfterScaleRendered;
+  }
+  if (hooked || !rims_.valid || rims_.version != looksVersion_ || rims_.wind != wind ||
+      rims_.captionColor != c.FontColor() || rims_.image.size() != c.Image().size() ||
+      !(rims_.captionFont == c.Font())) {
+    return false;
+  }
+  const QRect data = DataRect();
+  const int w = width_;
+  auto copyRows = [&](int x0, int x1, int y0, int y1) {
+    if (x0 >= x1) return;
+    for (int y = y0; y < y1; ++y) {
+      std::memcpy(reinterpret_cast<QRgb*>(c.Image().scanLine(y)) + x0,
+                  reinterpret_cast<const QRgb*>(rims_.image.constScanLine(y)) + x0,
+                  static_cast<std::size_t>(x1 - x0) * sizeof(QRgb));
+    }
+  };
+  if (data.isEmpty()) {
+    copyRows(0, w, 0, height_);
+  } else {
+    copyRows(0, w, 0, data.top());
+    copyRows(0, w, data.bottom() + 1, height_);
+    copyRows(0, data.left(), data.top(), data.bottom() + 1);
+    copyRows(data.right() + 1, w, data.top(), data.bottom() + 1);
+  }
+  // The canvas is left as the scales would have left it.
+  c.SetFont(rims_.endFont);
+  c.SetFontColor(rims_.endFontColor);
+  c.SetPenColor(rims_.endPenColor);
+  c.SetPenStyle(zelmora::PenStyle::Solid);
+  c.SetBrushStyle(BrushStyle::Clear);
+  return true;
+}
+
+void TCustomRChart::KeepRims(TColor wind, const QFont& captionFont, TColor captionColor) {
+  const Canvas& c = controlImage_;
+  if (rims_.image.size() != c.Image().size()) rims_.image = QImage(c.Image().size(), c.Image().format());
+  std::memcpy(rims_.image.bits(), c.Image().constBits(),
+              static_cast<std::size_t>(c.Image().sizeInBytes()));
+  rims_.valid = true;
+  rims_.version = looksVersion_;
+  rims_.wind = wind;
+  rims_.captionFont = captionFont;
+  rims_.captionColor = captionColor;
+  rims_.endFont = c.Font();
+  rims_.endFontColor = c.FontColor();
+  rims_.endPenColor = c.PenColor();
+}
+
+QRect TCustomRChart::DataRect() const {
+  return QRect(lRim_, tRim_, dataImage_.Width(), dataImage_.Height())
+      .intersected(QRect(0, 0, width_, height_));
+}
+
 void TCustomRChart::PaintChart() {
   if (!IsShownState() || loading_ || paintSuspended_) return;
   ++paintCount_;
   Canvas& c = controlImage_;
   c.Resize(width_, height_);
-  const TColor wind = ResolveColor(windColor_);
-  c.SetPenStyle(zelmora::PenStyle::Solid);
-  c.SetPenColor(wind);
-  c.SetBrushColor(wind);
-  c.SetBrushStyle(BrushStyle::Solid);
-  c.Rectangle(0, 0, width_, height_);
-  c.SetPenColor(ResolveColor(chartFrameColor_));
-  c.SetBrushStyle(BrushStyle::Clear);
-  DrawChartCaption(c);
-  UpdateLayerMapping();
-  ScaleX(1)->DrawScale();
-  ScaleX(2)->DrawScale();
-  ScaleY(1)->DrawScale();
-  ScaleY(2)->DrawScale();
-  if (OnScalesRendered) OnScalesRendered(*this, c, 0, 0);
+  // Every pixel is drawn afresh below, so a buffer the window is not using
+  // serves as well as a copy of the old picture.
+  if (!c.Image().isDetached()) {
+    if (spareControl_.size() != c.Image().size() || !spareControl_.isDetached()) {
+      spareControl_ = QImage(c.Image().size(), c.Image().format());
+    }
+    std::swap(c.Image(), spareControl_);
+  }
+  // The data area itself is covered by DataImage at step 5.
   ClearDataImage();
+  UpdateLayerMapping();
+  const TColor wind = ResolveColor(windColor_);
+  if (!ReuseRims(wind)) {
+    FillOutsideDataArea(c, wind);
+    c.SetPenColor(ResolveColor(chartFrameColor_));
+    c.SetBrushStyle(BrushStyle::Clear);
+    const QFont captionFont = c.Font();
+    const TColor captionColor = c.FontColor();
+    DrawChartCaption(c);
+    ScaleX(1)->DrawScale();
+    ScaleX(2)->DrawScale();
+    ScaleY(1)->DrawScale();
+    ScaleY(2)->DrawScale();
+    if (OnScalesRendered) OnScalesRendered(*this, c, 0, 0);
+    KeepRims(wind, captionFont, captionColor);
+  }
   RenderItems(dataImage_);
   c.Draw(lRim_, tRim_, dataImage_);
   PresentImage(c, 0, 0);
@@ -414,6 +516,35 @@ void TCustomRChart::ClearDataImage() {
   d.SetBrushColor(ResolveColor(chartColor_));
   d.SetPenColor(ResolveColor(chartFrameColor_));
   d.Rectangle(0, 0, d.Width(), d.Height());
+}
+
+// Both end points of every item in control pixels, DataToPixel limited to
+// +-30000, in one tight pass so the extended-precision coefficients stay in
+// registers.
+void TCustomRChart::MapItems() {
+  mapped_.resize(2 * store_.Count());
+  QPoint* out = mapped_.data();
+  const LayerMapping& m1 = mappings_[0];
+  const LayerMapping& m2 = mappings_[1];
+  if (m1.logX || m1.logY || m2.logX || m2.logY) {
+    for (const ChartItem& item : store_) {
+      const LayerMapping& m = item.layer >= 2 ? m2 : m1;
+      const QPoint a = zelmora::DataToPixel(m, item.x1, item.y1);
+      const QPoint b = zelmora::DataToPixel(m, item.x2, item.y2);
+      *out++ = QPoint(LimitRender(a.x()), LimitRender(a.y()));
+      *out++ = QPoint(LimitRender(b.x()), LimitRender(b.y()));
+    }
+    return;
+  }
+  const LimitedAxisMap x1(m1.kx, m1.dx, kRenderLimit), y1(m1.ky, m1.dy, kRenderLimit);
+  const LimitedAxisMap x2(m2.kx, m2.dx, kRenderLimit), y2(m2.ky, m2.dy, kRenderLimit);
+  for (const ChartItem& item : store_) {
+    const bool second = item.layer >= 2;
+    const LimitedAxisMap& mx = second ? x2 : x1;
+    const LimitedAxisMap& my = second ? y2 : y1;
+    *out++ = QPoint(mx(item.x1), my(item.y1));
+    *out++ = QPoint(mx(item.x2), my(item.y2));
+  }
 }
 
 void TCustomRChart::RenderItems(Canvas& canvas) {
@@ -434,9 +565,8 @@ void TCustomRChart::RenderItems(Canvas& canvas) {
   canvas.SetPenStyle(penStyle);
   canvas.SetBrushColor(chartColor);
 
-  // The layers' coefficients, inlined: DataToPixel per end point.
-  const LayerMapping m1 = mappings_[0];
-  const LayerMapping m2 = mappings_[1];
+  MapItems();
+  const QPoint* p = mapped_.data();
   const int ox = lRim_;
   const int oy = tRim_;
   for (const ChartItem& item : store_) {
@@ -444,10 +574,8 @@ void TCustomRChart::RenderItems(Canvas& canvas) {
       penWidth = item.lineWidth;
       canvas.SetPenWidth(penWidth);
     }
-    const LayerMapping& m = item.layer >= 2 ? m2 : m1;
     if (item.kind == kindMovePen) {
-      const QPoint p = zelmora::DataToPixel(m, item.x1, item.y1);
-      canvas.MoveTo(LimitRender(p.x()) - ox, LimitRender(p.y()) - oy);
+      canvas.MoveTo(p[0].x() - ox, p[0].y() - oy);
     } else if (item.kind == kindLine) {
       if (item.colour != penColor) {
         penColor = item.colour;
@@ -458,17 +586,14 @@ void TCustomRChart::RenderItems(Canvas& canvas) {
         penStyle = style;
         canvas.SetPenStyle(penStyle);
       }
-      const QPoint a = zelmora::DataToPixel(m, item.x1, item.y1);
-      const QPoint b = zelmora::DataToPixel(m, item.x2, item.y2);
-      const int x1 = LimitRender(a.x()), y1 = LimitRender(a.y());
-      const int x2 = LimitRender(b.x()), y2 = LimitRender(b.y());
-      if (x1 == x2 && y1 == y2) {
-        canvas.SetPixel(x1 - ox, y1 - oy, ResolveColor(item.colour));
+      if (p[0] == p[1]) {
+        canvas.SetPixel(p[0].x() - ox, p[0].y() - oy, ResolveColor(item.colour));
       } else {
-        canvas.MoveTo(x1 - ox, y1 - oy);
-        canvas.LineTo(x2 - ox, y2 - oy);
+        canvas.MoveTo(p[0].x() - ox, p[0].y() - oy);
+        canvas.LineTo(p[1].x() - ox, p[1].y() - oy);
       }
     }
+    p += 2;
   }
   canvas.SetPenWidth(1);
   if (OnDataRendered) OnDataRendered(*this, canvas, tRim_, lRim_);

@@ -9,13 +9,16 @@
 #include "Scale.h"
 #include "ScaleProps.h"
 
+#include <QFont>
 #include <QImage>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 
 #include <array>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace zelmora {
 
@@ -232,12 +235,19 @@ class TCustomRChart : public QWidget {
   bool IsShownState() const;
   ChartGeometry Geometry() const;
   void RepaintIfAuto();
+  // A setting that changes how the chart looks: the rims are drawn afresh.
+  void LooksChanged();
+  QRect DataRect() const;
+  bool ReuseRims(TColor wind);
+  void KeepRims(TColor wind, const QFont& captionFont, TColor captionColor);
   void RimsChanged();
   void ApplyScaleProps(int layer, bool x);
   void ApplyAllScales();
   void StoreLayerRanges(int layer, double xLow, double xHigh, double yLow, double yHigh);
   void OnJoined(int layer, bool xAxis);
   void DrawChartCaption(Canvas& canvas);
+  void FillOutsideDataArea(Canvas& canvas, TColor color);
+  void MapItems();
   void AddItem(unsigned char kind, double x1, double y1, double x2, double y2);
 
   std::unique_ptr<TScalePropsHoriz> scale1X_;
@@ -255,8 +265,35 @@ class TCustomRChart : public QWidget {
   Canvas dataImage_;
   // The window's picture, copied to the screen by paintEvent.
   Canvas window_;
+  // A second full-size buffer: ControlImage swaps to it when the window still
+  // shares its last picture, so a repaint neither allocates nor copies it.
+  QImage spareControl_;
+  // End points of the items in control pixels, rewritten by every
+  // RenderItems (scratch space, not kept between repaints).
+  std::vector<QPoint> mapped_;
+  // ControlImage as the last full drawing of background, caption and scales
+  // left it, with what that drawing depended on.
+  struct RimCache {
+    bool valid = false;
+    quint64 version = 0;
+    TColor wind = 0;
+    QFont captionFont;
+    TColor captionColor = 0;
+    QFont endFont;
+    TColor endFontColor = 0;
+    TColor endPenColor = 0;
+    QImage image;
+  };
+  RimCache rims_;
+  quint64 looksVersion_ = 0;
   ItemStore store_;
   std::array<LayerMapping, 2> mappings_;
+  // Each layer's ranges as SetLayerRanges last stored them: what an axis that
+  // follows another layer keeps.
+  struct LayerRanges {
+    double xLow = 0.0, xHigh = 1.0, yLow = 0.0, yHigh = 1.0;
+  };
+  std::array<LayerRanges, 2> layerRanges_;
 
   int width_ = 0;
   int height_ = 0;

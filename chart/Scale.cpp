@@ -10,7 +10,7 @@ namespace zelmora {
 namespace {
 
 constexpr long double kLogFloor = 1e-100L;
-// Enough for any range the tick rule can produce; only a broken range hits it.
+// Decades drawn at most on a logarithmic axis.
 constexpr int kMaxTickLoops = 2000;
 
 // Tick lengths in pixels, pointing away from the data area.
@@ -199,38 +199,24 @@ void TScale::DrawCaption() {
 }
 
 void TScale::DrawLinearTicks(long double lo, long double hi, int minTicks) {
-  const TickStep t = NiceTickStep(minTicks, lo, hi);
-  if (t.step == 0) return;
-  const long double dir = t.step > 0 ? 1.0L : -1.0L;
-  const long double minor = t.step / t.minorIntervals;
-  const long double minorSlack = 0.001L * std::fabs(minor);
-  const long double slack = 0.001L * std::fabs(t.step);
-
-  if (shortTicks_) {
-    for (int j = 0; j < kMaxTickLoops; ++j) {
-      const long double u = t.first - t.step + j * minor;
-      if (dir * u >= dir * lo) {
-        DrawTick(ScaleToPixel(static_cast<double>(u)), kMinorTick, static_cast<double>(u));
-        AddTick(u);
-      }
-      const long double next = t.first - t.step + (j + 1) * minor;
-      if (dir * (next - hi) > minorSlack) break;
-    }
-  }
-
+  const std::vector<TickMark> marks = LinearTicks(minTicks, lo, hi, shortTicks_);
   const int p = ResolveDecPlaces(decPlaces_, lo, hi);
   const int th0 = canvas_->TextHeight(QStringLiteral("0"));
   const bool horizontal = IsHorizontal();
-  for (int i = 0; i < kMaxTickLoops; ++i) {
-    const long double v = t.first + i * t.step;
-    if (!horizontal || !shortTicks_) AddTick(v);
-    const int pos = ScaleToPixel(static_cast<double>(v));
-    DrawTick(pos, horizontal ? kMajorTickX : kMajorTickY, static_cast<double>(v));
-    if (labelType_ != TFigType::ftNoFigs) {
-      DrawLabel(pos, FormatTickLabel(v, i + 1, p, lo, hi, labelStyle_), th0);
+  for (const TickMark& mark : marks) {
+    const double v = static_cast<double>(mark.value);
+    if (!mark.major) {
+      DrawTick(ScaleToPixel(v), kMinorTick, v);
+      AddTick(mark.value);
+      continue;
     }
-    const long double next = t.first + (i + 1) * t.step;
-    if (dir * (next - hi) > slack) break;
+    // An x axis lists its major ticks only when it has no minor ones.
+    if (!horizontal || !shortTicks_) AddTick(mark.value);
+    const int pos = ScaleToPixel(v);
+    DrawTick(pos, horizontal ? kMajorTickX : kMajorTickY, v);
+    if (labelType_ != TFigType::ftNoFigs) {
+      DrawLabel(pos, FormatTickLabel(mark.value, mark.index, p, lo, hi, labelStyle_), th0);
+    }
   }
 }
 
@@ -241,7 +227,8 @@ void TScale::DrawLogTicks(int minTicks) {
   const long double lo = std::min(rangeLow_, rangeHigh_);
   const long double hi = std::max(rangeLow_, rangeHigh_);
   const long double decades = std::log10(hi) - std::log10(lo);
-  if (!(decades >= 1)) {
+  // A non-positive end (only a stored form can leave one) has no decades.
+  if (!(decades >= 1) || !(lo > 0) || !std::isfinite(decades)) {
     DrawLinearTicks(rangeLow_, rangeHigh_, minTicks);
     return;
   }
@@ -251,7 +238,7 @@ void TScale::DrawLogTicks(int minTicks) {
   const int th0 = canvas_->TextHeight(QStringLiteral("0"));
   const bool horizontal = IsHorizontal();
   int index = 0;
-  for (long double e = e0; e <= e1 && index < kMaxTickLoops; e += 1) {
+  for (long double e = e0; e <= e1 && e - e0 < kMaxTickLoops; e += 1) {
     const long double power = std::pow(10.0L, e);
     for (int m = 1; m <= 9; ++m) {
       const long double v = m * power;

@@ -12,6 +12,7 @@ namespace {
 
 // No sane range needs more; the caps only keep a broken range from looping.
 constexpr int kMaxFirstTickSteps = 1000;
+constexpr int kMaxTickLoops = 2000;
 
 // v with exactly p decimals, '.' as separator: to_chars ignores the locale.
 std::string FixedText(long double v, int p) {
@@ -44,14 +45,6 @@ long double RoundHalfEven(long double v) {
   // The default rounding mode is to nearest, halves to even; nearbyint keeps
   // it without raising the inexact flag.
   return std::nearbyint(v);
-}
-
-int LimitAndRound(double v) {
-  if (std::isnan(v)) return 0;
-  constexpr double kLimit = 2147483647.0;
-  if (v > kLimit) v = kLimit;
-  if (v < -kLimit) v = -kLimit;
-  return static_cast<int>(std::nearbyint(v));
 }
 
 TickStep NiceTickStep(int minTicks, long double lo, long double hi) {
@@ -91,6 +84,28 @@ TickStep NiceTickStep(int minTicks, long double lo, long double hi) {
   for (int n = 0; n < kMaxFirstTickSteps && dir * (lo - first) > slack; ++n) first += r.step;
   r.first = first;
   return r;
+}
+
+std::vector<TickMark> LinearTicks(int minTicks, long double lo, long double hi, bool shortTicks) {
+  std::vector<TickMark> marks;
+  const TickStep t = NiceTickStep(minTicks, lo, hi);
+  if (t.step == 0) return marks;
+  const long double dir = t.step > 0 ? 1.0L : -1.0L;
+  if (shortTicks) {
+    const long double minor = t.step / t.minorIntervals;
+    const long double slack = 0.001L * std::fabs(minor);
+    for (int j = 0; j < kMaxTickLoops; ++j) {
+      const long double u = t.first - t.step + j * minor;
+      if (dir * u >= dir * lo) marks.push_back({u, false, 0});
+      if (dir * (t.first - t.step + (j + 1) * minor - hi) > slack) break;
+    }
+  }
+  const long double slack = 0.001L * std::fabs(t.step);
+  for (int i = 0; i < kMaxTickLoops; ++i) {
+    marks.push_back({t.first + i * t.step, true, i + 1});
+    if (dir * (t.first + (i + 1) * t.step - hi) > slack) break;
+  }
+  return marks;
 }
 
 int ResolveDecPlaces(int decPlaces, long double lo, long double hi) {
