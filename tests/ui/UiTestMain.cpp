@@ -1,0 +1,10 @@
+#include <gtest/gtest.h>
+
+#include "ui/Application.h"
+
+// The widgets need the application object, with its error handler, for the whole run.
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  zelmora::TApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
