@@ -261,7 +261,7 @@ void TCustomRChart::ScalePropsChanged() {
 }
 
 // Stores both ranges without notification, applies them to the axes and
-// updates the mapping (steps 3 and 4 of SetLayerRanges).
+// updates the mapping: the part of SetLayerRanges that joins reuse.
 void TCustomRChart::StoreLayerRanges(int layer, double xLow, double xHigh, double yLow,
                                      double yHigh) {
   layerRanges_[static_cast<std::size_t>(layer - 1)] = LayerRanges{xLow, xHigh, yLow, yHigh};
@@ -483,7 +483,7 @@ void TCustomRChart::PaintChart() {
     }
     std::swap(c.Image(), spareControl_);
   }
-  // The data area itself is covered by DataImage at step 5.
+  // The data area itself is covered by DataImage further down.
   ClearDataImage();
   UpdateLayerMapping();
   const TColor wind = ResolveColor(windColor_);
@@ -634,6 +634,9 @@ void TCustomRChart::PresentImage(const Canvas& image, int left, int top) {
 
 void TCustomRChart::paintEvent(QPaintEvent* /*event*/) {
   ++paintEventCount_;
+  // Our own update() only needs the presented picture copied. Should the
+  // window system ask in the same event, that picture is complete and
+  // current anyway.
   if (!updatePending_) {
     // Asked by the window system (uncovered, exposed): draw afresh.
     ++systemPaintCount_;
@@ -643,7 +646,8 @@ void TCustomRChart::paintEvent(QPaintEvent* /*event*/) {
   }
   updatePending_ = false;
   QPainter painter(this);
-  if (window_.Width() == 0 || window_.Height() == 0) {
+  // PresentImage may hand the window image over whole, so ask the image, not the canvas size.
+  if (window_.Image().isNull()) {
     painter.fillRect(rect(), ToQColor(ResolveColor(windColor_)));
     return;
   }

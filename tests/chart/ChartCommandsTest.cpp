@@ -47,6 +47,34 @@ TEST(ChartMapping, NoDataAreaMapsToTheMiddle) {
   EXPECT_EQ(chart->DataToPixel(1, 0, 0).y(), 215);
 }
 
+TEST(ChartMapping, LogarithmicAxes) {
+  auto chart = MakeProgramChart();
+  chart->Scale1X()->SetRangeLow(1);
+  chart->Scale1X()->SetRangeHigh(1000);
+  chart->Scale1X()->SetLogarithmic(true);
+  ASSERT_TRUE(chart->Scale1X()->Logarithmic());
+  EXPECT_EQ(chart->DataToPixel(1, 1, 0).x(), 50);
+  EXPECT_EQ(chart->DataToPixel(1, 10, 0).x(), 286);  // 50 + 707 / 3
+  EXPECT_EQ(chart->DataToPixel(1, 1000, 0).x(), 757);
+  EXPECT_EQ(chart->DataToPixel(1, 0, 0).x(), 0);  // no logarithm: the control's edge
+  chart->Scale1X()->SetRangeLow(2000);            // reversed
+  EXPECT_EQ(chart->DataToPixel(1, -5, 0).x(), 777);
+  chart->Scale1Y()->SetRangeLow(0.5);
+  chart->Scale1Y()->SetRangeHigh(5000);
+  chart->Scale1Y()->SetLogarithmic(true);
+  EXPECT_EQ(chart->DataToPixel(1, 10, 0).y(), 265);  // the bottom edge
+  EXPECT_EQ(chart->DataToPixel(1, 10, 5000).y(), 20);
+  // Log axes draw their decades; items below the floor still draw.
+  chart->AddLine(1, 1e-200, 100, 50);
+  chart->PaintChart();
+  // 0.5 .. 5000: 1, 10, 100, 1000 and the other multiples 0.5 .. 5000 between.
+  const TScale* y = chart->ScaleY(1);
+  EXPECT_EQ(y->NumTicks(), 5 + 9 + 9 + 9 + 5);
+  EXPECT_DOUBLE_EQ(y->Tick(1), 0.5);
+  EXPECT_DOUBLE_EQ(y->Tick(6), 1);
+  EXPECT_DOUBLE_EQ(y->Tick(y->NumTicks()), 5000);
+}
+
 TEST(ChartStore, GrowsByAllocSizeAndIgnoresBadSizes) {
   auto chart = MakeProgramChart();
   EXPECT_EQ(chart->ItemCapacity(), 0);
