@@ -627,8 +627,7 @@ void TCustomRChart::PresentImage(const Canvas& image, int left, int top) {
     window_.Draw(left, top, image);
   }
   if (!inPaintEvent_) {
-    updatePending_ = true;
-    update();
+    throttle_.Request();
   }
 }
 
@@ -645,6 +644,7 @@ void TCustomRChart::paintEvent(QPaintEvent* /*event*/) {
     inPaintEvent_ = false;
   }
   updatePending_ = false;
+  throttle_.Painted();
   QPainter painter(this);
   // PresentImage may hand the window image over whole, so ask the image, not the canvas size.
   if (window_.Image().isNull()) {

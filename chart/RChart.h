@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Canvas.h"
+#include "FrameThrottle.h"
 #include "ChartExtras.h"
 #include "ChartTypes.h"
 #include "ItemStore.h"
@@ -336,6 +337,12 @@ class TCustomRChart : public QWidget {
   bool loading_ = false;
   // Set while our own update() is pending, so paintEvent only copies.
   bool updatePending_ = false;
+  // The finished image reaches the screen at most once a frame.
+  // updatePending_ marks the paint event as ours, not the window system's.
+  FrameThrottle throttle_{[this]() {
+    updatePending_ = true;
+    update();
+  }};
   bool inPaintEvent_ = false;
   int paintCount_ = 0;
   int presentCount_ = 0;

@@ -4,7 +4,8 @@
 
 namespace zelmora {
 
-TDrawingImage::TDrawingImage(QWidget* parent) : QWidget(parent) {
+TDrawingImage::TDrawingImage(QWidget* parent)
+    : QWidget(parent), throttle_([this]() { update(); }) {
   setAttribute(Qt::WA_OpaquePaintEvent);  // the bitmap covers the whole control
 }
 
@@ -13,14 +14,8 @@ void TDrawingImage::SetBounds(int left, int top, int width, int height) {
   canvas_.Resize(width, height);
 }
 
-void TDrawingImage::Changed() {
-  if (repaintPending_) return;
-  repaintPending_ = true;
-  update();
-}
-
 void TDrawingImage::paintEvent(QPaintEvent* /*event*/) {
-  repaintPending_ = false;
+  throttle_.Painted();
   QPainter painter(this);
   painter.drawImage(0, 0, canvas_.Image());
 }

@@ -3,11 +3,13 @@
 #include <QWidget>
 
 #include "Canvas.h"
+#include "FrameThrottle.h"
 
 namespace zelmora {
 
 // The drawing surface of the grid: a bitmap the model's drawing paints into directly, shown by
-// copying it at the next paint event. Many changes between two paint events cost one repaint.
+// copying it at the next paint event. The screen gets the picture at most once a frame, however
+// many steps change it meanwhile.
 class TDrawingImage : public QWidget {
   Q_OBJECT
 
@@ -16,7 +18,7 @@ class TDrawingImage : public QWidget {
 
   Canvas& GetCanvas() { return canvas_; }
   // Something was drawn: schedule one repaint if none is pending.
-  void Changed();
+  void Changed() { throttle_.Request(); }
   // Sizes the bitmap with the control, keeping what was drawn.
   void SetBounds(int left, int top, int width, int height);
 
@@ -25,7 +27,7 @@ class TDrawingImage : public QWidget {
 
  private:
   Canvas canvas_;
-  bool repaintPending_ = false;
+  FrameThrottle throttle_;
 };
 
 }  // namespace zelmora

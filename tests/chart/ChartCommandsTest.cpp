@@ -1,6 +1,7 @@
 #include "ProgramChart.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
@@ -376,8 +377,11 @@ TEST(ChartWindow, SystemPaintRepaintsOwnUpdateOnlyCopies) {
   chart->SelectLayer(1);  // our own repaint: presented, then copied
   EXPECT_EQ(chart->PaintCount(), painted + 1);
   EXPECT_EQ(chart->PaintEventCount(), events);  // nothing waits for the screen
-  for (int i = 0; i < 5 && chart->PaintEventCount() == events; ++i) {
-    QCoreApplication::processEvents();
+  // The screen gets the image within a frame (16 ms); allow a generous second.
+  QElapsedTimer waited;
+  waited.start();
+  while (chart->PaintEventCount() == events && waited.elapsed() < 1000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   }
   EXPECT_EQ(chart->PaintEventCount(), events + 1);
   EXPECT_EQ(chart->SystemPaintCount(), system);
