@@ -18,8 +18,7 @@ build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	@if [ -x $(BUILD)/ui/zelmora ]; then $(BUILD)/ui/zelmora; \
-	else echo "The window is not built yet: only the model and its tests exist so far."; fi
+	$(BUILD)/ui/zelmora
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
@@ -39,6 +38,8 @@ bench: build
 	  [ -x "$$b" ] || continue; echo "== $$b"; \
 	  QT_QPA_PLATFORM=offscreen $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; \
 	done
+	@echo "== the real window under Xvfb against a bare 1 ms timer"
+	@xvfb-run -a -s "-screen 0 1024x768x24" env QT_QPA_PLATFORM=xcb $(BUILD)/bench/ui/zelmora_window_rate 10
 
 clean:
 	rm -rf $(BUILD) $(BUILD_SAN)
