@@ -11,8 +11,11 @@
 #include <QSlider>
 #include <QTimer>
 
+#include <exception>
+
 #include "ChartFonts.h"
 #include "RChart.h"
+#include "ui/Application.h"
 #include "ui/CellDrawing.h"
 #include "ui/ChartFeed.h"
 #include "ui/DrawingImage.h"
@@ -70,6 +73,19 @@ void SetLabelText(QLabel* label, const QString& text) {
     box.setWidth(needed);
   }
   label->setGeometry(box);
+}
+
+// Qt's signals must not carry an exception out of a slot, so each handler hands an error that
+// escapes it to the application's error handler right there.
+template <typename Handler>
+auto Guarded(TForm1* form, Handler handler) {
+  return [form, handler]() {
+    try {
+      (form->*handler)();
+    } catch (const std::exception& e) {
+      TApplication::ShowError(QString::fromStdString(e.what()));
+    }
+  };
 }
 
 }  // namespace
@@ -185,15 +201,15 @@ void TForm1::CreateControls() {
   setTabOrder(Cb_locP, Button2);
   setTabOrder(Button2, TrB_thresh);
 
-  connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
-  connect(B_setup, &QPushButton::clicked, this, &TForm1::B_setupClick);
-  connect(B_stop, &QPushButton::clicked, this, &TForm1::B_stopClick);
-  connect(B_oneStep, &QPushButton::clicked, this, &TForm1::B_oneStepClick);
-  connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
-  connect(SB_ProdKost, &QScrollBar::valueChanged, this, &TForm1::SB_ProdKostChange);
-  connect(SB_FahrtKost, &QScrollBar::valueChanged, this, &TForm1::SB_FahrtKostChange);
-  connect(SB_Skalen, &QScrollBar::valueChanged, this, &TForm1::SB_SkalenChange);
-  connect(TrB_thresh, &QSlider::valueChanged, this, &TForm1::TrB_threshChange);
+  connect(Timer1, &QTimer::timeout, this, Guarded(this, &TForm1::Timer1Timer));
+  connect(B_setup, &QPushButton::clicked, this, Guarded(this, &TForm1::B_setupClick));
+  connect(B_stop, &QPushButton::clicked, this, Guarded(this, &TForm1::B_stopClick));
+  connect(B_oneStep, &QPushButton::clicked, this, Guarded(this, &TForm1::B_oneStepClick));
+  connect(Button2, &QPushButton::clicked, this, Guarded(this, &TForm1::Button2Click));
+  connect(SB_ProdKost, &QScrollBar::valueChanged, this, Guarded(this, &TForm1::SB_ProdKostChange));
+  connect(SB_FahrtKost, &QScrollBar::valueChanged, this, Guarded(this, &TForm1::SB_FahrtKostChange));
+  connect(SB_Skalen, &QScrollBar::valueChanged, this, Guarded(this, &TForm1::SB_SkalenChange));
+  connect(TrB_thresh, &QSlider::valueChanged, this, Guarded(this, &TForm1::TrB_threshChange));
 
   Timer1->start();  // enabled when the window is created; ticks come once the event loop runs
 }
@@ -245,7 +261,7 @@ void TForm1::B_oneStepClick() {
 }
 
 void TForm1::B_setupClick() {
-  // A refused agent count ends the setup here; the error box comes from the application.
+  // A refused agent count ends the setup here; the application's handler shows the error.
   world_.NewSetup();
 }
 
