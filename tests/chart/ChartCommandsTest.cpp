@@ -258,6 +258,23 @@ TEST(ChartLifecycle, PaintSuspendedUntilTheWindowExists) {
   EXPECT_EQ(chart->PaintCount(), 0);  // cleared without painting
 }
 
+TEST(ChartLifecycle, LoadingHoldsPaintingAndTheLogarithmicCheck) {
+  auto chart = MakeProgramChart();
+  const int base = chart->PaintCount();
+  chart->BeginLoading();
+  chart->Scale1X()->SetLogarithmic(true);  // taken as stored: range 0..500
+  chart->Scale1X()->SetLogarithmic(false);
+  chart->Scale1Y()->SetRangeHigh(300);
+  chart->SelectLayer(1);
+  EXPECT_EQ(chart->PaintCount(), base);
+  EXPECT_EQ(chart->DataToPixel(1, 0, 300).y(), -78);  // still -10..200: 215.24 - 292.86
+  chart->Loaded();
+  EXPECT_EQ(chart->PaintCount(), base + 1);
+  EXPECT_EQ(chart->DataToPixel(1, 0, 300).y(), 20);
+  chart->Scale1X()->SetLogarithmic(true);  // checked again
+  EXPECT_FALSE(chart->Scale1X()->Logarithmic());
+}
+
 TEST(ChartLifecycle, DefaultsAfterConstruction) {
   TRChart chart(nullptr);
   EXPECT_EQ(chart.ChartWidth(), 280);
