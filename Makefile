@@ -31,6 +31,7 @@ build-sanitize: deps $(BUILD_SAN)/CMakeCache.txt
 
 test-sanitize: build-sanitize
 	cd $(BUILD_SAN) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS) --timeout 900
 
 bench: build

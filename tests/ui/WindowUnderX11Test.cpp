@@ -39,6 +39,7 @@ int Changed(const QImage& a, const QImage& b, QRect area) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // every line reaches the log, whatever happens next
   zelmora::TApplication app(argc, argv);
   Check(QGuiApplication::platformName() == "xcb", "runs in an X11 window system");
   zelmora::TForm1 form;
