@@ -1,5 +1,6 @@
 #include "simulation/World.h"
 
+#include <algorithm>
 #include <bit>
 #include <chrono>
 #include <cmath>
@@ -269,24 +270,88 @@ void World::EvaluateSegregation() {
   }
 }
 
+namespace {
+
+// How many agents ahead RelocateUnsatisfied fetches the cell an agent stands on.
+constexpr std::int32_t RegisterLookahead = 16;
+// How many first tries of the next unsatisfied agent are fetched ahead.
+constexpr int RelocationTriesFetched = 4;
+// How many tries ahead an unsatisfied agent fetches its candidates.
+constexpr int TryLookahead = 16;
+
+// Asks for the lines of a cell that registering an agent reads and writes: `occupant` at the
+// start, `occupied` in the middle, the state at the end.
+inline void PrefetchForRegister(const TCell& cell) {
+  const char* bytes = reinterpret_cast<const char*>(&cell);
+  __builtin_prefetch(bytes);
+  __builtin_prefetch(&cell.occupied);
+  __builtin_prefetch(bytes + sizeof(TCell) - 1);
+}
+
+// Stores only what differs: a satisfied agent's cell nearly always holds it already, and a line
+// left clean need not be written back to memory.
+template <typename T>
+inline void StoreIfChanged(T& field, T value) {
+  if (field != value) field = value;
+}
+
+}  // namespace
+
 void World::RelocateUnsatisfied() {
   SatisfiedCount = 0;
   MovedCount = 0;
   Random random = random_;  // a local copy stays in registers through the try loop
   std::int64_t drawn = 0;
   const std::int32_t count = static_cast<std::int32_t>(Agents.size());
+  // On a big grid nearly every cell touched is a cache miss, and the agents' cells lie in list
+  // order, not grid order. The cells of agents a little ahead are fetched early. The tries of the
+  // next unsatisfied agent are drawn from a copy of the generator as soon as the previous
+  // unsatisfied agent is done: the satisfied agents between draw nothing, so these are exactly
+  // its first tries.
+  const auto fetchFirstTries = [&](std::int32_t from) {
+    const std::int32_t end = std::min(count, from + RegisterLookahead);
+    for (std::int32_t j = from; j < end; ++j) {
+      const TAgent& next = Agents[std::size_t(j)];
+      if (next.satisfied) continue;
+      Random copy = random;
+      for (int attempt = 0; attempt < RelocationTriesFetched; ++attempt) {
+        std::int32_t col, row;
+        DrawCandidate(copy, next, col, row);
+        __builtin_prefetch(&grid.At(col, row).occupied);
+      }
+      return;
+    }
+  };
+  for (std::int32_t j = 0; j < std::min(count, RegisterLookahead); ++j) {
+    PrefetchForRegister(CellOf(Agents[std::size_t(j)]));
+  }
+  fetchFirstTries(0);
   for (std::int32_t i = 0; i < count; ++i) {
+    if (i + RegisterLookahead < count) {
+      PrefetchForRegister(CellOf(Agents[std::size_t(i + RegisterLookahead)]));
+    }
     TAgent& agent = Agents[std::size_t(i)];
     if (agent.satisfied) {
       TCell& cell = CellOf(agent);
-      cell.occupant = i;
-      cell.SetState(agent.colour);
-      cell.occupied = true;
+      StoreIfChanged(cell.occupant, i);
+      if (cell.State() != agent.colour) cell.SetState(agent.colour);
+      StoreIfChanged(cell.occupied, true);
       ++SatisfiedCount;
       continue;
     }
     ++MovedCount;
+    // An agent in a full neighbourhood tries all hundred times. A second copy of the generator
+    // runs ahead of the tries and fetches their cells; its lead grows with each failed try, so
+    // an agent that finds a place at once fetches little in vain.
+    Random lead = random;
+    int fetched = 0;
     for (int attempt = 0; attempt < RelocationTries; ++attempt) {
+      const int fetchTo = std::min({RelocationTries, attempt + TryLookahead, 2 * attempt + 4});
+      for (; fetched < fetchTo; ++fetched) {
+        std::int32_t col, row;
+        DrawCandidate(lead, agent, col, row);
+        __builtin_prefetch(&grid.At(col, row).occupied);
+      }
       ++drawn;
       std::int32_t col, row;
       DrawCandidate(random, agent, col, row);
@@ -296,43 +361,95 @@ void World::RelocateUnsatisfied() {
         break;
       }
     }
+    fetchFirstTries(i + 1);
   }
   random_ = random;
   CandidatesDrawn += drawn;
 }
 
+namespace {
+
+// Asks for a cell's cache lines ahead of use. The tests read `occupied` and `localPrice`, which
+// lie on two lines for half the cells.
+inline void PrefetchForTest(const TCell& cell) {
+  __builtin_prefetch(&cell.occupied);
+  __builtin_prefetch(&cell.localPrice);
+}
+
+// How many satisfied agents ahead LookForCenters draws and fetches. On a big grid every try is
+// a cache miss; drawing ahead lets the misses of several agents overlap.
+constexpr int CenterLookahead = 4;
+
+// The ten tries of one satisfied agent, drawn before its turn.
+struct CenterDraws {
+  std::int32_t agent;
+  std::array<std::int32_t, World::CenterTries> cols, rows;
+  std::array<Random, World::CenterTries> after;  // the generator just after each try
+};
+
+}  // namespace
+
 void World::LookForCenters() {
-  Random random = random_;
+  // The draws of later agents depend only on how many draws earlier agents used, and an agent
+  // uses all ten unless it moves, which is rare. So the tries of the next few satisfied agents
+  // are drawn ahead assuming nobody moves, and their cells fetched meanwhile. A move before the
+  // last try shows the guess wrong: the draws ahead are thrown away and made again from the
+  // generator as it truly stands. Every test is made in turn against the cells as they are then,
+  // so the outcome is exactly that of trying one candidate after another.
+  std::array<CenterDraws, CenterLookahead> ring;
+  int head = 0;  // ring slot of the next agent to test
+  int ready = 0;  // agents drawn ahead and not yet tested
+  std::int32_t nextToDraw = 0;
+  Random ahead = random_;  // the generator as it stands at nextToDraw if nobody moves before
   std::int64_t drawn = 0;
   const std::int32_t count = static_cast<std::int32_t>(Agents.size());
-  for (std::int32_t i = 0; i < count; ++i) {
-    TAgent& agent = Agents[std::size_t(i)];
-    if (!agent.satisfied) continue;
-    const double current = CellOf(agent).localPrice;
-    // All ten tries are drawn and tested without a branch between them, since a test alone is
-    // a coin toss for the branch predictor. The generator is then put back to just after the
-    // try taken, so the draws are exactly those of trying one after another.
-    std::array<std::int32_t, CenterTries> cols, rows;
-    std::array<Random, CenterTries> after;
+
+  const auto drawAhead = [&] {
+    for (; ready < CenterLookahead && nextToDraw < count; ++nextToDraw) {
+      const TAgent& agent = Agents[std::size_t(nextToDraw)];
+      if (!agent.satisfied) continue;
+      CenterDraws& d = ring[(head + ready) % CenterLookahead];
+      d.agent = nextToDraw;
+      __builtin_prefetch(&CellOf(agent).localPrice);
+      for (int attempt = 0; attempt < CenterTries; ++attempt) {
+        DrawCandidate(ahead, agent, d.cols[attempt], d.rows[attempt]);
+        d.after[attempt] = ahead;
+        PrefetchForTest(grid.At(d.cols[attempt], d.rows[attempt]));
+      }
+      ++ready;
+    }
+  };
+
+  drawAhead();
+  while (ready > 0) {
+    const CenterDraws& d = ring[head];
+    head = (head + 1) % CenterLookahead;
+    --ready;
+    const double current = CellOf(Agents[std::size_t(d.agent)]).localPrice;
+    // The ten tests are made without a branch between them, since a test alone is a coin toss
+    // for the branch predictor; the first takeable try wins.
     unsigned takeable = 0;
     for (int attempt = 0; attempt < CenterTries; ++attempt) {
-      DrawCandidate(random, agent, cols[attempt], rows[attempt]);
-      after[attempt] = random;
-      const TCell& candidate = grid.At(cols[attempt], rows[attempt]);
+      const TCell& candidate = grid.At(d.cols[attempt], d.rows[attempt]);
       const bool cheaper = candidate.localPrice < current;
       const bool free = !candidate.occupied;
       takeable |= unsigned(cheaper & free) << attempt;
     }
     if (takeable == 0) {
       drawn += CenterTries;
-      continue;
+    } else {
+      const int taken = std::countr_zero(takeable);
+      drawn += taken + 1;
+      MoveAgent(d.agent, d.cols[taken], d.rows[taken]);
+      if (taken != CenterTries - 1) {
+        ahead = d.after[taken];  // fewer draws used than guessed: later draws start again
+        ready = 0;
+        nextToDraw = d.agent + 1;
+      }
     }
-    const int taken = std::countr_zero(takeable);
-    random = after[taken];
-    drawn += taken + 1;
-    MoveAgent(i, cols[taken], rows[taken]);
+    drawAhead();
   }
-  random_ = random;
+  random_ = ahead;
   CandidatesDrawn += drawn;
 }
 

@@ -191,6 +191,113 @@ TEST(LookForCenters, DrawsAndMovesAsTryingOneAfterAnother) {
   EXPECT_GT(moves, 20);  // the comparison covered runs where agents moved
 }
 
+// Plain replays of the two relocation phases, one candidate after another, on a copy of the
+// World as it stood before the phase.
+void ReplayRelocateUnsatisfied(World& w, std::int64_t& tries) {
+  Random& random = w.Generator();
+  for (int i = 0; i < static_cast<int>(w.Agents.size()); ++i) {
+    const TAgent& agent = w.Agents[i];
+    if (agent.satisfied) continue;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      ++tries;
+      std::uint32_t dc, dr;
+      random.BelowTwice(20, dc, dr);
+      int col = agent.col + int(dc) - 10;
+      int row = agent.row + int(dr) - 10;
+      w.WrapToTorus(col, row);
+      if (!w.grid[col][row].occupied) {
+        w.MoveAgent(i, col, row);
+        break;
+      }
+    }
+  }
+}
+
+int ReplayLookForCenters(World& w, std::int64_t& tries) {
+  int moves = 0;
+  Random& random = w.Generator();
+  for (int i = 0; i < static_cast<int>(w.Agents.size()); ++i) {
+    const TAgent& agent = w.Agents[i];
+    if (!agent.satisfied) continue;
+    const double current = w.grid[agent.col][agent.row].localPrice;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      ++tries;
+      std::uint32_t dc, dr;
+      random.BelowTwice(20, dc, dr);
+      int col = agent.col + int(dc) - 10;
+      int row = agent.row + int(dr) - 10;
+      w.WrapToTorus(col, row);
+      const TCell& c = w.grid[col][row];
+      if (c.localPrice < current && !c.occupied) {
+        w.MoveAgent(i, col, row);
+        ++moves;
+        break;
+      }
+    }
+  }
+  return moves;
+}
+
+::testing::AssertionResult SameAgentsAndGenerator(World& a, World& b) {
+  for (std::size_t i = 0; i < a.Agents.size(); ++i) {
+    if (a.Agents[i].col != b.Agents[i].col || a.Agents[i].row != b.Agents[i].row) {
+      return ::testing::AssertionFailure() << "agent " << i << " stands elsewhere";
+    }
+  }
+  if (a.Generator().Next() != b.Generator().Next()) {
+    return ::testing::AssertionFailure() << "the generators went apart";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Both phases fetch cells ahead of the agent whose turn it is, from draws made in advance. Here
+// many agents move, most of them before their last try, so the draws made ahead are often
+// wrong and must be made again; the phases must still move exactly as the plain replays do.
+TEST(LookForCenters, ManyEarlyMovesStillMatchTheReplay) {
+  int moves = 0;
+  int satisfied = 0;
+  for (std::uint64_t seed = 1; seed <= 6; ++seed) {
+    SeededWorld s(seed, 120, 90);
+    s.settings.returnsToScale = 1.3;  // steep prices round the markets: most agents find cheaper
+    s.settings.travelCost = 5.0;
+    s.settings.thresholdPercent = 0.0;  // everyone satisfied unless alone
+    s.Start(seed % 2 ? "1500" : "6000");
+    s.world.ComputeUnitCosts();
+    s.world.ComputeLocalPrices();
+    s.world.EvaluateSegregation();
+    for (const TAgent& a : s.world.Agents) satisfied += a.satisfied ? 1 : 0;
+    World reference = s.world;
+    s.world.LookForCenters();
+    std::int64_t tries = 0;
+    moves += ReplayLookForCenters(reference, tries);
+    ASSERT_TRUE(SameAgentsAndGenerator(s.world, reference)) << "seed " << seed;
+    EXPECT_EQ(s.world.CandidatesDrawn - reference.CandidatesDrawn, tries);
+    EXPECT_TRUE(WorldIsConsistent(s.world));
+  }
+  EXPECT_GT(moves, satisfied / 3);  // early moves were common, not a rare path
+}
+
+TEST(RelocateUnsatisfied, MatchesTheReplayInCrowdedAndSparseNeighbourhoods) {
+  int unsatisfied = 0;
+  for (std::uint64_t seed = 1; seed <= 6; ++seed) {
+    SeededWorld s(seed, 100, 60);
+    s.settings.thresholdPercent = 50.0 + 10.0 * double(seed % 3);
+    // Nearly full grids leave many agents without a free cell in reach; sparse ones let them
+    // move at the first try.
+    s.Start(seed % 2 ? "5950" : "1200");
+    s.world.EvaluateSegregation();
+    for (const TAgent& a : s.world.Agents) unsatisfied += a.satisfied ? 0 : 1;
+    World reference = s.world;
+    s.world.RelocateUnsatisfied();
+    std::int64_t tries = 0;
+    ReplayRelocateUnsatisfied(reference, tries);
+    EXPECT_EQ(s.world.CandidatesDrawn - reference.CandidatesDrawn, tries);
+    ASSERT_TRUE(SameAgentsAndGenerator(s.world, reference)) << "seed " << seed;
+    EXPECT_TRUE(WorldIsConsistent(s.world));
+  }
+  EXPECT_GT(unsatisfied, 2000);
+}
+
 TEST(LookForCenters, EqualPriceIsNotCheaper) {
   SeededWorld s;
   s.StartEmpty({{20, 20}});
