@@ -52,6 +52,13 @@ double Power(double base, double exponent) {
   return std::exp(exponent * std::log(base));
 }
 
+// Stores only what differs: the value nearly always stands already, and a line left clean need
+// not be written back to memory.
+template <typename T>
+inline void StoreIfChanged(T& field, T value) {
+  if (field != value) field = value;
+}
+
 }  // namespace
 
 void TGrid::Size(std::int32_t cols, std::int32_t rows) {
@@ -274,10 +281,6 @@ namespace {
 
 // How many agents ahead RelocateUnsatisfied fetches the cell an agent stands on.
 constexpr std::int32_t RegisterLookahead = 16;
-// How many first tries of the next unsatisfied agent are fetched ahead.
-constexpr int RelocationTriesFetched = 4;
-// How many tries ahead an unsatisfied agent fetches its candidates.
-constexpr int TryLookahead = 16;
 
 // Asks for the lines of a cell that registering an agent reads and writes: `occupant` at the
 // start, `occupied` in the middle, the state at the end.
@@ -288,14 +291,13 @@ inline void PrefetchForRegister(const TCell& cell) {
   __builtin_prefetch(bytes + sizeof(TCell) - 1);
 }
 
-// Stores only what differs: a satisfied agent's cell nearly always holds it already, and a line
-// left clean need not be written back to memory.
-template <typename T>
-inline void StoreIfChanged(T& field, T value) {
-  if (field != value) field = value;
-}
-
 }  // namespace
+
+void World::RebuildOccupancy() {
+  const TGrid::CellVector& cells = grid.Cells();
+  occupancy_.resize(cells.size());
+  for (std::size_t k = 0; k < cells.size(); ++k) occupancy_[k] = cells[k].occupied;
+}
 
 void World::RelocateUnsatisfied() {
   SatisfiedCount = 0;
@@ -303,29 +305,19 @@ void World::RelocateUnsatisfied() {
   Random random = random_;  // a local copy stays in registers through the try loop
   std::int64_t drawn = 0;
   const std::int32_t count = static_cast<std::int32_t>(Agents.size());
-  // On a big grid nearly every cell touched is a cache miss, and the agents' cells lie in list
-  // order, not grid order. The cells of agents a little ahead are fetched early. The tries of the
-  // next unsatisfied agent are drawn from a copy of the generator as soon as the previous
-  // unsatisfied agent is done: the satisfied agents between draw nothing, so these are exactly
-  // its first tries.
-  const auto fetchFirstTries = [&](std::int32_t from) {
-    const std::int32_t end = std::min(count, from + RegisterLookahead);
-    for (std::int32_t j = from; j < end; ++j) {
-      const TAgent& next = Agents[std::size_t(j)];
-      if (next.satisfied) continue;
-      Random copy = random;
-      for (int attempt = 0; attempt < RelocationTriesFetched; ++attempt) {
-        std::int32_t col, row;
-        DrawCandidate(copy, next, col, row);
-        __builtin_prefetch(&grid.At(col, row).occupied);
-      }
-      return;
-    }
+  // An unsatisfied agent in a full neighbourhood tries all hundred times, each try a cache miss
+  // on a big grid. The tries read a byte-per-cell copy of `occupied` instead, small enough to
+  // stay in cache. It is made afresh here, since the cells may have been changed since the last
+  // step, and kept in step with every change the phase makes.
+  RebuildOccupancy();
+  const auto at = [this](std::int32_t col, std::int32_t row) {
+    return std::size_t(row) * std::size_t(GridCols) + std::size_t(col);
   };
+  // The agents' cells lie in list order, not grid order: the cells of agents a little ahead are
+  // fetched early.
   for (std::int32_t j = 0; j < std::min(count, RegisterLookahead); ++j) {
     PrefetchForRegister(CellOf(Agents[std::size_t(j)]));
   }
-  fetchFirstTries(0);
   for (std::int32_t i = 0; i < count; ++i) {
     if (i + RegisterLookahead < count) {
       PrefetchForRegister(CellOf(Agents[std::size_t(i + RegisterLookahead)]));
@@ -336,32 +328,23 @@ void World::RelocateUnsatisfied() {
       StoreIfChanged(cell.occupant, i);
       if (cell.State() != agent.colour) cell.SetState(agent.colour);
       StoreIfChanged(cell.occupied, true);
+      occupancy_[at(agent.col, agent.row)] = 1;
       ++SatisfiedCount;
       continue;
     }
     ++MovedCount;
-    // An agent in a full neighbourhood tries all hundred times. A second copy of the generator
-    // runs ahead of the tries and fetches their cells; its lead grows with each failed try, so
-    // an agent that finds a place at once fetches little in vain.
-    Random lead = random;
-    int fetched = 0;
     for (int attempt = 0; attempt < RelocationTries; ++attempt) {
-      const int fetchTo = std::min({RelocationTries, attempt + TryLookahead, 2 * attempt + 4});
-      for (; fetched < fetchTo; ++fetched) {
-        std::int32_t col, row;
-        DrawCandidate(lead, agent, col, row);
-        __builtin_prefetch(&grid.At(col, row).occupied);
-      }
       ++drawn;
       std::int32_t col, row;
       DrawCandidate(random, agent, col, row);
       // The agent's own cell is occupied by itself, so it is never taken.
-      if (!grid.At(col, row).occupied) {
+      if (!occupancy_[at(col, row)]) {
+        occupancy_[at(agent.col, agent.row)] = 0;
+        occupancy_[at(col, row)] = 1;
         MoveAgent(i, col, row);
         break;
       }
     }
-    fetchFirstTries(i + 1);
   }
   random_ = random;
   CandidatesDrawn += drawn;
@@ -369,12 +352,8 @@ void World::RelocateUnsatisfied() {
 
 namespace {
 
-// Asks for a cell's cache lines ahead of use. The tests read `occupied` and `localPrice`, which
-// lie on two lines for half the cells.
-inline void PrefetchForTest(const TCell& cell) {
-  __builtin_prefetch(&cell.occupied);
-  __builtin_prefetch(&cell.localPrice);
-}
+// The free price of an occupied cell: no price is below it.
+constexpr double Taken = std::numeric_limits<double>::infinity();
 
 // How many satisfied agents ahead LookForCenters draws and fetches. On a big grid every try is
 // a cache miss; drawing ahead lets the misses of several agents overlap.
@@ -388,6 +367,14 @@ struct CenterDraws {
 };
 
 }  // namespace
+
+void World::RebuildFreePrices() {
+  const TGrid::CellVector& cells = grid.Cells();
+  freePrices_.resize(cells.size());
+  for (std::size_t k = 0; k < cells.size(); ++k) {
+    freePrices_[k] = cells[k].occupied ? Taken : cells[k].localPrice;
+  }
+}
 
 void World::LookForCenters() {
   // The draws of later agents depend only on how many draws earlier agents used, and an agent
@@ -403,6 +390,16 @@ void World::LookForCenters() {
   Random ahead = random_;  // the generator as it stands at nextToDraw if nobody moves before
   std::int64_t drawn = 0;
   const std::int32_t count = static_cast<std::int32_t>(Agents.size());
+  // A try needs a cell's `occupied` and `localPrice`, two cache lines for half the cells. It
+  // reads instead one double per cell, the price of a free cell and +infinity for an occupied
+  // one: a price is below it only where a price is below the cell's price and the cell is free.
+  // The array is an eighth of the grid's memory, so far more of it stays in cache. It is made
+  // afresh here, since the cells may have been changed since the last step, and kept in step
+  // with every move the phase makes.
+  RebuildFreePrices();
+  const auto at = [this](std::int32_t col, std::int32_t row) {
+    return std::size_t(row) * std::size_t(GridCols) + std::size_t(col);
+  };
 
   const auto drawAhead = [&] {
     for (; ready < CenterLookahead && nextToDraw < count; ++nextToDraw) {
@@ -414,7 +411,7 @@ void World::LookForCenters() {
       for (int attempt = 0; attempt < CenterTries; ++attempt) {
         DrawCandidate(ahead, agent, d.cols[attempt], d.rows[attempt]);
         d.after[attempt] = ahead;
-        PrefetchForTest(grid.At(d.cols[attempt], d.rows[attempt]));
+        __builtin_prefetch(&freePrices_[at(d.cols[attempt], d.rows[attempt])]);
       }
       ++ready;
     }
@@ -430,16 +427,17 @@ void World::LookForCenters() {
     // for the branch predictor; the first takeable try wins.
     unsigned takeable = 0;
     for (int attempt = 0; attempt < CenterTries; ++attempt) {
-      const TCell& candidate = grid.At(d.cols[attempt], d.rows[attempt]);
-      const bool cheaper = candidate.localPrice < current;
-      const bool free = !candidate.occupied;
-      takeable |= unsigned(cheaper & free) << attempt;
+      const bool cheaperAndFree = freePrices_[at(d.cols[attempt], d.rows[attempt])] < current;
+      takeable |= unsigned(cheaperAndFree) << attempt;
     }
     if (takeable == 0) {
       drawn += CenterTries;
     } else {
       const int taken = std::countr_zero(takeable);
       drawn += taken + 1;
+      const TAgent& agent = Agents[std::size_t(d.agent)];
+      freePrices_[at(agent.col, agent.row)] = current;  // the cell left is free now
+      freePrices_[at(d.cols[taken], d.rows[taken])] = Taken;
       MoveAgent(d.agent, d.cols[taken], d.rows[taken]);
       if (taken != CenterTries - 1) {
         ahead = d.after[taken];  // fewer draws used than guessed: later draws start again

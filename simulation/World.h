@@ -129,6 +129,12 @@ class World {
   // SetupError from the agent count leaves the World reset but without agents.
   void NewSetup();
 
+  // RelocateUnsatisfied's copy of every cell's `occupied`, row-major, as it left it.
+  const std::vector<std::uint8_t>& Occupancy() const { return occupancy_; }
+  // LookForCenters' free price of every cell, row-major, as it left it: the local price of a
+  // free cell, +infinity for an occupied one.
+  const std::vector<double, LargePageAllocator<double>>& FreePrices() const { return freePrices_; }
+
   TCell& MarketCell(int market) { return grid.At(Markets[market].col, Markets[market].row); }
   TCell& CellOf(const TAgent& agent) { return grid.At(agent.col, agent.row); }
 
@@ -141,6 +147,8 @@ class World {
     row = agent.row + std::int32_t(dr) - 10;
     WrapToTorus(col, row);
   }
+  void RebuildOccupancy();
+  void RebuildFreePrices();
   void Reseed();
   void CountStep();
   void DrawAgent(TAgent& agent);
@@ -149,6 +157,8 @@ class World {
   WorldView* view_;
   Random random_;
   std::function<std::uint64_t()> seedSource_;
+  std::vector<std::uint8_t> occupancy_;  // see RelocateUnsatisfied
+  std::vector<double, LargePageAllocator<double>> freePrices_;  // see LookForCenters
 };
 
 }  // namespace zelmora

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include "simulation/World.h"
 #include "tests/simulation/Invariants.h"
@@ -296,6 +299,97 @@ TEST(RelocateUnsatisfied, MatchesTheReplayInCrowdedAndSparseNeighbourhoods) {
     EXPECT_TRUE(WorldIsConsistent(s.world));
   }
   EXPECT_GT(unsatisfied, 2000);
+}
+
+// The relocation phases test tries against compact copies of the cells' `occupied` and prices.
+// The copies must agree with the cells when a phase ends, moves included.
+::testing::AssertionResult CopiesAgreeWithTheCells(const World& w, bool occupancy, bool prices) {
+  const auto& cells = w.grid.Cells();
+  for (std::size_t k = 0; k < cells.size(); ++k) {
+    if (occupancy && w.Occupancy().at(k) != (cells[k].occupied ? 1 : 0)) {
+      return ::testing::AssertionFailure() << "occupancy of cell " << k << " is stale";
+    }
+    const double expected =
+        cells[k].occupied ? std::numeric_limits<double>::infinity() : cells[k].localPrice;
+    if (prices && w.FreePrices().at(k) != expected) {
+      return ::testing::AssertionFailure() << "free price of cell " << k << " is stale";
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+TEST(RelocationPhases, CompactCopiesAgreeWithTheCellsAfterEachPhase) {
+  SeededWorld s(5, 60, 50);
+  s.settings.returnsToScale = 1.3;
+  s.settings.travelCost = 5.0;
+  s.settings.thresholdPercent = 62.5;
+  s.Start("2000");
+  World& w = s.world;
+  std::int64_t moved = 0;
+  for (int step = 0; step < 30; ++step) {
+    w.ComputeUnitCosts();
+    w.ComputeLocalPrices();
+    w.RelocateUnsatisfied();
+    ASSERT_TRUE(CopiesAgreeWithTheCells(w, true, false)) << "step " << step;
+    w.EvaluateSegregation();
+    std::vector<std::pair<int, int>> before;
+    for (const TAgent& a : w.Agents) before.push_back({a.col, a.row});
+    w.LookForCenters();
+    ASSERT_TRUE(CopiesAgreeWithTheCells(w, false, true)) << "step " << step;
+    for (std::size_t i = 0; i < before.size(); ++i) {
+      moved += before[i] != std::make_pair(w.Agents[i].col, w.Agents[i].row) ? 1 : 0;
+    }
+  }
+  EXPECT_GT(moved, 500);  // the copies were kept in step through many moves
+  EXPECT_GT(w.MovedCount, 0);
+}
+
+// The cells are public: between two steps anyone may move agents or change prices. The phases
+// must see those changes, not what their copies held at the end of the last step.
+TEST(RelocationPhases, SeeCellsChangedBetweenSteps) {
+  for (std::uint64_t seed = 1; seed <= 4; ++seed) {
+    SeededWorld s(seed, 50, 40);
+    s.settings.returnsToScale = 1.2;
+    s.settings.thresholdPercent = 50.0;
+    s.Start("1400");
+    World& w = s.world;
+    for (int step = 0; step < 3; ++step) w.SimulationStep();
+    // Free a block of cells by moving its agents into far free cells, then make the freed block
+    // the cheapest place around.
+    int relocated = 0;
+    for (int row = 10; row < 20; ++row) {
+      for (int col = 10; col < 20; ++col) {
+        if (!w.grid[col][row].occupied) continue;
+        const int agent = w.grid[col][row].occupant;
+        for (int r = 30; r < 40 && w.grid[col][row].occupied; ++r) {
+          for (int c = 30; c < 50; ++c) {
+            if (w.grid[c][r].occupied) continue;
+            w.MoveAgent(agent, c, r);
+            ++relocated;
+            break;
+          }
+        }
+      }
+    }
+    for (int row = 10; row < 20; ++row) {
+      for (int col = 10; col < 20; ++col) w.grid[col][row].localPrice = -1.0;
+    }
+    ASSERT_GT(relocated, 10);
+    ASSERT_TRUE(WorldIsConsistent(w));
+
+    World reference = w;
+    std::int64_t tries = 0;
+    w.RelocateUnsatisfied();
+    ReplayRelocateUnsatisfied(reference, tries);
+    ASSERT_TRUE(SameAgentsAndGenerator(w, reference)) << "seed " << seed;
+    w.EvaluateSegregation();
+    reference.EvaluateSegregation();
+    const int moves = ReplayLookForCenters(reference, tries);
+    w.LookForCenters();
+    ASSERT_TRUE(SameAgentsAndGenerator(w, reference)) << "seed " << seed;
+    EXPECT_GT(moves, 0);
+    EXPECT_TRUE(WorldIsConsistent(w));
+  }
 }
 
 TEST(LookForCenters, EqualPriceIsNotCheaper) {
