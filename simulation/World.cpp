@@ -310,17 +310,16 @@ void World::RelocateUnsatisfied() {
   // stay in cache. It is made afresh here, since the cells may have been changed since the last
   // step, and kept in step with every change the phase makes.
   RebuildOccupancy();
-  const auto at = [this](std::int32_t col, std::int32_t row) {
-    return std::size_t(row) * std::size_t(GridCols) + std::size_t(col);
-  };
   // The agents' cells lie in list order, not grid order: the cells of agents a little ahead are
   // fetched early.
-  for (std::int32_t j = 0; j < std::min(count, RegisterLookahead); ++j) {
+  // On a grid that stays in cache the fetches would only cost time.
+  const std::int32_t lookahead = grid.Cells().size() > DrawAheadCells ? RegisterLookahead : 0;
+  for (std::int32_t j = 0; j < std::min(count, lookahead); ++j) {
     PrefetchForRegister(CellOf(Agents[std::size_t(j)]));
   }
   for (std::int32_t i = 0; i < count; ++i) {
-    if (i + RegisterLookahead < count) {
-      PrefetchForRegister(CellOf(Agents[std::size_t(i + RegisterLookahead)]));
+    if (lookahead > 0 && i + lookahead < count) {
+      PrefetchForRegister(CellOf(Agents[std::size_t(i + lookahead)]));
     }
     TAgent& agent = Agents[std::size_t(i)];
     if (agent.satisfied) {
@@ -328,7 +327,7 @@ void World::RelocateUnsatisfied() {
       StoreIfChanged(cell.occupant, i);
       if (cell.State() != agent.colour) cell.SetState(agent.colour);
       StoreIfChanged(cell.occupied, true);
-      occupancy_[at(agent.col, agent.row)] = 1;
+      occupancy_[CellIndex(agent.col, agent.row)] = 1;
       ++SatisfiedCount;
       continue;
     }
@@ -338,9 +337,9 @@ void World::RelocateUnsatisfied() {
       std::int32_t col, row;
       DrawCandidate(random, agent, col, row);
       // The agent's own cell is occupied by itself, so it is never taken.
-      if (!occupancy_[at(col, row)]) {
-        occupancy_[at(agent.col, agent.row)] = 0;
-        occupancy_[at(col, row)] = 1;
+      if (!occupancy_[CellIndex(col, row)]) {
+        occupancy_[CellIndex(agent.col, agent.row)] = 0;
+        occupancy_[CellIndex(col, row)] = 1;
         MoveAgent(i, col, row);
         break;
       }
@@ -377,6 +376,61 @@ void World::RebuildFreePrices() {
 }
 
 void World::LookForCenters() {
+  // A try needs a cell's `occupied` and `localPrice`, two cache lines for half the cells. It
+  // reads instead one double per cell, the price of a free cell and +infinity for an occupied
+  // one: a price is below it only where a price is below the cell's price and the cell is free.
+  // The array is a twentieth of the grid's memory, so far more of it stays in cache. It is made
+  // afresh here, since the cells may have been changed since the last step, and kept in step
+  // with every move the phase makes.
+  RebuildFreePrices();
+  if (freePrices_.size() > DrawAheadCells) {
+    LookForCentersDrawingAhead();
+  } else {
+    LookForCentersInTurn();
+  }
+}
+
+void World::TakeCenter(std::int32_t i, double current, std::int32_t col, std::int32_t row) {
+  const TAgent& agent = Agents[std::size_t(i)];
+  freePrices_[CellIndex(agent.col, agent.row)] = current;  // the cell left is free now
+  freePrices_[CellIndex(col, row)] = Taken;
+  MoveAgent(i, col, row);
+}
+
+void World::LookForCentersInTurn() {
+  Random random = random_;
+  std::int64_t drawn = 0;
+  const std::int32_t count = static_cast<std::int32_t>(Agents.size());
+  for (std::int32_t i = 0; i < count; ++i) {
+    const TAgent& agent = Agents[std::size_t(i)];
+    if (!agent.satisfied) continue;
+    const double current = CellOf(agent).localPrice;
+    // All ten tries are drawn and tested without a branch between them, since a test alone is
+    // a coin toss for the branch predictor. The generator is then put back to just after the
+    // try taken, so the draws are exactly those of trying one after another.
+    std::array<std::int32_t, CenterTries> cols, rows;
+    std::array<Random, CenterTries> after;
+    unsigned takeable = 0;
+    for (int attempt = 0; attempt < CenterTries; ++attempt) {
+      DrawCandidate(random, agent, cols[attempt], rows[attempt]);
+      after[attempt] = random;
+      const bool cheaperAndFree = freePrices_[CellIndex(cols[attempt], rows[attempt])] < current;
+      takeable |= unsigned(cheaperAndFree) << attempt;
+    }
+    if (takeable == 0) {
+      drawn += CenterTries;
+      continue;
+    }
+    const int taken = std::countr_zero(takeable);
+    random = after[taken];
+    drawn += taken + 1;
+    TakeCenter(i, current, cols[taken], rows[taken]);
+  }
+  random_ = random;
+  CandidatesDrawn += drawn;
+}
+
+void World::LookForCentersDrawingAhead() {
   // The draws of later agents depend only on how many draws earlier agents used, and an agent
   // uses all ten unless it moves, which is rare. So the tries of the next few satisfied agents
   // are drawn ahead assuming nobody moves, and their cells fetched meanwhile. A move before the
@@ -390,17 +444,6 @@ void World::LookForCenters() {
   Random ahead = random_;  // the generator as it stands at nextToDraw if nobody moves before
   std::int64_t drawn = 0;
   const std::int32_t count = static_cast<std::int32_t>(Agents.size());
-  // A try needs a cell's `occupied` and `localPrice`, two cache lines for half the cells. It
-  // reads instead one double per cell, the price of a free cell and +infinity for an occupied
-  // one: a price is below it only where a price is below the cell's price and the cell is free.
-  // The array is an eighth of the grid's memory, so far more of it stays in cache. It is made
-  // afresh here, since the cells may have been changed since the last step, and kept in step
-  // with every move the phase makes.
-  RebuildFreePrices();
-  const auto at = [this](std::int32_t col, std::int32_t row) {
-    return std::size_t(row) * std::size_t(GridCols) + std::size_t(col);
-  };
-
   const auto drawAhead = [&] {
     for (; ready < CenterLookahead && nextToDraw < count; ++nextToDraw) {
       const TAgent& agent = Agents[std::size_t(nextToDraw)];
@@ -411,7 +454,7 @@ void World::LookForCenters() {
       for (int attempt = 0; attempt < CenterTries; ++attempt) {
         DrawCandidate(ahead, agent, d.cols[attempt], d.rows[attempt]);
         d.after[attempt] = ahead;
-        __builtin_prefetch(&freePrices_[at(d.cols[attempt], d.rows[attempt])]);
+        __builtin_prefetch(&freePrices_[CellIndex(d.cols[attempt], d.rows[attempt])]);
       }
       ++ready;
     }
@@ -427,7 +470,8 @@ void World::LookForCenters() {
     // for the branch predictor; the first takeable try wins.
     unsigned takeable = 0;
     for (int attempt = 0; attempt < CenterTries; ++attempt) {
-      const bool cheaperAndFree = freePrices_[at(d.cols[attempt], d.rows[attempt])] < current;
+      const bool cheaperAndFree =
+          freePrices_[CellIndex(d.cols[attempt], d.rows[attempt])] < current;
       takeable |= unsigned(cheaperAndFree) << attempt;
     }
     if (takeable == 0) {
@@ -435,10 +479,7 @@ void World::LookForCenters() {
     } else {
       const int taken = std::countr_zero(takeable);
       drawn += taken + 1;
-      const TAgent& agent = Agents[std::size_t(d.agent)];
-      freePrices_[at(agent.col, agent.row)] = current;  // the cell left is free now
-      freePrices_[at(d.cols[taken], d.rows[taken])] = Taken;
-      MoveAgent(d.agent, d.cols[taken], d.rows[taken]);
+      TakeCenter(d.agent, current, d.cols[taken], d.rows[taken]);
       if (taken != CenterTries - 1) {
         ahead = d.after[taken];  // fewer draws used than guessed: later draws start again
         ready = 0;

@@ -65,6 +65,10 @@ class World {
   static constexpr double PriceCeiling = 9999.0;     // a delivered price is taken only below it
   static constexpr int RelocationTries = 100;        // per unsatisfied agent and step
   static constexpr int CenterTries = 10;             // per satisfied agent and step
+  // Above this many cells the relocation phases fetch cells ahead of use, and LookForCenters
+  // draws the tries of later agents ahead of their turn; on smaller grids all they read stays in
+  // cache and that would only cost time.
+  static constexpr std::size_t DrawAheadCells = std::size_t(1) << 17;
 
   explicit World(const ModelInputs& inputs);
   World(const ModelInputs& inputs, WorldView& view);
@@ -147,7 +151,13 @@ class World {
     row = agent.row + std::int32_t(dr) - 10;
     WrapToTorus(col, row);
   }
+  std::size_t CellIndex(std::int32_t col, std::int32_t row) const {
+    return std::size_t(row) * std::size_t(GridCols) + std::size_t(col);
+  }
   void RebuildOccupancy();
+  void LookForCentersInTurn();
+  void LookForCentersDrawingAhead();
+  void TakeCenter(std::int32_t i, double current, std::int32_t col, std::int32_t row);
   void RebuildFreePrices();
   void Reseed();
   void CountStep();

@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -256,15 +257,25 @@ int ReplayLookForCenters(World& w, std::int64_t& tries) {
 // Both phases fetch cells ahead of the agent whose turn it is, from draws made in advance. Here
 // many agents move, most of them before their last try, so the draws made ahead are often
 // wrong and must be made again; the phases must still move exactly as the plain replays do.
+// The large grid is above World::DrawAheadCells, where the tries are drawn ahead.
+struct GridSize {
+  int cols, rows;
+};
+constexpr GridSize kPhaseGrids[] = {{120, 90}, {400, 340}};
+
 TEST(LookForCenters, ManyEarlyMovesStillMatchTheReplay) {
+  static_assert(400 * 340 > World::DrawAheadCells && 120 * 90 <= World::DrawAheadCells);
   int moves = 0;
   int satisfied = 0;
   for (std::uint64_t seed = 1; seed <= 6; ++seed) {
-    SeededWorld s(seed, 120, 90);
+    const GridSize size = kPhaseGrids[seed % 2];
+    SeededWorld s(seed, size.cols, size.rows);
     s.settings.returnsToScale = 1.3;  // steep prices round the markets: most agents find cheaper
     s.settings.travelCost = 5.0;
     s.settings.thresholdPercent = 0.0;  // everyone satisfied unless alone
-    s.Start(seed % 2 ? "1500" : "6000");
+    // Sparse or crowded, alternating with the grid size.
+    const int cells = size.cols * size.rows;
+    s.Start(std::to_string(seed % 3 ? cells / 7 : cells * 5 / 9).c_str());
     s.world.ComputeUnitCosts();
     s.world.ComputeLocalPrices();
     s.world.EvaluateSegregation();
@@ -283,11 +294,13 @@ TEST(LookForCenters, ManyEarlyMovesStillMatchTheReplay) {
 TEST(RelocateUnsatisfied, MatchesTheReplayInCrowdedAndSparseNeighbourhoods) {
   int unsatisfied = 0;
   for (std::uint64_t seed = 1; seed <= 6; ++seed) {
-    SeededWorld s(seed, 100, 60);
+    const GridSize size = kPhaseGrids[(seed / 2) % 2];
+    SeededWorld s(seed, size.cols, size.rows);
     s.settings.thresholdPercent = 50.0 + 10.0 * double(seed % 3);
     // Nearly full grids leave many agents without a free cell in reach; sparse ones let them
     // move at the first try.
-    s.Start(seed % 2 ? "5950" : "1200");
+    const int cells = size.cols * size.rows;
+    s.Start(std::to_string(seed % 2 ? cells - cells / 100 : cells / 5).c_str());
     s.world.EvaluateSegregation();
     for (const TAgent& a : s.world.Agents) unsatisfied += a.satisfied ? 0 : 1;
     World reference = s.world;
