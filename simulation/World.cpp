@@ -310,9 +310,8 @@ void World::RelocateUnsatisfied() {
   // stay in cache. It is made afresh here, since the cells may have been changed since the last
   // step, and kept in step with every change the phase makes.
   RebuildOccupancy();
-  // The agents' cells lie in list order, not grid order: the cells of agents a little ahead are
-  // fetched early.
-  // On a grid that stays in cache the fetches would only cost time.
+  // The agents' cells lie in list order, not grid order: on a big grid the cells of agents a
+  // little ahead are fetched early. On a grid that stays in cache that would only cost time.
   const std::int32_t lookahead = grid.Cells().size() > DrawAheadCells ? RegisterLookahead : 0;
   for (std::int32_t j = 0; j < std::min(count, lookahead); ++j) {
     PrefetchForRegister(CellOf(Agents[std::size_t(j)]));
@@ -435,7 +434,7 @@ void World::LookForCentersDrawingAhead() {
   // uses all ten unless it moves, which is rare. So the tries of the next few satisfied agents
   // are drawn ahead assuming nobody moves, and their cells fetched meanwhile. A move before the
   // last try shows the guess wrong: the draws ahead are thrown away and made again from the
-  // generator as it truly stands. Every test is made in turn against the cells as they are then,
+  // generator as it truly stands. Every test is made in turn against the prices as they are then,
   // so the outcome is exactly that of trying one candidate after another.
   std::array<CenterDraws, CenterLookahead> ring;
   int head = 0;  // ring slot of the next agent to test
