@@ -36,7 +36,7 @@ test-sanitize: build-sanitize
 
 bench: build
 	@set -e; for b in $(BUILD)/bench/*/zelmora_bench_*; do \
-	  [ -x "$$b" ] || continue; echo "== $$b"; \
+	  [ -f "$$b" ] && [ -x "$$b" ] || continue; echo "== $$b"; \
 	  QT_QPA_PLATFORM=offscreen $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; \
 	done
 	@echo "== the real window under Xvfb against a bare 1 ms timer"

@@ -3,6 +3,7 @@
 
 #include "ChartFonts.h"
 #include "RChart.h"
+#include "tests/chart/ProgramChart.h"
 
 #include <QApplication>
 #include <QColor>
@@ -20,8 +21,6 @@ namespace {
 
 using zelmora::TRChart;
 
-const QString kCaption = QStringLiteral("yellow market -> red : customers  ||  green : bid price");
-
 // Customers and bid price of step x, plausible and within 0..200.
 double Customers(int x) { return 90 + 70 * std::sin(x / 23.0) + 20 * std::sin(x / 3.1); }
 double BidPrice(int x) { return 110 + 60 * std::cos(x / 41.0) + 15 * std::sin(x / 5.3); }
@@ -29,26 +28,7 @@ double BidPrice(int x) { return 110 + 60 * std::cos(x / 41.0) + 15 * std::sin(x 
 // Set up as the program's window does, fed with one full sweep: a pen move
 // and 998 segments alternating red and green, x from -1 to 498.
 std::unique_ptr<TRChart> MakeSweepChart() {
-  auto chart = std::make_unique<TRChart>(nullptr);
-  chart->SetBounds(0, 0, 777, 265);
-  chart->SetAllocSize(1000);
-  chart->SetAutoRedraw(true);
-  chart->SetRRim(20);
-  chart->SetTRim(20);
-  chart->SetBRim(40);
-  chart->SetGridStyle(zelmora::TGridStyle::gsNone);
-  chart->SetCaption(kCaption);
-  for (zelmora::TScaleProps* s : {static_cast<zelmora::TScaleProps*>(chart->Scale1X()),
-                                  static_cast<zelmora::TScaleProps*>(chart->Scale1Y()),
-                                  static_cast<zelmora::TScaleProps*>(chart->Scale2X()),
-                                  static_cast<zelmora::TScaleProps*>(chart->Scale2Y())}) {
-    s->SetFont(zelmora::TahomaFont(11));
-  }
-  chart->Scale1X()->SetRangeLow(0);
-  chart->Scale1X()->SetRangeHigh(500);
-  chart->Scale1Y()->SetRangeLow(-10);
-  chart->Scale1Y()->SetRangeHigh(200);
-  chart->WindowCreated();
+  auto chart = zelmora::testing::MakeProgramChart();
   chart->ClearGraphics();
   chart->MovePen(0, 0);
   double lastC = Customers(-1), lastB = BidPrice(-1);
