@@ -152,6 +152,16 @@ TEST(LookForCenters, MovesOnlyToStrictlyCheaperFreeCells) {
 
 // Plain replays of the two relocation phases, one candidate after another, on a copy of the
 // World as it stood before the phase.
+
+// One try: the column offset, then the row offset, each -10..+9, wrapped.
+void ReplayCandidate(World& w, Random& random, const TAgent& agent, int& col, int& row) {
+  std::uint32_t dc, dr;
+  random.BelowTwice(20, dc, dr);
+  col = agent.col + int(dc) - 10;
+  row = agent.row + int(dr) - 10;
+  w.WrapToTorus(col, row);
+}
+
 void ReplayRelocateUnsatisfied(World& w, std::int64_t& tries) {
   Random& random = w.Generator();
   for (int i = 0; i < static_cast<int>(w.Agents.size()); ++i) {
@@ -159,11 +169,8 @@ void ReplayRelocateUnsatisfied(World& w, std::int64_t& tries) {
     if (agent.satisfied) continue;
     for (int attempt = 0; attempt < 100; ++attempt) {
       ++tries;
-      std::uint32_t dc, dr;
-      random.BelowTwice(20, dc, dr);
-      int col = agent.col + int(dc) - 10;
-      int row = agent.row + int(dr) - 10;
-      w.WrapToTorus(col, row);
+      int col, row;
+      ReplayCandidate(w, random, agent, col, row);
       if (!w.grid[col][row].occupied) {
         w.MoveAgent(i, col, row);
         break;
@@ -181,11 +188,8 @@ int ReplayLookForCenters(World& w, std::int64_t& tries) {
     const double current = w.grid[agent.col][agent.row].localPrice;
     for (int attempt = 0; attempt < 10; ++attempt) {
       ++tries;
-      std::uint32_t dc, dr;
-      random.BelowTwice(20, dc, dr);
-      int col = agent.col + int(dc) - 10;
-      int row = agent.row + int(dr) - 10;
-      w.WrapToTorus(col, row);
+      int col, row;
+      ReplayCandidate(w, random, agent, col, row);
       const TCell& c = w.grid[col][row];
       if (c.localPrice < current && !c.occupied) {
         w.MoveAgent(i, col, row);
