@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "RChart.h"
+#include "tests/ui/ErrorBoxes.h"
 #include "ui/Application.h"
 #include "ui/DrawingImage.h"
 #include "ui/MainWindow.h"
@@ -21,19 +22,7 @@
 namespace zelmora {
 namespace {
 
-// Error boxes are recorded instead of shown, so no test waits on a modal dialog.
-struct ErrorBoxes {
-  std::vector<std::pair<QString, QString>> shown;
-  ErrorBoxes() {
-    TApplication::SetErrorPresenter(
-        [this](const QString& title, const QString& message) { shown.push_back({title, message}); });
-  }
-  ~ErrorBoxes() {
-    TApplication::SetErrorPresenter([](const QString&, const QString& message) {
-      ADD_FAILURE() << "unexpected error box: " << message.toStdString();
-    });
-  }
-};
+using testing::ErrorBoxes;
 
 void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
 
