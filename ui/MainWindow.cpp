@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
@@ -57,6 +58,8 @@ QScrollBar* MakeScrollBar(QWidget* parent, int top, int min, int max, int positi
   bar->setValue(position);
   bar->setSingleStep(small);
   bar->setPageStep(large);
+  // Qt's scroll bars take no focus by themselves; these are controls of the tab order.
+  bar->setFocusPolicy(Qt::StrongFocus);
   return bar;
 }
 
@@ -74,6 +77,39 @@ void SetLabelText(QLabel* label, const QString& text) {
   }
   label->setGeometry(box);
 }
+
+// The keys of a focused scroll bar or track bar: Left and Up move it by its small change towards
+// the minimum, Right and Down towards the maximum, Page Up and Page Down by its large change, Home
+// and End to the ends. Qt's own keys differ between the two kinds (its scroll bars even move left
+// on Right), so both get this one table.
+class SliderKeys : public QObject {
+ public:
+  using QObject::QObject;
+
+  void Attach(QAbstractSlider* control) { control->installEventFilter(this); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return false;
+    auto* control = static_cast<QAbstractSlider*>(watched);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->modifiers() & ~Qt::KeypadModifier) return false;
+    QAbstractSlider::SliderAction action = QAbstractSlider::SliderNoAction;
+    switch (key->key()) {
+      case Qt::Key_Left:
+      case Qt::Key_Up: action = QAbstractSlider::SliderSingleStepSub; break;
+      case Qt::Key_Right:
+      case Qt::Key_Down: action = QAbstractSlider::SliderSingleStepAdd; break;
+      case Qt::Key_PageUp: action = QAbstractSlider::SliderPageStepSub; break;
+      case Qt::Key_PageDown: action = QAbstractSlider::SliderPageStepAdd; break;
+      case Qt::Key_Home: action = QAbstractSlider::SliderToMinimum; break;
+      case Qt::Key_End: action = QAbstractSlider::SliderToMaximum; break;
+      default: return false;
+    }
+    control->triggerAction(action);  // a change like the mouse's: valueChanged, then the label
+    return true;
+  }
+};
 
 // Qt's signals must not carry an exception out of a slot, so each handler hands an error that
 // escapes it to the application's error handler right there.
@@ -181,11 +217,20 @@ void TForm1::CreateControls() {
   TrB_thresh->setTickPosition(QSlider::TicksBelow);
   TrB_thresh->setSingleStep(1);
   TrB_thresh->setPageStep(1);
+  TrB_thresh->setFocusPolicy(Qt::StrongFocus);
 
   // A precise timer: one step per millisecond tick. Qt never queues missed ticks.
   Timer1 = new QTimer(this);
   Timer1->setTimerType(Qt::PreciseTimer);
   Timer1->setInterval(1);
+
+  auto* keys = new SliderKeys(this);
+  for (QAbstractSlider* control : {static_cast<QAbstractSlider*>(SB_ProdKost),
+                                   static_cast<QAbstractSlider*>(SB_FahrtKost),
+                                   static_cast<QAbstractSlider*>(SB_Skalen),
+                                   static_cast<QAbstractSlider*>(TrB_thresh)}) {
+    keys->Attach(control);
+  }
 
   setTabOrder(ZeichenPanel, B_setup);
   setTabOrder(B_setup, B_stop);
@@ -233,7 +278,9 @@ void TForm1::FormCreate() {
 
 void TForm1::CreateDrawingImage() {
   DrawingImage = new TDrawingImage(ZeichenPanel);
-  DrawingImage->SetBounds(0, 0, ZeichenPanel->width(), ZeichenPanel->height());
+  // The image fills the panel inside its border.
+  const QRect inside = ZeichenPanel->contentsRect();
+  DrawingImage->SetBounds(inside.left(), inside.top(), inside.width(), inside.height());
 }
 
 void TForm1::FormDestroy() {
