@@ -131,7 +131,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), world_(*this, *this) {
   setFont(TahomaFont(10));
   setAutoFillBackground(true);  // the platform's button face behind the controls
   setBackgroundRole(QPalette::Button);
-  setGeometry(0, 0, kOuterWidth, kOuterHeight);
+  // A window's position is that of its frame: the window manager puts the frame's top-left at
+  // (0, 0), caption and all. The size is the client area's until the frame is known.
+  resize(kOuterWidth, kOuterHeight);
+  move(0, 0);
   CreateControls();
   FormCreate();
 }
@@ -140,14 +143,36 @@ TForm1::~TForm1() { FormDestroy(); }
 
 void TForm1::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  // 800 x 724 is the outer size: once the window manager has framed the window, take the frame
-  // off the client area.
-  if (frameAdjusted_) return;
-  frameAdjusted_ = true;
-  const QSize frame = frameGeometry().size() - geometry().size();
-  if (frame.width() > 0 || frame.height() > 0) {
-    resize(kOuterWidth - frame.width(), kOuterHeight - frame.height());
+  AdjustToFrame();
+}
+
+bool TForm1::event(QEvent* event) {
+  const bool handled = QWidget::event(event);
+  switch (event->type()) {
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::WindowActivate:
+      AdjustToFrame();
+      break;
+    default:
+      break;
   }
+  return handled;
+}
+
+// 800 x 724 at (0, 0) are the outer bounds, frame included. A window manager frames the window
+// only after it is shown, and the frame's arrival moves or resizes the client area: then the frame
+// is taken off the client area, once, and the frame put back at (0, 0).
+void TForm1::AdjustToFrame() {
+  if (frameAdjusted_ || !isVisible()) return;
+  const QRect outer = frameGeometry();
+  const QRect inner = geometry();
+  const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(),
+                       outer.right() - inner.right(), outer.bottom() - inner.bottom());
+  if (frame.isNull()) return;  // not framed (yet, or ever)
+  frameAdjusted_ = true;
+  resize(kOuterWidth - frame.left() - frame.right(), kOuterHeight - frame.top() - frame.bottom());
+  move(0, 0);
 }
 
 void TForm1::CreateControls() {
