@@ -136,6 +136,10 @@ TEST(MainWindow, TheKeyboardReachesAndMovesEveryControl) {
       EXPECT_EQ(c.control->value(), before + (sign > 0 ? step : -step)) << c.label->text().toStdString();
       EXPECT_EQ(c.label->text(), c.text(c.control->value(), QLocale()));
     }
+    QTest::keyClick(c.control, Qt::Key_End);
+    EXPECT_EQ(c.label->text(), c.text(c.control->maximum(), QLocale()));
+    QTest::keyClick(c.control, Qt::Key_Home);
+    EXPECT_EQ(c.label->text(), c.text(c.control->minimum(), QLocale()));
   }
   EXPECT_EQ(form.Lbl_B->text(), ThresholdFractionText(form.TrB_thresh->value()));
   EXPECT_EQ(form.lbl_Steps->text(), "lbl_Steps");  // keys only rewrite labels
