@@ -25,4 +25,9 @@ void FrameThrottle::Painted() {
   sinceRepaint_.restart();
 }
 
+void FrameThrottle::Cancel() {
+  pending_ = false;
+  timer_.stop();
+}
+
 }  // namespace zelmora

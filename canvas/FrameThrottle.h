@@ -20,6 +20,8 @@ class FrameThrottle {
   void Request();
   // The repaint happened (call from the paint event).
   void Painted();
+  // Forget a pending request (its repaint will not come, e.g. the widget was hidden).
+  void Cancel();
   bool Pending() const { return pending_; }
 
  private:

@@ -23,6 +23,14 @@ constexpr int kMinDataHeight = 20;
 
 int LimitRender(int v) { return std::clamp(v, -kRenderLimit, kRenderLimit); }
 
+// A pen move uses only its first point; a line both. v - v is 0 for a finite v and NaN
+// otherwise, so one comparison tests all coordinates, without a branch for each.
+bool HasFinitePoints(const ChartItem& item) {
+  const double first = (item.x1 - item.x1) + (item.y1 - item.y1);
+  if (item.kind != kindLine) return first == 0;
+  return first + (item.x2 - item.x2) + (item.y2 - item.y2) == 0;
+}
+
 }  // namespace
 
 TCustomRChart::TCustomRChart(QWidget* parent)
@@ -85,6 +93,7 @@ TCustomRChart::TCustomRChart(QWidget* parent)
 
   for (TScale& axis : axes_) {
     axis.SetTransparent(true);
+    axis.SetBackgroundColor(windColor_);
     axis.SetCanvas(&controlImage_, QPoint(0, 0));
     axis.OnScaleTickDrawn = [this](TScale&, Canvas& canvas, TScaleType type, double value,
                                    int x, int y) {
@@ -151,7 +160,12 @@ void TCustomRChart::SetShadowWidth(int v) { shadowWidth_ = std::clamp(v, 0, 32);
 
 void TCustomRChart::SetChartColor(TColor v) { chartColor_ = v; LooksChanged(); }
 void TCustomRChart::SetChartFrameColor(TColor v) { chartFrameColor_ = v; LooksChanged(); }
-void TCustomRChart::SetWindColor(TColor v) { windColor_ = v; LooksChanged(); }
+void TCustomRChart::SetWindColor(TColor v) {
+  windColor_ = v;
+  // The axes stand on the background outside the data area.
+  for (TScale& axis : axes_) axis.SetBackgroundColor(v);
+  LooksChanged();
+}
 void TCustomRChart::SetGridStyle(TGridStyle v) { gridStyle_ = v; LooksChanged(); }
 void TCustomRChart::SetGridColor(TColor v) { gridColor_ = v; LooksChanged(); }
 void TCustomRChart::SetGridDx(double v) { gridDx_ = v; LooksChanged(); }
@@ -574,7 +588,10 @@ void TCustomRChart::RenderItems(Canvas& canvas) {
       penWidth = item.lineWidth;
       canvas.SetPenWidth(penWidth);
     }
-    if (item.kind == kindMovePen) {
+    if (!HasFinitePoints(item)) {
+      // No pixel stands for such a point, so the item is left out; a line with
+      // one finite end is left out whole rather than drawn in a made-up direction.
+    } else if (item.kind == kindMovePen) {
       canvas.MoveTo(p[0].x() - ox, p[0].y() - oy);
     } else if (item.kind == kindLine) {
       if (item.colour != penColor) {
@@ -657,6 +674,11 @@ void TCustomRChart::paintEvent(QPaintEvent* /*event*/) {
 void TCustomRChart::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   WindowCreated();
+  // Qt drops update() on a hidden widget, so an update asked for while hidden
+  // never came: the first paint after showing is the window system's and draws
+  // what the chart holds now, not the picture presented before.
+  updatePending_ = false;
+  throttle_.Cancel();
 }
 
 void TCustomRChart::resizeEvent(QResizeEvent* event) {

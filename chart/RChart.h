@@ -206,6 +206,8 @@ class TCustomRChart : public QWidget {
   // Paint events handled, and those that came from the window system.
   int PaintEventCount() const { return paintEventCount_; }
   int SystemPaintCount() const { return systemPaintCount_; }
+  // An update of ours was asked of the window and its paint event has not come.
+  bool UpdatePending() const { return updatePending_; }
 
   // ---- events (none needed by the program)
   RenderHandler OnScalesRendered;

@@ -4,6 +4,9 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
+
+class QMessageBox;
 
 namespace zelmora {
 
@@ -20,9 +23,22 @@ class TApplication : public QApplication {
 
   bool notify(QObject* receiver, QEvent* event) override;
 
-  // Shows an error as the handler does. Tests replace the modal box with their own presenter.
+  // Shows an error as the handler does. Tests replace the modal box with their own presenter;
+  // an empty one brings the box back.
   static void ShowError(const QString& message);
   static void SetErrorPresenter(ErrorPresenter presenter);
 };
+
+// The box the handler shows, not yet shown. The message may hold whatever the user typed, so it
+// is plain text, never markup, and shortened so the box fits on the screen (see BoxText).
+std::unique_ptr<QMessageBox> CreateErrorBox(QWidget* parent, const QString& title,
+                                            const QString& message);
+
+// The message as the box shows it: a run of more than kMaxRun characters without a blank, which
+// no line break could split, keeps its two ends around an ellipsis; so does a message of more
+// than kMaxLength characters as a whole.
+QString BoxText(const QString& message);
+inline constexpr int kMaxRun = 48;
+inline constexpr int kMaxLength = 480;
 
 }  // namespace zelmora

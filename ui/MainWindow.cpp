@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
@@ -57,6 +58,8 @@ QScrollBar* MakeScrollBar(QWidget* parent, int top, int min, int max, int positi
   bar->setValue(position);
   bar->setSingleStep(small);
   bar->setPageStep(large);
+  // Qt's scroll bars take no focus by themselves; these are controls of the tab order.
+  bar->setFocusPolicy(Qt::StrongFocus);
   return bar;
 }
 
@@ -74,6 +77,39 @@ void SetLabelText(QLabel* label, const QString& text) {
   }
   label->setGeometry(box);
 }
+
+// The keys of a focused scroll bar or track bar: Left and Up move it by its small change towards
+// the minimum, Right and Down towards the maximum, Page Up and Page Down by its large change, Home
+// and End to the ends. Qt's own keys differ between the two kinds (its scroll bars even move left
+// on Right), so both get this one table.
+class SliderKeys : public QObject {
+ public:
+  using QObject::QObject;
+
+  void Attach(QAbstractSlider* control) { control->installEventFilter(this); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return false;
+    auto* control = static_cast<QAbstractSlider*>(watched);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->modifiers() & ~Qt::KeypadModifier) return false;
+    QAbstractSlider::SliderAction action = QAbstractSlider::SliderNoAction;
+    switch (key->key()) {
+      case Qt::Key_Left:
+      case Qt::Key_Up: action = QAbstractSlider::SliderSingleStepSub; break;
+      case Qt::Key_Right:
+      case Qt::Key_Down: action = QAbstractSlider::SliderSingleStepAdd; break;
+      case Qt::Key_PageUp: action = QAbstractSlider::SliderPageStepSub; break;
+      case Qt::Key_PageDown: action = QAbstractSlider::SliderPageStepAdd; break;
+      case Qt::Key_Home: action = QAbstractSlider::SliderToMinimum; break;
+      case Qt::Key_End: action = QAbstractSlider::SliderToMaximum; break;
+      default: return false;
+    }
+    control->triggerAction(action);  // a change like the mouse's: valueChanged, then the label
+    return true;
+  }
+};
 
 // Qt's signals must not carry an exception out of a slot, so each handler hands an error that
 // escapes it to the application's error handler right there.
@@ -95,7 +131,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), world_(*this, *this) {
   setFont(TahomaFont(10));
   setAutoFillBackground(true);  // the platform's button face behind the controls
   setBackgroundRole(QPalette::Button);
-  setGeometry(0, 0, kOuterWidth, kOuterHeight);
+  // A window's position is that of its frame: the window manager puts the frame's top-left at
+  // (0, 0), caption and all. The size is the client area's until the frame is known.
+  resize(kOuterWidth, kOuterHeight);
+  move(0, 0);
   CreateControls();
   FormCreate();
 }
@@ -104,14 +143,36 @@ TForm1::~TForm1() { FormDestroy(); }
 
 void TForm1::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  // 800 x 724 is the outer size: once the window manager has framed the window, take the frame
-  // off the client area.
-  if (frameAdjusted_) return;
-  frameAdjusted_ = true;
-  const QSize frame = frameGeometry().size() - geometry().size();
-  if (frame.width() > 0 || frame.height() > 0) {
-    resize(kOuterWidth - frame.width(), kOuterHeight - frame.height());
+  AdjustToFrame();
+}
+
+bool TForm1::event(QEvent* event) {
+  const bool handled = QWidget::event(event);
+  switch (event->type()) {
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::WindowActivate:
+      AdjustToFrame();
+      break;
+    default:
+      break;
   }
+  return handled;
+}
+
+// 800 x 724 at (0, 0) are the outer bounds, frame included. A window manager frames the window
+// only after it is shown, and the frame's arrival moves or resizes the client area: then the frame
+// is taken off the client area, once, and the frame put back at (0, 0).
+void TForm1::AdjustToFrame() {
+  if (frameAdjusted_ || !isVisible()) return;
+  const QRect outer = frameGeometry();
+  const QRect inner = geometry();
+  const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(),
+                       outer.right() - inner.right(), outer.bottom() - inner.bottom());
+  if (frame.isNull()) return;  // not framed (yet, or ever)
+  frameAdjusted_ = true;
+  resize(kOuterWidth - frame.left() - frame.right(), kOuterHeight - frame.top() - frame.bottom());
+  move(0, 0);
 }
 
 void TForm1::CreateControls() {
@@ -181,11 +242,20 @@ void TForm1::CreateControls() {
   TrB_thresh->setTickPosition(QSlider::TicksBelow);
   TrB_thresh->setSingleStep(1);
   TrB_thresh->setPageStep(1);
+  TrB_thresh->setFocusPolicy(Qt::StrongFocus);
 
   // A precise timer: one step per millisecond tick. Qt never queues missed ticks.
   Timer1 = new QTimer(this);
   Timer1->setTimerType(Qt::PreciseTimer);
   Timer1->setInterval(1);
+
+  auto* keys = new SliderKeys(this);
+  for (QAbstractSlider* control : {static_cast<QAbstractSlider*>(SB_ProdKost),
+                                   static_cast<QAbstractSlider*>(SB_FahrtKost),
+                                   static_cast<QAbstractSlider*>(SB_Skalen),
+                                   static_cast<QAbstractSlider*>(TrB_thresh)}) {
+    keys->Attach(control);
+  }
 
   setTabOrder(ZeichenPanel, B_setup);
   setTabOrder(B_setup, B_stop);
@@ -233,7 +303,9 @@ void TForm1::FormCreate() {
 
 void TForm1::CreateDrawingImage() {
   DrawingImage = new TDrawingImage(ZeichenPanel);
-  DrawingImage->SetBounds(0, 0, ZeichenPanel->width(), ZeichenPanel->height());
+  // The image fills the panel inside its border.
+  const QRect inside = ZeichenPanel->contentsRect();
+  DrawingImage->SetBounds(inside.left(), inside.top(), inside.width(), inside.height());
 }
 
 void TForm1::FormDestroy() {

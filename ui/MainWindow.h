@@ -84,9 +84,11 @@ class TForm1 : public QWidget, private ModelInputs, private WorldView {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
   void CreateControls();
+  void AdjustToFrame();
 
   // ModelInputs: the parameter labels, the check boxes and the agent count box.
   double ReturnsToScale() const override;

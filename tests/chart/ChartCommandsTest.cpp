@@ -1,7 +1,9 @@
 #include "ProgramChart.h"
 
+#include <QtCore/qtestsupport_core.h>
+#include <QtWidgets/qtestsupport_widgets.h>
+
 #include <QCoreApplication>
-#include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
@@ -303,6 +305,25 @@ TEST(ChartLifecycle, DefaultsAfterConstruction) {
   EXPECT_EQ(chart.BackGroundImg()->FillMode(), TBkgFill::bfStretch);
 }
 
+TEST(ChartLooks, EveryAxisStandsOnTheWindColor) {
+  TRChart chart(nullptr);
+  auto axesOn = [&chart](TColor color) {
+    for (int layer = 1; layer <= 2; ++layer) {
+      if (chart.ScaleX(layer)->BackgroundColor() != color) return false;
+      if (chart.ScaleY(layer)->BackgroundColor() != color) return false;
+    }
+    return true;
+  };
+  EXPECT_TRUE(axesOn(clBtnFace));
+  for (TColor wind : {RGBColor(0, 0, 255), RGBColor(200, 10, 30), clBtnFace}) {
+    chart.SetWindColor(wind);
+    EXPECT_TRUE(axesOn(wind)) << wind;
+    // A scale change copies its settings into the axis again and keeps it.
+    chart.Scale1Y()->SetRangeHigh(chart.Scale1Y()->RangeHigh() + 1);
+    EXPECT_TRUE(axesOn(wind)) << wind;
+  }
+}
+
 TEST(ChartBounds, RaisedToTheMinimumSize) {
   auto chart = MakeProgramChart();
   chart->SetBounds(3, 4, 10, 10);
@@ -394,15 +415,44 @@ TEST(ChartWindow, SystemPaintRepaintsOwnUpdateOnlyCopies) {
   chart->SelectLayer(1);  // our own repaint: presented, then copied
   EXPECT_EQ(chart->PaintCount(), painted + 1);
   EXPECT_EQ(chart->PaintEventCount(), events);  // nothing waits for the screen
-  // The screen gets the image within a frame (16 ms); allow a generous second.
-  QElapsedTimer waited;
-  waited.start();
-  while (chart->PaintEventCount() == events && waited.elapsed() < 1000) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  }
+  // The screen gets the image within a frame (16 ms); a loaded machine may take far longer.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return chart->PaintEventCount() > events; }, 10000));
   EXPECT_EQ(chart->PaintEventCount(), events + 1);
   EXPECT_EQ(chart->SystemPaintCount(), system);
   EXPECT_EQ(chart->PaintCount(), painted + 1);
+}
+
+// An update asked of the window while the chart is hidden (itself, or the
+// page it stands on) never comes; the first paint after showing it again
+// shows what the chart holds now, not the picture presented before.
+TEST(ChartWindow, ShownAgainItPaintsWhatItHoldsNow) {
+  for (const bool hidePage : {false, true}) {
+    QWidget page;
+    page.resize(800, 300);
+    TRChart* chart = MakeProgramChart(/*windowCreated=*/false).release();
+    chart->setParent(&page);
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+    const QPoint mid = chart->DataToPixel(1, 250, 100);
+    QWidget* hidden = hidePage ? &page : static_cast<QWidget*>(chart);
+    chart->SetDataColor(255);
+    chart->AddLine(250, 0, 250, 200);
+    chart->PaintChart();
+    hidden->hide();
+    chart->PaintChart();  // draws only while the page alone is hidden
+    ASSERT_TRUE(QTest::qWaitFor([&] { return chart->UpdatePending(); }, 10000)) << hidePage;
+    chart->ClearGraphics();
+    const int events = chart->PaintEventCount();
+    hidden->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return chart->PaintEventCount() > events; }, 10000));
+    EXPECT_EQ(FromQRgb(chart->PresentedImage().pixel(mid)), colors::kWhite) << hidePage;
+    // Later updates still reach the screen.
+    chart->AddLine(250, 0, 250, 200);
+    const int before = chart->PaintEventCount();
+    chart->PaintChart();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return chart->PaintEventCount() > before; }, 10000));
+    EXPECT_EQ(FromQRgb(chart->PresentedImage().pixel(mid)), 255u) << hidePage;
+  }
 }
 
 }  // namespace

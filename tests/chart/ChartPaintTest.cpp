@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace zelmora {
 namespace {
 
@@ -98,6 +100,44 @@ TEST(ChartPaint, ItemsOutsideTheRangeAreCutAtTheImageEdge) {
   EXPECT_EQ(d.Pixel(14, 196), kRed);
   EXPECT_EQ(d.Pixel(14, 195), kWhite);  // its end pixel, y = 0
   EXPECT_EQ(d.Pixel(100, 130), kRed);   // the far diagonal, ends limited alike
+}
+
+// A point that is not a number, or infinite, has no pixel: an item that uses
+// one is left out, and so is a whole line with one such end. The picture is
+// the one of the finite items alone.
+TEST(ChartPaint, ItemsWithANonFinitePointAreLeftOut) {
+  constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    const char* what;
+    bool line;
+    double x1, y1, x2, y2;
+  } cases[] = {
+      {"line from NaN", true, nan, nan, 250, 100},
+      {"line to NaN", true, 250, 100, 300, nan},
+      {"line from infinity", true, inf, 50, 250, 100},
+      {"line to minus infinity", true, 250, 100, 250, -inf},
+      {"pen move to NaN", false, nan, 20, 0, 0},
+  };
+  auto finiteOnly = MakeProgramChart();
+  finiteOnly->SetDataColor(kRed);
+  finiteOnly->AddLine(10, 10, 400, 150);
+  finiteOnly->PaintChart();
+  ASSERT_GT(InkInside(finiteOnly->DataImage()), 300);
+  for (const auto& c : cases) {
+    auto chart = MakeProgramChart();
+    chart->SetDataColor(kRed);
+    if (c.line) {
+      chart->AddLine(c.x1, c.y1, c.x2, c.y2);
+    } else {
+      chart->MovePen(c.x1, c.y1);
+    }
+    chart->AddLine(10, 10, 400, 150);
+    chart->PaintChart();
+    EXPECT_EQ(chart->DataImage().Image(), finiteOnly->DataImage().Image()) << c.what;
+    chart->RefreshChart();
+    EXPECT_EQ(chart->DataImage().Image(), finiteOnly->DataImage().Image()) << c.what;
+  }
 }
 
 TEST(ChartPaint, BottomAxisTicksStandAtTheirColumns) {

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <ostream>
 #include <tuple>
 
 #include "simulation/World.h"
@@ -23,6 +24,13 @@ struct Setting {
   bool segregation;
   bool lookForCenters;
 };
+
+// The setting as it appears in the test's name: readable, and the same on every run.
+void PrintTo(const Setting& s, std::ostream* os) {
+  *os << "scale " << s.returnsToScale << " cost " << s.productionCost << " travel " << s.travelCost
+      << " k " << s.thresholdPosition << " agents " << s.agents << (s.segregation ? " seg" : "")
+      << (s.lookForCenters ? " centers" : "");
+}
 
 class EveryPhaseKeepsTheWorldConsistent
     : public ::testing::TestWithParam<std::tuple<Setting, std::uint64_t>> {};

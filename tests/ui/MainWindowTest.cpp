@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,29 +13,20 @@
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 #include "RChart.h"
+#include "tests/ui/ErrorBoxes.h"
 #include "ui/Application.h"
 #include "ui/DrawingImage.h"
 #include "ui/MainWindow.h"
+#include "ui/ParameterText.h"
 
 namespace zelmora {
 namespace {
 
-// Error boxes are recorded instead of shown, so no test waits on a modal dialog.
-struct ErrorBoxes {
-  std::vector<std::pair<QString, QString>> shown;
-  ErrorBoxes() {
-    TApplication::SetErrorPresenter(
-        [this](const QString& title, const QString& message) { shown.push_back({title, message}); });
-  }
-  ~ErrorBoxes() {
-    TApplication::SetErrorPresenter([](const QString&, const QString& message) {
-      ADD_FAILURE() << "unexpected error box: " << message.toStdString();
-    });
-  }
-};
+using testing::ErrorBoxes;
 
 void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
 
@@ -58,7 +51,7 @@ TEST(MainWindow, StartsWithItsControlsAndLabels) {
   EXPECT_TRUE(form.Cb_showCatch->isChecked());
   EXPECT_FALSE(form.Cb_locP->isChecked());
   EXPECT_EQ(form.ZeichenPanel->geometry(), QRect(8, 9, 404, 404));
-  EXPECT_EQ(form.DrawingImage->geometry(), QRect(0, 0, 404, 404));
+  EXPECT_EQ(form.DrawingImage->geometry(), QRect(1, 1, 402, 402));  // inside the border
   EXPECT_EQ(form.RChart1->geometry(), QRect(8, 424, 777, 265));
   EXPECT_EQ(form.SB_Skalen->geometry(), QRect(148, 84, 197, 15));
   EXPECT_EQ(form.TrB_thresh->maximum(), 8);
@@ -70,6 +63,86 @@ TEST(MainWindow, StartsWithItsControlsAndLabels) {
   EXPECT_EQ(form.RChart1->Scale1X()->RangeHigh(), 500.0);
   EXPECT_EQ(form.RChart1->Scale1Y()->RangeLow(), -10.0);
   EXPECT_EQ(form.RChart1->Scale1Y()->RangeHigh(), 200.0);
+}
+
+// The panel's single border stays visible around the image: the image lies inside it, and the
+// panel's outermost ring of pixels is the border's colour.
+TEST(MainWindow, TheDrawingImageLiesInsideThePanelsBorder) {
+  TForm1 form;
+  form.Timer1->stop();
+  const QRect inside = form.ZeichenPanel->contentsRect();
+  EXPECT_EQ(inside, QRect(1, 1, 402, 402));
+  EXPECT_EQ(form.DrawingImage->geometry(), inside);
+  EXPECT_EQ(form.DrawingImage->GetCanvas().Width(), 402);
+  const QImage panel = form.ZeichenPanel->grab().toImage();
+  ASSERT_EQ(panel.size(), QSize(404, 404));
+  const QRgb border = form.ZeichenPanel->palette().color(QPalette::WindowText).rgb();
+  for (int i = 0; i < 404; ++i) {
+    for (const QPoint p : {QPoint(i, 0), QPoint(i, 403), QPoint(0, i), QPoint(403, i)}) {
+      ASSERT_EQ(panel.pixel(p), border) << p.x() << "," << p.y();
+    }
+  }
+  // The grid starts right inside the border: the image's first pixel is the panel's (1, 1).
+  const QImage& image = form.DrawingImage->GetCanvas().Image();
+  for (const QPoint p : {QPoint(0, 0), QPoint(5, 5), QPoint(399, 399), QPoint(200, 37)}) {
+    EXPECT_EQ(panel.pixel(p + QPoint(1, 1)) | 0xff000000u, image.pixel(p) | 0xff000000u);
+  }
+}
+
+// Tab visits every control in the window's order and comes round again; a focused scroll bar or
+// the track bar answers the arrow keys with its small change and Page Up / Page Down with its
+// large one, and rewrites its label as a mouse change does.
+TEST(MainWindow, TheKeyboardReachesAndMovesEveryControl) {
+  TForm1 form;
+  form.Timer1->stop();
+  form.show();
+  QApplication::setActiveWindow(&form);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  const std::vector<QWidget*> order = {
+      form.B_setup,     form.B_stop,       form.Edit_anzAg,    form.B_oneStep, form.SB_ProdKost,
+      form.SB_FahrtKost, form.SB_Skalen,   form.Cb_segregat,   form.Cb_toCenters,
+      form.Cb_showCatch, form.Cb_locP,     form.Button2,       form.TrB_thresh};
+  form.B_setup->setFocus(Qt::TabFocusReason);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form.B_setup->hasFocus(); }, 10000));
+  for (std::size_t i = 1; i <= order.size(); ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QWidget* expected = order[i % order.size()];
+    ASSERT_EQ(QApplication::focusWidget(), expected)
+        << "step " << i << ": " << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "none");
+  }
+
+  const struct {
+    QAbstractSlider* control;
+    QLabel* label;
+    int small, large;
+    QString (*text)(int, const QLocale&);
+  } controls[] = {
+      {form.SB_ProdKost, form.Lbl_ProdKost, 1, 10, ProductionCostText},
+      {form.SB_FahrtKost, form.Lbl_FahrtKost, 1, 5, TravelCostText},
+      {form.SB_Skalen, form.Lbl_Skalen, 1, 5, ReturnsToScaleText},
+      {form.TrB_thresh, form.Lbl_P, 1, 1, ThresholdPercentText},
+  };
+  // Towards the maximum: Right, Down, Page Down; towards the minimum: Left, Up, Page Up.
+  const std::pair<Qt::Key, int> keys[] = {{Qt::Key_Right, 1},      {Qt::Key_Left, -1},
+                                          {Qt::Key_Down, 1},       {Qt::Key_Up, -1},
+                                          {Qt::Key_PageDown, 10},  {Qt::Key_PageUp, -10}};
+  for (const auto& c : controls) {
+    c.control->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(c.control->hasFocus());
+    for (const auto& [key, sign] : keys) {
+      const int before = c.control->value();
+      QTest::keyClick(c.control, key);
+      const int step = std::abs(sign) == 1 ? c.small : c.large;
+      EXPECT_EQ(c.control->value(), before + (sign > 0 ? step : -step)) << c.label->text().toStdString();
+      EXPECT_EQ(c.label->text(), c.text(c.control->value(), QLocale()));
+    }
+    QTest::keyClick(c.control, Qt::Key_End);
+    EXPECT_EQ(c.label->text(), c.text(c.control->maximum(), QLocale()));
+    QTest::keyClick(c.control, Qt::Key_Home);
+    EXPECT_EQ(c.label->text(), c.text(c.control->minimum(), QLocale()));
+  }
+  EXPECT_EQ(form.Lbl_B->text(), ThresholdFractionText(form.TrB_thresh->value()));
+  EXPECT_EQ(form.lbl_Steps->text(), "lbl_Steps");  // keys only rewrite labels
 }
 
 TEST(MainWindow, ControlsWriteOnlyTheirLabelsAndTheModelReadsThem) {
@@ -132,32 +205,44 @@ TEST(MainWindow, ADecimalCommaLocaleReadsBackWhatItWrote) {
   QLocale::setDefault(saved);
 }
 
+// The timer's ticks are awaited as conditions with a generous deadline, never for a fixed time.
+bool StepsReach(TForm1& form, int count) {
+  return QTest::qWaitFor([&] { return form.GetWorld().StepCount >= count; }, 20000);
+}
+
+// Handles whatever events are due, timer ticks included, without waiting for new ones.
+void HandlePendingEvents() {
+  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
 TEST(MainWindow, RunsByItselfAndCountsSteps) {
   TForm1 form;
   EXPECT_EQ(form.lbl_Steps->text(), "lbl_Steps");
-  QTest::qWait(50);
+  ASSERT_TRUE(StepsReach(form, 3));
   const int steps = form.lbl_Steps->text().toInt();
-  EXPECT_GT(steps, 0);
+  EXPECT_GE(steps, 3);
   EXPECT_EQ(steps, form.GetWorld().StepCount);
 }
 
 TEST(MainWindow, OneStepStopsTheRunAndStartStopResumes) {
   TForm1 form;
-  QTest::qWait(20);
+  ASSERT_TRUE(StepsReach(form, 2));
   Click(form.B_oneStep);
   EXPECT_FALSE(form.Timer1->isActive());
   const int after = form.GetWorld().StepCount;
   EXPECT_EQ(form.lbl_Steps->text().toInt(), after);
-  QTest::qWait(30);
-  EXPECT_EQ(form.GetWorld().StepCount, after);  // stopped
+  HandlePendingEvents();
+  EXPECT_EQ(form.GetWorld().StepCount, after);  // stopped: no tick comes
   Click(form.B_oneStep);
   EXPECT_EQ(form.GetWorld().StepCount, after + 1);  // exactly one more while stopped
   Click(form.B_stop);
   EXPECT_TRUE(form.Timer1->isActive());
-  QTest::qWait(30);
-  EXPECT_GT(form.GetWorld().StepCount, after + 1);
+  EXPECT_TRUE(StepsReach(form, after + 3));
   Click(form.B_stop);
   EXPECT_FALSE(form.Timer1->isActive());
+  const int stopped = form.GetWorld().StepCount;
+  HandlePendingEvents();
+  EXPECT_EQ(form.GetWorld().StepCount, stopped);
 }
 
 TEST(MainWindow, NewSetupDuringARunStartsAgainFromOne) {
@@ -189,7 +274,7 @@ class RefusedAgentCount : public ::testing::TestWithParam<const char*> {};
 TEST_P(RefusedAgentCount, ShowsAnErrorBoxAndLeavesNoAgents) {
   ErrorBoxes boxes;
   TForm1 form;
-  QTest::qWait(10);
+  ASSERT_TRUE(StepsReach(form, 1));
   form.GetWorld().SweepCount = 3;
   form.RChart1->Scale1Y()->SetRangeHigh(400);
   const bool running = form.Timer1->isActive();
@@ -198,8 +283,8 @@ TEST_P(RefusedAgentCount, ShowsAnErrorBoxAndLeavesNoAgents) {
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_EQ(boxes.shown[0].first, "Zelmora");
   const QString text = QString::fromUtf8(GetParam());
-  if (text == "abc") {
-    EXPECT_EQ(boxes.shown[0].second, "'abc' is not a valid integer value.");
+  if (text != "2000") {
+    EXPECT_EQ(boxes.shown[0].second, "'" + text + "' is not a valid integer value.");
   } else {
     EXPECT_TRUE(boxes.shown[0].second.contains("2000"));
     EXPECT_TRUE(boxes.shown[0].second.contains("1600"));
@@ -212,15 +297,14 @@ TEST_P(RefusedAgentCount, ShowsAnErrorBoxAndLeavesNoAgents) {
   EXPECT_EQ(form.RChart1->Scale1Y()->RangeHigh(), 200.0);
   EXPECT_EQ(form.RChart1->ItemCount(), 1);
   // The run goes on over the empty world.
-  QTest::qWait(20);
-  EXPECT_GT(form.GetWorld().StepCount, 0);
+  EXPECT_TRUE(StepsReach(form, 2));
   form.Edit_anzAg->setText("300");
   Click(form.B_setup);
   EXPECT_EQ(form.GetWorld().Agents.size(), 300u);
   EXPECT_EQ(boxes.shown.size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, RefusedAgentCount, ::testing::Values("abc", "2000"));
+INSTANTIATE_TEST_SUITE_P(Texts, RefusedAgentCount, ::testing::Values("abc", "2000", "<b>7</b>"));
 
 TEST(MainWindow, GrayCellsShowsOnlyAtTheNextStep) {
   TForm1 form;
