@@ -21,6 +21,18 @@ bool World::EnsureCopies() {
   price_.resize(cellCount);
   freePrices_.resize(cellCount);
   marked_.assign(cellCount, 0);
+  wrapCol_.resize(std::size_t(GridCols) + 20);
+  for (std::int32_t j = 0; j < GridCols + 20; ++j) {
+    std::int32_t col = j - 10, row = 0;
+    WrapToTorus(col, row);
+    wrapCol_[std::size_t(j)] = col;
+  }
+  wrapRowStart_.resize(std::size_t(GridRows) + 20);
+  for (std::int32_t j = 0; j < GridRows + 20; ++j) {
+    std::int32_t col = 0, row = j - 10;
+    WrapToTorus(col, row);
+    wrapRowStart_[std::size_t(j)] = row * GridCols;
+  }
   changed_.clear();
   std::size_t occupiedCells = 0;
   bool agree = true;

@@ -2,6 +2,7 @@
 // instead of the cells: RelocateUnsatisfied on one byte per cell, LookForCenters on one double
 // per cell (the price of a free cell, +infinity for an occupied one), small enough to stay in
 // cache where a try on the cells would be a cache miss. MoveAgent keeps the copies in step.
+#include <algorithm>
 #include <array>
 #include <bit>
 
@@ -65,33 +66,52 @@ void World::LookForCentersFast() {
 }
 
 void World::LookForCentersInTurn() {
+  // On a grid that stays in cache the tries cost what computing them costs, so they are made as
+  // cheap as the exact draws allow. Column and row come from tables of wrapped positions, and
+  // all ten tries are drawn and tested without a branch between them, since a test alone is a
+  // coin toss for the branch predictor: only the lowest free price among them is kept, and an
+  // agent with a cheaper one among its tries is rare. A draw in [0, 20) is rejected and drawn
+  // again only when the low half of its product is below 16, about once in 2^28 draws: the
+  // lowest of those halves tells whether any of the ten came near it, and only then are the
+  // tries made one by one. The tries of an agent that moves are drawn again up to the one taken, which puts the
+  // generator where trying one after another leaves it.
   Random random = random_;
   std::int64_t drawn = 0;
   const std::int32_t count = static_cast<std::int32_t>(Agents.size());
+  const double* freePrices = freePrices_.data();
   for (std::int32_t i = 0; i < count; ++i) {
     const TAgent& agent = Agents[std::size_t(i)];
     if (!agent.satisfied) continue;
     const double current = price_[CellIndex(agent.col, agent.row)];
-    // All ten tries are drawn and tested without a branch between them, since a test alone is
-    // a coin toss for the branch predictor. The generator is then put back to just after the
-    // try taken, so the draws are exactly those of trying one after another.
-    std::array<std::int32_t, CenterTries> cols, rows;
-    std::array<Random, CenterTries> after;
-    unsigned takeable = 0;
+    const std::int32_t* colAt = wrapCol_.data() + agent.col;      // colAt[d]: col + d - 10
+    const std::int32_t* rowAt = wrapRowStart_.data() + agent.row;  // rowAt[d]: start of row + d - 10
+    const Random start = random;
+    double cheapest = detail::Taken;  // the lowest free price among the ten
+    std::uint32_t lowest = ~0u;       // the lowest low half of the twenty products
+#pragma GCC unroll 10
     for (int attempt = 0; attempt < CenterTries; ++attempt) {
-      DrawCandidate(random, agent, cols[attempt], rows[attempt]);
-      after[attempt] = random;
-      const bool cheaperAndFree = freePrices_[CellIndex(cols[attempt], rows[attempt])] < current;
-      takeable |= unsigned(cheaperAndFree) << attempt;
+      const std::uint64_t x = random.Next();
+      const std::uint64_t dc = (x >> 32) * 20;
+      const std::uint64_t dr = (x & 0xffffffffu) * 20;
+      lowest = std::min(lowest, std::min(std::uint32_t(dc), std::uint32_t(dr)));
+      const std::size_t k = std::size_t(rowAt[dr >> 32] + colAt[dc >> 32]);
+      cheapest = std::min(cheapest, freePrices[k]);
     }
-    if (takeable == 0) {
-      drawn += CenterTries;
+    if (lowest < 20 || cheapest < current) {
+      // Near a rejection, or a move: the tries again, one after another, as they truly fall.
+      random = start;
+      int attempt = 0;
+      std::int32_t col = 0, row = 0;
+      bool take = false;
+      for (; attempt < CenterTries && !take; ++attempt) {
+        DrawCandidate(random, agent, col, row);
+        take = freePrices_[CellIndex(col, row)] < current;
+      }
+      drawn += attempt;
+      if (take) MoveAgent(i, col, row);
       continue;
     }
-    const int taken = std::countr_zero(takeable);
-    random = after[taken];
-    drawn += taken + 1;
-    MoveAgent(i, cols[taken], rows[taken]);
+    drawn += CenterTries;
   }
   random_ = random;
   CandidatesDrawn += drawn;

@@ -230,6 +230,42 @@ TEST(FastPhases, MatchThePlainPhasesAfterEveryPhase) {
   EXPECT_GT(moved, 1000);  // the runs were busy, not only settled
 }
 
+// A generator state whose next output makes BelowTwice(20) reject its second draw and draw again,
+// about once in 2^28 draws: the fast tries must fall back to trying one after another.
+constexpr std::uint64_t kBeforeARejection = 0x56862e0487c66088ULL;
+constexpr std::uint64_t kGeneratorStep = 0xa0761d6478bd642fULL;
+
+TEST(FastPhases, DrawExactlyAcrossARejectedDraw) {
+  Random twice, once;
+  twice.Seed(kBeforeARejection);
+  once.Seed(kBeforeARejection);
+  std::uint32_t dc, dr;
+  twice.BelowTwice(20, dc, dr);
+  once.Next();
+  ASSERT_NE(twice.Next(), once.Next()) << "the state no longer leads to a rejection";
+
+  for (const bool big : {false, true}) {
+    for (std::uint64_t ahead = big ? 7 : 0; ahead < (big ? 8 : 40); ahead += 3) {
+      Pair pair(5, big ? 370 : 40, big ? 360 : 40);
+      pair.Both([&](SeededWorld& s) {
+        s.settings.returnsToScale = 1.3;
+        s.settings.thresholdPercent = 50.0;
+        s.Start(big ? "60000" : "700");
+        for (int step = 0; step < 3; ++step) s.world.SimulationStep();
+        s.world.ComputeUnitCosts();
+        s.world.ComputeLocalPrices();
+        s.world.Generator().Seed(kBeforeARejection - ahead * kGeneratorStep);
+        s.world.RelocateUnsatisfied();
+        s.world.EvaluateSegregation();
+        s.world.Generator().Seed(kBeforeARejection - ahead * kGeneratorStep);
+      });
+      ASSERT_TRUE(SameWorld(pair.fast.world, pair.plain.world)) << "relocation, " << ahead;
+      pair.Both([](SeededWorld& s) { s.world.LookForCenters(); });
+      ASSERT_TRUE(SameWorld(pair.fast.world, pair.plain.world)) << "look for centers, " << ahead;
+    }
+  }
+}
+
 // What a window is asked to paint, folded into one hash: the same calls with the same cells and
 // agents in the same order paint the same pixels.
 struct PaintLog : WorldView {
