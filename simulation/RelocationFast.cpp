@@ -72,8 +72,8 @@ void World::LookForCentersInTurn() {
   // coin toss for the branch predictor: only the lowest free price among them is kept, and an
   // agent with a cheaper one among its tries is rare. A draw in [0, 20) is rejected and drawn
   // again only when the low half of its product is below 16, about once in 2^28 draws: a lower
-  // bound on those halves tells whether any of the ten came near it (a false alarm about once in
-  // 200 agents), and only then are the tries made one by one. The tries of an agent that moves
+  // bound on those halves tells whether any of the ten came near it (a false alarm for a few
+  // agents in a thousand), and only then are the tries made one by one. The tries of an agent that moves
   // are drawn again up to the one taken, which puts the generator where trying one after
   // another leaves it.
   Random random = random_;
