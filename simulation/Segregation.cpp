@@ -6,6 +6,7 @@
 namespace zelmora {
 
 void World::CountNeighbours(std::int32_t col, std::int32_t row) {
+  InvalidateCopies();  // the counts written here are not in the fast phases' copy
   TCell& cell = grid.At(col, row);
   cell.sameNeighbours = 0;
   cell.otherNeighbours = 0;

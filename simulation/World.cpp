@@ -121,6 +121,7 @@ void World::ResetCells() {
 }
 
 void World::ComputeMarketDistances(std::int32_t col, std::int32_t row) {
+  InvalidateCopies();  // the catchment may change: the fast price phase must see it
   TCell& cell = grid.At(col, row);
   for (int m = 0; m < MarketCount; ++m) {
     cell.marketDistance[m] = GridDistance(col, row, Markets[m].col, Markets[m].row);

@@ -116,7 +116,7 @@ std::string AgentCount(Choices& c, int cells) {
 void Edit(Pair& pair, Choices& c) {
   World& f = pair.fast.world;
   const int cells = f.GridCols * f.GridRows;
-  switch (c.Below(4)) {
+  switch (c.Below(5)) {
     case 0: {  // an agent moved by hand to a free cell: a World operation, no notice needed
       if (f.Agents.empty()) return;
       const int agent = int(c.Below(std::uint32_t(f.Agents.size())));
@@ -150,6 +150,13 @@ void Edit(Pair& pair, Choices& c) {
         s.world.grid.Cells()[std::size_t(cell)].sameNeighbours = 11;
         s.world.CellsEdited();
       });
+      return;
+    }
+    case 3: {  // one agent's neighbours counted by hand: a World operation, no notice needed
+      if (f.Agents.empty()) return;
+      const TAgent& a = f.Agents[c.Below(std::uint32_t(f.Agents.size()))];
+      const int col = a.col, row = a.row;
+      pair.Both([&](SeededWorld& s) { s.world.CountNeighbours(col, row); });
       return;
     }
     default:
