@@ -25,13 +25,13 @@ bool World::EnsureCopies() {
   for (std::int32_t j = 0; j < GridCols + 20; ++j) {
     std::int32_t col = j - 10, row = 0;
     WrapToTorus(col, row);
-    wrapCol_[std::size_t(j)] = col;
+    wrapCol_[std::size_t(j)] = std::size_t(col);
   }
   wrapRowStart_.resize(std::size_t(GridRows) + 20);
   for (std::int32_t j = 0; j < GridRows + 20; ++j) {
     std::int32_t col = 0, row = j - 10;
     WrapToTorus(col, row);
-    wrapRowStart_[std::size_t(j)] = row * GridCols;
+    wrapRowStart_[std::size_t(j)] = std::size_t(row) * std::size_t(GridCols);
   }
   changed_.clear();
   std::size_t occupiedCells = 0;

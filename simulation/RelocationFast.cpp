@@ -84,8 +84,8 @@ void World::LookForCentersInTurn() {
     const TAgent& agent = Agents[std::size_t(i)];
     if (!agent.satisfied) continue;
     const double current = price_[CellIndex(agent.col, agent.row)];
-    const std::int32_t* colAt = wrapCol_.data() + agent.col;      // colAt[d]: col + d - 10
-    const std::int32_t* rowAt = wrapRowStart_.data() + agent.row;  // rowAt[d]: start of row + d - 10
+    const std::size_t* colAt = wrapCol_.data() + agent.col;      // colAt[d]: col + d - 10
+    const std::size_t* rowAt = wrapRowStart_.data() + agent.row;  // rowAt[d]: start of row + d - 10
     const Random start = random;
     double cheapest = detail::Taken;  // the lowest free price among the ten
     // The lowest of the low halves of each try's two products, ANDed: no more than either half,
@@ -97,7 +97,7 @@ void World::LookForCentersInTurn() {
       const std::uint64_t dc = (x >> 32) * 20;
       const std::uint64_t dr = (x & 0xffffffffu) * 20;
       lowest = std::min(lowest, std::uint32_t(dc) & std::uint32_t(dr));
-      const std::size_t k = std::size_t(rowAt[dr >> 32] + colAt[dc >> 32]);
+      const std::size_t k = rowAt[dr >> 32] + colAt[dc >> 32];
       cheapest = std::min(cheapest, freePrices[k]);
     }
     if (lowest < 20 || cheapest < current) {

@@ -218,7 +218,8 @@ class World {
   std::vector<std::uint8_t> marked_;  // scratch of the evaluation, all 0 between phases
   // Wrapped places of the search window: wrapCol_[c + d] is the column c + d - 10 and
   // wrapRowStart_[r + d] the index of the first cell of row r + d - 10, both wrapped.
-  std::vector<std::int32_t> wrapCol_, wrapRowStart_;
+  // Both are full words, so an index is one addition with nothing to widen.
+  std::vector<std::size_t> wrapCol_, wrapRowStart_;
   std::vector<std::uint32_t> block_;  // scratch of the evaluation
   bool priceAll_ = true;        // prices must be computed for every cell
   std::array<double, MarketCount> pricedUnitCost_{};  // what the prices were computed from
