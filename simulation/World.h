@@ -65,9 +65,9 @@ class World {
   static constexpr double PriceCeiling = 9999.0;     // a delivered price is taken only below it
   static constexpr int RelocationTries = 100;        // per unsatisfied agent and step
   static constexpr int CenterTries = 10;             // per satisfied agent and step
-  // Above this many cells the relocation phases fetch cells ahead of use, and LookForCenters
-  // draws the tries of later agents ahead of their turn; on smaller grids all they read stays in
-  // cache and that would only cost time.
+  // Above this many cells the fast LookForCenters draws the tries of later agents ahead of their
+  // turn and fetches their cells; on smaller grids all it reads stays in cache, and it makes each
+  // agent's ten tries as cheap as it can instead.
   static constexpr std::size_t DrawAheadCells = std::size_t(1) << 17;
 
   explicit World(const ModelInputs& inputs);

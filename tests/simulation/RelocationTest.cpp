@@ -237,12 +237,11 @@ TEST(LookForCenters, DrawsAndMovesAsTryingOneAfterAnother) {
   EXPECT_GT(moves, 20);  // the comparison covered runs where agents moved
 }
 
-
-
-// Both phases fetch cells ahead of the agent whose turn it is, from draws made in advance. Here
-// many agents move, most of them before their last try, so the draws made ahead are often
-// wrong and must be made again; the phases must still move exactly as the plain replays do.
-// The large grid is above World::DrawAheadCells, where the tries are drawn ahead.
+// On a big grid LookForCenters draws the tries of later agents ahead of their turn; on a small
+// one it tests an agent's ten tries together and tries again one by one only when one may be
+// taken. Here many agents move, most of them before their last try, so the draws made ahead are
+// often wrong and must be made again; the phases must still move exactly as the plain replays
+// do. The large grid is above World::DrawAheadCells, where the tries are drawn ahead.
 struct GridSize {
   int cols, rows;
 };
