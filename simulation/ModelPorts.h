@@ -62,6 +62,8 @@ class WorldView {
   virtual void ResetChartRange() {}
   virtual void ShowStepCount(int /*stepCount*/) {}
   virtual void FeedChart(World& /*world*/) {}
+  // False for a view whose DrawCell and DrawAgent do nothing: the fast step then skips the calls.
+  virtual bool DrawsCells() const { return true; }
 };
 
 }  // namespace zelmora

@@ -65,9 +65,9 @@ class World {
   static constexpr double PriceCeiling = 9999.0;     // a delivered price is taken only below it
   static constexpr int RelocationTries = 100;        // per unsatisfied agent and step
   static constexpr int CenterTries = 10;             // per satisfied agent and step
-  // Above this many cells the relocation phases fetch cells ahead of use, and LookForCenters
-  // draws the tries of later agents ahead of their turn; on smaller grids all they read stays in
-  // cache and that would only cost time.
+  // Above this many cells the fast LookForCenters draws the tries of later agents ahead of their
+  // turn and fetches their cells; on smaller grids all it reads stays in cache, and it makes each
+  // agent's ten tries as cheap as it can instead.
   static constexpr std::size_t DrawAheadCells = std::size_t(1) << 17;
 
   explicit World(const ModelInputs& inputs);
@@ -78,7 +78,7 @@ class World {
   std::int32_t GridCols = 0;   // from the panel width, fixed after the grid is sized
   std::int32_t GridRows = 0;
   std::array<MarketPosition, MarketCount> Markets{};  // drawn by ResetWorld; may coincide
-  std::int32_t StepCount = 0;       // steps since the last setup
+  std::int32_t StepCount = 0;       // steps since the last setup; stops at its maximum
   std::int32_t SatisfiedCount = 0;  // written by RelocateUnsatisfied
   std::int32_t MovedCount = 0;      // written by RelocateUnsatisfied: unsatisfied agents, moved or not
   std::int32_t SweepCount = 0;      // chart sweeps, kept by the chart feed
@@ -91,6 +91,18 @@ class World {
   void SetView(WorldView& view) { view_ = &view; }
   // The generator as it stands, for tests that replay a phase by hand.
   Random& Generator() { return random_; }
+
+  // The phases run their fast paths unless told to run the plain ones, the straightforward
+  // reference that the fast paths must match exactly (docs/DESIGN.md).
+  void UsePlainPhases(bool plain) {
+    plainPhases_ = plain;
+    copiesValid_ = false;
+  }
+  bool PlainPhases() const { return plainPhases_; }
+  // The fast phases keep compact copies of the cells' and agents' state. Whoever writes TCell or
+  // TAgent fields other than through the World's operations calls this before the next phase;
+  // the copies are then made afresh from the cells.
+  void CellsEdited() { copiesValid_ = false; }
 
   // Grid size from the drawing panel: Round(size / CellPitch), halves to even. Throws
   // std::invalid_argument below MinGridSize cells either way.
@@ -133,10 +145,11 @@ class World {
   // SetupError from the agent count leaves the World reset but without agents.
   void NewSetup();
 
-  // RelocateUnsatisfied's copy of every cell's `occupied`, row-major, as it left it.
-  const std::vector<std::uint8_t>& Occupancy() const { return occupancy_; }
-  // LookForCenters' free price of every cell, row-major, as it left it: the local price of a
-  // free cell, +infinity for an occupied one.
+  // The fast phases' copy of every cell's occupancy, row-major: 0 for a free cell, 1 + `State`
+  // for an occupied one. Agrees with the cells after every fast phase.
+  const std::vector<std::uint8_t>& Occupancy() const { return cellState_; }
+  // Their free price of every cell, row-major: the local price of a free cell, +infinity for an
+  // occupied one. Agrees with the cells after every fast phase.
   const std::vector<double, LargePageAllocator<double>>& FreePrices() const { return freePrices_; }
 
   TCell& MarketCell(int market) { return grid.At(Markets[market].col, Markets[market].row); }
@@ -154,11 +167,30 @@ class World {
   std::size_t CellIndex(std::int32_t col, std::int32_t row) const {
     return std::size_t(row) * std::size_t(GridCols) + std::size_t(col);
   }
-  void RebuildOccupancy();
+  bool ViewDraws() const { return view_->DrawsCells(); }
+
+  // The plain phases: each as written, visiting the whole grid or every agent.
+  void ComputeLocalPricesPlain();
+  void ShowPriceScapePlain();
+  void EvaluateSegregationPlain();
+  void RelocateUnsatisfiedPlain();
+  void LookForCentersPlain();
+
+  // The fast phases: the same outcome, at the cost of what changed since the last step.
+  void ComputeLocalPricesFast();
+  void ShowPriceScapeFast();
+  void EvaluateSegregationFast();
+  void EvaluateCell(std::size_t k, std::int32_t col, std::int32_t row, const bool* satisfiedBy);
+  void RelocateUnsatisfiedFast();
+  void LookForCentersFast();
   void LookForCentersInTurn();
   void LookForCentersDrawingAhead();
-  void TakeCenter(std::int32_t i, double current, std::int32_t col, std::int32_t row);
-  void RebuildFreePrices();
+
+  // Makes the compact copies afresh from the cells and agents if they may be stale. Returns false
+  // when the cells and agents do not agree (an agent off its cell, a cell without its agent):
+  // the phase then runs its plain version, which is exact whatever the state.
+  bool EnsureCopies();
+  void InvalidateCopies() { copiesValid_ = false; }
   void Reseed();
   void CountStep();
   void DrawAgent(TAgent& agent);
@@ -167,8 +199,35 @@ class World {
   WorldView* view_;
   Random random_;
   std::function<std::uint64_t()> seedSource_;
-  std::vector<std::uint8_t> occupancy_;  // see RelocateUnsatisfied
-  std::vector<double, LargePageAllocator<double>> freePrices_;  // see LookForCenters
+
+  // The fast phases' compact copies (docs/DESIGN.md). Valid only while copiesValid_; the World's
+  // own operations keep them in step, CellsEdited and every plain phase drop them.
+  bool plainPhases_ = false;
+  bool copiesValid_ = false;
+  const TAgent* copiedAgents_ = nullptr;   // Agents' storage and size when copied: a replaced
+  std::size_t copiedAgentCount_ = 0;       // list is noticed without CellsEdited
+  std::vector<std::uint8_t> cellState_;    // 0 free, 1 + State of the occupant
+  std::vector<std::int32_t> occupantOf_;   // `occupant` of occupied cells
+  // Neighbour counts as the cell holds them, same | other << 4; Unknown where they are not 0..8.
+  std::vector<std::uint8_t> counts_;
+  std::vector<std::uint64_t> unsatisfied_;  // one bit per agent: not `satisfied`
+  std::vector<double, LargePageAllocator<double>> price_;       // `localPrice` of every cell
+  std::vector<double, LargePageAllocator<double>> freePrices_;  // see FreePrices
+  // Cells whose occupant changed since the last evaluation: their 3 x 3 blocks are evaluated.
+  std::vector<std::uint32_t> changed_;
+  std::vector<std::uint8_t> marked_;  // scratch of the evaluation, all 0 between phases
+  // Wrapped places of the search window: wrapCol_[c + d] is the column c + d - 10 and
+  // wrapRowStart_[r + d] the index of the first cell of row r + d - 10, both wrapped.
+  // Both are full words, so an index is one addition with nothing to widen.
+  std::vector<std::size_t> wrapCol_, wrapRowStart_;
+  std::vector<std::uint32_t> block_;  // scratch of the evaluation
+  bool priceAll_ = true;        // prices must be computed for every cell
+  std::array<double, MarketCount> pricedUnitCost_{};  // what the prices were computed from
+  double pricedTravelCost_ = 0.0;
+  bool evaluateAll_ = true;     // every occupied cell must be evaluated
+  double evaluatedThreshold_ = 0.0;
+  bool greyIsScape_ = false;    // every `grey` is the price scape of the current prices
+  bool shadesDrawn_ = false;    // every agent's `shade` is its colour's
 };
 
 }  // namespace zelmora

@@ -237,12 +237,11 @@ TEST(LookForCenters, DrawsAndMovesAsTryingOneAfterAnother) {
   EXPECT_GT(moves, 20);  // the comparison covered runs where agents moved
 }
 
-
-
-// Both phases fetch cells ahead of the agent whose turn it is, from draws made in advance. Here
-// many agents move, most of them before their last try, so the draws made ahead are often
-// wrong and must be made again; the phases must still move exactly as the plain replays do.
-// The large grid is above World::DrawAheadCells, where the tries are drawn ahead.
+// On a big grid LookForCenters draws the tries of later agents ahead of their turn; on a small
+// one it tests an agent's ten tries together and tries again one by one only when one may be
+// taken. Here many agents move, most of them before their last try, so the draws made ahead are
+// often wrong and must be made again; the phases must still move exactly as the plain replays
+// do. The large grid is above World::DrawAheadCells, where the tries are drawn ahead.
 struct GridSize {
   int cols, rows;
 };
@@ -304,7 +303,7 @@ TEST(RelocateUnsatisfied, MatchesTheReplayInCrowdedAndSparseNeighbourhoods) {
 ::testing::AssertionResult CopiesAgreeWithTheCells(const World& w, bool occupancy, bool prices) {
   const auto& cells = w.grid.Cells();
   for (std::size_t k = 0; k < cells.size(); ++k) {
-    if (occupancy && w.Occupancy().at(k) != (cells[k].occupied ? 1 : 0)) {
+    if (occupancy && w.Occupancy().at(k) != (cells[k].occupied ? 1 + cells[k].State() : 0)) {
       return ::testing::AssertionFailure() << "occupancy of cell " << k << " is stale";
     }
     const double expected =
@@ -342,8 +341,9 @@ TEST(RelocationPhases, CompactCopiesAgreeWithTheCellsAfterEachPhase) {
   EXPECT_GT(w.MovedCount, 0);
 }
 
-// The cells are public: between two steps anyone may move agents or change prices. The phases
-// must see those changes, not what their copies held at the end of the last step.
+// The cells are public: between two steps anyone may move agents or change prices, and says so
+// with CellsEdited. The phases must see those changes, not what their copies held at the end of
+// the last step.
 TEST(RelocationPhases, SeeCellsChangedBetweenSteps) {
   for (std::uint64_t seed = 1; seed <= 4; ++seed) {
     SeededWorld s(seed, 50, 40);
@@ -372,6 +372,7 @@ TEST(RelocationPhases, SeeCellsChangedBetweenSteps) {
     for (int row = 10; row < 20; ++row) {
       for (int col = 10; col < 20; ++col) w.grid[col][row].localPrice = -1.0;
     }
+    w.CellsEdited();
     ASSERT_GT(relocated, 10);
     ASSERT_TRUE(WorldIsConsistent(w));
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -143,6 +144,7 @@ TEST(SimulationStep, AllSwitchesOffStillPricesCountsAndFeeds) {
   world.CreateGrid();
   world.CreateAgents();
   for (TAgent& a : world.Agents) a.satisfied = false;
+  world.CellsEdited();
   rec.log.clear();
   world.SimulationStep();
   EXPECT_EQ(world.MovedCount, 800);
@@ -151,12 +153,33 @@ TEST(SimulationStep, AllSwitchesOffStillPricesCountsAndFeeds) {
   EXPECT_TRUE(WorldIsConsistent(world));
 }
 
+// A window left running for weeks reaches the counter's maximum; the count then stays there,
+// in the plain and the fast step alike, and is shown as it stands.
+TEST(SimulationStep, StepCountStopsAtItsMaximum) {
+  constexpr std::int32_t max = std::numeric_limits<std::int32_t>::max();
+  const std::int32_t starts[] = {max - 2, max - 1, max};
+  for (const bool plain : {false, true}) {
+    for (const std::int32_t start : starts) {
+      RecordedWorld r;
+      r.world.UsePlainPhases(plain);
+      r.world.StepCount = start;
+      for (int i = 1; i <= 3; ++i) {
+        r.world.SimulationStep();
+        const std::int32_t expected = start > max - i ? max : start + i;
+        ASSERT_EQ(r.world.StepCount, expected) << start << " + " << i;
+        ASSERT_EQ(r.rec.log.back(), "FeedChart " + std::to_string(expected));
+      }
+    }
+  }
+}
+
 TEST(ShowPriceScape, NinefoldPriceRoundedHalvesToEven) {
   SeededWorld s;
   s.StartEmpty({{0, 0}});
   const double prices[] = {2.5, 3.5, 30.0, 0.0, 100.0 / 9.0};
   const int greys[] = {22, 32, 270, 0, 100};
   for (int i = 0; i < 5; ++i) s.world.grid[i][0].localPrice = prices[i];
+  s.world.CellsEdited();
   s.world.ShowPriceScape();
   for (int i = 0; i < 5; ++i) EXPECT_EQ(s.world.grid[i][0].grey, greys[i]) << prices[i];
   s.world.GrayCells();

@@ -52,6 +52,7 @@ struct SeededWorld {
     cell.occupant = index;
     cell.occupied = true;
     world.MarketCell(cell.catchment).customers += 1;
+    world.CellsEdited();
     return index;
   }
 };

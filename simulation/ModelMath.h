@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+// Arithmetic that the plain and the fast phases share, so both round and raise alike.
+namespace zelmora::detail {
+
+// Round to nearest, halves to even (the default floating-point rounding mode), saturated to
+// the 32-bit range.
+inline std::int32_t RoundToInt32(double v) {
+  const double r = std::nearbyint(v);
+  if (!(r >= -2147483648.0)) return std::numeric_limits<std::int32_t>::min();
+  if (r > 2147483647.0) return std::numeric_limits<std::int32_t>::max();
+  return static_cast<std::int32_t>(r);
+}
+
+// base^exponent by the rules of a real power: exponent 0 gives 1, a whole exponent the
+// integer power, any other exp(exponent * ln base). base is a positive customer count.
+inline double Power(double base, double exponent) {
+  if (exponent == 0.0) return 1.0;
+  if (exponent == std::trunc(exponent) && std::fabs(exponent) < 2147483647.0) {
+    return std::pow(base, exponent);
+  }
+  return std::exp(exponent * std::log(base));
+}
+
+// The segregation rule for one agent: strictly more like neighbours, in percent, than the
+// threshold; no neighbour at all gives a share of 0.
+inline bool IsSatisfied(std::int32_t same, std::int32_t other, double thresholdPercent) {
+  const std::int32_t total = same + other;
+  double likeShare = 0.0;
+  if (total > 0) likeShare = double(same) / total * 100.0;
+  return likeShare > thresholdPercent;
+}
+
+// Stores only what differs: the value nearly always stands already, and a line left clean need
+// not be written back to memory.
+template <typename T>
+inline void StoreIfChanged(T& field, T value) {
+  if (field != value) field = value;
+}
+
+// The free price of an occupied cell: no price is below it.
+inline constexpr double Taken = std::numeric_limits<double>::infinity();
+
+// A cell's neighbour counts in one byte, same | other << 4; UnknownCounts where the cell holds
+// counts outside 0..8 (only an edit can put them there).
+inline constexpr std::uint8_t UnknownCounts = 0xff;
+
+}  // namespace zelmora::detail

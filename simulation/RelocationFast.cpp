@@ -1,0 +1,186 @@
+// The relocation phases at the cost of what changes. Both test their tries on compact copies
+// instead of the cells: RelocateUnsatisfied on one byte per cell, LookForCenters on one double
+// per cell (the price of a free cell, +infinity for an occupied one), small enough to stay in
+// cache where a try on the cells would be a cache miss. MoveAgent keeps the copies in step.
+#include <algorithm>
+#include <array>
+#include <bit>
+
+#include "simulation/ModelMath.h"
+#include "simulation/World.h"
+
+namespace zelmora {
+
+void World::RelocateUnsatisfiedFast() {
+  // A satisfied agent would register again on a cell that already names it (the copies hold
+  // only while every agent's cell does): only the unsatisfied agents have anything to do, and
+  // they are found in list order from one bit each.
+  const std::int32_t count = static_cast<std::int32_t>(Agents.size());
+  std::int32_t unsatisfied = 0;
+  for (const std::uint64_t word : unsatisfied_) unsatisfied += std::popcount(word);
+  SatisfiedCount = count - unsatisfied;
+  MovedCount = unsatisfied;
+  Random random = random_;  // a local copy stays in registers through the try loop
+  std::int64_t drawn = 0;
+  for (std::size_t word = 0; word < unsatisfied_.size(); ++word) {
+    for (std::uint64_t bits = unsatisfied_[word]; bits != 0; bits &= bits - 1) {
+      const std::int32_t i = std::int32_t(word * 64) + std::countr_zero(bits);
+      const TAgent& agent = Agents[std::size_t(i)];
+      for (int attempt = 0; attempt < RelocationTries; ++attempt) {
+        ++drawn;
+        std::int32_t col, row;
+        DrawCandidate(random, agent, col, row);
+        // The agent's own cell is occupied by itself, so it is never taken.
+        if (cellState_[CellIndex(col, row)] == 0) {
+          MoveAgent(i, col, row);
+          break;
+        }
+      }
+    }
+  }
+  random_ = random;
+  CandidatesDrawn += drawn;
+}
+
+namespace {
+
+// How many satisfied agents ahead LookForCenters draws and fetches. On a big grid every try is
+// a cache miss; drawing ahead lets the misses of several agents overlap.
+constexpr int CenterLookahead = 4;
+
+// The ten tries of one satisfied agent, drawn before its turn.
+struct CenterDraws {
+  std::int32_t agent;
+  std::array<std::int32_t, World::CenterTries> cols, rows;
+  std::array<Random, World::CenterTries> after;  // the generator just after each try
+};
+
+}  // namespace
+
+void World::LookForCentersFast() {
+  if (freePrices_.size() > DrawAheadCells) {
+    LookForCentersDrawingAhead();
+  } else {
+    LookForCentersInTurn();
+  }
+}
+
+void World::LookForCentersInTurn() {
+  // On a grid that stays in cache the tries cost what computing them costs, so they are made as
+  // cheap as the exact draws allow. Column and row come from tables of wrapped positions, and
+  // all ten tries are drawn and tested without a branch between them, since a test alone is a
+  // coin toss for the branch predictor: only the lowest free price among them is kept, and an
+  // agent with a cheaper one among its tries is rare. A draw in [0, 20) is rejected and drawn
+  // again only when the low half of its product is below 16, about once in 2^28 draws: a lower
+  // bound on those halves tells whether any of the ten came near it (a false alarm for a few
+  // agents in a thousand), and only then are the tries made one by one. The tries of an agent that moves
+  // are drawn again up to the one taken, which puts the generator where trying one after
+  // another leaves it.
+  Random random = random_;
+  std::int64_t drawn = 0;
+  const std::int32_t count = static_cast<std::int32_t>(Agents.size());
+  const double* freePrices = freePrices_.data();
+  for (std::int32_t i = 0; i < count; ++i) {
+    const TAgent& agent = Agents[std::size_t(i)];
+    if (!agent.satisfied) continue;
+    const double current = price_[CellIndex(agent.col, agent.row)];
+    const std::size_t* colAt = wrapCol_.data() + agent.col;      // colAt[d]: col + d - 10
+    const std::size_t* rowAt = wrapRowStart_.data() + agent.row;  // rowAt[d]: start of row + d - 10
+    const Random start = random;
+    double cheapest = detail::Taken;  // the lowest free price among the ten
+    // The lowest of the low halves of each try's two products, ANDed: no more than either half,
+    // and one instruction shorter than their minimum.
+    std::uint32_t lowest = ~0u;
+#pragma GCC unroll 10
+    for (int attempt = 0; attempt < CenterTries; ++attempt) {
+      const std::uint64_t x = random.Next();
+      const std::uint64_t dc = (x >> 32) * 20;
+      const std::uint64_t dr = (x & 0xffffffffu) * 20;
+      lowest = std::min(lowest, std::uint32_t(dc) & std::uint32_t(dr));
+      const std::size_t k = rowAt[dr >> 32] + colAt[dc >> 32];
+      cheapest = std::min(cheapest, freePrices[k]);
+    }
+    if (lowest < 20 || cheapest < current) {
+      // Near a rejection, or a move: the tries again, one after another, as they truly fall.
+      random = start;
+      int attempt = 0;
+      std::int32_t col = 0, row = 0;
+      bool take = false;
+      for (; attempt < CenterTries && !take; ++attempt) {
+        DrawCandidate(random, agent, col, row);
+        take = freePrices_[CellIndex(col, row)] < current;
+      }
+      drawn += attempt;
+      if (take) MoveAgent(i, col, row);
+      continue;
+    }
+    drawn += CenterTries;
+  }
+  random_ = random;
+  CandidatesDrawn += drawn;
+}
+
+void World::LookForCentersDrawingAhead() {
+  // The draws of later agents depend only on how many draws earlier agents used, and an agent
+  // uses all ten unless it moves, which is rare. So the tries of the next few satisfied agents
+  // are drawn ahead assuming nobody moves, and their cells fetched meanwhile. A move before the
+  // last try shows the guess wrong: the draws ahead are thrown away and made again from the
+  // generator as it truly stands. Every test is made in turn against the prices as they are then,
+  // so the outcome is exactly that of trying one candidate after another.
+  std::array<CenterDraws, CenterLookahead> ring;
+  int head = 0;   // ring slot of the next agent to test
+  int ready = 0;  // agents drawn ahead and not yet tested
+  std::int32_t nextToDraw = 0;
+  Random ahead = random_;  // the generator as it stands at nextToDraw if nobody moves before
+  std::int64_t drawn = 0;
+  const std::int32_t count = static_cast<std::int32_t>(Agents.size());
+  const auto drawAhead = [&] {
+    for (; ready < CenterLookahead && nextToDraw < count; ++nextToDraw) {
+      const TAgent& agent = Agents[std::size_t(nextToDraw)];
+      if (!agent.satisfied) continue;
+      CenterDraws& d = ring[(head + ready) % CenterLookahead];
+      d.agent = nextToDraw;
+      __builtin_prefetch(&price_[CellIndex(agent.col, agent.row)]);
+      for (int attempt = 0; attempt < CenterTries; ++attempt) {
+        DrawCandidate(ahead, agent, d.cols[attempt], d.rows[attempt]);
+        d.after[attempt] = ahead;
+        __builtin_prefetch(&freePrices_[CellIndex(d.cols[attempt], d.rows[attempt])]);
+      }
+      ++ready;
+    }
+  };
+
+  drawAhead();
+  while (ready > 0) {
+    const CenterDraws& d = ring[head];
+    head = (head + 1) % CenterLookahead;
+    --ready;
+    const TAgent& agent = Agents[std::size_t(d.agent)];
+    const double current = price_[CellIndex(agent.col, agent.row)];
+    // The ten tests are made without a branch between them, since a test alone is a coin toss
+    // for the branch predictor; the first takeable try wins.
+    unsigned takeable = 0;
+    for (int attempt = 0; attempt < CenterTries; ++attempt) {
+      const bool cheaperAndFree =
+          freePrices_[CellIndex(d.cols[attempt], d.rows[attempt])] < current;
+      takeable |= unsigned(cheaperAndFree) << attempt;
+    }
+    if (takeable == 0) {
+      drawn += CenterTries;
+    } else {
+      const int taken = std::countr_zero(takeable);
+      drawn += taken + 1;
+      MoveAgent(d.agent, d.cols[taken], d.rows[taken]);
+      if (taken != CenterTries - 1) {
+        ahead = d.after[taken];  // fewer draws used than guessed: later draws start again
+        ready = 0;
+        nextToDraw = d.agent + 1;
+      }
+    }
+    drawAhead();
+  }
+  random_ = ahead;
+  CandidatesDrawn += drawn;
+}
+
+}  // namespace zelmora

@@ -1,0 +1,43 @@
+// The segregation phase as written: every occupied cell counts its eight neighbours and sets its
+// agent's flag. The reference for the fast phase in SegregationFast.cpp.
+#include "simulation/ModelMath.h"
+#include "simulation/World.h"
+
+namespace zelmora {
+
+void World::CountNeighbours(std::int32_t col, std::int32_t row) {
+  InvalidateCopies();  // the counts written here are not in the fast phases' copy
+  TCell& cell = grid.At(col, row);
+  cell.sameNeighbours = 0;
+  cell.otherNeighbours = 0;
+  for (std::int32_t dr = -1; dr <= 1; ++dr) {
+    for (std::int32_t dc = -1; dc <= 1; ++dc) {
+      std::int32_t c = col + dc;
+      std::int32_t r = row + dr;
+      WrapToTorus(c, r);
+      const TCell& neighbour = grid.At(c, r);
+      if (!neighbour.occupied) continue;
+      if (neighbour.State() == cell.State()) {
+        cell.sameNeighbours += 1;
+      } else {
+        cell.otherNeighbours += 1;
+      }
+    }
+  }
+  cell.sameNeighbours -= 1;  // the cell itself was counted as a like neighbour
+}
+
+void World::EvaluateSegregationPlain() {
+  const double threshold = inputs_->ThresholdPercent();
+  for (std::int32_t row = 0; row < GridRows; ++row) {
+    for (std::int32_t col = 0; col < GridCols; ++col) {
+      TCell& cell = grid.At(col, row);
+      if (!cell.occupied) continue;
+      CountNeighbours(col, row);
+      Agents[std::size_t(cell.occupant)].satisfied =
+          detail::IsSatisfied(cell.sameNeighbours, cell.otherNeighbours, threshold);
+    }
+  }
+}
+
+}  // namespace zelmora

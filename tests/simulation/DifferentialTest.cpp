@@ -1,0 +1,319 @@
+// The fast phases against the plain ones: two Worlds from the same seeds, one running the plain
+// reference, must agree in every field of every cell and agent, the markets, the counters and the
+// generator after every phase, through parameter changes, edits and new setups.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "simulation/World.h"
+#include "tests/simulation/WorldFixture.h"
+
+namespace zelmora {
+namespace {
+
+using testing::SeededWorld;
+
+bool Same(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
+
+::testing::AssertionResult SameWorld(World& fast, World& plain) {
+  const auto fail = [] { return ::testing::AssertionFailure(); };
+  if (fast.GridCols != plain.GridCols || fast.GridRows != plain.GridRows ||
+      fast.StepCount != plain.StepCount || fast.SatisfiedCount != plain.SatisfiedCount ||
+      fast.MovedCount != plain.MovedCount || fast.SweepCount != plain.SweepCount ||
+      !Same(fast.LastCustomers, plain.LastCustomers) || !Same(fast.LastBidPrice, plain.LastBidPrice) ||
+      fast.CandidatesDrawn != plain.CandidatesDrawn) {
+    return fail() << "counters differ (candidates " << fast.CandidatesDrawn << " against "
+                  << plain.CandidatesDrawn << ", satisfied " << fast.SatisfiedCount << " against "
+                  << plain.SatisfiedCount << ")";
+  }
+  for (int m = 0; m < MarketCount; ++m) {
+    if (fast.Markets[m].col != plain.Markets[m].col || fast.Markets[m].row != plain.Markets[m].row) {
+      return fail() << "market " << m << " differs";
+    }
+  }
+  Random a = fast.Generator();
+  Random b = plain.Generator();
+  if (a.Next() != b.Next()) return fail() << "the generators went apart";
+
+  const auto& fc = fast.grid.Cells();
+  const auto& pc = plain.grid.Cells();
+  if (fc.size() != pc.size()) return fail() << "grid sizes differ";
+  for (std::size_t k = 0; k < fc.size(); ++k) {
+    const TCell& f = fc[k];
+    const TCell& p = pc[k];
+    bool same = f.occupant == p.occupant && f.sameNeighbours == p.sameNeighbours &&
+                f.otherNeighbours == p.otherNeighbours && f.isMarket == p.isMarket &&
+                Same(f.minDistance, p.minDistance) && f.catchment == p.catchment &&
+                f.occupied == p.occupied && f.grey == p.grey && f.customers == p.customers &&
+                Same(f.unitCost, p.unitCost) && Same(f.localPrice, p.localPrice) &&
+                f.PositionX() == p.PositionX() && f.PositionY() == p.PositionY() &&
+                f.Size() == p.Size() && f.FillColor() == p.FillColor() && f.State() == p.State();
+    for (int m = 0; m < MarketCount; ++m) same = same && Same(f.marketDistance[m], p.marketDistance[m]);
+    if (!same) {
+      return fail() << "cell (" << k % fast.GridCols << ", " << k / fast.GridCols << ") differs: "
+                    << "counts " << f.sameNeighbours << "/" << f.otherNeighbours << " against "
+                    << p.sameNeighbours << "/" << p.otherNeighbours << ", price " << f.localPrice
+                    << " against " << p.localPrice << ", grey " << f.grey << " against " << p.grey;
+    }
+  }
+  if (fast.Agents.size() != plain.Agents.size()) return fail() << "agent counts differ";
+  for (std::size_t i = 0; i < fast.Agents.size(); ++i) {
+    const TAgent& f = fast.Agents[i];
+    const TAgent& p = plain.Agents[i];
+    if (f.col != p.col || f.row != p.row || f.colour != p.colour || f.shade != p.shade ||
+        f.satisfied != p.satisfied || f.PositionX() != p.PositionX() ||
+        f.PositionY() != p.PositionY() || f.Size() != p.Size()) {
+      return fail() << "agent " << i << " differs";
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// A small generator of the test's own choices (settings, edits), apart from the Worlds' own.
+struct Choices {
+  std::uint64_t state;
+  std::uint32_t Below(std::uint32_t n) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return std::uint32_t((state >> 33) % n);
+  }
+  bool OneIn(std::uint32_t n) { return Below(n) == 0; }
+};
+
+void ChooseSettings(ModelSettings& s, Choices& c) {
+  const double returns[] = {0.9, 1.0, 1.3, 1.15};
+  s.returnsToScale = returns[c.Below(4)];
+  s.productionCost = 1 + c.Below(500);
+  s.travelCost = 0.02 + 0.01 * c.Below(199);
+  s.thresholdPercent = 12.5 * c.Below(9);
+  s.segregation = !c.OneIn(4);
+  s.lookForCenters = !c.OneIn(3);
+  s.priceScape = c.OneIn(3);
+}
+
+struct Pair {
+  SeededWorld fast, plain;
+  Pair(std::uint64_t seed, int cols, int rows) : fast(seed, cols, rows), plain(seed, cols, rows) {
+    plain.world.UsePlainPhases(true);
+  }
+  template <typename F>
+  void Both(F f) {
+    f(fast);
+    f(plain);
+  }
+};
+
+std::string AgentCount(Choices& c, int cells) {
+  const int percent[] = {0, 10, 35, 50, 50, 80, 97, 100};
+  const int p = percent[c.Below(8)];
+  return std::to_string(p == 0 && c.OneIn(2) ? 1 : cells * p / 100);
+}
+
+// One edit between two steps, made alike on both Worlds.
+void Edit(Pair& pair, Choices& c) {
+  World& f = pair.fast.world;
+  const int cells = f.GridCols * f.GridRows;
+  switch (c.Below(5)) {
+    case 0: {  // an agent moved by hand to a free cell: a World operation, no notice needed
+      if (f.Agents.empty()) return;
+      const int agent = int(c.Below(std::uint32_t(f.Agents.size())));
+      const int start = int(c.Below(std::uint32_t(cells)));
+      for (int k = 0; k < cells; ++k) {
+        const int cell = (start + k) % cells;
+        if (f.grid.Cells()[std::size_t(cell)].occupied) continue;
+        pair.Both([&](SeededWorld& s) { s.world.MoveAgent(agent, cell % f.GridCols, cell / f.GridCols); });
+        return;
+      }
+      return;
+    }
+    case 1: {  // prices written straight into the cells
+      const int col = int(c.Below(std::uint32_t(f.GridCols)));
+      const int row = int(c.Below(std::uint32_t(f.GridRows)));
+      const double price = double(c.Below(200)) - 20.0;
+      pair.Both([&](SeededWorld& s) {
+        for (int r = row; r < std::min(row + 5, f.GridRows); ++r) {
+          for (int col2 = col; col2 < std::min(col + 5, f.GridCols); ++col2) s.world.grid[col2][r].localPrice = price;
+        }
+        s.world.CellsEdited();
+      });
+      return;
+    }
+    case 2: {  // flags and counts written straight into agents and cells
+      if (f.Agents.empty()) return;
+      const int agent = int(c.Below(std::uint32_t(f.Agents.size())));
+      const int cell = int(c.Below(std::uint32_t(cells)));
+      pair.Both([&](SeededWorld& s) {
+        s.world.Agents[std::size_t(agent)].satisfied = !s.world.Agents[std::size_t(agent)].satisfied;
+        s.world.grid.Cells()[std::size_t(cell)].sameNeighbours = 11;
+        s.world.CellsEdited();
+      });
+      return;
+    }
+    case 3: {  // one agent's neighbours counted by hand: a World operation, no notice needed
+      if (f.Agents.empty()) return;
+      const TAgent& a = f.Agents[c.Below(std::uint32_t(f.Agents.size()))];
+      const int col = a.col, row = a.row;
+      pair.Both([&](SeededWorld& s) { s.world.CountNeighbours(col, row); });
+      return;
+    }
+    default:
+      pair.Both([](SeededWorld& s) { s.world.GrayCells(); });
+      return;
+  }
+}
+
+// Runs the phases of a step one by one, comparing after each, or the whole step at once.
+::testing::AssertionResult StepAndCompare(Pair& pair, bool phaseByPhase) {
+  World& f = pair.fast.world;
+  World& p = pair.plain.world;
+  const ModelSettings& s = pair.fast.settings;
+  if (!phaseByPhase) {
+    f.SimulationStep();
+    p.SimulationStep();
+    return SameWorld(f, p) << " after a whole step";
+  }
+  const auto phase = [&](const char* name, void (World::*op)()) {
+    (f.*op)();
+    (p.*op)();
+    return SameWorld(f, p) << " after " << name;
+  };
+  ::testing::AssertionResult r = phase("unit costs", &World::ComputeUnitCosts);
+  if (r) r = phase("local prices", &World::ComputeLocalPrices);
+  if (r && s.priceScape) r = phase("price scape", &World::ShowPriceScape);
+  if (r) r = phase("redraw", &World::RedrawCells);
+  if (r) r = phase("relocation", &World::RelocateUnsatisfied);
+  if (r && s.segregation) r = phase("segregation", &World::EvaluateSegregation);
+  if (r && s.lookForCenters) r = phase("look for centers", &World::LookForCenters);
+  if (r) r = phase("drawing agents", &World::DrawAgents);
+  return r;
+}
+
+struct Case {
+  int cols, rows;
+  int firstSeed, lastSeed;
+  int steps;
+};
+
+// Grids from the smallest up to 200 x 200; DrawExactlyAcrossARejectedDraw adds one above
+// World::DrawAheadCells, where the phases draw ahead.
+constexpr Case kCases[] = {
+    {10, 10, 1, 40, 30}, {17, 13, 1, 30, 30}, {40, 40, 1, 24, 30}, {64, 48, 1, 6, 25},
+    {200, 200, 3, 3, 6},  // half full: a full grid of this size would only repeat the small ones
+};
+
+TEST(FastPhases, MatchThePlainPhasesAfterEveryPhase) {
+  int moved = 0;
+  for (const Case& k : kCases) {
+    for (int seed = k.firstSeed; seed <= k.lastSeed; ++seed) {
+      Choices c{std::uint64_t(seed) * 7919 + std::uint64_t(k.cols)};
+      Pair pair(std::uint64_t(seed), k.cols, k.rows);
+      ChooseSettings(pair.fast.settings, c);
+      pair.plain.settings = pair.fast.settings;
+      const std::string agents = AgentCount(c, k.cols * k.rows);
+      pair.Both([&](SeededWorld& s) { s.Start(agents.c_str()); });
+      ASSERT_TRUE(SameWorld(pair.fast.world, pair.plain.world)) << "after the setup";
+      for (int step = 0; step < k.steps; ++step) {
+        if (c.OneIn(5)) {  // the controls change between two steps
+          ChooseSettings(pair.fast.settings, c);
+          pair.plain.settings = pair.fast.settings;
+        }
+        if (c.OneIn(6)) Edit(pair, c);
+        if (c.OneIn(15)) {
+          const std::string again = AgentCount(c, k.cols * k.rows);
+          pair.Both([&](SeededWorld& s) {
+            s.settings.agentCount = again;
+            s.world.NewSetup();
+          });
+        }
+        ASSERT_TRUE(StepAndCompare(pair, !c.OneIn(3)))
+            << k.cols << " x " << k.rows << ", seed " << seed << ", step " << step;
+        moved += pair.plain.world.MovedCount;
+      }
+    }
+  }
+  EXPECT_GT(moved, 1000);  // the runs were busy, not only settled
+}
+
+// A generator state whose next output makes BelowTwice(20) reject its second draw and draw again,
+// about once in 2^28 draws: the fast tries must fall back to trying one after another.
+constexpr std::uint64_t kBeforeARejection = 0x56862e0487c66088ULL;
+constexpr std::uint64_t kGeneratorStep = 0xa0761d6478bd642fULL;
+
+TEST(FastPhases, DrawExactlyAcrossARejectedDraw) {
+  static_assert(370 * 360 > World::DrawAheadCells);
+  Random twice, once;
+  twice.Seed(kBeforeARejection);
+  once.Seed(kBeforeARejection);
+  std::uint32_t dc, dr;
+  twice.BelowTwice(20, dc, dr);
+  once.Next();
+  ASSERT_NE(twice.Next(), once.Next()) << "the state no longer leads to a rejection";
+
+  for (const bool big : {false, true}) {
+    for (std::uint64_t ahead = big ? 7 : 0; ahead < (big ? 8 : 40); ahead += 3) {
+      Pair pair(5, big ? 370 : 40, big ? 360 : 40);
+      pair.Both([&](SeededWorld& s) {
+        s.settings.returnsToScale = 1.3;
+        s.settings.thresholdPercent = 50.0;
+        s.Start(big ? "40000" : "700");
+        for (int step = 0; step < (big ? 2 : 3); ++step) s.world.SimulationStep();
+        s.world.ComputeUnitCosts();
+        s.world.ComputeLocalPrices();
+        s.world.Generator().Seed(kBeforeARejection - ahead * kGeneratorStep);
+        s.world.RelocateUnsatisfied();
+        s.world.EvaluateSegregation();
+        s.world.Generator().Seed(kBeforeARejection - ahead * kGeneratorStep);
+      });
+      ASSERT_TRUE(SameWorld(pair.fast.world, pair.plain.world)) << "relocation, " << ahead;
+      pair.Both([](SeededWorld& s) { s.world.LookForCenters(); });
+      ASSERT_TRUE(SameWorld(pair.fast.world, pair.plain.world)) << "look for centers, " << ahead;
+    }
+  }
+}
+
+// What a window is asked to paint, folded into one hash: the same calls with the same cells and
+// agents in the same order paint the same pixels.
+struct PaintLog : WorldView {
+  std::uint64_t hash = 0;
+  std::int64_t calls = 0;
+  void Add(std::int64_t v) {
+    hash = (hash ^ std::uint64_t(v)) * 0x100000001b3ULL;
+    ++calls;
+  }
+  void DrawCell(const TCell& c, bool showCatchment) override {
+    Add(c.PositionX());
+    Add(c.PositionY() * 4 + c.isMarket * 2 + showCatchment);
+    Add(c.catchment * 256 + (c.grey & 255));
+  }
+  void DrawAgent(const TAgent& a) override { Add(a.PositionX() * 100000 + a.PositionY() * 4 + a.shade); }
+  void ShowStepCount(int n) override { Add(n); }
+};
+
+TEST(FastPhases, AskAWindowToPaintWhatThePlainPhasesAsk) {
+  for (std::uint64_t seed = 1; seed <= 6; ++seed) {
+    Pair pair(seed, 40, 40);
+    PaintLog fastLog, plainLog;
+    pair.fast.world.SetView(fastLog);
+    pair.plain.world.SetView(plainLog);
+    pair.Both([&](SeededWorld& s) {
+      s.settings.returnsToScale = seed % 2 ? 1.0 : 1.2;
+      s.settings.showCatchment = seed % 3 != 0;
+      s.Start("900");
+    });
+    for (int step = 0; step < 30; ++step) {
+      pair.Both([&](SeededWorld& s) {
+        s.settings.priceScape = (step / 10) % 2 == 1;
+        s.world.SimulationStep();
+      });
+      ASSERT_EQ(fastLog.calls, plainLog.calls) << "seed " << seed << ", step " << step;
+      ASSERT_EQ(fastLog.hash, plainLog.hash) << "seed " << seed << ", step " << step;
+    }
+    EXPECT_GT(pair.fast.world.MovedCount + pair.fast.world.SatisfiedCount, 0);
+  }
+}
+
+}  // namespace
+}  // namespace zelmora
