@@ -213,7 +213,6 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
       "row per run and recorded step, a JSON manifest beside it, and pictures.",
       "zelmora-batch"};
   app.get_formatter()->column_width(34);
-  app.option_defaults()->always_capture_default();
   app.add_option("--grid", grid, "grid size, each side at least 10")->type_name("COLSxROWS")
       ->capture_default_str();
   app.add_option("--agents", agents, "number of agents, at most the cells [default: 800 on 40x40, "
@@ -239,15 +238,15 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
       ->type_name("K")->capture_default_str();
   app.add_option("--seed", seed, "master seed, 0 to 2^64-1 [default: drawn and printed]")
       ->type_name("S");
-  app.add_option("--repeats", repeats, "runs per combination of parameters, at least 1")
+  app.add_option("--repeats", repeats, "runs per combination of parameters, 1 to 10000000")
       ->type_name("R")->capture_default_str();
   app.add_option("--set", sets,
                  "vary a parameter (threshold, production-costs, travel-expenses, returns-to-scale, "
                  "segregation, centers, agents, density): LIST is a,b,c or start:stop:step; several "
                  "--set give their cross product")
       ->type_name("NAME=LIST")->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  app.add_option("--jobs", jobs, "worker threads, 1 to 1024 [default: every core]")
-      ->type_name("J");
+  app.add_option("--jobs", jobs, "worker threads, 1 to 1024 (default: every core)")
+      ->type_name("J")->capture_default_str();
   app.add_option("--shard", shard, "run only the runs whose index is I modulo N, 0 <= I < N")
       ->type_name("I/N")->capture_default_str();
   app.add_option("--out", options.out,
