@@ -178,6 +178,8 @@ TEST(Program, DrawnSeedIsPrintedAndRecorded) {
   const Outcome outcome =
       RunProgram(Program, {"--out", "d.csv", "--grid", "10x10", "--steps", "2", "--charts", "off"}, dir.path());
   ASSERT_EQ(outcome.status, 0) << outcome.err;
+  // The seed's line only: stderr is not a terminal, so no progress line.
+  EXPECT_EQ(Lines(outcome.err).size(), 1u) << outcome.err;
   const std::size_t at = outcome.err.find("--seed ");
   ASSERT_NE(at, std::string::npos) << outcome.err;
   const std::string seed = outcome.err.substr(at + 7, outcome.err.find(' ', at + 7) - at - 7);
