@@ -38,8 +38,37 @@ void AppendNumber(std::string& out, double value) {
 void AppendNumber(std::string& out, std::int64_t value) { AppendChars(out, value); }
 void AppendNumber(std::string& out, std::uint64_t value) { AppendChars(out, value); }
 
-void AppendRow(std::string& out, const RunSpec& run, const World& world, const StepMeasures& measures) {
+RowWriter::RowWriter(const RunSpec& run, std::int32_t cols, std::int32_t rows) {
   const Parameters& p = run.parameters;
+  const auto field = [this](auto value) {
+    AppendNumber(prefix_, value);
+    prefix_ += ',';
+  };
+  field(run.index);
+  field(run.seed);
+  field(std::int64_t(cols));
+  field(std::int64_t(rows));
+  field(p.agents);
+  field(std::int64_t(p.threshold));
+  field(p.productionCosts);
+  field(p.travelExpenses);
+  field(p.returnsToScale);
+  field(std::int64_t(p.segregation));
+  field(std::int64_t(p.centers));
+}
+
+const RowWriter::Cost& RowWriter::Format(int market, double value) {
+  Cost& cost = costs_[std::size_t(market)];
+  if (cost.length == 0 || !(cost.value == value) || std::signbit(cost.value) != std::signbit(value)) {
+    const auto [end, ec] = std::to_chars(cost.text, cost.text + sizeof cost.text, value);
+    cost.length = ec == std::errc() ? std::size_t(end - cost.text) : 0;
+    cost.value = value;
+  }
+  return cost;
+}
+
+void RowWriter::Append(std::string& out, const World& world, const StepMeasures& measures) {
+  static_assert(MarketCount == 10);
   const bool priced = world.StepCount > 0;
   const auto market = [&](int m) -> const TCell& {
     return world.grid.At(world.Markets[m].col, world.Markets[m].row);
@@ -48,27 +77,22 @@ void AppendRow(std::string& out, const RunSpec& run, const World& world, const S
     out += ',';
     AppendNumber(out, value);
   };
-  AppendNumber(out, run.index);
-  field(run.seed);
-  field(std::int64_t(world.GridCols));
-  field(std::int64_t(world.GridRows));
-  field(p.agents);
-  field(std::int64_t(p.threshold));
-  field(p.productionCosts);
-  field(p.travelExpenses);
-  field(p.returnsToScale);
-  field(std::int64_t(p.segregation));
-  field(std::int64_t(p.centers));
-  field(std::int64_t(world.StepCount));
+  const auto cost = [&](int m) {
+    out += ',';
+    if (!priced) return;
+    const Cost& c = Format(m, market(m).unitCost);
+    out.append(c.text, c.length);
+  };
+  out += prefix_;
+  AppendNumber(out, std::int64_t(world.StepCount));
   field(measures.satisfied);
   field(measures.unsatisfied);
   field(std::int64_t(world.MovedCount));
-  const TCell& yellow = market(YellowMarket);
-  field(std::int64_t(yellow.customers));
-  field(priced ? yellow.unitCost : std::nan(""));
+  field(std::int64_t(market(YellowMarket).customers));
+  cost(YellowMarket);
   for (int m = 0; m < MarketCount; ++m) {
     field(std::int64_t(market(m).customers));
-    field(priced ? market(m).unitCost : std::nan(""));
+    cost(m);
   }
   field(priced ? measures.meanLocalPrice : std::nan(""));
   field(measures.herfindahl);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -28,8 +29,27 @@ void AppendNumber(std::string& out, double value);
 void AppendNumber(std::string& out, std::int64_t value);
 void AppendNumber(std::string& out, std::uint64_t value);
 
-// Appends the row of a run at a recorded step, line end included. At step 0 the prices are not
-// computed yet, so the unit costs and the mean local price are left empty.
-void AppendRow(std::string& out, const RunSpec& run, const World& world, const StepMeasures& measures);
+// Writes the rows of one run. The run's own columns (run, seed, grid, parameters) are formatted
+// once, and a unit cost is formatted again only when it changed: recording every step must stay
+// cheap next to the step.
+class RowWriter {
+ public:
+  RowWriter(const RunSpec& run, std::int32_t cols, std::int32_t rows);
+
+  // Appends the row at the World's current step, line end included. At step 0 the prices are not
+  // computed yet, so the unit costs and the mean local price are left empty.
+  void Append(std::string& out, const World& world, const StepMeasures& measures);
+
+ private:
+  struct Cost {
+    double value = 0;
+    char text[32] = {};
+    std::size_t length = 0;  // 0: not formatted yet
+  };
+  const Cost& Format(int market, double value);
+
+  std::string prefix_;
+  std::array<Cost, 10> costs_;
+};
 
 }  // namespace zelmora::batch

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <ostream>
+#include <string_view>
 #include <thread>
 
 #include "batch/Record.h"
@@ -167,11 +169,12 @@ RunResult RunOne(const Options& options, const RunSpec& run, const OutputPaths& 
   world.CreateAgents();
 
   Measurer measurer;
+  RowWriter rows(run, options.cols, options.rows);
   std::size_t nextSnapshot = 0;
   const double agents = double(world.Agents.size());
   const auto record = [&] {
     const StepMeasures measures = measurer.Measure(world);
-    AppendRow(result.rows, run, world, measures);
+    rows.Append(result.rows, world, measures);
     result.segregation.push_back({world.StepCount, measures.percentSimilar, measures.meanClusterSize,
                                   agents > 0 ? double(measures.unsatisfied) / agents : std::nan("")});
   };
@@ -289,13 +292,26 @@ int ExecuteSweep(const SweepPlan& plan, PictureMaker* pictures, std::ostream& er
   std::size_t workersLeft = 0;
   std::vector<std::thread> workers;
   std::map<std::size_t, std::string> waiting;  // finished runs whose turn to be written has not come
-  std::size_t spooled = 0;
   auto lastManifest = std::chrono::steady_clock::now();
 
   const auto joinWorkers = [&] {
     stop = true;
     for (std::thread& worker : workers) worker.join();
     workers.clear();
+  };
+  // An I/O error (or a worker's failure): what is whole stays, and the sweep can be resumed.
+  const auto fail = [&](const std::string& message) {
+    joinWorkers();
+    manifest["status"] = "failed";
+    manifest["completed_runs"] = written;
+    try {
+      WriteWhole(paths.manifest, manifest.dump(1) + "\n");
+    } catch (const IoError&) {
+      // The error reported below is the first one; the manifest's state is secondary.
+    }
+    err << "zelmora-batch: " << message << "; " << written << " runs are kept in " << paths.partial
+        << "; to resume: " << ResumeCommand(plan) << "\n";
+    return ExitIoError;
   };
 
   try {
@@ -322,7 +338,7 @@ int ExecuteSweep(const SweepPlan& plan, PictureMaker* pictures, std::ostream& er
         partial.Append(it->second);
         waiting.erase(it);
         std::error_code ec;
-        if (fs::remove(paths.SpoolFile(plan.runs[written].index), ec)) --spooled;
+        fs::remove(paths.SpoolFile(plan.runs[written].index), ec);
         ++written;
       }
     };
@@ -334,7 +350,6 @@ int ExecuteSweep(const SweepPlan& plan, PictureMaker* pictures, std::ostream& er
       if (plan.start == StartKind::Resume) {
         if (auto rows = ReadSpooled(paths.SpoolFile(run.index), run, plan.rowsPerRun)) {
           waiting.emplace(position, std::move(*rows));
-          ++spooled;
           continue;
         }
       }
@@ -399,7 +414,6 @@ int ExecuteSweep(const SweepPlan& plan, PictureMaker* pictures, std::ostream& er
           std::error_code ec;
           fs::create_directories(paths.spool, ec);
           WriteWhole(paths.SpoolFile(run.index), item.result.rows);
-          ++spooled;
         }
         waiting.emplace(item.position, std::move(item.result.rows));
         flushInOrder();
@@ -417,7 +431,7 @@ int ExecuteSweep(const SweepPlan& plan, PictureMaker* pictures, std::ostream& er
     progress.Show(written + waiting.size(), stepsDone.load(), true);
     progress.End();
 
-    if (!workerError.empty()) throw IoError("zelmora-batch", workerError);
+    if (!workerError.empty()) return fail(workerError);
     if (written == total) {
       partial.Finish(paths.csv);
       std::error_code ec;
@@ -434,17 +448,7 @@ int ExecuteSweep(const SweepPlan& plan, PictureMaker* pictures, std::ostream& er
         << "); to resume: " << ResumeCommand(plan) << "\n";
     return 128 + (signal != 0 ? signal : 2);
   } catch (const IoError& e) {
-    joinWorkers();
-    manifest["status"] = "failed";
-    manifest["completed_runs"] = written;
-    try {
-      WriteWhole(paths.manifest, manifest.dump(1) + "\n");
-    } catch (const IoError&) {
-      // The error reported below is the first one; the manifest's state is secondary.
-    }
-    err << "zelmora-batch: " << e.what() << "; " << written << " runs are kept in " << paths.partial
-        << "; to resume: " << ResumeCommand(plan) << "\n";
-    return ExitIoError;
+    return fail(e.what());
   }
 }
 

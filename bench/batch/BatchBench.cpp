@@ -78,6 +78,7 @@ void BM_RecordingCost(benchmark::State& state) {
   Run run(std::int32_t(state.range(0)));
   for (int k = 0; k < 100; ++k) run.world.SimulationStep();
   Measurer measurer;
+  RowWriter writer(run.spec, run.world.GridCols, run.world.GridRows);
   std::string rows;
   Clock::duration step{}, measure{}, row{};
   for (auto _ : state) {
@@ -86,7 +87,7 @@ void BM_RecordingCost(benchmark::State& state) {
     const auto t1 = Clock::now();
     const StepMeasures measures = measurer.Measure(run.world);
     const auto t2 = Clock::now();
-    AppendRow(rows, run.spec, run.world, measures);
+    writer.Append(rows, run.world, measures);
     const auto t3 = Clock::now();
     step += t1 - t0;
     measure += t2 - t1;
@@ -105,10 +106,11 @@ BENCHMARK(BM_RecordingCost)->Arg(40)->Arg(200)->Unit(benchmark::kMicrosecond);
 void BM_BigRun(benchmark::State& state) {
   Run run(1000);
   Measurer measurer;
+  RowWriter writer(run.spec, run.world.GridCols, run.world.GridRows);
   std::string rows;
   for (auto _ : state) {
     run.world.SimulationStep();
-    AppendRow(rows, run.spec, run.world, measurer.Measure(run.world));
+    writer.Append(rows, run.world, measurer.Measure(run.world));
   }
   state.counters["steps_per_s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -82,19 +83,39 @@ TEST(RunOne, RecordsTheChosenStepsConsistently) {
   EXPECT_FALSE(RunOne(o, run, OutputPaths(o.out), nullptr, stop, steps).complete);
 }
 
-// Charts fail for one run: the sweep reports the path, keeps what is whole, and a resume
-// finishes it to the bytes of a sweep without the failure.
+// Pictures that fail for one run: its charts (on the sweep's thread) or its snapshot (on a worker).
 class FailingCharts : public PictureMaker {
  public:
-  explicit FailingCharts(std::int64_t failAt) : failAt_(failAt) {}
-  void SaveSnapshot(const World&, const std::string&) override {}
+  explicit FailingCharts(std::int64_t failAt, bool snapshot = false) : failAt_(failAt), snapshot_(snapshot) {}
+  void SaveSnapshot(const World&, const std::string& path) override {
+    if (snapshot_ && path.find(".run" + std::to_string(failAt_) + ".") != std::string::npos) {
+      throw IoError(path, "disk full");
+    }
+  }
   void SaveCharts(const RunResult& result, const std::string& path, const std::string&) override {
-    if (result.run.index == failAt_) throw IoError(path, "disk full");
+    if (!snapshot_ && result.run.index == failAt_) throw IoError(path, "disk full");
   }
 
  private:
   std::int64_t failAt_;
+  bool snapshot_;
 };
+
+TEST(ExecuteSweep, FailedSnapshotStopsTheSweepNamingItsPath) {
+  TempDir dir;
+  Options o = Small(dir / "s.csv");
+  o.jobs = 2;
+  o.snapshotAt = {4};
+  FailingCharts failing(1, true);
+  std::atomic<int> noSignal{0};
+  std::ostringstream err;
+  EXPECT_EQ(ExecuteSweep(PrepareSweep(o), &failing, err, noSignal), ExitIoError);
+  EXPECT_EQ(err.str().rfind("zelmora-batch: " + (dir / "s.run1.step4.png: disk full;"), 0), 0u) << err.str();
+  EXPECT_FALSE(std::filesystem::exists(dir / "s.csv"));
+}
+
+// Charts fail for one run: the sweep reports the path, keeps what is whole, and a resume
+// finishes it to the bytes of a sweep without the failure.
 
 TEST(ExecuteSweep, IoErrorKeepsTheWholeRunsAndResumesToTheSameBytes) {
   TempDir dir;
