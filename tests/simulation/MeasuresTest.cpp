@@ -126,6 +126,8 @@ const HandBuilt kHandBuilt[] = {
      100.0, 1, 4.0},
 };
 
+void PrintTo(const HandBuilt& h, std::ostream* os) { *os << h.name; }
+
 class MeasuresOfHandBuiltWorlds : public ::testing::TestWithParam<HandBuilt> {};
 
 TEST_P(MeasuresOfHandBuiltWorlds, AreTheKnownValues) {
