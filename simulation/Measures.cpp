@@ -24,6 +24,8 @@ constexpr int Ones(Word x) {
   x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
   return int((x * 0x0101010101010101u) >> 56);
 }
+static_assert(Ones(0) == 0 && Ones(~Word(0)) == 64 && Ones(0x8000000000000001u) == 2 &&
+              Ones(0x0123456789ABCDEFu) == 32 && Ones(0xFFu << 20) == 8);
 
 struct SimilarInput {
   const Word* three[2][2];  // per colour: west + centre + east, two bit planes

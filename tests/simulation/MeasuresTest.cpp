@@ -204,7 +204,7 @@ INSTANTIATE_TEST_SUITE_P(
     Runs, MeasuresEqualAPlainRecount,
     ::testing::Combine(::testing::Values(RandomRun{10, 10, "30", 37.5}, RandomRun{13, 11, "140", 62.5},
                                          RandomRun{40, 40, "800", 37.5}, RandomRun{64, 17, "900", 50},
-                                         RandomRun{65, 12, "20", 37.5}, RandomRun{130, 21, "2600", 75},
+                                         RandomRun{65, 12, "20", 37.5}, RandomRun{130, 21, "2600", 75}, RandomRun{128, 12, "700", 37.5},
                                          RandomRun{11, 129, "1400", 25}),
                        ::testing::Values(1u, 2u, 3u)));
 
