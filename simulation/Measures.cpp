@@ -247,16 +247,16 @@ void Measurer::FindRuns(const Word* row, std::int32_t cols) {
       }
       const int ones = std::countr_one(v);
       if (at + ones >= 64) break;  // the run goes on into the next word
-      runFirst_.push_back(open);
-      runLast_.push_back(base + at + ones - 1);
+      runFirst_[runs_] = open;
+      runLast_[runs_++] = base + at + ones - 1;
       open = -1;
       at += ones;
       v >>= ones;  // ones < 64 here
     }
   }
   if (open >= 0) {
-    runFirst_.push_back(open);
-    runLast_.push_back(cols - 1);
+    runFirst_[runs_] = open;
+    runLast_[runs_++] = cols - 1;
   }
 }
 
@@ -277,14 +277,17 @@ bool Measurer::Unite(std::int32_t a, std::int32_t b) {
 }
 
 std::int64_t Measurer::CountClusters(int colour) {
-  runFirst_.clear();
-  runLast_.clear();
+  // A row has at most one run in every two cells.
+  const std::size_t most = std::size_t(rows_) * (std::size_t(cols_) / 2 + 1);
+  runFirst_.resize(most);
+  runLast_.resize(most);
+  runs_ = 0;
   rowRuns_.resize(std::size_t(rows_) + 1);
   for (std::int32_t row = 0; row < rows_; ++row) {
-    rowRuns_[std::size_t(row)] = std::int32_t(runFirst_.size());
+    rowRuns_[std::size_t(row)] = runs_;
     FindRuns(Plane(colour) + std::size_t(row) * words_, cols_);
   }
-  const auto runs = std::int32_t(runFirst_.size());
+  const std::int32_t runs = runs_;
   rowRuns_[std::size_t(rows_)] = runs;
   parent_.resize(std::size_t(runs));
   for (std::int32_t i = 0; i < runs; ++i) parent_[std::size_t(i)] = i;

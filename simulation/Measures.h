@@ -56,6 +56,7 @@ class Measurer {
   std::vector<Word> west_, east_;
   // Runs of same-colour cells: first and last column, and the first run of each row.
   std::vector<std::int32_t> runFirst_, runLast_, rowRuns_;
+  std::int32_t runs_ = 0;
   std::vector<std::int32_t> parent_;
 };
 
