@@ -1,7 +1,7 @@
 #include "simulation/Measures.h"
 
 #include <algorithm>
-#include <bit>
+#include <array>
 
 #include "simulation/World.h"
 
@@ -163,9 +163,8 @@ void Measurer::PackAgents(const World& world, StepMeasures& m) {
   const std::size_t total = words_ * std::size_t(rows_);
   occupancy_.assign(2 * total, 0);
   // An agent and its cell agree between phases (the cell is occupied and its State is the
-  // agent's colour), so the short list of agents gives the occupancy without reading the cells
-  // twice: they are large, and the prices below read them once already.
-  // Both colours in one block, white after black.
+  // agent's colour), so the compact list of agents gives the occupancy; the cells, large as they
+  // are, are read once, for their prices. Both colours lie in one block, white after black.
   Word* planes = occupancy_.data();
   const std::size_t words = words_;
   std::int64_t satisfied = 0;
