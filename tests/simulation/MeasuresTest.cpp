@@ -172,6 +172,24 @@ TEST(Measures, HerfindahlCountsASharedMarketCellOnceAndMeanPriceCoversEveryCell)
   EXPECT_DOUBLE_EQ(measurer.Measure(s.world).herfindahl, 1.0);  // one market serves everybody
 }
 
+TEST(Measures, OneMeasurerServesGridsOfAnySizeInTurn) {
+  Measurer measurer;  // as a worker keeps one for the runs of a sweep over grid sizes
+  const struct {
+    int cols, rows;
+    const char* agents;
+  } grids[] = {{130, 21, "2000"}, {10, 10, "60"}, {65, 40, "1300"}, {12, 11, "0"}, {64, 64, "4000"}};
+  for (const auto& g : grids) {
+    SeededWorld s(9, g.cols, g.rows);
+    s.Start(g.agents);
+    s.world.SimulationStep();
+    const StepMeasures fast = measurer.Measure(s.world);
+    const StepMeasures plain = Recount(s.world);
+    EXPECT_EQ(fast.clusterCount, plain.clusterCount) << g.cols << " x " << g.rows;
+    ExpectSameOrBothNaN(fast.percentSimilar, plain.percentSimilar, "% similar");
+    ExpectSameOrBothNaN(fast.meanLocalPrice, plain.meanLocalPrice, "mean local price");
+  }
+}
+
 struct RandomRun {
   int cols, rows;
   const char* agents;
