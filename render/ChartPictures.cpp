@@ -91,7 +91,6 @@ QImage DrawSegregationChart(const std::vector<SegregationSample>& samples) {
   const double clusterTop = maxCluster > 0 ? maxCluster * 1.1 : 1.0;
   chart.Scale1X()->SetCaption("step");
   chart.Scale1Y()->SetCaption("%");
-  chart.Scale2Y()->SetCaption("size");
   chart.Scale2Y()->SetColorScale(RGBColor(0, 128, 0));
   chart.Scale2Y()->SetScaleLocation(TScaleLocationVert::slRight);
   chart.Scale2Y()->SetVisible(true);

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <thread>
 
 #include "RChart.h"
 #include "render/CellDrawing.h"
@@ -96,6 +97,19 @@ TEST(GridPicture, OnePixelPerCellIsTheFillMarketRedOrTheAgentsColour) {
     EXPECT_GT(markets, 0);
     EXPECT_EQ(agents, 3000);
   }
+}
+
+TEST(GridPicture, DrawsTheSamePictureOnWorkerThreads) {
+  Window w("800");
+  w.form.B_oneStepClick();
+  const QImage expected = DrawGridPicture(w.world(), true);
+  QImage pictures[2];
+  {
+    std::jthread first([&] { pictures[0] = DrawGridPicture(w.world(), true); });
+    std::jthread second([&] { pictures[1] = DrawGridPicture(w.world(), true); });
+  }
+  EXPECT_EQ(pictures[0], expected);
+  EXPECT_EQ(pictures[1], expected);
 }
 
 // The window's chart as its next repaint shows it: items added by the last step included.

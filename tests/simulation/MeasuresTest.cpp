@@ -126,6 +126,8 @@ const HandBuilt kHandBuilt[] = {
      100.0, 1, 4.0},
 };
 
+void PrintTo(const HandBuilt& h, std::ostream* os) { *os << h.name; }
+
 class MeasuresOfHandBuiltWorlds : public ::testing::TestWithParam<HandBuilt> {};
 
 TEST_P(MeasuresOfHandBuiltWorlds, AreTheKnownValues) {
@@ -170,6 +172,24 @@ TEST(Measures, HerfindahlCountsASharedMarketCellOnceAndMeanPriceCoversEveryCell)
   EXPECT_DOUBLE_EQ(measurer.Measure(s.world).herfindahl, 1.0);  // one market serves everybody
 }
 
+TEST(Measures, OneMeasurerServesGridsOfAnySizeInTurn) {
+  Measurer measurer;  // as a worker keeps one for the runs of a sweep over grid sizes
+  const struct {
+    int cols, rows;
+    const char* agents;
+  } grids[] = {{130, 21, "2000"}, {10, 10, "60"}, {65, 40, "1300"}, {12, 11, "0"}, {64, 64, "4000"}};
+  for (const auto& g : grids) {
+    SeededWorld s(9, g.cols, g.rows);
+    s.Start(g.agents);
+    s.world.SimulationStep();
+    const StepMeasures fast = measurer.Measure(s.world);
+    const StepMeasures plain = Recount(s.world);
+    EXPECT_EQ(fast.clusterCount, plain.clusterCount) << g.cols << " x " << g.rows;
+    ExpectSameOrBothNaN(fast.percentSimilar, plain.percentSimilar, "% similar");
+    ExpectSameOrBothNaN(fast.meanLocalPrice, plain.meanLocalPrice, "mean local price");
+  }
+}
+
 struct RandomRun {
   int cols, rows;
   const char* agents;
@@ -202,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
     Runs, MeasuresEqualAPlainRecount,
     ::testing::Combine(::testing::Values(RandomRun{10, 10, "30", 37.5}, RandomRun{13, 11, "140", 62.5},
                                          RandomRun{40, 40, "800", 37.5}, RandomRun{64, 17, "900", 50},
-                                         RandomRun{65, 12, "20", 37.5}, RandomRun{130, 21, "2600", 75},
+                                         RandomRun{65, 12, "20", 37.5}, RandomRun{130, 21, "2600", 75}, RandomRun{128, 12, "700", 37.5},
                                          RandomRun{11, 129, "1400", 25}),
                        ::testing::Values(1u, 2u, 3u)));
 
