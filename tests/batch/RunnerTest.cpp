@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -146,6 +147,35 @@ TEST(ExecuteSweep, IoErrorKeepsTheWholeRunsAndResumesToTheSameBytes) {
   EXPECT_EQ(ExecuteSweep(PrepareSweep(o), &none, resumed, noSignal), 0);
   o.steps = 13;
   EXPECT_THROW(PrepareSweep(o), UsageError);
+}
+
+// A resume keeps the partial file's whole runs, drops a torn row, and takes a whole spooled run as
+// it stands instead of running it again (the spooled copy here carries a mark to show that).
+TEST(ExecuteSweep, ResumeTakesWholeSpooledRunsAndDropsATornRow) {
+  TempDir dir;
+  Options o = Small(dir / "r.csv");
+  o.charts = false;
+  std::atomic<int> noSignal{0};
+  std::ostringstream err;
+  ASSERT_EQ(ExecuteSweep(PrepareSweep(o), nullptr, err, noSignal), 0) << err.str();
+  const std::string whole = ReadFile(dir / "r.csv");
+  std::vector<std::string> lines = Rows(whole);
+  ASSERT_EQ(lines.size(), 1u + 4 * 4);
+  const auto join = [&](std::size_t from, std::size_t to) {
+    std::string text;
+    for (std::size_t k = from; k < to; ++k) text += lines[k] + "\n";
+    return text;
+  };
+  std::filesystem::remove(dir / "r.csv");
+  { std::ofstream(dir / "r.csv.partial", std::ios::binary) << join(0, 5) << lines[5].substr(0, 9); }
+  lines[9].insert(lines[9].size() - 1, "7");  // run 2's first row, marked
+  std::filesystem::create_directory(dir / "r.csv.spool");
+  { std::ofstream(dir / "r.csv.spool/run2.csv", std::ios::binary) << join(9, 13); }
+
+  o.resume = true;
+  ASSERT_EQ(ExecuteSweep(PrepareSweep(o), nullptr, err, noSignal), 0) << err.str();
+  EXPECT_EQ(ReadFile(dir / "r.csv"), join(0, lines.size()));
+  EXPECT_FALSE(std::filesystem::exists(dir / "r.csv.spool"));
 }
 
 }  // namespace
