@@ -447,7 +447,8 @@ int ExecuteSweep(const SweepPlan& plan, PictureMaker* pictures, std::ostream& er
         << written << " in " << paths.partial << ", " << waiting.size() << " spooled in " << paths.spool
         << "); to resume: " << ResumeCommand(plan) << "\n";
     return 128 + (signal != 0 ? signal : 2);
-  } catch (const IoError& e) {
+  } catch (const std::exception& e) {
+    // An I/O error, or a thread or memory the system refused.
     return fail(e.what());
   }
 }
