@@ -1,5 +1,6 @@
 #include "batch/Record.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 
@@ -38,7 +39,7 @@ void AppendNumber(std::string& out, double value) {
 void AppendNumber(std::string& out, std::int64_t value) { AppendChars(out, value); }
 void AppendNumber(std::string& out, std::uint64_t value) { AppendChars(out, value); }
 
-RowWriter::RowWriter(const RunSpec& run, std::int32_t cols, std::int32_t rows) {
+RowWriter::RowWriter(const RunSpec& run, std::int32_t cols, std::int32_t rows) : costs_(1024) {
   const Parameters& p = run.parameters;
   const auto field = [this](auto value) {
     AppendNumber(prefix_, value);
@@ -57,9 +58,9 @@ RowWriter::RowWriter(const RunSpec& run, std::int32_t cols, std::int32_t rows) {
   field(std::int64_t(p.centers));
 }
 
-const RowWriter::Cost& RowWriter::Format(int market, double value) {
-  Cost& cost = costs_[std::size_t(market)];
-  if (cost.length == 0 || !(cost.value == value) || std::signbit(cost.value) != std::signbit(value)) {
+const RowWriter::Cost& RowWriter::Format(std::int32_t customers, double value) {
+  Cost& cost = costs_[std::uint32_t(customers) % costs_.size()];
+  if (cost.length == 0 || std::bit_cast<std::uint64_t>(cost.value) != std::bit_cast<std::uint64_t>(value)) {
     const auto [end, ec] = std::to_chars(cost.text, cost.text + sizeof cost.text, value);
     cost.length = ec == std::errc() ? std::size_t(end - cost.text) : 0;
     cost.value = value;
@@ -68,7 +69,6 @@ const RowWriter::Cost& RowWriter::Format(int market, double value) {
 }
 
 void RowWriter::Append(std::string& out, const World& world, const StepMeasures& measures) {
-  static_assert(MarketCount == 10);
   const bool priced = world.StepCount > 0;
   const auto market = [&](int m) -> const TCell& {
     return world.grid.At(world.Markets[m].col, world.Markets[m].row);
@@ -80,7 +80,7 @@ void RowWriter::Append(std::string& out, const World& world, const StepMeasures&
   const auto cost = [&](int m) {
     out += ',';
     if (!priced) return;
-    const Cost& c = Format(m, market(m).unitCost);
+    const Cost& c = Format(market(m).customers, market(m).unitCost);
     out.append(c.text, c.length);
   };
   out += prefix_;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "batch/Sweep.h"
 
@@ -30,8 +30,8 @@ void AppendNumber(std::string& out, std::int64_t value);
 void AppendNumber(std::string& out, std::uint64_t value);
 
 // Writes the rows of one run. The run's own columns (run, seed, grid, parameters) are formatted
-// once, and a unit cost is formatted again only when it changed: recording every step must stay
-// cheap next to the step.
+// once, and unit costs come from a cache: within a run a unit cost depends only on the market's
+// customers, which hover round a few values. Recording every step must stay cheap next to the step.
 class RowWriter {
  public:
   RowWriter(const RunSpec& run, std::int32_t cols, std::int32_t rows);
@@ -46,10 +46,11 @@ class RowWriter {
     char text[32] = {};
     std::size_t length = 0;  // 0: not formatted yet
   };
-  const Cost& Format(int market, double value);
+  // The text of a unit cost, looked up by the market's customers and checked against the value.
+  const Cost& Format(std::int32_t customers, double value);
 
   std::string prefix_;
-  std::array<Cost, 10> costs_;
+  std::vector<Cost> costs_;
 };
 
 }  // namespace zelmora::batch
