@@ -4,12 +4,15 @@
 #include <cmath>
 #include <limits>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "batch/Options.h"
 #include "batch/Record.h"
 #include "batch/Sweep.h"
+#include "simulation/Measures.h"
+#include "simulation/World.h"
 
 namespace zelmora::batch {
 namespace {
@@ -145,6 +148,38 @@ TEST(Record, NumbersReadBackExactlyAndNaNIsEmpty) {
   std::string whole;
   AppendNumber(whole, 100.0);
   EXPECT_EQ(whole, "100");
+}
+
+// Unit costs are written from a cache keyed by customers: a changed cost at an unchanged count,
+// and markets sharing a slot, must still show their own values.
+TEST(Record, UnitCostsShowTheWorldsValues) {
+  ModelSettings settings;
+  settings.agentCount = "30";
+  World world(settings);
+  world.SetSeedSource(SeedStream(4));
+  world.SizeGrid(100, 100);
+  world.CreateGrid();
+  world.CreateAgents();
+  world.StepCount = 1;
+  RowWriter writer(RunSpec{}, 10, 10);
+  const std::vector<std::vector<double>> costs = {
+      {100, 70.71067811865476, 1, 2, 3, 4, 5, 6, 7, 8}, {100.5, 0.1, 1, 2, 3, 4, 5, 6, 7, 8.25}};
+  for (const auto& values : costs) {
+    for (int m = 0; m < MarketCount; ++m) {
+      world.MarketCell(m).unitCost = values[std::size_t(m)];
+      world.MarketCell(m).customers = m % 2 * 1024;  // every market in slot 0 of the cache
+    }
+    std::string row;
+    writer.Append(row, world, StepMeasures{});
+    std::vector<std::string> fields;
+    std::istringstream in(row);
+    for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
+    for (int m = 0; m < MarketCount; ++m) {
+      const TCell& cell = world.MarketCell(m);  // markets may share a cell, and then its value
+      EXPECT_EQ(std::stod(fields[std::size_t(18 + 2 * m)]), cell.unitCost) << row;
+    }
+    EXPECT_EQ(fields[16], fields[22]);  // the yellow market is market 2
+  }
 }
 
 }  // namespace
