@@ -1,6 +1,7 @@
 #include "simulation/World.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <chrono>
 #include <cmath>
@@ -36,11 +37,13 @@ std::uint64_t SplitMix64(std::uint64_t x) {
 }
 
 // Seeds from the high-resolution clock. The counter makes two reseeds in the same clock tick
-// differ too, so ResetWorld and PlaceAgents never replay one sequence.
+// differ too, so ResetWorld and PlaceAgents never replay one sequence. It is shared by every
+// World of the process, which may step on several threads at once, hence atomic.
 std::uint64_t ClockSeed() {
-  static std::uint64_t counter = 0;
+  static std::atomic<std::uint64_t> counter{0};
   const auto now = std::chrono::high_resolution_clock::now().time_since_epoch().count();
-  return SplitMix64(static_cast<std::uint64_t>(now) ^ SplitMix64(++counter));
+  const std::uint64_t count = counter.fetch_add(1, std::memory_order_relaxed) + 1;
+  return SplitMix64(static_cast<std::uint64_t>(now) ^ SplitMix64(count));
 }
 
 }  // namespace

@@ -17,8 +17,8 @@
 #include "ChartFonts.h"
 #include "RChart.h"
 #include "ui/Application.h"
-#include "ui/CellDrawing.h"
-#include "ui/ChartFeed.h"
+#include "render/CellDrawing.h"
+#include "render/ChartFeed.h"
 #include "ui/DrawingImage.h"
 #include "ui/ParameterText.h"
 

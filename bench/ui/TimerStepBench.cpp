@@ -5,8 +5,8 @@
 #include <QTimer>
 
 #include "RChart.h"
+#include "render/ChartFeed.h"
 #include "ui/Application.h"
-#include "ui/ChartFeed.h"
 #include "ui/MainWindow.h"
 
 namespace {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 namespace zelmora {
 
 class TRChart;
@@ -17,6 +19,10 @@ void SetChartRanges(TRChart& chart);
 
 // One step's two segments; starts a new sweep every 499 steps.
 void FeedChart(World& world, TRChart& chart);
+// The same from values: the step just completed, the plotted market's customers and bid price,
+// and the feed's counters (the World's SweepCount, LastCustomers, LastBidPrice), updated.
+void FeedChartPoint(TRChart& chart, std::int32_t stepCount, double customers, double bidPrice,
+                    std::int32_t& sweepCount, double& lastCustomers, double& lastBidPrice);
 void ResetChart(TRChart& chart);
 
 }  // namespace zelmora

@@ -1,4 +1,4 @@
-#include "ui/ChartFeed.h"
+#include "render/ChartFeed.h"
 
 #include "ChartFonts.h"
 #include "RChart.h"
@@ -41,28 +41,34 @@ void ResetChart(TRChart& chart) {
 }
 
 void FeedChart(World& world, TRChart& chart) {
-  if (world.StepCount % SweepLength == 0) {
-    ResetChart(chart);
-    world.SweepCount += 1;
-  }
-  const double x = world.StepCount - SweepLength * world.SweepCount;
   const TCell& market = world.MarketCell(PlottedMarket);
+  FeedChartPoint(chart, world.StepCount, market.customers, market.unitCost, world.SweepCount,
+                 world.LastCustomers, world.LastBidPrice);
+}
+
+void FeedChartPoint(TRChart& chart, std::int32_t stepCount, double customers, double bidPrice,
+                    std::int32_t& sweepCount, double& lastCustomers, double& lastBidPrice) {
+  if (stepCount % SweepLength == 0) {
+    ResetChart(chart);
+    sweepCount += 1;
+  }
+  const double x = stepCount - SweepLength * sweepCount;
 
   chart.SelectLayer(1);  // repaints everything stored so far
   chart.SetDataColor(RGBColor(255, 0, 0));
   // Raised before the segment is added, so its end lies within the range.
-  if (market.customers > chart.Scale1Y()->RangeHigh()) {
-    chart.Scale1Y()->SetRangeHigh(market.customers + 50);
+  if (customers > chart.Scale1Y()->RangeHigh()) {
+    chart.Scale1Y()->SetRangeHigh(customers + 50);
   }
-  if (chart.Scale1Y()->RangeHigh() < market.unitCost) {
-    chart.Scale1Y()->SetRangeHigh(market.unitCost + 50.0);
+  if (chart.Scale1Y()->RangeHigh() < bidPrice) {
+    chart.Scale1Y()->SetRangeHigh(bidPrice + 50.0);
   }
-  chart.AddLine(x - 1, world.LastCustomers, x, market.customers);
-  world.LastCustomers = market.customers;
+  chart.AddLine(x - 1, lastCustomers, x, customers);
+  lastCustomers = customers;
 
   chart.SetDataColor(RGBColor(0, 128, 0));
-  chart.AddLine(x - 1, world.LastBidPrice, x, market.unitCost);
-  world.LastBidPrice = market.unitCost;
+  chart.AddLine(x - 1, lastBidPrice, x, bidPrice);
+  lastBidPrice = bidPrice;
 }
 
 }  // namespace zelmora

@@ -1,18 +1,18 @@
-#include "ui/CellDrawing.h"
+#include "render/CellDrawing.h"
 
 namespace zelmora {
+
+TColor CellFill(const TCell& cell, bool showCatchment) {
+  if (!showCatchment) return GreyLevel(cell.grey);
+  // A catchment outside 0..9 never occurs; black would show it at once.
+  const auto catchment = static_cast<std::size_t>(cell.catchment);
+  return catchment < CatchmentColours.size() ? CatchmentColours[catchment] : RGBColor(0, 0, 0);
+}
 
 void DrawCell(Canvas& canvas, const TCell& cell, bool showCatchment) {
   canvas.SetPenWidth(0);
   canvas.SetPenColor(RGBColor(128, 128, 128));
-  const auto catchment = static_cast<std::size_t>(cell.catchment);
-  if (showCatchment) {
-    // A catchment outside 0..9 never occurs; black would show it at once.
-    canvas.SetBrushColor(catchment < CatchmentColours.size() ? CatchmentColours[catchment]
-                                                             : RGBColor(0, 0, 0));
-  } else {
-    canvas.SetBrushColor(GreyLevel(cell.grey));
-  }
+  canvas.SetBrushColor(CellFill(cell, showCatchment));
   if (cell.isMarket) {
     canvas.SetPenColor(RGBColor(255, 0, 0));
     canvas.SetPenWidth(2);

@@ -2,7 +2,7 @@
 
 #include "RChart.h"
 #include "simulation/World.h"
-#include "ui/ChartFeed.h"
+#include "render/ChartFeed.h"
 
 namespace zelmora {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "Canvas.h"
-#include "ui/CellDrawing.h"
+#include "render/CellDrawing.h"
 
 namespace zelmora {
 namespace {

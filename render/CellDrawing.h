@@ -29,6 +29,9 @@ constexpr TColor GreyLevel(std::int32_t level) {
   return RGBColor(g, g, g);
 }
 
+// The fill of the cell's square: its catchment colour, or its grey level.
+TColor CellFill(const TCell& cell, bool showCatchment);
+
 // The cell's 10 x 10 square: outline grey and one pixel wide, or red and two pixels wide (both
 // inside the square) on a market cell; filled with its catchment colour or its grey level.
 void DrawCell(Canvas& canvas, const TCell& cell, bool showCatchment);

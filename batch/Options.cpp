@@ -1,0 +1,408 @@
+#include "batch/Options.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <set>
+#include <thread>
+
+namespace zelmora::batch {
+namespace {
+
+[[noreturn]] void Fail(const std::string& option, const std::string& accepts, const std::string& text) {
+  throw UsageError(option + ": expects " + accepts + "; got '" + text + "'");
+}
+
+std::optional<std::uint64_t> ParseUnsigned(const std::string& text) {
+  std::uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
+  return value;
+}
+
+bool ParseSwitch(const std::string& option, const std::string& text) {
+  if (text == "on") return true;
+  if (text == "off") return false;
+  Fail(option, "on or off", text);
+}
+
+std::vector<std::string> SplitCommas(const std::string& text) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = text.find(',', start);
+    parts.push_back(text.substr(start, comma - start));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return parts;
+}
+
+// A decimal number as an integer count of 10^-places: "1.25" with places 3 is 1250. Only plain
+// decimals (digits, one point, an optional minus) take part in ranges, so that 0.9:1.1:0.1
+// yields exactly 0.9, 1 and 1.1 and not a sum of rounded steps.
+std::optional<int> DecimalPlaces(const std::string& text) {
+  std::size_t k = (!text.empty() && text[0] == '-') ? 1 : 0;
+  if (k == text.size()) return std::nullopt;
+  int places = -1;
+  bool digits = false;
+  for (; k < text.size(); ++k) {
+    if (text[k] == '.' && places < 0) {
+      places = 0;
+    } else if (text[k] >= '0' && text[k] <= '9') {
+      digits = true;
+      if (places >= 0) ++places;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (!digits) return std::nullopt;
+  return std::max(places, 0);
+}
+
+std::optional<std::int64_t> Scaled(const std::string& text, int places) {
+  std::string digits;
+  int seen = -1;
+  for (char c : text) {
+    if (c == '.') {
+      seen = 0;
+      continue;
+    }
+    digits += c;
+    if (seen >= 0) ++seen;
+  }
+  for (int k = std::max(seen, 0); k < places; ++k) digits += '0';
+  if (digits.size() > 17) return std::nullopt;
+  return ParseInteger(digits);
+}
+
+std::string Unscaled(std::int64_t value, int places) {
+  std::string digits = std::to_string(value < 0 ? -value : value);
+  if (places > 0) {
+    if (int(digits.size()) <= places) digits.insert(0, std::size_t(places + 1) - digits.size(), '0');
+    digits.insert(digits.size() - std::size_t(places), ".");
+    while (digits.back() == '0') digits.pop_back();
+    if (digits.back() == '.') digits.pop_back();
+  }
+  return value < 0 ? "-" + digits : digits;
+}
+
+constexpr std::int64_t MaxListLength = 100000;
+
+}  // namespace
+
+std::optional<double> ParseFinite(const std::string& text) {
+  double value = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+std::optional<std::int64_t> ParseInteger(const std::string& text) {
+  std::int64_t value = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
+  return value;
+}
+
+const std::vector<std::string>& SweepableNames() {
+  static const std::vector<std::string> names = {
+      "threshold", "production-costs", "travel-expenses", "returns-to-scale",
+      "segregation", "centers", "agents", "density"};
+  return names;
+}
+
+void ApplyParameter(const std::string& option, const std::string& name, const std::string& text,
+                    Parameters& parameters, std::optional<double>& density) {
+  const auto number = [&](double low, double high, const char* accepts) {
+    const auto value = ParseFinite(text);
+    if (!value || *value < low || *value > high) Fail(option, accepts, text);
+    return *value;
+  };
+  if (name == "threshold") {
+    const auto value = ParseInteger(text);
+    if (!value || *value < 0 || *value > 8) Fail(option, "a whole number of eighths from 0 to 8", text);
+    parameters.threshold = std::int32_t(*value);
+  } else if (name == "production-costs") {
+    parameters.productionCosts = number(0, 1e6, "a number from 0 to 1000000");
+  } else if (name == "travel-expenses") {
+    parameters.travelExpenses = number(0, 1e6, "a number from 0 to 1000000");
+  } else if (name == "returns-to-scale") {
+    parameters.returnsToScale = number(0, 10, "a number from 0 to 10");
+  } else if (name == "segregation") {
+    parameters.segregation = ParseSwitch(option, text);
+  } else if (name == "centers") {
+    parameters.centers = ParseSwitch(option, text);
+  } else if (name == "agents") {
+    const auto value = ParseInteger(text);
+    if (!value || *value < 0) Fail(option, "a whole number of agents, 0 or more", text);
+    parameters.agents = *value;
+    density.reset();
+  } else if (name == "density") {
+    density = number(0, 1, "a share of the cells from 0 to 1");
+  } else {
+    throw UsageError(option + ": cannot vary '" + name +
+                     "'; names: threshold, production-costs, travel-expenses, returns-to-scale, "
+                     "segregation, centers, agents, density");
+  }
+}
+
+std::vector<std::string> ExpandList(const std::string& option, const std::string& list) {
+  const char* accepts = "a list a,b,c or a range start:stop:step with step > 0 and start <= stop";
+  if (list.find(':') == std::string::npos) {
+    std::vector<std::string> values = SplitCommas(list);
+    for (const std::string& value : values) {
+      if (value.empty()) Fail(option, accepts, list);
+    }
+    if (std::int64_t(values.size()) > MaxListLength) Fail(option, "at most 100000 values", list);
+    return values;
+  }
+  const std::size_t first = list.find(':');
+  const std::size_t second = list.find(':', first + 1);
+  if (second == std::string::npos || list.find(':', second + 1) != std::string::npos) {
+    Fail(option, accepts, list);
+  }
+  const std::string parts[3] = {list.substr(0, first), list.substr(first + 1, second - first - 1),
+                                list.substr(second + 1)};
+  int places = 0;
+  for (const std::string& part : parts) {
+    const auto p = DecimalPlaces(part);
+    if (!p) Fail(option, accepts, list);
+    places = std::max(places, *p);
+  }
+  std::int64_t scaled[3];
+  for (int k = 0; k < 3; ++k) {
+    const auto s = Scaled(parts[k], places);
+    if (!s) Fail(option, accepts, list);
+    scaled[k] = *s;
+  }
+  const auto [start, stop, step] = scaled;
+  if (step <= 0 || start > stop) Fail(option, accepts, list);
+  if ((stop - start) / step + 1 > MaxListLength) Fail(option, "at most 100000 values", list);
+  std::vector<std::string> values;
+  for (std::int64_t v = start; v <= stop; v += step) values.push_back(Unscaled(v, places));
+  return values;
+}
+
+std::int64_t PhysicalMemory() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || pageSize <= 0) return 0;
+  return std::int64_t(pages) * std::int64_t(pageSize);
+}
+
+std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::string& help) {
+  Options options;
+  for (int k = 0; k < argc; ++k) options.commandLine.emplace_back(argv[k]);
+
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  std::string grid = "40x40", agents, density, threshold = "3", production = "100", travel = "1",
+              returns = "1", segregation = "on", centers = "on", steps = "500", recordEvery = "1",
+              seed, repeats = "1", jobs = std::to_string(cores), shard = "0/1", snapshots,
+              charts = "on";
+  std::vector<std::string> sets;
+
+  CLI::App app{
+      "Runs the model without the window: seeded runs and sweeps on every core, one tidy CSV\n"
+      "row per run and recorded step, a JSON manifest beside it, and pictures.",
+      "zelmora-batch"};
+  app.get_formatter()->column_width(34);
+  app.add_option("--grid", grid, "grid size, each side at least 10")->type_name("COLSxROWS")
+      ->capture_default_str();
+  app.add_option("--agents", agents, "number of agents, at most the cells [default: 800 on 40x40, "
+                                     "otherwise half the cells]")->type_name("N");
+  app.add_option("--density", density, "agents as a share of the cells, 0 to 1")->type_name("D");
+  app.add_option("--threshold", threshold,
+                 "segregation threshold in eighths, 0 to 8 (like share strictly above K/8)")
+      ->type_name("K")->capture_default_str();
+  app.add_option("--production-costs", production, "0 to 1000000 (window: 1 to 500)")
+      ->type_name("X")->capture_default_str();
+  app.add_option("--travel-expenses", travel, "0 to 1000000 (window: 0.02 to 2)")
+      ->type_name("X")->capture_default_str();
+  app.add_option("--returns-to-scale", returns, "0 to 10 (window: 0.9 to 1.3)")
+      ->type_name("X")->capture_default_str();
+  app.add_option("--segregation", segregation, "the segregation phase")->type_name("on|off")
+      ->capture_default_str();
+  app.add_option("--centers", centers, "the look-for-centers phase")->type_name("on|off")
+      ->capture_default_str();
+  app.add_option("--steps", steps, "steps per run, 0 to 1000000000")->type_name("N")
+      ->capture_default_str();
+  app.add_option("--record-every", recordEvery,
+                 "record step 0, every K-th step and the last step; K at least 1")
+      ->type_name("K")->capture_default_str();
+  app.add_option("--seed", seed, "master seed, 0 to 2^64-1 [default: drawn and printed]")
+      ->type_name("S");
+  app.add_option("--repeats", repeats, "runs per combination of parameters, 1 to 10000000")
+      ->type_name("R")->capture_default_str();
+  app.add_option("--set", sets,
+                 "vary a parameter (threshold, production-costs, travel-expenses, returns-to-scale, "
+                 "segregation, centers, agents, density): LIST is a,b,c or start:stop:step; several "
+                 "--set give their cross product")
+      ->type_name("NAME=LIST")->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_option("--jobs", jobs, "worker threads, 1 to 1024 (default: every core)")
+      ->type_name("J")->capture_default_str();
+  app.add_option("--shard", shard, "run only the runs whose index is I modulo N, 0 <= I < N")
+      ->type_name("I/N")->capture_default_str();
+  app.add_option("--out", options.out,
+                 "the CSV to write (name ending in .csv); the manifest is FILE.json beside it")
+      ->type_name("FILE.csv")->required();
+  app.add_option("--snapshot-at", snapshots,
+                 "PNGs of the grid after these steps (0 to --steps): 10 pixels per cell, or 1 "
+                 "pixel per cell where 10 would make a side over 4000 pixels")
+      ->type_name("S1,S2,...");
+  app.add_option("--charts", charts, "PNGs of each run's market chart and segregation chart")
+      ->type_name("on|off")->capture_default_str();
+  app.add_flag("--quiet", options.quiet, "no progress line");
+  app.add_flag("--resume", options.resume, "run only the runs missing from FILE.csv.partial");
+  app.add_flag("--force", options.force, "replace an existing output");
+
+  app.allow_extras();
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    help = app.help();
+    return std::nullopt;
+  } catch (const CLI::RequiredError& e) {
+    throw UsageError(std::string(e.what()).find("--out") != std::string::npos
+                         ? "--out: required; expects the CSV file to write, e.g. --out runs.csv"
+                         : std::string(e.what()));
+  } catch (const CLI::ParseError& e) {
+    // CLI11 names the option before a colon; say plainly what went wrong with it.
+    const std::string message = e.what();
+    const std::string option = message.substr(0, message.find(':'));
+    if (message.find("At Most") != std::string::npos) {
+      throw UsageError(option + ": given more than once; expects one value");
+    }
+    if (message.find("missing") != std::string::npos || message.find("required") != std::string::npos) {
+      throw UsageError(option + ": needs a value (see --help)");
+    }
+    std::string line = message;
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    throw UsageError(line + " (see --help)");
+  }
+  if (!app.remaining().empty()) {
+    const std::string first = app.remaining().front();
+    throw UsageError(first.rfind('-', 0) == 0 ? "unknown option " + first + " (see --help for the options)"
+                                              : "unexpected argument '" + first + "'; every value follows its option");
+  }
+
+  // The grid first: the agents' default and the memory check depend on it.
+  {
+    const std::size_t x = grid.find('x');
+    const auto cols = x == std::string::npos ? std::nullopt : ParseInteger(grid.substr(0, x));
+    const auto rows = x == std::string::npos ? std::nullopt : ParseInteger(grid.substr(x + 1));
+    if (!cols || !rows || *cols < 10 || *rows < 10 || *cols > MaxGridSide || *rows > MaxGridSide ||
+        *cols * *rows > 2147483647) {
+      Fail("--grid", "COLSxROWS, each side from 10 to 100000 and at most 2^31-1 cells", grid);
+    }
+    options.cols = std::int32_t(*cols);
+    options.rows = std::int32_t(*rows);
+  }
+  const std::int64_t cells = std::int64_t(options.cols) * options.rows;
+  options.base.agents = (options.cols == 40 && options.rows == 40) ? 800 : cells / 2;
+  if (!agents.empty() && !density.empty()) {
+    throw UsageError("--agents and --density exclude each other; give one of them");
+  }
+  ApplyParameter("--threshold", "threshold", threshold, options.base, options.density);
+  ApplyParameter("--production-costs", "production-costs", production, options.base, options.density);
+  ApplyParameter("--travel-expenses", "travel-expenses", travel, options.base, options.density);
+  ApplyParameter("--returns-to-scale", "returns-to-scale", returns, options.base, options.density);
+  ApplyParameter("--segregation", "segregation", segregation, options.base, options.density);
+  ApplyParameter("--centers", "centers", centers, options.base, options.density);
+  if (!agents.empty()) ApplyParameter("--agents", "agents", agents, options.base, options.density);
+  if (!density.empty()) ApplyParameter("--density", "density", density, options.base, options.density);
+
+  const auto count = [](const std::string& option, const std::string& text, std::int64_t low,
+                        std::int64_t high, const std::string& accepts) {
+    const auto value = ParseInteger(text);
+    if (!value || *value < low || *value > high) Fail(option, accepts, text);
+    return *value;
+  };
+  options.steps = std::int32_t(count("--steps", steps, 0, 1'000'000'000, "a whole number from 0 to 1000000000"));
+  options.recordEvery = std::int32_t(
+      count("--record-every", recordEvery, 1, 2147483647, "a whole number of steps, at least 1"));
+  options.repeats = count("--repeats", repeats, 1, MaxRuns, "a whole number from 1 to 10000000");
+  options.jobs = std::int32_t(count("--jobs", jobs, 1, 1024, "a whole number of threads from 1 to 1024"));
+  if (!seed.empty()) {
+    options.seed = ParseUnsigned(seed);
+    if (!options.seed) Fail("--seed", "a whole number from 0 to 18446744073709551615", seed);
+  }
+  {
+    const std::size_t slash = shard.find('/');
+    const auto index = slash == std::string::npos ? std::nullopt : ParseInteger(shard.substr(0, slash));
+    const auto total = slash == std::string::npos ? std::nullopt : ParseInteger(shard.substr(slash + 1));
+    if (!index || !total || *total < 1 || *index < 0 || *index >= *total) {
+      Fail("--shard", "I/N with whole numbers 0 <= I < N", shard);
+    }
+    options.shardIndex = *index;
+    options.shardCount = *total;
+  }
+  options.charts = ParseSwitch("--charts", charts);
+  if (!snapshots.empty()) {
+    std::set<std::int32_t> at;
+    for (const std::string& part : SplitCommas(snapshots)) {
+      const auto step = ParseInteger(part);
+      if (!step || *step < 0 || *step > options.steps) {
+        Fail("--snapshot-at", "a list of steps from 0 to --steps (" + std::to_string(options.steps) + ")",
+             snapshots);
+      }
+      at.insert(std::int32_t(*step));
+    }
+    options.snapshotAt.assign(at.begin(), at.end());
+  }
+
+  std::set<std::string> varied;
+  std::int64_t runs = options.repeats;
+  for (const std::string& set : sets) {
+    const std::size_t equals = set.find('=');
+    if (equals == std::string::npos || equals == 0) {
+      Fail("--set", "NAME=LIST, e.g. returns-to-scale=0.9,1,1.1 or threshold=1:7:1", set);
+    }
+    SweepAxis axis{set.substr(0, equals), ExpandList("--set " + set.substr(0, equals), set.substr(equals + 1))};
+    const std::string option = "--set " + axis.name;
+    if (!varied.insert(axis.name).second) throw UsageError(option + ": given twice; give each name once");
+    if ((axis.name == "agents" || axis.name == "density") && (varied.count("agents") && varied.count("density"))) {
+      throw UsageError("--set agents and --set density exclude each other; vary one of them");
+    }
+    // Each value is checked now, so a bad one is reported before anything runs.
+    for (const std::string& value : axis.values) {
+      Parameters scratch = options.base;
+      std::optional<double> scratchDensity = options.density;
+      ApplyParameter(option, axis.name, value, scratch, scratchDensity);
+    }
+    runs *= std::int64_t(axis.values.size());
+    if (runs > MaxRuns) throw UsageError("--set: the sweep would have more than 10000000 runs");
+    options.sweep.push_back(std::move(axis));
+  }
+
+  if (options.out.size() < 5 || options.out.compare(options.out.size() - 4, 4, ".csv") != 0) {
+    Fail("--out", "a file name ending in .csv", options.out);
+  }
+  if (options.resume && options.force) {
+    throw UsageError("--resume and --force exclude each other; give one of them");
+  }
+
+  // Every World of the workers is in memory at once.
+  const std::int64_t shardRuns = (runs - options.shardIndex + options.shardCount - 1) / options.shardCount;
+  if (shardRuns > MaxShardRuns) {
+    throw UsageError("--shard: this invocation would run " + std::to_string(shardRuns) +
+                     " runs, more than 100000; split the sweep with --shard I/N");
+  }
+  const std::int64_t worlds = std::max<std::int64_t>(1, std::min<std::int64_t>(options.jobs, shardRuns));
+  const std::int64_t memory = PhysicalMemory();
+  if (memory > 0 && cells * BytesPerCell * worlds > memory / 2) {
+    throw UsageError("--grid: " + grid + " needs about " + std::to_string(cells * BytesPerCell >> 20) +
+                     " MiB per World, and " + std::to_string(worlds) +
+                     " at once (--jobs) exceed half of this machine's memory (" +
+                     std::to_string(memory >> 20) + " MiB); use a smaller grid or fewer --jobs");
+  }
+  return options;
+}
+
+}  // namespace zelmora::batch

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace zelmora::batch {
+
+// A bad option or value: one line naming the option and what it accepts. The program prints it
+// and exits with status 2 before it creates or changes any file.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The model's inputs of one run.
+struct Parameters {
+  std::int32_t threshold = 3;        // in eighths: ThresholdPercent = 12.5 * threshold
+  double productionCosts = 100.0;
+  double travelExpenses = 1.0;
+  double returnsToScale = 1.0;
+  bool segregation = true;
+  bool centers = true;
+  std::int64_t agents = 800;
+
+  bool operator==(const Parameters&) const = default;
+};
+
+// One parameter varied by --set: its name (an option's name without dashes) and its values as
+// the option would read them.
+struct SweepAxis {
+  std::string name;
+  std::vector<std::string> values;
+};
+
+// Everything the command line says, checked.
+struct Options {
+  std::int32_t cols = 40;
+  std::int32_t rows = 40;
+  Parameters base;               // every run's values before --set replaces some
+  std::optional<double> density;  // --density, turned into agents per run
+  std::vector<SweepAxis> sweep;  // in the order given; the last varies fastest
+  std::int64_t repeats = 1;
+  std::int32_t steps = 500;
+  std::int32_t recordEvery = 1;
+  std::optional<std::uint64_t> seed;
+  std::int32_t jobs = 1;
+  std::int64_t shardIndex = 0;
+  std::int64_t shardCount = 1;
+  std::string out;
+  std::vector<std::int32_t> snapshotAt;  // sorted, distinct
+  bool charts = true;
+  bool quiet = false;
+  bool resume = false;
+  bool force = false;
+  std::vector<std::string> commandLine;  // as typed, for the manifest and the resume hint
+};
+
+// The largest grid side the program takes, and the memory a World needs per cell (cells,
+// the phases' per-cell copies, an agent, the measures' scratch), used to refuse a grid that
+// would not fit --jobs times in memory.
+inline constexpr std::int64_t MaxGridSide = 100000;
+inline constexpr std::int64_t BytesPerCell = 256;
+inline constexpr std::int64_t MaxRuns = 10'000'000;       // in the whole sweep
+inline constexpr std::int64_t MaxShardRuns = 100'000;     // in one invocation (its manifest lists them)
+
+// Parses and checks the command line. Throws UsageError (one line) on anything wrong; returns
+// nothing for --help, which it prints to `help`.
+std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::string& help);
+
+// The physical memory of the machine in bytes (0 if unknown), against which grid sizes are
+// checked.
+std::int64_t PhysicalMemory();
+
+// Checks one named value and stores it in `parameters` (used by --set and the plain options);
+// throws UsageError naming `option`.
+void ApplyParameter(const std::string& option, const std::string& name, const std::string& text,
+                    Parameters& parameters, std::optional<double>& density);
+
+// The names --set accepts.
+const std::vector<std::string>& SweepableNames();
+
+// Expands a --set list: "a,b,c" or "start:stop:step" (numbers, stop included when reached).
+std::vector<std::string> ExpandList(const std::string& option, const std::string& list);
+
+// Number parsing shared with the checks: the whole text must be one finite number.
+std::optional<double> ParseFinite(const std::string& text);
+std::optional<std::int64_t> ParseInteger(const std::string& text);
+
+}  // namespace zelmora::batch

@@ -1,0 +1,68 @@
+#include "batch/Sweep.h"
+
+#include <cmath>
+#include <random>
+
+namespace zelmora::batch {
+
+std::uint64_t Mix64(std::uint64_t x) {
+  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
+  return x ^ (x >> 31);
+}
+
+std::uint64_t RunSeed(std::uint64_t masterSeed, std::int64_t index) {
+  // Mixing the master seed first keeps neighbouring master seeds' runs apart; the index is
+  // spread by the golden-ratio increment as in SplitMix64.
+  return Mix64(Mix64(masterSeed) + 0x9e3779b97f4a7c15ULL * (std::uint64_t(index) + 1));
+}
+
+std::uint64_t DrawMasterSeed() {
+  std::random_device device;
+  return (std::uint64_t(device()) << 32) ^ device();
+}
+
+std::int64_t SweepSize(const Options& options) {
+  std::int64_t runs = options.repeats;
+  for (const SweepAxis& axis : options.sweep) runs *= std::int64_t(axis.values.size());
+  return runs;
+}
+
+RunSpec SweepRun(const Options& options, std::uint64_t masterSeed, std::int64_t index) {
+  RunSpec run;
+  run.index = index;
+  run.seed = RunSeed(masterSeed, index);
+  run.parameters = options.base;
+  std::optional<double> density = options.density;
+  // Mixed radix: the repeats are the lowest digit, the last --set the next.
+  std::int64_t rest = index / options.repeats;
+  for (auto axis = options.sweep.rbegin(); axis != options.sweep.rend(); ++axis) {
+    const std::int64_t n = std::int64_t(axis->values.size());
+    ApplyParameter("--set " + axis->name, axis->name, axis->values[std::size_t(rest % n)], run.parameters,
+                   density);
+    rest /= n;
+  }
+  if (density) {
+    const double cells = double(options.cols) * double(options.rows);
+    run.parameters.agents = std::int64_t(std::nearbyint(*density * cells));
+  }
+  return run;
+}
+
+std::vector<RunSpec> ShardRuns(const Options& options, std::uint64_t masterSeed) {
+  std::vector<RunSpec> runs;
+  const std::int64_t total = SweepSize(options);
+  for (std::int64_t index = options.shardIndex; index < total; index += options.shardCount) {
+    runs.push_back(SweepRun(options, masterSeed, index));
+  }
+  return runs;
+}
+
+std::vector<std::int32_t> RecordedSteps(std::int32_t steps, std::int32_t recordEvery) {
+  std::vector<std::int32_t> recorded;
+  for (std::int64_t step = 0; step <= steps; step += recordEvery) recorded.push_back(std::int32_t(step));
+  if (recorded.back() != steps) recorded.push_back(steps);
+  return recorded;
+}
+
+}  // namespace zelmora::batch

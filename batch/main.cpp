@@ -1,0 +1,72 @@
+// zelmora-batch: seeded runs and sweeps of the model without the window. Exit status 0 when the
+// sweep is complete, 1 on an I/O error, 2 on bad input, 128 + the signal when interrupted.
+#include <QApplication>
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include <atomic>
+#include <csignal>
+#include <iostream>
+#include <memory>
+
+#include "batch/Options.h"
+#include "batch/RenderPictures.h"
+#include "batch/Runner.h"
+
+namespace {
+
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
+
+extern "C" void OnStopSignal(int signal) { stopSignal.store(signal); }
+
+// Qt's notes about its environment (no runtime folder, no session bus) are not the user's concern
+// here; its critical messages still go to stderr.
+void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtCriticalMsg || type == QtFatalMsg) std::cerr << message.toStdString() << "\n";
+}
+
+void InstallStopHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace zelmora::batch;
+  SweepPlan plan;
+  try {
+    std::string help;
+    const auto options = ParseCommandLine(argc, argv, help);
+    if (!options) {
+      std::cout << help;
+      return 0;
+    }
+    plan = PrepareSweep(*options);
+  } catch (const UsageError& e) {
+    std::cerr << "zelmora-batch: " << e.what() << "\n";
+    return 2;
+  } catch (const IoError& e) {
+    std::cerr << "zelmora-batch: " << e.what() << "\n";
+    return ExitIoError;
+  }
+  InstallStopHandlers();
+
+  // The charts are drawn by a chart control, a widget never shown: the program needs a
+  // QApplication, on the platform that needs no display whatever the environment says.
+  std::unique_ptr<QApplication> application;
+  RenderPictures pictures;
+  const bool drawing = plan.options.charts || !plan.options.snapshotAt.empty();
+  if (drawing) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(QuietQtMessages);
+    static int qtArgc = 1;
+    application = std::make_unique<QApplication>(qtArgc, argv);
+  }
+  return ExecuteSweep(plan, drawing ? &pictures : nullptr, std::cerr, stopSignal);
+}

@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "batch/Options.h"
+#include "batch/Record.h"
+#include "batch/Sweep.h"
+#include "simulation/Measures.h"
+#include "simulation/World.h"
+
+namespace zelmora::batch {
+namespace {
+
+Options Parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "zelmora-batch");
+  if (std::find(args.begin(), args.end(), "--out") == args.end()) {
+    args.push_back("--out");
+    args.push_back("o.csv");
+  }
+  std::vector<const char*> argv;
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  std::string help;
+  return *ParseCommandLine(int(argv.size()), argv.data(), help);
+}
+
+TEST(Options, DefaultsAreTheWindowsStartValues) {
+  const Options o = Parse({});
+  EXPECT_EQ(o.cols, 40);
+  EXPECT_EQ(o.rows, 40);
+  EXPECT_EQ(o.base, Parameters{});  // threshold 3, 100, 1, 1, both phases on, 800 agents
+  EXPECT_EQ(o.steps, 500);
+  EXPECT_EQ(o.recordEvery, 1);
+  EXPECT_FALSE(o.seed.has_value());
+  EXPECT_TRUE(o.charts);
+}
+
+TEST(Options, AgentsFollowTheGridOrTheDensity) {
+  struct Case {
+    std::vector<std::string> args;
+    std::int64_t agents;
+  };
+  const std::vector<Case> cases = {
+      {{"--grid", "20x30"}, 300},
+      {{"--grid", "11x11"}, 60},
+      {{"--grid", "40x40"}, 800},
+      {{"--grid", "20x30", "--agents", "7"}, 7},
+      {{"--grid", "20x30", "--density", "0.25"}, 150},
+      {{"--density", "1"}, 1600},
+  };
+  for (const Case& c : cases) {
+    const Options o = Parse(c.args);
+    EXPECT_EQ(SweepRun(o, 1, 0).parameters.agents, c.agents) << ::testing::PrintToString(c.args);
+  }
+}
+
+TEST(Options, ListsAndRangesExpandExactly) {
+  struct Case {
+    std::string list;
+    std::vector<std::string> values;
+  };
+  const std::vector<Case> cases = {
+      {"1:7:1", {"1", "2", "3", "4", "5", "6", "7"}},
+      {"0.9:1.1:0.1", {"0.9", "1", "1.1"}},
+      {"0:1:0.3", {"0", "0.3", "0.6", "0.9"}},
+      {"-1:1:1", {"-1", "0", "1"}},
+      {"5:5:1", {"5"}},
+      {"on,off", {"on", "off"}},
+      {"0.5", {"0.5"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ExpandList("--set x", c.list), c.values) << c.list;
+  for (const char* bad : {"1:7", "1:7:0", "7:1:1", "1::1", "a:b:c", "1,,2", ",", "1:2:3:4", "1e1:2e1:1"}) {
+    EXPECT_THROW(ExpandList("--set x", bad), UsageError) << bad;
+  }
+}
+
+TEST(Sweep, OrderIsFirstSetSlowestRepeatsFastest) {
+  const Options o = Parse({"--set", "threshold=1,2", "--set", "centers=on,off", "--repeats", "2"});
+  const std::vector<RunSpec> runs = ShardRuns(o, 5);
+  ASSERT_EQ(runs.size(), 8u);
+  const std::vector<std::pair<int, bool>> expected = {{1, true},  {1, true},  {1, false}, {1, false},
+                                                      {2, true},  {2, true},  {2, false}, {2, false}};
+  for (std::size_t k = 0; k < runs.size(); ++k) {
+    EXPECT_EQ(runs[k].index, std::int64_t(k));
+    EXPECT_EQ(runs[k].parameters.threshold, expected[k].first) << k;
+    EXPECT_EQ(runs[k].parameters.centers, expected[k].second) << k;
+  }
+}
+
+TEST(Sweep, SeedsDependOnMasterSeedAndIndexOnly) {
+  // The same index gets the same seed whatever the shard, jobs or parameters.
+  const Options whole = Parse({"--set", "threshold=0:8:1", "--repeats", "3"});
+  const Options other = Parse({"--set", "threshold=0:8:1", "--repeats", "3", "--shard", "1/4", "--jobs", "3",
+                               "--returns-to-scale", "1.2"});
+  const std::vector<RunSpec> all = ShardRuns(whole, 99);
+  std::set<std::uint64_t> distinct;
+  for (const RunSpec& run : all) distinct.insert(run.seed);
+  EXPECT_EQ(distinct.size(), all.size());
+  for (const RunSpec& run : ShardRuns(other, 99)) {
+    EXPECT_EQ(run.index % 4, 1);
+    EXPECT_EQ(run.seed, all[std::size_t(run.index)].seed);
+    EXPECT_EQ(run.parameters.threshold, all[std::size_t(run.index)].parameters.threshold);
+  }
+  EXPECT_NE(RunSeed(99, 0), RunSeed(100, 0));
+  // Four shards hold every run exactly once.
+  std::size_t count = 0;
+  for (int shard = 0; shard < 4; ++shard) {
+    Options part = whole;
+    part.shardIndex = shard;
+    part.shardCount = 4;
+    for (const RunSpec& run : ShardRuns(part, 99)) {
+      EXPECT_EQ(run.seed, all[std::size_t(run.index)].seed);
+      ++count;
+    }
+  }
+  EXPECT_EQ(count, all.size());
+}
+
+TEST(Sweep, RecordedStepsAreZeroEveryKthAndTheLast) {
+  struct Case {
+    std::int32_t steps, every;
+    std::vector<std::int32_t> recorded;
+  };
+  const std::vector<Case> cases = {
+      {10, 3, {0, 3, 6, 9, 10}}, {10, 5, {0, 5, 10}}, {0, 1, {0}}, {5, 10, {0, 5}}, {3, 1, {0, 1, 2, 3}}};
+  for (const Case& c : cases) EXPECT_EQ(RecordedSteps(c.steps, c.every), c.recorded) << c.steps << "/" << c.every;
+}
+
+TEST(Record, NumbersReadBackExactlyAndNaNIsEmpty) {
+  const std::vector<double> values = {0.0, 1.0, 100.0, 0.1, 1.0 / 3.0, 70.71067811865476, 1e-300, 5e-324,
+                                      1.7976931348623157e308, -2.5, 123456789012345.0};
+  for (double value : values) {
+    std::string text;
+    AppendNumber(text, value);
+    EXPECT_EQ(text.find(','), std::string::npos) << text;
+    double back = 0;
+    std::from_chars(text.data(), text.data() + text.size(), back);
+    EXPECT_EQ(back, value) << text;
+  }
+  std::string empty;
+  AppendNumber(empty, std::numeric_limits<double>::quiet_NaN());
+  EXPECT_EQ(empty, "");
+  std::string whole;
+  AppendNumber(whole, 100.0);
+  EXPECT_EQ(whole, "100");
+}
+
+// Unit costs are written from a cache keyed by customers: a changed cost at an unchanged count,
+// and markets sharing a slot, must still show their own values.
+TEST(Record, UnitCostsShowTheWorldsValues) {
+  ModelSettings settings;
+  settings.agentCount = "30";
+  World world(settings);
+  world.SetSeedSource(SeedStream(4));
+  world.SizeGrid(100, 100);
+  world.CreateGrid();
+  world.CreateAgents();
+  world.StepCount = 1;
+  RowWriter writer(RunSpec{}, 10, 10);
+  const std::vector<std::vector<double>> costs = {
+      {100, 70.71067811865476, 1, 2, 3, 4, 5, 6, 7, 8}, {100.5, 0.1, 1, 2, 3, 4, 5, 6, 7, 8.25}};
+  for (const auto& values : costs) {
+    for (int m = 0; m < MarketCount; ++m) {
+      world.MarketCell(m).unitCost = values[std::size_t(m)];
+      world.MarketCell(m).customers = m % 2 * 1024;  // every market in slot 0 of the cache
+    }
+    std::string row;
+    writer.Append(row, world, StepMeasures{});
+    std::vector<std::string> fields;
+    std::istringstream in(row);
+    for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
+    for (int m = 0; m < MarketCount; ++m) {
+      const TCell& cell = world.MarketCell(m);  // markets may share a cell, and then its value
+      EXPECT_EQ(std::stod(fields[std::size_t(18 + 2 * m)]), cell.unitCost) << row;
+    }
+    EXPECT_EQ(fields[16], fields[22]);  // the yellow market is market 2
+  }
+}
+
+}  // namespace
+}  // namespace zelmora::batch

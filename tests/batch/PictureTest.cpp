@@ -1,0 +1,50 @@
+// The program's pictures against the window itself, run with the same seeds.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QSlider>
+#include <QTimer>
+
+#include "RChart.h"
+#include "Subprocess.h"
+#include "batch/Sweep.h"
+#include "simulation/World.h"
+#include "ui/DrawingImage.h"
+#include "ui/MainWindow.h"
+
+namespace zelmora::testing {
+namespace {
+
+TEST(Pictures, SnapshotsAndChartAreWhatTheWindowShowsForTheSameRun) {
+  TempDir dir;
+  const Outcome outcome = RunProgram(ZELMORA_BATCH_PROGRAM,
+                                     {"--out", "p.csv", "--seed", "11", "--steps", "6", "--snapshot-at", "0,6",
+                                      "--quiet", "--set", "threshold=3,4", "--jobs", "2"},
+                                     dir.path());
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+
+  // Run 1 in the window: its setup reseeds from the run's stream as the program's World does.
+  TForm1 form;
+  form.Timer1->stop();
+  form.TrB_thresh->setValue(4);
+  form.GetWorld().SetSeedSource(batch::SeedStream(batch::RunSeed(11, 1)));
+  form.B_setupClick();
+  form.RChart1->WindowCreated();
+  World& world = form.GetWorld();
+  const auto grid = [&] {
+    return form.DrawingImage->GetCanvas().Image().copy(0, 0, world.GridCols * 10, world.GridRows * 10);
+  };
+  const auto png = [&](const std::string& name) {
+    return QImage(QString::fromStdString(dir / name)).convertToFormat(grid().format());
+  };
+  EXPECT_EQ(png("p.run1.step0.png"), grid());
+  for (int k = 0; k < 6; ++k) form.B_oneStepClick();
+  EXPECT_EQ(png("p.run1.step6.png"), grid());
+  form.RChart1->PaintChart();
+  const QImage chart = form.RChart1->PresentedImage();
+  EXPECT_EQ(QImage(QString::fromStdString(dir / "p.run1.chart.png")).convertToFormat(chart.format()), chart);
+  EXPECT_FALSE(QImage(QString::fromStdString(dir / "p.run1.segregation.png")).isNull());
+}
+
+}  // namespace
+}  // namespace zelmora::testing

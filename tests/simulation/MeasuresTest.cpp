@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "simulation/Measures.h"
+#include "simulation/World.h"
+#include "tests/simulation/WorldFixture.h"
+
+namespace zelmora {
+namespace {
+
+using testing::SeededWorld;
+
+constexpr double NaN = StepMeasures::NaN;
+
+// The plain recount the fast measures must equal: a per-agent loop over the eight neighbours and
+// a flood fill of the same-colour groups.
+StepMeasures Recount(const World& w) {
+  StepMeasures m;
+  for (const TAgent& a : w.Agents) (a.satisfied ? m.satisfied : m.unsatisfied) += 1;
+  const std::int32_t cols = w.GridCols, rows = w.GridRows;
+  double priceSum = 0;
+  for (std::int32_t row = 0; row < rows; ++row) {
+    for (std::int32_t col = 0; col < cols; ++col) priceSum += w.grid.At(col, row).localPrice;
+  }
+  m.meanLocalPrice = priceSum / (double(cols) * rows);
+  const auto at = [&](std::int32_t col, std::int32_t row) -> const TCell& {
+    return w.grid.At((col + cols) % cols, (row + rows) % rows);
+  };
+  double similar = 0;
+  std::int64_t withNeighbours = 0, agents = 0;
+  std::vector<char> seen(std::size_t(cols) * rows, 0);
+  for (std::int32_t row = 0; row < rows; ++row) {
+    for (std::int32_t col = 0; col < cols; ++col) {
+      const TCell& cell = at(col, row);
+      if (!cell.occupied) continue;
+      ++agents;
+      int like = 0, other = 0;
+      for (int dr = -1; dr <= 1; ++dr) {
+        for (int dc = -1; dc <= 1; ++dc) {
+          const TCell& n = at(col + dc, row + dr);
+          if ((dr || dc) && n.occupied) (n.State() == cell.State() ? like : other) += 1;
+        }
+      }
+      if (like + other > 0) {
+        similar += 100.0 * like / (like + other);
+        ++withNeighbours;
+      }
+      if (seen[std::size_t(row) * cols + col]) continue;
+      ++m.clusterCount;
+      std::vector<std::pair<std::int32_t, std::int32_t>> stack{{col, row}};
+      seen[std::size_t(row) * cols + col] = 1;
+      while (!stack.empty()) {
+        const auto [c, r] = stack.back();
+        stack.pop_back();
+        for (int dr = -1; dr <= 1; ++dr) {
+          for (int dc = -1; dc <= 1; ++dc) {
+            const std::int32_t nc = (c + dc + cols) % cols, nr = (r + dr + rows) % rows;
+            const TCell& n = w.grid.At(nc, nr);
+            char& s = seen[std::size_t(nr) * cols + nc];
+            if (!s && n.occupied && n.State() == cell.State()) {
+              s = 1;
+              stack.push_back({nc, nr});
+            }
+          }
+        }
+      }
+    }
+  }
+  if (withNeighbours > 0) m.percentSimilar = similar / double(withNeighbours);
+  if (agents > 0) m.meanClusterSize = double(agents) / double(m.clusterCount);
+  return m;
+}
+
+void ExpectSameOrBothNaN(double actual, double expected, const char* what) {
+  if (std::isnan(expected)) {
+    EXPECT_TRUE(std::isnan(actual)) << what << " " << actual;
+  } else {
+    EXPECT_NEAR(actual, expected, 1e-9 * std::max(1.0, std::abs(expected))) << what;
+  }
+}
+
+// Colour of the agent on (col, row), or -1 for an empty cell.
+using Pattern = std::function<int(int col, int row)>;
+
+struct HandBuilt {
+  const char* name;
+  int cols, rows;
+  Pattern pattern;
+  double percentSimilar;
+  std::int64_t clusterCount;
+  double meanClusterSize;
+};
+
+const auto Only = [](std::vector<std::array<int, 3>> agents) -> Pattern {
+  return [agents](int col, int row) {
+    for (auto [c, r, colour] : agents) {
+      if (c == col && r == row) return colour;
+    }
+    return -1;
+  };
+};
+
+const HandBuilt kHandBuilt[] = {
+    // Like on the four diagonals, other on the four sides; the diagonals join each colour.
+    {"Checkerboard", 10, 10, [](int c, int r) { return (c + r) % 2; }, 50.0, 2, 50.0},
+    {"OneColumnStripes", 10, 10, [](int c, int) { return c % 2; }, 25.0, 10, 10.0},
+    // Columns 0 0 1 1 0 0 1 1 0 0: the stripe at the right edge goes on at the left one.
+    {"VerticalStripesAcrossTheWrap", 10, 10, [](int c, int) { return c / 2 % 2; }, 70.0, 4, 25.0},
+    {"HorizontalStripesAcrossTheWrap", 12, 10, [](int, int r) { return r / 2 % 2; }, 70.0, 4, 30.0},
+    {"OneColourFullGrid", 13, 11, [](int, int) { return 1; }, 100.0, 1, 143.0},
+    {"OneColourHalfGrid", 70, 10, [](int c, int) { return c < 35 ? 0 : -1; }, 100.0, 1, 350.0},
+    {"EmptyGrid", 10, 10, [](int, int) { return -1; }, NaN, 0, NaN},
+    {"SingleAgent", 10, 10, Only({{4, 4, 0}}), NaN, 1, 1.0},
+    {"JoinedOnlyAcrossTheSideWrap", 10, 10, Only({{0, 5, 1}, {9, 5, 1}}), 100.0, 1, 2.0},
+    {"JoinedOnlyAcrossTheTopWrap", 10, 12, Only({{3, 0, 0}, {4, 11, 0}}), 100.0, 1, 2.0},
+    {"JoinedOnlyAcrossTheCorner", 66, 10, Only({{0, 0, 0}, {65, 9, 0}}), 100.0, 1, 2.0},
+    {"JoinedOnlyDiagonally", 10, 10, Only({{2, 2, 0}, {3, 3, 0}, {4, 2, 0}}), 100.0, 1, 3.0},
+    {"DiagonalOfTwoColours", 10, 10, Only({{2, 2, 0}, {3, 3, 1}}), 0.0, 2, 1.0},
+    {"TwoApart", 10, 10, Only({{2, 2, 0}, {4, 2, 0}}), NaN, 2, 1.0},
+    // A ring whose halves meet only across the wrap of a row wider than one word.
+    {"RingAcrossAWideRow", 130, 10, [](int c, int r) { return r == 3 && (c < 2 || c > 127) ? 0 : -1; },
+     100.0, 1, 4.0},
+};
+
+void PrintTo(const HandBuilt& h, std::ostream* os) { *os << h.name; }
+
+class MeasuresOfHandBuiltWorlds : public ::testing::TestWithParam<HandBuilt> {};
+
+TEST_P(MeasuresOfHandBuiltWorlds, AreTheKnownValues) {
+  const HandBuilt& h = GetParam();
+  SeededWorld s(1, h.cols, h.rows);
+  s.StartEmpty({{1, 1}, {5, 5}});
+  std::int64_t agents = 0;
+  for (int row = 0; row < h.rows; ++row) {
+    for (int col = 0; col < h.cols; ++col) {
+      const int colour = h.pattern(col, row);
+      if (colour >= 0) s.PutAgent(col, row, colour, ++agents % 3 != 0);
+    }
+  }
+  Measurer measurer;
+  const StepMeasures m = measurer.Measure(s.world);
+  ExpectSameOrBothNaN(m.percentSimilar, h.percentSimilar, "% similar");
+  EXPECT_EQ(m.clusterCount, h.clusterCount);
+  ExpectSameOrBothNaN(m.meanClusterSize, h.meanClusterSize, "mean cluster size");
+  EXPECT_EQ(m.satisfied, agents - agents / 3);
+  EXPECT_EQ(m.unsatisfied, agents / 3);
+  // The recount agrees on these worlds too, so the invariant below checks a sound reference.
+  const StepMeasures r = Recount(s.world);
+  ExpectSameOrBothNaN(r.percentSimilar, h.percentSimilar, "recounted % similar");
+  EXPECT_EQ(r.clusterCount, h.clusterCount);
+}
+
+INSTANTIATE_TEST_SUITE_P(Worlds, MeasuresOfHandBuiltWorlds, ::testing::ValuesIn(kHandBuilt),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Measures, HerfindahlCountsASharedMarketCellOnceAndMeanPriceCoversEveryCell) {
+  SeededWorld s(1, 10, 10);
+  s.StartEmpty({{1, 1}, {5, 5}});  // markets 1..9 share the cell (5, 5)
+  Measurer measurer;
+  EXPECT_TRUE(std::isnan(measurer.Measure(s.world).herfindahl));  // no customers yet
+  s.world.grid.At(1, 1).customers = 30;
+  s.world.grid.At(5, 5).customers = 10;
+  for (int i = 0; i < 100; ++i) s.world.grid.At(i % 10, i / 10).localPrice = i;
+  const StepMeasures m = measurer.Measure(s.world);
+  EXPECT_DOUBLE_EQ(m.herfindahl, 0.75 * 0.75 + 0.25 * 0.25);
+  EXPECT_DOUBLE_EQ(m.meanLocalPrice, 49.5);
+  s.world.grid.At(1, 1).customers = 0;
+  EXPECT_DOUBLE_EQ(measurer.Measure(s.world).herfindahl, 1.0);  // one market serves everybody
+}
+
+TEST(Measures, OneMeasurerServesGridsOfAnySizeInTurn) {
+  Measurer measurer;  // as a worker keeps one for the runs of a sweep over grid sizes
+  const struct {
+    int cols, rows;
+    const char* agents;
+  } grids[] = {{130, 21, "2000"}, {10, 10, "60"}, {65, 40, "1300"}, {12, 11, "0"}, {64, 64, "4000"}};
+  for (const auto& g : grids) {
+    SeededWorld s(9, g.cols, g.rows);
+    s.Start(g.agents);
+    s.world.SimulationStep();
+    const StepMeasures fast = measurer.Measure(s.world);
+    const StepMeasures plain = Recount(s.world);
+    EXPECT_EQ(fast.clusterCount, plain.clusterCount) << g.cols << " x " << g.rows;
+    ExpectSameOrBothNaN(fast.percentSimilar, plain.percentSimilar, "% similar");
+    ExpectSameOrBothNaN(fast.meanLocalPrice, plain.meanLocalPrice, "mean local price");
+  }
+}
+
+struct RandomRun {
+  int cols, rows;
+  const char* agents;
+  double threshold;
+};
+
+class MeasuresEqualAPlainRecount
+    : public ::testing::TestWithParam<std::tuple<RandomRun, std::uint64_t>> {};
+
+TEST_P(MeasuresEqualAPlainRecount, AfterEveryStep) {
+  const auto [run, seed] = GetParam();
+  SeededWorld s(seed, run.cols, run.rows);
+  s.settings.thresholdPercent = run.threshold;
+  s.Start(run.agents);
+  Measurer measurer;  // one for the whole run: its buffers must not carry stale state
+  for (int step = 0; step <= 12; ++step) {
+    if (step > 0) s.world.SimulationStep();
+    const StepMeasures fast = measurer.Measure(s.world);
+    const StepMeasures plain = Recount(s.world);
+    ASSERT_EQ(fast.satisfied, plain.satisfied) << step;
+    ASSERT_EQ(fast.unsatisfied, plain.unsatisfied) << step;
+    ASSERT_EQ(fast.clusterCount, plain.clusterCount) << step;
+    ExpectSameOrBothNaN(fast.percentSimilar, plain.percentSimilar, "% similar");
+    ExpectSameOrBothNaN(fast.meanClusterSize, plain.meanClusterSize, "mean cluster size");
+    ExpectSameOrBothNaN(fast.meanLocalPrice, plain.meanLocalPrice, "mean local price");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, MeasuresEqualAPlainRecount,
+    ::testing::Combine(::testing::Values(RandomRun{10, 10, "30", 37.5}, RandomRun{13, 11, "140", 62.5},
+                                         RandomRun{40, 40, "800", 37.5}, RandomRun{64, 17, "900", 50},
+                                         RandomRun{65, 12, "20", 37.5}, RandomRun{130, 21, "2600", 75}, RandomRun{128, 12, "700", 37.5},
+                                         RandomRun{11, 129, "1400", 25}),
+                       ::testing::Values(1u, 2u, 3u)));
+
+}  // namespace
+}  // namespace zelmora
