@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "simulation/World.h"
 
@@ -117,6 +122,26 @@ SimilarSums AddSimilar(const SimilarInput& in) {
 SimilarSums AddSimilar(const SimilarInput& in) { return AddSimilarPortable(in); }
 #endif
 
+// Bits of the cells whose byte is 1 (black) and 2 (white), count cells from `cell`, count <= 64.
+void PackBytes(const std::uint8_t* cell, std::int32_t count, Word& black, Word& white) {
+  Word b = 0, w = 0;
+  std::int32_t i = 0;
+#if defined(__SSE2__)
+  const __m128i one = _mm_set1_epi8(1), two = _mm_set1_epi8(2);
+  for (; i + 16 <= count; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cell + i));
+    b |= Word(std::uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(v, one)))) << i;
+    w |= Word(std::uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(v, two)))) << i;
+  }
+#endif
+  for (; i < count; ++i) {
+    b |= Word(cell[i] == 1) << i;
+    w |= Word(cell[i] == 2) << i;
+  }
+  black = b;
+  white = w;
+}
+
 }  // namespace
 
 StepMeasures Measurer::Measure(const World& world) {
@@ -162,30 +187,56 @@ void Measurer::PackAgents(const World& world, StepMeasures& m) {
   lastMask_ = cols_ % 64 == 0 ? ~Word(0) : (Word(1) << (cols_ % 64)) - 1;
   const std::size_t total = words_ * std::size_t(rows_);
   occupancy_.assign(2 * total, 0);
-  // An agent and its cell agree between phases (the cell is occupied and its State is the
-  // agent's colour), so the compact list of agents gives the occupancy; the cells, large as they
-  // are, are read once, for their prices. Both colours lie in one block, white after black.
+  // Both colours lie in one block, white after black.
   Word* planes = occupancy_.data();
   const std::size_t words = words_;
-  std::int64_t satisfied = 0;
-  for (const TAgent& agent : world.Agents) {
-    satisfied += agent.satisfied;
-    planes[std::size_t(agent.colour & 1) * total + std::size_t(agent.row) * words + std::size_t(agent.col) / 64] |=
-        Word(1) << (agent.col % 64);
-  }
-  m.satisfied = satisfied;
-  m.unsatisfied = std::int64_t(world.Agents.size()) - satisfied;
-  // Four sums in turn, so the additions need not wait for each other; row-major, in a fixed
-  // order, so a run gives the same mean every time.
-  const TCell* cell = grid.Cells().data();
   const std::size_t cells = grid.Cells().size();
-  double sum[4] = {0.0, 0.0, 0.0, 0.0};
-  std::size_t i = 0;
-  for (; i + 4 <= cells; i += 4) {
-    for (std::size_t j = 0; j < 4; ++j) sum[j] += cell[i + j].localPrice;
+  const bool compact = world.CopiesCurrent();
+  std::int64_t unsatisfied = 0;
+  if (compact) {
+    for (const Word bits : world.UnsatisfiedBits()) unsatisfied += Ones(bits);
+  } else {
+    for (const TAgent& agent : world.Agents) unsatisfied += !agent.satisfied;
   }
-  for (; i < cells; ++i) sum[0] += cell[i].localPrice;
-  const double priceSum = (sum[0] + sum[1]) + (sum[2] + sum[3]);
+  m.unsatisfied = unsatisfied;
+  m.satisfied = std::int64_t(world.Agents.size()) - unsatisfied;
+  if (compact) {
+    // The World's byte a cell (0 free, 1 + colour), read in order: far cheaper than setting one
+    // bit per agent, whose words are hit again and again in no order.
+    const std::uint8_t* state = world.Occupancy().data();
+    for (std::int32_t row = 0; row < rows_; ++row) {
+      const std::uint8_t* cell = state + std::size_t(row) * std::size_t(cols_);
+      for (std::size_t k = 0; k < words; ++k) {
+        const std::int32_t first = std::int32_t(k * 64);
+        const std::int32_t count = std::min(64, cols_ - first);
+        const std::size_t at = std::size_t(row) * words + k;
+        PackBytes(cell + first, count, planes[at], planes[total + at]);
+      }
+    }
+  } else {
+    // An agent and its cell agree between phases (the cell is occupied and its State is the
+    // agent's colour), so the compact list of agents gives the occupancy.
+    for (const TAgent& agent : world.Agents) {
+      planes[std::size_t(agent.colour & 1) * total + std::size_t(agent.row) * words + std::size_t(agent.col) / 64] |=
+          Word(1) << (agent.col % 64);
+    }
+  }
+  // Four sums in turn, so the additions need not wait for each other; row-major, in a fixed
+  // order, so a run gives the same mean every time, from the World's compact copy of the prices
+  // or from the cells alike.
+  const auto sumPrices = [cells](auto price) {
+    double sum[4] = {0.0, 0.0, 0.0, 0.0};
+    std::size_t i = 0;
+    for (; i + 4 <= cells; i += 4) {
+      for (std::size_t j = 0; j < 4; ++j) sum[j] += price(i + j);
+    }
+    for (; i < cells; ++i) sum[0] += price(i);
+    return (sum[0] + sum[1]) + (sum[2] + sum[3]);
+  };
+  const double* copy = world.LocalPrices();
+  const TCell* cell = grid.Cells().data();
+  const double priceSum = compact ? sumPrices([copy](std::size_t k) { return copy[k]; })
+                                  : sumPrices([cell](std::size_t k) { return cell[k].localPrice; });
   m.meanLocalPrice = priceSum / (double(cols_) * double(rows_));
 }
 
@@ -307,16 +358,14 @@ std::int64_t Measurer::CountClusters(int colour) {
     // Diagonally across the ends into the next row.
     if (L(i) == 0 && R(jEnd - 1) == cols_ - 1) clusters -= Unite(i, jEnd - 1);
     if (R(iEnd - 1) == cols_ - 1 && L(j) == 0) clusters -= Unite(iEnd - 1, j);
-    // Runs of the two rows touch when they overlap or meet at a corner.
+    // Runs of the two rows touch when they overlap or meet at a corner. Whether they touch or
+    // not, the run that ends first can touch nothing further on, so it is the one passed.
     while (i < iEnd && j < jEnd) {
-      if (R(i) + 1 < L(j)) {
-        ++i;
-      } else if (R(j) + 1 < L(i)) {
-        ++j;
-      } else {
-        clusters -= Unite(i, j);
-        if (R(i) < R(j)) ++i; else ++j;
-      }
+      const std::int32_t ri = R(i), rj = R(j);
+      if (ri + 1 >= L(j) && rj + 1 >= L(i)) clusters -= Unite(i, j);
+      const bool passI = ri < rj;
+      i += passI;
+      j += !passI;
     }
   }
   return clusters;

@@ -151,6 +151,17 @@ class World {
   // Their free price of every cell, row-major: the local price of a free cell, +infinity for an
   // occupied one. Agrees with the cells after every fast phase.
   const std::vector<double, LargePageAllocator<double>>& FreePrices() const { return freePrices_; }
+  // Whether the compact copies agree with the cells now: true after a fast phase, until a plain
+  // phase, a setup, a replaced agent list or CellsEdited.
+  bool CopiesCurrent() const {
+    return copiesValid_ && copiedAgents_ == Agents.data() && copiedAgentCount_ == Agents.size() &&
+           price_.size() == grid.Cells().size();
+  }
+  // Their copy of every cell's `localPrice`, row-major, while CopiesCurrent.
+  const double* LocalPrices() const { return price_.data(); }
+  // Their copy of the agents' flags, one bit per agent in list order, set where `satisfied` is
+  // false, while CopiesCurrent.
+  const std::vector<std::uint64_t>& UnsatisfiedBits() const { return unsatisfied_; }
 
   TCell& MarketCell(int market) { return grid.At(Markets[market].col, Markets[market].row); }
   TCell& CellOf(const TAgent& agent) { return grid.At(agent.col, agent.row); }
