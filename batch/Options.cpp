@@ -16,8 +16,10 @@ namespace {
   throw UsageError(option + ": expects " + accepts + "; got '" + text + "'");
 }
 
-std::optional<std::uint64_t> ParseUnsigned(const std::string& text) {
-  std::uint64_t value = 0;
+// The whole text as one number of type T, or nothing: no blanks, no trailing characters.
+template <class T>
+std::optional<T> ParseWhole(const std::string& text) {
+  T value = 0;
   const char* end = text.data() + text.size();
   auto [ptr, ec] = std::from_chars(text.data(), end, value);
   if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
@@ -96,20 +98,12 @@ constexpr std::int64_t MaxListLength = 100000;
 }  // namespace
 
 std::optional<double> ParseFinite(const std::string& text) {
-  double value = 0;
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(value)) return std::nullopt;
+  const auto value = ParseWhole<double>(text);
+  if (!value || !std::isfinite(*value)) return std::nullopt;
   return value;
 }
 
-std::optional<std::int64_t> ParseInteger(const std::string& text) {
-  std::int64_t value = 0;
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
-  return value;
-}
+std::optional<std::int64_t> ParseInteger(const std::string& text) { return ParseWhole<std::int64_t>(text); }
 
 const std::vector<std::string>& SweepableNames() {
   static const std::vector<std::string> names = {
@@ -330,7 +324,7 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
   options.repeats = count("--repeats", repeats, 1, MaxRuns, "a whole number from 1 to 10000000");
   options.jobs = std::int32_t(count("--jobs", jobs, 1, 1024, "a whole number of threads from 1 to 1024"));
   if (!seed.empty()) {
-    options.seed = ParseUnsigned(seed);
+    options.seed = ParseWhole<std::uint64_t>(seed);
     if (!options.seed) Fail("--seed", "a whole number from 0 to 18446744073709551615", seed);
   }
   {

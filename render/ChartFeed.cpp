@@ -12,8 +12,12 @@ void SetUpChart(TRChart& chart) {
   chart.SetRRim(20);
   chart.SetTRim(20);
   chart.SetBRim(40);
+  SetUpCaptionAndFonts(chart, "yellow market -> red : customers  ||  green : bid price");
+}
+
+void SetUpCaptionAndFonts(TRChart& chart, const char* caption) {
   chart.SetGridStyle(TGridStyle::gsNone);
-  chart.SetCaption("yellow market -> red : customers  ||  green : bid price");
+  chart.SetCaption(caption);
   chart.SetCaptionPosX(0);
   chart.SetCaptionPosY(-16);
   chart.SetCaptionAlignment(TAlignment::taRightJustify);

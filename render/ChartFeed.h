@@ -16,6 +16,9 @@ inline constexpr double ChartRangeHigh = 200.0;  // top of the vertical range at
 // The window's settings of its chart, and the ranges it starts with (then a refresh).
 void SetUpChart(TRChart& chart);
 void SetChartRanges(TRChart& chart);
+// The look the program's charts share: no grid, the caption above the data area's right end,
+// Tahoma 11 on every axis.
+void SetUpCaptionAndFonts(TRChart& chart, const char* caption);
 
 // One step's two segments; starts a new sweep every 499 steps.
 void FeedChart(World& world, TRChart& chart);

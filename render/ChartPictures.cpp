@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "ChartFonts.h"
 #include "RChart.h"
 #include "render/ChartFeed.h"
 
@@ -67,18 +66,7 @@ QImage DrawSegregationChart(const std::vector<SegregationSample>& samples) {
   chart.SetRRim(60);
   chart.SetTRim(24);
   chart.SetBRim(44);
-  chart.SetGridStyle(TGridStyle::gsNone);
-  chart.SetCaption("red : % similar  ||  blue : % unsatisfied  ||  green : mean cluster size (right)");
-  chart.SetCaptionPosX(0);
-  chart.SetCaptionPosY(-16);
-  chart.SetCaptionAlignment(TAlignment::taRightJustify);
-  chart.SetCaptionAnchorHoriz(TCaptionAnchorHoriz::cahChartRight);
-  chart.SetCaptionAnchorVert(TCaptionAnchorVert::cavChartTop);
-  const QFont font = TahomaFont(11);
-  for (int layer = 1; layer <= 2; ++layer) {
-    chart.ScalePropsX(layer)->SetFont(font);
-    chart.ScalePropsY(layer)->SetFont(font);
-  }
+  SetUpCaptionAndFonts(chart, "red : % similar  ||  blue : % unsatisfied  ||  green : mean cluster size (right)");
 
   double firstStep = 0, lastStep = 1, maxCluster = 0;
   if (!samples.empty()) {
