@@ -92,9 +92,9 @@ StartPlan CheckOutputs(const Options& options, const OutputPaths& paths) {
 }
 
 nlohmann::json SweepDefinition(const Options& options, std::uint64_t masterSeed,
-                               const std::vector<RunSpec>& runs) {
+                               const std::vector<RunPlan>& runs) {
   nlohmann::json list = nlohmann::json::array();
-  for (const RunSpec& run : runs) {
+  for (const RunPlan& run : runs) {
     list.push_back({{"run", run.index}, {"seed", run.seed}, {"parameters", ParametersJson(run.parameters)}});
   }
   return {{"master_seed", masterSeed},
@@ -105,11 +105,11 @@ nlohmann::json SweepDefinition(const Options& options, std::uint64_t masterSeed,
           {"runs", std::move(list)}};
 }
 
-std::string RowPrefix(const RunSpec& run) {
+std::string RowPrefix(const RunPlan& run) {
   return std::to_string(run.index) + "," + std::to_string(run.seed) + ",";
 }
 
-PartialScan ScanPartial(const std::string& path, const std::string& header, const std::vector<RunSpec>& runs,
+PartialScan ScanPartial(const std::string& path, const std::string& header, const std::vector<RunPlan>& runs,
                         std::size_t rowsPerRun) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw IoError(path, "cannot be read");
@@ -134,7 +134,7 @@ PartialScan ScanPartial(const std::string& path, const std::string& header, cons
   return scan;
 }
 
-std::optional<std::string> ReadSpooled(const std::string& path, const RunSpec& run, std::size_t rowsPerRun) {
+std::optional<std::string> ReadSpooled(const std::string& path, const RunPlan& run, std::size_t rowsPerRun) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   std::string rows, line;

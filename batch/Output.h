@@ -49,10 +49,10 @@ StartPlan CheckOutputs(const Options& options, const OutputPaths& paths);
 // What defines a sweep's bytes: master seed, grid, steps, recording, shard, and every run's index,
 // seed and parameters. A resumed sweep must have the same.
 nlohmann::json SweepDefinition(const Options& options, std::uint64_t masterSeed,
-                               const std::vector<RunSpec>& runs);
+                               const std::vector<RunPlan>& runs);
 
 // The start of every row of a run: "index,seed,".
-std::string RowPrefix(const RunSpec& run);
+std::string RowPrefix(const RunPlan& run);
 
 // How much of a partial file to keep: the header and the complete runs in shard order. A torn
 // row, a run with too few rows, or a row of an unexpected run ends what is kept.
@@ -60,11 +60,11 @@ struct PartialScan {
   std::uint64_t keepBytes = 0;  // 0: not even the header is whole
   std::size_t completeRuns = 0;
 };
-PartialScan ScanPartial(const std::string& path, const std::string& header, const std::vector<RunSpec>& runs,
+PartialScan ScanPartial(const std::string& path, const std::string& header, const std::vector<RunPlan>& runs,
                         std::size_t rowsPerRun);
 
 // A spooled run's rows, if the spool file holds all of them.
-std::optional<std::string> ReadSpooled(const std::string& path, const RunSpec& run, std::size_t rowsPerRun);
+std::optional<std::string> ReadSpooled(const std::string& path, const RunPlan& run, std::size_t rowsPerRun);
 
 // Writes text to a file through a temporary beside it and a rename, so the file is never torn.
 void WriteWhole(const std::string& path, const std::string& text);

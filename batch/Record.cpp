@@ -39,7 +39,7 @@ void AppendNumber(std::string& out, double value) {
 void AppendNumber(std::string& out, std::int64_t value) { AppendChars(out, value); }
 void AppendNumber(std::string& out, std::uint64_t value) { AppendChars(out, value); }
 
-RowWriter::RowWriter(const RunSpec& run, std::int32_t cols, std::int32_t rows) : costs_(1024) {
+RowWriter::RowWriter(const RunPlan& run, std::int32_t cols, std::int32_t rows) : costs_(1024) {
   const Parameters& p = run.parameters;
   const auto field = [this](auto value) {
     AppendNumber(prefix_, value);

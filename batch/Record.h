@@ -34,7 +34,7 @@ void AppendNumber(std::string& out, std::uint64_t value);
 // customers, which hover round a few values. Recording every step must stay cheap next to the step.
 class RowWriter {
  public:
-  RowWriter(const RunSpec& run, std::int32_t cols, std::int32_t rows);
+  RowWriter(const RunPlan& run, std::int32_t cols, std::int32_t rows);
 
   // Appends the row at the World's current step, line end included. At step 0 the prices are not
   // computed yet, so the unit costs and the mean local price are left empty.

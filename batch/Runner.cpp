@@ -42,7 +42,7 @@ ModelSettings SettingsOf(const Parameters& p) {
   return settings;
 }
 
-std::string Describe(const Options& options, const RunSpec& run) {
+std::string Describe(const Options& options, const RunPlan& run) {
   const Parameters& p = run.parameters;
   std::string text;
   text += "run " + std::to_string(run.index) + " (production costs ";
@@ -68,10 +68,10 @@ std::string AgentsOption(const Options& options) {
 // delivered price stays below the ceiling above which the model never takes a price (a cell would
 // keep a stale catchment). The dearest price is the dearest unit cost (a market with every agent
 // when returns to scale are below 1, else one customer) plus the travel over the grid's diagonal.
-void CheckRuns(const Options& options, const std::vector<RunSpec>& runs) {
+void CheckRuns(const Options& options, const std::vector<RunPlan>& runs) {
   const std::int64_t cells = std::int64_t(options.cols) * options.rows;
   const double diagonal = std::hypot(double(options.cols - 1), double(options.rows - 1));
-  for (const RunSpec& run : runs) {
+  for (const RunPlan& run : runs) {
     const Parameters& p = run.parameters;
     if (p.agents > cells) {
       throw UsageError(AgentsOption(options) + ": " + std::to_string(p.agents) + " agents do not fit on the " +
@@ -156,7 +156,7 @@ struct Finished {
 
 }  // namespace
 
-RunResult RunOne(const Options& options, const RunSpec& run, const OutputPaths& paths, PictureMaker* pictures,
+RunResult RunOne(const Options& options, const RunPlan& run, const OutputPaths& paths, PictureMaker* pictures,
                  const std::atomic<bool>& stop, std::atomic<std::int64_t>& stepsDone) {
   RunResult result;
   result.run = run;
@@ -346,7 +346,7 @@ int ExecuteSweep(const SweepPlan& plan, PictureMaker* pictures, std::ostream& er
     // Runs spooled by an interrupted session need not run again.
     std::vector<std::size_t> work;
     for (std::size_t position = written; position < total; ++position) {
-      const RunSpec& run = plan.runs[position];
+      const RunPlan& run = plan.runs[position];
       if (plan.start == StartKind::Resume) {
         if (auto rows = ReadSpooled(paths.SpoolFile(run.index), run, plan.rowsPerRun)) {
           waiting.emplace(position, std::move(*rows));
@@ -403,7 +403,7 @@ int ExecuteSweep(const SweepPlan& plan, PictureMaker* pictures, std::ostream& er
           continue;
         }
         if (!item.result.complete) continue;
-        const RunSpec& run = item.result.run;
+        const RunPlan& run = item.result.run;
         if (options.charts && pictures) {
           pictures->SaveCharts(item.result, paths.MarketChart(run.index), paths.SegregationChart(run.index));
         }

@@ -33,7 +33,7 @@ struct SegregationPoint {
 };
 
 struct RunResult {
-  RunSpec run;
+  RunPlan run;
   bool complete = false;  // false: stopped between two steps, nothing of it is kept
   std::string rows;       // the run's CSV rows, line ends included
   std::vector<MarketPoint> market;            // after steps 1, 2, 3, ... (with --charts on)
@@ -55,7 +55,7 @@ class PictureMaker {
 
 // One run from setup to its last step. Checks `stop` between steps; when set, returns an
 // incomplete result at once. Adds each step to `stepsDone`.
-RunResult RunOne(const Options& options, const RunSpec& run, const OutputPaths& paths, PictureMaker* pictures,
+RunResult RunOne(const Options& options, const RunPlan& run, const OutputPaths& paths, PictureMaker* pictures,
                  const std::atomic<bool>& stop, std::atomic<std::int64_t>& stepsDone);
 
 // Everything checked and decided before any file is created.
@@ -64,7 +64,7 @@ struct SweepPlan {
   OutputPaths paths{"out.csv"};
   std::uint64_t masterSeed = 0;
   bool seedDrawn = false;
-  std::vector<RunSpec> runs;  // this shard's, in index order
+  std::vector<RunPlan> runs;  // this shard's, in index order
   std::size_t rowsPerRun = 0;
   StartKind start = StartKind::Fresh;
   PartialScan scan;            // what of the partial file is kept, when resuming

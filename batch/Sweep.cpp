@@ -28,8 +28,8 @@ std::int64_t SweepSize(const Options& options) {
   return runs;
 }
 
-RunSpec SweepRun(const Options& options, std::uint64_t masterSeed, std::int64_t index) {
-  RunSpec run;
+RunPlan SweepRun(const Options& options, std::uint64_t masterSeed, std::int64_t index) {
+  RunPlan run;
   run.index = index;
   run.seed = RunSeed(masterSeed, index);
   run.parameters = options.base;
@@ -49,8 +49,8 @@ RunSpec SweepRun(const Options& options, std::uint64_t masterSeed, std::int64_t 
   return run;
 }
 
-std::vector<RunSpec> ShardRuns(const Options& options, std::uint64_t masterSeed) {
-  std::vector<RunSpec> runs;
+std::vector<RunPlan> ShardRuns(const Options& options, std::uint64_t masterSeed) {
+  std::vector<RunPlan> runs;
   const std::int64_t total = SweepSize(options);
   for (std::int64_t index = options.shardIndex; index < total; index += options.shardCount) {
     runs.push_back(SweepRun(options, masterSeed, index));

@@ -8,7 +8,7 @@
 namespace zelmora::batch {
 
 // One run of a sweep: its index in the whole sweep, its seed and its parameters.
-struct RunSpec {
+struct RunPlan {
   std::int64_t index = 0;
   std::uint64_t seed = 0;
   Parameters parameters;
@@ -43,11 +43,11 @@ std::int64_t SweepSize(const Options& options);
 
 // Run `index` of the whole sweep: the first --set varies slowest, the repeats fastest. With
 // --density, the run's agents are its density times the cells, rounded.
-RunSpec SweepRun(const Options& options, std::uint64_t masterSeed, std::int64_t index);
+RunPlan SweepRun(const Options& options, std::uint64_t masterSeed, std::int64_t index);
 
 // The runs of this shard in index order: those whose index is the shard's index modulo the
 // shard count. Only these are built, so a shard of a huge sweep stays small.
-std::vector<RunSpec> ShardRuns(const Options& options, std::uint64_t masterSeed);
+std::vector<RunPlan> ShardRuns(const Options& options, std::uint64_t masterSeed);
 
 // The steps recorded: 0 (after setup), every recordEvery-th, and always the last.
 std::vector<std::int32_t> RecordedSteps(std::int32_t steps, std::int32_t recordEvery);

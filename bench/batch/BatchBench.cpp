@@ -60,13 +60,13 @@ BENCHMARK(BM_SweepSpeedup)->Iterations(1)->Unit(benchmark::kSecond);
 struct Run {
   ModelSettings settings;
   World world{settings};
-  RunSpec spec;
+  RunPlan runPlan;
 
   explicit Run(std::int32_t side) {
-    spec.seed = 12345;
-    spec.parameters.agents = side == 40 ? 800 : std::int64_t(side) * side / 2;
-    settings.agentCount = std::to_string(spec.parameters.agents);
-    world.SetSeedSource(SeedStream(spec.seed));
+    runPlan.seed = 12345;
+    runPlan.parameters.agents = side == 40 ? 800 : std::int64_t(side) * side / 2;
+    settings.agentCount = std::to_string(runPlan.parameters.agents);
+    world.SetSeedSource(SeedStream(runPlan.seed));
     world.SizeGrid(side * World::CellPitch, side * World::CellPitch);
     world.CreateGrid();
     world.CreateAgents();
@@ -78,7 +78,7 @@ void BM_RecordingCost(benchmark::State& state) {
   Run run(std::int32_t(state.range(0)));
   for (int k = 0; k < 100; ++k) run.world.SimulationStep();
   Measurer measurer;
-  RowWriter writer(run.spec, run.world.GridCols, run.world.GridRows);
+  RowWriter writer(run.runPlan, run.world.GridCols, run.world.GridRows);
   std::string rows;
   Clock::duration step{}, measure{}, row{};
   for (auto _ : state) {
@@ -106,7 +106,7 @@ BENCHMARK(BM_RecordingCost)->Arg(40)->Arg(200)->Unit(benchmark::kMicrosecond);
 void BM_BigRun(benchmark::State& state) {
   Run run(1000);
   Measurer measurer;
-  RowWriter writer(run.spec, run.world.GridCols, run.world.GridRows);
+  RowWriter writer(run.runPlan, run.world.GridCols, run.world.GridRows);
   std::string rows;
   for (auto _ : state) {
     run.world.SimulationStep();

@@ -81,7 +81,7 @@ TEST(Options, ListsAndRangesExpandExactly) {
 
 TEST(Sweep, OrderIsFirstSetSlowestRepeatsFastest) {
   const Options o = Parse({"--set", "threshold=1,2", "--set", "centers=on,off", "--repeats", "2"});
-  const std::vector<RunSpec> runs = ShardRuns(o, 5);
+  const std::vector<RunPlan> runs = ShardRuns(o, 5);
   ASSERT_EQ(runs.size(), 8u);
   const std::vector<std::pair<int, bool>> expected = {{1, true},  {1, true},  {1, false}, {1, false},
                                                       {2, true},  {2, true},  {2, false}, {2, false}};
@@ -97,11 +97,11 @@ TEST(Sweep, SeedsDependOnMasterSeedAndIndexOnly) {
   const Options whole = Parse({"--set", "threshold=0:8:1", "--repeats", "3"});
   const Options other = Parse({"--set", "threshold=0:8:1", "--repeats", "3", "--shard", "1/4", "--jobs", "3",
                                "--returns-to-scale", "1.2"});
-  const std::vector<RunSpec> all = ShardRuns(whole, 99);
+  const std::vector<RunPlan> all = ShardRuns(whole, 99);
   std::set<std::uint64_t> distinct;
-  for (const RunSpec& run : all) distinct.insert(run.seed);
+  for (const RunPlan& run : all) distinct.insert(run.seed);
   EXPECT_EQ(distinct.size(), all.size());
-  for (const RunSpec& run : ShardRuns(other, 99)) {
+  for (const RunPlan& run : ShardRuns(other, 99)) {
     EXPECT_EQ(run.index % 4, 1);
     EXPECT_EQ(run.seed, all[std::size_t(run.index)].seed);
     EXPECT_EQ(run.parameters.threshold, all[std::size_t(run.index)].parameters.threshold);
@@ -113,7 +113,7 @@ TEST(Sweep, SeedsDependOnMasterSeedAndIndexOnly) {
     Options part = whole;
     part.shardIndex = shard;
     part.shardCount = 4;
-    for (const RunSpec& run : ShardRuns(part, 99)) {
+    for (const RunPlan& run : ShardRuns(part, 99)) {
       EXPECT_EQ(run.seed, all[std::size_t(run.index)].seed);
       ++count;
     }
@@ -161,7 +161,7 @@ TEST(Record, UnitCostsShowTheWorldsValues) {
   world.CreateGrid();
   world.CreateAgents();
   world.StepCount = 1;
-  RowWriter writer(RunSpec{}, 10, 10);
+  RowWriter writer(RunPlan{}, 10, 10);
   const std::vector<std::vector<double>> costs = {
       {100, 70.71067811865476, 1, 2, 3, 4, 5, 6, 7, 8}, {100.5, 0.1, 1, 2, 3, 4, 5, 6, 7, 8.25}};
   for (const auto& values : costs) {

@@ -21,7 +21,7 @@ using zelmora::testing::TempDir;
 
 const std::string Header = "a,b\r\n";
 
-std::vector<RunSpec> ThreeRuns() { return {{0, 11, {}}, {2, 22, {}}, {4, 33, {}}}; }
+std::vector<RunPlan> ThreeRuns() { return {{0, 11, {}}, {2, 22, {}}, {4, 33, {}}}; }
 
 TEST(Output, PartialScanKeepsWholeRunsOnly) {
   struct Case {
@@ -54,7 +54,7 @@ TEST(Output, PartialScanKeepsWholeRunsOnly) {
 }
 
 TEST(Output, SpooledRunIsTakenOnlyWhole) {
-  const RunSpec run{2, 22, {}};
+  const RunPlan run{2, 22, {}};
   struct Case {
     std::string text;
     bool taken;

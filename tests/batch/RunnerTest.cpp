@@ -44,7 +44,7 @@ std::vector<std::string> Rows(const std::string& text) {
 
 TEST(RunOne, RecordsTheChosenStepsConsistently) {
   const Options o = Small("unused.csv");
-  const RunSpec run = SweepRun(o, 3, 1);
+  const RunPlan run = SweepRun(o, 3, 1);
   std::atomic<bool> stop{false};
   std::atomic<std::int64_t> steps{0};
   const RunResult a = RunOne(o, run, OutputPaths(o.out), nullptr, stop, steps);
