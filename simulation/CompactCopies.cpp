@@ -61,6 +61,7 @@ bool World::EnsureCopies() {
     agree = cell.occupied && cell.occupant == std::int32_t(i) && cell.State() == agent.colour;
     if (!agent.satisfied) unsatisfied_[i / 64] |= std::uint64_t(1) << (i % 64);
   }
+  priceSum_ = detail::SumInLanes(cellCount, [this](std::size_t k) { return price_[k]; });
   copiedAgents_ = Agents.data();
   copiedAgentCount_ = Agents.size();
   priceAll_ = true;

@@ -8,6 +8,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "simulation/ModelMath.h"
 #include "simulation/World.h"
 
 namespace zelmora {
@@ -221,22 +222,11 @@ void Measurer::PackAgents(const World& world, StepMeasures& m) {
           Word(1) << (agent.col % 64);
     }
   }
-  // Four sums in turn, so the additions need not wait for each other; row-major, in a fixed
-  // order, so a run gives the same mean every time, from the World's compact copy of the prices
-  // or from the cells alike.
-  const auto sumPrices = [cells](auto price) {
-    double sum[4] = {0.0, 0.0, 0.0, 0.0};
-    std::size_t i = 0;
-    for (; i + 4 <= cells; i += 4) {
-      for (std::size_t j = 0; j < 4; ++j) sum[j] += price(i + j);
-    }
-    for (; i < cells; ++i) sum[0] += price(i);
-    return (sum[0] + sum[1]) + (sum[2] + sum[3]);
-  };
-  const double* copy = world.LocalPrices();
+  // The World keeps the sum of its prices while its copies are current; the cells give the same
+  // bits, summed in the same order.
   const TCell* cell = grid.Cells().data();
-  const double priceSum = compact ? sumPrices([copy](std::size_t k) { return copy[k]; })
-                                  : sumPrices([cell](std::size_t k) { return cell[k].localPrice; });
+  const double priceSum = compact ? world.LocalPriceSum()
+                                  : detail::SumInLanes(cells, [cell](std::size_t k) { return cell[k].localPrice; });
   m.meanLocalPrice = priceSum / (double(cols_) * double(rows_));
 }
 

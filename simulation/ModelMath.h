@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 
@@ -48,5 +49,18 @@ inline constexpr double Taken = std::numeric_limits<double>::infinity();
 // A cell's neighbour counts in one byte, same | other << 4; UnknownCounts where the cell holds
 // counts outside 0..8 (only an edit can put them there).
 inline constexpr std::uint8_t UnknownCounts = 0xff;
+
+// The sum of price(0) .. price(n - 1) in four lanes taken in turn, so the additions need not wait
+// for each other; always in this order, so every caller gets the same bits for the same prices.
+template <class Price>
+double SumInLanes(std::size_t n, Price price) {
+  double sum[4] = {0.0, 0.0, 0.0, 0.0};
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    for (std::size_t j = 0; j < 4; ++j) sum[j] += price(i + j);
+  }
+  for (; i < n; ++i) sum[0] += price(i);
+  return (sum[0] + sum[1]) + (sum[2] + sum[3]);
+}
 
 }  // namespace zelmora::detail

@@ -53,6 +53,7 @@ void World::ComputeLocalPricesFast() {
     // A customer that stays with its market would be taken off and put back: no net change.
     if (cellState_[index] != 0 && catchment != old) MoveCustomer(cell, old);
   }
+  priceSum_ = detail::SumInLanes(price_.size(), [this](std::size_t k) { return price_[k]; });
   pricedUnitCost_ = unitCost;
   pricedTravelCost_ = travelCost;
   priceAll_ = false;

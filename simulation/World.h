@@ -157,8 +157,9 @@ class World {
     return copiesValid_ && copiedAgents_ == Agents.data() && copiedAgentCount_ == Agents.size() &&
            price_.size() == grid.Cells().size();
   }
-  // Their copy of every cell's `localPrice`, row-major, while CopiesCurrent.
-  const double* LocalPrices() const { return price_.data(); }
+  // The sum of every cell's `localPrice` (detail::SumInLanes, row-major), while CopiesCurrent:
+  // kept with the prices, so a measure of them costs nothing while they stand.
+  double LocalPriceSum() const { return priceSum_; }
   // Their copy of the agents' flags, one bit per agent in list order, set where `satisfied` is
   // false, while CopiesCurrent.
   const std::vector<std::uint64_t>& UnsatisfiedBits() const { return unsatisfied_; }
@@ -223,6 +224,7 @@ class World {
   std::vector<std::uint8_t> counts_;
   std::vector<std::uint64_t> unsatisfied_;  // one bit per agent: not `satisfied`
   std::vector<double, LargePageAllocator<double>> price_;       // `localPrice` of every cell
+  double priceSum_ = 0.0;                                         // see LocalPriceSum
   std::vector<double, LargePageAllocator<double>> freePrices_;  // see FreePrices
   // Cells whose occupant changed since the last evaluation: their 3 x 3 blocks are evaluated.
   std::vector<std::uint32_t> changed_;
