@@ -218,50 +218,26 @@ void World::MoveAgent(std::int32_t i, std::int32_t newCol, std::int32_t newRow) 
   MoveCustomer(target, old.catchment);
 }
 
-void World::ComputeLocalPrices() {
+// The fast path runs while the compact copies can be trusted; otherwise the plain one, which is
+// exact whatever the state and leaves the copies to be made afresh.
+void World::RunPhase(void (World::*plain)(), void (World::*fast)()) {
   if (plainPhases_ || !EnsureCopies()) {
-    ComputeLocalPricesPlain();
+    (this->*plain)();
     InvalidateCopies();
   } else {
-    ComputeLocalPricesFast();
+    (this->*fast)();
   }
 }
 
-void World::ShowPriceScape() {
-  if (plainPhases_ || !EnsureCopies()) {
-    ShowPriceScapePlain();
-    InvalidateCopies();
-  } else {
-    ShowPriceScapeFast();
-  }
-}
+void World::ComputeLocalPrices() { RunPhase(&World::ComputeLocalPricesPlain, &World::ComputeLocalPricesFast); }
 
-void World::EvaluateSegregation() {
-  if (plainPhases_ || !EnsureCopies()) {
-    EvaluateSegregationPlain();
-    InvalidateCopies();
-  } else {
-    EvaluateSegregationFast();
-  }
-}
+void World::ShowPriceScape() { RunPhase(&World::ShowPriceScapePlain, &World::ShowPriceScapeFast); }
 
-void World::RelocateUnsatisfied() {
-  if (plainPhases_ || !EnsureCopies()) {
-    RelocateUnsatisfiedPlain();
-    InvalidateCopies();
-  } else {
-    RelocateUnsatisfiedFast();
-  }
-}
+void World::EvaluateSegregation() { RunPhase(&World::EvaluateSegregationPlain, &World::EvaluateSegregationFast); }
 
-void World::LookForCenters() {
-  if (plainPhases_ || !EnsureCopies()) {
-    LookForCentersPlain();
-    InvalidateCopies();
-  } else {
-    LookForCentersFast();
-  }
-}
+void World::RelocateUnsatisfied() { RunPhase(&World::RelocateUnsatisfiedPlain, &World::RelocateUnsatisfiedFast); }
+
+void World::LookForCenters() { RunPhase(&World::LookForCentersPlain, &World::LookForCentersFast); }
 
 void World::GrayCells() {
   for (TCell& cell : grid.Cells()) cell.grey = 180;

@@ -202,6 +202,7 @@ class World {
   // when the cells and agents do not agree (an agent off its cell, a cell without its agent):
   // the phase then runs its plain version, which is exact whatever the state.
   bool EnsureCopies();
+  void RunPhase(void (World::*plain)(), void (World::*fast)());
   void InvalidateCopies() { copiesValid_ = false; }
   void Reseed();
   void CountStep();
