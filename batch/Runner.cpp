@@ -28,20 +28,6 @@ namespace zelmora::batch {
 namespace fs = std::filesystem;
 namespace {
 
-ModelSettings SettingsOf(const Parameters& p) {
-  ModelSettings settings;
-  settings.thresholdPercent = 12.5 * p.threshold;
-  settings.productionCost = p.productionCosts;
-  settings.travelCost = p.travelExpenses;
-  settings.returnsToScale = p.returnsToScale;
-  settings.segregation = p.segregation;
-  settings.lookForCenters = p.centers;
-  settings.priceScape = false;
-  settings.showCatchment = true;
-  settings.agentCount = std::to_string(p.agents);
-  return settings;
-}
-
 std::string Describe(const Options& options, const RunPlan& run) {
   const Parameters& p = run.parameters;
   std::string text;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <random>
+#include <string>
 
 namespace zelmora::batch {
 
@@ -15,6 +16,20 @@ std::uint64_t RunSeed(std::uint64_t masterSeed, std::int64_t index) {
   // Mixing the master seed first keeps neighbouring master seeds' runs apart; the index is
   // spread by the golden-ratio increment as in SplitMix64.
   return Mix64(Mix64(masterSeed) + 0x9e3779b97f4a7c15ULL * (std::uint64_t(index) + 1));
+}
+
+ModelSettings SettingsOf(const Parameters& p) {
+  ModelSettings settings;
+  settings.thresholdPercent = 12.5 * p.threshold;
+  settings.productionCost = p.productionCosts;
+  settings.travelCost = p.travelExpenses;
+  settings.returnsToScale = p.returnsToScale;
+  settings.segregation = p.segregation;
+  settings.lookForCenters = p.centers;
+  settings.priceScape = false;
+  settings.showCatchment = true;
+  settings.agentCount = std::to_string(p.agents);
+  return settings;
 }
 
 std::uint64_t DrawMasterSeed() {

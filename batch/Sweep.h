@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "batch/Options.h"
+#include "simulation/ModelPorts.h"
 
 namespace zelmora::batch {
 
@@ -34,6 +35,10 @@ class SeedStream {
  private:
   std::uint64_t state_;
 };
+
+// The model's inputs for a run's parameters: what the window's controls would say, catchment
+// areas shown, price scape off.
+ModelSettings SettingsOf(const Parameters& parameters);
 
 // A master seed drawn from the system's entropy source.
 std::uint64_t DrawMasterSeed();
