@@ -77,7 +77,7 @@ struct Run {
 void BM_RecordingCost(benchmark::State& state) {
   Run run(std::int32_t(state.range(0)));
   for (int k = 0; k < 100; ++k) run.world.SimulationStep();
-  Measurer measurer;
+  Measurer measurer(run.settings.thresholdPercent);
   RowWriter writer(run.runPlan, run.world.GridCols, run.world.GridRows);
   std::string rows;
   Clock::duration step{}, measure{}, row{};
@@ -105,7 +105,7 @@ BENCHMARK(BM_RecordingCost)->Arg(40)->Arg(200)->Unit(benchmark::kMicrosecond);
 // One run on 1000 x 1000 cells with 500,000 agents, every step recorded.
 void BM_BigRun(benchmark::State& state) {
   Run run(1000);
-  Measurer measurer;
+  Measurer measurer(run.settings.thresholdPercent);
   RowWriter writer(run.runPlan, run.world.GridCols, run.world.GridRows);
   std::string rows;
   for (auto _ : state) {

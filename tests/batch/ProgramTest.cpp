@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Subprocess.h"
+#include "batch/Columns.h"
 
 namespace zelmora::testing {
 namespace {
@@ -150,14 +151,13 @@ TEST(Program, CsvReadsInPythonWithEveryColumnAndRow) {
 import csv, math, sys
 with open(sys.argv[1], newline='') as f:
     rows = list(csv.DictReader(f))
-names = ['run', 'seed', 'grid_cols', 'grid_rows', 'agents', 'threshold', 'production_costs', 'travel_expenses',
-         'returns_to_scale', 'segregation', 'centers', 'step', 'satisfied', 'unsatisfied', 'moved',
-         'yellow_customers', 'yellow_bid_price', 'mean_local_price', 'herfindahl', 'percent_similar',
-         'cluster_count', 'mean_cluster_size']
-names += ['market%d_%s' % (m, v) for m in range(10) for v in ('customers', 'unit_cost')]
-assert set(rows[0].keys()) == set(names) and len(rows[0]) == 42, sorted(rows[0].keys())
+kinds = dict(line.split() for line in open(sys.argv[2]))
+assert list(rows[0].keys()) == list(kinds), list(rows[0].keys())
 assert len(rows) == 24, len(rows)
 for r in rows:
+    for name, kind in kinds.items():
+        if kind == 'integer':
+            int(r[name])
     assert int(r['satisfied']) + int(r['unsatisfied']) == int(r['agents']) == 200, r
     assert r['threshold'] in ('3', '5')
     assert sum(int(r['market%d_customers' % m]) for m in range(10)) >= 200
@@ -168,7 +168,13 @@ for r in rows:
 print('ok')
 )";
   { std::ofstream(dir / "check.py") << script; }
-  Subprocess python({"/usr/bin/env", "python3", "check.py", "p.csv"}, dir.path());
+  {
+    std::ofstream kinds(dir / "kinds");
+    for (const batch::Column& c : batch::Columns()) {
+      kinds << c.name << (c.kind == batch::ColumnKind::Integer ? " integer\n" : " real\n");
+    }
+  }
+  Subprocess python({"/usr/bin/python3", "check.py", "p.csv", "kinds"}, dir.path());
   EXPECT_EQ(python.Wait(60), 0) << python.Err();
   EXPECT_EQ(python.Out(), "ok\n");
 }
