@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -12,7 +13,9 @@
 #include "Subprocess.h"
 #include "batch/Columns.h"
 #include "batch/Record.h"
+#include "batch/Run.h"
 #include "batch/Runner.h"
+#include "batch/Sinks.h"
 #include "simulation/World.h"
 
 namespace zelmora::batch {
@@ -179,6 +182,74 @@ TEST(ExecuteSweep, ResumeTakesWholeSpooledRunsAndDropsATornRow) {
   ASSERT_EQ(ExecuteSweep(PrepareSweep(o), nullptr, err, noSignal), 0) << err.str();
   EXPECT_EQ(ReadFile(dir / "r.csv"), join(0, lines.size()));
   EXPECT_FALSE(std::filesystem::exists(dir / "r.csv.spool"));
+}
+
+// A resume with other options names the option and both values; other pictures are refused, so
+// no sweep has pictures for half of its runs.
+TEST(ExecuteSweep, AResumeWithOtherOptionsNamesTheOptionAndBothValues) {
+  TempDir dir;
+  Options o = Small(dir / "r.csv");
+  o.charts = false;
+  FailingCharts failing(2, true);
+  o.snapshotAt = {4};
+  std::atomic<int> noSignal{0};
+  std::ostringstream err;
+  ASSERT_EQ(ExecuteSweep(PrepareSweep(o), &failing, err, noSignal), ExitIoError) << err.str();
+  struct Case {
+    std::function<void(Options&)> change;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {[](Options& c) { c.steps = 13; }, "--steps: the sweep has 12, the command 13"},
+      {[](Options& c) { c.seed = 4; }, "--seed: the sweep has 3, the command 4"},
+      {[](Options& c) { c.cols = 21; }, "--grid: the sweep has 20x20, the command 21x20"},
+      {[](Options& c) { c.base.threshold = 5; }, "--threshold (or --set threshold): run 0 has 3 in the sweep, 5 in the command"},
+      {[](Options& c) { c.repeats = 5; }, "the sweep has 4, the command 5"},
+      {[](Options& c) { c.charts = true; }, "--charts: the sweep has off, the command on"},
+      {[](Options& c) { c.snapshotAt = {4, 6}; }, "--snapshot-at: the sweep has [4], the command [4,6]"},
+  };
+  for (const Case& c : cases) {
+    Options resumed = o;
+    resumed.resume = true;
+    c.change(resumed);
+    try {
+      PrepareSweep(resumed);
+      ADD_FAILURE() << c.message << ": accepted";
+    } catch (const UsageError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+  }
+  o.resume = true;
+  FailingCharts none(-1, true);
+  EXPECT_EQ(ExecuteSweep(PrepareSweep(o), &none, err, noSignal), 0) << err.str();
+}
+
+// The charts' samples stay bounded however long the run: the market's last steps, consecutive, and
+// the segregation measures spread evenly from step 0 to the last step.
+TEST(ChartSink, KeepsBoundedSamplesOfTheWholeRun) {
+  for (const std::int32_t steps : {7, 999, 5003}) {
+    Options o = Small("unused.csv");
+    o.cols = o.rows = 10;
+    o.base.agents = 50;
+    o.steps = steps;
+    o.recordEvery = 1;
+    ChartSink sink;
+    RunSink* sinks[] = {&sink};
+    std::atomic<bool> stop{false};
+    std::atomic<std::int64_t> done{0};
+    ASSERT_TRUE(RunModel(o, SweepRun(o, 1, 0), sinks, stop, done));
+    const ChartSamples samples = sink.Take();
+    ASSERT_EQ(samples.market.size(), std::min<std::size_t>(std::size_t(steps), ChartSink::MarketKept));
+    for (std::size_t k = 0; k < samples.market.size(); ++k) {
+      EXPECT_EQ(samples.market[k].step, steps - std::int32_t(samples.market.size() - 1 - k));
+    }
+    const auto& s = samples.segregation;
+    ASSERT_LE(s.size(), ChartSink::SegregationKept + 1);
+    ASSERT_GE(s.size(), std::min<std::size_t>(std::size_t(steps) + 1, ChartSink::SegregationKept / 2));
+    EXPECT_EQ(s.front().step, 0);
+    EXPECT_EQ(s.back().step, steps);
+    for (std::size_t k = 2; k + 1 < s.size(); ++k) EXPECT_EQ(s[k].step - s[k - 1].step, s[1].step - s[0].step);
+  }
 }
 
 }  // namespace
