@@ -1,5 +1,6 @@
-// zelmora-batch: seeded runs and sweeps of the model without the window. Exit status 0 when the
-// sweep is complete, 1 on an I/O error, 2 on bad input, 128 + the signal when interrupted.
+// zelmora-batch: seeded runs and sweeps of the model without the window, and `merge` of a sweep's
+// shards. Exit status 0 when the sweep is complete, 1 on an I/O error, 2 on bad input, 128 + the
+// signal when interrupted.
 #include <QApplication>
 #include <QByteArray>
 #include <QString>
