@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ enum class ColumnKind { Integer, Real };
 struct ColumnValue {
   std::uint64_t integer = 0;  // every whole-number column is 0 or more
   double real = 0;
+  bool missing = false;  // a whole number that is not there: an empty field, as NaN for a real one
 };
 
 // What a row is made from: the run (the same in every row of a run) and, at a recorded step,
@@ -30,6 +32,9 @@ struct RowSource {
   std::int32_t cols = 0, rows = 0;
   const World* world = nullptr;
   const StepMeasures* measures = nullptr;
+  // The step at which the run settled, known only when it ends: rows are written without it and
+  // filled in then (FillStopStep).
+  std::optional<std::int32_t> stopStep;
 };
 
 // One column of the CSV. The table of them is the one place a column is defined: the header, the
@@ -43,8 +48,11 @@ struct Column {
   ColumnValue (*read)(const RowSource&) = nullptr;
 };
 
-// Every column in the CSV's order; the run's own columns come first.
+// Every column in the CSV's order; the run's own columns come first, new measures go at the end.
 const std::vector<Column>& Columns();
+
+// The position of a column in the table; throws std::out_of_range for an unknown name.
+std::size_t ColumnIndex(const std::string& name);
 
 // The header line of the CSV, line end included.
 std::string CsvHeader();

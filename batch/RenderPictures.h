@@ -11,6 +11,7 @@ class RenderPictures : public PictureMaker {
   void SaveSnapshot(const World& world, const std::string& path) override;
   void SaveCharts(const ChartSamples& samples, const std::string& marketPath,
                   const std::string& segregationPath) override;
+  bool DrawFrame(const World& world, Frame& frame) override;
 };
 
 }  // namespace zelmora::batch

@@ -1,10 +1,21 @@
 #include "batch/Run.h"
 
+#include <algorithm>
+
 #include "simulation/Measures.h"
 #include "simulation/ModelPorts.h"
 #include "simulation/World.h"
 
 namespace zelmora::batch {
+
+bool IsSettled(const World& world) {
+  if (world.StepCount == 0 || world.MovesMade != 0) return false;
+  if (world.CopiesCurrent()) {
+    return std::all_of(world.UnsatisfiedBits().begin(), world.UnsatisfiedBits().end(),
+                       [](std::uint64_t bits) { return bits == 0; });
+  }
+  return std::all_of(world.Agents.begin(), world.Agents.end(), [](const TAgent& agent) { return agent.satisfied; });
+}
 
 bool RunModel(const Options& options, const RunPlan& run, std::span<RunSink* const> sinks,
               const std::atomic<bool>& stop, std::atomic<std::int64_t>& stepsDone) {
@@ -16,18 +27,23 @@ bool RunModel(const Options& options, const RunPlan& run, std::span<RunSink* con
   world.CreateAgents();
 
   Measurer measurer(settings.thresholdPercent);
-  const auto handOn = [&] {
+  const auto handOn = [&](bool last) {
     for (RunSink* sink : sinks) sink->Stepped(world);
-    if (!IsRecorded(world.StepCount, options.steps, options.recordEvery)) return;
+    if (!last && !IsRecorded(world.StepCount, options.steps, options.recordEvery)) return;
     const StepMeasures measures = measurer.Measure(world);
     for (RunSink* sink : sinks) sink->Recorded(world, measures);
   };
-  handOn();
+  handOn(false);
   for (std::int32_t step = 1; step <= options.steps; ++step) {
     if (stop.load(std::memory_order_relaxed)) return false;
     world.SimulationStep();
     stepsDone.fetch_add(1, std::memory_order_relaxed);
-    handOn();
+    const bool settled = options.untilSettled && IsSettled(world);
+    if (settled) {
+      for (RunSink* sink : sinks) sink->Settled(world);
+    }
+    handOn(settled);
+    if (settled) break;
   }
   return true;
 }

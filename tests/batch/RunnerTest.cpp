@@ -174,7 +174,7 @@ TEST(ExecuteSweep, ResumeTakesWholeSpooledRunsAndDropsATornRow) {
   };
   std::filesystem::remove(dir / "r.csv");
   { std::ofstream(dir / "r.csv.partial", std::ios::binary) << join(0, 5) << lines[5].substr(0, 9); }
-  lines[9].insert(lines[9].size() - 1, "7");  // run 2's first row, marked
+  lines[9].insert(lines[9].rfind(','), "7");  // run 2's first row, marked in its last measure
   std::filesystem::create_directory(dir / "r.csv.spool");
   { std::ofstream(dir / "r.csv.spool/run2.csv", std::ios::binary) << join(9, 13); }
 
