@@ -32,7 +32,7 @@ std::string DesignSpelled(const nlohmann::json& sweep) {
 
 std::string OptionOf(const std::string& field) {
   if (field == "master_seed") return "--seed";
-  if (field == "size") return "--set/--repeats (runs in the sweep)";
+  if (field == "size") return "--design/--set/--repeats (runs in the sweep)";
   std::string option = "--" + field;
   for (char& c : option) c = c == '_' ? '-' : c;
   return option;

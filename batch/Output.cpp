@@ -93,7 +93,9 @@ std::optional<std::string> ManifestFault(const nlohmann::json& m) {
   for (const auto& [field, type] : fields) {
     if (auto fault = check(sweep, "sweep.", field, type)) return fault;
   }
-  // Written by this build: a resume without the design's file reads the design from here.
+  // Written by this build: resume and merge read a run's length with `until`, and a resume without
+  // the design's file reads the design from here.
+  if (sweep.contains("until") && !sweep["until"].is_string()) return "field 'sweep.until' is not a string";
   if (sweep.contains("design") && !sweep["design"].is_null()) {
     if (!sweep["design"].is_object()) return "field 'sweep.design' is not an object";
     for (const char* field : {"file", "hash", "content"}) {

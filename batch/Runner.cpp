@@ -312,7 +312,9 @@ int Sweep::RunAndWrite(const std::atomic<int>& stopSignal) {
   }
   pool.Join();
   progress.Show(written_ + waiting_.size(), stepsDone.load(), true);
-  if (failure) return Fail(failure->error, failure->outOfMemory);
+  // A run that failed as the signal came (its encoder stopped by the same signal) was cut short.
+  if (signal == 0) signal = stopSignal.load();
+  if (failure && signal == 0) return Fail(failure->error, failure->outOfMemory);
   if (written_ == plan_.runs.size()) return Finish();
   return Keep(signal != 0 ? signal : 2);
 }

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <csignal>
 #include <functional>
 #include <atomic>
 #include <filesystem>
@@ -127,6 +128,31 @@ TEST(ExecuteSweep, FailedSnapshotStopsTheSweepNamingItsPath) {
   EXPECT_EQ(ExecuteSweep(PrepareSweep(o), &failing, err, noSignal), ExitIoError);
   EXPECT_EQ(err.str().rfind("zelmora-batch: " + (dir / "s.run1.step4.png: disk full;"), 0), 0u) << err.str();
   EXPECT_FALSE(std::filesystem::exists(dir / "s.csv"));
+}
+
+// A signal that also stops a run's helper (an encoder in the terminal's process group) makes that
+// run fail as the signal comes: the sweep was interrupted, not failed, and says how to resume.
+TEST(ExecuteSweep, ARunFailingAsTheSignalComesIsCutShortNotAnIoError) {
+  class StoppedWithTheSignal : public PictureMaker {
+   public:
+    explicit StoppedWithTheSignal(std::atomic<int>& signal) : signal_(signal) {}
+    void SaveSnapshot(const World&, const std::string& path) override {
+      signal_ = SIGINT;
+      throw IoError(path, "the encoder stopped taking frames");
+    }
+    void SaveCharts(const ChartSamples&, const std::string&, const std::string&) override {}
+
+   private:
+    std::atomic<int>& signal_;
+  };
+  TempDir dir;
+  Options o = Small(dir / "i.csv");
+  o.snapshotAt = {4};
+  std::atomic<int> signal{0};
+  StoppedWithTheSignal pictures(signal);
+  std::ostringstream err;
+  EXPECT_EQ(ExecuteSweep(PrepareSweep(o), &pictures, err, signal), 128 + SIGINT);
+  EXPECT_NE(err.str().find("interrupted;"), std::string::npos) << err.str();
 }
 
 // Charts fail for one run: the sweep reports the path, keeps what is whole, and a resume
