@@ -96,8 +96,9 @@ Design ParseDesign(const std::string& file, std::string content) {
     for (std::size_t c = 0; c < fields.size(); ++c) {
       SweepAxis& column = design.columns[c];
       std::string value = fields[c];
-      // A switch written as the CSV writes it.
-      if (IsSwitch(column.knob) && (value == "1" || value == "0")) value = value == "1" ? "on" : "off";
+      // A switch as the CSV writes it, or as pandas writes a column of bools.
+      if (IsSwitch(column.knob) && (value == "1" || value == "True")) value = "on";
+      if (IsSwitch(column.knob) && (value == "0" || value == "False")) value = "off";
       column.values.push_back(
           ParseKnob(option + ": " + Where(row) + ", column '" + column.name + "'", column.knob, value));
     }

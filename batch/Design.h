@@ -14,7 +14,8 @@ inline constexpr std::size_t MaxDesignBytes = std::size_t(64) << 20;
 std::string ReadDesignFile(const std::string& file);
 
 // Parses a design: a header line of parameter names (those --set takes), then one line of values
-// per point, values as --set takes them (switches also as 1 and 0), lines ended by LF or CR LF.
+// per point, values as --set takes them (switches also as 1 and 0, or True and False as pandas
+// writes bools), lines ended by LF or CR LF.
 // Throws UsageError naming the file, the row and the column: an empty file, a header without
 // points, an unnamed, unknown or repeated column, agents beside density, a ragged row, a value out
 // of range.

@@ -105,7 +105,7 @@ TEST(Sweep, ADesignOfACrossProductIsThatSweep) {
     std::vector<std::string> sets, more;
   };
   const std::vector<Case> cases = {
-      {"threshold,centers\n2,on\n2,off\n5,1\n5,0\n", {"threshold=2,5", "centers=on,off"}, {}},
+      {"threshold,centers\n2,on\n2,False\n5,1\n5,0\n", {"threshold=2,5", "centers=on,off"}, {}},
       {"returns-to-scale\r\n0.9\r\n1.25\r\n", {"returns-to-scale=0.9,1.25"}, {"--set", "density=0.1,0.3"}},
       {"\xEF\xBB\xBF" "density,travel-expenses\n0.1,2\n0.1,0.5\n0.4,2\n0.4,0.5\n",
        {"density=0.1,0.4", "travel-expenses=2,0.5"}, {"--repeats", "3", "--set", "segregation=off,on"}},
