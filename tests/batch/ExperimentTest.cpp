@@ -22,42 +22,35 @@ namespace {
 const std::string Program = ZELMORA_BATCH_PROGRAM;
 const std::string Python = "/usr/bin/python3";
 
-// The first `count` fenced blocks of the docs after `heading`.
-std::vector<std::string> DocBlocks(const std::string& heading, std::size_t count) {
+// The fenced blocks of the docs after `heading`, up to the next heading of its level.
+std::vector<std::string> DocBlocks(const std::string& heading) {
   const std::string doc = ReadFile(ZELMORA_SOURCE_DIR "/docs/EXPERIMENTS.md");
+  const std::size_t from = doc.find(heading), to = doc.find("\n##", from + 1);
   std::vector<std::string> blocks;
-  for (std::size_t at = doc.find(heading); at != std::string::npos && blocks.size() < count;) {
-    const std::size_t start = doc.find('\n', doc.find("```", at)) + 1;
-    const std::size_t end = doc.find("```", start);
-    blocks.push_back(doc.substr(start, end - start));
-    at = end + 3;
+  for (std::size_t at = doc.find("```", from); at < to; at = doc.find("```", doc.find("```", at + 3) + 3)) {
+    const std::size_t start = doc.find('\n', at) + 1;
+    blocks.push_back(doc.substr(start, doc.find("```", start) - start));
   }
   return blocks;
-}
-
-// A documented command line's arguments, with fewer steps and repeats.
-std::vector<std::string> Smaller(const std::string& line) {
-  std::istringstream words(line);
-  std::vector<std::string> args;
-  for (std::string word; words >> word;) {
-    const std::string option = args.empty() ? "" : args.back();
-    args.push_back(option == "--steps" ? "40" : option == "--repeats" ? "1" : word);
-  }
-  args.erase(args.begin());  // zelmora-batch
-  return args;
 }
 
 TEST(Experiments, TheDocumentedDesignsRunAndAHypercubeResumesAfterAKillToTheSameBytes) {
   Subprocess modules({Python, "-c", "import numpy, pandas, scipy.stats"}, "/");
   if (modules.Wait(60) != 0) GTEST_SKIP() << "Debian's python3-numpy, -pandas and -scipy are not installed";
   TempDir dir;
-  const std::vector<std::string> blocks = DocBlocks("### Latin hypercube and Sobol designs", 3);
+  const std::vector<std::string> blocks = DocBlocks("### Latin hypercube and Sobol designs");
   ASSERT_EQ(blocks.size(), 3u);
   { std::ofstream(dir / "design.py") << blocks[0]; }
   { std::ofstream(dir / "analysis.py") << "import pandas as pd\n" << blocks[2]; }
   ASSERT_EQ(RunProgram(Python, {"design.py"}, dir.path()).status, 0);
   for (const std::string& line : Lines(blocks[1])) {
-    const Outcome outcome = RunProgram(Program, Smaller(line), dir.path());
+    // As written, with fewer steps and repeats.
+    std::istringstream words(line.substr(line.find(' ')));
+    std::vector<std::string> args;
+    for (std::string word; words >> word;) {
+      args.push_back(args.empty() ? word : args.back() == "--steps" ? "40" : args.back() == "--repeats" ? "1" : word);
+    }
+    const Outcome outcome = RunProgram(Program, args, dir.path());
     ASSERT_EQ(outcome.status, 0) << line << ": " << outcome.err;
   }
   EXPECT_EQ(nlohmann::json::parse(ReadFile(dir / "sobol-runs.json"))["sweep"]["size"], 32);
@@ -65,57 +58,36 @@ TEST(Experiments, TheDocumentedDesignsRunAndAHypercubeResumesAfterAKillToTheSame
   EXPECT_EQ(analysis.Wait(60), 0) << analysis.Err();
   EXPECT_NE(analysis.Out().find("stop_step"), std::string::npos) << analysis.Out();
 
-  const auto sweep = [](const std::string& out) {
-    return std::vector<std::string>{Program,  "--design", "lhs.csv", "--steps", "600", "--record-every", "10",
-                                    "--until", "settled",  "--seed", "3",      "--jobs", "2", "--out", out};
-  };
-  std::vector<std::string> whole = sweep("whole.csv");
-  ASSERT_EQ(RunProgram(Program, {whole.begin() + 1, whole.end()}, dir.path()).status, 0);
-  Subprocess child(sweep("k.csv"), dir.path());
+  std::vector<std::string> args = {Program, "--design", "lhs.csv", "--steps", "600", "--record-every", "10",
+                                   "--until", "settled", "--seed", "3", "--jobs", "2", "--out", "whole.csv"};
+  ASSERT_EQ(RunProgram(Program, {args.begin() + 1, args.end()}, dir.path()).status, 0);
+  args.back() = "k.csv";
+  Subprocess child(args, dir.path());
   ASSERT_TRUE(child.WaitUntil([&] { return ReadFile(dir / "k.csv.partial").size() > batch::CsvHeader().size(); }, 120))
       << "no run was written; stderr: " << child.Err();
   ASSERT_FALSE(child.Exited()) << "the sweep ended before it could be killed; make it longer";
   child.Signal(SIGKILL);
   child.Wait();
   std::filesystem::remove(dir / "lhs.csv");  // the manifest holds the design
-  std::vector<std::string> resume = sweep("k.csv");
-  resume.push_back("--resume");
-  const Outcome resumed = RunProgram(Program, {resume.begin() + 1, resume.end()}, dir.path());
+  args.push_back("--resume");
+  const Outcome resumed = RunProgram(Program, {args.begin() + 1, args.end()}, dir.path());
   ASSERT_EQ(resumed.status, 0) << resumed.err;
   EXPECT_EQ(ReadFile(dir / "k.csv"), ReadFile(dir / "whole.csv"));
 }
 
-TEST(Experiments, AVideoHasAFrameEveryKStepsOfTheGridPicturesSize) {
-  if (!std::filesystem::exists(kProbe)) GTEST_SKIP() << "ffmpeg is not installed";
-  TempDir dir;
-  const Outcome outcome = RunProgram(Program, {"--out", "v.csv", "--grid", "30x20", "--steps", "200", "--seed", "4",
-                                               "--snapshot-every", "10", "--video", "mp4"},
-                                     dir.path());
-  ASSERT_EQ(outcome.status, 0) << outcome.err;
-  // The size in the snapshot's header, big-endian at bytes 16 and 20.
-  const std::string png = ReadFile(dir / "v.run0.step200.png");
-  ASSERT_GE(png.size(), 24u);
-  const auto side = [&](std::size_t at) {
-    std::uint32_t value = 0;
-    for (std::size_t k = at; k < at + 4; ++k) value = value << 8 | std::uint8_t(png[k]);
-    return std::to_string(value);
-  };
-  EXPECT_EQ(Probe(dir.path(), "v.run0.mp4"), side(16) + "," + side(20) + ",21");
-}
-
-// An encoder that fails for run 1 only, in its own words: the sweep stops with an I/O error quoting
-// it, the runs before are whole in the partial CSV, and the resume makes the missing video.
-TEST(Experiments, AFailedEncoderIsAnIoErrorInItsWordsAndTheResumeMakesTheVideo) {
+// Videos of 200 steps, a frame every 10 steps, by an encoder that fails for run 1 only, in its own
+// words: the sweep stops with an I/O error quoting it, the run before it whole in the partial CSV,
+// and the resume makes the missing video. Each has 21 frames of the snapshots' size.
+TEST(Experiments, VideosHaveAFrameEveryKStepsAndAFailedEncoderIsAnIoErrorTheResumeMends) {
   if (!std::filesystem::exists(kProbe)) GTEST_SKIP() << "ffmpeg is not installed";
   TempDir dir, bin;
-  {
-    std::ofstream(bin / "ffmpeg") << "#!/bin/sh\ncase \"$(readlink /proc/$$/fd/3)\" in *.run1.mp4*)\n"
-                                     "  cat >/dev/null; echo 'frame 3: out of cheese' >&2; exit 1;;\nesac\n"
-                                     "exec /usr/bin/ffmpeg \"$@\"\n";
-  }
+  std::ofstream(bin / "ffmpeg") << "#!/bin/sh\ncase \"$(readlink /proc/$$/fd/3)\" in *.run1.mp4*)\n"
+                                   "  cat >/dev/null; echo 'frame 3: out of cheese' >&2; exit 1;;\nesac\n"
+                                   "exec /usr/bin/ffmpeg \"$@\"\n";
   std::filesystem::permissions(bin / "ffmpeg", std::filesystem::perms::owner_all);
-  std::vector<std::string> args = {"--out", "whole.csv", "--grid", "20x20", "--steps", "30", "--record-every", "10",
-                                   "--seed", "5", "--repeats", "3", "--video", "mp4", "--jobs", "1"};
+  std::vector<std::string> args = {"--out",  "whole.csv", "--grid", "30x20", "--steps", "200", "--record-every", "50",
+                                   "--snapshot-every", "10", "--seed", "5", "--repeats", "3", "--video", "mp4",
+                                   "--jobs", "1"};
   ASSERT_EQ(RunProgram(Program, args, dir.path()).status, 0);
   args[1] = "x.csv";
   const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
@@ -124,15 +96,20 @@ TEST(Experiments, AFailedEncoderIsAnIoErrorInItsWordsAndTheResumeMakesTheVideo) 
   setenv("PATH", path.c_str(), 1);
   EXPECT_EQ(failed.status, 1);
   EXPECT_NE(failed.err.find("x.run1.mp4: the encoder failed: frame 3: out of cheese"), std::string::npos) << failed.err;
-  const std::string whole = ReadFile(dir / "whole.csv");
-  EXPECT_EQ(whole.rfind(ReadFile(dir / "x.csv.partial"), 0), 0u);
-  EXPECT_EQ(Lines(ReadFile(dir / "x.csv.partial")).size(), 1u + 4);  // run 0's steps 0, 10, 20, 30
+  const std::string whole = ReadFile(dir / "whole.csv"), partial = ReadFile(dir / "x.csv.partial");
+  EXPECT_EQ(Lines(partial).size(), 1u + 5);  // run 0's steps 0, 50, ..., 200 (--jobs is 1)
+  EXPECT_EQ(whole.rfind(partial, 0), 0u);
   args.push_back("--resume");
   const Outcome resumed = RunProgram(Program, args, dir.path());
   ASSERT_EQ(resumed.status, 0) << resumed.err;
   EXPECT_EQ(ReadFile(dir / "x.csv"), whole);
+  const std::string png = ReadFile(dir / "x.run1.step200.png");  // its size big-endian at 16 and 20
+  ASSERT_GE(png.size(), 24u);
+  const auto side = [&](std::size_t at) {
+    return std::to_string(std::uint8_t(png[at + 2]) << 8 | std::uint8_t(png[at + 3]));
+  };
   for (const char* run : {"0", "1", "2"}) {
-    EXPECT_EQ(Probe(dir.path(), "x.run" + std::string(run) + ".mp4"), "200,200,4") << run;
+    EXPECT_EQ(Probe(dir.path(), "x.run" + std::string(run) + ".mp4"), side(16) + "," + side(20) + ",21") << run;
   }
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
     EXPECT_EQ(entry.path().filename().string().find(".mp4."), std::string::npos) << entry.path();
@@ -149,7 +126,6 @@ TEST(Experiments, BadDesignsAndValuesAreRefusedNamingRowAndColumnAndWriteNothing
   const std::vector<Case> cases = {
       {"threshold,colour\n3,1\n", {}, "line 1, column 2 'colour' is no parameter"},
       {"threshold\n3\n9\n", {}, "row 2 (line 3), column 'threshold': expects a whole number of eighths"},
-      {"threshold,centers\n3,on\n4,maybe\n", {}, "row 2 (line 3), column 'centers': expects on or off"},
       {"", {}, "d.csv: the file is empty"},
       {"threshold\r\n", {}, "d.csv: no points"},
       {"threshold,centers\n3,on\n4\n", {}, "row 2 (line 3) has 1 values for 2 columns"},

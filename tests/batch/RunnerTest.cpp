@@ -133,25 +133,19 @@ TEST(ExecuteSweep, FailedSnapshotStopsTheSweepNamingItsPath) {
 // A signal that also stops a run's helper (an encoder in the terminal's process group) makes that
 // run fail as the signal comes: the sweep was interrupted, not failed, and says how to resume.
 TEST(ExecuteSweep, ARunFailingAsTheSignalComesIsCutShortNotAnIoError) {
-  class StoppedWithTheSignal : public PictureMaker {
-   public:
-    explicit StoppedWithTheSignal(std::atomic<int>& signal) : signal_(signal) {}
-    void SaveSnapshot(const World&, const std::string& path) override {
-      signal_ = SIGINT;
-      throw IoError(path, "the encoder stopped taking frames");
+  struct StoppedWithTheSignal : FailingCharts {
+    std::atomic<int> signal{0};
+    StoppedWithTheSignal() : FailingCharts(0, true) {}
+    void SaveSnapshot(const World& world, const std::string& path) override {
+      signal = SIGINT;
+      FailingCharts::SaveSnapshot(world, path);
     }
-    void SaveCharts(const ChartSamples&, const std::string&, const std::string&) override {}
-
-   private:
-    std::atomic<int>& signal_;
-  };
+  } pictures;
   TempDir dir;
   Options o = Small(dir / "i.csv");
   o.snapshotAt = {4};
-  std::atomic<int> signal{0};
-  StoppedWithTheSignal pictures(signal);
   std::ostringstream err;
-  EXPECT_EQ(ExecuteSweep(PrepareSweep(o), &pictures, err, signal), 128 + SIGINT);
+  EXPECT_EQ(ExecuteSweep(PrepareSweep(o), &pictures, err, pictures.signal), 128 + SIGINT);
   EXPECT_NE(err.str().find("interrupted;"), std::string::npos) << err.str();
 }
 
@@ -333,31 +327,26 @@ TEST(ExecuteSweep, RunsThatSettleEndThereWhateverTheJobsShardsOrResume) {
 // than the manifest. A pace of 0 writes none.
 TEST(ExecuteSweep, ALogGetsAProgressLineAtEachPaceAfterTheManifest) {
   // Each line as it is written, checked against the manifest then.
-  class Log : public std::streambuf {
-   public:
+  struct Log : std::streambuf {
+    std::string text;
     std::function<void(const std::string&)> line;
     int overflow(int c) override {
-      if (c == '\n') line(std::exchange(text_, {}));
-      if (c != '\n') text_ += char(c);
+      if (c == '\n') line(std::exchange(text, {}));
+      if (c != '\n') text += char(c);
       return c;
     }
-
-   private:
-    std::string text_;
-  };
+  } log;
   for (const std::int32_t pace : {60, 0}) {
     TempDir dir;
     Options o = Small(dir / "p.csv");
     o.charts = o.quiet = false;
     o.repeats = 8;
-    o.steps = 100;
     o.jobs = 2;
     o.progressEvery = pace;
     SweepPlan plan = PrepareSweep(o);
     plan.stderrIsTerminal = false;
     std::int64_t minutes = 0;
     plan.clock = [&] { return Progress::Clock::time_point(std::chrono::minutes(minutes++)); };
-    Log log;
     int lines = 0;
     log.line = [&](const std::string& line) {
       std::smatch m;
