@@ -90,6 +90,8 @@ void World::CreateGrid() {
 
 void World::ResetWorld() {
   LastCustomers = 0.0;
+  chartStep_ = 0;
+  chartX_ = 0;
   Reseed();
   for (auto& market : Markets) {
     market.col = static_cast<std::int32_t>(random_.Below(std::uint32_t(GridCols)));
@@ -280,6 +282,23 @@ void World::CountStep() {
   view_->ShowStepCount(StepCount);
 }
 
+void World::FeedChart() {
+  const TCell& market = MarketCell(YellowMarket);
+  ChartPoint previous;
+  previous.step = chartStep_;
+  previous.x = chartX_;
+  previous.sweep = SweepCount;
+  previous.customers = LastCustomers;
+  previous.bidPrice = LastBidPrice;
+  const ChartPoint point = NextChartPoint(previous, StepCount, market.customers, market.unitCost);
+  chartStep_ = point.step;
+  chartX_ = point.x;
+  SweepCount = point.sweep;
+  LastCustomers = point.customers;
+  LastBidPrice = point.bidPrice;
+  view_->FeedChart(point);
+}
+
 void World::SimulationStep() {
   ComputeUnitCosts();
   ComputeLocalPrices();
@@ -290,7 +309,7 @@ void World::SimulationStep() {
   if (inputs_->LookForCentersActive()) LookForCenters();
   DrawAgents();
   CountStep();
-  view_->FeedChart(*this);
+  FeedChart();
 }
 
 void World::NewSetup() {
