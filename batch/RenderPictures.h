@@ -2,6 +2,7 @@
 
 #include "batch/RunSeries.h"
 #include "batch/Runner.h"
+#include "render/ChartPictures.h"
 
 namespace zelmora::batch {
 
@@ -20,6 +21,7 @@ class RenderPictures : public PictureMaker {
 
  private:
   bool windowView_;
+  RunChartPictures runCharts_;
 };
 
 }  // namespace zelmora::batch

@@ -1,5 +1,6 @@
 #include "render/ChartPictures.h"
 
+#include <QFont>
 #include <QString>
 
 #include <algorithm>
@@ -61,30 +62,33 @@ void DrawLegend(TRChart& chart, const std::vector<RunLine>& lines) {
   };
 }
 
-QImage DrawRunChart(const std::vector<RunLine>& lines, double firstStep, double lastStep,
-                    std::optional<std::pair<double, double>> leftRange, const char* leftCaption) {
-  TRChart chart;
-  PlotRunChart(chart, lines, firstStep, lastStep, leftRange, leftCaption);
-  // The legend is written once the scales have drawn, so the first repaint is the finished one.
-  chart.PaintChart();
-  return chart.PresentedImage().copy();
-}
-
 }  // namespace
 
 void PlotRunChart(TRChart& chart, const std::vector<RunLine>& lines, double firstStep, double lastStep,
                   std::optional<std::pair<double, double>> leftRange, const char* leftCaption) {
-  chart.WindowCreated();
+  // Painting waits until everything is set, as while a stored form loads: each setting would
+  // repaint the chart.
+  chart.BeginLoading();
   chart.SetAutoRedraw(false);
-  chart.SetBounds(0, 0, kRunChartWidth, kRunChartHeight);
-  std::size_t items = 16;
-  for (const RunLine& line : lines) items += line.points->size();
-  chart.SetAllocSize(int(std::min<std::size_t>(items, ItemStore::kMaxAllocSize)));
+  chart.ClearGraphics();
+  // Rims before bounds: each rim resizes the data image, which is small until the bounds come.
   chart.SetLRim(50);
   chart.SetRRim(60);
   chart.SetTRim(24);
   chart.SetBRim(44);
+  chart.SetBounds(0, 0, kRunChartWidth, kRunChartHeight);
+  std::size_t items = 16;
+  for (const RunLine& line : lines) items += line.points->size();
+  chart.SetAllocSize(int(std::min<std::size_t>(items, ItemStore::kMaxAllocSize)));
   SetUpCaptionAndFonts(chart, "");
+  // Text in solid pixels: with few colours a picture is saved with a colour table, several times
+  // faster than with 24-bit pixels.
+  QFont font = chart.Scale1X()->Font();
+  font.setStyleStrategy(QFont::NoAntialias);
+  for (int layer = 1; layer <= 2; ++layer) {
+    chart.ScalePropsX(layer)->SetFont(font);
+    chart.ScalePropsY(layer)->SetFont(font);
+  }
   DrawLegend(chart, lines);
 
   const std::pair<double, double> left = leftRange ? *leftRange : FittedRange(lines, 1);
@@ -116,6 +120,9 @@ void PlotRunChart(TRChart& chart, const std::vector<RunLine>& lines, double firs
     }
   }
   chart.SetAutoRedraw(true);
+  chart.WindowCreated();
+  // The legend is written once the scales have drawn, so this one repaint is the finished one.
+  chart.Loaded();
 }
 
 QImage DrawWindowChart(const std::vector<ChartPoint>& sweep) {
@@ -134,22 +141,42 @@ QImage DrawWindowChart(const std::vector<ChartPoint>& sweep) {
   // taken from a second full repaint, as the window shows it after its first.
   chart.PaintChart();
   chart.PaintChart();
-  return chart.PresentedImage().copy();
+  return chart.PresentedImage();
+}
+
+RunChartPictures::RunChartPictures() = default;
+RunChartPictures::~RunChartPictures() = default;
+
+QImage RunChartPictures::Draw(const std::vector<RunLine>& lines, double firstStep, double lastStep,
+                              std::optional<std::pair<double, double>> leftRange, const char* leftCaption) {
+  if (!chart_) chart_ = std::make_unique<TRChart>();  // a widget: made once the application is
+  PlotRunChart(*chart_, lines, firstStep, lastStep, leftRange, leftCaption);
+  return chart_->PresentedImage();  // shared until the next picture paints
+}
+
+QImage RunChartPictures::Market(const std::vector<RunPoint>& customers, const std::vector<RunPoint>& bidPrice,
+                                double firstStep, double lastStep) {
+  return Draw({{&customers, RGBColor(255, 0, 0), 1, "yellow market: customers (left)"},
+               {&bidPrice, RGBColor(0, 128, 0), 2, "bid price (right)"}},
+              firstStep, lastStep, std::nullopt, "customers");
+}
+
+QImage RunChartPictures::Segregation(const std::vector<RunPoint>& similar, const std::vector<RunPoint>& unsatisfied,
+                                     const std::vector<RunPoint>& clusterSize, double firstStep, double lastStep) {
+  return Draw({{&similar, RGBColor(255, 0, 0), 1, "% similar"},
+               {&unsatisfied, RGBColor(0, 0, 255), 1, "% unsatisfied"},
+               {&clusterSize, RGBColor(0, 128, 0), 2, "mean cluster size (right)"}},
+              firstStep, lastStep, std::pair(0.0, 100.0), "%");
 }
 
 QImage DrawMarketRunChart(const std::vector<RunPoint>& customers, const std::vector<RunPoint>& bidPrice,
                           double firstStep, double lastStep) {
-  return DrawRunChart({{&customers, RGBColor(255, 0, 0), 1, "yellow market: customers (left)"},
-                       {&bidPrice, RGBColor(0, 128, 0), 2, "bid price (right)"}},
-                      firstStep, lastStep, std::nullopt, "customers");
+  return RunChartPictures().Market(customers, bidPrice, firstStep, lastStep);
 }
 
 QImage DrawSegregationRunChart(const std::vector<RunPoint>& similar, const std::vector<RunPoint>& unsatisfied,
                                const std::vector<RunPoint>& clusterSize, double firstStep, double lastStep) {
-  return DrawRunChart({{&similar, RGBColor(255, 0, 0), 1, "% similar"},
-                       {&unsatisfied, RGBColor(0, 0, 255), 1, "% unsatisfied"},
-                       {&clusterSize, RGBColor(0, 128, 0), 2, "mean cluster size (right)"}},
-                      firstStep, lastStep, std::pair(0.0, 100.0), "%");
+  return RunChartPictures().Segregation(similar, unsatisfied, clusterSize, firstStep, lastStep);
 }
 
 }  // namespace zelmora

@@ -2,6 +2,7 @@
 
 #include <QImage>
 
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -32,7 +33,7 @@ struct RunLine {
   const char* legend;  // outlives the chart
 };
 
-// Sets up a fresh chart (800 x 360) with the lines, ready to paint: the step axis spans
+// Draws the lines on a chart (800 x 360), fresh or used by an earlier picture, painting it once: the step axis spans
 // firstStep..lastStep (at least one step), the left axis leftRange or, like the right one, a
 // range from 0 (or the lowest value below it) to a twentieth above the highest value of its lines.
 void PlotRunChart(TRChart& chart, const std::vector<RunLine>& lines, double firstStep, double lastStep,
@@ -45,5 +46,23 @@ QImage DrawMarketRunChart(const std::vector<RunPoint>& customers, const std::vec
 // % similar and % unsatisfied on the left axis (0 to 100), the mean cluster size on the right one.
 QImage DrawSegregationRunChart(const std::vector<RunPoint>& similar, const std::vector<RunPoint>& unsatisfied,
                                const std::vector<RunPoint>& clusterSize, double firstStep, double lastStep);
+
+// The same pictures, one after the other with one chart control: each reuses the images of the
+// one before instead of making its own. The same pixels as the functions above. The control is
+// made at the first picture, so this may be made before the application.
+class RunChartPictures {
+ public:
+  RunChartPictures();
+  ~RunChartPictures();
+  QImage Market(const std::vector<RunPoint>& customers, const std::vector<RunPoint>& bidPrice, double firstStep,
+                double lastStep);
+  QImage Segregation(const std::vector<RunPoint>& similar, const std::vector<RunPoint>& unsatisfied,
+                     const std::vector<RunPoint>& clusterSize, double firstStep, double lastStep);
+
+ private:
+  QImage Draw(const std::vector<RunLine>& lines, double firstStep, double lastStep,
+              std::optional<std::pair<double, double>> leftRange, const char* leftCaption);
+  std::unique_ptr<TRChart> chart_;
+};
 
 }  // namespace zelmora

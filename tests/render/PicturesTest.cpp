@@ -137,10 +137,11 @@ TEST(WindowChart, EqualsTheWindowsChartAcrossASweepBoundary) {
   }
 }
 
-// Random lines with gaps, on one or both axes: every segment lies within the data area, and the
-// step axis spans the run.
+// Random lines with gaps, on one or both axes, drawn one after the other on one chart: every
+// segment lies within the data area, and the step axis spans the run.
 TEST(RunChart, AxesHoldEveryPointOfTheRun) {
   testing::internal::Random random(17);
+  TRChart chart;
   for (int trial = 0; trial < 40; ++trial) {
     const double first = double(random.Generate(1000));
     const int count = 2 + int(random.Generate(300));
@@ -155,7 +156,6 @@ TEST(RunChart, AxesHoldEveryPointOfTheRun) {
     const double last = first + 3.0 * (count - 1);
     const std::optional<std::pair<double, double>> fixed =
         trial % 3 ? std::nullopt : std::optional(std::pair(-0.6 * scale, 1.4 * scale));
-    TRChart chart;
     PlotRunChart(chart,
                  {{&lines[0], RGBColor(255, 0, 0), 1, "a"},
                   {&lines[1], RGBColor(0, 0, 255), trial % 2 ? 1 : 2, "b"},
