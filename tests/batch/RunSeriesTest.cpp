@@ -13,96 +13,71 @@
 namespace zelmora::batch {
 namespace {
 
-struct Input {
-  std::int64_t step;
-  std::vector<double> values;
-};
-
-// A walk with spikes and stretches of NaN.
-std::vector<Input> RandomSeries(std::mt19937_64& random, std::size_t columns, std::size_t count) {
-  std::vector<Input> series;
-  std::int64_t step = std::int64_t(random() % 1000) - 500;
-  std::vector<double> level(columns, 0.0);
-  std::vector<int> gapLeft(columns, 0);
-  for (std::size_t i = 0; i < count; ++i) {
-    step += 1 + std::int64_t(random() % 4);
-    Input in{step, {}};
-    for (std::size_t c = 0; c < columns; ++c) {
-      level[c] += double(std::int64_t(random() % 21) - 10);
-      if (gapLeft[c] == 0 && random() % 50 == 0) gapLeft[c] = 1 + int(random() % 30);
-      double value = random() % 97 == 0 ? level[c] + double(std::int64_t(random() % 2000001) - 1000000) : level[c];
-      if (gapLeft[c] > 0) --gapLeft[c], value = std::nan("");
-      in.values.push_back(value);
-    }
-    series.push_back(in);
-  }
-  return series;
-}
-
-// Over random series, far beyond and within the capacity: memory stays as made, every point is
-// kept while the series fits, and after that each bucket's line holds its first, lowest, highest
-// and last value, points of the series only, and breaks only where a NaN fell.
+// Over random walks with spikes and stretches of NaN, far beyond and within the capacity: memory
+// stays as made, every point is kept while the series fits, and after that each bucket's line
+// holds its first, lowest, highest and last value, points of the series only, and is joined to
+// the bucket before unless either holds a NaN.
 TEST(RunSeries, KeepsEveryPointWhileItFitsThenEachBucketsExtremes) {
   std::mt19937_64 random(2024);
+  const auto below = [&](std::uint64_t n) { return std::int64_t(random() % n); };
   for (int trial = 0; trial < 80; ++trial) {
-    const std::size_t capacity = std::size_t(4) << (random() % 6);
-    const std::size_t columns = 1 + random() % 3;
-    const std::size_t count = 1 + random() % (trial % 4 == 0 ? capacity : 40 * capacity);
-    const std::vector<Input> series = RandomSeries(random, columns, count);
+    const std::size_t capacity = std::size_t(4) << below(6), columns = 1 + below(3);
+    const std::size_t count = 1 + below(trial % 4 == 0 ? capacity : 40 * capacity);
+    std::vector<std::int64_t> steps{below(1000) - 500};
+    std::vector<std::vector<double>> values(count, std::vector<double>(columns, 0.0));
+    std::vector<int> gap(columns, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i > 0) steps.push_back(steps.back() + 1 + below(4));
+      for (std::size_t c = 0; c < columns; ++c) {
+        const double level = (i > 0 ? values[i - 1][c] : 0.0) + double(below(21) - 10);
+        if (gap[c] == 0 && below(50) == 0) gap[c] = 1 + int(below(30));
+        values[i][c] = below(97) == 0 ? level + double(below(2000001) - 1000000) : std::isnan(level) ? 0 : level;
+        if (gap[c] > 0) --gap[c], values[i][c] = std::nan("");
+      }
+    }
     RunSeries s(columns, capacity);
     const std::size_t bytes = s.MemoryBytes();
-    for (const Input& in : series) {
-      s.Add(in.step, in.values.data());
-      ASSERT_LE(s.Buckets(), capacity);
+    for (std::size_t i = 0; i < count; ++i) {
+      s.Add(steps[i], values[i].data());
       ASSERT_EQ(s.MemoryBytes(), bytes);
     }
     SCOPED_TRACE(::testing::Message() << "trial " << trial << ": " << count << " points in " << capacity);
-    const std::int64_t per = s.PerBucket();
-    ASSERT_EQ(s.Count(), std::int64_t(count));
+    const auto per = std::size_t(s.PerBucket());
     ASSERT_EQ(per == 1, count <= capacity);
-    ASSERT_EQ(s.Buckets(), (count + std::size_t(per) - 1) / std::size_t(per));
-    ASSERT_EQ(s.FirstStep(), series.front().step);
-    ASSERT_EQ(s.LastStep(), series.back().step);
+    ASSERT_EQ(s.Buckets(), (count + per - 1) / per);
+    ASSERT_LE(s.Buckets(), capacity);
+    ASSERT_EQ(s.FirstStep(), steps.front());
+    ASSERT_EQ(s.LastStep(), steps.back());
     for (std::size_t c = 0; c < columns; ++c) {
       std::map<std::int64_t, double> given;
-      for (const Input& in : series) given[in.step] = in.values[c];
+      for (std::size_t i = 0; i < count; ++i) given[steps[i]] = values[i][c];
       const std::vector<RunPoint> line = s.Line(c);
       for (std::size_t k = 0; k < line.size(); ++k) {
-        if (std::isnan(line[k].value)) continue;
-        ASSERT_EQ(given.at(std::int64_t(line[k].step)), line[k].value);
-        if (k > 0) {
-          ASSERT_GT(line[k].step, line[k - 1].step);
-        }
+        ASSERT_TRUE(std::isnan(line[k].value) || given.at(std::int64_t(line[k].step)) == line[k].value);
+        ASSERT_TRUE(k == 0 || line[k].step > line[k - 1].step || std::isnan(line[k].value));
       }
-      bool gapBefore = false;  // in the bucket before
-      for (std::size_t first = 0; first < count; first += std::size_t(per)) {
-        const std::size_t end = std::min(count, first + std::size_t(per));
+      bool gapBefore = false;
+      for (std::size_t first = 0; first < count; first += per) {
+        const std::size_t end = std::min(count, first + per);
         std::vector<double> finite;
-        bool gap = false;
-        for (std::size_t i = first; i < end; ++i) {
-          const double v = series[i].values[c];
-          std::isnan(v) ? void(gap = true) : finite.push_back(v);
-        }
-        std::vector<RunPoint> drawn;  // the line's points within the bucket, in order
-        std::size_t before = line.size();
+        bool nan = false;
+        for (std::size_t i = first; i < end; ++i) std::isnan(values[i][c]) ? void(nan = true) : finite.push_back(values[i][c]);
+        std::vector<double> drawn;  // the line's values within the bucket
+        std::size_t at = line.size();
         for (std::size_t k = 0; k < line.size(); ++k) {
-          const auto step = std::int64_t(line[k].step);
-          if (step >= series[first].step && step <= series[end - 1].step && !std::isnan(line[k].value)) {
-            if (drawn.empty()) before = k;
-            drawn.push_back(line[k]);
-          }
+          if (line[k].step < steps[first] || line[k].step > steps[end - 1] || std::isnan(line[k].value)) continue;
+          if (drawn.empty()) at = k;
+          drawn.push_back(line[k].value);
         }
-        const bool previousGap = std::exchange(gapBefore, gap);
+        const bool nanBefore = std::exchange(gapBefore, nan);
+        const bool joined = at > 0 && at < line.size() && !std::isnan(line[at - 1].value);
+        ASSERT_EQ(joined, first > 0 && !nan && !nanBefore);
         ASSERT_EQ(drawn.empty(), finite.empty());
         if (finite.empty()) continue;
-        ASSERT_EQ(drawn.front().value, finite.front());
-        ASSERT_EQ(drawn.back().value, finite.back());
-        const auto [low, high] = std::minmax_element(finite.begin(), finite.end());
-        ASSERT_EQ(std::min_element(drawn.begin(), drawn.end(), [](auto& a, auto& b) { return a.value < b.value; })->value, *low);
-        ASSERT_EQ(std::max_element(drawn.begin(), drawn.end(), [](auto& a, auto& b) { return a.value < b.value; })->value, *high);
-        // Joined to the bucket before unless either holds a NaN.
-        const bool joined = before > 0 && !std::isnan(line[before - 1].value);
-        ASSERT_EQ(joined, first > 0 && !gap && !previousGap) << "bucket at " << first;
+        ASSERT_EQ(drawn.front(), finite.front());
+        ASSERT_EQ(drawn.back(), finite.back());
+        ASSERT_EQ(*std::min_element(drawn.begin(), drawn.end()), *std::min_element(finite.begin(), finite.end()));
+        ASSERT_EQ(*std::max_element(drawn.begin(), drawn.end()), *std::max_element(finite.begin(), finite.end()));
       }
     }
   }

@@ -164,36 +164,27 @@ TEST(RunChart, AxesHoldEveryPointOfTheRun) {
     EXPECT_EQ(chart.Scale1X()->RangeLow(), first);
     EXPECT_EQ(chart.Scale1X()->RangeHigh(), last);
     ASSERT_GT(chart.ItemCount(), 0);
+    const QRect area(chart.LRim(), chart.TRim(), chart.ChartWidth() - chart.LRim() - chart.RRim() + 1,
+                     chart.ChartHeight() - chart.TRim() - chart.BRim() + 1);
     for (const ChartItem& item : chart.Items()) {
-      for (const QPoint p : {chart.DataToPixel(item.layer, item.x1, item.y1), chart.DataToPixel(item.layer, item.x2, item.y2)}) {
-        ASSERT_GE(p.x(), chart.LRim());
-        ASSERT_LE(p.x(), chart.ChartWidth() - chart.RRim());
-        ASSERT_GE(p.y(), chart.TRim());
-        ASSERT_LE(p.y(), chart.ChartHeight() - chart.BRim());
-      }
+      ASSERT_TRUE(area.contains(chart.DataToPixel(item.layer, item.x1, item.y1)));
+      ASSERT_TRUE(area.contains(chart.DataToPixel(item.layer, item.x2, item.y2)));
     }
   }
 }
 
-// Each entry of the legend is written in its line's colour, in the band above the data area. The
-// text is smoothed, so its pixels are told by the channel that stands out.
+// Each entry of the legend is written in its line's colour, in the band above the data area
+// (between the axes, whose labels may reach into it).
 TEST(RunChart, LegendEntriesTakeTheirLinesColours) {
-  const std::vector<RunPoint> line{{0, 10}, {50, 70}, {100, 20}};
   const std::vector<RunPoint> none;
-  const QImage image = DrawSegregationRunChart(line, none, none, 0, 100);
-  ASSERT_EQ(image.size(), QSize(800, 360));
-  int tinted[3] = {};  // red, green, blue
-  for (int y = 0; y < 24; ++y) {
-    for (int x = 0; x < 800; ++x) {
-      const QColor c = image.pixelColor(x, y);
-      const int channel[3] = {c.red(), c.green(), c.blue()};
-      for (int k = 0; k < 3; ++k) {
-        tinted[k] += channel[k] > channel[(k + 1) % 3] + 60 && channel[k] > channel[(k + 2) % 3] + 60;
-      }
+  const QImage legend = DrawSegregationRunChart(none, none, none, 0, 100).copy(50, 0, 690, 24);
+  for (const TColor colour : {RGBColor(255, 0, 0), RGBColor(0, 0, 255), RGBColor(0, 128, 0)}) {
+    int n = 0;
+    for (int y = 0; y < legend.height(); ++y) {
+      for (int x = 0; x < legend.width(); ++x) n += FromQRgb(legend.pixel(x, y)) == colour;
     }
+    EXPECT_GT(n, 20) << std::hex << colour;
   }
-  for (int k = 0; k < 3; ++k) EXPECT_GT(tinted[k], 20) << "channel " << k;
-  EXPECT_EQ(DrawMarketRunChart({}, {}, 0, 0).size(), QSize(800, 360));
 }
 
 }  // namespace
