@@ -1,8 +1,9 @@
 #!/bin/bash
 # One shard of a sweep per task of a Slurm array job (docs/EXPERIMENTS.md):
 #   sbatch --array=0-(N-1) slurm-sweep.sh OUTDIR SWEEP-OPTIONS...
-# Task I runs --shard I/N into OUTDIR/shard-I.csv; a task submitted again after it was stopped
-# (pre-empted, out of time) resumes.
+# Task I runs --shard I/N into OUTDIR/shard-I.csv on the task's CPUs (so the options give no
+# --shard, --out or --jobs); a task submitted again after it was stopped (pre-empted, out of
+# time) resumes.
 #SBATCH --job-name=zelmora-sweep
 #SBATCH --output=slurm-%A_%a.out
 set -euo pipefail

@@ -81,11 +81,12 @@ wait_for() {
   done
 }
 
-# A TCP port nobody listens on or is connected from.
+# A TCP port nobody listens on or is connected from, other than those given.
 free_port() {
   local port
   while true; do
     port=$((20000 + RANDOM % 40000))
+    case " $* " in *" $port "*) continue ;; esac
     grep -qi ":$(printf '%04X' "$port") " /proc/net/tcp /proc/net/tcp6 2>/dev/null || break
   done
   echo "$port"
@@ -106,11 +107,12 @@ node=$(hostname -s)
 hardware=$(slurmd -C | head -n 1 | sed -e 's/^NodeName=[^ ]* //' -e 's/ RealMemory=[0-9]*//')
 mkdir -p "$work/state" "$work/spool" "$work/logs" "$work/out"
 : >"$work/plugstack.conf"
+ctld_port=$(free_port)
 cat >"$SLURM_CONF" <<CONF
 ClusterName=zelmoratest
 SlurmctldHost=$node(127.0.0.1)
-SlurmctldPort=$(free_port)
-SlurmdPort=$(free_port)
+SlurmctldPort=$ctld_port
+SlurmdPort=$(free_port "$ctld_port")
 SlurmUser=root
 SlurmdUser=root
 AuthType=auth/munge
@@ -171,7 +173,7 @@ header=$(head -n 1 "$work/single.csv")
 for f in "${shard_files[@]}"; do
   [ "$(head -n 1 "$f")" = "$header" ] || fail "$f has another header"
 done
-cmp -s <(tail -q -n +2 "${shard_files[@]}" | sort -s -t, -k1,1n) <(tail -n +2 "$work/single.csv") ||
+cmp -s <(tail -q -n +2 "${shard_files[@]}" | LC_ALL=C sort -s -t, -k1,1n) <(tail -n +2 "$work/single.csv") ||
   fail "the shards' rows differ from the rows of the sweep on one machine"
 
 # merge gives the bytes of the sweep on one machine.
