@@ -14,7 +14,7 @@
 namespace zelmora {
 namespace {
 
-// The window's chart: its bounds.
+// The window's chart's bounds, and those of the pictures of a run.
 constexpr int kWindowChartWidth = 777;
 constexpr int kWindowChartHeight = 265;
 constexpr int kRunChartWidth = 800;

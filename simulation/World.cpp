@@ -284,12 +284,8 @@ void World::CountStep() {
 
 void World::FeedChart() {
   const TCell& market = MarketCell(YellowMarket);
-  ChartPoint previous;
-  previous.step = chartStep_;
-  previous.x = chartX_;
-  previous.sweep = SweepCount;
-  previous.customers = LastCustomers;
-  previous.bidPrice = LastBidPrice;
+  const ChartPoint previous{
+      .step = chartStep_, .sweep = SweepCount, .x = chartX_, .customers = LastCustomers, .bidPrice = LastBidPrice};
   const ChartPoint point = NextChartPoint(previous, StepCount, market.customers, market.unitCost);
   chartStep_ = point.step;
   chartX_ = point.x;
