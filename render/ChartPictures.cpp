@@ -20,8 +20,8 @@ constexpr int kWindowChartHeight = 265;
 constexpr int kRunChartWidth = 800;
 constexpr int kRunChartHeight = 360;
 
-// A y range that holds every finite value of the layer's lines, from 0 unless a value is below;
-// a twentieth of the span is left above the highest.
+// A y range that holds every finite value of the layer's lines and 0, with a twentieth of the
+// span to spare at either end: a line along 0 stays clear of the frame.
 std::pair<double, double> FittedRange(const std::vector<RunLine>& lines, int layer) {
   double low = 0, high = 0;
   for (const RunLine& line : lines) {
@@ -31,7 +31,7 @@ std::pair<double, double> FittedRange(const std::vector<RunLine>& lines, int lay
     }
   }
   const double margin = high > low ? (high - low) / 20 : 1.0;
-  return {low, high + margin};
+  return {low - margin, high + margin};
 }
 
 // The legend in place of the caption, where the caption would end: each entry in its line's
@@ -166,7 +166,7 @@ QImage RunChartPictures::Segregation(const std::vector<RunPoint>& similar, const
   return Draw({{&similar, RGBColor(255, 0, 0), 1, "% similar"},
                {&unsatisfied, RGBColor(0, 0, 255), 1, "% unsatisfied"},
                {&clusterSize, RGBColor(0, 128, 0), 2, "mean cluster size (right)"}},
-              firstStep, lastStep, std::pair(0.0, 100.0), "%");
+              firstStep, lastStep, std::pair(-5.0, 105.0), "%");
 }
 
 QImage DrawMarketRunChart(const std::vector<RunPoint>& customers, const std::vector<RunPoint>& bidPrice,

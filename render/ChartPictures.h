@@ -33,9 +33,9 @@ struct RunLine {
   const char* legend;  // outlives the chart
 };
 
-// Draws the lines on a chart (800 x 360), fresh or used by an earlier picture, painting it once: the step axis spans
-// firstStep..lastStep (at least one step), the left axis leftRange or, like the right one, a
-// range from 0 (or the lowest value below it) to a twentieth above the highest value of its lines.
+// Draws the lines on a chart (800 x 360), fresh or used by an earlier picture, painting it once:
+// the step axis spans firstStep..lastStep (at least one step), the left axis leftRange or, like
+// the right one, the values of its lines and 0, with a twentieth of their span to spare.
 void PlotRunChart(TRChart& chart, const std::vector<RunLine>& lines, double firstStep, double lastStep,
                   std::optional<std::pair<double, double>> leftRange, const char* leftCaption);
 
@@ -43,7 +43,8 @@ void PlotRunChart(TRChart& chart, const std::vector<RunLine>& lines, double firs
 QImage DrawMarketRunChart(const std::vector<RunPoint>& customers, const std::vector<RunPoint>& bidPrice,
                           double firstStep, double lastStep);
 
-// % similar and % unsatisfied on the left axis (0 to 100), the mean cluster size on the right one.
+// % similar and % unsatisfied on the left axis (0 to 100, and 5 to spare), the mean cluster size on
+// the right one.
 QImage DrawSegregationRunChart(const std::vector<RunPoint>& similar, const std::vector<RunPoint>& unsatisfied,
                                const std::vector<RunPoint>& clusterSize, double firstStep, double lastStep);
 
