@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "batch/Sweep.h"
+#include "simulation/ChartPoint.h"
 
 namespace zelmora {
 class World;
@@ -12,9 +13,6 @@ struct StepMeasures;
 }  // namespace zelmora
 
 namespace zelmora::batch {
-
-// The market the window's chart follows, whose catchment is drawn yellow.
-inline constexpr int YellowMarket = 2;
 
 // A column's value: a whole number or a real one (NaN: missing, an empty field).
 enum class ColumnKind { Integer, Real };

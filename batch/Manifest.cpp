@@ -18,6 +18,7 @@ std::string Spelled(const std::string& field, const nlohmann::json& value) {
     return value[0].dump() + (field == "grid" ? "x" : "/") + value[1].dump();
   }
   if (value.is_boolean()) return value.get<bool>() ? "on" : "off";
+  if (value.is_string()) return value.get<std::string>();
   return value.dump();
 }
 
@@ -46,7 +47,8 @@ nlohmann::json SweepDefinition(const Options& options, std::uint64_t masterSeed,
 }
 
 nlohmann::json PicturesDefinition(const Options& options) {
-  return {{"charts", options.charts}, {"snapshot_at", options.snapshotAt}};
+  return {{"charts", options.windowChart ? "window" : options.charts ? "on" : "off"},
+          {"snapshot_at", options.snapshotAt}};
 }
 
 std::optional<std::string> SweepDifference(const nlohmann::json& kept, const nlohmann::json& given) {

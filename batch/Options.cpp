@@ -271,8 +271,10 @@ void AddOptions(CLI::App& app, Texts& t, Options& options) {
                  "PNGs of the grid after these steps (0 to --steps): 10 pixels per cell, or 1 "
                  "pixel per cell where 10 would make a side over 4000 pixels")
       ->type_name("S1,S2,...");
-  app.add_option("--charts", t.charts, "PNGs of each run's market chart and segregation chart")
-      ->type_name("on|off")->capture_default_str();
+  app.add_option("--charts", t.charts,
+                 "PNGs of each run's market chart and segregation chart over the whole run; window: "
+                 "the market chart as the window shows it after the last step")
+      ->type_name("on|off|window")->capture_default_str();
   app.add_flag("--quiet", options.quiet, "no progress line");
   app.add_flag("--resume", options.resume, "run only the runs missing from FILE.csv.partial");
   app.add_flag("--force", options.force, "replace an existing output (not one another process writes)");
@@ -472,7 +474,9 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
     if (!options.seed) Fail("--seed", "a whole number from 0 to 18446744073709551615", t.seed);
   }
   ParseShard(t.shard, options);
-  options.charts = ParseSwitch("--charts", t.charts);
+  options.windowChart = t.charts == "window";
+  if (!options.windowChart && t.charts != "on" && t.charts != "off") Fail("--charts", "on, off or window", t.charts);
+  options.charts = t.charts != "off";
   ParseSnapshots(t.snapshots, options);
   const std::int64_t runs = ParseSets(t, options);
 

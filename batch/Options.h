@@ -56,6 +56,7 @@ struct Options {
   std::string out;
   std::vector<std::int32_t> snapshotAt;  // sorted, distinct
   bool charts = false;
+  bool windowChart = false;  // --charts window: the market chart as the window shows it at the end
   bool quiet = false;
   bool resume = false;
   bool force = false;

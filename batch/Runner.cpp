@@ -391,7 +391,7 @@ RunResult RunOne(const Options& options, const RunPlan& run, const OutputPaths& 
   result.run = run;
   result.started = UtcNow();
   CsvSink csv(run, options.cols, options.rows, paths.SpoolFile(run.index));
-  ChartSink charts;
+  ChartSink charts(options.windowChart);
   std::vector<RunSink*> sinks = {&csv};
   if (options.charts) sinks.push_back(&charts);
   std::optional<SnapshotSink> snapshots;

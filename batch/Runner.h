@@ -19,7 +19,7 @@ struct RunResult {
   RunPlan run;
   bool complete = false;  // false: stopped between two steps, nothing of it is kept
   std::unique_ptr<StreamedFile> spool;  // the run's rows, whole; Finish puts them in the spool
-  ChartSamples charts;    // with --charts
+  RunCharts charts;       // with --charts
   std::string started, finished;  // UTC
 };
 

@@ -81,7 +81,7 @@ class World {
   std::int32_t StepCount = 0;       // steps since the last setup; stops at its maximum
   std::int32_t SatisfiedCount = 0;  // written by RelocateUnsatisfied
   std::int32_t MovedCount = 0;      // written by RelocateUnsatisfied: unsatisfied agents, moved or not
-  std::int32_t SweepCount = 0;      // chart sweeps, kept by the chart feed
+  std::int32_t SweepCount = 0;      // chart sweeps, written by FeedChart
   double LastCustomers = 0.0;       // previous chart point; 0 after every reset
   double LastBidPrice = 0.0;        // previous chart point; kept across setups
   std::int64_t CandidatesDrawn = 0;  // candidate cells drawn by the relocation phases, ever
@@ -139,6 +139,10 @@ class World {
   void GrayCells();       // every grey level back to 180; paints nothing
   void RedrawCells();
   void DrawAgents();
+
+  // The chart's point of the step, from the yellow market and the previous point, handed to the
+  // view. Writes SweepCount, LastCustomers and LastBidPrice.
+  void FeedChart();
 
   void SimulationStep();
   // "new Setup": counters, agents, markets, cells and chart start again on the same grid. A
@@ -207,6 +211,10 @@ class World {
   void Reseed();
   void CountStep();
   void DrawAgent(TAgent& agent);
+
+  // Where the previous chart point lies: its step and its place in its sweep. 0 after a reset.
+  std::int32_t chartStep_ = 0;
+  std::int64_t chartX_ = 0;
 
   const ModelInputs* inputs_;
   WorldView* view_;
