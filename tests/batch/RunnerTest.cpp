@@ -206,6 +206,7 @@ TEST(ExecuteSweep, AResumeWithOtherOptionsNamesTheOptionAndBothValues) {
       {[](Options& c) { c.base.threshold = 5; }, "--threshold (or --set threshold): run 0 has 3 in the sweep, 5 in the command"},
       {[](Options& c) { c.repeats = 5; }, "the sweep has 4, the command 5"},
       {[](Options& c) { c.charts = true; }, "--charts: the sweep has off, the command on"},
+      {[](Options& c) { c.charts = c.windowChart = true; }, "--charts: the sweep has off, the command window"},
       {[](Options& c) { c.snapshotAt = {4, 6}; }, "--snapshot-at: the sweep has [4], the command [4,6]"},
   };
   for (const Case& c : cases) {
