@@ -71,11 +71,75 @@ std::string Repr(const PyWorld& w) {
   return text + ") at step " + std::to_string(w.Model().StepCount);
 }
 
+// Each starts with the call as Python writes it: pybind11's own signatures would show C++ types.
+namespace doc {
+
+constexpr const char* Step = R"(step(n=1)
+
+Runs n steps, each the model's ten phases in order, with the GIL released so that other
+Python threads run meanwhile. Ctrl-C stops a long call between two steps
+(KeyboardInterrupt); the World is then whole, at the step it reached.)";
+
+constexpr const char* Set = R"(set(**parameters)
+
+Changes several parameters at once, e.g. w.set(production_costs=200, travel_expenses=0.5).
+Every value is checked first: on an error nothing changes. Each value acts where the model
+next reads it, as in the window: costs, threshold and switches from the next step, agents
+and density at the next setup().)";
+
+constexpr const char* Setup = R"(setup()
+
+A new setup on the same grid, as the window's Setup button: step count 0, markets and
+agents drawn afresh from the World's seed stream, as many agents as the parameter says now.)";
+
+constexpr const char* PlaceMarkets = R"(place_markets(col, row)
+
+Puts market k at cell (col[k], row[k]), k = 0..9; places may coincide. As a setup places
+drawn markets: catchments go to the nearest market, customers are counted again, grey
+levels go back to 180 and unit costs to 1 until the next step prices them. The agents stay.
+Raises ValueError, changing nothing, for a place off the grid.)";
+
+constexpr const char* PlaceAgents = R"(place_agents(col, row, colour)
+
+Replaces the agents: agent i at cell (col[i], row[i]) with colour[i] (0 black, 1 white),
+satisfied, as a setup places drawn agents. The markets stay; the step count goes on.
+Raises ValueError, changing nothing, for a place off the grid, another colour, or two
+agents on one cell. Every agent changing colour, for example:
+    w.place_agents(w.agent_col, w.agent_row, 1 - w.agent_colour))";
+
+constexpr const char* Measures = R"(measures()
+
+What zelmora-batch records after a step, as a dict keyed by its CSV columns, in their
+order: step, satisfied, unsatisfied, moved, yellow_customers, yellow_bid_price,
+market0_customers, market0_unit_cost, ..., market9_unit_cost, mean_local_price,
+herfindahl, percent_similar, cluster_count, mean_cluster_size. Where the CSV leaves a
+field empty the value is NaN: costs and prices at step 0, a share with nothing to share.)";
+
+constexpr const char* Picture = R"(picture(catchment=True)
+
+The grid as the window draws it, by the same drawing code: a new uint8 array
+[y, x, rgb], 10 pixels per cell (1 where 10 would make a side over 4000 pixels).
+catchment=False shows the cells' grey levels instead of their markets' colours.)";
+
+constexpr const char* SavePicture = R"(save_picture(path, catchment=True)
+
+Writes picture(catchment) to path as a PNG. Raises OSError when it cannot.)";
+
+constexpr const char* StepsCpuSeconds = R"(_steps_cpu_seconds(n)
+
+Runs n steps from C++ alone and returns their thread CPU seconds: the baseline of the
+Python benchmarks.)";
+
+constexpr const char* RunSeed = R"(run_seed(master_seed, index)
+
+The seed of run `index` of a zelmora-batch sweep made with --seed master_seed:
+zelmora.World(seed=zelmora.run_seed(m, i), ...) with that run's parameters steps exactly
+as the run did.)";
+
+}  // namespace doc
+
 void DefineWorld(py::module_& m) {
-  py::class_<PyWorld> world(
-      m, "World",
-      "The model's World. Made through zelmora.World, whose documentation tells the "
-      "parameters.");
+  py::class_<PyWorld> world(m, "World", "The model's World; zelmora.World documents it.");
   world.def(py::init([](py::handle grid, py::handle seed, const py::dict& parameters) {
               const GridSize size = GridFrom(grid);
               const std::uint64_t s = SeedFrom(seed, "seed");
@@ -83,26 +147,18 @@ void DefineWorld(py::module_& m) {
               py::gil_scoped_release release;
               return std::make_unique<PyWorld>(size, s, p);
             }),
-            py::arg("grid"), py::arg("seed"), py::arg("parameters"));
+            py::arg("grid"), py::arg("seed"), py::arg("parameters"),
+            "__init__(grid, seed, parameters): made through zelmora.World.");
 
   world.def(
       "step",
       [](PyWorld& w, py::handle n) {
         w.Step(WholeFrom(n, "n", 0, std::numeric_limits<std::int64_t>::max()));
       },
-      py::arg("n") = 1,
-      "Runs n steps (default 1), each the model's ten phases in order, with the GIL released so "
-      "that "
-      "other Python threads run meanwhile. Ctrl-C stops a long call between two steps "
-      "(KeyboardInterrupt); the World is then whole, at the step it reached.");
+      py::arg("n") = 1, doc::Step);
   world.def(
-      "set", [](PyWorld& w, const py::kwargs& values) { w.Set(values); },
-      "set(**parameters): changes several parameters at once, e.g. w.set(production_costs=200, "
-      "travel_expenses=0.5). Every value is checked first: on an error nothing changes. Each value "
-      "acts where the model next reads it, as in the window: costs, threshold and switches from "
-      "the "
-      "next step, agents and density at the next setup().");
-  world.def("parameters", &ParameterDict, "The parameters as a dict, name: value.");
+      "set", [](PyWorld& w, const py::kwargs& values) { w.Set(values); }, doc::Set);
+  world.def("parameters", &ParameterDict, "parameters()\n\nThe parameters as a dict, name: value.");
   for (const ParameterInfo& info : ParameterTable()) {
     const std::string name = info.name;
     world.def_property(
@@ -115,9 +171,7 @@ void DefineWorld(py::module_& m) {
         },
         info.doc);
   }
-  world.def("setup", &PyWorld::Setup,
-            "A new setup on the same grid, as the window's Setup button: step count 0, markets and "
-            "agents drawn afresh from the World's seed stream (agents as the parameter says now).");
+  world.def("setup", &PyWorld::Setup, doc::Setup);
   world.def(
       "place_markets",
       [](PyWorld& w, py::handle col, py::handle row) {
@@ -129,16 +183,10 @@ void DefineWorld(py::module_& m) {
                                 std::to_string(cols.size()));
         }
         std::array<MarketPosition, MarketCount> markets;
-        for (int k = 0; k < MarketCount; ++k)
-          markets[std::size_t(k)] = {cols[std::size_t(k)], rows[std::size_t(k)]};
+        for (std::size_t k = 0; k < markets.size(); ++k) markets[k] = {cols[k], rows[k]};
         w.PlaceMarkets(markets);
       },
-      py::arg("col"), py::arg("row"),
-      "Puts market k at cell (col[k], row[k]), k = 0..9 (places may coincide), as a setup places "
-      "drawn markets: catchments go to the nearest market, customers are counted again, grey "
-      "levels "
-      "go back to 180 and unit costs to 1 until the next step prices them. The agents stay. Raises "
-      "ValueError, changing nothing, for a place off the grid.");
+      py::arg("col"), py::arg("row"), doc::PlaceMarkets);
   world.def(
       "place_agents",
       [](PyWorld& w, py::handle col, py::handle row, py::handle colour) {
@@ -151,34 +199,15 @@ void DefineWorld(py::module_& m) {
         for (std::size_t k = 0; k < places.size(); ++k) places[k] = {cols[k], rows[k], colours[k]};
         w.PlaceAgents(places);
       },
-      py::arg("col"), py::arg("row"), py::arg("colour"),
-      "Replaces the agents: agent i at cell (col[i], row[i]) with colour[i] (0 black, 1 white), "
-      "satisfied, as a setup places drawn agents. The markets stay; the step count goes on. Raises "
-      "ValueError, changing nothing, for a place off the grid, another colour, or two agents on "
-      "one "
-      "cell. Example: w.place_agents(w.agent_col, w.agent_row, 1 - w.agent_colour).");
-  world.def(
-      "measures", &PyWorld::Measures,
-      "What zelmora-batch records after a step, as a dict keyed by its CSV columns: step, "
-      "satisfied, "
-      "unsatisfied, moved, yellow_customers, yellow_bid_price, market0_customers, "
-      "market0_unit_cost, "
-      "... market9_unit_cost, mean_local_price, herfindahl, percent_similar, cluster_count, "
-      "mean_cluster_size. Where the CSV leaves a field empty the value is NaN (costs and prices at "
-      "step 0, a share with nothing to share).");
-  world.def(
-      "picture", &PyWorld::Picture, py::arg("catchment") = true,
-      "The grid as the window draws it, by the same drawing code: a new uint8 array [y, x, rgb], "
-      "10 "
-      "pixels per cell (1 where that would exceed 4000 pixels a side). catchment=False shows the "
-      "grey levels instead of the markets' catchment colours.");
+      py::arg("col"), py::arg("row"), py::arg("colour"), doc::PlaceAgents);
+  world.def("measures", &PyWorld::Measures, doc::Measures);
+  world.def("picture", &PyWorld::Picture, py::arg("catchment") = true, doc::Picture);
   world.def(
       "save_picture",
       [](PyWorld& w, const py::object& path, bool catchment) {
         w.SavePicture(py::str(py::module_::import("os").attr("fspath")(path)), catchment);
       },
-      py::arg("path"), py::arg("catchment") = true,
-      "Writes picture(catchment) to path as a PNG. Raises OSError when it cannot.");
+      py::arg("path"), py::arg("catchment") = true, doc::SavePicture);
 
   world.def_property_readonly(
       "grid", [](const PyWorld& w) { return py::make_tuple(w.Grid().cols, w.Grid().rows); },
@@ -210,14 +239,11 @@ void DefineWorld(py::module_& m) {
         }
         w.UsePlainPhases(plain.ptr() == Py_True);
       },
-      "True runs the plain reference phases instead of the fast ones: the same results, slower; "
-      "for "
-      "checking.");
+      "True runs the plain reference phases instead of the fast ones: the same results,\n"
+      "slower; for checking.");
   DefineStateArrays(world);
   world.def("__repr__", &Repr);
-  world.def("_steps_cpu_seconds", &PyWorld::StepsCpuSeconds, py::arg("n"),
-            "Runs n steps from C++ alone and returns their thread CPU seconds: the baseline of the "
-            "Python benchmarks.");
+  world.def("_steps_cpu_seconds", &PyWorld::StepsCpuSeconds, py::arg("n"), doc::StepsCpuSeconds);
 }
 
 }  // namespace
@@ -226,20 +252,20 @@ void DefineWorld(py::module_& m) {
 PYBIND11_MODULE(_core, m) {
   namespace py = pybind11;
   using namespace zelmora::python;
+  py::options options;
+  options.disable_function_signatures();
   m.doc() = "The Zelmora model's core; use the package zelmora.";
   m.attr("__version__") = ZELMORA_VERSION;
   DefineWorld(m);
   m.def(
       "run_seed",
       [](py::handle masterSeed, py::handle index) {
-        if (masterSeed.is_none())
+        if (masterSeed.is_none()) {
           throw py::type_error("master_seed: expects a whole number (int); got None");
+        }
         return zelmora::batch::RunSeed(
             SeedFrom(masterSeed, "master_seed"),
             WholeFrom(index, "index", 0, std::numeric_limits<std::int64_t>::max()));
       },
-      py::arg("master_seed"), py::arg("index"),
-      "The seed of run `index` of a zelmora-batch sweep with --seed master_seed: "
-      "zelmora.World(seed=zelmora.run_seed(m, i), ...) with that run's parameters steps exactly as "
-      "the run did.");
+      py::arg("master_seed"), py::arg("index"), doc::RunSeed);
 }

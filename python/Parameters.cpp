@@ -17,6 +17,7 @@ enum class Kind { Whole, Number, Switch };
 struct Row {
   ParameterInfo info;
   Kind kind;
+  py::object (*read)(const WorldParameters& parameters, const GridSize& grid);
 };
 
 // In the order of zelmora-batch's options. Each value is read by the model where the phase that
@@ -24,34 +25,60 @@ struct Row {
 const std::vector<Row>& Rows() {
   static const std::vector<Row> rows = {
       {{"agents",
-        "Agents placed by the next setup, 0 to the number of cells (the window's agent count: it "
-        "acts "
-        "at setup(), not on the agents standing). Default: 800 on 40 x 40, otherwise half the "
-        "cells."},
-       Kind::Whole},
+        "Agents placed by the next setup, 0 to the number of cells (the window's agent count: it\n"
+        "acts at setup(), not on the agents standing). Default: 800 on 40 x 40, otherwise half\n"
+        "the cells."},
+       Kind::Whole,
+       [](const WorldParameters& p, const GridSize&) -> py::object {
+         return py::int_(p.batch.agents);
+       }},
       {{"density",
-        "Agents as a share of the cells, 0 to 1; setting it sets agents to density x cells, "
-        "rounded to "
-        "the nearest (halves to even). Reads as agents / cells."},
-       Kind::Number},
+        "Agents as a share of the cells, 0 to 1; setting it sets agents to density x cells,\n"
+        "rounded to the nearest (halves to even). Reads as agents / cells."},
+       Kind::Number,
+       [](const WorldParameters& p, const GridSize& grid) -> py::object {
+         return py::float_(double(p.batch.agents) / double(grid.Cells()));
+       }},
       {{"threshold",
-        "Segregation threshold in eighths, 0 to 8: an agent is satisfied when its like share is "
+        "Segregation threshold in eighths, 0 to 8: an agent is satisfied when its like share is\n"
         "strictly above 12.5 x threshold percent. Default 3."},
-       Kind::Whole},
+       Kind::Whole,
+       [](const WorldParameters& p, const GridSize&) -> py::object {
+         return py::int_(p.batch.threshold);
+       }},
       {{"production_costs", "Production costs, 0 to 1000000 (the window: 1 to 500). Default 100."},
-       Kind::Number},
+       Kind::Number,
+       [](const WorldParameters& p, const GridSize&) -> py::object {
+         return py::float_(p.batch.productionCosts);
+       }},
       {{"travel_expenses",
         "Travel expenses per cell, 0 to 1000000 (the window: 0.02 to 2). Default 1."},
-       Kind::Number},
+       Kind::Number,
+       [](const WorldParameters& p, const GridSize&) -> py::object {
+         return py::float_(p.batch.travelExpenses);
+       }},
       {{"returns_to_scale", "Returns to scale, 0 to 10 (the window: 0.9 to 1.3). Default 1."},
-       Kind::Number},
-      {{"segregation", "The segregation phase, on (True, the default) or off."}, Kind::Switch},
-      {{"centers", "The look-for-centers phase, on (True, the default) or off."}, Kind::Switch},
+       Kind::Number,
+       [](const WorldParameters& p, const GridSize&) -> py::object {
+         return py::float_(p.batch.returnsToScale);
+       }},
+      {{"segregation", "The segregation phase, on (True, the default) or off."},
+       Kind::Switch,
+       [](const WorldParameters& p, const GridSize&) -> py::object {
+         return py::bool_(p.batch.segregation);
+       }},
+      {{"centers", "The look-for-centers phase, on (True, the default) or off."},
+       Kind::Switch,
+       [](const WorldParameters& p, const GridSize&) -> py::object {
+         return py::bool_(p.batch.centers);
+       }},
       {{"price_scape",
-        "The window's 'show local price scape': when on, every step sets each cell's grey level "
-        "from "
-        "its local price. Off by default, as in zelmora-batch."},
-       Kind::Switch},
+        "The window's 'show local price scape': when on, every step sets each cell's grey level\n"
+        "from its local price. Off by default, as in zelmora-batch."},
+       Kind::Switch,
+       [](const WorldParameters& p, const GridSize&) -> py::object {
+         return py::bool_(p.priceScape);
+       }},
   };
   return rows;
 }
@@ -195,17 +222,10 @@ WorldParameters Applied(const WorldParameters& current, const py::dict& values,
 
 py::object ReadParameter(const WorldParameters& parameters, const std::string& name,
                          const GridSize& grid) {
-  const batch::Parameters& p = parameters.batch;
-  if (name == "agents") return py::int_(p.agents);
-  if (name == "density") return py::float_(double(p.agents) / double(grid.Cells()));
-  if (name == "threshold") return py::int_(p.threshold);
-  if (name == "production_costs") return py::float_(p.productionCosts);
-  if (name == "travel_expenses") return py::float_(p.travelExpenses);
-  if (name == "returns_to_scale") return py::float_(p.returnsToScale);
-  if (name == "segregation") return py::bool_(p.segregation);
-  if (name == "centers") return py::bool_(p.centers);
-  if (name == "price_scape") return py::bool_(parameters.priceScape);
-  throw py::type_error("unknown parameter '" + name + "'; parameters: " + Names());
+  const Row* row = Find(name);
+  if (row == nullptr)
+    throw py::type_error("unknown parameter '" + name + "'; parameters: " + Names());
+  return row->read(parameters, grid);
 }
 
 ModelSettings SettingsOf(const WorldParameters& parameters) {

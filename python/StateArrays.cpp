@@ -91,7 +91,7 @@ void DefineStateArrays(py::class_<PyWorld>& world) {
                           "Per cell [row, col], bool: an agent stands here. A live view.");
   Cells<&TCell::occupant>(
       world, "occupant",
-      "Per cell [row, col], int32: index of the agent standing here (meaningful where "
+      "Per cell [row, col], int32: index of the agent standing here (meaningful where\n"
       "occupied). A live view.");
   world.def_property_readonly(
       "colour",
@@ -99,42 +99,41 @@ void DefineStateArrays(py::class_<PyWorld>& world) {
         const World& model = self.cast<PyWorld&>().Model();
         return CellView(model, model.grid.Cells().front().State(), self);
       },
-      "Per cell [row, col], int32: colour of the agent standing here, 0 black, 1 white (meaningful "
-      "where "
-      "occupied). A live view.");
+      "Per cell [row, col], int32: colour of the agent standing here, 0 black, 1 white\n"
+      "(meaningful where occupied). A live view.");
   Cells<&TCell::sameNeighbours>(
       world, "same_neighbours",
-      "Per cell [row, col], int32: occupied neighbours of the occupant's colour, as "
-      "the last segregation phase counted them. A live view.");
+      "Per cell [row, col], int32: occupied neighbours of the occupant's colour, as the last\n"
+      "segregation phase counted them. A live view.");
   Cells<&TCell::otherNeighbours>(
       world, "other_neighbours",
-      "Per cell [row, col], int32: occupied neighbours of the other colour, as the "
-      "last segregation phase counted them. A live view.");
+      "Per cell [row, col], int32: occupied neighbours of the other colour, as the last\n"
+      "segregation phase counted them. A live view.");
   Cells<&TCell::catchment>(
       world, "catchment",
       "Per cell [row, col], int32: the market 0..9 the cell buys from. A live view.");
   Cells<&TCell::localPrice>(
       world, "local_price",
-      "Per cell [row, col], float64: cheapest delivered price, as the last price phase "
-      "computed it. A live view.");
+      "Per cell [row, col], float64: cheapest delivered price, as the last price phase computed\n"
+      "it. A live view.");
   Cells<&TCell::grey>(
       world, "grey",
-      "Per cell [row, col], int32: grey level (180, or the price scape with price_scape on); "
+      "Per cell [row, col], int32: grey level (180, or the price scape with price_scape on);\n"
       "pictures use its lowest byte. A live view.");
   Cells<&TCell::isMarket>(world, "is_market",
                           "Per cell [row, col], bool: a market stands here. A live view.");
 
   Agents<&TAgent::col>(
       world, "agent_col",
-      "Per agent, int32: its column. A live view of the current agents; after setup() or "
+      "Per agent, int32: its column. A live view of the current agents; after setup() or\n"
       "place_agents() it keeps the old agents' last values.");
   Agents<&TAgent::row>(world, "agent_row", "Per agent, int32: its row. A live view, as agent_col.");
   Agents<&TAgent::colour>(world, "agent_colour",
                           "Per agent, int32: 0 black, 1 white. A live view, as agent_col.");
   Agents<&TAgent::satisfied>(
       world, "agent_satisfied",
-      "Per agent, bool: satisfied at the last segregation phase (True after a setup). A "
-      "live view, as agent_col.");
+      "Per agent, bool: satisfied at the last segregation phase (True after a setup). A live\n"
+      "view, as agent_col.");
 
   MarketPositions<&MarketPosition::col>(world, "market_col",
                                         "Per market 0..9, int32: its column. A live view.");
@@ -142,12 +141,12 @@ void DefineStateArrays(py::class_<PyWorld>& world) {
                                         "Per market 0..9, int32: its row. A live view.");
   MarketValues<&TCell::customers>(
       world, "market_customers",
-      "Per market 0..9, int32: agents in its catchment (markets sharing a cell show "
-      "the same count). A copy.");
+      "Per market 0..9, int32: agents in its catchment (markets sharing a cell show the same\n"
+      "count). A copy.");
   MarketValues<&TCell::unitCost>(
       world, "market_unit_cost",
-      "Per market 0..9, float64: its unit cost (bid price) as the last step computed "
-      "it (1 before the first step). A copy.");
+      "Per market 0..9, float64: its unit cost (bid price) as the last step computed it (1\n"
+      "before the first step). A copy.");
 }
 
 }  // namespace zelmora::python

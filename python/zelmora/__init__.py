@@ -19,10 +19,6 @@ __all__ = ["World", "run_seed", "__version__"]
 class World(_CoreWorld):
     """The model's World: the grid, its markets and agents, and the phases that change them.
 
-    World(grid=(40, 40), *, seed=None, agents=None, density=None, threshold=3,
-          production_costs=100, travel_expenses=1, returns_to_scale=1,
-          segregation=True, centers=True, price_scape=False)
-
     The parameters are zelmora-batch's, by the same names with underscores, and checked as it
     checks them:
 
@@ -64,6 +60,7 @@ class World(_CoreWorld):
     def __init__(self, grid=(40, 40), *, seed=None, agents=None, density=None, threshold=3,
                  production_costs=100.0, travel_expenses=1.0, returns_to_scale=1.0,
                  segregation=True, centers=True, price_scape=False):
+        """Makes the World: grid, markets and agents; see the class's documentation."""
         parameters = dict(threshold=threshold, production_costs=production_costs,
                           travel_expenses=travel_expenses, returns_to_scale=returns_to_scale,
                           segregation=segregation, centers=centers, price_scape=price_scape)
