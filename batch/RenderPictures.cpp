@@ -1,8 +1,10 @@
 #include "batch/RenderPictures.h"
 
+#include <QBuffer>
+#include <QByteArray>
 #include <QImage>
-#include <QString>
 
+#include "batch/Output.h"
 #include "render/ChartPictures.h"
 #include "render/GridPicture.h"
 #include "simulation/World.h"
@@ -10,29 +12,26 @@
 namespace zelmora::batch {
 namespace {
 
-void Save(const QImage& image, const std::string& path) {
-  if (!image.save(QString::fromStdString(path), "PNG")) throw IoError(path, "the picture cannot be written");
+// The PNG's bytes, then SavePicture puts them under the name whole.
+std::string Png(const QImage& image, const std::string& path) {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  if (!image.save(&buffer, "PNG")) throw IoError(path, "the picture cannot be encoded");
+  return bytes.toStdString();
 }
 
 }  // namespace
 
 void RenderPictures::SaveSnapshot(const World& world, const std::string& path) {
   // Catchment areas shown, as the window starts.
-  Save(DrawGridPicture(world, true), path);
+  SavePicture(path, Png(DrawGridPicture(world, true), path));
 }
 
-void RenderPictures::SaveCharts(const RunResult& result, const std::string& marketPath,
+void RenderPictures::SaveCharts(const ChartSamples& samples, const std::string& marketPath,
                                 const std::string& segregationPath) {
-  std::vector<MarketSample> market;
-  market.reserve(result.market.size());
-  for (const MarketPoint& p : result.market) market.push_back({p.customers, p.bidPrice});
-  Save(DrawMarketChart(market), marketPath);
-  std::vector<SegregationSample> segregation;
-  segregation.reserve(result.segregation.size());
-  for (const SegregationPoint& p : result.segregation) {
-    segregation.push_back({p.step, p.percentSimilar, p.meanClusterSize, p.unsatisfiedShare});
-  }
-  Save(DrawSegregationChart(segregation), segregationPath);
+  SavePicture(marketPath, Png(DrawMarketChart(samples.market), marketPath));
+  SavePicture(segregationPath, Png(DrawSegregationChart(samples.segregation), segregationPath));
 }
 
 }  // namespace zelmora::batch

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "batch/Runner.h"
+#include "batch/Pictures.h"
 
 namespace zelmora::batch {
 
@@ -9,7 +9,7 @@ namespace zelmora::batch {
 class RenderPictures : public PictureMaker {
  public:
   void SaveSnapshot(const World& world, const std::string& path) override;
-  void SaveCharts(const RunResult& result, const std::string& marketPath,
+  void SaveCharts(const ChartSamples& samples, const std::string& marketPath,
                   const std::string& segregationPath) override;
 };
 

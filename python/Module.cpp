@@ -109,11 +109,11 @@ agents on one cell. Every agent changing colour, for example:
 
 constexpr const char* Measures = R"(measures()
 
-What zelmora-batch records after a step, as a dict keyed by its CSV columns, in their
-order: step, satisfied, unsatisfied, moved, yellow_customers, yellow_bid_price,
-market0_customers, market0_unit_cost, ..., market9_unit_cost, mean_local_price,
-herfindahl, percent_similar, cluster_count, mean_cluster_size. Where the CSV leaves a
-field empty the value is NaN: costs and prices at step 0, a share with nothing to share.)";
+What zelmora-batch records after a step, as a dict keyed by its CSV's columns of the
+step, in their order (docs/EXPERIMENTS.md describes them): the step, the agents'
+counts, the markets' customers and unit costs, prices, concentration and segregation.
+Where the CSV leaves a field empty the value is NaN: costs and prices at step 0, a share
+with nothing to share.)";
 
 constexpr const char* Picture = R"(picture(catchment=True)
 

@@ -2,9 +2,7 @@
 
 #include <QImage>
 #include <QString>
-#include <limits>
 
-#include "batch/Record.h"
 #include "render/GridPicture.h"
 
 namespace zelmora::python {
@@ -17,31 +15,27 @@ QImage Draw(const World& world, bool showCatchment) {
 
 }  // namespace
 
-py::dict MeasuresDict(const World& world, const StepMeasures& measures) {
-  constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-  // Before the first step no price is computed: the CSV leaves costs and prices empty.
-  const bool priced = world.StepCount > 0;
-  const auto market = [&](int m) -> const TCell& {
-    return world.grid.At(world.Markets[m].col, world.Markets[m].row);
-  };
+py::dict ColumnsDict(const batch::RowSource& source, bool runColumns) {
   py::dict row;
-  row["step"] = world.StepCount;
-  row["satisfied"] = measures.satisfied;
-  row["unsatisfied"] = measures.unsatisfied;
-  row["moved"] = world.MovedCount;
-  row["yellow_customers"] = market(batch::YellowMarket).customers;
-  row["yellow_bid_price"] = priced ? market(batch::YellowMarket).unitCost : NaN;
-  for (int m = 0; m < MarketCount; ++m) {
-    const std::string prefix = "market" + std::to_string(m);
-    row[py::str(prefix + "_customers")] = market(m).customers;
-    row[py::str(prefix + "_unit_cost")] = priced ? market(m).unitCost : NaN;
+  for (const batch::Column& column : batch::Columns()) {
+    if (column.perRun && !runColumns) continue;
+    const batch::ColumnValue value = column.read(source);
+    switch (column.kind) {
+      case batch::ColumnKind::Integer: row[column.name.c_str()] = std::int64_t(value.integer); break;
+      case batch::ColumnKind::Unsigned: row[column.name.c_str()] = value.integer; break;
+      case batch::ColumnKind::Real: row[column.name.c_str()] = value.real; break;
+    }
   }
-  row["mean_local_price"] = priced ? measures.meanLocalPrice : NaN;
-  row["herfindahl"] = measures.herfindahl;
-  row["percent_similar"] = measures.percentSimilar;
-  row["cluster_count"] = measures.clusterCount;
-  row["mean_cluster_size"] = measures.meanClusterSize;
   return row;
+}
+
+py::dtype DtypeOf(batch::ColumnKind kind) {
+  switch (kind) {
+    case batch::ColumnKind::Integer: return py::dtype::of<std::int64_t>();
+    case batch::ColumnKind::Unsigned: return py::dtype::of<std::uint64_t>();
+    case batch::ColumnKind::Real: break;
+  }
+  return py::dtype::of<double>();
 }
 
 py::array_t<std::uint8_t> PictureArray(const World& world, bool showCatchment) {

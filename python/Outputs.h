@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "batch/Columns.h"
 #include "simulation/Measures.h"
 #include "simulation/World.h"
 
@@ -12,9 +13,13 @@ namespace zelmora::python {
 
 namespace py = pybind11;
 
-// The measures zelmora-batch records after a step, keyed by the names of its CSV columns, in their
-// order: step, satisfied, ..., mean_cluster_size. What the CSV leaves empty is NaN.
-py::dict MeasuresDict(const World& world, const StepMeasures& measures);
+// A row of zelmora-batch's CSV as a dict keyed by its column names, in their order, from the table
+// of columns: every column, or with `runColumns` false those of the step only (the source's run
+// is then not read). What the CSV leaves empty is NaN.
+py::dict ColumnsDict(const batch::RowSource& source, bool runColumns);
+
+// The NumPy type of a column's kind: int64, uint64 or float64.
+py::dtype DtypeOf(batch::ColumnKind kind);
 
 // The grid as the window shows it, drawn by the shared drawing code: rows x cols x 3 RGB bytes at
 // render's pixels per cell. A new array.

@@ -98,11 +98,15 @@ std::string Names() {
 
 std::string TypeName(py::handle value) { return Py_TYPE(value.ptr())->tp_name; }
 
+}  // namespace
+
 // NumPy's bool is no int, but it can pass for one: both are refused where a number is expected.
 bool IsBool(py::handle value) {
   return PyBool_Check(value.ptr()) ||
          std::string_view(Py_TYPE(value.ptr())->tp_name) == "numpy.bool_";
 }
+
+namespace {
 
 // Python's and NumPy's integers and reals alike, through the standard number classes.
 bool IsA(py::handle value, const char* numberClass) {
@@ -139,16 +143,9 @@ std::string TextOf(py::handle value, const std::string& name, Kind kind) {
   return {};
 }
 
-// The dearest delivered price a run could meet must stay below the model's ceiling, above which it
-// takes no price: production costs times agents^(1 - returns) when returns are below 1, else 1,
-// plus the travel over the grid's diagonal (the check zelmora-batch makes before every run).
+// The rule zelmora-batch checks before every run: delivered prices below the model's ceiling.
 void CheckPrices(const batch::Parameters& p, const GridSize& grid, const std::string& names) {
-  const double diagonal = std::hypot(double(grid.cols - 1), double(grid.rows - 1));
-  const double scale =
-      p.returnsToScale < 1.0
-          ? std::pow(double(std::max<std::int64_t>(p.agents, 1)), 1.0 - p.returnsToScale)
-          : 1.0;
-  const double dearest = p.productionCosts * scale + p.travelExpenses * diagonal;
+  const double dearest = batch::DearestPrice(p, grid.cols, grid.rows);
   if (!(dearest < World::PriceCeiling)) {
     throw py::value_error(
         names + ": production costs " + NumberText(p.productionCosts) + ", travel expenses " +
@@ -161,6 +158,18 @@ void CheckPrices(const batch::Parameters& p, const GridSize& grid, const std::st
 }
 
 }  // namespace
+
+bool IsReal(py::handle value) {
+  return PyFloat_CheckExact(value.ptr()) || PyLong_CheckExact(value.ptr()) || IsA(value, "Real");
+}
+
+std::optional<std::string> ParameterText(const std::string& name, py::handle value, const std::string& label) {
+  const Row* row = Find(name);
+  if (row == nullptr) return std::nullopt;
+  return TextOf(value, label, row->kind);
+}
+
+std::string WholeText(py::handle value, const std::string& label) { return TextOf(value, label, Kind::Whole); }
 
 const std::vector<ParameterInfo>& ParameterTable() {
   static const std::vector<ParameterInfo> table = [] {
@@ -197,7 +206,8 @@ WorldParameters Applied(const WorldParameters& current, const py::dict& values,
     std::string batchName = name;
     std::replace(batchName.begin(), batchName.end(), '_', '-');
     try {
-      batch::ApplyParameter(name, batchName, text, next.batch, density);
+      const batch::Knob knob = *batch::KnobNamed(batchName);  // every row but price_scape is a knob
+      batch::SetKnob(knob, batch::ParseKnob(name, knob, text), next.batch, density);
     } catch (const batch::UsageError& e) {
       throw py::value_error(e.what());
     }

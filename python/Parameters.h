@@ -3,6 +3,7 @@
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,18 @@ GridSize GridFrom(py::handle grid);
 // A whole number from low to high; TypeError or ValueError naming `name` otherwise.
 std::int64_t WholeFrom(py::handle value, const std::string& name, std::int64_t low,
                        std::int64_t high);
+
+// The value of parameter `name` as zelmora-batch's command line spells it (a switch as on or off,
+// a float in its shortest form that reads back the same). TypeError naming `label` for a value of
+// the wrong type; nothing for a name that is no parameter.
+std::optional<std::string> ParameterText(const std::string& name, py::handle value, const std::string& label);
+
+// A whole number (Python's or NumPy's, never a bool) as its decimal text; TypeError naming `label`.
+std::string WholeText(py::handle value, const std::string& label);
+
+// Python's and NumPy's bools; and their integers and reals, bools apart.
+bool IsBool(py::handle value);
+bool IsReal(py::handle value);
 
 // A seed, 0 to 2^64-1; None draws one from the system's entropy source.
 std::uint64_t SeedFrom(py::handle seed, const std::string& name);

@@ -11,17 +11,24 @@
 
 namespace zelmora::python {
 
+namespace {
+
+batch::Options GridOptions(const GridSize& grid) {
+  batch::Options options;
+  options.cols = grid.cols;
+  options.rows = grid.rows;
+  return options;
+}
+
+}  // namespace
+
 PyWorld::PyWorld(const GridSize& grid, std::uint64_t seed, const WorldParameters& parameters)
     : grid_(grid),
       seed_(seed),
       parameters_(parameters),
-      settings_(SettingsOf(parameters)),
-      world_(settings_) {
-  // As batch::RunOne starts a run, so that the same seed steps the same way.
-  world_.SetSeedSource(batch::SeedStream(seed));
-  world_.SizeGrid(grid.cols * World::CellPitch, grid.rows * World::CellPitch);
-  world_.CreateGrid();
-  world_.CreateAgents();
+      model_(GridOptions(grid), batch::RunPlan{0, seed, parameters.batch}) {
+  // The price scape is read by the steps only.
+  model_.settings = SettingsOf(parameters);
 }
 
 PyWorld::Claim::Claim(PyWorld& world) : busy_(world.busy_) {
@@ -34,7 +41,7 @@ PyWorld::Claim::~Claim() { busy_ = false; }
 void PyWorld::Set(const py::dict& values) {
   Claim claim(*this);
   parameters_ = Applied(parameters_, values, grid_);
-  settings_ = SettingsOf(parameters_);
+  model_.settings = SettingsOf(parameters_);
 }
 
 void PyWorld::Step(std::int64_t steps) {
@@ -48,7 +55,7 @@ void PyWorld::Step(std::int64_t steps) {
       // every 16 steps, which costs nothing next to them.
       const auto until = Clock::now() + std::chrono::milliseconds(100);
       do {
-        world_.SimulationStep();
+        model_.world.SimulationStep();
         ++done;
       } while (done < steps && (done % 16 != 0 || Clock::now() < until));
     }
@@ -61,17 +68,17 @@ void PyWorld::Setup() {
   RetireAgentArrays();
   {
     py::gil_scoped_release release;
-    world_.NewSetup();  // cannot refuse: the agent count was checked when it was set
+    model_.world.NewSetup();  // cannot refuse: the agent count was checked when it was set
   }
   // Nobody has relocated since the setup, as at the start of a run.
-  world_.SatisfiedCount = 0;
-  world_.MovedCount = 0;
+  model_.world.SatisfiedCount = 0;
+  model_.world.MovedCount = 0;
 }
 
 void PyWorld::PlaceMarkets(const std::array<MarketPosition, MarketCount>& markets) {
   Claim claim(*this);
   try {
-    world_.SetMarkets(markets);
+    model_.world.SetMarkets(markets);
   } catch (const std::invalid_argument& e) {
     throw py::value_error(std::string("place_markets: ") + e.what());
   }
@@ -81,7 +88,7 @@ void PyWorld::PlaceAgents(const std::vector<AgentPlace>& places) {
   Claim claim(*this);
   RetireAgentArrays();
   try {
-    world_.SetAgents(places);
+    model_.world.SetAgents(places);
   } catch (const std::invalid_argument& e) {
     throw py::value_error(std::string("place_agents: ") + e.what());
   }
@@ -89,7 +96,7 @@ void PyWorld::PlaceAgents(const std::vector<AgentPlace>& places) {
 
 void PyWorld::UsePlainPhases(bool plain) {
   Claim claim(*this);
-  world_.UsePlainPhases(plain);
+  model_.world.UsePlainPhases(plain);
 }
 
 py::dict PyWorld::Measures() {
@@ -97,26 +104,27 @@ py::dict PyWorld::Measures() {
   StepMeasures measures;
   {
     py::gil_scoped_release release;
-    measures = measurer_.Measure(world_);
+    measures = Measurer(model_.settings.thresholdPercent).Measure(model_.world);
   }
-  return MeasuresDict(world_, measures);
+  const batch::RowSource source{nullptr, grid_.cols, grid_.rows, &model_.world, &measures};
+  return ColumnsDict(source, false);
 }
 
 py::array_t<std::uint8_t> PyWorld::Picture(bool showCatchment) {
   Claim claim(*this);
-  return PictureArray(world_, showCatchment);
+  return PictureArray(model_.world, showCatchment);
 }
 
 void PyWorld::SavePicture(const std::string& path, bool showCatchment) {
   Claim claim(*this);
-  python::SavePicture(world_, path, showCatchment);
+  python::SavePicture(model_.world, path, showCatchment);
 }
 
 double PyWorld::StepsCpuSeconds(std::int64_t steps) {
   Claim claim(*this);
   timespec start{}, end{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
-  for (std::int64_t k = 0; k < steps; ++k) world_.SimulationStep();
+  for (std::int64_t k = 0; k < steps; ++k) model_.world.SimulationStep();
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
   return double(end.tv_sec - start.tv_sec) + 1e-9 * double(end.tv_nsec - start.tv_nsec);
 }
@@ -137,8 +145,8 @@ py::object PyWorld::AgentsBase(py::handle self) {
 void PyWorld::RetireAgentArrays() {
   const std::shared_ptr<AgentHold> hold = agentHold_.lock();
   if (!hold) return;
-  hold->retired = std::move(world_.Agents);
-  world_.Agents = hold->retired;
+  hold->retired = std::move(model_.world.Agents);
+  model_.world.Agents = hold->retired;
   hold->world = py::object();
   agentHold_.reset();
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/Run.h"
 #include "python/Parameters.h"
 #include "simulation/Measures.h"
 #include "simulation/World.h"
@@ -44,7 +45,7 @@ class PyWorld {
     std::atomic<bool>& busy_;
   };
 
-  const World& Model() const { return world_; }
+  const World& Model() const { return model_.world; }
   const GridSize& Grid() const { return grid_; }
   std::uint64_t Seed() const { return seed_; }
   const WorldParameters& Parameters() const { return parameters_; }
@@ -72,9 +73,9 @@ class PyWorld {
   GridSize grid_;
   std::uint64_t seed_;
   WorldParameters parameters_;
-  ModelSettings settings_;  // read by world_ at every phase; replaced only whole, between steps
-  World world_;
-  Measurer measurer_;
+  // Made as zelmora-batch makes a run's World; its settings, read at every phase, are replaced
+  // only whole, between steps.
+  batch::RunWorld model_;
   std::atomic<bool> busy_{false};
   std::weak_ptr<AgentHold> agentHold_;  // of the current agent list, while arrays of it exist
 };

@@ -35,7 +35,9 @@ QImage DrawMarketChart(const std::vector<MarketSample>& samples) {
   // Only the last sweep's segments stay in the chart, and its ranges start afresh with it, so
   // the steps before it only carry the feed's counters forward. Repaints while feeding would
   // be overdrawn by the final one.
-  const auto steps = static_cast<std::int32_t>(samples.size());
+  const std::int32_t steps = samples.empty() ? 0 : samples.back().step;
+  const std::int32_t first = steps - static_cast<std::int32_t>(samples.size()) + 1;  // step of samples[0]
+  const auto at = [&](std::int32_t step) -> const MarketSample& { return samples[std::size_t(step - first)]; };
   const std::int32_t sweepStart = steps / SweepLength * SweepLength;  // 0: the first sweep
   std::int32_t sweepCount = 0;
   double lastCustomers = 0.0;
@@ -43,13 +45,13 @@ QImage DrawMarketChart(const std::vector<MarketSample>& samples) {
   if (sweepStart > 0) {
     sweepCount = sweepStart / SweepLength - 1;
     if (sweepStart >= 2) {
-      lastCustomers = samples[std::size_t(sweepStart) - 2].customers;
-      lastBidPrice = samples[std::size_t(sweepStart) - 2].bidPrice;
+      lastCustomers = at(sweepStart - 1).customers;
+      lastBidPrice = at(sweepStart - 1).bidPrice;
     }
   }
   chart.SetAutoRedraw(false);
   for (std::int32_t step = std::max(sweepStart, 1); step <= steps; ++step) {
-    const MarketSample& s = samples[std::size_t(step) - 1];
+    const MarketSample& s = at(step);
     FeedChartPoint(chart, step, s.customers, s.bidPrice, sweepCount, lastCustomers, lastBidPrice);
   }
   chart.SetAutoRedraw(true);

@@ -2,33 +2,22 @@
 
 #include <QImage>
 
-#include <cstdint>
-#include <limits>
 #include <vector>
+
+#include "render/ChartSamples.h"
 
 namespace zelmora {
 
 // These draw with a chart control of their own (a TRChart never shown), so they must run on the
 // thread that owns the QApplication.
 
-// The yellow market after steps 1, 2, 3, ...
-struct MarketSample {
-  double customers = 0;
-  double bidPrice = 0;
-};
-
+// `samples`: the yellow market after consecutive steps ending with the run's last, at least from
+// the step before the last sweep began.
 // The window's chart (RChart1, 777 x 265, set up by SetUpChart/SetChartRanges) as it shows after
 // the last sample's step of a run that started from a fresh window: the same sweeps, ranges and
 // segments as FeedChart would give, the last step's segments included (as at the chart's next
 // repaint).
 QImage DrawMarketChart(const std::vector<MarketSample>& samples);
-
-struct SegregationSample {
-  std::int32_t step = 0;
-  double percentSimilar = std::numeric_limits<double>::quiet_NaN();
-  double meanClusterSize = std::numeric_limits<double>::quiet_NaN();
-  double unsatisfiedShare = std::numeric_limits<double>::quiet_NaN();  // 0..1
-};
 
 // A line chart of the segregation measures over the recorded steps, drawn by our own chart
 // control (caption, axes, legend in the caption): % similar and % unsatisfied on the left axis,

@@ -39,12 +39,31 @@ struct SimilarInput {
   const Word* occupancy[2];
   std::int32_t rows;
   std::size_t words;
+  const std::int32_t* minLike;  // per count of neighbours, the fewest like ones that satisfy
 };
 
 struct SimilarSums {
   std::int64_t shares = 0;   // like / total of every agent with a neighbour, in 840ths
   std::int64_t counted = 0;  // agents with a neighbour
+  std::int64_t satisfied = 0;  // agents with a neighbour that the segregation rule satisfies
 };
+
+// The lanes whose 4-bit number (bit planes v[0..3]) is at least m, compared from the top bit.
+inline Word AtLeast(const Word v[4], std::int32_t m) {
+  if (m <= 0) return ~Word(0);
+  if (m > 15) return 0;
+  Word greater = 0, equal = ~Word(0);
+  for (int b = 3; b >= 0; --b) {
+    if ((m >> b) & 1) {
+      equal &= v[b];
+    } else {
+      greater |= equal & v[b];
+      equal &= ~v[b];
+    }
+  }
+  return greater | equal;
+}
+static_assert(sizeof(Word) == 8);
 
 struct PortableOnes {
   [[gnu::always_inline]] int operator()(Word x) const { return Ones(x); }
@@ -101,6 +120,7 @@ template <class Pop>
         std::int64_t likeSum = 0;
         for (int b = 0; b < 4 && (1 << b) <= n; ++b) likeSum += std::int64_t(pop(with & like[b])) << b;
         sums.shares += likeSum * (kShareUnit / n);
+        sums.satisfied += pop(with & AtLeast(like, in.minLike[n]));
       }
     }
   }
@@ -144,6 +164,14 @@ void PackBytes(const std::uint8_t* cell, std::int32_t count, Word& black, Word& 
 }
 
 }  // namespace
+
+Measurer::Measurer(double thresholdPercent) {
+  for (std::int32_t n = 0; n <= 8; ++n) {
+    std::int32_t like = 0;
+    while (like <= n && !detail::IsSatisfied(like, n - like, thresholdPercent)) ++like;
+    minLike_[n] = like;
+  }
+}
 
 StepMeasures Measurer::Measure(const World& world) {
   StepMeasures m;
@@ -264,8 +292,13 @@ void Measurer::CountSimilar(StepMeasures& m) {
                         {{two_[0][0].data(), two_[0][1].data()}, {two_[1][0].data(), two_[1][1].data()}},
                         {Plane(0), Plane(1)},
                         rows_,
-                        words_};
+                        words_,
+                        minLike_};
   const SimilarSums sums = AddSimilar(in);
+  // Agents without a neighbour have a like share of 0.
+  const std::int64_t agents = m.satisfied + m.unsatisfied;
+  const std::int64_t alone = minLike_[0] == 0 ? agents - sums.counted : 0;
+  m.unsatisfiedByRule = agents - sums.satisfied - alone;
   if (sums.counted > 0) {
     m.percentSimilar = 100.0 * double(sums.shares) / (double(kShareUnit) * double(sums.counted));
   }

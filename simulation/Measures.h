@@ -14,6 +14,9 @@ struct StepMeasures {
 
   std::int64_t satisfied = 0;    // agents whose `satisfied` flag is set at the end of the step
   std::int64_t unsatisfied = 0;  // the other agents
+  // Agents the segregation rule finds unsatisfied where they stand now, whether or not the phase
+  // ran: unlike the flags, which placement sets for every agent, this holds at step 0 too.
+  std::int64_t unsatisfiedByRule = 0;
   double meanLocalPrice = NaN;   // mean `localPrice` over all cells
   // Sum of squared shares of customers over the distinct market cells (markets sharing a cell
   // share one count, counted once); NaN with no customers.
@@ -32,6 +35,8 @@ struct StepMeasures {
 // labelled over runs of same-colour cells in a row rather than over single cells.
 class Measurer {
  public:
+  // The segregation rule's threshold (ThresholdPercent) for the count of unsatisfied agents.
+  explicit Measurer(double thresholdPercent);
   StepMeasures Measure(const World& world);
 
  private:
@@ -44,6 +49,8 @@ class Measurer {
   std::int32_t Find(std::int32_t run);
   bool Unite(std::int32_t a, std::int32_t b);
 
+  // Per count of occupied neighbours (0..8): the fewest like ones that satisfy the rule (9: none).
+  std::int32_t minLike_[9] = {};
   std::int32_t cols_ = 0;
   std::int32_t rows_ = 0;
   std::size_t words_ = 0;  // per row

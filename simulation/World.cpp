@@ -11,6 +11,7 @@
 
 #include "simulation/IntegerText.h"
 #include "simulation/ModelMath.h"
+#include "simulation/SplitMix64.h"
 
 namespace zelmora {
 
@@ -27,13 +28,6 @@ class HeadlessView final : public WorldView {
 WorldView& NullView() {
   static HeadlessView view;  // holds no state: shared by every World on every thread
   return view;
-}
-
-std::uint64_t SplitMix64(std::uint64_t x) {
-  x += 0x9e3779b97f4a7c15ULL;
-  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
-  x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
-  return x ^ (x >> 31);
 }
 
 // Seeds from the high-resolution clock. The counter makes two reseeds in the same clock tick

@@ -34,7 +34,7 @@ void PerCell(benchmark::State& state, std::int32_t side) {
 void BM_Measure(benchmark::State& state) {
   const auto side = static_cast<std::int32_t>(state.range(0));
   Run run(side);
-  zelmora::Measurer measurer;
+  zelmora::Measurer measurer(37.5);
   for (auto _ : state) benchmark::DoNotOptimize(measurer.Measure(run.world));
   PerCell(state, side);
 }
@@ -49,7 +49,7 @@ void BM_Step(benchmark::State& state) {
 void BM_StepMeasured(benchmark::State& state) {
   const auto side = static_cast<std::int32_t>(state.range(0));
   Run run(side);
-  zelmora::Measurer measurer;
+  zelmora::Measurer measurer(37.5);
   for (auto _ : state) {
     run.world.SimulationStep();
     benchmark::DoNotOptimize(measurer.Measure(run.world));

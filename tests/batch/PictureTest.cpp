@@ -19,7 +19,7 @@ TEST(Pictures, SnapshotsAndChartAreWhatTheWindowShowsForTheSameRun) {
   TempDir dir;
   const Outcome outcome = RunProgram(ZELMORA_BATCH_PROGRAM,
                                      {"--out", "p.csv", "--seed", "11", "--steps", "6", "--snapshot-at", "0,6",
-                                      "--quiet", "--set", "threshold=3,4", "--jobs", "2"},
+                                      "--quiet", "--set", "threshold=3,4", "--jobs", "2", "--charts", "on"},
                                      dir.path());
   ASSERT_EQ(outcome.status, 0) << outcome.err;
 
