@@ -10,6 +10,7 @@
 
 #include "batch/Sweep.h"
 #include "python/Parameters.h"
+#include "python/PySweep.h"
 #include "python/PyWorld.h"
 #include "python/StateArrays.h"
 
@@ -110,7 +111,7 @@ agents on one cell. Every agent changing colour, for example:
 constexpr const char* Measures = R"(measures()
 
 What zelmora-batch records after a step, as a dict keyed by its CSV's columns of the
-step, in their order (docs/EXPERIMENTS.md describes them): the step, the agents'
+step, in their order (zelmora.columns() lists and describes them): the step, the agents'
 counts, the markets' customers and unit costs, prices, concentration and segregation.
 Where the CSV leaves a field empty the value is NaN: costs and prices at step 0, a share
 with nothing to share.)";
@@ -210,26 +211,8 @@ void DefineWorld(py::module_& m) {
       py::arg("path"), py::arg("catchment") = true, doc::SavePicture);
 
   world.def_property_readonly(
-      "grid", [](const PyWorld& w) { return py::make_tuple(w.Grid().cols, w.Grid().rows); },
-      "(cols, rows), fixed when the World is made. State arrays are [row, col].");
-  world.def_property_readonly(
       "seed", &PyWorld::Seed,
       "The seed the World was made with: World(seed=w.seed, ...) repeats it.");
-  world.def_property_readonly(
-      "step_count", [](const PyWorld& w) { return w.Model().StepCount; },
-      "Steps since the last setup.");
-  world.def_property_readonly(
-      "agent_count", [](const PyWorld& w) { return w.Model().Agents.size(); },
-      "Agents standing on the grid now (the agents parameter acts at the next setup).");
-  world.def_property_readonly(
-      "moved_count", [](const PyWorld& w) { return w.Model().MovedCount; },
-      "Agents that were unsatisfied when the last relocation began, moved or not.");
-  world.def_property_readonly(
-      "satisfied_count", [](const PyWorld& w) { return w.Model().SatisfiedCount; },
-      "Agents that were satisfied when the last relocation began.");
-  world.def_property_readonly(
-      "candidates_drawn", [](const PyWorld& w) { return w.Model().CandidatesDrawn; },
-      "Candidate cells the relocation phases have drawn, since the World was made.");
   world.def_property(
       "plain_phases", [](const PyWorld& w) { return w.Model().PlainPhases(); },
       [](PyWorld& w, py::handle plain) {
@@ -257,6 +240,7 @@ PYBIND11_MODULE(_core, m) {
   m.doc() = "The Zelmora model's core; use the package zelmora.";
   m.attr("__version__") = ZELMORA_VERSION;
   DefineWorld(m);
+  DefineSweep(m);
   m.def(
       "run_seed",
       [](py::handle masterSeed, py::handle index) {

@@ -24,23 +24,23 @@ py::array CellView(const World& world, const T& firstCellsField, py::handle owne
   return ReadOnly(&firstCellsField, {world.grid.Rows(), cols}, {cols * cell, cell}, owner);
 }
 
-template <auto Field>
-void Cells(py::class_<PyWorld>& world, const char* name, const char* doc) {
+template <auto Field, class Owner>
+void Cells(py::class_<Owner>& world, const char* name, const char* doc) {
   world.def_property_readonly(
       name,
       [](py::object self) {
-        const World& model = self.cast<PyWorld&>().Model();
+        const World& model = self.cast<Owner&>().Model();
         return CellView(model, model.grid.Cells().front().*Field, self);
       },
       doc);
 }
 
-template <auto Field>
-void Agents(py::class_<PyWorld>& world, const char* name, const char* doc) {
+template <auto Field, class Owner>
+void Agents(py::class_<Owner>& world, const char* name, const char* doc) {
   world.def_property_readonly(
       name,
       [](py::object self) {
-        PyWorld& w = self.cast<PyWorld&>();
+        Owner& w = self.cast<Owner&>();
         const std::vector<TAgent>& agents = w.Model().Agents;
         // Without agents NumPy gives the empty array storage of its own.
         const auto* first = agents.empty() ? nullptr : &(agents.front().*Field);
@@ -50,12 +50,12 @@ void Agents(py::class_<PyWorld>& world, const char* name, const char* doc) {
       doc);
 }
 
-template <auto Field>
-void MarketPositions(py::class_<PyWorld>& world, const char* name, const char* doc) {
+template <auto Field, class Owner>
+void MarketPositions(py::class_<Owner>& world, const char* name, const char* doc) {
   world.def_property_readonly(
       name,
       [](py::object self) {
-        const World& model = self.cast<PyWorld&>().Model();
+        const World& model = self.cast<Owner&>().Model();
         return ReadOnly(&(model.Markets.front().*Field), {MarketCount},
                         {py::ssize_t(sizeof(MarketPosition))}, self);
       },
@@ -63,11 +63,11 @@ void MarketPositions(py::class_<PyWorld>& world, const char* name, const char* d
 }
 
 // Ten values found on the market cells, copied.
-template <auto Field>
-void MarketValues(py::class_<PyWorld>& world, const char* name, const char* doc) {
+template <auto Field, class Owner>
+void MarketValues(py::class_<Owner>& world, const char* name, const char* doc) {
   world.def_property_readonly(
       name,
-      [](const PyWorld& w) {
+      [](const Owner& w) {
         const World& model = w.Model();
         using Values = std::array<std::remove_cvref_t<decltype(model.grid.Cells().front().*Field)>,
                                   MarketCount>;
@@ -86,7 +86,8 @@ void MarketValues(py::class_<PyWorld>& world, const char* name, const char* doc)
 
 }  // namespace
 
-void DefineStateArrays(py::class_<PyWorld>& world) {
+template <class Owner>
+void DefineStateArrays(py::class_<Owner>& world) {
   Cells<&TCell::occupied>(world, "occupied",
                           "Per cell [row, col], bool: an agent stands here. A live view.");
   Cells<&TCell::occupant>(
@@ -96,7 +97,7 @@ void DefineStateArrays(py::class_<PyWorld>& world) {
   world.def_property_readonly(
       "colour",
       [](py::object self) {
-        const World& model = self.cast<PyWorld&>().Model();
+        const World& model = self.cast<Owner&>().Model();
         return CellView(model, model.grid.Cells().front().State(), self);
       },
       "Per cell [row, col], int32: colour of the agent standing here, 0 black, 1 white\n"
@@ -147,6 +148,27 @@ void DefineStateArrays(py::class_<PyWorld>& world) {
       world, "market_unit_cost",
       "Per market 0..9, float64: its unit cost (bid price) as the last step computed it (1\n"
       "before the first step). A copy.");
+
+  world.def_property_readonly(
+      "grid", [](const Owner& w) { return py::make_tuple(w.Model().grid.Cols(), w.Model().grid.Rows()); },
+      "(cols, rows), fixed when the World is made. State arrays are [row, col].");
+  world.def_property_readonly(
+      "step_count", [](const Owner& w) { return w.Model().StepCount; }, "Steps since the last setup.");
+  world.def_property_readonly(
+      "agent_count", [](const Owner& w) { return w.Model().Agents.size(); },
+      "Agents standing on the grid now (the agents parameter acts at the next setup).");
+  world.def_property_readonly(
+      "moved_count", [](const Owner& w) { return w.Model().MovedCount; },
+      "Agents that were unsatisfied when the last relocation began, moved or not.");
+  world.def_property_readonly(
+      "satisfied_count", [](const Owner& w) { return w.Model().SatisfiedCount; },
+      "Agents that were satisfied when the last relocation began.");
+  world.def_property_readonly(
+      "candidates_drawn", [](const Owner& w) { return w.Model().CandidatesDrawn; },
+      "Candidate cells the relocation phases have drawn, since the World was made.");
 }
+
+template void DefineStateArrays(py::class_<PyWorld>& world);
+template void DefineStateArrays(py::class_<RunView>& world);
 
 }  // namespace zelmora::python

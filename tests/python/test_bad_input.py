@@ -67,3 +67,48 @@ def test_bad_input_raises_naming_the_parameter_and_changes_nothing(call, error, 
     with pytest.raises(error, match=name):
         call(w)
     assert snapshot(w) == before
+
+
+# zelmora.sweep's options: checked as zelmora-batch checks them, before anything runs.
+SWEEPING = [
+    (dict(threshold=9), ValueError, "threshold"),
+    (dict(set={"thresold": [1]}), ValueError, "thresold"),
+    (dict(set={"threshold": [2, 9]}), ValueError, "set threshold"),
+    (dict(set={"threshold": "1:9:1"}), ValueError, "set threshold"),
+    (dict(set={"threshold": []}), ValueError, "set threshold"),
+    (dict(set={"threshold": [2.5]}), TypeError, "set threshold"),
+    (dict(set={"segregation": [1]}), TypeError, "set segregation"),
+    (dict(set={3: [1]}), TypeError, "set"),
+    (dict(set=[("threshold", 1)]), TypeError, "set"),
+    (dict(set={"agents": [10], "density": [0.5]}), ValueError, "set agents and set density"),
+    (dict(set={"production_costs": [100, 9990]}), ValueError, "production_costs"),
+    (dict(travel_expenses=500), ValueError, "travel_expenses"),
+    (dict(agents=2000), ValueError, "agents"),
+    (dict(agents=10, density=0.5), ValueError, "agents and density"),
+    (dict(grid=(9, 40)), ValueError, "grid"),
+    (dict(grid="40x40"), TypeError, "grid"),
+    (dict(steps=-1), ValueError, "steps"),
+    (dict(steps=1.5), TypeError, "steps"),
+    (dict(steps=True), TypeError, "steps"),
+    (dict(steps=10 ** 9, repeats=100), ValueError, "steps/record_every"),
+    (dict(record_every=0), ValueError, "record_every"),
+    (dict(repeats=0), ValueError, "repeats"),
+    (dict(jobs=0), ValueError, "jobs"),
+    (dict(seed=2 ** 64), ValueError, "seed"),
+    (dict(seed="1"), TypeError, "seed"),
+    (dict(price_scape=True), TypeError, "price_scape"),
+    (dict(measures={"step": len}), ValueError, "step"),
+    (dict(measures={"m": 3}), TypeError, "'m'"),
+    (dict(measures=[len]), TypeError, "measures"),
+    (dict(agent_rows=1), TypeError, "agent_rows"),
+    (dict(progress="yes"), TypeError, "progress"),
+]
+
+
+@pytest.mark.parametrize("options, error, name", SWEEPING)
+def test_bad_sweep_options_raise_naming_the_option_before_anything_runs(options, error, name):
+    called = []
+    options.setdefault("measures", {"seen": lambda v: called.append(v)})
+    with pytest.raises(error, match=name):
+        zelmora.sweep(**options)
+    assert not called
