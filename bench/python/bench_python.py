@@ -6,12 +6,17 @@ CPU time of the calling thread (the steps run on it, with the GIL released), med
   loop step()  a Python loop calling w.step() once per step against the same steps from C++, on
                twin 10 x 10 Worlds without agents, so that the call's own cost stands out.
   read array   one read of each state array of a 1000 x 1000 World at half density.
+  sweep        zelmora.sweep with a measure written in Python at every recorded step against the
+               same sweep without it and against the measure's own cost (the same calls on a
+               run's view outside the sweep): CPU time of the whole process, worker included.
 Arguments of Google Benchmark (make bench passes them) are ignored; --rounds sets the rounds.
 """
 
 import argparse
 import statistics
 import time
+
+import numpy as np
 
 import zelmora
 
@@ -83,6 +88,40 @@ def read_arrays(rounds, reads=2000):
     print(f"read array, slowest        {worst * 1e6:6.3f} us   (at most 5)")
 
 
+def like_share(v):
+    """A measure as a study writes it: the agents' mean share of like neighbours."""
+    same = v.same_neighbours[v.agent_row, v.agent_col]
+    other = v.other_neighbours[v.agent_row, v.agent_col]
+    return np.mean(same / np.maximum(same + other, 1))
+
+
+def process_cpu_of(call):
+    start = time.process_time_ns()
+    call()
+    return (time.process_time_ns() - start) * 1e-9
+
+
+def sweep_measure(rounds, steps=300, repeats=2):
+    options = dict(grid=(40, 40), steps=steps, record_every=1, repeats=repeats, jobs=1, seed=5)
+    kept = []
+    zelmora.sweep(grid=(40, 40), steps=steps, seed=5, measures={"keep": lambda v: kept.append(v) or 0})
+    view, calls = kept[-1], repeats * (steps + 1)
+    sides = {"without": lambda: zelmora.sweep(**options),
+             "with": lambda: zelmora.sweep(measures={"like": like_share}, **options),
+             "own": lambda: [like_share(view) for _ in range(calls)]}
+    times = {name: [] for name in sides}
+    for k in range(rounds):
+        for name in (list(sides) if k % 2 == 0 else reversed(list(sides))):
+            times[name].append(process_cpu_of(sides[name]))
+    without, with_, own = (statistics.median(times[n]) for n in ("without", "with", "own"))
+    added = [(w - o - n) / o for w, o, n in zip(times["with"], times["without"], times["own"])]
+    per = 1e6 / calls
+    print(f"sweep 40 x 40, {calls} recorded steps   without {without * per:7.2f} us   with a measure "
+          f"{with_ * per:7.2f} us   the measure alone {own * per:6.2f} us per recorded step")
+    print(f"sweep, added beyond the measure's own cost: median {statistics.median(added) * 100:.1f} % "
+          f"(of medians {(with_ - own - without) / without * 100:.1f} %)   (at most 20 %)")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--rounds", type=int, default=15)
@@ -90,6 +129,7 @@ def main():
     step_1000(options.rounds)
     loop_step(options.rounds)
     read_arrays(options.rounds)
+    sweep_measure(options.rounds)
 
 
 if __name__ == "__main__":
