@@ -48,7 +48,7 @@ std::vector<Column> MakeColumns() {
   std::vector<Column> c = {
       {"run", K::Integer, "the run's index in the sweep", true, false,
        [](const RowSource& s) { return Whole(s.run->index); }},
-      {"seed", K::Integer, "the run's seed (unsigned 64-bit)", true, false,
+      {"seed", K::Unsigned, "the run's seed (unsigned 64-bit)", true, false,
        [](const RowSource& s) { return ColumnValue{s.run->seed, 0}; }},
       {"grid_cols", K::Integer, "columns of the grid", true, false, [](const RowSource& s) { return Whole(s.cols); }},
       {"grid_rows", K::Integer, "rows of the grid", true, false, [](const RowSource& s) { return Whole(s.rows); }},
@@ -109,6 +109,15 @@ std::vector<Column> MakeColumns() {
 const std::vector<Column>& Columns() {
   static const std::vector<Column> columns = MakeColumns();
   return columns;
+}
+
+const char* KindName(ColumnKind kind) {
+  switch (kind) {
+    case ColumnKind::Integer: return "integer";
+    case ColumnKind::Unsigned: return "unsigned";
+    case ColumnKind::Real: return "real";
+  }
+  return "";
 }
 
 std::string CsvHeader() {

@@ -28,10 +28,10 @@ void AppendNumber(std::string& out, std::int64_t value) { AppendChars(out, value
 void AppendNumber(std::string& out, std::uint64_t value) { AppendChars(out, value); }
 
 void AppendValue(std::string& out, ColumnKind kind, const ColumnValue& value) {
-  if (kind == ColumnKind::Integer) {
-    AppendNumber(out, value.integer);
-  } else {
+  if (kind == ColumnKind::Real) {
     AppendNumber(out, value.real);
+  } else {
+    AppendNumber(out, value.integer);
   }
 }
 

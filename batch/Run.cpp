@@ -1,21 +1,26 @@
 #include "batch/Run.h"
 
 #include "simulation/Measures.h"
-#include "simulation/ModelPorts.h"
-#include "simulation/World.h"
 
 namespace zelmora::batch {
 
-bool RunModel(const Options& options, const RunPlan& run, std::span<RunSink* const> sinks,
-              const std::atomic<bool>& stop, std::atomic<std::int64_t>& stepsDone) {
-  const ModelSettings settings = SettingsOf(run.parameters);
-  World world(settings);
+RunWorld::RunWorld(const Options& options, const RunPlan& run) : settings(SettingsOf(run.parameters)), world(settings) {
   world.SetSeedSource(SeedStream(run.seed));
   world.SizeGrid(options.cols * World::CellPitch, options.rows * World::CellPitch);
   world.CreateGrid();
   world.CreateAgents();
+}
 
-  Measurer measurer(settings.thresholdPercent);
+bool RunModel(const Options& options, const RunPlan& run, std::span<RunSink* const> sinks,
+              const std::atomic<bool>& stop, std::atomic<std::int64_t>& stepsDone) {
+  RunWorld model(options, run);
+  return RunModel(options, model, sinks, stop, stepsDone);
+}
+
+bool RunModel(const Options& options, RunWorld& model, std::span<RunSink* const> sinks,
+              const std::atomic<bool>& stop, std::atomic<std::int64_t>& stepsDone) {
+  World& world = model.world;
+  Measurer measurer(model.settings.thresholdPercent);
   const auto handOn = [&] {
     for (RunSink* sink : sinks) sink->Stepped(world);
     if (!IsRecorded(world.StepCount, options.steps, options.recordEvery)) return;

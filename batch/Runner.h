@@ -44,6 +44,10 @@ struct SweepPlan {
   nlohmann::json oldManifest;  // when resuming
 };
 
+// Every run must stay where the model is meaningful: its agents fit on the grid and its delivered
+// prices stay below the model's ceiling (DearestPrice). Throws UsageError naming the option.
+void CheckRuns(const Options& options, const std::vector<RunPlan>& runs);
+
 // Checks the output folder, claims the output (a second process is refused here), checks the
 // outputs' state, draws or finds the master seed, expands the sweep and checks every run (agents
 // that fit, prices below the model's ceiling) and, for --resume, that the build, the sweep and the

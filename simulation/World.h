@@ -19,6 +19,13 @@ struct MarketPosition {
   std::int32_t row = 0;
 };
 
+// Where SetAgents puts an agent, and its colour (0 black, 1 white).
+struct AgentPlace {
+  std::int32_t col = 0;
+  std::int32_t row = 0;
+  std::int32_t colour = 0;
+};
+
 // The cells, indexed grid[col][row]. They lie in one block, row after row, so that the phases'
 // row-by-row sweeps read memory in order and a search window stays in a few cache lines.
 class TGrid {
@@ -123,6 +130,15 @@ class World {
 
   void CreateAgents();
   void PlaceAgents();
+
+  // A given configuration instead of a drawn one (Configure.cpp). Each checks all it is given
+  // first and throws std::invalid_argument, changing nothing, for a place off the grid, a colour
+  // other than 0 or 1, or two agents on one cell. Afterwards cells, agents and markets agree and
+  // the fast phases' copies are made afresh at the next phase; the step count stays.
+  // The markets at the given cells, as a reset places drawn ones; the agents stay where they are.
+  void SetMarkets(const std::array<MarketPosition, MarketCount>& markets);
+  // A new agent list, agent i at places[i], satisfied, as a setup places drawn ones.
+  void SetAgents(const std::vector<AgentPlace>& places);
 
   void ComputeUnitCosts();
   void ComputeLocalPrices();

@@ -222,7 +222,7 @@ print('ok')
   {
     std::ofstream kinds(dir / "kinds");
     for (const batch::Column& c : batch::Columns()) {
-      kinds << c.name << (c.kind == batch::ColumnKind::Integer ? " integer\n" : " real\n");
+      kinds << c.name << (c.kind == batch::ColumnKind::Real ? " real\n" : " integer\n");
     }
   }
   Subprocess python({"/usr/bin/python3", "check.py", "p.csv", "kinds"}, dir.path());
