@@ -49,7 +49,7 @@ std::vector<Column> MakeColumns() {
   std::vector<Column> c = {
       {"run", K::Integer, "the run's index in the sweep", true, false,
        [](const RowSource& s) { return Whole(s.run->index); }},
-      {"seed", K::Integer, "the run's seed (unsigned 64-bit)", true, false,
+      {"seed", K::Unsigned, "the run's seed (unsigned 64-bit)", true, false,
        [](const RowSource& s) { return ColumnValue{s.run->seed, 0, false}; }},
       {"grid_cols", K::Integer, "columns of the grid", true, false, [](const RowSource& s) { return Whole(s.cols); }},
       {"grid_rows", K::Integer, "rows of the grid", true, false, [](const RowSource& s) { return Whole(s.rows); }},
@@ -126,6 +126,15 @@ std::size_t ColumnIndex(const std::string& name) {
     if (columns[k].name == name) return k;
   }
   throw std::out_of_range("no column " + name);
+}
+
+const char* KindName(ColumnKind kind) {
+  switch (kind) {
+    case ColumnKind::Integer: return "integer";
+    case ColumnKind::Unsigned: return "unsigned";
+    case ColumnKind::Real: return "real";
+  }
+  return "";
 }
 
 std::string CsvHeader() {

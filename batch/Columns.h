@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "batch/Sweep.h"
+#include "simulation/ChartPoint.h"
 
 namespace zelmora {
 class World;
@@ -14,11 +15,9 @@ struct StepMeasures;
 
 namespace zelmora::batch {
 
-// The market the window's chart follows, whose catchment is drawn yellow.
-inline constexpr int YellowMarket = 2;
-
-// A column's value: a whole number or a real one (NaN: missing, an empty field).
-enum class ColumnKind { Integer, Real };
+// A column's value: a whole number (Unsigned: one that may use all 64 bits, the seed) or a real
+// one (NaN: missing, an empty field). Readers that keep types (pandas) take the kind as it is.
+enum class ColumnKind { Integer, Unsigned, Real };
 struct ColumnValue {
   std::uint64_t integer = 0;  // every whole-number column is 0 or more
   double real = 0;
@@ -36,6 +35,9 @@ struct RowSource {
   // filled in then (FillStopStep).
   std::optional<std::int32_t> stopStep;
 };
+
+// The kind's name in the docs' column reference: integer, unsigned or real.
+const char* KindName(ColumnKind kind);
 
 // One column of the CSV. The table of them is the one place a column is defined: the header, the
 // rows, the column reference in docs/EXPERIMENTS.md (checked by a test) and readers come from it.

@@ -69,7 +69,7 @@ RunLength LengthOf(const nlohmann::json& sweep) {
 
 nlohmann::json PicturesDefinition(const Options& options) {
   const char* video[] = {"off", "mp4", "gif"};
-  return {{"charts", options.charts},
+  return {{"charts", options.windowChart ? "window" : options.charts ? "on" : "off"},
           {"snapshot_at", options.snapshotAt},
           {"snapshot_every", options.snapshotEvery},
           {"video", video[int(options.video)]}};

@@ -290,8 +290,10 @@ void AddOptions(CLI::App& app, Texts& t, Options& options) {
   app.add_option("--progress-every", t.progressEvery,
                  "seconds between progress lines when stderr is not a terminal (a job's log); 0: none")
       ->type_name("SECONDS")->capture_default_str();
-  app.add_option("--charts", t.charts, "PNGs of each run's market chart and segregation chart")
-      ->type_name("on|off")->capture_default_str();
+  app.add_option("--charts", t.charts,
+                 "PNGs of each run's market chart and segregation chart over the whole run; window: "
+                 "the market chart as the window shows it after the last step")
+      ->type_name("on|off|window")->capture_default_str();
   app.add_flag("--quiet", options.quiet, "no progress line");
   app.add_flag("--resume", options.resume, "run only the runs missing from FILE.csv.partial");
   app.add_flag("--force", options.force, "replace an existing output (not one another process writes)");
@@ -518,7 +520,9 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
     if (!options.seed) Fail("--seed", "a whole number from 0 to 18446744073709551615", t.seed);
   }
   ParseShard(t.shard, options);
-  options.charts = ParseSwitch("--charts", t.charts);
+  options.windowChart = t.charts == "window";
+  if (!options.windowChart && t.charts != "on" && t.charts != "off") Fail("--charts", "on, off or window", t.charts);
+  options.charts = t.charts != "off";
   ParseSnapshots(t.snapshots, options);
   if (!t.snapshotEvery.empty()) {
     options.snapshotEvery = std::int32_t(

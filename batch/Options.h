@@ -74,6 +74,7 @@ struct Options {
   std::int32_t snapshotEvery = 0;        // a PNG at every K-th step and the last; 0: none
   VideoFormat video = VideoFormat::None;  // frames at recorded steps, or as --snapshot-every
   bool charts = false;
+  bool windowChart = false;  // --charts window: the market chart as the window shows it at the end
   std::int32_t progressEvery = 60;  // seconds between progress lines when stderr is no terminal; 0: none
   bool quiet = false;
   bool resume = false;

@@ -112,7 +112,7 @@ std::optional<std::string> ManifestFault(const nlohmann::json& m) {
       if (auto fault = check(run, where + ".", field, type)) return fault;
     }
   }
-  if (auto fault = check(m["pictures"], "pictures.", "charts", "true or false")) return fault;
+  if (auto fault = check(m["pictures"], "pictures.", "charts", "a string")) return fault;
   if (auto fault = check(m["pictures"], "pictures.", "snapshot_at", "a list")) return fault;
   return std::nullopt;
 }

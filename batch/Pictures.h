@@ -6,19 +6,13 @@
 #include <string_view>
 #include <vector>
 
-#include "render/ChartSamples.h"
+#include "batch/RunSeries.h"
 
 namespace zelmora {
 class World;
 }
 
 namespace zelmora::batch {
-
-// What a run's charts are drawn from: bounded whatever the run's length.
-struct ChartSamples {
-  std::vector<MarketSample> market;            // the yellow market after the last steps, consecutive
-  std::vector<SegregationSample> segregation;  // at recorded steps spread over the whole run
-};
 
 // A grid picture as rows of 8-bit red, green and blue: a video's frame.
 struct Frame {
@@ -35,7 +29,7 @@ class PictureMaker {
   // Called on a worker thread with the run's World after the step. Throws IoError.
   virtual void SaveSnapshot(const World& world, const std::string& path) = 0;
   // Called on the thread that runs the sweep, once per complete run. Throws IoError.
-  virtual void SaveCharts(const ChartSamples& samples, const std::string& marketPath,
+  virtual void SaveCharts(const RunCharts& charts, const std::string& marketPath,
                           const std::string& segregationPath) = 0;
   // Called on a worker thread: the grid as SaveSnapshot draws it, into `frame`. False when this
   // maker draws no frames.

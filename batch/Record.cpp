@@ -74,10 +74,10 @@ void AppendNumber(std::string& out, std::uint64_t value) { AppendChars(out, valu
 
 void AppendValue(std::string& out, ColumnKind kind, const ColumnValue& value) {
   if (value.missing) return;
-  if (kind == ColumnKind::Integer) {
-    AppendNumber(out, value.integer);
-  } else {
+  if (kind == ColumnKind::Real) {
     AppendNumber(out, value.real);
+  } else {
+    AppendNumber(out, value.integer);
   }
 }
 

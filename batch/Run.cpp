@@ -3,8 +3,6 @@
 #include <algorithm>
 
 #include "simulation/Measures.h"
-#include "simulation/ModelPorts.h"
-#include "simulation/World.h"
 
 namespace zelmora::batch {
 
@@ -17,16 +15,23 @@ bool IsSettled(const World& world) {
   return std::all_of(world.Agents.begin(), world.Agents.end(), [](const TAgent& agent) { return agent.satisfied; });
 }
 
-bool RunModel(const Options& options, const RunPlan& run, std::span<RunSink* const> sinks,
-              const std::atomic<bool>& stop, std::atomic<std::int64_t>& stepsDone) {
-  const ModelSettings settings = SettingsOf(run.parameters);
-  World world(settings);
+RunWorld::RunWorld(const Options& options, const RunPlan& run) : settings(SettingsOf(run.parameters)), world(settings) {
   world.SetSeedSource(SeedStream(run.seed));
   world.SizeGrid(options.cols * World::CellPitch, options.rows * World::CellPitch);
   world.CreateGrid();
   world.CreateAgents();
+}
 
-  Measurer measurer(settings.thresholdPercent);
+bool RunModel(const Options& options, const RunPlan& run, std::span<RunSink* const> sinks,
+              const std::atomic<bool>& stop, std::atomic<std::int64_t>& stepsDone) {
+  RunWorld model(options, run);
+  return RunModel(options, model, sinks, stop, stepsDone);
+}
+
+bool RunModel(const Options& options, RunWorld& model, std::span<RunSink* const> sinks,
+              const std::atomic<bool>& stop, std::atomic<std::int64_t>& stepsDone) {
+  World& world = model.world;
+  Measurer measurer(model.settings.thresholdPercent);
   const auto handOn = [&](bool last) {
     for (RunSink* sink : sinks) sink->Stepped(world);
     if (!last && !IsRecorded(world.StepCount, options.steps, options.recordEvery)) return;

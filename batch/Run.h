@@ -6,9 +6,10 @@
 
 #include "batch/Options.h"
 #include "batch/Sweep.h"
+#include "simulation/ModelPorts.h"
+#include "simulation/World.h"
 
 namespace zelmora {
-class World;
 struct StepMeasures;
 }  // namespace zelmora
 
@@ -31,10 +32,25 @@ class RunSink {
 // and left none unsatisfied. Never at step 0, which is no step.
 bool IsSettled(const World& world);
 
-// Sets a run up as the sweep does (a World of the options' grid, reseeded from the run's seed, with
-// the run's parameters) and steps it options.steps times, or with options.untilSettled until a step
-// settles it, handing each step to every sink; the run's last step is recorded. Checks `stop`
-// between steps and returns false when it was set; adds each step to `stepsDone`.
+// A run's World set up as the sweep sets it up (a World of the options' grid, reseeded from the
+// run's seed, with the run's parameters), beside the settings it reads at every phase. A front end
+// that hands out views of the World may keep it past the run.
+struct RunWorld {
+  RunWorld(const Options& options, const RunPlan& run);
+  RunWorld(const RunWorld&) = delete;
+  RunWorld& operator=(const RunWorld&) = delete;
+
+  ModelSettings settings;
+  World world;
+};
+
+// Steps a set-up run options.steps times, or with options.untilSettled until a step settles it,
+// handing each step to every sink; the run's last step is recorded. Checks `stop` between steps and
+// returns false when it was set; adds each step to `stepsDone`.
+bool RunModel(const Options& options, RunWorld& model, std::span<RunSink* const> sinks,
+              const std::atomic<bool>& stop, std::atomic<std::int64_t>& stepsDone);
+
+// Sets the run up and steps it, as above.
 bool RunModel(const Options& options, const RunPlan& run, std::span<RunSink* const> sinks,
               const std::atomic<bool>& stop, std::atomic<std::int64_t>& stepsDone);
 

@@ -69,13 +69,10 @@ std::string AgentsOption(const Options& options, std::int64_t index) {
   return options.density ? "--density" : "--agents";
 }
 
-// Every run must stay where the model is meaningful: its agents fit on the grid, and every
-// delivered price stays below the ceiling above which the model never takes a price (a cell would
-// keep a stale catchment). The dearest price is the dearest unit cost (a market with every agent
-// when returns to scale are below 1, else one customer) plus the travel over the grid's diagonal.
+}  // namespace
+
 void CheckRuns(const Options& options, const std::vector<RunPlan>& runs) {
   const std::int64_t cells = std::int64_t(options.cols) * options.rows;
-  const double diagonal = std::hypot(double(options.cols - 1), double(options.rows - 1));
   for (const RunPlan& run : runs) {
     const Parameters& p = run.parameters;
     if (p.agents > cells) {
@@ -83,10 +80,7 @@ void CheckRuns(const Options& options, const std::vector<RunPlan>& runs) {
                        std::to_string(options.cols) + "x" + std::to_string(options.rows) +
                        " grid; expects at most " + std::to_string(cells) + " (one per cell)");
     }
-    const double scale = p.returnsToScale < 1.0 ? std::pow(double(std::max<std::int64_t>(p.agents, 1)),
-                                                           1.0 - p.returnsToScale)
-                                                : 1.0;
-    const double dearest = p.productionCosts * scale + p.travelExpenses * diagonal;
+    const double dearest = DearestPrice(p, options.cols, options.rows);
     if (!(dearest < World::PriceCeiling)) {
       std::string price;
       AppendNumber(price, std::round(dearest));
@@ -99,6 +93,8 @@ void CheckRuns(const Options& options, const std::vector<RunPlan>& runs) {
     }
   }
 }
+
+namespace {
 
 std::string Quote(const std::string& arg) {
   bool plain = !arg.empty();
@@ -416,7 +412,7 @@ RunResult RunOne(const Options& options, const RunPlan& run, const OutputPaths& 
   result.run = run;
   result.started = UtcNow();
   CsvSink csv(run, options.cols, options.rows, paths.SpoolFile(run.index));
-  ChartSink charts;
+  ChartSink charts(options.windowChart);
   std::vector<RunSink*> sinks = {&csv};
   if (options.charts) sinks.push_back(&charts);
   const EveryKth every(options.snapshotEvery, options.steps);

@@ -21,7 +21,7 @@ struct RunResult {
   RunPlan run;
   bool complete = false;  // false: stopped between two steps, nothing of it is kept
   std::unique_ptr<StreamedFile> spool;  // the run's rows, whole; Finish puts them in the spool
-  ChartSamples charts;    // with --charts
+  RunCharts charts;       // with --charts
   std::string started, finished;  // UTC
 };
 
@@ -47,6 +47,10 @@ struct SweepPlan {
   PartialScan scan;            // what of the partial file is kept, when resuming
   nlohmann::json oldManifest;  // when resuming
 };
+
+// Every run must stay where the model is meaningful: its agents fit on the grid and its delivered
+// prices stay below the model's ceiling (DearestPrice). Throws UsageError naming the option.
+void CheckRuns(const Options& options, const std::vector<RunPlan>& runs);
 
 // Checks the output folder, claims the output (a second process is refused here), checks the
 // outputs' state, draws or finds the master seed, expands the sweep and checks every run (agents

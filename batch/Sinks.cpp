@@ -46,32 +46,13 @@ std::unique_ptr<StreamedFile> CsvSink::Release() {
 void ChartSink::Stepped(const World& world) {
   if (world.StepCount == 0) return;  // the chart begins after the first step
   const TCell& yellow = world.grid.At(world.Markets[YellowMarket].col, world.Markets[YellowMarket].row);
-  market_.push_back({world.StepCount, double(yellow.customers), yellow.unitCost});
-  if (market_.size() > MarketKept) market_.pop_front();
+  charts_.Add(world.StepCount, {double(yellow.customers), yellow.unitCost});
 }
 
 void ChartSink::Recorded(const World& world, const StepMeasures& measures) {
   const double agents = double(world.Agents.size());
-  last_ = {world.StepCount, measures.percentSimilar, measures.meanClusterSize,
-           agents > 0 ? double(measures.unsatisfied) / agents : std::nan("")};
-  if (recorded_++ % stride_ != 0) return;
-  segregation_.push_back(last_);
-  if (segregation_.size() < SegregationKept) return;
-  // Full: keep every other sample, those at multiples of the doubled stride.
-  std::size_t kept = 0;
-  for (std::size_t k = 0; k < segregation_.size(); k += 2) segregation_[kept++] = segregation_[k];
-  segregation_.resize(kept);
-  stride_ *= 2;
-}
-
-ChartSamples ChartSink::Take() {
-  ChartSamples samples;
-  samples.market.assign(market_.begin(), market_.end());
-  samples.segregation = std::move(segregation_);
-  if (recorded_ > 0 && (samples.segregation.empty() || samples.segregation.back().step != last_.step)) {
-    samples.segregation.push_back(last_);
-  }
-  return samples;
+  charts_.Add(SegregationSample{world.StepCount, measures.percentSimilar, measures.meanClusterSize,
+                                agents > 0 ? double(measures.unsatisfiedByRule) / agents : std::nan("")});
 }
 
 void SnapshotSink::Stepped(const World& world) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,24 +34,17 @@ class CsvSink : public RunSink {
   std::optional<std::int32_t> stopStep_;
 };
 
-// The charts' samples, bounded whatever the run's length: the yellow market after the last steps
-// (two of the window chart's sweeps and more, so its view can be drawn), and the segregation
-// measures at recorded steps thinned evenly over the whole run, the last one always kept.
+// What the charts are drawn from, in memory bounded whatever the run's length: the yellow market
+// after every step, the segregation measures at the recorded steps.
 class ChartSink : public RunSink {
  public:
-  static constexpr std::size_t MarketKept = 1000;
-  static constexpr std::size_t SegregationKept = 2048;
-
+  explicit ChartSink(bool windowView) : charts_(windowView) {}
   void Stepped(const World& world) override;
   void Recorded(const World& world, const StepMeasures& measures) override;
-  ChartSamples Take();
+  RunCharts Take() { return std::move(charts_); }
 
  private:
-  std::deque<MarketSample> market_;
-  std::vector<SegregationSample> segregation_;
-  SegregationSample last_;
-  std::int64_t recorded_ = 0;  // recorded steps seen
-  std::int64_t stride_ = 1;    // every stride_-th recorded step is kept
+  RunCharts charts_;
 };
 
 // The steps --snapshot-every K pictures: every K-th and the run's last (--steps, or the step that

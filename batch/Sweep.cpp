@@ -1,5 +1,6 @@
 #include "batch/Sweep.h"
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
@@ -24,6 +25,13 @@ ModelSettings SettingsOf(const Parameters& p) {
   settings.showCatchment = true;
   settings.agentCount = std::to_string(p.agents);
   return settings;
+}
+
+double DearestPrice(const Parameters& p, std::int32_t cols, std::int32_t rows) {
+  const double diagonal = std::hypot(double(cols - 1), double(rows - 1));
+  const double scale =
+      p.returnsToScale < 1.0 ? std::pow(double(std::max<std::int64_t>(p.agents, 1)), 1.0 - p.returnsToScale) : 1.0;
+  return p.productionCosts * scale + p.travelExpenses * diagonal;
 }
 
 std::uint64_t DrawMasterSeed() {

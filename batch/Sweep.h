@@ -39,6 +39,13 @@ class SeedStream {
 // areas shown, price scape off.
 ModelSettings SettingsOf(const Parameters& parameters);
 
+// The dearest delivered price a run with these parameters could meet on a cols x rows grid: the
+// dearest unit cost (a market with every agent when returns to scale are below 1, else one
+// customer) plus the travel over the grid's diagonal. A run is meaningful only while it stays below
+// World::PriceCeiling, above which the model never takes a price (a cell would keep a stale
+// catchment); every front end refuses parameters that reach it.
+double DearestPrice(const Parameters& parameters, std::int32_t cols, std::int32_t rows);
+
 // A master seed drawn from the system's entropy source.
 std::uint64_t DrawMasterSeed();
 

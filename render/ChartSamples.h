@@ -3,14 +3,12 @@
 #include <cstdint>
 #include <limits>
 
-namespace zelmora {
+// What the charts of a run are drawn from. No Qt here: the runner makes these.
 
-// What the charts draw, one sample a step; plain values with no Qt, so the batch program's core
-// collects them and the drawing code reads them.
+namespace zelmora {
 
 // The yellow market after a step.
 struct MarketSample {
-  std::int32_t step = 0;
   double customers = 0;
   double bidPrice = 0;
 };
@@ -21,6 +19,12 @@ struct SegregationSample {
   double percentSimilar = std::numeric_limits<double>::quiet_NaN();
   double meanClusterSize = std::numeric_limits<double>::quiet_NaN();
   double unsatisfiedShare = std::numeric_limits<double>::quiet_NaN();  // 0..1
+};
+
+// A point of a line drawn over a run; a NaN value breaks the line there.
+struct RunPoint {
+  double step = 0;
+  double value = 0;
 };
 
 }  // namespace zelmora

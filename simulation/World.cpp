@@ -84,6 +84,8 @@ void World::CreateGrid() {
 
 void World::ResetWorld() {
   LastCustomers = 0.0;
+  chartStep_ = 0;
+  chartX_ = 0;
   Reseed();
   for (auto& market : Markets) {
     market.col = static_cast<std::int32_t>(random_.Below(std::uint32_t(GridCols)));
@@ -278,6 +280,19 @@ void World::CountStep() {
   view_->ShowStepCount(StepCount);
 }
 
+void World::FeedChart() {
+  const TCell& market = MarketCell(YellowMarket);
+  const ChartPoint previous{
+      .step = chartStep_, .sweep = SweepCount, .x = chartX_, .customers = LastCustomers, .bidPrice = LastBidPrice};
+  const ChartPoint point = NextChartPoint(previous, StepCount, market.customers, market.unitCost);
+  chartStep_ = point.step;
+  chartX_ = point.x;
+  SweepCount = point.sweep;
+  LastCustomers = point.customers;
+  LastBidPrice = point.bidPrice;
+  view_->FeedChart(point);
+}
+
 void World::SimulationStep() {
   ComputeUnitCosts();
   ComputeLocalPrices();
@@ -288,7 +303,7 @@ void World::SimulationStep() {
   if (inputs_->LookForCentersActive()) LookForCenters();
   DrawAgents();
   CountStep();
-  view_->FeedChart(*this);
+  FeedChart();
 }
 
 void World::NewSetup() {

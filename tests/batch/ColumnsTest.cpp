@@ -15,8 +15,11 @@ namespace {
 std::vector<std::string> DocumentedColumns() {
   std::vector<std::string> rows;
   for (const std::string& line : testing::Lines(testing::ReadFile(ZELMORA_SOURCE_DIR "/docs/EXPERIMENTS.md"))) {
-    if (line.rfind("| `", 0) == 0 && line.find("` | integer |") != std::string::npos) rows.push_back(line);
-    if (line.rfind("| `", 0) == 0 && line.find("` | real |") != std::string::npos) rows.push_back(line);
+    for (const ColumnKind kind : {ColumnKind::Integer, ColumnKind::Unsigned, ColumnKind::Real}) {
+      if (line.rfind("| `", 0) == 0 && line.find(std::string("` | ") + KindName(kind) + " |") != std::string::npos) {
+        rows.push_back(line);
+      }
+    }
   }
   return rows;
 }
@@ -24,7 +27,7 @@ std::vector<std::string> DocumentedColumns() {
 TEST(Columns, TheDocsDescribeEveryColumnAsTheTableDoes) {
   std::vector<std::string> table;
   for (const Column& c : Columns()) {
-    table.push_back("| `" + c.name + "` | " + (c.kind == ColumnKind::Integer ? "integer" : "real") + " | " +
+    table.push_back("| `" + c.name + "` | " + KindName(c.kind) + " | " +
                     c.description + " |");
   }
   EXPECT_EQ(DocumentedColumns(), table);

@@ -106,7 +106,7 @@ class FailingCharts : public PictureMaker {
       throw IoError(path, "disk full");
     }
   }
-  void SaveCharts(const ChartSamples&, const std::string& path, const std::string&) override {
+  void SaveCharts(const RunCharts&, const std::string& path, const std::string&) override {
     if (!snapshot_ && path.find(".run" + std::to_string(failAt_) + ".") != std::string::npos) {
       throw IoError(path, "disk full");
     }
@@ -234,6 +234,7 @@ TEST(ExecuteSweep, AResumeWithOtherOptionsNamesTheOptionAndBothValues) {
       {[](Options& c) { c.base.threshold = 5; }, "--threshold (or --set threshold): run 0 has 3 in the sweep, 5 in the command"},
       {[](Options& c) { c.repeats = 5; }, "the sweep has 4, the command 5"},
       {[](Options& c) { c.charts = true; }, "--charts: the sweep has off, the command on"},
+      {[](Options& c) { c.charts = c.windowChart = true; }, "--charts: the sweep has off, the command window"},
       {[](Options& c) { c.snapshotAt = {4, 6}; }, "--snapshot-at: the sweep has [4], the command [4,6]"},
   };
   for (const Case& c : cases) {
@@ -361,31 +362,28 @@ TEST(ExecuteSweep, ALogGetsAProgressLineAtEachPaceAfterTheManifest) {
   }
 }
 
-// The charts' samples stay bounded however long the run: the market's last steps, consecutive, and
-// the segregation measures spread evenly from step 0 to the last step.
-TEST(ChartSink, KeepsBoundedSamplesOfTheWholeRun) {
+// The charts' series cover the whole run however long it is, in memory fixed when they are made.
+TEST(ChartSink, CoversTheWholeRunInFixedMemory) {
   for (const std::int32_t steps : {7, 999, 5003}) {
     Options o = Small("unused.csv");
     o.cols = o.rows = 10;
     o.base.agents = 50;
     o.steps = steps;
     o.recordEvery = 1;
-    ChartSink sink;
+    ChartSink sink(false);
+    const RunCharts fresh;
     RunSink* sinks[] = {&sink};
     std::atomic<bool> stop{false};
     std::atomic<std::int64_t> done{0};
     ASSERT_TRUE(RunModel(o, SweepRun(o, 1, 0), sinks, stop, done));
-    const ChartSamples samples = sink.Take();
-    ASSERT_EQ(samples.market.size(), std::min<std::size_t>(std::size_t(steps), ChartSink::MarketKept));
-    for (std::size_t k = 0; k < samples.market.size(); ++k) {
-      EXPECT_EQ(samples.market[k].step, steps - std::int32_t(samples.market.size() - 1 - k));
-    }
-    const auto& s = samples.segregation;
-    ASSERT_LE(s.size(), ChartSink::SegregationKept + 1);
-    ASSERT_GE(s.size(), std::min<std::size_t>(std::size_t(steps) + 1, ChartSink::SegregationKept / 2));
-    EXPECT_EQ(s.front().step, 0);
-    EXPECT_EQ(s.back().step, steps);
-    for (std::size_t k = 2; k + 1 < s.size(); ++k) EXPECT_EQ(s[k].step - s[k - 1].step, s[1].step - s[0].step);
+    const RunCharts charts = sink.Take();
+    EXPECT_EQ(charts.Market().Count(), steps);
+    EXPECT_EQ(charts.Market().FirstStep(), 1);
+    EXPECT_EQ(charts.Segregation().Count(), steps + 1);
+    EXPECT_EQ(charts.Segregation().FirstStep(), 0);
+    for (const RunSeries* series : {&charts.Market(), &charts.Segregation()}) EXPECT_EQ(series->LastStep(), steps);
+    EXPECT_EQ(charts.Market().MemoryBytes(), fresh.Market().MemoryBytes());
+    EXPECT_EQ(charts.Segregation().MemoryBytes(), fresh.Segregation().MemoryBytes());
   }
 }
 

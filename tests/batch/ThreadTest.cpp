@@ -86,7 +86,7 @@ TEST(Threads, SweepOnTwoJobsGivesTheBytesOfOne) {
 class FailingChart : public PictureMaker {
  public:
   void SaveSnapshot(const World&, const std::string&) override {}
-  void SaveCharts(const ChartSamples&, const std::string& path, const std::string&) override {
+  void SaveCharts(const RunCharts&, const std::string& path, const std::string&) override {
     if (path.find(".run1.") != std::string::npos) throw IoError(path, "a folder is in the way");
   }
 };
