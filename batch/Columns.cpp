@@ -103,7 +103,7 @@ std::vector<Column> MakeColumns() {
       {"moves", K::Integer,
        "moves the step made: relocations and moves to cheaper cells (an agent may make one of each; 0 at step 0)",
        false, false, [](const RowSource& s) { return Whole(s.world->MovesMade); }},
-      {"stop_step", K::Integer,
+      {"stop_step", K::IntegerOrEmpty,
        "with --until settled, the step at which the run settled, its last; the same in every row of the run, "
        "empty when it did not settle",
        false, false,
@@ -132,6 +132,7 @@ const char* KindName(ColumnKind kind) {
   switch (kind) {
     case ColumnKind::Integer: return "integer";
     case ColumnKind::Unsigned: return "unsigned";
+    case ColumnKind::IntegerOrEmpty: return "integer or empty";
     case ColumnKind::Real: return "real";
   }
   return "";

@@ -15,13 +15,14 @@ struct StepMeasures;
 
 namespace zelmora::batch {
 
-// A column's value: a whole number (Unsigned: one that may use all 64 bits, the seed) or a real
-// one (NaN: missing, an empty field). Readers that keep types (pandas) take the kind as it is.
-enum class ColumnKind { Integer, Unsigned, Real };
+// A column's value: a whole number (Unsigned: one that may use all 64 bits, the seed;
+// IntegerOrEmpty: one that may be missing, an empty field) or a real one (NaN: missing, an empty
+// field). Readers that keep types (pandas) take the kind as it is.
+enum class ColumnKind { Integer, Unsigned, IntegerOrEmpty, Real };
 struct ColumnValue {
   std::uint64_t integer = 0;  // every whole-number column is 0 or more
   double real = 0;
-  bool missing = false;  // a whole number that is not there: an empty field, as NaN for a real one
+  bool missing = false;  // an IntegerOrEmpty that is not there: an empty field, as NaN for a real one
 };
 
 // What a row is made from: the run (the same in every row of a run) and, at a recorded step,
@@ -36,7 +37,7 @@ struct RowSource {
   std::optional<std::int32_t> stopStep;
 };
 
-// The kind's name in the docs' column reference: integer, unsigned or real.
+// The kind's name in the docs' column reference: integer, unsigned, integer or empty, or real.
 const char* KindName(ColumnKind kind);
 
 // One column of the CSV. The table of them is the one place a column is defined: the header, the
