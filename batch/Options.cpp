@@ -428,12 +428,14 @@ std::int64_t ParseSets(const Texts& t, Options& options) {
   return runs;
 }
 
-// The design's points, checked against the --set axes; returns the runs of the sweep.
-std::int64_t ParseDesignOption(const Texts& t, Options& options, std::int64_t runs) {
+// The design's points, from its file or as given, checked against the --set axes; returns the runs
+// of the sweep.
+std::int64_t ParseDesignOption(const Texts& t, Options& options, std::int64_t runs,
+                               const std::optional<std::string>& given) {
   if (t.design.empty()) return runs;
   std::string content;
   try {
-    content = ReadDesignFile(t.design);
+    content = given ? *given : ReadDesignFile(t.design);
   } catch (const UsageError&) {
     // A resume needs only the manifest, which holds the design.
     if (!options.resume) throw;
@@ -475,7 +477,8 @@ void CheckSize(const Options& options, std::int64_t runs, const std::string& gri
 
 }  // namespace
 
-std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::string& help) {
+std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::string& help,
+                                        const std::optional<std::string>& designContent) {
   Options options;
   for (int k = 0; k < argc; ++k) options.commandLine.emplace_back(argv[k]);
   Texts t;
@@ -533,7 +536,7 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
   options.video = ParseVideo(t.video);
   options.progressEvery = std::int32_t(
       ParseCount("--progress-every", t.progressEvery, 0, 86400, "a whole number of seconds from 0 to 86400"));
-  const std::int64_t runs = ParseDesignOption(t, options, ParseSets(t, options));
+  const std::int64_t runs = ParseDesignOption(t, options, ParseSets(t, options), designContent);
 
   if (options.out.size() < 5 || options.out.compare(options.out.size() - 4, 4, ".csv") != 0) {
     Fail("--out", "a file name ending in .csv", options.out);

@@ -92,8 +92,10 @@ inline constexpr std::int64_t MaxShardRuns = 100'000;     // in one invocation (
 
 // Parses and checks the command line, each value once. Throws UsageError (one line) on anything
 // wrong, an empty value included; returns nothing for --help and --version, whose text it puts in
-// `help`.
-std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::string& help);
+// `help`. A front end that holds a design as a table gives its CSV text as `designContent`, taken
+// instead of reading --design's file, whose name then only names the design in messages.
+std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::string& help,
+                                        const std::optional<std::string>& designContent = std::nullopt);
 
 // The physical memory of the machine in bytes (0 if unknown), against which grid sizes are
 // checked.
