@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <functional>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <streambuf>
 #include <utility>
 #include <sstream>
@@ -350,10 +350,12 @@ TEST(ExecuteSweep, ALogGetsAProgressLineAtEachPaceAfterTheManifest) {
     plan.clock = [&] { return Progress::Clock::time_point(std::chrono::minutes(minutes++)); };
     int lines = 0;
     log.line = [&](const std::string& line) {
-      std::smatch m;
-      if (!std::regex_match(line, m, std::regex(R"(zelmora-batch: (\d+)/8 runs, \d+ steps/s, \d+:\d\d:\d\d left)"))) return;
+      // Not std::regex, whose header GCC 12 warns about in the sanitizer build.
+      int done = 0, end = 0;
+      std::sscanf(line.c_str(), "zelmora-batch: %d/8 runs, %*d steps/s, %*d:%*2d:%*2d left%n", &done, &end);
+      if (end == 0 || std::size_t(end) != line.size()) return;
       ++lines;
-      EXPECT_EQ(nlohmann::json::parse(ReadFile(dir / "p.json"))["completed_runs"], std::stoi(m[1])) << line;
+      EXPECT_EQ(nlohmann::json::parse(ReadFile(dir / "p.json"))["completed_runs"], done) << line;
     };
     std::ostream err(&log);
     std::atomic<int> noSignal{0};
