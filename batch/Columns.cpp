@@ -1,6 +1,7 @@
 #include "batch/Columns.h"
 
 #include <cmath>
+#include <stdexcept>
 #include <utility>
 
 #include "batch/Record.h"
@@ -10,8 +11,8 @@
 namespace zelmora::batch {
 namespace {
 
-ColumnValue Whole(std::int64_t value) { return {std::uint64_t(value), 0}; }
-ColumnValue Real(double value) { return {0, value}; }
+ColumnValue Whole(std::int64_t value) { return {std::uint64_t(value), 0, false}; }
+ColumnValue Real(double value) { return {0, value, false}; }
 constexpr double Missing = std::numeric_limits<double>::quiet_NaN();
 
 const TCell& Market(const RowSource& s, int m) { return s.world->grid.At(s.world->Markets[m].col, s.world->Markets[m].row); }
@@ -49,7 +50,7 @@ std::vector<Column> MakeColumns() {
       {"run", K::Integer, "the run's index in the sweep", true, false,
        [](const RowSource& s) { return Whole(s.run->index); }},
       {"seed", K::Unsigned, "the run's seed (unsigned 64-bit)", true, false,
-       [](const RowSource& s) { return ColumnValue{s.run->seed, 0}; }},
+       [](const RowSource& s) { return ColumnValue{s.run->seed, 0, false}; }},
       {"grid_cols", K::Integer, "columns of the grid", true, false, [](const RowSource& s) { return Whole(s.cols); }},
       {"grid_rows", K::Integer, "rows of the grid", true, false, [](const RowSource& s) { return Whole(s.rows); }},
       {"agents", K::Integer, "number of agents", true, false,
@@ -99,6 +100,14 @@ std::vector<Column> MakeColumns() {
        "agents the segregation rule finds unsatisfied where they stand, counted at every recorded step, step 0 "
        "included, whether or not the phase runs",
        false, false, [](const RowSource& s) { return Whole(s.measures->unsatisfiedByRule); }},
+      {"moves", K::Integer,
+       "moves the step made: relocations and moves to cheaper cells (an agent may make one of each; 0 at step 0)",
+       false, false, [](const RowSource& s) { return Whole(s.world->MovesMade); }},
+      {"stop_step", K::IntegerOrEmpty,
+       "with --until settled, the step at which the run settled, its last; the same in every row of the run, "
+       "empty when it did not settle",
+       false, false,
+       [](const RowSource& s) { return s.stopStep ? Whole(*s.stopStep) : ColumnValue{0, 0, true}; }},
   };
   c.insert(c.end(), measures.begin(), measures.end());
   return c;
@@ -111,10 +120,19 @@ const std::vector<Column>& Columns() {
   return columns;
 }
 
+std::size_t ColumnIndex(const std::string& name) {
+  const std::vector<Column>& columns = Columns();
+  for (std::size_t k = 0; k < columns.size(); ++k) {
+    if (columns[k].name == name) return k;
+  }
+  throw std::out_of_range("no column " + name);
+}
+
 const char* KindName(ColumnKind kind) {
   switch (kind) {
     case ColumnKind::Integer: return "integer";
     case ColumnKind::Unsigned: return "unsigned";
+    case ColumnKind::IntegerOrEmpty: return "integer or empty";
     case ColumnKind::Real: return "real";
   }
   return "";
@@ -127,7 +145,8 @@ std::string CsvHeader() {
 }
 
 std::string RowPrefix(const RunPlan& run) {
-  const RowSource source{&run};
+  RowSource source;
+  source.run = &run;
   std::string prefix;
   for (std::size_t k = 0; k < 2; ++k) {
     AppendValue(prefix, Columns()[k].kind, Columns()[k].read(source));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,12 +15,14 @@ struct StepMeasures;
 
 namespace zelmora::batch {
 
-// A column's value: a whole number (Unsigned: one that may use all 64 bits, the seed) or a real
-// one (NaN: missing, an empty field). Readers that keep types (pandas) take the kind as it is.
-enum class ColumnKind { Integer, Unsigned, Real };
+// A column's value: a whole number (Unsigned: one that may use all 64 bits, the seed;
+// IntegerOrEmpty: one that may be missing, an empty field) or a real one (NaN: missing, an empty
+// field). Readers that keep types (pandas) take the kind as it is.
+enum class ColumnKind { Integer, Unsigned, IntegerOrEmpty, Real };
 struct ColumnValue {
   std::uint64_t integer = 0;  // every whole-number column is 0 or more
   double real = 0;
+  bool missing = false;  // an IntegerOrEmpty that is not there: an empty field, as NaN for a real one
 };
 
 // What a row is made from: the run (the same in every row of a run) and, at a recorded step,
@@ -29,9 +32,12 @@ struct RowSource {
   std::int32_t cols = 0, rows = 0;
   const World* world = nullptr;
   const StepMeasures* measures = nullptr;
+  // The step at which the run settled, known only when it ends: rows are written without it and
+  // filled in then (FillStopStep).
+  std::optional<std::int32_t> stopStep;
 };
 
-// The kind's name in the docs' column reference: integer, unsigned or real.
+// The kind's name in the docs' column reference: integer, unsigned, integer or empty, or real.
 const char* KindName(ColumnKind kind);
 
 // One column of the CSV. The table of them is the one place a column is defined: the header, the
@@ -45,8 +51,11 @@ struct Column {
   ColumnValue (*read)(const RowSource&) = nullptr;
 };
 
-// Every column in the CSV's order; the run's own columns come first.
+// Every column in the CSV's order; the run's own columns come first, new measures go at the end.
 const std::vector<Column>& Columns();
+
+// The position of a column in the table; throws std::out_of_range for an unknown name.
+std::size_t ColumnIndex(const std::string& name);
 
 // The header line of the CSV, line end included.
 std::string CsvHeader();

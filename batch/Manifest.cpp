@@ -1,6 +1,7 @@
 #include "batch/Manifest.h"
 
 #include "batch/Build.h"
+#include "batch/Design.h"
 
 namespace zelmora::batch {
 namespace {
@@ -22,9 +23,16 @@ std::string Spelled(const std::string& field, const nlohmann::json& value) {
   return value.dump();
 }
 
+// A sweep's design for messages: its file and hash, or none.
+std::string DesignSpelled(const nlohmann::json& sweep) {
+  const nlohmann::json design = sweep.value("design", nlohmann::json());
+  if (!design.is_object()) return "no design";
+  return "the design '" + design.value("file", std::string()) + "' (hash " + design.value("hash", std::string()) + ")";
+}
+
 std::string OptionOf(const std::string& field) {
   if (field == "master_seed") return "--seed";
-  if (field == "size") return "--set/--repeats (runs in the sweep)";
+  if (field == "size") return "--design/--set/--repeats (runs in the sweep)";
   std::string option = "--" + field;
   for (char& c : option) c = c == '_' ? '-' : c;
   return option;
@@ -37,25 +45,50 @@ nlohmann::json SweepDefinition(const Options& options, std::uint64_t masterSeed,
   for (const RunPlan& run : runs) {
     list.push_back({{"run", run.index}, {"seed", run.seed}, {"parameters", ParametersJson(run.parameters)}});
   }
+  nlohmann::json design;
+  if (options.design) {
+    design = {{"file", options.design->file},
+              {"hash", DesignHash(options.design->content)},
+              {"content", options.design->content}};
+  }
   return {{"master_seed", masterSeed},
           {"grid", {options.cols, options.rows}},
           {"steps", options.steps},
+          {"until", options.untilSettled ? "settled" : "steps"},
           {"record_every", options.recordEvery},
           {"shard", {options.shardIndex, options.shardCount}},
           {"size", SweepSize(options)},
+          {"design", std::move(design)},
           {"runs", std::move(list)}};
 }
 
+RunLength LengthOf(const nlohmann::json& sweep) {
+  return {sweep["steps"].get<std::int32_t>(), sweep["record_every"].get<std::int32_t>(),
+          sweep.value("until", std::string()) == "settled"};
+}
+
 nlohmann::json PicturesDefinition(const Options& options) {
+  const char* video[] = {"off", "mp4", "gif"};
   return {{"charts", options.windowChart ? "window" : options.charts ? "on" : "off"},
-          {"snapshot_at", options.snapshotAt}};
+          {"snapshot_at", options.snapshotAt},
+          {"snapshot_every", options.snapshotEvery},
+          {"video", video[int(options.video)]}};
 }
 
 std::optional<std::string> SweepDifference(const nlohmann::json& kept, const nlohmann::json& given) {
-  for (const char* field : {"master_seed", "grid", "steps", "record_every", "shard", "size"}) {
+  for (const char* field : {"master_seed", "grid", "steps", "until", "record_every", "shard", "size"}) {
     if (kept.value(field, nlohmann::json()) != given.value(field, nlohmann::json())) {
       return OptionOf(field) + ": the sweep has " + Spelled(field, kept.value(field, nlohmann::json())) +
              ", the command " + Spelled(field, given.value(field, nlohmann::json()));
+    }
+  }
+  if (DesignSpelled(kept) != DesignSpelled(given)) {
+    const auto hash = [](const nlohmann::json& sweep) {
+      return sweep.value("design", nlohmann::json()).is_object() ? sweep["design"].value("hash", std::string()) : "";
+    };
+    // The same content under another name is the same sweep.
+    if (hash(kept) != hash(given)) {
+      return "--design: the sweep has " + DesignSpelled(kept) + ", the command " + DesignSpelled(given);
     }
   }
   const nlohmann::json& a = kept["runs"];
@@ -83,13 +116,12 @@ void CheckSameSweep(const std::string& option, const std::string& path, const nl
   if (const auto difference = SweepDifference(manifest["sweep"], sweep)) {
     throw UsageError(option + ": the options describe another sweep than '" + path + "': " + *difference);
   }
-  if (manifest["pictures"] != pictures) {
-    const nlohmann::json& kept = manifest["pictures"];
-    const bool charts = kept["charts"] != pictures["charts"];
-    throw UsageError(option + ": " + (charts ? "--charts" : "--snapshot-at") + ": the sweep has " +
-                     Spelled("", kept[charts ? "charts" : "snapshot_at"]) + ", the command " +
-                     Spelled("", pictures[charts ? "charts" : "snapshot_at"]) +
-                     "; a resume makes the pictures of the sweep it finishes, so every run has the same");
+  const nlohmann::json& kept = manifest["pictures"];
+  for (const auto& [field, value] : pictures.items()) {
+    const nlohmann::json old = kept.value(field, nlohmann::json());
+    if (old == value) continue;
+    throw UsageError(option + ": " + OptionOf(field) + ": the sweep has " + Spelled("", old) + ", the command " +
+                     Spelled("", value) + "; a resume makes the pictures of the sweep it finishes, so every run has the same");
   }
 }
 

@@ -7,14 +7,18 @@
 #include <vector>
 
 #include "batch/Options.h"
+#include "batch/Record.h"
 #include "batch/Sweep.h"
 
 namespace zelmora::batch {
 
-// What defines a sweep's bytes: master seed, grid, steps, recording, shard, the sweep's size and
-// every run's index, seed and parameters. A resumed sweep must have the same, and merged shards
+// What defines a sweep's bytes: master seed, grid, steps and --until, recording, shard, the sweep's
+// size, its design (file, content and hash) and every run's index, seed and parameters. A resumed sweep must have the same, and merged shards
 // the same but for the shard and its runs.
 nlohmann::json SweepDefinition(const Options& options, std::uint64_t masterSeed, const std::vector<RunPlan>& runs);
+
+// How many rows the runs of the sweep a manifest defines have.
+RunLength LengthOf(const nlohmann::json& sweep);
 
 // The pictures a sweep makes for every run; a resume must make the same, so no run lacks them.
 nlohmann::json PicturesDefinition(const Options& options);

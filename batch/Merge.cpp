@@ -107,8 +107,7 @@ std::vector<Shard> CheckShards(const std::vector<std::string>& csvs) {
 // The CSV in run order, each run's rows taken whole from its shard.
 void WriteRows(const std::vector<Shard>& shards, const std::string& out) {
   const nlohmann::json& sweep = shards.front().manifest["sweep"];
-  const std::size_t rowsPerRun =
-      RecordedCount(sweep["steps"].get<std::int32_t>(), sweep["record_every"].get<std::int32_t>());
+  const RunLength length = LengthOf(sweep);
   const std::int64_t size = sweep["size"].get<std::int64_t>();
   const std::string header = CsvHeader();
   std::vector<std::unique_ptr<std::ifstream>> in;
@@ -127,9 +126,10 @@ void WriteRows(const std::vector<Shard>& shards, const std::string& out) {
     const nlohmann::json& entry = shard.manifest["sweep"]["runs"][std::size_t(index / count)];
     const std::string prefix = RowPrefix({index, entry["seed"].get<std::uint64_t>(), {}});
     std::ifstream& stream = *in[std::size_t(index % count)];
-    for (std::size_t row = 0; row < rowsPerRun; ++row) {
+    std::optional<std::size_t> rowsPerRun = 1;  // until the first row tells
+    for (std::size_t row = 0; row < *rowsPerRun; ++row) {
       if (!std::getline(stream, line) || stream.eof() || line.empty() || line.back() != '\r' ||
-          line.rfind(prefix, 0) != 0) {
+          line.rfind(prefix, 0) != 0 || (row == 0 && !(rowsPerRun = length.RowsOf(line)))) {
         throw UsageError("merge: run " + std::to_string(index) + " is not whole in " + Quoted(shard.csv));
       }
       text += line;

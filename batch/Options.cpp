@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "batch/Build.h"
+#include "batch/Design.h"
 
 namespace zelmora::batch {
 namespace {
@@ -32,18 +33,6 @@ bool ParseSwitch(const std::string& option, const std::string& text) {
   if (text == "on") return true;
   if (text == "off") return false;
   Fail(option, "on or off", text);
-}
-
-std::vector<std::string> SplitCommas(const std::string& text) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t comma = text.find(',', start);
-    parts.push_back(text.substr(start, comma - start));
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  return parts;
 }
 
 // A decimal number as an integer count of 10^-places: "1.25" with places 3 is 1250. Only plain
@@ -108,6 +97,18 @@ constexpr KnobName KnobNames[] = {
     {"agents", Knob::Agents},                 {"density", Knob::Density}};
 
 }  // namespace
+
+std::vector<std::string> SplitCommas(const std::string& text) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = text.find(',', start);
+    parts.push_back(text.substr(start, comma - start));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return parts;
+}
 
 std::optional<double> ParseFinite(const std::string& text) {
   const auto value = ParseWhole<double>(text);
@@ -223,7 +224,8 @@ namespace {
 struct Texts {
   std::string grid = "40x40", agents, density, threshold = "3", production = "100", travel = "1", returns = "1",
               segregation = "on", centers = "on", steps = "500", recordEvery = "1", seed, repeats = "1", jobs,
-              shard = "0/1", snapshots, charts = "off";
+              shard = "0/1", snapshots, charts = "off", design, until = "steps", snapshotEvery, video = "off",
+              progressEvery = "60";
   std::vector<std::string> sets;
 };
 
@@ -261,6 +263,14 @@ void AddOptions(CLI::App& app, Texts& t, Options& options) {
                  "segregation, centers, agents, density): LIST is a,b,c or start:stop:step; several "
                  "--set give their cross product")
       ->type_name("NAME=LIST")->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_option("--design", t.design,
+                 "run the points of a CSV: a header of names as --set takes them, one line of values per "
+                 "point; --set on other parameters multiplies them, --repeats repeats each")
+      ->type_name("FILE.csv");
+  app.add_option("--until", t.until,
+                 "steps: run --steps steps; settled: end a run at the first step after which no agent is "
+                 "unsatisfied and none moved (--steps stays the most)")
+      ->type_name("steps|settled")->capture_default_str();
   app.add_option("--jobs", t.jobs, "worker threads, 1 to 1024 [default: every core]")->type_name("J");
   app.add_option("--shard", t.shard, "run only the runs whose index is I modulo N, 0 <= I < N")
       ->type_name("I/N")->capture_default_str();
@@ -271,6 +281,15 @@ void AddOptions(CLI::App& app, Texts& t, Options& options) {
                  "PNGs of the grid after these steps (0 to --steps): 10 pixels per cell, or 1 "
                  "pixel per cell where 10 would make a side over 4000 pixels")
       ->type_name("S1,S2,...");
+  app.add_option("--snapshot-every", t.snapshotEvery, "PNGs of the grid after every K-th step and the last")
+      ->type_name("K");
+  app.add_option("--video", t.video,
+                 "a video of each run's grid through ffmpeg, a frame per recorded step (per K steps "
+                 "with --snapshot-every K)")
+      ->type_name("off|mp4|gif")->capture_default_str();
+  app.add_option("--progress-every", t.progressEvery,
+                 "seconds between progress lines when stderr is not a terminal (a job's log); 0: none")
+      ->type_name("SECONDS")->capture_default_str();
   app.add_option("--charts", t.charts,
                  "PNGs of each run's market chart and segregation chart over the whole run; window: "
                  "the market chart as the window shows it after the last step")
@@ -409,6 +428,35 @@ std::int64_t ParseSets(const Texts& t, Options& options) {
   return runs;
 }
 
+// The design's points, from its file or as given, checked against the --set axes; returns the runs
+// of the sweep.
+std::int64_t ParseDesignOption(const Texts& t, Options& options, std::int64_t runs,
+                               const std::optional<std::string>& given) {
+  if (t.design.empty()) return runs;
+  std::string content;
+  try {
+    content = given ? *given : ReadDesignFile(t.design);
+  } catch (const UsageError&) {
+    // A resume needs only the manifest, which holds the design.
+    if (!options.resume) throw;
+    options.design = Design{t.design, "", {}, 0, true};
+    return runs;
+  }
+  options.design = ParseDesign(t.design, std::move(content));
+  CheckDesignAgainst(*options.design, options, !t.agents.empty());
+  if (runs * std::int64_t(options.design->points) > MaxRuns) {
+    throw UsageError("--design: with --set and --repeats the sweep would have more than 10000000 runs");
+  }
+  return runs * std::int64_t(options.design->points);
+}
+
+VideoFormat ParseVideo(const std::string& text) {
+  if (text == "off") return VideoFormat::None;
+  if (text == "mp4") return VideoFormat::Mp4;
+  if (text == "gif") return VideoFormat::Gif;
+  Fail("--video", "off, mp4 or gif", text);
+}
+
 // Every World of the workers is in memory at once.
 void CheckSize(const Options& options, std::int64_t runs, const std::string& grid) {
   const std::int64_t shardRuns = (runs - options.shardIndex + options.shardCount - 1) / options.shardCount;
@@ -429,7 +477,8 @@ void CheckSize(const Options& options, std::int64_t runs, const std::string& gri
 
 }  // namespace
 
-std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::string& help) {
+std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::string& help,
+                                        const std::optional<std::string>& designContent) {
   Options options;
   for (int k = 0; k < argc; ++k) options.commandLine.emplace_back(argv[k]);
   Texts t;
@@ -478,7 +527,16 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
   if (!options.windowChart && t.charts != "on" && t.charts != "off") Fail("--charts", "on, off or window", t.charts);
   options.charts = t.charts != "off";
   ParseSnapshots(t.snapshots, options);
-  const std::int64_t runs = ParseSets(t, options);
+  if (!t.snapshotEvery.empty()) {
+    options.snapshotEvery = std::int32_t(
+        ParseCount("--snapshot-every", t.snapshotEvery, 1, 1'000'000'000, "a whole number of steps, at least 1"));
+  }
+  if (t.until != "steps" && t.until != "settled") Fail("--until", "steps or settled", t.until);
+  options.untilSettled = t.until == "settled";
+  options.video = ParseVideo(t.video);
+  options.progressEvery = std::int32_t(
+      ParseCount("--progress-every", t.progressEvery, 0, 86400, "a whole number of seconds from 0 to 86400"));
+  const std::int64_t runs = ParseDesignOption(t, options, ParseSets(t, options), designContent);
 
   if (options.out.size() < 5 || options.out.compare(options.out.size() - 4, 4, ".csv") != 0) {
     Fail("--out", "a file name ending in .csv", options.out);

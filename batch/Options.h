@@ -39,15 +39,31 @@ struct SweepAxis {
   std::vector<double> values;
 };
 
+// A point design: one point per row of a CSV, one column per parameter (the names --set takes).
+// Each column holds its values as a SweepAxis does, one per point: columns[c].values[point].
+struct Design {
+  std::string file;                // as given, for messages and the manifest
+  std::string content;             // the file's bytes, which the manifest keeps
+  std::vector<SweepAxis> columns;  // in the file's order
+  std::size_t points = 0;
+  // --resume without the file: the sweep's manifest holds the content, parsed by PrepareSweep.
+  bool fromManifest = false;
+};
+
+// Where the grid pictures go besides the PNGs: nowhere, an MP4 (H.264) or an animated GIF per run.
+enum class VideoFormat { None, Mp4, Gif };
+
 // Everything the command line says, checked.
 struct Options {
   std::int32_t cols = 40;
   std::int32_t rows = 40;
   Parameters base;               // every run's values before --set replaces some
   std::optional<double> density;  // --density, turned into agents per run
+  std::optional<Design> design;   // its points vary slower than every --set axis
   std::vector<SweepAxis> sweep;  // in the order given; the last varies fastest
   std::int64_t repeats = 1;
-  std::int32_t steps = 500;
+  std::int32_t steps = 500;      // the most a run makes
+  bool untilSettled = false;     // --until settled: a run ends at the first step that settles it
   std::int32_t recordEvery = 1;
   std::optional<std::uint64_t> seed;
   std::int32_t jobs = 1;
@@ -55,8 +71,11 @@ struct Options {
   std::int64_t shardCount = 1;
   std::string out;
   std::vector<std::int32_t> snapshotAt;  // sorted, distinct
+  std::int32_t snapshotEvery = 0;        // a PNG at every K-th step and the last; 0: none
+  VideoFormat video = VideoFormat::None;  // frames at recorded steps, or as --snapshot-every
   bool charts = false;
   bool windowChart = false;  // --charts window: the market chart as the window shows it at the end
+  std::int32_t progressEvery = 60;  // seconds between progress lines when stderr is no terminal; 0: none
   bool quiet = false;
   bool resume = false;
   bool force = false;
@@ -73,8 +92,10 @@ inline constexpr std::int64_t MaxShardRuns = 100'000;     // in one invocation (
 
 // Parses and checks the command line, each value once. Throws UsageError (one line) on anything
 // wrong, an empty value included; returns nothing for --help and --version, whose text it puts in
-// `help`.
-std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::string& help);
+// `help`. A front end that holds a design as a table gives its CSV text as `designContent`, taken
+// instead of reading --design's file, whose name then only names the design in messages.
+std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::string& help,
+                                        const std::optional<std::string>& designContent = std::nullopt);
 
 // The physical memory of the machine in bytes (0 if unknown), against which grid sizes are
 // checked.
@@ -92,6 +113,9 @@ void SetKnob(Knob knob, double value, Parameters& parameters, std::optional<doub
 
 // Expands a --set list: "a,b,c" or "start:stop:step" (numbers, stop included when reached).
 std::vector<std::string> ExpandList(const std::string& option, const std::string& list);
+
+// "a,b,c" as its parts, empty ones included.
+std::vector<std::string> SplitCommas(const std::string& text);
 
 // Number parsing shared with the checks: the whole text must be one finite number (a negative
 // zero reads as 0).

@@ -93,6 +93,15 @@ std::optional<std::string> ManifestFault(const nlohmann::json& m) {
   for (const auto& [field, type] : fields) {
     if (auto fault = check(sweep, "sweep.", field, type)) return fault;
   }
+  // Written by this build: resume and merge read a run's length with `until`, and a resume without
+  // the design's file reads the design from here.
+  if (sweep.contains("until") && !sweep["until"].is_string()) return "field 'sweep.until' is not a string";
+  if (sweep.contains("design") && !sweep["design"].is_null()) {
+    if (!sweep["design"].is_object()) return "field 'sweep.design' is not an object";
+    for (const char* field : {"file", "hash", "content"}) {
+      if (auto fault = check(sweep["design"], "sweep.design.", field, "a string")) return fault;
+    }
+  }
   for (std::size_t k = 0; k < sweep["runs"].size(); ++k) {
     const J& run = sweep["runs"][k];
     const std::string where = "sweep.runs[" + std::to_string(k) + "]";
@@ -129,6 +138,10 @@ std::string OutputPaths::MarketChart(std::int64_t run) const {
 }
 std::string OutputPaths::SegregationChart(std::int64_t run) const {
   return stem + ".run" + std::to_string(run) + ".segregation.png";
+}
+
+std::string OutputPaths::Video(std::int64_t run, VideoFormat format) const {
+  return stem + ".run" + std::to_string(run) + (format == VideoFormat::Gif ? ".gif" : ".mp4");
 }
 
 std::string FolderOf(const std::string& path) {
@@ -220,7 +233,7 @@ nlohmann::json ReadManifest(const std::string& option, const std::string& path) 
 }
 
 PartialScan ScanPartial(const std::string& path, const std::string& header, const std::vector<RunPlan>& runs,
-                        std::size_t rowsPerRun) {
+                        const RunLength& length) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw IoError(path, "cannot be read");
   PartialScan scan;
@@ -232,10 +245,12 @@ PartialScan ScanPartial(const std::string& path, const std::string& header, cons
   std::uint64_t offset = header.size();
   scan.keepBytes = offset;
   std::size_t rowsOfRun = 0;
+  std::optional<std::size_t> rowsPerRun;  // the run's, from its first row
   while (scan.completeRuns < runs.size() && std::getline(in, line) && !in.eof() && whole()) {
     if (line.rfind(RowPrefix(runs[scan.completeRuns]), 0) != 0) break;
+    if (rowsOfRun == 0 && !(rowsPerRun = length.RowsOf(line))) break;
     offset += line.size() + 1;
-    if (++rowsOfRun == rowsPerRun) {
+    if (++rowsOfRun == *rowsPerRun) {
       ++scan.completeRuns;
       scan.keepBytes = offset;
       rowsOfRun = 0;
@@ -244,17 +259,18 @@ PartialScan ScanPartial(const std::string& path, const std::string& header, cons
   return scan;
 }
 
-bool SpooledRunIsWhole(const std::string& path, const RunPlan& run, std::size_t rowsPerRun) {
+bool SpooledRunIsWhole(const std::string& path, const RunPlan& run, const RunLength& length) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   std::string line;
   const std::string prefix = RowPrefix(run);
   std::size_t count = 0;
+  std::optional<std::size_t> rowsPerRun;
   while (std::getline(in, line) && !in.eof()) {
     if (line.empty() || line.back() != '\r' || line.rfind(prefix, 0) != 0) return false;
-    ++count;
+    if (count++ == 0 && !(rowsPerRun = length.RowsOf(line))) return false;
   }
-  return count == rowsPerRun && line.empty();
+  return rowsPerRun && count == *rowsPerRun && line.empty();
 }
 
 void WriteWhole(const std::string& path, std::string_view text) {

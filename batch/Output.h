@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "batch/Options.h"
+#include "batch/Record.h"
 #include "batch/Sweep.h"
 
 namespace zelmora::batch {
@@ -22,7 +23,7 @@ class IoError : public std::runtime_error {
 
 // The files of one --out: FILE.csv, FILE.csv.partial while the sweep runs, FILE.json, the spool
 // FILE.csv.spool/ of runs not yet in the partial file, FILE.csv.lock while a process writes them,
-// and the pictures FILE.run*.png.
+// and the pictures FILE.run*.png and videos FILE.run*.mp4 or .gif.
 struct OutputPaths {
   explicit OutputPaths(const std::string& out);
   std::string csv, partial, manifest, spool, lock, stem;
@@ -31,6 +32,7 @@ struct OutputPaths {
   std::string Snapshot(std::int64_t run, std::int32_t step) const;
   std::string MarketChart(std::int64_t run) const;
   std::string SegregationChart(std::int64_t run) const;
+  std::string Video(std::int64_t run, VideoFormat format) const;
 };
 
 // The folder a path lies in ("." for a bare name).
@@ -82,11 +84,11 @@ struct PartialScan {
   std::size_t completeRuns = 0;
 };
 PartialScan ScanPartial(const std::string& path, const std::string& header, const std::vector<RunPlan>& runs,
-                        std::size_t rowsPerRun);
+                        const RunLength& length);
 
 // Whether a spooled run's file holds all of its rows and nothing else; read in pieces, so a run of
 // any length costs little memory.
-bool SpooledRunIsWhole(const std::string& path, const RunPlan& run, std::size_t rowsPerRun);
+bool SpooledRunIsWhole(const std::string& path, const RunPlan& run, const RunLength& length);
 
 // Writes text to a file through a temporary created beside it (never through a link planted
 // there) and a rename, so the file is never torn; the temporary is removed on failure.
@@ -104,6 +106,8 @@ class StreamedFile {
   // Appends `text` and empties it.
   void Write(std::string& text);
   void Finish();
+  // Where the text is until Finish, to be read back.
+  const std::string& Temporary() const { return temporary_; }
 
  private:
   std::string path_, temporary_;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +14,13 @@ class World;
 
 namespace zelmora::batch {
 
+// A grid picture as rows of 8-bit red, green and blue: a video's frame.
+struct Frame {
+  std::int32_t width = 0, height = 0;
+  std::size_t stride = 0;            // bytes from one row to the next
+  std::vector<std::uint8_t> pixels;  // kept from frame to frame
+};
+
 // The pictures, drawn by the shared drawing code; the program supplies them, the tests and
 // benchmarks may pass none.
 class PictureMaker {
@@ -22,6 +31,9 @@ class PictureMaker {
   // Called on the thread that runs the sweep, once per complete run. Throws IoError.
   virtual void SaveCharts(const RunCharts& charts, const std::string& marketPath,
                           const std::string& segregationPath) = 0;
+  // Called on a worker thread: the grid as SaveSnapshot draws it, into `frame`. False when this
+  // maker draws no frames.
+  virtual bool DrawFrame(const World& /*world*/, Frame& /*frame*/) { return false; }
 
  protected:
   // Puts a picture's bytes under `path` through a temporary beside it and a rename, so no torn

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "batch/Columns.h"
@@ -23,6 +25,22 @@ void AppendNumber(std::string& out, double value);
 void AppendNumber(std::string& out, std::int64_t value);
 void AppendNumber(std::string& out, std::uint64_t value);
 void AppendValue(std::string& out, ColumnKind kind, const ColumnValue& value);
+
+// Writes the step at which a run settled into the stop_step field of each of its rows in `rows`,
+// which were written without it (whole rows, each ended by its line end).
+void FillStopStep(std::string& rows, std::int32_t stopStep);
+
+// How many rows a run has: its recorded steps up to --steps or, for a run that settled, up to the
+// stop step each of its rows names. Resume and merge read a run's length from its first row.
+struct RunLength {
+  std::int32_t steps = 0;
+  std::int32_t recordEvery = 1;
+  bool untilSettled = false;
+
+  // The rows of the run whose first row this is; nothing when the stop step it names is not one
+  // a run of this sweep can have.
+  std::optional<std::size_t> RowsOf(std::string_view firstRow) const;
+};
 
 // Writes the rows of one run from the table of columns. The run's own columns are formatted once,
 // and the texts of recurring values (unit costs, which within a run depend only on a market's

@@ -69,6 +69,15 @@ void RenderPictures::SaveSnapshot(const World& world, const std::string& path) {
   Save(DrawGridPicture(world, true), path);
 }
 
+bool RenderPictures::DrawFrame(const World& world, Frame& frame) {
+  const QImage image = DrawGridPicture(world, true).convertToFormat(QImage::Format_RGB888);
+  frame.width = image.width();
+  frame.height = image.height();
+  frame.stride = std::size_t(image.bytesPerLine());
+  frame.pixels.assign(image.constBits(), image.constBits() + image.sizeInBytes());
+  return true;
+}
+
 void RenderPictures::SaveCharts(const RunCharts& charts, const std::string& marketPath,
                                 const std::string& segregationPath) {
   const RunSeries& market = charts.Market();

@@ -12,6 +12,7 @@ class RenderPictures : public PictureMaker {
   void SaveSnapshot(const World& world, const std::string& path) override;
   void SaveCharts(const RunCharts& charts, const std::string& marketPath,
                   const std::string& segregationPath) override;
+  bool DrawFrame(const World& world, Frame& frame) override;
 
  private:
   // Through SavePicture: a temporary beside the file, then a rename.

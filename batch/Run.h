@@ -23,7 +23,14 @@ class RunSink {
   virtual void Stepped(const World& /*world*/) {}
   // At every recorded step (RecordedCount of them, step 0 and the last included) with its measures.
   virtual void Recorded(const World& /*world*/, const StepMeasures& /*measures*/) {}
+  // With options.untilSettled, once the run has settled: after the step that settled it and before
+  // that step's Stepped and Recorded, which are the run's last (world.StepCount is its stop step).
+  virtual void Settled(const World& /*world*/) {}
 };
+
+// Whether the step just made settled the World: it moved no agent (a move to a cheaper cell counts)
+// and left none unsatisfied. Never at step 0, which is no step.
+bool IsSettled(const World& world);
 
 // A run's World set up as the sweep sets it up (a World of the options' grid, reseeded from the
 // run's seed, with the run's parameters), beside the settings it reads at every phase. A front end
@@ -37,8 +44,9 @@ struct RunWorld {
   World world;
 };
 
-// Steps a set-up run options.steps times, handing each step to every sink. Checks `stop` between
-// steps and returns false when it was set; adds each step to `stepsDone`.
+// Steps a set-up run options.steps times, or with options.untilSettled until a step settles it,
+// handing each step to every sink; the run's last step is recorded. Checks `stop` between steps and
+// returns false when it was set; adds each step to `stepsDone`.
 bool RunModel(const Options& options, RunWorld& model, std::span<RunSink* const> sinks,
               const std::atomic<bool>& stop, std::atomic<std::int64_t>& stepsDone);
 

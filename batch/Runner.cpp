@@ -5,6 +5,8 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <initializer_list>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
@@ -17,7 +19,9 @@
 
 #include "batch/Build.h"
 #include "batch/Columns.h"
+#include "batch/Design.h"
 #include "batch/Manifest.h"
+#include "batch/Progress.h"
 #include "batch/Record.h"
 #include "batch/Sinks.h"
 #include "batch/WorkerPool.h"
@@ -41,8 +45,24 @@ std::string Describe(const Options& options, const RunPlan& run) {
   return text;
 }
 
-// The option that set the agents, for messages.
-std::string AgentsOption(const Options& options) {
+// The design's row and column that gave run `index` its `knob`, for messages; nothing when the
+// design gives no such column.
+std::optional<std::string> DesignCell(const Options& options, std::int64_t index, std::initializer_list<Knob> knobs) {
+  if (!options.design) return std::nullopt;
+  for (const SweepAxis& column : options.design->columns) {
+    for (const Knob knob : knobs) {
+      if (column.knob != knob) continue;
+      const std::int64_t row = DesignPointOf(options, index) + 1;
+      return "--design " + options.design->file + ": row " + std::to_string(row) + " (line " +
+             std::to_string(row + 1) + "), column '" + column.name + "'";
+    }
+  }
+  return std::nullopt;
+}
+
+// The option that set the run's agents, for messages.
+std::string AgentsOption(const Options& options, std::int64_t index) {
+  if (auto cell = DesignCell(options, index, {Knob::Agents, Knob::Density})) return *cell;
   for (const SweepAxis& axis : options.sweep) {
     if (axis.name == "agents" || axis.name == "density") return "--set " + axis.name;
   }
@@ -56,7 +76,7 @@ void CheckRuns(const Options& options, const std::vector<RunPlan>& runs) {
   for (const RunPlan& run : runs) {
     const Parameters& p = run.parameters;
     if (p.agents > cells) {
-      throw UsageError(AgentsOption(options) + ": " + std::to_string(p.agents) + " agents do not fit on the " +
+      throw UsageError(AgentsOption(options, run.index) + ": " + std::to_string(p.agents) + " agents do not fit on the " +
                        std::to_string(options.cols) + "x" + std::to_string(options.rows) +
                        " grid; expects at most " + std::to_string(cells) + " (one per cell)");
     }
@@ -64,7 +84,10 @@ void CheckRuns(const Options& options, const std::vector<RunPlan>& runs) {
     if (!(dearest < World::PriceCeiling)) {
       std::string price;
       AppendNumber(price, std::round(dearest));
-      throw UsageError("--production-costs/--travel-expenses: " + Describe(options, run) +
+      const auto cell = DesignCell(options, run.index,
+                                   {Knob::ProductionCosts, Knob::TravelExpenses, Knob::ReturnsToScale, Knob::Agents,
+                                    Knob::Density});
+      throw UsageError(cell.value_or("--production-costs/--travel-expenses") + ": " + Describe(options, run) +
                        " could price cells at about " + price +
                        "; expects costs whose delivered prices stay below the model's ceiling 9999");
     }
@@ -85,44 +108,6 @@ std::string Quote(const std::string& arg) {
   for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
 }
-
-// The progress line: runs done of total, steps per second, time left. Only on a terminal.
-class Progress {
- public:
-  Progress(bool shown, std::ostream& err, std::size_t runs, std::int64_t stepsToDo)
-      : shown_(shown), err_(err), runs_(runs), stepsToDo_(stepsToDo), start_(Clock::now()), last_(start_) {}
-
-  void Show(std::size_t done, std::int64_t steps, bool force = false) {
-    if (!shown_) return;
-    const auto now = Clock::now();
-    if (!force && now - last_ < std::chrono::milliseconds(250)) return;
-    last_ = now;
-    const double seconds = std::chrono::duration<double>(now - start_).count();
-    const double rate = seconds > 0 ? double(steps) / seconds : 0.0;
-    char line[160];
-    if (rate > 0) {
-      const auto left = std::int64_t(double(std::max<std::int64_t>(stepsToDo_ - steps, 0)) / rate);
-      std::snprintf(line, sizeof line, "\r%zu/%zu runs, %.0f steps/s, %lld:%02lld:%02lld left   ", done, runs_, rate,
-                    static_cast<long long>(left / 3600), static_cast<long long>(left / 60 % 60),
-                    static_cast<long long>(left % 60));
-    } else {
-      std::snprintf(line, sizeof line, "\r%zu/%zu runs   ", done, runs_);
-    }
-    err_ << line << std::flush;
-  }
-
-  void End() {
-    if (shown_) err_ << "\n";
-  }
-
- private:
-  using Clock = std::chrono::steady_clock;
-  bool shown_;
-  std::ostream& err_;
-  std::size_t runs_;
-  std::int64_t stepsToDo_;
-  Clock::time_point start_, last_;
-};
 
 // What a worker hands to the thread that writes.
 struct Finished {
@@ -206,7 +191,7 @@ void Sweep::Start() {
 void Sweep::TakeSpooled() {
   for (std::size_t position = written_; position < plan_.runs.size(); ++position) {
     const RunPlan& run = plan_.runs[position];
-    if (plan_.start == StartKind::Resume && SpooledRunIsWhole(paths_.SpoolFile(run.index), run, plan_.rowsPerRun)) {
+    if (plan_.start == StartKind::Resume && SpooledRunIsWhole(paths_.SpoolFile(run.index), run, plan_.length)) {
       waiting_.insert(position);
     } else {
       work_.push_back(position);
@@ -256,8 +241,13 @@ int Sweep::RunAndWrite(const std::atomic<int>& stopSignal) {
   std::condition_variable ready;
   std::deque<Finished> finished;
   std::size_t threadsLeft = 0;
-  Progress progress(!options_.quiet && isatty(STDERR_FILENO), err_, plan_.runs.size(),
-                    std::int64_t(work_.size()) * options_.steps);
+  const Progress::Kind kind = options_.quiet              ? Progress::Kind::None
+                              : plan_.stderrIsTerminal ? Progress::Kind::Terminal
+                                                       : Progress::Kind::Log;
+  std::optional<std::int64_t> stepsToDo;
+  if (!options_.untilSettled) stepsToDo = std::int64_t(work_.size()) * options_.steps;
+  Progress progress(err_, kind, std::chrono::seconds(options_.progressEvery), plan_.runs.size(),
+                    written_ + waiting_.size(), stepsToDo, plan_.clock);
   const std::size_t jobs = std::min<std::size_t>(std::size_t(options_.jobs), work_.size());
   threadsLeft = jobs;
   // Declared after everything its tasks read, so it is stopped and joined before they go.
@@ -308,13 +298,19 @@ int Sweep::RunAndWrite(const std::atomic<int>& stopSignal) {
       signal = stopSignal.load();
       pool.Stop();
     }
+    if (progress.Tick()) {
+      // The manifest first: a log's line never shows more runs done than the manifest does.
+      if (manifest_["completed_runs"] != written_ + waiting_.size()) WriteManifest(true);
+      progress.Log(written_ + waiting_.size(), stepsDone.load());
+    }
     progress.Show(written_ + waiting_.size(), stepsDone.load());
     if (done) break;
   }
   pool.Join();
   progress.Show(written_ + waiting_.size(), stepsDone.load(), true);
-  progress.End();
-  if (failure) return Fail(failure->error, failure->outOfMemory);
+  // A run that failed as the signal came (its encoder stopped by the same signal) was cut short.
+  if (signal == 0) signal = stopSignal.load();
+  if (failure && signal == 0) return Fail(failure->error, failure->outOfMemory);
   if (written_ == plan_.runs.size()) return Finish();
   return Keep(signal != 0 ? signal : 2);
 }
@@ -379,6 +375,35 @@ int Sweep::Execute(const std::atomic<int>& stopSignal) {
   }
 }
 
+// A resume whose design file is gone reads the design from the sweep's manifest.
+void TakeDesignFromManifest(const StartPlan& start, Options& options) {
+  const std::string file = options.design->file;
+  const nlohmann::json design =
+      start.kind == StartKind::Fresh ? nlohmann::json() : start.manifest["sweep"].value("design", nlohmann::json());
+  if (!design.is_object()) {
+    throw UsageError("--design: cannot read '" + file + "', and no manifest of this sweep holds it");
+  }
+  options.design = ParseDesign(design["file"].get<std::string>(), design["content"].get<std::string>());
+  if (DesignHash(options.design->content) != design["hash"].get<std::string>()) {
+    throw UsageError("--resume: the design in the manifest '" + OutputPaths(options.out).manifest +
+                     "' does not match its hash; the manifest is damaged");
+  }
+  CheckDesignAgainst(*options.design, options, false);
+}
+
+// Whether `program` is an executable file in a folder of PATH.
+bool OnSearchPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::string_view folders = path ? path : "";
+  while (true) {
+    const std::size_t colon = folders.find(':');
+    const std::string folder(folders.substr(0, colon));
+    if (::access(((folder.empty() ? "." : folder) + "/" + program).c_str(), X_OK) == 0) return true;
+    if (colon == std::string_view::npos) return false;
+    folders.remove_prefix(colon + 1);
+  }
+}
+
 }  // namespace
 
 RunResult RunOne(const Options& options, const RunPlan& run, const OutputPaths& paths, PictureMaker* pictures,
@@ -390,12 +415,20 @@ RunResult RunOne(const Options& options, const RunPlan& run, const OutputPaths& 
   ChartSink charts(options.windowChart);
   std::vector<RunSink*> sinks = {&csv};
   if (options.charts) sinks.push_back(&charts);
+  const EveryKth every(options.snapshotEvery, options.steps);
   std::optional<SnapshotSink> snapshots;
-  if (pictures && !options.snapshotAt.empty()) {
-    snapshots.emplace(*pictures, paths, run.index, options.snapshotAt);
+  if (pictures && (!options.snapshotAt.empty() || options.snapshotEvery > 0)) {
+    snapshots.emplace(*pictures, paths, run.index, options.snapshotAt, every);
     sinks.push_back(&*snapshots);
   }
+  std::optional<VideoSink> video;
+  if (pictures && options.video != VideoFormat::None) {
+    video.emplace(*pictures, paths.Video(run.index, options.video), every);
+    sinks.push_back(&*video);
+  }
   if (!RunModel(options, run, sinks, stop, stepsDone)) return result;
+  // The video is in place before the run's rows are: a spooled run has all its pictures.
+  if (video) video->Finish();
   result.spool = csv.Release();
   if (options.charts) result.charts = charts.Take();
   result.finished = UtcNow();
@@ -405,6 +438,7 @@ RunResult RunOne(const Options& options, const RunPlan& run, const OutputPaths& 
 
 SweepPlan PrepareSweep(const Options& options) {
   SweepPlan plan;
+  plan.stderrIsTerminal = isatty(STDERR_FILENO);
   plan.options = options;
   plan.paths = OutputPaths(options.out);
   CheckFolder("--out", plan.paths.csv);
@@ -419,14 +453,19 @@ SweepPlan PrepareSweep(const Options& options) {
     plan.masterSeed = DrawMasterSeed();
     plan.seedDrawn = true;
   }
-  plan.runs = ShardRuns(options, plan.masterSeed);
-  CheckRuns(options, plan.runs);
-  plan.rowsPerRun = RecordedCount(options.steps, options.recordEvery);
+  if (options.design && options.design->fromManifest) TakeDesignFromManifest(start, plan.options);
+  if (options.video != VideoFormat::None && !OnSearchPath("ffmpeg")) {
+    throw UsageError("--video: the encoder ffmpeg is not found on PATH; install it (scripts/install-deps) or "
+                     "leave --video off");
+  }
+  plan.runs = ShardRuns(plan.options, plan.masterSeed);
+  CheckRuns(plan.options, plan.runs);
+  plan.length = {options.steps, options.recordEvery, options.untilSettled};
   if (start.kind != StartKind::Fresh) {
     CheckSameSweep("--resume", plan.paths.manifest, start.manifest,
-                   SweepDefinition(options, plan.masterSeed, plan.runs), PicturesDefinition(options));
+                   SweepDefinition(plan.options, plan.masterSeed, plan.runs), PicturesDefinition(options));
     if (start.kind == StartKind::Resume) {
-      plan.scan = ScanPartial(plan.paths.partial, CsvHeader(), plan.runs, plan.rowsPerRun);
+      plan.scan = ScanPartial(plan.paths.partial, CsvHeader(), plan.runs, plan.length);
     }
     plan.oldManifest = std::move(start.manifest);
   }

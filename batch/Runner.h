@@ -11,6 +11,8 @@
 #include "batch/Options.h"
 #include "batch/Output.h"
 #include "batch/Pictures.h"
+#include "batch/Progress.h"
+#include "batch/Record.h"
 #include "batch/Sweep.h"
 
 namespace zelmora::batch {
@@ -38,7 +40,9 @@ struct SweepPlan {
   std::uint64_t masterSeed = 0;
   bool seedDrawn = false;
   std::vector<RunPlan> runs;  // this shard's, in index order
-  std::size_t rowsPerRun = 0;
+  RunLength length;           // how many rows each run has
+  bool stderrIsTerminal = false;  // progress as a line rewritten in place, else as a log's lines
+  Progress::Now clock = Progress::Clock::now;  // what progress and the manifest's pace read
   StartKind start = StartKind::Fresh;
   PartialScan scan;            // what of the partial file is kept, when resuming
   nlohmann::json oldManifest;  // when resuming

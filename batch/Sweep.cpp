@@ -40,9 +40,15 @@ std::uint64_t DrawMasterSeed() {
 }
 
 std::int64_t SweepSize(const Options& options) {
-  std::int64_t runs = options.repeats;
+  std::int64_t runs = options.repeats * (options.design ? std::int64_t(options.design->points) : 1);
   for (const SweepAxis& axis : options.sweep) runs *= std::int64_t(axis.values.size());
   return runs;
+}
+
+std::int64_t DesignPointOf(const Options& options, std::int64_t index) {
+  std::int64_t rest = index / options.repeats;
+  for (const SweepAxis& axis : options.sweep) rest /= std::int64_t(axis.values.size());
+  return rest;
 }
 
 RunPlan SweepRun(const Options& options, std::uint64_t masterSeed, std::int64_t index) {
@@ -57,6 +63,13 @@ RunPlan SweepRun(const Options& options, std::uint64_t masterSeed, std::int64_t 
     const std::int64_t n = std::int64_t(axis->values.size());
     SetKnob(axis->knob, axis->values[std::size_t(rest % n)], run.parameters, density);
     rest /= n;
+  }
+  // The design's point is the slowest digit: a design listing a cross product in --set's order
+  // numbers its runs as that --set sweep does.
+  if (options.design) {
+    for (const SweepAxis& column : options.design->columns) {
+      SetKnob(column.knob, column.values[std::size_t(rest)], run.parameters, density);
+    }
   }
   if (density) {
     const double cells = double(options.cols) * double(options.rows);

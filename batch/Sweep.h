@@ -49,12 +49,16 @@ double DearestPrice(const Parameters& parameters, std::int32_t cols, std::int32_
 // A master seed drawn from the system's entropy source.
 std::uint64_t DrawMasterSeed();
 
-// How many runs the whole sweep has: the product of the --set list lengths times --repeats.
+// How many runs the whole sweep has: the design's points (1 without a design) times the product of
+// the --set list lengths times --repeats.
 std::int64_t SweepSize(const Options& options);
 
-// Run `index` of the whole sweep: the first --set varies slowest, the repeats fastest. With
-// --density, the run's agents are its density times the cells, rounded.
+// Run `index` of the whole sweep: the design's point varies slowest, then the first --set, ..., the
+// repeats fastest. With --density, the run's agents are its density times the cells, rounded.
 RunPlan SweepRun(const Options& options, std::uint64_t masterSeed, std::int64_t index);
+
+// The design's point (0 for the first row) that run `index` takes its values from.
+std::int64_t DesignPointOf(const Options& options, std::int64_t index);
 
 // The runs of this shard in index order: those whose index is the shard's index modulo the
 // shard count. Only these are built, so a shard of a huge sweep stays small.

@@ -103,7 +103,14 @@ VideoEncoder::VideoEncoder(const std::string& path, std::int32_t width, std::int
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, log, STDERR_FILENO);
   posix_spawn_file_actions_adddup2(&actions, output, kOutputFd);
-  const int spawned = posix_spawnp(&encoder_, "ffmpeg", &actions, nullptr, argv.data(), environ);
+  // A group of its own: a Ctrl-C at the terminal is the program's to act on, and the program stops
+  // the encoder itself; an encoder stopped by the same key would fail the run instead.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  const int spawned = posix_spawnp(&encoder_, "ffmpeg", &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   close(input);
   close(output);

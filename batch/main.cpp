@@ -60,7 +60,8 @@ int Run(int argc, char** argv) {
   // QApplication, on the platform that needs no display whatever the environment says.
   std::unique_ptr<QApplication> application;
   RenderPictures pictures;
-  const bool drawing = plan.options.charts || !plan.options.snapshotAt.empty();
+  const Options& o = plan.options;
+  const bool drawing = o.charts || !o.snapshotAt.empty() || o.snapshotEvery > 0 || o.video != VideoFormat::None;
   if (drawing) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(QuietQtMessages);

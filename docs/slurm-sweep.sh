@@ -3,7 +3,7 @@
 #   sbatch --array=0-(N-1) slurm-sweep.sh OUTDIR SWEEP-OPTIONS...
 # Task I runs --shard I/N into OUTDIR/shard-I.csv on the task's CPUs (so the options give no
 # --shard, --out or --jobs); a task submitted again after it was stopped (pre-empted, out of
-# time) resumes.
+# time) resumes. The task's log gets a progress line every minute (--progress-every).
 #SBATCH --job-name=zelmora-sweep
 #SBATCH --output=slurm-%A_%a.out
 set -euo pipefail
@@ -30,4 +30,4 @@ csv="$out/shard-$SLURM_ARRAY_TASK_ID.csv"
 resume=()
 if [ -e "${csv%.csv}.json" ]; then resume=(--resume); fi
 mkdir -p "$out"
-exec zelmora-batch "$@" --quiet --jobs "${SLURM_CPUS_PER_TASK:-1}" --shard "$shard" --out "$csv" "${resume[@]}"
+exec zelmora-batch "$@" --jobs "${SLURM_CPUS_PER_TASK:-1}" --shard "$shard" --out "$csv" "${resume[@]}"

@@ -3,6 +3,8 @@
 #include <QImage>
 #include <QString>
 
+#include <cmath>
+
 #include "render/GridPicture.h"
 
 namespace zelmora::python {
@@ -23,6 +25,10 @@ py::dict ColumnsDict(const batch::RowSource& source, bool runColumns) {
     switch (column.kind) {
       case batch::ColumnKind::Integer: row[column.name.c_str()] = std::int64_t(value.integer); break;
       case batch::ColumnKind::Unsigned: row[column.name.c_str()] = value.integer; break;
+      case batch::ColumnKind::IntegerOrEmpty:
+        row[column.name.c_str()] =
+            value.missing ? py::object(py::float_(std::nan(""))) : py::int_(std::int64_t(value.integer));
+        break;
       case batch::ColumnKind::Real: row[column.name.c_str()] = value.real; break;
     }
   }
@@ -31,7 +37,8 @@ py::dict ColumnsDict(const batch::RowSource& source, bool runColumns) {
 
 py::dtype DtypeOf(batch::ColumnKind kind) {
   switch (kind) {
-    case batch::ColumnKind::Integer: return py::dtype::of<std::int64_t>();
+    case batch::ColumnKind::Integer:
+    case batch::ColumnKind::IntegerOrEmpty: return py::dtype::of<std::int64_t>();
     case batch::ColumnKind::Unsigned: return py::dtype::of<std::uint64_t>();
     case batch::ColumnKind::Real: break;
   }

@@ -33,7 +33,7 @@ struct Plan {
   batch::Options options;
   std::uint64_t masterSeed = 0;
   std::vector<batch::RunPlan> runs;
-  std::size_t rowsPerRun = 0;
+  std::size_t rowsPerRun = 0;  // the most a run has: one that settles has fewer
 };
 
 Plan PlanSweep(const py::dict& keywords) {
@@ -128,32 +128,67 @@ class WorkerGil {
 thread_local PyThreadState* WorkerGil::state_ = nullptr;
 thread_local PyGILState_STATE WorkerGil::held_ = PyGILState_UNLOCKED;
 
+// Where the workers write the CSV's columns: each column's values, eight bytes a row, and for a
+// column that may be empty whether each row's is missing (nullptr for the others).
+struct TableOut {
+  std::vector<char*> values;
+  std::vector<bool*> missing;
+};
+
 // A run's rows of the CSV's columns, written straight into the sweep's arrays.
 class TableSink : public batch::RunSink {
  public:
-  TableSink(const batch::Options& options, const batch::RunPlan& run, const std::vector<char*>& columns,
-            std::size_t firstRow)
-      : source_{&run, options.cols, options.rows}, columns_(columns), row_(firstRow) {}
+  TableSink(const batch::Options& options, const batch::RunPlan& run, const TableOut& out, std::size_t firstRow)
+      : source_{&run, options.cols, options.rows, nullptr, nullptr, std::nullopt},
+        out_(out),
+        firstRow_(firstRow),
+        row_(firstRow) {}
 
   void Recorded(const World& world, const StepMeasures& measures) override {
     source_.world = &world;
     source_.measures = &measures;
     const std::vector<batch::Column>& table = batch::Columns();
-    for (std::size_t k = 0; k < table.size(); ++k) {
-      const batch::ColumnValue value = table[k].read(source_);
-      // Eight bytes a value in every kind: int64 and uint64 from the whole number, or the double.
-      const void* bytes = table[k].kind == batch::ColumnKind::Real ? static_cast<const void*>(&value.real)
-                                                                    : static_cast<const void*>(&value.integer);
-      std::memcpy(columns_[k] + row_ * 8, bytes, 8);
-    }
+    for (std::size_t k = 0; k < table.size(); ++k) Put(k, row_, table[k].read(source_));
     ++row_;
   }
 
+  // The stop step is known once the run settles, before its last row: the rows written get it
+  // now, the last reads it.
+  void Settled(const World& world) override {
+    static const std::size_t column = batch::ColumnIndex("stop_step");
+    source_.stopStep = world.StepCount;
+    const batch::ColumnValue value = batch::Columns()[column].read(source_);
+    for (std::size_t row = firstRow_; row < row_; ++row) Put(column, row, value);
+  }
+
+  std::size_t Rows() const { return row_ - firstRow_; }
+
  private:
+  void Put(std::size_t k, std::size_t row, const batch::ColumnValue& value) {
+    // Eight bytes a value in every kind: int64 and uint64 from the whole number, or the double.
+    const void* bytes = batch::Columns()[k].kind == batch::ColumnKind::Real ? static_cast<const void*>(&value.real)
+                                                                           : static_cast<const void*>(&value.integer);
+    std::memcpy(out_.values[k] + row * 8, bytes, 8);
+    if (out_.missing[k] != nullptr) out_.missing[k][row] = value.missing;
+  }
+
   batch::RowSource source_;
-  const std::vector<char*>& columns_;
-  std::size_t row_;
+  const TableOut& out_;
+  std::size_t firstRow_, row_;
 };
+
+// Runs that settled leave rows unused at the end of their blocks of `most` rows: each run's rows
+// move up behind the run before, so the first rows of every array are the runs' in order.
+// Returns their number.
+std::size_t CloseUp(const std::vector<std::size_t>& rows, std::size_t most,
+                    const std::vector<std::pair<char*, std::size_t>>& arrays) {
+  std::size_t total = 0;
+  for (std::size_t k = 0; k < rows.size(); total += rows[k++]) {
+    if (total == k * most) continue;
+    for (const auto& [data, bytes] : arrays) std::memmove(data + total * bytes, data + k * most * bytes, rows[k] * bytes);
+  }
+  return total;
+}
 
 double NumberOf(const py::object& value, const std::string& name) {
   if (value.is_none()) return std::numeric_limits<double>::quiet_NaN();
@@ -299,27 +334,44 @@ py::dict RunSweep(const py::dict& keywords, const py::dict& measures, bool agent
   }
   CheckMemory(plan, batch::Columns().size() + user.names.size(), agentRows);
 
-  // The result's arrays, made before the workers start, which write their rows in place.
+  // The result's arrays, made before the workers start, which write their rows in place: a column
+  // that may be empty as (name, values, missing), the others as (name, values).
   const auto rows = py::ssize_t(plan.runs.size() * plan.rowsPerRun);
   py::list columns;
-  std::vector<char*> tableOut;
+  std::vector<py::array> arrays;
+  TableOut tableOut;
   std::vector<double*> measureOut;
   for (const batch::Column& column : batch::Columns()) {
-    py::array array(DtypeOf(column.kind), std::vector<py::ssize_t>{rows});
-    tableOut.push_back(static_cast<char*>(array.mutable_data()));
-    columns.append(py::make_tuple(column.name, array));
+    py::array values(DtypeOf(column.kind), std::vector<py::ssize_t>{rows});
+    tableOut.values.push_back(static_cast<char*>(values.mutable_data()));
+    arrays.push_back(values);
+    tableOut.missing.push_back(nullptr);
+    if (column.kind != batch::ColumnKind::IntegerOrEmpty) {
+      columns.append(py::make_tuple(column.name, values));
+      continue;
+    }
+    py::array_t<bool> missing(rows);
+    tableOut.missing.back() = missing.mutable_data();
+    arrays.push_back(missing);
+    columns.append(py::make_tuple(column.name, values, missing));
   }
   for (const std::string& name : user.names) {
     py::array_t<double> array(rows);
     measureOut.push_back(array.mutable_data());
+    arrays.push_back(array);
     columns.append(py::make_tuple(name, array));
   }
+  std::vector<std::pair<char*, std::size_t>> memory;
+  for (py::array& array : arrays) memory.emplace_back(static_cast<char*>(array.mutable_data()), array.itemsize());
+  std::vector<std::size_t> rowsOfRun(plan.runs.size());
   std::vector<AgentRows> agentData(agentRows ? plan.runs.size() : 0);
 
   Failure failure;
   std::atomic<std::int64_t> stepsDone{0};
   std::atomic<std::size_t> runsDone{0};
-  const std::int64_t steps = std::int64_t(plan.runs.size()) * plan.options.steps;
+  // Runs that settle end early: their steps are not known before, so none are given.
+  const py::object steps = plan.options.untilSettled ? py::object(py::none())
+                                                     : py::int_(std::int64_t(plan.runs.size()) * plan.options.steps);
   const auto report = [&] {
     progress(runsDone.load(), plan.runs.size(), stepsDone.load(), steps);
   };
@@ -344,6 +396,7 @@ py::dict RunSweep(const py::dict& keywords, const py::dict& measures, bool agent
             std::optional<AgentSink> agents;
             if (agentRows) sinks.push_back(&agents.emplace(agentData[k]));
             if (batch::RunModel(plan.options, *model, sinks, pool.Stopping(), stepsDone)) ++runsDone;
+            rowsOfRun[k] = table.Rows();
           } catch (py::error_already_set& e) {
             failure.Keep(std::move(e));
             pool.Stop();
@@ -385,6 +438,15 @@ py::dict RunSweep(const py::dict& keywords, const py::dict& measures, bool agent
   }
   failure.RaiseIfFailed();
   if (!progress.is_none()) report();
+  if (plan.options.untilSettled) {
+    std::size_t total = 0;
+    {
+      py::gil_scoped_release release;
+      total = CloseUp(rowsOfRun, plan.rowsPerRun, memory);
+    }
+    // Nothing else sees the arrays yet, so they may move as they shrink.
+    for (py::array& array : arrays) array.resize({py::ssize_t(total)}, false);
+  }
 
   py::dict result;
   result["columns"] = columns;
@@ -429,7 +491,7 @@ is when read: during the measure's call, the recorded step. Keep a.copy() to kee
       "measures",
       [](const RunView& v) {
         const World& world = v.Model();
-        const batch::RowSource source{&v.Run(), world.grid.Cols(), world.grid.Rows(), &world, &v.Measures()};
+        const batch::RowSource source{&v.Run(), world.grid.Cols(), world.grid.Rows(), &world, &v.Measures(), std::nullopt};
         return ColumnsDict(source, true);
       },
       "measures()\n\nThe CSV's row of the recorded step as a dict, keyed by its columns: what\n"

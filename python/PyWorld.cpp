@@ -106,7 +106,7 @@ py::dict PyWorld::Measures() {
     py::gil_scoped_release release;
     measures = Measurer(model_.settings.thresholdPercent).Measure(model_.world);
   }
-  const batch::RowSource source{nullptr, grid_.cols, grid_.rows, &model_.world, &measures};
+  const batch::RowSource source{nullptr, grid_.cols, grid_.rows, &model_.world, &measures, std::nullopt};
   return ColumnsDict(source, false);
 }
 

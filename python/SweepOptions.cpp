@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <vector>
 
 #include "python/Parameters.h"
@@ -11,9 +12,9 @@ namespace {
 
 // How a keyword's value is spelled on the command line. The model's parameters are spelled as the
 // World spells them (its parameter table); a new option is one row below and one keyword in
-// zelmora.sweep's signature (a text such as until="settled" passes as Spelling::Text would; a
-// table of points would be written where the option reads it).
-enum class Spelling { Grid, Whole, Sets };
+// zelmora.sweep's signature. A design comes as its CSV's text, which zelmora.sweep writes from a
+// DataFrame; the command line then names it only.
+enum class Spelling { Grid, Whole, Text, Sets, Design };
 
 struct Keyword {
   const char* name;
@@ -23,8 +24,11 @@ struct Keyword {
 constexpr Keyword Keywords[] = {
     {"grid", Spelling::Grid},    {"steps", Spelling::Whole}, {"record_every", Spelling::Whole},
     {"repeats", Spelling::Whole}, {"seed", Spelling::Whole},  {"jobs", Spelling::Whole},
-    {"set", Spelling::Sets},
+    {"until", Spelling::Text},   {"set", Spelling::Sets},      {"design", Spelling::Design},
 };
+
+// What a design is called in messages: "design DataFrame: row 2 (line 3), column 'threshold': ...".
+constexpr const char* DesignName = "DataFrame";
 
 std::string Dashed(std::string name) {
   std::replace(name.begin(), name.end(), '_', '-');
@@ -32,6 +36,11 @@ std::string Dashed(std::string name) {
 }
 
 std::string TypeName(py::handle value) { return Py_TYPE(value.ptr())->tp_name; }
+
+std::string Text(py::handle value, const std::string& name) {
+  if (!py::isinstance<py::str>(value)) throw py::type_error(name + ": expects a str; got " + TypeName(value));
+  return py::str(value);
+}
 
 std::string GridText(py::handle grid) {
   if (!(py::isinstance<py::tuple>(grid) || py::isinstance<py::list>(grid)) || py::len(grid) != 2) {
@@ -94,6 +103,7 @@ std::string KeywordMessage(const std::string& message) {
 batch::Options SweepOptions(const py::dict& keywords) {
   // The command line's required output, which a sweep from Python never writes.
   std::vector<std::string> args = {"zelmora.sweep", "--out", "zelmora.sweep.csv", "--quiet"};
+  std::optional<std::string> design;
   for (const auto& [key, value] : keywords) {
     const std::string name = py::str(key);
     if (value.is_none()) continue;
@@ -101,6 +111,11 @@ batch::Options SweepOptions(const py::dict& keywords) {
                                        [&](const Keyword& k) { return name == k.name; });
     if (keyword != std::end(Keywords) && keyword->spelling == Spelling::Sets) {
       AddSets(value, args);
+      continue;
+    }
+    if (keyword != std::end(Keywords) && keyword->spelling == Spelling::Design) {
+      design = Text(value, name);
+      args.insert(args.end(), {"--design", DesignName});
       continue;
     }
     std::string text;
@@ -111,7 +126,9 @@ batch::Options SweepOptions(const py::dict& keywords) {
       }
       text = *parameter;
     } else {
-      text = keyword->spelling == Spelling::Grid ? GridText(value) : WholeText(value, name);
+      text = keyword->spelling == Spelling::Grid   ? GridText(value)
+             : keyword->spelling == Spelling::Text ? Text(value, name)
+                                                   : WholeText(value, name);
     }
     args.push_back("--" + Dashed(name));
     args.push_back(text);
@@ -120,7 +137,7 @@ batch::Options SweepOptions(const py::dict& keywords) {
   for (const std::string& arg : args) argv.push_back(arg.c_str());
   try {
     std::string help;
-    return batch::ParseCommandLine(int(argv.size()), argv.data(), help).value();
+    return batch::ParseCommandLine(int(argv.size()), argv.data(), help, design).value();
   } catch (const batch::UsageError& e) {
     throw py::value_error(KeywordMessage(e.what()));
   }

@@ -180,6 +180,7 @@ void World::MoveAgent(std::int32_t i, std::int32_t newCol, std::int32_t newRow) 
   TAgent& agent = Agents[std::size_t(i)];
   TCell& old = CellOf(agent);
   TCell& target = grid.At(newCol, newRow);
+  ++MovesMade;
   old.occupied = false;
   if (plainPhases_ || ViewDraws()) view_->DrawCell(old, inputs_->CatchmentShown());  // paints over the old disc
   if (copiesValid_) {
@@ -231,7 +232,10 @@ void World::ShowPriceScape() { RunPhase(&World::ShowPriceScapePlain, &World::Sho
 
 void World::EvaluateSegregation() { RunPhase(&World::EvaluateSegregationPlain, &World::EvaluateSegregationFast); }
 
-void World::RelocateUnsatisfied() { RunPhase(&World::RelocateUnsatisfiedPlain, &World::RelocateUnsatisfiedFast); }
+void World::RelocateUnsatisfied() {
+  MovesMade = 0;  // the step's moves begin here: the phases before move nobody
+  RunPhase(&World::RelocateUnsatisfiedPlain, &World::RelocateUnsatisfiedFast);
+}
 
 void World::LookForCenters() { RunPhase(&World::LookForCentersPlain, &World::LookForCentersFast); }
 

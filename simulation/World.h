@@ -88,6 +88,8 @@ class World {
   std::int32_t StepCount = 0;       // steps since the last setup; stops at its maximum
   std::int32_t SatisfiedCount = 0;  // written by RelocateUnsatisfied
   std::int32_t MovedCount = 0;      // written by RelocateUnsatisfied: unsatisfied agents, moved or not
+  std::int32_t MovesMade = 0;       // moves by MoveAgent since RelocateUnsatisfied began: relocations and
+                                    // moves to cheaper cells (an agent may make one of each)
   std::int32_t SweepCount = 0;      // chart sweeps, written by FeedChart
   double LastCustomers = 0.0;       // previous chart point; 0 after every reset
   double LastBidPrice = 0.0;        // previous chart point; kept across setups

@@ -78,16 +78,16 @@ class World(_CoreWorld):
 
 
 def sweep(grid=(40, 40), *, steps=500, record_every=1, repeats=1, seed=None, jobs=None, set=None,
-          agents=None, density=None, threshold=None, production_costs=None, travel_expenses=None,
-          returns_to_scale=None, segregation=None, centers=None, measures=None, agent_rows=False,
-          progress=False):
+          design=None, until="steps", agents=None, density=None, threshold=None, production_costs=None,
+          travel_expenses=None, returns_to_scale=None, segregation=None, centers=None, measures=None,
+          agent_rows=False, progress=False):
     """Runs a sweep as zelmora-batch does and returns its rows as a pandas DataFrame.
 
     The options are zelmora-batch's, by the same names with underscores, with its defaults and
     its checks (see docs/EXPERIMENTS.md):
 
     grid          (cols, rows), each side 10 to 100000.
-    steps         steps per run, 0 to 10**9 (default 500).
+    steps         steps per run, 0 to 10**9 (default 500); with until="settled" the most.
     record_every  rows at step 0, every record_every-th step and the last step (default 1).
     repeats       runs per combination of the set values (default 1).
     seed          the master seed, 0 to 2**64-1; None draws one (df.attrs["master_seed"]).
@@ -96,15 +96,26 @@ def sweep(grid=(40, 40), *, steps=500, record_every=1, repeats=1, seed=None, job
     set           the parameters varied, {name: values}: values a list, tuple, range or array, or
                   zelmora-batch's own text ("1:7:1", "0.9,1,1.1"); several give their cross
                   product, the first varying slowest, the repeats fastest.
+    design        a point design, as zelmora-batch's --design: a DataFrame with one column per
+                  parameter (the names of set, with _ or -) and one row per point, its values
+                  as set takes them (a threshold in whole eighths: 3, not 3.0; switches also as
+                  bools). Its points vary slower than every set, so a design listing a cross
+                  product in set's order gives the same runs. A bad design raises ValueError
+                  naming its row (points count from 1) and column.
+    until         "steps" (default) or "settled": a run ends at the first step after which no
+                  agent is unsatisfied and none moved; it then has fewer rows, its last at that
+                  step, and stop_step holds that step in each of them (<NA> in the rows of a
+                  run that never settled).
     agents, density, threshold, production_costs, travel_expenses, returns_to_scale,
     segregation, centers
                   every run's parameters where set does not vary them, as in zelmora.World;
                   None leaves zelmora-batch's default.
 
     The DataFrame has the columns of zelmora-batch's CSV, in its order and with its kinds
-    (zelmora.columns(): integer as int64, unsigned as uint64, real as float64 with NaN where the
-    CSV is empty), and its numbers: the CSV of the same options read back, bit for bit. One row
-    per run and recorded step, runs in index order.
+    (zelmora.columns(): integer as int64, unsigned as uint64, integer or empty as pandas' Int64
+    with <NA> where the CSV is empty, real as float64 with NaN there), and its numbers: the CSV
+    of the same options read back, bit for bit. One row per run and recorded step, runs in index
+    order. It makes no pictures: zelmora.World(seed=run_seed(...)) replays a run to draw it.
 
     measures      {name: function}: each function is called at every recorded step of every run
                   with a zelmora.RunView (the run's World, read-only: the arrays, counters and
@@ -116,7 +127,7 @@ def sweep(grid=(40, 40), *, steps=500, record_every=1, repeats=1, seed=None, job
                   order of the rows (agents by index). It needs about 37 bytes per agent and step.
     progress      True: a line on stderr with the runs done, steps per second and time left; or
                   a function called about four times a second and at the end as
-                  progress(runs_done, runs, steps_done, steps).
+                  progress(runs_done, runs, steps_done, steps), steps None with until="settled".
 
     The runs step on jobs threads with the GIL released. An exception raised by a measure or by
     progress stops the sweep, and so does Ctrl-C (KeyboardInterrupt): every thread stops between
@@ -126,9 +137,16 @@ def sweep(grid=(40, 40), *, steps=500, record_every=1, repeats=1, seed=None, job
     """
     import pandas
 
+    if design is not None:
+        if not isinstance(design, pandas.DataFrame):
+            raise TypeError(f"design: expects a pandas DataFrame, a column per parameter and a row per point; "
+                            f"got {type(design).__name__}")
+        if design.columns.empty:
+            raise ValueError("design: the DataFrame has no columns; expects one per parameter")
+        design = design.rename(columns=lambda name: str(name).replace("_", "-")).to_csv(index=False)
     keywords = dict(grid=grid, steps=steps, record_every=record_every, repeats=repeats, seed=seed,
-                    jobs=jobs, set=set, agents=agents, density=density, threshold=threshold,
-                    production_costs=production_costs, travel_expenses=travel_expenses,
+                    jobs=jobs, set=set, design=design, until=until, agents=agents, density=density,
+                    threshold=threshold, production_costs=production_costs, travel_expenses=travel_expenses,
                     returns_to_scale=returns_to_scale, segregation=segregation, centers=centers)
     if measures is None:
         measures = {}
@@ -143,7 +161,9 @@ def sweep(grid=(40, 40), *, steps=500, record_every=1, repeats=1, seed=None, job
     finally:
         if line:
             line.end()
-    rows = pandas.DataFrame(dict(result["columns"]), copy=False)
+    # A column that may be empty comes with its mask of missing values.
+    rows = pandas.DataFrame({name: pandas.arrays.IntegerArray(values, *missing) if missing else values
+                             for name, values, *missing in result["columns"]}, copy=False)
     rows.attrs["master_seed"] = result["master_seed"]
     if not agent_rows:
         return rows
@@ -152,8 +172,8 @@ def sweep(grid=(40, 40), *, steps=500, record_every=1, repeats=1, seed=None, job
 
 def columns():
     """The columns of zelmora-batch's CSV and of zelmora.sweep, in order, as a DataFrame: name,
-    kind (integer, unsigned or real), per_run (the same in every row of a run) and
-    description."""
+    kind (integer, unsigned, integer or empty, or real), per_run (the same in every row of a
+    run) and description."""
     import pandas
 
     return pandas.DataFrame(_core.columns(), columns=["name", "kind", "per_run", "description"])
@@ -171,8 +191,14 @@ class _ProgressLine:
         text = f"{runs_done}/{runs} runs"
         if steps_done > 0 and seconds > 0:
             rate = steps_done / seconds
-            left = int((steps - steps_done) / rate)
-            text += f", {rate:.0f} steps/s, {left // 3600}:{left // 60 % 60:02d}:{left % 60:02d} left"
+            text += f", {rate:.0f} steps/s"
+            left = None
+            if steps is not None:
+                left = int((steps - steps_done) / rate)
+            elif runs_done:  # runs that end when settled: their steps are unknown, the runs tell
+                left = int(seconds * (runs - runs_done) / runs_done)
+            if left is not None:
+                text += f", {left // 3600}:{left // 60 % 60:02d}:{left % 60:02d} left"
         _sys.stderr.write(f"\rzelmora.sweep: {text}   ")
         _sys.stderr.flush()
         self.shown = True

@@ -15,7 +15,7 @@ namespace {
 std::vector<std::string> DocumentedColumns() {
   std::vector<std::string> rows;
   for (const std::string& line : testing::Lines(testing::ReadFile(ZELMORA_SOURCE_DIR "/docs/EXPERIMENTS.md"))) {
-    for (const ColumnKind kind : {ColumnKind::Integer, ColumnKind::Unsigned, ColumnKind::Real}) {
+    for (const ColumnKind kind : {ColumnKind::Integer, ColumnKind::Unsigned, ColumnKind::IntegerOrEmpty, ColumnKind::Real}) {
       if (line.rfind("| `", 0) == 0 && line.find(std::string("` | ") + KindName(kind) + " |") != std::string::npos) {
         rows.push_back(line);
       }

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <fstream>
 #include <limits>
 #include <set>
 #include <sstream>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "Csv.h"
+#include "Subprocess.h"
 #include "batch/Options.h"
 #include "batch/Record.h"
 #include "batch/Sweep.h"
@@ -92,6 +94,35 @@ TEST(Sweep, OrderIsFirstSetSlowestRepeatsFastest) {
     EXPECT_EQ(runs[k].index, std::int64_t(k));
     EXPECT_EQ(runs[k].parameters.threshold, expected[k].first) << k;
     EXPECT_EQ(runs[k].parameters.centers, expected[k].second) << k;
+  }
+}
+
+// A design listing a cross product in --set's order is that sweep, with or without further --set
+// lists and repeats: the same runs, seeds and parameters, so the same rows.
+TEST(Sweep, ADesignOfACrossProductIsThatSweep) {
+  struct Case {
+    std::string design;
+    std::vector<std::string> sets, more;
+  };
+  const std::vector<Case> cases = {
+      {"threshold,centers\n2,on\n2,False\n5,1\n5,0\n", {"threshold=2,5", "centers=on,off"}, {}},
+      {"returns-to-scale\r\n0.9\r\n1.25\r\n", {"returns-to-scale=0.9,1.25"}, {"--set", "density=0.1,0.3"}},
+      {"\xEF\xBB\xBF" "density,travel-expenses\n0.1,2\n0.1,0.5\n0.4,2\n0.4,0.5\n",
+       {"density=0.1,0.4", "travel-expenses=2,0.5"}, {"--repeats", "3", "--set", "segregation=off,on"}},
+  };
+  zelmora::testing::TempDir dir;
+  for (const Case& c : cases) {
+    { std::ofstream(dir / "d.csv", std::ios::binary) << c.design; }
+    std::vector<std::string> designed = {"--design", dir / "d.csv"}, crossed;
+    for (const std::string& set : c.sets) crossed.insert(crossed.end(), {"--set", set});
+    designed.insert(designed.end(), c.more.begin(), c.more.end());
+    crossed.insert(crossed.end(), c.more.begin(), c.more.end());
+    const std::vector<RunPlan> a = ShardRuns(Parse(designed), 7), b = ShardRuns(Parse(crossed), 7);
+    ASSERT_EQ(a.size(), b.size()) << c.design;
+    for (std::size_t k = 0; k < a.size(); ++k) {
+      EXPECT_TRUE(a[k].index == b[k].index && a[k].seed == b[k].seed && a[k].parameters == b[k].parameters)
+          << c.design << " run " << k;
+    }
   }
 }
 

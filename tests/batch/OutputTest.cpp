@@ -20,6 +20,7 @@ using zelmora::testing::ReadFile;
 using zelmora::testing::TempDir;
 
 const std::string Header = "a,b\r\n";
+const RunLength TwoRows{1, 1, false};  // steps 0 and 1
 
 std::vector<RunPlan> ThreeRuns() { return {{0, 11, {}}, {2, 22, {}}, {4, 33, {}}}; }
 
@@ -47,7 +48,7 @@ TEST(Output, PartialScanKeepsWholeRunsOnly) {
   for (const Case& c : cases) {
     TempDir dir;
     { std::ofstream(dir / "p", std::ios::binary) << c.text; }
-    const PartialScan scan = ScanPartial(dir / "p", Header, ThreeRuns(), 2);
+    const PartialScan scan = ScanPartial(dir / "p", Header, ThreeRuns(), TwoRows);
     EXPECT_EQ(scan.keepBytes, c.keep) << c.what;
     EXPECT_EQ(scan.completeRuns, c.runs) << c.what;
   }
@@ -67,7 +68,7 @@ TEST(Output, SpooledRunIsTakenOnlyWhole) {
   for (const Case& c : cases) {
     TempDir dir;
     { std::ofstream(dir / "s", std::ios::binary) << c.text; }
-    EXPECT_EQ(SpooledRunIsWhole(dir / "s", run, 2), c.taken) << c.text;
+    EXPECT_EQ(SpooledRunIsWhole(dir / "s", run, TwoRows), c.taken) << c.text;
   }
 }
 

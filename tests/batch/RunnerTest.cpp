@@ -1,10 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <functional>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <streambuf>
+#include <utility>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -12,6 +19,8 @@
 #include "Csv.h"
 #include "Subprocess.h"
 #include "batch/Columns.h"
+#include "batch/Merge.h"
+#include "batch/Progress.h"
 #include "batch/Record.h"
 #include "batch/Run.h"
 #include "batch/Runner.h"
@@ -121,6 +130,25 @@ TEST(ExecuteSweep, FailedSnapshotStopsTheSweepNamingItsPath) {
   EXPECT_FALSE(std::filesystem::exists(dir / "s.csv"));
 }
 
+// A signal that also stops a run's helper (an encoder in the terminal's process group) makes that
+// run fail as the signal comes: the sweep was interrupted, not failed, and says how to resume.
+TEST(ExecuteSweep, ARunFailingAsTheSignalComesIsCutShortNotAnIoError) {
+  struct StoppedWithTheSignal : FailingCharts {
+    std::atomic<int> signal{0};
+    StoppedWithTheSignal() : FailingCharts(0, true) {}
+    void SaveSnapshot(const World& world, const std::string& path) override {
+      signal = SIGINT;
+      FailingCharts::SaveSnapshot(world, path);
+    }
+  } pictures;
+  TempDir dir;
+  Options o = Small(dir / "i.csv");
+  o.snapshotAt = {4};
+  std::ostringstream err;
+  EXPECT_EQ(ExecuteSweep(PrepareSweep(o), &pictures, err, pictures.signal), 128 + SIGINT);
+  EXPECT_NE(err.str().find("interrupted;"), std::string::npos) << err.str();
+}
+
 // Charts fail for one run: the sweep reports the path, keeps what is whole, and a resume
 // finishes it to the bytes of a sweep without the failure.
 
@@ -174,7 +202,7 @@ TEST(ExecuteSweep, ResumeTakesWholeSpooledRunsAndDropsATornRow) {
   };
   std::filesystem::remove(dir / "r.csv");
   { std::ofstream(dir / "r.csv.partial", std::ios::binary) << join(0, 5) << lines[5].substr(0, 9); }
-  lines[9].insert(lines[9].size() - 1, "7");  // run 2's first row, marked
+  lines[9].insert(lines[9].rfind(','), "7");  // run 2's first row, marked in its last measure
   std::filesystem::create_directory(dir / "r.csv.spool");
   { std::ofstream(dir / "r.csv.spool/run2.csv", std::ios::binary) << join(9, 13); }
 
@@ -223,6 +251,117 @@ TEST(ExecuteSweep, AResumeWithOtherOptionsNamesTheOptionAndBothValues) {
   o.resume = true;
   FailingCharts none(-1, true);
   EXPECT_EQ(ExecuteSweep(PrepareSweep(o), &none, err, noSignal), 0) << err.str();
+}
+
+// Runs that end when settled, on the default grid with every step recorded: each run ends at the
+// first step with no move and no unsatisfied agent, or at --steps, and names that step in each of
+// its rows. The bytes are the same on one or two threads, from merged shards and after a resume
+// that finds runs of different lengths cut, whole and spooled.
+TEST(ExecuteSweep, RunsThatSettleEndThereWhateverTheJobsShardsOrResume) {
+  TempDir dir;
+  std::atomic<int> noSignal{0};
+  std::ostringstream err;
+  const auto sweep = [&](const std::string& name, std::int32_t jobs, std::int64_t shard, std::int64_t shards) {
+    Options o;
+    o.steps = 2000;
+    o.untilSettled = true;
+    o.seed = 1;
+    o.repeats = 6;
+    o.jobs = jobs;
+    o.shardIndex = shard;
+    o.shardCount = shards;
+    o.quiet = true;
+    o.out = dir / name;
+    EXPECT_EQ(ExecuteSweep(PrepareSweep(o), nullptr, err, noSignal), 0) << err.str();
+    return o;
+  };
+  Options o = sweep("one.csv", 1, 0, 1);
+  const std::string whole = ReadFile(dir / "one.csv");
+  std::vector<std::string> lines = Rows(whole);
+  std::map<std::string, std::vector<std::string>> runs;
+  for (std::size_t k = 1; k < lines.size(); ++k) runs[Field(lines[k], "run")].push_back(lines[k]);
+  std::size_t settled = 0;
+  for (const auto& [run, rows] : runs) {
+    const std::string stop = Field(rows.back(), "stop_step");
+    const bool rests = Field(rows.back(), "moves") == "0" && Field(rows.back(), "unsatisfied") == "0";
+    EXPECT_EQ(stop.empty() ? "2000" : stop, Field(rows.back(), "step")) << run;
+    EXPECT_EQ(rests, !stop.empty()) << run;
+    EXPECT_EQ(rows.size(), std::stoul(Field(rows.back(), "step")) + 1) << run;
+    for (std::size_t k = 1; k + 1 < rows.size(); ++k) {
+      EXPECT_EQ(Field(rows[k], "stop_step"), stop) << run;
+      EXPECT_FALSE(Field(rows[k], "moves") == "0" && Field(rows[k], "unsatisfied") == "0") << rows[k];
+    }
+    settled += !stop.empty();
+  }
+  ASSERT_EQ(runs.size(), 6u);
+  EXPECT_GE(settled, 2u);  // some settle, long before --steps (a test for the rows written to the file)
+  EXPECT_LT(settled, 6u);  // and some run to the end
+
+  sweep("two.csv", 2, 0, 1);
+  EXPECT_EQ(ReadFile(dir / "two.csv"), whole);
+  sweep("s0.csv", 2, 0, 2);
+  sweep("s1.csv", 1, 1, 2);
+  MergeShards({dir / "m.csv", dir / "s1.csv", dir / "s0.csv"});
+  EXPECT_EQ(ReadFile(dir / "m.csv"), whole);
+
+  // Runs 0 and 1 whole in the partial file with a torn row of run 2, run 4 spooled: the resume
+  // runs 2, 3 and 5 only.
+  const auto rowsOf = [&](std::int64_t from, std::int64_t to) {
+    std::string text;
+    for (std::int64_t run = from; run < to; ++run) {
+      for (const std::string& row : runs[std::to_string(run)]) text += row + "\n";
+    }
+    return text;
+  };
+  std::filesystem::rename(dir / "one.csv", dir / "one.csv.partial");
+  { std::ofstream(dir / "one.csv.partial", std::ios::binary) << lines[0] << "\n" << rowsOf(0, 2) << "2,1"; }
+  std::filesystem::create_directory(dir / "one.csv.spool");
+  { std::ofstream(dir / "one.csv.spool/run4.csv", std::ios::binary) << rowsOf(4, 5); }
+  o.resume = true;
+  o.jobs = 2;
+  ASSERT_EQ(ExecuteSweep(PrepareSweep(o), nullptr, err, noSignal), 0) << err.str();
+  EXPECT_EQ(ReadFile(dir / "one.csv"), whole);
+}
+
+// The log's progress lines come at the pace of the sweep's clock, here one that jumps a minute at
+// every reading, and each after the manifest was brought up to date: no line shows more runs done
+// than the manifest. A pace of 0 writes none.
+TEST(ExecuteSweep, ALogGetsAProgressLineAtEachPaceAfterTheManifest) {
+  // Each line as it is written, checked against the manifest then.
+  struct Log : std::streambuf {
+    std::string text;
+    std::function<void(const std::string&)> line;
+    int overflow(int c) override {
+      if (c == '\n') line(std::exchange(text, {}));
+      if (c != '\n') text += char(c);
+      return c;
+    }
+  } log;
+  for (const std::int32_t pace : {60, 0}) {
+    TempDir dir;
+    Options o = Small(dir / "p.csv");
+    o.charts = o.quiet = false;
+    o.repeats = 8;
+    o.jobs = 2;
+    o.progressEvery = pace;
+    SweepPlan plan = PrepareSweep(o);
+    plan.stderrIsTerminal = false;
+    std::int64_t minutes = 0;
+    plan.clock = [&] { return Progress::Clock::time_point(std::chrono::minutes(minutes++)); };
+    int lines = 0;
+    log.line = [&](const std::string& line) {
+      // Not std::regex, whose header GCC 12 warns about in the sanitizer build.
+      int done = 0, end = 0;
+      std::sscanf(line.c_str(), "zelmora-batch: %d/8 runs, %*d steps/s, %*d:%*2d:%*2d left%n", &done, &end);
+      if (end == 0 || std::size_t(end) != line.size()) return;
+      ++lines;
+      EXPECT_EQ(nlohmann::json::parse(ReadFile(dir / "p.json"))["completed_runs"], done) << line;
+    };
+    std::ostream err(&log);
+    std::atomic<int> noSignal{0};
+    ASSERT_EQ(ExecuteSweep(plan, nullptr, err, noSignal), 0);
+    EXPECT_EQ(lines > 0, pace > 0) << lines;
+  }
 }
 
 // The charts' series cover the whole run however long it is, in memory fixed when they are made.

@@ -132,4 +132,17 @@ inline Outcome RunProgram(const std::string& program, std::vector<std::string> a
   return outcome;
 }
 
+inline constexpr const char* kProbe = "/usr/bin/ffprobe";
+
+// "width,height,frames" of a video's first stream, the frames as the decoder counts them.
+inline std::string Probe(const std::string& workDir, const std::string& path) {
+  Subprocess probe({kProbe, "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                    "stream=nb_read_frames,width,height", "-of", "csv=p=0:nk=1", path},
+                   workDir);
+  probe.Wait();
+  std::string out = probe.Out();
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
 }  // namespace zelmora::testing

@@ -16,18 +16,8 @@ using zelmora::testing::RunProgram;
 using zelmora::testing::Subprocess;
 using zelmora::testing::TempDir;
 
-constexpr const char* kProbe = "/usr/bin/ffprobe";
-
-// "frames,width,height" of the video's first stream, as the decoder counts them.
-std::string Probe(const TempDir& dir, const std::string& path) {
-  Subprocess probe({kProbe, "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-                    "stream=nb_read_frames,width,height", "-of", "csv=p=0:nk=1", path},
-                   dir.path());
-  probe.Wait();
-  std::string out = probe.Out();
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
-}
+using zelmora::testing::kProbe;
+using zelmora::testing::Probe;
 
 std::vector<std::string> Entries(const TempDir& dir) {
   std::vector<std::string> names;
@@ -56,7 +46,7 @@ TEST(VideoEncoder, EveryFrameReachesTheVideoAndNothingElseStays) {
       }
       video.Finish();
     }
-    EXPECT_EQ(Probe(dir, dir / c.name), c.probed) << c.name;
+    EXPECT_EQ(Probe(dir.path(), dir / c.name), c.probed) << c.name;
     EXPECT_EQ(Entries(dir), std::vector<std::string>{c.name}) << c.name;
   }
 }

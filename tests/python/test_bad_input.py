@@ -1,4 +1,5 @@
 import numpy as np
+import pandas as pd
 import pytest
 
 import zelmora
@@ -102,6 +103,21 @@ SWEEPING = [
     (dict(measures=[len]), TypeError, "measures"),
     (dict(agent_rows=1), TypeError, "agent_rows"),
     (dict(progress="yes"), TypeError, "progress"),
+    (dict(until="forever"), ValueError, "until"),
+    (dict(until=True), TypeError, "until"),
+    (dict(design={"threshold": [2]}), TypeError, "design"),
+    (dict(design=pd.DataFrame()), ValueError, "design"),
+    (dict(design=pd.DataFrame({"threshold": []})), ValueError, "design DataFrame: no points"),
+    (dict(design=pd.DataFrame({"threshold": [2, 9]})), ValueError, r"design DataFrame: row 2 .*column 'threshold'"),
+    (dict(design=pd.DataFrame({"threshold": [2.0]})), ValueError, r"design DataFrame: row 1 .*column 'threshold'"),
+    (dict(design=pd.DataFrame({"centers": [True, "yes"]})), ValueError, r"row 2 .*column 'centers'"),
+    (dict(design=pd.DataFrame({"threshold": [2], "thresold": [3]})), ValueError, "column 2 'thresold'"),
+    (dict(design=pd.DataFrame({"travel_expenses": [1], "travel-expenses": [2]})), ValueError,
+     "column 2 'travel_expenses' is given twice"),
+    (dict(design=pd.DataFrame({"agents": [10], "density": [0.5]})), ValueError, "'agents' and 'density'"),
+    (dict(design=pd.DataFrame({"density": [0.5]}), agents=10), ValueError, "column 'density' and agents"),
+    (dict(design=pd.DataFrame({"threshold": [2]}), set={"threshold": [3]}), ValueError,
+     "column 'threshold' is also varied by set threshold"),
 ]
 
 

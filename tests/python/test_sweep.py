@@ -8,7 +8,26 @@ import pytest
 
 import zelmora
 
-DTYPES = {"integer": np.int64, "unsigned": np.uint64, "real": np.float64}
+DTYPES = {"integer": np.int64, "unsigned": np.uint64, "integer or empty": pd.Int64Dtype(), "real": np.float64}
+DESIGN = pd.DataFrame({"threshold": [2, 5, 3], "travel_expenses": [0.5, 1.5, 1.0], "centers": [True, False, False]})
+
+# One sweep given to zelmora-batch and to zelmora.sweep (on 22 x 16, master seed 31): the batch's
+# options, the same as keywords, and a design given to both (a file, the DataFrame).
+SAME_SWEEPS = [
+    (["--density", "0.55", "--steps", "23", "--record-every", "5", "--repeats", "2", "--set", "threshold=2,6",
+      "--set", "travel-expenses=0.5:1.5:1", "--set", "centers=on,off", "--returns-to-scale", "0.95"],
+     dict(density=0.55, steps=23, record_every=5, repeats=2,
+          set={"threshold": [2, 6], "travel_expenses": "0.5:1.5:1", "centers": (True, False)}, returns_to_scale=0.95),
+     None),
+    (["--density", "0.55", "--steps", "200", "--record-every", "7", "--repeats", "2", "--set", "threshold=2,4,6",
+      "--set", "centers=on,off", "--until", "settled"],
+     dict(density=0.55, steps=200, record_every=7, repeats=2, set={"threshold": [2, 4, 6], "centers": [True, False]},
+          until="settled"),
+     None),
+    (["--steps", "150", "--record-every", "10", "--set", "returns-to-scale=0.9,1.1", "--until", "settled"],
+     dict(steps=150, record_every=10, set={"returns_to_scale": [0.9, 1.1]}, until="settled"),
+     DESIGN),
+]
 
 
 def like_share(v):
@@ -24,28 +43,30 @@ def os_threads():
     return len(os.listdir("/proc/self/task"))
 
 
-def test_a_sweep_is_the_batch_programs_csv_with_the_columns_kinds(batch_program, tmp_path):
+@pytest.mark.parametrize("args, keywords, design", SAME_SWEEPS)
+def test_a_sweep_is_the_batch_programs_csv_with_the_columns_kinds(batch_program, tmp_path, args, keywords, design):
     out = tmp_path / "sweep.csv"
-    subprocess.run([batch_program, "--grid", "22x16", "--density", "0.55", "--steps", "23", "--record-every", "5",
-                    "--seed", "31", "--repeats", "2", "--set", "threshold=2,6", "--set", "travel-expenses=0.5:1.5:1",
-                    "--set", "centers=on,off", "--returns-to-scale", "0.95", "--jobs", "2", "--charts", "off",
-                    "--quiet", "--out", str(out)], check=True, timeout=120)
-    csv = pd.read_csv(out, float_precision="round_trip", dtype={"seed": np.uint64})
-    rows = zelmora.sweep(grid=(22, 16), density=0.55, steps=23, record_every=5, seed=31, repeats=2,
-                         set={"threshold": [2, 6], "travel_expenses": "0.5:1.5:1", "centers": (True, False)},
-                         returns_to_scale=0.95, jobs=3)
+    if design is not None:
+        design.rename(columns=lambda name: name.replace("_", "-")).to_csv(tmp_path / "design.csv", index=False)
+        args = args + ["--design", str(tmp_path / "design.csv")]
+        keywords = dict(keywords, design=design)
+    subprocess.run([batch_program, "--grid", "22x16", "--seed", "31", "--jobs", "2", "--charts", "off", "--quiet",
+                    "--out", str(out)] + args, check=True, timeout=120)
     table = zelmora.columns()
-    assert list(rows.columns) == list(csv.columns) == list(table.name)
-    assert [rows[c].dtype for c in table.name] == [np.dtype(DTYPES[k]) for k in table.kind]
-    assert len(rows) == 16 * 6 and rows.attrs["master_seed"] == 31
-    for name in table.name:
-        assert np.array_equal(rows[name].to_numpy(), csv[name].to_numpy(), equal_nan=True), name
+    csv = pd.read_csv(out, float_precision="round_trip", dtype=dict(zip(table.name, table.kind.map(DTYPES))))
+    rows = zelmora.sweep(grid=(22, 16), seed=31, jobs=3, **keywords)
+    assert list(rows.columns) == list(table.name)
+    assert rows.attrs["master_seed"] == 31
+    if keywords.get("until") == "settled":  # some runs settle, others run to the end
+        assert rows.stop_step.isna().any() and rows.stop_step.notna().any()
+    pd.testing.assert_frame_equal(rows, csv, check_exact=True)
 
 
-@pytest.mark.parametrize("seed", [1, 2, 3])
-def test_numbers_measures_and_agents_do_not_depend_on_jobs(seed):
-    options = dict(grid=(18, 14), steps=9, record_every=3, seed=seed, set={"threshold": [1, 4, 7]}, repeats=2,
-                   measures={"like": like_share, "agents_seen": lambda v: v.agent_count}, agent_rows=True)
+@pytest.mark.parametrize("seed, until", [(1, "steps"), (2, "settled"), (3, "settled")])
+def test_numbers_measures_and_agents_do_not_depend_on_jobs(seed, until):
+    options = dict(grid=(18, 14), steps=60, record_every=3, seed=seed, set={"threshold": [1, 4, 7]}, repeats=2,
+                   until=until, measures={"like": like_share, "agents_seen": lambda v: v.agent_count},
+                   agent_rows=True)
     rows, agents = zelmora.sweep(jobs=1, **options)
     for jobs in (2, 5):
         more_rows, more_agents = zelmora.sweep(jobs=jobs, **options)
@@ -53,7 +74,8 @@ def test_numbers_measures_and_agents_do_not_depend_on_jobs(seed):
         pd.testing.assert_frame_equal(agents, more_agents)
 
 
-def test_measures_and_agent_rows_see_each_recorded_step_as_a_replayed_world_does():
+@pytest.mark.parametrize("options", [dict(steps=12), dict(steps=40, until="settled", centers=False)])
+def test_measures_and_agent_rows_see_each_recorded_step_as_a_replayed_world_does(options):
     kept = []
 
     def keep(v):
@@ -61,15 +83,14 @@ def test_measures_and_agent_rows_see_each_recorded_step_as_a_replayed_world_does
         kept.append((v.run, v.local_price, v.agent_col))  # views held past the run
         return v.measures()["percent_similar"]
 
-    rows, agents = zelmora.sweep(grid=(16, 20), steps=12, record_every=4, seed=8, jobs=2,
-                                 set={"returns_to_scale": [0.9, 1.2]}, density=0.4,
-                                 measures={"like": like_share, "again": keep}, agent_rows=True)
+    rows, agents = zelmora.sweep(grid=(16, 20), record_every=4, seed=8, jobs=2, set={"returns_to_scale": [0.9, 1.2]},
+                                 density=0.4, measures={"like": like_share, "again": keep}, agent_rows=True, **options)
     assert np.array_equal(rows["again"], rows["percent_similar"], equal_nan=True)
     for run, recorded in rows.groupby("run"):
         first = {name: values.iloc[0] for name, values in recorded.items()}  # each of its own type
         assert first["seed"] == zelmora.run_seed(8, run)
         w = zelmora.World(grid=(16, 20), seed=int(first["seed"]), agents=int(first["agents"]),
-                          returns_to_scale=float(first["returns_to_scale"]))
+                          returns_to_scale=float(first["returns_to_scale"]), centers=bool(first["centers"]))
         for step, like in zip(recorded.step, recorded.like):
             w.step(step - w.step_count)
             assert like == like_share(w)

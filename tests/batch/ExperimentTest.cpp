@@ -1,0 +1,161 @@
+// Experiments as docs/EXPERIMENTS.md shows them: designs made by SciPy, runs that settle, videos,
+// and the input they refuse.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Csv.h"
+#include "Subprocess.h"
+#include "batch/Columns.h"
+
+namespace zelmora::testing {
+namespace {
+
+const std::string Program = ZELMORA_BATCH_PROGRAM;
+const std::string Python = "/usr/bin/python3";
+
+// The fenced blocks of the docs after `heading`, up to the next heading of its level.
+std::vector<std::string> DocBlocks(const std::string& heading) {
+  const std::string doc = ReadFile(ZELMORA_SOURCE_DIR "/docs/EXPERIMENTS.md");
+  const std::size_t from = doc.find(heading), to = doc.find("\n##", from + 1);
+  std::vector<std::string> blocks;
+  for (std::size_t at = doc.find("```", from); at < to; at = doc.find("```", doc.find("```", at + 3) + 3)) {
+    const std::size_t start = doc.find('\n', at) + 1;
+    blocks.push_back(doc.substr(start, doc.find("```", start) - start));
+  }
+  return blocks;
+}
+
+TEST(Experiments, TheDocumentedDesignsRunAndAHypercubeResumesAfterAKillToTheSameBytes) {
+  Subprocess modules({Python, "-c", "import numpy, pandas, scipy.stats"}, "/");
+  if (modules.Wait(60) != 0) GTEST_SKIP() << "Debian's python3-numpy, -pandas and -scipy are not installed";
+  TempDir dir;
+  const std::vector<std::string> blocks = DocBlocks("### Latin hypercube and Sobol designs");
+  ASSERT_EQ(blocks.size(), 3u);
+  { std::ofstream(dir / "design.py") << blocks[0]; }
+  { std::ofstream(dir / "analysis.py") << "import pandas as pd\n" << blocks[2]; }
+  ASSERT_EQ(RunProgram(Python, {"design.py"}, dir.path()).status, 0);
+  for (const std::string& line : Lines(blocks[1])) {
+    // As written, with fewer steps and repeats.
+    std::istringstream words(line.substr(line.find(' ')));
+    std::vector<std::string> args;
+    for (std::string word; words >> word;) {
+      args.push_back(args.empty() ? word : args.back() == "--steps" ? "40" : args.back() == "--repeats" ? "1" : word);
+    }
+    const Outcome outcome = RunProgram(Program, args, dir.path());
+    ASSERT_EQ(outcome.status, 0) << line << ": " << outcome.err;
+  }
+  EXPECT_EQ(nlohmann::json::parse(ReadFile(dir / "sobol-runs.json"))["sweep"]["size"], 32);
+  Subprocess analysis({Python, "analysis.py"}, dir.path());
+  EXPECT_EQ(analysis.Wait(60), 0) << analysis.Err();
+  EXPECT_NE(analysis.Out().find("stop_step"), std::string::npos) << analysis.Out();
+
+  std::vector<std::string> args = {Program, "--design", "lhs.csv", "--steps", "600", "--record-every", "10",
+                                   "--until", "settled", "--seed", "3", "--jobs", "2", "--out", "whole.csv"};
+  ASSERT_EQ(RunProgram(Program, {args.begin() + 1, args.end()}, dir.path()).status, 0);
+  args.back() = "k.csv";
+  Subprocess child(args, dir.path());
+  ASSERT_TRUE(child.WaitUntil([&] { return ReadFile(dir / "k.csv.partial").size() > batch::CsvHeader().size(); }, 120))
+      << "no run was written; stderr: " << child.Err();
+  ASSERT_FALSE(child.Exited()) << "the sweep ended before it could be killed; make it longer";
+  child.Signal(SIGKILL);
+  child.Wait();
+  std::filesystem::remove(dir / "lhs.csv");  // the manifest holds the design
+  args.push_back("--resume");
+  const Outcome resumed = RunProgram(Program, {args.begin() + 1, args.end()}, dir.path());
+  ASSERT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_EQ(ReadFile(dir / "k.csv"), ReadFile(dir / "whole.csv"));
+}
+
+// Videos of 200 steps, a frame every 10 steps, by an encoder that fails for run 1 only, in its own
+// words: the sweep stops with an I/O error quoting it, the run before it whole in the partial CSV,
+// and the resume makes the missing video. Each has 21 frames of the snapshots' size.
+TEST(Experiments, VideosHaveAFrameEveryKStepsAndAFailedEncoderIsAnIoErrorTheResumeMends) {
+  if (!std::filesystem::exists(kProbe)) GTEST_SKIP() << "ffmpeg is not installed";
+  TempDir dir, bin;
+  std::ofstream(bin / "ffmpeg") << "#!/bin/sh\ncase \"$(readlink /proc/$$/fd/3)\" in *.run1.mp4*)\n"
+                                   "  cat >/dev/null; echo 'frame 3: out of cheese' >&2; exit 1;;\nesac\n"
+                                   "exec /usr/bin/ffmpeg \"$@\"\n";
+  std::filesystem::permissions(bin / "ffmpeg", std::filesystem::perms::owner_all);
+  std::vector<std::string> args = {"--out",  "whole.csv", "--grid", "30x20", "--steps", "200", "--record-every", "50",
+                                   "--snapshot-every", "10", "--seed", "5", "--repeats", "3", "--video", "mp4",
+                                   "--jobs", "1"};
+  ASSERT_EQ(RunProgram(Program, args, dir.path()).status, 0);
+  args[1] = "x.csv";
+  const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  setenv("PATH", (bin.path() + ":" + path).c_str(), 1);
+  const Outcome failed = RunProgram(Program, args, dir.path());
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_NE(failed.err.find("x.run1.mp4: the encoder failed: frame 3: out of cheese"), std::string::npos) << failed.err;
+  const std::string whole = ReadFile(dir / "whole.csv"), partial = ReadFile(dir / "x.csv.partial");
+  EXPECT_EQ(Lines(partial).size(), 1u + 5);  // run 0's steps 0, 50, ..., 200 (--jobs is 1)
+  EXPECT_EQ(whole.rfind(partial, 0), 0u);
+  args.push_back("--resume");
+  const Outcome resumed = RunProgram(Program, args, dir.path());
+  ASSERT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_EQ(ReadFile(dir / "x.csv"), whole);
+  const std::string png = ReadFile(dir / "x.run1.step200.png");  // its size big-endian at 16 and 20
+  ASSERT_GE(png.size(), 24u);
+  const auto side = [&](std::size_t at) {
+    return std::to_string(std::uint8_t(png[at + 2]) << 8 | std::uint8_t(png[at + 3]));
+  };
+  for (const char* run : {"0", "1", "2"}) {
+    EXPECT_EQ(Probe(dir.path(), "x.run" + std::string(run) + ".mp4"), side(16) + "," + side(20) + ",21") << run;
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    EXPECT_EQ(entry.path().filename().string().find(".mp4."), std::string::npos) << entry.path();
+  }
+}
+
+TEST(Experiments, BadDesignsAndValuesAreRefusedNamingRowAndColumnAndWriteNothing) {
+  struct Case {
+    std::string design;
+    std::vector<std::string> args;
+    std::string named;
+  };
+  const std::string three = "threshold\n3\n";
+  const std::vector<Case> cases = {
+      {"threshold,colour\n3,1\n", {}, "line 1, column 2 'colour' is no parameter"},
+      {"threshold\n3\n9\n", {}, "row 2 (line 3), column 'threshold': expects a whole number of eighths"},
+      {"", {}, "d.csv: the file is empty"},
+      {"threshold\r\n", {}, "d.csv: no points"},
+      {"threshold,centers\n3,on\n4\n", {}, "row 2 (line 3) has 1 values for 2 columns"},
+      {"threshold,centers\n3,on\n\n", {}, "row 2 (line 3) has 1 values for 2 columns (an empty line)"},
+      {"centers,threshold,centers\n1,3,0\n", {}, "line 1, column 3 'centers' is given twice (also column 1)"},
+      {",threshold\n0,3\n", {}, "line 1, column 1 has no name"},
+      {"agents,density\n1,0.5\n", {}, "columns 'agents' and 'density' exclude each other"},
+      {three, {"--set", "threshold=1,2"}, "column 'threshold' is also varied by --set threshold"},
+      {"density\n0.5\n", {"--agents", "10"}, "column 'density' and --agents exclude each other"},
+      {"agents\n10\n401\n", {"--grid", "20x20"}, "row 2 (line 3), column 'agents': 401 agents do not fit"},
+      {"production-costs\n100\n9990\n", {}, "row 2 (line 3), column 'production-costs': run 1"},
+      {three, {"--design", "gone.csv"}, "--design: cannot read 'gone.csv'"},
+      {three, {"--until", "now"}, "--until: expects steps or settled; got 'now'"},
+      {three, {"--snapshot-every", "0"}, "--snapshot-every: expects a whole number of steps"},
+      {three, {"--video", "avi"}, "--video: expects off, mp4 or gif"},
+      {three, {"--progress-every", "-1"}, "--progress-every: expects a whole number of seconds"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    { std::ofstream(dir / "d.csv", std::ios::binary) << c.design; }
+    std::vector<std::string> args = {"--out", "o.csv", "--steps", "5"};
+    if (std::find(c.args.begin(), c.args.end(), "--design") == c.args.end()) args.insert(args.end(), {"--design", "d.csv"});
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Outcome outcome = RunProgram(Program, args, dir.path());
+    EXPECT_EQ(outcome.status, 2) << c.named;
+    EXPECT_EQ(Lines(outcome.err).size(), 1u) << outcome.err;
+    EXPECT_NE(outcome.err.find(c.named), std::string::npos) << outcome.err;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << c.named;
+  }
+}
+
+}  // namespace
+}  // namespace zelmora::testing
