@@ -202,6 +202,7 @@ struct Case {
 constexpr Case kCases[] = {
     {10, 10, 1, 40, 30}, {17, 13, 1, 30, 30}, {40, 40, 1, 24, 30}, {64, 48, 1, 6, 25},
     {200, 200, 3, 3, 6},  // half full: a full grid of this size would only repeat the small ones
+    {370, 360, 1, 2, 8},  // above World::DrawAheadCells
 };
 
 TEST(FastPhases, MatchThePlainPhasesAfterEveryPhase) {
