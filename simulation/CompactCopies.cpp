@@ -26,6 +26,8 @@ void World::SizeCopies() {
   catchment_.resize(cellCount);
   counts_.resize(cellCount);
   price_.resize(cellCount);
+  rival_.resize(cellCount);
+  epochOf_.resize(cellCount);
   freePrices_.resize(cellCount);
   marked_.assign(cellCount, 0);
   wrapCol_.resize(std::size_t(GridCols) + 20);

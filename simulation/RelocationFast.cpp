@@ -54,7 +54,7 @@ void World::RelocateUnsatisfiedFast() {
   }
   random_ = random;
   CandidatesDrawn += drawn;
-  WriteMoves();
+  WriteMoves(false);
 }
 
 // The tries of one unsatisfied agent: the first free cell among up to 100 candidates, or -1.
@@ -109,14 +109,14 @@ std::int64_t World::TryToRelocate(const TAgent& agent, Random& random, std::int6
 // The rest of the moves just made, in their order: the cells, the other copies, the customers.
 // The lines each needs are fetched a few moves ahead, so the misses overlap instead of following
 // one another.
-void World::WriteMoves() {
+void World::WriteMoves(bool freePricesDone) {
   constexpr std::size_t ahead = 16;
   TCell* cells = grid.Cells().data();
   // Many moves would each fetch two more lines for the free prices, which only the next
   // LookForCenters reads: it makes them afresh instead.
   const std::size_t n = moves_.size();
-  if (n > cellState_.size() / 32) freePricesKnown_ = false;
-  const bool free = freePricesKnown_;
+  if (n > cellState_.size() / 32 && !freePricesDone) freePricesKnown_ = false;
+  const bool free = freePricesKnown_ && !freePricesDone;
   const auto fetch = [&](const Move& move) {
     const char* to = reinterpret_cast<const char*>(cells + move.to);
     __builtin_prefetch(&cells[move.from].occupied, 1);
@@ -177,11 +177,29 @@ void World::LookForCentersFast() {
     }
     freePricesKnown_ = true;
   }
+  moves_.clear();
   if (freePrices_.size() > DrawAheadCells) {
     LookForCentersDrawingAhead();
   } else {
     LookForCentersInTurn();
   }
+  WriteMoves(true);
+}
+
+// A move of LookForCenters: what later tries read (occupancy, free prices) at once, the rest
+// with the other moves after the phase, as in the relocation, unless a window paints the cell
+// left.
+void World::MoveToCheaper(std::int32_t i, std::int32_t col, std::int32_t row) {
+  if (ViewDraws()) {
+    MoveAgent(i, col, row);
+    return;
+  }
+  const TAgent& agent = Agents[std::size_t(i)];
+  const std::size_t from = CellIndex(agent.col, agent.row), to = CellIndex(col, row);
+  MoveInCopies(i, from, to);
+  freePrices_[from] = price_[from];
+  freePrices_[to] = detail::Taken;
+  moves_.push_back({std::uint32_t(from), std::uint32_t(to), i});
 }
 
 void World::LookForCentersInTurn() {
@@ -230,7 +248,7 @@ void World::LookForCentersInTurn() {
         take = freePrices_[CellIndex(col, row)] < current;
       }
       drawn += attempt;
-      if (take) MoveAgent(i, col, row);
+      if (take) MoveToCheaper(i, col, row);
       continue;
     }
     drawn += CenterTries;
@@ -289,7 +307,7 @@ void World::LookForCentersDrawingAhead() {
     } else {
       const int taken = std::countr_zero(takeable);
       drawn += taken + 1;
-      MoveAgent(d.agent, d.cols[taken], d.rows[taken]);
+      MoveToCheaper(d.agent, d.cols[taken], d.rows[taken]);
       if (taken != CenterTries - 1) {
         ahead = d.after[taken];  // fewer draws used than guessed: later draws start again
         ready = 0;

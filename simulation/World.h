@@ -227,7 +227,8 @@ class World {
   void WriteFlags();
   void RelocateUnsatisfiedFast();
   std::int64_t TryToRelocate(const TAgent& agent, Random& random, std::int64_t& drawn) const;
-  void WriteMoves();
+  void WriteMoves(bool freePricesDone);
+  void MoveToCheaper(std::int32_t i, std::int32_t col, std::int32_t row);
   void LookForCentersFast();
   void LookForCentersInTurn();
   void LookForCentersDrawingAhead();
@@ -306,6 +307,14 @@ class World {
   };
   std::vector<Move> moves_;
   bool priceAll_ = true;        // prices must be computed for every cell
+  // Per cell: the lowest price another market offered when the cell was last priced in full,
+  // and the epoch (the unit costs) of that pricing; the unit costs of the last kEpochs epochs.
+  static constexpr std::uint32_t kEpochs = 16;
+  std::vector<double, LargePageAllocator<double>> rival_;
+  std::vector<std::uint8_t> epochOf_;
+  std::array<std::array<double, MarketCount>, kEpochs> epochCosts_{};
+  std::uint32_t epochs_ = 0;
+  bool keptLast_ = true;  // most cells kept their market in the last pricing
   std::array<double, MarketCount> pricedUnitCost_{};  // what the prices were computed from
   double pricedTravelCost_ = 0.0;
   // What the unit costs were last computed from, and the costs: the same inputs give them again.
