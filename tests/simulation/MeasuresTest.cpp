@@ -5,6 +5,7 @@
 #include <functional>
 #include <vector>
 
+#include "simulation/IncrementalMeasures.h"
 #include "simulation/Measures.h"
 #include "simulation/World.h"
 #include "tests/simulation/WorldFixture.h"
@@ -185,6 +186,73 @@ TEST(Measures, OneMeasurerServesGridsOfAnySizeInTurn) {
     const StepMeasures fast = measurer.Measure(s.world);
     const StepMeasures plain = Recount(s.world);
     EXPECT_EQ(fast.clusterCount, plain.clusterCount) << g.cols << " x " << g.rows;
+    ExpectSameOrBothNaN(fast.percentSimilar, plain.percentSimilar, "% similar");
+    ExpectSameOrBothNaN(fast.meanLocalPrice, plain.meanLocalPrice, "mean local price");
+  }
+}
+
+// The measures kept from call to call equal those made afresh, over runs of random changes of
+// every size up to where a call makes them afresh anyway: cells taken, left and recoloured,
+// clusters joined and split across the torus's edges, rows wider than a word.
+TEST(IncrementalMeasures, FollowRandomChangesAsAFreshMeasureSeesThem) {
+  std::uint64_t x = 1;
+  const auto below = [&](std::uint64_t n) {
+    x = x * 6364136223846793005ULL + 1442695040888963407ULL;
+    return (x >> 33) % n;
+  };
+  std::int64_t updates = 0;
+  for (int trial = 0; trial < 300; ++trial) {
+    const int cols = 10 + int(below(2) ? below(6) : 60 + below(20)), rows = 10 + int(below(9));
+    const int cells = cols * rows;
+    const std::uint64_t density = below(100);
+    const auto pick = [&] { return below(100) < density ? std::uint8_t(1 + below(2)) : std::uint8_t(0); };
+    std::vector<std::uint8_t> occupancy(static_cast<std::size_t>(cells));
+    for (auto& v : occupancy) v = pick();
+    IncrementalMeasures kept;
+    kept.Rebuild(occupancy.data(), cols, rows, true);
+    for (int step = 0; step < 20; ++step) {
+      const int changes = 1 + int(below(below(2) ? 3 : std::uint64_t(cells / 25 + 1)));
+      for (int c = 0; c < changes; ++c) occupancy[below(std::uint64_t(cells))] = pick();
+      if (kept.Update(occupancy.data())) {
+        ++updates;
+      } else {
+        kept.Rebuild(occupancy.data(), cols, rows, true);
+      }
+      IncrementalMeasures fresh;
+      fresh.Rebuild(occupancy.data(), cols, rows, false);
+      ASSERT_EQ(kept.Clusters(), fresh.Clusters()) << cols << " x " << rows << ", trial " << trial;
+      ASSERT_EQ(kept.Shares(), fresh.Shares()) << cols << " x " << rows << ", trial " << trial;
+      ASSERT_EQ(kept.Counted(), fresh.Counted()) << cols << " x " << rows << ", trial " << trial;
+    }
+  }
+  EXPECT_GT(updates, 5000);  // most calls followed the changes rather than starting afresh
+}
+
+// A World measured after every step of a long run and after single moves by hand, with one
+// Measurer: the calls that follow a few moves, or none, agree with the plain recount.
+TEST(Measures, FollowSingleMovesAndSettledStepsOfAWorld) {
+  SeededWorld s(21, 70, 30);
+  s.Start("1100");
+  Measurer measurer;
+  std::uint64_t pick = 5;
+  for (int step = 0; step < 60; ++step) {
+    if (step % 3 == 0) {
+      s.world.SimulationStep();
+    } else {
+      // One agent to the next free cell along the row: a cell left, a cell taken.
+      pick = pick * 2862933555777941757ULL + 3037000493ULL;
+      const TAgent& a = s.world.Agents[(pick >> 33) % s.world.Agents.size()];
+      for (int d = 1; d < s.world.GridCols; ++d) {
+        const int col = (a.col + d) % s.world.GridCols;
+        if (s.world.grid.At(col, a.row).occupied) continue;
+        s.world.MoveAgent(int(&a - s.world.Agents.data()), col, a.row);
+        break;
+      }
+    }
+    const StepMeasures fast = measurer.Measure(s.world);
+    const StepMeasures plain = Recount(s.world);
+    ASSERT_EQ(fast.clusterCount, plain.clusterCount) << step;
+    ASSERT_EQ(fast.unsatisfied, plain.unsatisfied) << step;
     ExpectSameOrBothNaN(fast.percentSimilar, plain.percentSimilar, "% similar");
     ExpectSameOrBothNaN(fast.meanLocalPrice, plain.meanLocalPrice, "mean local price");
   }
