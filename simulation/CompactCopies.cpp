@@ -59,9 +59,8 @@ bool World::EnsureCopies() {
 
   SizeCopies();
   TakeNewCopyId();
-  const std::size_t width = 2 * std::size_t(GridCols) - 1;
   std::size_t occupiedCells = 0;
-  bool agree = distanceRows_.size() == std::size_t(GridRows) * width;
+  bool agree = true;
   for (std::int32_t row = 0; row < GridRows; ++row) {
     for (std::int32_t col = 0; col < GridCols; ++col) {
       const std::size_t k = CellIndex(col, row);
@@ -71,12 +70,6 @@ bool World::EnsureCopies() {
       counts_[k] = detail::PackCounts(cell.sameNeighbours, cell.otherNeighbours);
       catchment_[k] = std::uint8_t(cell.catchment);
       agree = agree && cell.catchment >= 0 && cell.catchment < MarketCount;
-      // The fast price phase takes the distances from the table: they must be the cells' own.
-      for (int m = 0; agree && m < MarketCount; ++m) {
-        const std::size_t dr = std::size_t(std::abs(row - Markets[m].row));
-        const double d = distanceRows_[dr * width + std::size_t(col - Markets[m].col + GridCols - 1)];
-        agree = std::bit_cast<std::uint64_t>(d) == std::bit_cast<std::uint64_t>(cell.marketDistance[m]);
-      }
       cellState_[k] = 0;
       occupantOf_[k] = 0;
       if (!cell.occupied) continue;

@@ -12,6 +12,35 @@
 
 namespace zelmora {
 
+// Defined here, beside the phases whose loops it sits in.
+void World::MoveInCopies(std::int32_t i, std::size_t from, std::int32_t newCol, std::int32_t newRow) {
+  const std::size_t to = CellIndex(newCol, newRow);
+  TAgent& agent = Agents[std::size_t(i)];
+  cellState_[from] = 0;
+  cellState_[to] = std::uint8_t(1 + agent.colour);
+  occupied_[from / 64] &= ~(std::uint64_t(1) << (from % 64));
+  occupied_[to / 64] |= std::uint64_t(1) << (to % 64);
+  ++moveCount_;
+  NoteChanged(from);
+  NoteChanged(to);
+  const std::size_t words = (std::size_t(GridCols) + 63) / 64;
+  arrived_[std::size_t(newRow) * words + std::size_t(newCol) / 64] |= std::uint64_t(1) << (newCol % 64);
+  agent.col = newCol;
+  agent.row = newRow;
+  agent.SetPositionX(newCol * CellPitch + 5);
+  agent.SetPositionY(newRow * CellPitch + 5);
+}
+
+void World::NoteChanged(std::size_t cell) {
+  if (evaluateAll_) return;
+  changed_.push_back(std::uint32_t(cell));
+  // Past this many the next evaluation sweeps the grid anyway.
+  if (changed_.size() > cellState_.size()) {
+    evaluateAll_ = true;
+    changed_.clear();
+  }
+}
+
 void World::RelocateUnsatisfiedFast() {
   // A satisfied agent would register again on a cell that already names it (the copies hold
   // only while every agent's cell does): only the unsatisfied agents have anything to do. They
@@ -44,12 +73,13 @@ void World::RelocateUnsatisfiedFast() {
     const TAgent& agent = Agents[std::size_t(i)];
     const std::int64_t to = TryToRelocate(agent, random, drawn);
     if (to < 0) continue;
+    const std::int32_t col = std::int32_t(to % GridCols), row = std::int32_t(to / GridCols);
     if (together) {
       const std::size_t from = CellIndex(agent.col, agent.row);
-      MoveInCopies(i, from, std::size_t(to));
+      MoveInCopies(i, from, col, row);
       moves_.push_back({std::uint32_t(from), std::uint32_t(to), i});
     } else {
-      MoveAgent(i, std::int32_t(to % GridCols), std::int32_t(to / GridCols));
+      MoveAgent(i, col, row);
     }
   }
   random_ = random;
@@ -196,7 +226,7 @@ void World::MoveToCheaper(std::int32_t i, std::int32_t col, std::int32_t row) {
   }
   const TAgent& agent = Agents[std::size_t(i)];
   const std::size_t from = CellIndex(agent.col, agent.row), to = CellIndex(col, row);
-  MoveInCopies(i, from, to);
+  MoveInCopies(i, from, col, row);
   freePrices_[from] = price_[from];
   freePrices_[to] = detail::Taken;
   moves_.push_back({std::uint32_t(from), std::uint32_t(to), i});
@@ -206,13 +236,12 @@ void World::LookForCentersInTurn() {
   // On a grid that stays in cache the tries cost what computing them costs, so they are made as
   // cheap as the exact draws allow. Column and row come from tables of wrapped positions, and
   // all ten tries are drawn and tested without a branch between them, since a test alone is a
-  // coin toss for the branch predictor: only the lowest free price among them is kept, and an
-  // agent with a cheaper one among its tries is rare. A draw in [0, 20) is rejected and drawn
-  // again only when the low half of its product is below 16, about once in 2^28 draws: a lower
-  // bound on those halves tells whether any of the ten came near it (a false alarm for a few
-  // agents in a thousand), and only then are the tries made one by one. The tries of an agent that moves
-  // are drawn again up to the one taken, which puts the generator where trying one after
-  // another leaves it.
+  // coin toss for the branch predictor; the first cheaper free cell among them is the one
+  // trying one after another takes, and the generator is put where that leaves it. A draw in
+  // [0, 20) is rejected and drawn again only when the low half of its product is below 16,
+  // about once in 2^28 draws: a lower bound on those halves tells whether any of the ten came
+  // near it (a false alarm for a few agents in a thousand), and only then are the tries made
+  // one by one.
   Random random = random_;
   std::int64_t drawn = 0;
   const std::int32_t count = static_cast<std::int32_t>(Agents.size());
@@ -224,7 +253,7 @@ void World::LookForCentersInTurn() {
     const std::size_t* colAt = wrapCol_.data() + agent.col;      // colAt[d]: col + d - 10
     const std::size_t* rowAt = wrapRowStart_.data() + agent.row;  // rowAt[d]: start of row + d - 10
     const Random start = random;
-    double cheapest = detail::Taken;  // the lowest free price among the ten
+    unsigned takeable = 0;  // bit t: try t is free and cheaper
     // The lowest of the low halves of each try's two products, ANDed: no more than either half,
     // and one instruction shorter than their minimum.
     std::uint32_t lowest = ~0u;
@@ -235,10 +264,10 @@ void World::LookForCentersInTurn() {
       const std::uint64_t dr = (x & 0xffffffffu) * 20;
       lowest = std::min(lowest, std::uint32_t(dc) & std::uint32_t(dr));
       const std::size_t k = rowAt[dr >> 32] + colAt[dc >> 32];
-      cheapest = std::min(cheapest, freePrices[k]);
+      takeable |= unsigned(freePrices[k] < current) << attempt;
     }
-    if (lowest < 20 || cheapest < current) {
-      // Near a rejection, or a move: the tries again, one after another, as they truly fall.
+    if (lowest < 20) {
+      // Near a rejection: the tries again, one after another, as they truly fall.
       random = start;
       int attempt = 0;
       std::int32_t col = 0, row = 0;
@@ -251,7 +280,19 @@ void World::LookForCentersInTurn() {
       if (take) MoveToCheaper(i, col, row);
       continue;
     }
-    drawn += CenterTries;
+    if (takeable == 0) {
+      drawn += CenterTries;
+      continue;
+    }
+    // The try taken, drawn again: the generator stands where trying one after another leaves it.
+    const int taken = std::countr_zero(takeable);
+    random = start;
+    std::uint64_t x = 0;
+    for (int attempt = 0; attempt <= taken; ++attempt) x = random.Next();
+    drawn += taken + 1;
+    const std::size_t col = colAt[((x >> 32) * 20) >> 32];
+    const std::size_t row = rowAt[(((x & 0xffffffffu) * 20) >> 32)] / std::size_t(GridCols);
+    MoveToCheaper(i, std::int32_t(col), std::int32_t(row));
   }
   random_ = random;
   CandidatesDrawn += drawn;

@@ -250,7 +250,7 @@ void World::MoveAgent(std::int32_t i, std::int32_t newCol, std::int32_t newRow) 
   const std::size_t to = CellIndex(newCol, newRow);
   if (CopiesCurrent() && cellState_[to] == 0) {
     const std::size_t from = CellIndex(agent.col, agent.row);
-    MoveInCopies(i, from, to);
+    MoveInCopies(i, from, newCol, newRow);
     occupantOf_[to] = i;
     if (freePricesKnown_) {
       freePrices_[from] = price_[from];
@@ -267,36 +267,6 @@ void World::MoveAgent(std::int32_t i, std::int32_t newCol, std::int32_t newRow) 
   target.SetState(agent.colour);
   target.occupant = i;
   MoveCustomer(target, old.catchment);
-}
-
-void World::MoveInCopies(std::int32_t i, std::size_t from, std::size_t to) {
-  TAgent& agent = Agents[std::size_t(i)];
-  cellState_[from] = 0;
-  cellState_[to] = std::uint8_t(1 + agent.colour);
-  occupied_[from / 64] &= ~(std::uint64_t(1) << (from % 64));
-  occupied_[to / 64] |= std::uint64_t(1) << (to % 64);
-  ++moveCount_;
-  NoteChanged(from);
-  NoteChanged(to);
-  const std::size_t words = (std::size_t(GridCols) + 63) / 64;
-  const std::size_t col = to % std::size_t(GridCols);
-  arrived_[to / std::size_t(GridCols) * words + col / 64] |= std::uint64_t(1) << (col % 64);
-  const std::int32_t newCol = std::int32_t(to % std::size_t(GridCols));
-  const std::int32_t newRow = std::int32_t(to / std::size_t(GridCols));
-  agent.col = newCol;
-  agent.row = newRow;
-  agent.SetPositionX(newCol * CellPitch + 5);
-  agent.SetPositionY(newRow * CellPitch + 5);
-}
-
-void World::NoteChanged(std::size_t cell) {
-  if (evaluateAll_) return;
-  changed_.push_back(std::uint32_t(cell));
-  // Past this many the next evaluation sweeps the grid anyway.
-  if (changed_.size() > cellState_.size()) {
-    evaluateAll_ = true;
-    changed_.clear();
-  }
 }
 
 // The fast path runs while the compact copies can be trusted; otherwise the plain one, which is

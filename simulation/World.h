@@ -243,7 +243,7 @@ class World {
   void CheckCopies() const;  // under ZELMORA_CHECK_COPIES: throws CopiesStale where they differ
   // The part of a move the tries of later agents read: the occupancy copy and the agent's place;
   // it notes the cells for the evaluation.
-  void MoveInCopies(std::int32_t i, std::size_t from, std::size_t to);
+  void MoveInCopies(std::int32_t i, std::size_t from, std::int32_t newCol, std::int32_t newRow);
   void NoteChanged(std::size_t cell);
   void RunPhase(void (World::*plain)(), void (World::*fast)());
   void InvalidateCopies() {
@@ -285,8 +285,8 @@ class World {
   bool freePricesKnown_ = false;  // freePrices_ agrees with the occupancy and the prices
   // Distances from the origin to (dc - GridCols + 1, dr), row dr after row: row |r - mr| from
   // column GridCols - 1 - mc holds the distances of row r to a market at (mc, mr), as
-  // GridDistance gives them. Made once per grid size; the cells' own distances agree with it
-  // after every reset (checked when the copies are made from the cells).
+  // GridDistance gives them. Made once per grid size for the resets; the checked builds hold the
+  // cells' distances to it, since prices kept by their bounds assume the distances unchanged.
   std::vector<double, LargePageAllocator<double>> distanceRows_;
   // Cells whose occupant changed since the last evaluation: their 3 x 3 blocks are evaluated.
   std::vector<std::uint32_t> changed_;
@@ -314,7 +314,8 @@ class World {
   std::vector<std::uint8_t> epochOf_;
   std::array<std::array<double, MarketCount>, kEpochs> epochCosts_{};
   std::uint32_t epochs_ = 0;
-  bool keptLast_ = true;  // most cells kept their market in the last pricing
+  bool keptLast_ = true;      // most cells kept their market in the last pricing
+  bool rivalsStale_ = false;  // the last pricing noted no rivals: none may keep its market
   std::array<double, MarketCount> pricedUnitCost_{};  // what the prices were computed from
   double pricedTravelCost_ = 0.0;
   // What the unit costs were last computed from, and the costs: the same inputs give them again.
