@@ -13,9 +13,10 @@
 //   SegregationOnly: steps 1-20 after a setup, look for centers off, 40 x 40 and 200 x 200: the
 //                    segregation model alone.
 // Counters: fast_us and plain_us a step, ratio = plain / fast, draws = candidate cells drawn a
-// step, changed = cells and agents changed a step, floor_us = draws times one try in a tight
-// loop plus changed times one cache line written at random (both measured by this program, in
-// this run), to_floor = fast / floor.
+// step, changed = cells and agents changed a step, try_ns = one try of LookForCenters in a tight
+// loop and line_ns = one cache line written at random in an array the size of the grid's cells
+// (both measured by this program, in this run), floor_us = draws times one try plus changed times
+// one line, to_floor = fast / floor. Every setup draws seeds of its own.
 #include <benchmark/benchmark.h>
 
 #include <map>

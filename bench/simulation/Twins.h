@@ -50,6 +50,7 @@ class Twins {
   World fast_{inputs_};
   World plain_{inputs_};
   std::uint64_t fastSeed_ = 0, plainSeed_ = 0;
+  std::uint64_t setups_ = 0;
 };
 
 // What a stretch of steps cost and changed, per step.
@@ -84,8 +85,9 @@ double OneTry(std::int32_t side);
 // independent of each other. Seconds per line.
 double OneLine(std::int32_t side);
 
-// The figures of a window: fast and plain microseconds a step, their ratio, and the floor (the
-// draws times one try and the changed cells and agents times one line).
+// The figures of a window: fast and plain microseconds a step, their ratio, the draws and
+// changed cells and agents a step, one try and one line in nanoseconds, and the floor (the draws
+// times one try and the changed cells and agents times one line).
 void Report(benchmark::State& state, const Window& w, std::int32_t side);
 
 std::string Name(const char* what, const Settings& s);
