@@ -64,10 +64,14 @@ void Measurer::MeasureCopies(const World& world, StepMeasures& m) {
     cols_ = world.GridCols;
     rows_ = world.GridRows;
     occupancyMeasures_.Rebuild(occupancy, cols_, rows_, true);
+    tracking_ = true;
   } else if (!(version == version_) && !occupancyMeasures_.Update(occupancy)) {
-    occupancyMeasures_.Rebuild(occupancy, cols_, rows_, true);
+    // Many changes: the next call is likely to see many too, unless these were not so many,
+    // and keeping what following them needs would cost a good part of measuring afresh.
+    const std::size_t cells = std::size_t(cols_) * std::size_t(rows_);
+    tracking_ = occupancyMeasures_.Changed() * 12 <= cells;
+    occupancyMeasures_.Rebuild(occupancy, cols_, rows_, tracking_);
   }
-  tracking_ = true;
   version_ = version;
 }
 

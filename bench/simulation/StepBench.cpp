@@ -1,13 +1,11 @@
 // SimulationStep with the do-nothing view, fast phases against the plain references: twin Worlds
-// from the same seeds, their steps taken in turn in one process and timed in CPU time, each
-// figure the mean of a window of steps. Every scenario runs at returns to scale 1, 1.1 and 0.9;
+// from the same seeds in one process, each taking the same window of steps in turn (the fast
+// twin first), timed in CPU time, each figure the mean of the window. Every scenario runs at returns to scale 1, 1.1 and 0.9;
 // segregation is on, the grids half full.
 //   FirstStep:       step 1 after a new setup, 1000 x 1000 (every cell priced and evaluated).
 //   Busy:            steps 2-21 after a setup at 1000 x 1000, steps 1-20 at 200 x 200; look for
 //                    centers off.
 //   Settled:         steps 101-120 (and later windows), 1000 x 1000, look for centers off.
-//                    Settled windows are timed as a whole on one twin, then on the other (and the
-//                    next like window counted); the others step by step in turn.
 //   Defaults:        steps 101-120, the window's settings (look for centers on), 40 x 40 and
 //                    200 x 200.
 //   SegregationOnly: steps 1-20 after a setup, look for centers off, 40 x 40 and 200 x 200: the
@@ -57,22 +55,22 @@ Twins& Fresh(const Settings& s) {
   return *t;
 }
 
-void Measure(benchmark::State& state, Twins& twins, int skip, int steps, bool byStep) {
+void Measure(benchmark::State& state, Twins& twins, int skip, int steps) {
   Window w;
   for (auto _ : state) {
     for (int i = 0; i < skip; ++i) {
       twins.Fast().SimulationStep();
       twins.Plain().SimulationStep();
     }
-    w = RunWindow(twins, steps, true, byStep);
+    w = RunWindow(twins, steps);
     state.SetIterationTime(w.fast);
   }
   Report(state, w, twins.Of().side);
 }
 
-void FirstStep(benchmark::State& state, Settings s) { Measure(state, Fresh(s), 0, 1, true); }
-void Busy(benchmark::State& state, Settings s) { Measure(state, Fresh(s), s.side == 1000 ? 1 : 0, kWindow, true); }
-void Settled(benchmark::State& state, Settings s) { Measure(state, Warmed(s), 0, kWindow, false); }
+void FirstStep(benchmark::State& state, Settings s) { Measure(state, Fresh(s), 0, 1); }
+void Busy(benchmark::State& state, Settings s) { Measure(state, Fresh(s), s.side == 1000 ? 1 : 0, kWindow); }
+void Settled(benchmark::State& state, Settings s) { Measure(state, Warmed(s), 0, kWindow); }
 
 void Register() {
   for (const double returns : {1.0, 1.1, 0.9}) {

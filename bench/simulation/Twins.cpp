@@ -87,46 +87,25 @@ std::int64_t ChangeCounter::Count(const World& world) {
   return changed;
 }
 
-Window RunWindow(Twins& twins, int steps, bool count, bool byStep) {
+Window RunWindow(Twins& twins, int steps) {
+  // Each side takes the whole window in turn: stepped one after the other, every fast step would
+  // start in caches the plain step had just filled with its own cells. The plain twin's steps,
+  // the same as the fast twin's, are counted, between its timed steps.
   Window w;
   w.steps = steps;
   const std::int64_t drawn = twins.Fast().CandidatesDrawn;
-  if (!byStep) {
-    // Steps of a few microseconds: each side takes the whole window in turn, so that neither
-    // starts every step in caches the other has just filled with its own data.
-    ChangeCounter counter;
-    double t = CpuSeconds();
-    for (int i = 0; i < steps; ++i) twins.Fast().SimulationStep();
-    w.fast = CpuSeconds() - t;
-    t = CpuSeconds();
-    for (int i = 0; i < steps; ++i) twins.Plain().SimulationStep();
-    w.plain = CpuSeconds() - t;
-    w.draws = double(twins.Fast().CandidatesDrawn - drawn);
-    if (count) {
-      // The changes of a like window, on the fast twin, outside the timing.
-      const std::int64_t before = twins.Fast().CandidatesDrawn;
-      counter.Take(twins.Fast());
-      for (int i = 0; i < steps; ++i) {
-        twins.Fast().SimulationStep();
-        twins.Plain().SimulationStep();
-        w.changed += double(counter.Count(twins.Fast()));
-      }
-      w.draws = double(twins.Fast().CandidatesDrawn - before);
-    }
-    return w;
-  }
+  double t = CpuSeconds();
+  for (int i = 0; i < steps; ++i) twins.Fast().SimulationStep();
+  w.fast = CpuSeconds() - t;
+  w.draws = double(twins.Fast().CandidatesDrawn - drawn);
   ChangeCounter counter;
-  if (count) counter.Take(twins.Fast());
+  counter.Take(twins.Plain());
   for (int i = 0; i < steps; ++i) {
-    double t = CpuSeconds();
-    twins.Fast().SimulationStep();
-    w.fast += CpuSeconds() - t;
     t = CpuSeconds();
     twins.Plain().SimulationStep();
     w.plain += CpuSeconds() - t;
-    if (count) w.changed += double(counter.Count(twins.Fast()));
+    w.changed += double(counter.Count(twins.Plain()));
   }
-  w.draws = double(twins.Fast().CandidatesDrawn - drawn);
   return w;
 }
 

@@ -73,10 +73,9 @@ class ChangeCounter {
   std::vector<std::uint64_t> cells_, agents_;
 };
 
-// Runs `steps` steps on both twins, timing each side: step by step in turn, or (for steps too
-// short to start in caches the other side filled) the whole window on one, then on the other.
-// With count, the changes of the fast twin are counted outside the timing.
-Window RunWindow(Twins& twins, int steps, bool count, bool byStep);
+// Runs `steps` steps on both twins, the whole window on the fast one, then on the plain one,
+// whose changes (the same) are counted outside the timing.
+Window RunWindow(Twins& twins, int steps);
 
 // One try of LookForCenters in a tight loop on a grid of this many cells: a draw, two bounded
 // offsets, the wrapped cell, its free price and a minimum. Seconds per try.
