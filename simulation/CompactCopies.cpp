@@ -59,6 +59,7 @@ bool World::EnsureCopies() {
 
   SizeCopies();
   TakeNewCopyId();
+  ownDistances_ = false;
   std::size_t occupiedCells = 0;
   bool agree = true;
   for (std::int32_t row = 0; row < GridRows; ++row) {
@@ -105,6 +106,22 @@ bool World::EnsureCopies() {
 }
 
 #if defined(ZELMORA_CHECK_COPIES)
+// Prices kept by their bounds assume the cells' distances unchanged since the copies were made.
+// A reset writes them from the table of distances; copies made from edited cells take them as
+// they found them, and are not held to the table.
+bool World::DistancesAsReset(std::size_t k) const {
+  if (!ownDistances_) return true;
+  const std::int32_t col = std::int32_t(k % std::size_t(GridCols));
+  const std::int32_t row = std::int32_t(k / std::size_t(GridCols));
+  const std::size_t width = 2 * std::size_t(GridCols) - 1;
+  for (int m = 0; m < MarketCount; ++m) {
+    const std::size_t dr = std::size_t(std::abs(row - Markets[m].row));
+    const double d = distanceRows_[dr * width + std::size_t(col - Markets[m].col + GridCols - 1)];
+    if (std::bit_cast<std::uint64_t>(d) != std::bit_cast<std::uint64_t>(grid.Cells()[k].marketDistance[m])) return false;
+  }
+  return true;
+}
+
 void World::CheckCopies() const {
   const auto stale = [](const std::string& what, const std::string& field) {
     throw CopiesStale(what + " no longer agrees with the fast phases' copy of its " + field +
@@ -118,11 +135,8 @@ void World::CheckCopies() const {
     return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
   };
   const TGrid::CellVector& cells = grid.Cells();
-  const std::size_t width = 2 * std::size_t(GridCols) - 1;
   for (std::size_t k = 0; k < cells.size(); ++k) {
     const TCell& cell = cells[k];
-    const std::int32_t col = std::int32_t(k % std::size_t(GridCols));
-    const std::int32_t row = std::int32_t(k / std::size_t(GridCols));
     if ((cellState_[k] != 0) != cell.occupied) stale(cellName(k), "occupied");
     if (cell.occupied && cellState_[k] != 1 + cell.State()) stale(cellName(k), "State");
     if (((occupied_[k / 64] >> (k % 64)) & 1) != (cellState_[k] != 0)) stale(cellName(k), "occupied");
@@ -134,11 +148,7 @@ void World::CheckCopies() const {
     }
     if (!same(price_[k], cell.localPrice)) stale(cellName(k), "localPrice");
     if (greyIsScape_ && cell.grey != detail::RoundToInt32(price_[k] * 9.0)) stale(cellName(k), "grey");
-    for (int m = 0; m < MarketCount; ++m) {
-      const std::size_t dr = std::size_t(std::abs(row - Markets[m].row));
-      const double d = distanceRows_[dr * width + std::size_t(col - Markets[m].col + GridCols - 1)];
-      if (!same(d, cell.marketDistance[m])) stale(cellName(k), "marketDistance");
-    }
+    if (!DistancesAsReset(k)) stale(cellName(k), "marketDistance");
   }
   for (std::size_t i = 0; i < Agents.size(); ++i) {
     const TAgent& agent = Agents[i];
@@ -153,6 +163,7 @@ void World::CheckCopies() const {
   }
 }
 #else
+bool World::DistancesAsReset(std::size_t) const { return true; }
 void World::CheckCopies() const {}
 #endif
 

@@ -49,11 +49,11 @@ void CountRow(const std::uint8_t* above, const std::uint8_t* here, const std::ui
   }
 }
 
-// Bit c of the result: cell c is occupied and its counts differ from known[c], for up to 64
-// cells from c = 0.
-std::uint64_t CountsChanged(const std::uint8_t* state, const std::uint8_t* counts,
-                            const std::uint8_t* known, std::int32_t n) {
-  std::uint64_t bits = 0;
+// Bit c of occupied: cell c is occupied; of changed: it is occupied and its counts differ from
+// known[c]. For up to 64 cells from c = 0.
+void VisitMasks(const std::uint8_t* state, const std::uint8_t* counts, const std::uint8_t* known,
+                std::int32_t n, std::uint64_t& occupied, std::uint64_t& changed) {
+  std::uint64_t taken = 0, differ = 0;
   std::int32_t c = 0;
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128();
@@ -61,27 +61,18 @@ std::uint64_t CountsChanged(const std::uint8_t* state, const std::uint8_t* count
     const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + c));
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(counts + c));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(known + c));
-    const __m128i same = _mm_or_si128(_mm_cmpeq_epi8(a, b), _mm_cmpeq_epi8(s, zero));
-    bits |= std::uint64_t(std::uint32_t(~_mm_movemask_epi8(same) & 0xffff)) << c;
+    const unsigned free = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(s, zero)));
+    const unsigned same = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
+    taken |= std::uint64_t(~free & 0xffffu) << c;
+    differ |= std::uint64_t(~(free | same) & 0xffffu) << c;
   }
 #endif
-  for (; c < n; ++c) bits |= std::uint64_t(state[c] != 0 && counts[c] != known[c]) << c;
-  return bits;
-}
-
-// Bit c: cell c is occupied, for up to 64 cells from c = 0.
-std::uint64_t OccupiedCells(const std::uint8_t* state, std::int32_t n) {
-  std::uint64_t bits = 0;
-  std::int32_t c = 0;
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  for (; c + 16 <= n; c += 16) {
-    const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + c));
-    bits |= std::uint64_t(std::uint32_t(~_mm_movemask_epi8(_mm_cmpeq_epi8(s, zero)) & 0xffff)) << c;
+  for (; c < n; ++c) {
+    taken |= std::uint64_t(state[c] != 0) << c;
+    differ |= std::uint64_t(state[c] != 0 && counts[c] != known[c]) << c;
   }
-#endif
-  for (; c < n; ++c) bits |= std::uint64_t(state[c] != 0) << c;
-  return bits;
+  occupied = taken;
+  changed = differ;
 }
 
 }  // namespace
@@ -226,10 +217,9 @@ void World::EvaluateRows(const bool* satisfiedBy, bool everyFlag) {
       const std::int32_t n = std::int32_t(std::min<std::size_t>(64, cols - start));
       // The cells whose counts changed, and those an agent arrived at; every occupied one when
       // every flag is to be set.
-      const std::uint64_t occupied = OccupiedCells(here + start, n);
-      std::uint64_t visit = everyFlag ? occupied
-                                      : CountsChanged(here + start, &counts[start], &counts_[first + start], n) |
-                                            (*arrived & occupied);
+      std::uint64_t occupied, changed;
+      VisitMasks(here + start, &counts[start], &counts_[first + start], n, occupied, changed);
+      std::uint64_t visit = everyFlag ? occupied : changed | (*arrived & occupied);
       *arrived++ = 0;
       for (; visit != 0; visit &= visit - 1) {
         const std::size_t c = start + std::size_t(std::countr_zero(visit));

@@ -142,6 +142,7 @@ void World::ResetCells() {
   if (copy) {
     priceSum_ = detail::SumInLanes(price_.size(), [this](std::size_t k) { return price_[k]; });
     freePricesKnown_ = true;
+    ownDistances_ = true;
     cellsFresh_ = true;
   }
 }

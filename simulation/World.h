@@ -234,13 +234,13 @@ class World {
   void LookForCentersDrawingAhead();
 
   // Makes the compact copies afresh from the cells and agents if they may be stale. Returns false
-  // when the cells and agents do not agree (an agent off its cell, a cell without its agent) or a
-  // cell's distances are not those to the markets: the phase then runs its plain version, which
-  // is exact whatever the state.
+  // when the cells and agents do not agree (an agent off its cell, a cell without its agent):
+  // the phase then runs its plain version, which is exact whatever the state.
   bool EnsureCopies();
   void SizeCopies();
   void TakeNewCopyId();
   void CheckCopies() const;  // under ZELMORA_CHECK_COPIES: throws CopiesStale where they differ
+  bool DistancesAsReset(std::size_t k) const;
   // The part of a move the tries of later agents read: the occupancy copy and the agent's place;
   // it notes the cells for the evaluation.
   void MoveInCopies(std::int32_t i, std::size_t from, std::int32_t newCol, std::int32_t newRow);
@@ -288,6 +288,7 @@ class World {
   // GridDistance gives them. Made once per grid size for the resets; the checked builds hold the
   // cells' distances to it, since prices kept by their bounds assume the distances unchanged.
   std::vector<double, LargePageAllocator<double>> distanceRows_;
+  bool ownDistances_ = false;  // the copies were made by a reset, which wrote the distances
   // Cells whose occupant changed since the last evaluation: their 3 x 3 blocks are evaluated.
   std::vector<std::uint32_t> changed_;
   // The cells an agent arrived at since the last evaluation, one bit each, row after row with
@@ -300,7 +301,8 @@ class World {
   std::vector<std::size_t> wrapCol_, wrapRowStart_;
   std::vector<std::uint32_t> block_;    // scratch of the evaluation
   std::vector<std::uint32_t> flipped_;  // agents whose flag flipped in the copy, to be written
-  // Moves of the fast relocation whose cells and other copies are written after its tries.
+  // Moves of the fast relocation phases whose cells and other copies are written after the
+  // tries (scratch).
   struct Move {
     std::uint32_t from, to;
     std::int32_t agent;
