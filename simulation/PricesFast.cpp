@@ -100,8 +100,10 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
   // Where the unit costs swing widely from step to step (returns below 1 make them
   // oscillate), hardly a cell keeps its market: every cell is priced in full straight away,
   // without noting its rival but every eighth time, and keeping is tried again the time after.
+  // Nor are rivals noted when everything is priced afresh (after a setup, say): with returns of
+  // 1 no unit cost ever changes, and with others the next pricing notes them.
   const bool keep = !all && !rivalsStale_ && (keptLast_ || epochs_ % 8 == 1);
-  const bool note = all || keep || epochs_ % 8 == 0;
+  const bool note = !all && (keep || rivalsStale_ || epochs_ % 8 == 0);
   rivalsStale_ = !note;
   // The fall of the unit costs since each of the last epochs, by age; infinite past them (a cell
   // is priced in full at least once in kEpochs pricings, so no age wraps round).
@@ -145,7 +147,6 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
         freePrices_[k] = p.best;
       }
     }
-    keptLast_ = false;
     priceSum_ = detail::SumInLanes(price_.size(), [this](std::size_t k) { return price_[k]; });
     greyIsScape_ = false;
     return;

@@ -78,10 +78,11 @@ class ChangeCounter {
 Window RunWindow(Twins& twins, int steps);
 
 // One try of LookForCenters in a tight loop on a grid of this many cells: a draw, two bounded
-// offsets, the wrapped cell, its free price and a minimum. Seconds per try.
+// offsets, the wrapped cell, its free price and a minimum. Seconds per try, the best of a few
+// runs, measured once per size and run of the program.
 double OneTry(std::int32_t side);
 // One cache line written at a random place of an array as big as this grid's cells, the writes
-// independent of each other. Seconds per line.
+// independent of each other. Seconds per line, the best of a few runs.
 double OneLine(std::int32_t side);
 
 // The figures of a window: fast and plain microseconds a step, their ratio, the draws and
