@@ -9,6 +9,8 @@
 #include <set>
 #include <thread>
 
+#include "batch/Build.h"
+
 namespace zelmora::batch {
 namespace {
 
@@ -95,55 +97,78 @@ std::string Unscaled(std::int64_t value, int places) {
 
 constexpr std::int64_t MaxListLength = 100000;
 
+struct KnobName {
+  const char* name;
+  Knob knob;
+};
+constexpr KnobName KnobNames[] = {
+    {"threshold", Knob::Threshold},           {"production-costs", Knob::ProductionCosts},
+    {"travel-expenses", Knob::TravelExpenses}, {"returns-to-scale", Knob::ReturnsToScale},
+    {"segregation", Knob::Segregation},       {"centers", Knob::Centers},
+    {"agents", Knob::Agents},                 {"density", Knob::Density}};
+
 }  // namespace
 
 std::optional<double> ParseFinite(const std::string& text) {
   const auto value = ParseWhole<double>(text);
   if (!value || !std::isfinite(*value)) return std::nullopt;
-  return value;
+  return *value + 0.0;  // -0 + 0 is +0: a negative zero is written as 0
 }
 
 std::optional<std::int64_t> ParseInteger(const std::string& text) { return ParseWhole<std::int64_t>(text); }
 
-const std::vector<std::string>& SweepableNames() {
-  static const std::vector<std::string> names = {
-      "threshold", "production-costs", "travel-expenses", "returns-to-scale",
-      "segregation", "centers", "agents", "density"};
-  return names;
+std::optional<Knob> KnobNamed(const std::string& name) {
+  for (const KnobName& k : KnobNames) {
+    if (name == k.name) return k.knob;
+  }
+  return std::nullopt;
 }
 
-void ApplyParameter(const std::string& option, const std::string& name, const std::string& text,
-                    Parameters& parameters, std::optional<double>& density) {
+double ParseKnob(const std::string& option, Knob knob, const std::string& text) {
   const auto number = [&](double low, double high, const char* accepts) {
     const auto value = ParseFinite(text);
     if (!value || *value < low || *value > high) Fail(option, accepts, text);
     return *value;
   };
-  if (name == "threshold") {
-    const auto value = ParseInteger(text);
-    if (!value || *value < 0 || *value > 8) Fail(option, "a whole number of eighths from 0 to 8", text);
-    parameters.threshold = std::int32_t(*value);
-  } else if (name == "production-costs") {
-    parameters.productionCosts = number(0, 1e6, "a number from 0 to 1000000");
-  } else if (name == "travel-expenses") {
-    parameters.travelExpenses = number(0, 1e6, "a number from 0 to 1000000");
-  } else if (name == "returns-to-scale") {
-    parameters.returnsToScale = number(0, 10, "a number from 0 to 10");
-  } else if (name == "segregation") {
-    parameters.segregation = ParseSwitch(option, text);
-  } else if (name == "centers") {
-    parameters.centers = ParseSwitch(option, text);
-  } else if (name == "agents") {
-    const auto value = ParseInteger(text);
-    if (!value || *value < 0) Fail(option, "a whole number of agents, 0 or more", text);
-    parameters.agents = *value;
-    density.reset();
-  } else if (name == "density") {
-    density = number(0, 1, "a share of the cells from 0 to 1");
-  } else {
-    throw UsageError(option + ": cannot vary '" + name +
-                     "'; names: threshold, production-costs, travel-expenses, returns-to-scale, "
-                     "segregation, centers, agents, density");
+  switch (knob) {
+    case Knob::Threshold: {
+      const auto value = ParseInteger(text);
+      if (!value || *value < 0 || *value > 8) Fail(option, "a whole number of eighths from 0 to 8", text);
+      return double(*value);
+    }
+    case Knob::ProductionCosts:
+    case Knob::TravelExpenses:
+      return number(0, 1e6, "a number from 0 to 1000000");
+    case Knob::ReturnsToScale:
+      return number(0, 10, "a number from 0 to 10");
+    case Knob::Segregation:
+    case Knob::Centers:
+      return ParseSwitch(option, text) ? 1.0 : 0.0;
+    case Knob::Agents: {
+      // Agents fit on at most 2^31-1 cells, so a double holds the count exactly.
+      const auto value = ParseInteger(text);
+      if (!value || *value < 0 || *value > 2147483647) Fail(option, "a whole number of agents, 0 or more", text);
+      return double(*value);
+    }
+    case Knob::Density:
+      return number(0, 1, "a share of the cells from 0 to 1");
+  }
+  Fail(option, "a value", text);
+}
+
+void SetKnob(Knob knob, double value, Parameters& p, std::optional<double>& density) {
+  switch (knob) {
+    case Knob::Threshold: p.threshold = std::int32_t(value); break;
+    case Knob::ProductionCosts: p.productionCosts = value; break;
+    case Knob::TravelExpenses: p.travelExpenses = value; break;
+    case Knob::ReturnsToScale: p.returnsToScale = value; break;
+    case Knob::Segregation: p.segregation = value != 0; break;
+    case Knob::Centers: p.centers = value != 0; break;
+    case Knob::Agents:
+      p.agents = std::int64_t(value);
+      density.reset();
+      break;
+    case Knob::Density: density = value; break;
   }
 }
 
@@ -191,189 +216,269 @@ std::int64_t PhysicalMemory() {
   return std::int64_t(pages) * std::int64_t(pageSize);
 }
 
-std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::string& help) {
-  Options options;
-  for (int k = 0; k < argc; ++k) options.commandLine.emplace_back(argv[k]);
 
-  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  std::string grid = "40x40", agents, density, threshold = "3", production = "100", travel = "1",
-              returns = "1", segregation = "on", centers = "on", steps = "500", recordEvery = "1",
-              seed, repeats = "1", jobs = std::to_string(cores), shard = "0/1", snapshots,
-              charts = "on";
+namespace {
+
+// The options' texts as typed; each is parsed once below.
+struct Texts {
+  std::string grid = "40x40", agents, density, threshold = "3", production = "100", travel = "1", returns = "1",
+              segregation = "on", centers = "on", steps = "500", recordEvery = "1", seed, repeats = "1", jobs,
+              shard = "0/1", snapshots, charts = "off";
   std::vector<std::string> sets;
+};
 
-  CLI::App app{
-      "Runs the model without the window: seeded runs and sweeps on every core, one tidy CSV\n"
-      "row per run and recorded step, a JSON manifest beside it, and pictures.",
-      "zelmora-batch"};
+void AddOptions(CLI::App& app, Texts& t, Options& options) {
   app.get_formatter()->column_width(34);
-  app.add_option("--grid", grid, "grid size, each side at least 10")->type_name("COLSxROWS")
+  app.add_option("--grid", t.grid, "grid size, each side at least 10")->type_name("COLSxROWS")
       ->capture_default_str();
-  app.add_option("--agents", agents, "number of agents, at most the cells [default: 800 on 40x40, "
-                                     "otherwise half the cells]")->type_name("N");
-  app.add_option("--density", density, "agents as a share of the cells, 0 to 1")->type_name("D");
-  app.add_option("--threshold", threshold,
+  app.add_option("--agents", t.agents, "number of agents, at most the cells [default: 800 on 40x40, "
+                                       "otherwise half the cells]")->type_name("N");
+  app.add_option("--density", t.density, "agents as a share of the cells, 0 to 1")->type_name("D");
+  app.add_option("--threshold", t.threshold,
                  "segregation threshold in eighths, 0 to 8 (like share strictly above K/8)")
       ->type_name("K")->capture_default_str();
-  app.add_option("--production-costs", production, "0 to 1000000 (window: 1 to 500)")
+  app.add_option("--production-costs", t.production, "0 to 1000000 (window: 1 to 500)")
       ->type_name("X")->capture_default_str();
-  app.add_option("--travel-expenses", travel, "0 to 1000000 (window: 0.02 to 2)")
+  app.add_option("--travel-expenses", t.travel, "0 to 1000000 (window: 0.02 to 2)")
       ->type_name("X")->capture_default_str();
-  app.add_option("--returns-to-scale", returns, "0 to 10 (window: 0.9 to 1.3)")
+  app.add_option("--returns-to-scale", t.returns, "0 to 10 (window: 0.9 to 1.3)")
       ->type_name("X")->capture_default_str();
-  app.add_option("--segregation", segregation, "the segregation phase")->type_name("on|off")
+  app.add_option("--segregation", t.segregation, "the segregation phase")->type_name("on|off")
       ->capture_default_str();
-  app.add_option("--centers", centers, "the look-for-centers phase")->type_name("on|off")
+  app.add_option("--centers", t.centers, "the look-for-centers phase")->type_name("on|off")
       ->capture_default_str();
-  app.add_option("--steps", steps, "steps per run, 0 to 1000000000")->type_name("N")
+  app.add_option("--steps", t.steps, "steps per run, 0 to 1000000000")->type_name("N")
       ->capture_default_str();
-  app.add_option("--record-every", recordEvery,
+  app.add_option("--record-every", t.recordEvery,
                  "record step 0, every K-th step and the last step; K at least 1")
       ->type_name("K")->capture_default_str();
-  app.add_option("--seed", seed, "master seed, 0 to 2^64-1 [default: drawn and printed]")
+  app.add_option("--seed", t.seed, "master seed, 0 to 2^64-1 [default: drawn and printed]")
       ->type_name("S");
-  app.add_option("--repeats", repeats, "runs per combination of parameters, 1 to 10000000")
+  app.add_option("--repeats", t.repeats, "runs per combination of parameters, 1 to 10000000")
       ->type_name("R")->capture_default_str();
-  app.add_option("--set", sets,
+  app.add_option("--set", t.sets,
                  "vary a parameter (threshold, production-costs, travel-expenses, returns-to-scale, "
                  "segregation, centers, agents, density): LIST is a,b,c or start:stop:step; several "
                  "--set give their cross product")
       ->type_name("NAME=LIST")->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  app.add_option("--jobs", jobs, "worker threads, 1 to 1024 (default: every core)")
-      ->type_name("J")->capture_default_str();
-  app.add_option("--shard", shard, "run only the runs whose index is I modulo N, 0 <= I < N")
+  app.add_option("--jobs", t.jobs, "worker threads, 1 to 1024 [default: every core]")->type_name("J");
+  app.add_option("--shard", t.shard, "run only the runs whose index is I modulo N, 0 <= I < N")
       ->type_name("I/N")->capture_default_str();
   app.add_option("--out", options.out,
                  "the CSV to write (name ending in .csv); the manifest is FILE.json beside it")
       ->type_name("FILE.csv")->required();
-  app.add_option("--snapshot-at", snapshots,
+  app.add_option("--snapshot-at", t.snapshots,
                  "PNGs of the grid after these steps (0 to --steps): 10 pixels per cell, or 1 "
                  "pixel per cell where 10 would make a side over 4000 pixels")
       ->type_name("S1,S2,...");
-  app.add_option("--charts", charts, "PNGs of each run's market chart and segregation chart")
-      ->type_name("on|off")->capture_default_str();
+  app.add_option("--charts", t.charts,
+                 "PNGs of each run's market chart and segregation chart over the whole run; window: "
+                 "the market chart as the window shows it after the last step")
+      ->type_name("on|off|window")->capture_default_str();
   app.add_flag("--quiet", options.quiet, "no progress line");
   app.add_flag("--resume", options.resume, "run only the runs missing from FILE.csv.partial");
-  app.add_flag("--force", options.force, "replace an existing output");
+  app.add_flag("--force", options.force, "replace an existing output (not one another process writes)");
+}
 
+// CLI11's errors as one line naming the option.
+[[noreturn]] void Rethrow(const CLI::ParseError& e) {
+  const std::string message = e.what();
+  if (dynamic_cast<const CLI::RequiredError*>(&e)) {
+    throw UsageError(message.find("--out") != std::string::npos
+                         ? "--out: required; expects the CSV file to write, e.g. --out runs.csv"
+                         : message);
+  }
+  // CLI11 names the option before a colon; say plainly what went wrong with it.
+  const std::string option = message.substr(0, message.find(':'));
+  if (message.find("At Most") != std::string::npos) {
+    throw UsageError(option + ": given more than once; expects one value");
+  }
+  if (message.find("missing") != std::string::npos || message.find("required") != std::string::npos) {
+    throw UsageError(option + ": needs a value (see --help)");
+  }
+  std::string line = message;
+  std::replace(line.begin(), line.end(), '\n', ' ');
+  throw UsageError(line + " (see --help)");
+}
+
+// An empty value (an unset variable in a job script) is bad input, never "not given".
+void RefuseEmptyValues(const CLI::App& app) {
+  for (const CLI::Option* option : app.get_options()) {
+    for (const std::string& value : option->results()) {
+      if (value.empty() && option->get_expected_min() > 0) {
+        Fail(option->get_name(), "a value (an empty one is not taken)", value);
+      }
+    }
+  }
+}
+
+void ParseGrid(const std::string& grid, Options& options) {
+  const std::size_t x = grid.find('x');
+  const auto cols = x == std::string::npos ? std::nullopt : ParseInteger(grid.substr(0, x));
+  const auto rows = x == std::string::npos ? std::nullopt : ParseInteger(grid.substr(x + 1));
+  if (!cols || !rows || *cols < 10 || *rows < 10 || *cols > MaxGridSide || *rows > MaxGridSide ||
+      *cols * *rows > 2147483647) {
+    Fail("--grid", "COLSxROWS, each side from 10 to 100000 and at most 2^31-1 cells", grid);
+  }
+  options.cols = std::int32_t(*cols);
+  options.rows = std::int32_t(*rows);
+}
+
+void ParseBase(const Texts& t, Options& options) {
+  const std::int64_t cells = std::int64_t(options.cols) * options.rows;
+  options.base.agents = (options.cols == 40 && options.rows == 40) ? 800 : cells / 2;
+  if (!t.agents.empty() && !t.density.empty()) {
+    throw UsageError("--agents and --density exclude each other; give one of them");
+  }
+  const std::pair<const char*, const std::string*> plain[] = {
+      {"threshold", &t.threshold}, {"production-costs", &t.production}, {"travel-expenses", &t.travel},
+      {"returns-to-scale", &t.returns}, {"segregation", &t.segregation}, {"centers", &t.centers},
+      {"agents", &t.agents}, {"density", &t.density}};
+  for (const auto& [name, text] : plain) {
+    if (text->empty()) continue;  // not given (an empty value was refused before)
+    const Knob knob = *KnobNamed(name);
+    SetKnob(knob, ParseKnob(std::string("--") + name, knob, *text), options.base, options.density);
+  }
+}
+
+std::int64_t ParseCount(const std::string& option, const std::string& text, std::int64_t low, std::int64_t high,
+                        const std::string& accepts) {
+  const auto value = ParseInteger(text);
+  if (!value || *value < low || *value > high) Fail(option, accepts, text);
+  return *value;
+}
+
+void ParseShard(const std::string& shard, Options& options) {
+  const std::size_t slash = shard.find('/');
+  const auto index = slash == std::string::npos ? std::nullopt : ParseInteger(shard.substr(0, slash));
+  const auto total = slash == std::string::npos ? std::nullopt : ParseInteger(shard.substr(slash + 1));
+  if (!index || !total || *total < 1 || *index < 0 || *index >= *total) {
+    Fail("--shard", "I/N with whole numbers 0 <= I < N", shard);
+  }
+  options.shardIndex = *index;
+  options.shardCount = *total;
+}
+
+void ParseSnapshots(const std::string& snapshots, Options& options) {
+  if (snapshots.empty()) return;
+  std::set<std::int32_t> at;
+  for (const std::string& part : SplitCommas(snapshots)) {
+    const auto step = ParseInteger(part);
+    if (!step || *step < 0 || *step > options.steps) {
+      Fail("--snapshot-at", "a list of steps from 0 to --steps (" + std::to_string(options.steps) + ")", snapshots);
+    }
+    at.insert(std::int32_t(*step));
+  }
+  options.snapshotAt.assign(at.begin(), at.end());
+}
+
+// The --set axes, each value parsed once; returns the number of runs of the sweep.
+std::int64_t ParseSets(const Texts& t, Options& options) {
+  std::set<Knob> varied;
+  std::int64_t runs = options.repeats;
+  for (const std::string& set : t.sets) {
+    const std::size_t equals = set.find('=');
+    if (equals == std::string::npos || equals == 0) {
+      Fail("--set", "NAME=LIST, e.g. returns-to-scale=0.9,1,1.1 or threshold=1:7:1", set);
+    }
+    SweepAxis axis{set.substr(0, equals), Knob::Threshold, {}};
+    const std::string option = "--set " + axis.name;
+    const auto knob = KnobNamed(axis.name);
+    if (!knob) {
+      throw UsageError(option + ": cannot vary '" + axis.name +
+                       "'; names: threshold, production-costs, travel-expenses, returns-to-scale, "
+                       "segregation, centers, agents, density");
+    }
+    axis.knob = *knob;
+    if (!varied.insert(axis.knob).second) throw UsageError(option + ": given twice; give each name once");
+    if (varied.count(Knob::Agents) && varied.count(Knob::Density)) {
+      throw UsageError("--set agents and --set density exclude each other; vary one of them");
+    }
+    // The agents come from one place: a varied count or density would silently replace the other.
+    if ((axis.knob == Knob::Density && !t.agents.empty()) || (axis.knob == Knob::Agents && !t.density.empty())) {
+      throw UsageError(option + " and --" + (axis.knob == Knob::Density ? "agents" : "density") +
+                       " exclude each other; give one of them");
+    }
+    for (const std::string& value : ExpandList(option, set.substr(equals + 1))) {
+      axis.values.push_back(ParseKnob(option, axis.knob, value));
+    }
+    runs *= std::int64_t(axis.values.size());
+    if (runs > MaxRuns) throw UsageError("--set: the sweep would have more than 10000000 runs");
+    options.sweep.push_back(std::move(axis));
+  }
+  return runs;
+}
+
+// Every World of the workers is in memory at once.
+void CheckSize(const Options& options, std::int64_t runs, const std::string& grid) {
+  const std::int64_t shardRuns = (runs - options.shardIndex + options.shardCount - 1) / options.shardCount;
+  if (shardRuns > MaxShardRuns) {
+    throw UsageError("--shard: this invocation would run " + std::to_string(shardRuns) +
+                     " runs, more than 100000; split the sweep with --shard I/N");
+  }
+  const std::int64_t cells = std::int64_t(options.cols) * options.rows;
+  const std::int64_t worlds = std::max<std::int64_t>(1, std::min<std::int64_t>(options.jobs, shardRuns));
+  const std::int64_t memory = PhysicalMemory();
+  if (memory > 0 && cells * BytesPerCell * worlds > memory / 2) {
+    throw UsageError("--grid: " + grid + " needs about " + std::to_string(cells * BytesPerCell >> 20) +
+                     " MiB per World, and " + std::to_string(worlds) +
+                     " at once (--jobs) exceed half of this machine's memory (" + std::to_string(memory >> 20) +
+                     " MiB); use a smaller grid or fewer --jobs");
+  }
+}
+
+}  // namespace
+
+std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::string& help) {
+  Options options;
+  for (int k = 0; k < argc; ++k) options.commandLine.emplace_back(argv[k]);
+  Texts t;
+  t.jobs = std::to_string(std::max(1u, std::thread::hardware_concurrency()));
+
+  CLI::App app{
+      "Runs the model without the window: seeded runs and sweeps on every core, one tidy CSV\n"
+      "row per run and recorded step, a JSON manifest beside it, and pictures.\n"
+      "  zelmora-batch merge OUT.csv SHARD.csv...  joins the shards of a sweep.",
+      "zelmora-batch"};
+  AddOptions(app, t, options);
+  app.set_version_flag("--version", std::string("zelmora-batch ") + BuildId());
   app.allow_extras();
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     help = app.help();
     return std::nullopt;
-  } catch (const CLI::RequiredError& e) {
-    throw UsageError(std::string(e.what()).find("--out") != std::string::npos
-                         ? "--out: required; expects the CSV file to write, e.g. --out runs.csv"
-                         : std::string(e.what()));
+  } catch (const CLI::CallForVersion& e) {
+    help = std::string(e.what()) + "\n";
+    return std::nullopt;
   } catch (const CLI::ParseError& e) {
-    // CLI11 names the option before a colon; say plainly what went wrong with it.
-    const std::string message = e.what();
-    const std::string option = message.substr(0, message.find(':'));
-    if (message.find("At Most") != std::string::npos) {
-      throw UsageError(option + ": given more than once; expects one value");
-    }
-    if (message.find("missing") != std::string::npos || message.find("required") != std::string::npos) {
-      throw UsageError(option + ": needs a value (see --help)");
-    }
-    std::string line = message;
-    std::replace(line.begin(), line.end(), '\n', ' ');
-    throw UsageError(line + " (see --help)");
+    Rethrow(e);
   }
   if (!app.remaining().empty()) {
     const std::string first = app.remaining().front();
     throw UsageError(first.rfind('-', 0) == 0 ? "unknown option " + first + " (see --help for the options)"
                                               : "unexpected argument '" + first + "'; every value follows its option");
   }
+  RefuseEmptyValues(app);
 
   // The grid first: the agents' default and the memory check depend on it.
-  {
-    const std::size_t x = grid.find('x');
-    const auto cols = x == std::string::npos ? std::nullopt : ParseInteger(grid.substr(0, x));
-    const auto rows = x == std::string::npos ? std::nullopt : ParseInteger(grid.substr(x + 1));
-    if (!cols || !rows || *cols < 10 || *rows < 10 || *cols > MaxGridSide || *rows > MaxGridSide ||
-        *cols * *rows > 2147483647) {
-      Fail("--grid", "COLSxROWS, each side from 10 to 100000 and at most 2^31-1 cells", grid);
-    }
-    options.cols = std::int32_t(*cols);
-    options.rows = std::int32_t(*rows);
+  ParseGrid(t.grid, options);
+  ParseBase(t, options);
+  options.steps = std::int32_t(ParseCount("--steps", t.steps, 0, 1'000'000'000, "a whole number from 0 to 1000000000"));
+  options.recordEvery =
+      std::int32_t(ParseCount("--record-every", t.recordEvery, 1, 2147483647, "a whole number of steps, at least 1"));
+  options.repeats = ParseCount("--repeats", t.repeats, 1, MaxRuns, "a whole number from 1 to 10000000");
+  options.jobs = std::int32_t(ParseCount("--jobs", t.jobs, 1, 1024, "a whole number of threads from 1 to 1024"));
+  if (!t.seed.empty()) {
+    options.seed = ParseWhole<std::uint64_t>(t.seed);
+    if (!options.seed) Fail("--seed", "a whole number from 0 to 18446744073709551615", t.seed);
   }
-  const std::int64_t cells = std::int64_t(options.cols) * options.rows;
-  options.base.agents = (options.cols == 40 && options.rows == 40) ? 800 : cells / 2;
-  if (!agents.empty() && !density.empty()) {
-    throw UsageError("--agents and --density exclude each other; give one of them");
-  }
-  ApplyParameter("--threshold", "threshold", threshold, options.base, options.density);
-  ApplyParameter("--production-costs", "production-costs", production, options.base, options.density);
-  ApplyParameter("--travel-expenses", "travel-expenses", travel, options.base, options.density);
-  ApplyParameter("--returns-to-scale", "returns-to-scale", returns, options.base, options.density);
-  ApplyParameter("--segregation", "segregation", segregation, options.base, options.density);
-  ApplyParameter("--centers", "centers", centers, options.base, options.density);
-  if (!agents.empty()) ApplyParameter("--agents", "agents", agents, options.base, options.density);
-  if (!density.empty()) ApplyParameter("--density", "density", density, options.base, options.density);
-
-  const auto count = [](const std::string& option, const std::string& text, std::int64_t low,
-                        std::int64_t high, const std::string& accepts) {
-    const auto value = ParseInteger(text);
-    if (!value || *value < low || *value > high) Fail(option, accepts, text);
-    return *value;
-  };
-  options.steps = std::int32_t(count("--steps", steps, 0, 1'000'000'000, "a whole number from 0 to 1000000000"));
-  options.recordEvery = std::int32_t(
-      count("--record-every", recordEvery, 1, 2147483647, "a whole number of steps, at least 1"));
-  options.repeats = count("--repeats", repeats, 1, MaxRuns, "a whole number from 1 to 10000000");
-  options.jobs = std::int32_t(count("--jobs", jobs, 1, 1024, "a whole number of threads from 1 to 1024"));
-  if (!seed.empty()) {
-    options.seed = ParseWhole<std::uint64_t>(seed);
-    if (!options.seed) Fail("--seed", "a whole number from 0 to 18446744073709551615", seed);
-  }
-  {
-    const std::size_t slash = shard.find('/');
-    const auto index = slash == std::string::npos ? std::nullopt : ParseInteger(shard.substr(0, slash));
-    const auto total = slash == std::string::npos ? std::nullopt : ParseInteger(shard.substr(slash + 1));
-    if (!index || !total || *total < 1 || *index < 0 || *index >= *total) {
-      Fail("--shard", "I/N with whole numbers 0 <= I < N", shard);
-    }
-    options.shardIndex = *index;
-    options.shardCount = *total;
-  }
-  options.charts = ParseSwitch("--charts", charts);
-  if (!snapshots.empty()) {
-    std::set<std::int32_t> at;
-    for (const std::string& part : SplitCommas(snapshots)) {
-      const auto step = ParseInteger(part);
-      if (!step || *step < 0 || *step > options.steps) {
-        Fail("--snapshot-at", "a list of steps from 0 to --steps (" + std::to_string(options.steps) + ")",
-             snapshots);
-      }
-      at.insert(std::int32_t(*step));
-    }
-    options.snapshotAt.assign(at.begin(), at.end());
-  }
-
-  std::set<std::string> varied;
-  std::int64_t runs = options.repeats;
-  for (const std::string& set : sets) {
-    const std::size_t equals = set.find('=');
-    if (equals == std::string::npos || equals == 0) {
-      Fail("--set", "NAME=LIST, e.g. returns-to-scale=0.9,1,1.1 or threshold=1:7:1", set);
-    }
-    SweepAxis axis{set.substr(0, equals), ExpandList("--set " + set.substr(0, equals), set.substr(equals + 1))};
-    const std::string option = "--set " + axis.name;
-    if (!varied.insert(axis.name).second) throw UsageError(option + ": given twice; give each name once");
-    if ((axis.name == "agents" || axis.name == "density") && (varied.count("agents") && varied.count("density"))) {
-      throw UsageError("--set agents and --set density exclude each other; vary one of them");
-    }
-    // Each value is checked now, so a bad one is reported before anything runs.
-    for (const std::string& value : axis.values) {
-      Parameters scratch = options.base;
-      std::optional<double> scratchDensity = options.density;
-      ApplyParameter(option, axis.name, value, scratch, scratchDensity);
-    }
-    runs *= std::int64_t(axis.values.size());
-    if (runs > MaxRuns) throw UsageError("--set: the sweep would have more than 10000000 runs");
-    options.sweep.push_back(std::move(axis));
-  }
+  ParseShard(t.shard, options);
+  options.windowChart = t.charts == "window";
+  if (!options.windowChart && t.charts != "on" && t.charts != "off") Fail("--charts", "on, off or window", t.charts);
+  options.charts = t.charts != "off";
+  ParseSnapshots(t.snapshots, options);
+  const std::int64_t runs = ParseSets(t, options);
 
   if (options.out.size() < 5 || options.out.compare(options.out.size() - 4, 4, ".csv") != 0) {
     Fail("--out", "a file name ending in .csv", options.out);
@@ -381,21 +486,7 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
   if (options.resume && options.force) {
     throw UsageError("--resume and --force exclude each other; give one of them");
   }
-
-  // Every World of the workers is in memory at once.
-  const std::int64_t shardRuns = (runs - options.shardIndex + options.shardCount - 1) / options.shardCount;
-  if (shardRuns > MaxShardRuns) {
-    throw UsageError("--shard: this invocation would run " + std::to_string(shardRuns) +
-                     " runs, more than 100000; split the sweep with --shard I/N");
-  }
-  const std::int64_t worlds = std::max<std::int64_t>(1, std::min<std::int64_t>(options.jobs, shardRuns));
-  const std::int64_t memory = PhysicalMemory();
-  if (memory > 0 && cells * BytesPerCell * worlds > memory / 2) {
-    throw UsageError("--grid: " + grid + " needs about " + std::to_string(cells * BytesPerCell >> 20) +
-                     " MiB per World, and " + std::to_string(worlds) +
-                     " at once (--jobs) exceed half of this machine's memory (" +
-                     std::to_string(memory >> 20) + " MiB); use a smaller grid or fewer --jobs");
-  }
+  CheckSize(options, runs, t.grid);
   return options;
 }
 

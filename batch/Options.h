@@ -28,11 +28,15 @@ struct Parameters {
   bool operator==(const Parameters&) const = default;
 };
 
-// One parameter varied by --set: its name (an option's name without dashes) and its values as
-// the option would read them.
+// A parameter that --set varies, or its plain option sets.
+enum class Knob { Threshold, ProductionCosts, TravelExpenses, ReturnsToScale, Segregation, Centers, Agents, Density };
+
+// One parameter varied by --set: its name (an option's name without dashes) and its values,
+// parsed once (switches as 1 and 0, counts as whole numbers).
 struct SweepAxis {
   std::string name;
-  std::vector<std::string> values;
+  Knob knob = Knob::Threshold;
+  std::vector<double> values;
 };
 
 // Everything the command line says, checked.
@@ -51,7 +55,8 @@ struct Options {
   std::int64_t shardCount = 1;
   std::string out;
   std::vector<std::int32_t> snapshotAt;  // sorted, distinct
-  bool charts = true;
+  bool charts = false;
+  bool windowChart = false;  // --charts window: the market chart as the window shows it at the end
   bool quiet = false;
   bool resume = false;
   bool force = false;
@@ -66,26 +71,30 @@ inline constexpr std::int64_t BytesPerCell = 256;
 inline constexpr std::int64_t MaxRuns = 10'000'000;       // in the whole sweep
 inline constexpr std::int64_t MaxShardRuns = 100'000;     // in one invocation (its manifest lists them)
 
-// Parses and checks the command line. Throws UsageError (one line) on anything wrong; returns
-// nothing for --help, which it prints to `help`.
+// Parses and checks the command line, each value once. Throws UsageError (one line) on anything
+// wrong, an empty value included; returns nothing for --help and --version, whose text it puts in
+// `help`.
 std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::string& help);
 
 // The physical memory of the machine in bytes (0 if unknown), against which grid sizes are
 // checked.
 std::int64_t PhysicalMemory();
 
-// Checks one named value and stores it in `parameters` (used by --set and the plain options);
-// throws UsageError naming `option`.
-void ApplyParameter(const std::string& option, const std::string& name, const std::string& text,
-                    Parameters& parameters, std::optional<double>& density);
+// The knob --set calls `name`, or nothing.
+std::optional<Knob> KnobNamed(const std::string& name);
 
-// The names --set accepts.
-const std::vector<std::string>& SweepableNames();
+// Parses and checks one value of a knob; throws UsageError naming `option`. A negative zero is
+// taken as 0.
+double ParseKnob(const std::string& option, Knob knob, const std::string& text);
+
+// Stores a parsed value: agents replace a density, a density is kept to be turned into agents.
+void SetKnob(Knob knob, double value, Parameters& parameters, std::optional<double>& density);
 
 // Expands a --set list: "a,b,c" or "start:stop:step" (numbers, stop included when reached).
 std::vector<std::string> ExpandList(const std::string& option, const std::string& list);
 
-// Number parsing shared with the checks: the whole text must be one finite number.
+// Number parsing shared with the checks: the whole text must be one finite number (a negative
+// zero reads as 0).
 std::optional<double> ParseFinite(const std::string& text);
 std::optional<std::int64_t> ParseInteger(const std::string& text);
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "batch/Options.h"
@@ -20,15 +21,39 @@ class IoError : public std::runtime_error {
 };
 
 // The files of one --out: FILE.csv, FILE.csv.partial while the sweep runs, FILE.json, the spool
-// FILE.csv.spool/ of runs that finished ahead of an earlier one, and the pictures FILE.run*.png.
+// FILE.csv.spool/ of runs not yet in the partial file, FILE.csv.lock while a process writes them,
+// and the pictures FILE.run*.png.
 struct OutputPaths {
   explicit OutputPaths(const std::string& out);
-  std::string csv, partial, manifest, spool, stem;
+  std::string csv, partial, manifest, spool, lock, stem;
 
   std::string SpoolFile(std::int64_t run) const;
   std::string Snapshot(std::int64_t run, std::int32_t step) const;
   std::string MarketChart(std::int64_t run) const;
   std::string SegregationChart(std::int64_t run) const;
+};
+
+// The folder a path lies in ("." for a bare name).
+std::string FolderOf(const std::string& path);
+
+// Checks that the folder of `path` exists and is a folder; throws UsageError naming `option`.
+void CheckFolder(const std::string& option, const std::string& path);
+
+// The claim of one output by one process: an exclusive flock on the lock file, held until the
+// object goes. Taking it is the first thing a run does after checking its options, so the check of
+// the output's state and the claim are one step: two processes never both pass it.
+class OutputLock {
+ public:
+  // Throws UsageError naming `option` when another process holds the lock (with that process's
+  // id) or the folder is not writable.
+  OutputLock(const std::string& option, const std::string& path);
+  ~OutputLock();
+  OutputLock(const OutputLock&) = delete;
+  OutputLock& operator=(const OutputLock&) = delete;
+
+ private:
+  std::string path_;
+  int fd_ = -1;
 };
 
 enum class StartKind {
@@ -39,20 +64,16 @@ enum class StartKind {
 
 struct StartPlan {
   StartKind kind = StartKind::Fresh;
-  nlohmann::json manifest;  // the manifest found, when resuming
+  nlohmann::json manifest;  // the manifest found, when resuming; its shape checked
 };
 
 // Checks the state of the output files against --resume and --force, creating and changing
 // nothing. Throws UsageError naming --out or --resume.
 StartPlan CheckOutputs(const Options& options, const OutputPaths& paths);
 
-// What defines a sweep's bytes: master seed, grid, steps, recording, shard, and every run's index,
-// seed and parameters. A resumed sweep must have the same.
-nlohmann::json SweepDefinition(const Options& options, std::uint64_t masterSeed,
-                               const std::vector<RunPlan>& runs);
-
-// The start of every row of a run: "index,seed,".
-std::string RowPrefix(const RunPlan& run);
+// Reads a manifest and checks its shape; throws UsageError naming `option`, the file and the
+// first field that is missing or of the wrong type.
+nlohmann::json ReadManifest(const std::string& option, const std::string& path);
 
 // How much of a partial file to keep: the header and the complete runs in shard order. A torn
 // row, a run with too few rows, or a row of an unexpected run ends what is kept.
@@ -63,11 +84,31 @@ struct PartialScan {
 PartialScan ScanPartial(const std::string& path, const std::string& header, const std::vector<RunPlan>& runs,
                         std::size_t rowsPerRun);
 
-// A spooled run's rows, if the spool file holds all of them.
-std::optional<std::string> ReadSpooled(const std::string& path, const RunPlan& run, std::size_t rowsPerRun);
+// Whether a spooled run's file holds all of its rows and nothing else; read in pieces, so a run of
+// any length costs little memory.
+bool SpooledRunIsWhole(const std::string& path, const RunPlan& run, std::size_t rowsPerRun);
 
-// Writes text to a file through a temporary beside it and a rename, so the file is never torn.
-void WriteWhole(const std::string& path, const std::string& text);
+// Writes text to a file through a temporary created beside it (never through a link planted
+// there) and a rename, so the file is never torn; the temporary is removed on failure.
+void WriteWhole(const std::string& path, std::string_view text);
+
+// A file written as it is made and put under its name only when whole: rows go to a temporary
+// beside `path` created with O_EXCL, and Finish renames it. Removed if never finished.
+class StreamedFile {
+ public:
+  explicit StreamedFile(const std::string& path);
+  ~StreamedFile();
+  StreamedFile(const StreamedFile&) = delete;
+  StreamedFile& operator=(const StreamedFile&) = delete;
+
+  // Appends `text` and empties it.
+  void Write(std::string& text);
+  void Finish();
+
+ private:
+  std::string path_, temporary_;
+  int fd_ = -1;
+};
 
 // The partial CSV. Appends whole runs: if a write fails, the file is cut back to its last whole
 // run, so it stays resumable, and IoError is thrown.
@@ -76,19 +117,22 @@ class PartialFile {
   // pwrite's shape; tests inject failures through it.
   using WriteFunction = std::function<long(int fd, const char* data, std::size_t size, std::int64_t offset)>;
 
-  // Creates the file holding the header only (fresh), or opens it and cuts it to keepBytes.
+  // Creates the file holding the header only (fresh: whatever stood at the path, a link
+  // included, is replaced), or opens it and cuts it to keepBytes.
   PartialFile(const std::string& path, const std::string& header, std::optional<std::uint64_t> keepBytes,
               WriteFunction write = {});
   ~PartialFile();
   PartialFile(const PartialFile&) = delete;
   PartialFile& operator=(const PartialFile&) = delete;
 
-  void Append(const std::string& rows);
+  void Append(std::string_view rows);
+  // Appends a whole run's file, read in pieces.
+  void AppendFile(const std::string& path);
   // Flushes to disk and renames the file to its final name.
   void Finish(const std::string& finalPath);
 
  private:
-  void WriteAt(const std::string& text, std::uint64_t offset);
+  void WriteAt(std::string_view text, std::uint64_t offset, std::uint64_t runStart);
 
   std::string path_;
   int fd_ = -1;

@@ -19,86 +19,61 @@ void AppendChars(std::string& out, T value) {
 
 }  // namespace
 
-std::string CsvHeader() {
-  std::string header =
-      "run,seed,grid_cols,grid_rows,agents,threshold,production_costs,travel_expenses,"
-      "returns_to_scale,segregation,centers,step,satisfied,unsatisfied,moved,yellow_customers,"
-      "yellow_bid_price";
-  for (int m = 0; m < MarketCount; ++m) {
-    header += ",market" + std::to_string(m) + "_customers,market" + std::to_string(m) + "_unit_cost";
-  }
-  header += ",mean_local_price,herfindahl,percent_similar,cluster_count,mean_cluster_size";
-  return header + LineEnd;
-}
-
 void AppendNumber(std::string& out, double value) {
   if (std::isnan(value)) return;
-  AppendChars(out, value);
+  AppendChars(out, value + 0.0);  // -0 + 0 is +0
 }
 
 void AppendNumber(std::string& out, std::int64_t value) { AppendChars(out, value); }
 void AppendNumber(std::string& out, std::uint64_t value) { AppendChars(out, value); }
 
-RowWriter::RowWriter(const RunPlan& run, std::int32_t cols, std::int32_t rows) : costs_(1024) {
-  const Parameters& p = run.parameters;
-  const auto field = [this](auto value) {
-    AppendNumber(prefix_, value);
-    prefix_ += ',';
-  };
-  field(run.index);
-  field(run.seed);
-  field(std::int64_t(cols));
-  field(std::int64_t(rows));
-  field(p.agents);
-  field(std::int64_t(p.threshold));
-  field(p.productionCosts);
-  field(p.travelExpenses);
-  field(p.returnsToScale);
-  field(std::int64_t(p.segregation));
-  field(std::int64_t(p.centers));
+void AppendValue(std::string& out, ColumnKind kind, const ColumnValue& value) {
+  if (kind == ColumnKind::Real) {
+    AppendNumber(out, value.real);
+  } else {
+    AppendNumber(out, value.integer);
+  }
 }
 
-const RowWriter::Cost& RowWriter::Format(std::int32_t customers, double value) {
-  Cost& cost = costs_[std::uint32_t(customers) % costs_.size()];
-  if (cost.length == 0 || std::bit_cast<std::uint64_t>(cost.value) != std::bit_cast<std::uint64_t>(value)) {
-    const auto [end, ec] = std::to_chars(cost.text, cost.text + sizeof cost.text, value);
-    cost.length = ec == std::errc() ? std::size_t(end - cost.text) : 0;
-    cost.value = value;
+RowWriter::RowWriter(const RunPlan& run, std::int32_t cols, std::int32_t rows)
+    : source_{&run, cols, rows}, texts_(Columns().size() * Slots) {
+  const std::vector<Column>& columns = Columns();
+  source_.run = nullptr;  // the plan may not outlive the writer: what a row needs of it is in the prefix
+  const RowSource runOnly{&run, cols, rows};
+  while (firstStepColumn_ < columns.size() && columns[firstStepColumn_].perRun) {
+    const Column& column = columns[firstStepColumn_++];
+    AppendValue(prefix_, column.kind, column.read(runOnly));
+    prefix_ += ',';
   }
-  return cost;
+}
+
+void RowWriter::AppendRecurring(std::string& out, std::size_t column, double value) {
+  if (std::isnan(value)) return;
+  const auto bits = std::bit_cast<std::uint64_t>(value + 0.0);
+  Text& t = texts_[column * Slots + ((bits * 0x9e3779b97f4a7c15ULL) >> 58)];
+  if (t.length == 0 || t.bits != bits) {
+    const auto [end, ec] = std::to_chars(t.text, t.text + sizeof t.text, value + 0.0);
+    t.length = ec == std::errc() ? std::size_t(end - t.text) : 0;
+    t.bits = bits;
+  }
+  out.append(t.text, t.length);
 }
 
 void RowWriter::Append(std::string& out, const World& world, const StepMeasures& measures) {
-  const bool priced = world.StepCount > 0;
-  const auto market = [&](int m) -> const TCell& {
-    return world.grid.At(world.Markets[m].col, world.Markets[m].row);
-  };
-  const auto field = [&out](auto value) {
-    out += ',';
-    AppendNumber(out, value);
-  };
-  const auto cost = [&](int m) {
-    out += ',';
-    if (!priced) return;
-    const Cost& c = Format(market(m).customers, market(m).unitCost);
-    out.append(c.text, c.length);
-  };
+  source_.world = &world;
+  source_.measures = &measures;
+  const std::vector<Column>& columns = Columns();
   out += prefix_;
-  AppendNumber(out, std::int64_t(world.StepCount));
-  field(measures.satisfied);
-  field(measures.unsatisfied);
-  field(std::int64_t(world.MovedCount));
-  field(std::int64_t(market(YellowMarket).customers));
-  cost(YellowMarket);
-  for (int m = 0; m < MarketCount; ++m) {
-    field(std::int64_t(market(m).customers));
-    cost(m);
+  for (std::size_t k = firstStepColumn_; k < columns.size(); ++k) {
+    if (k > firstStepColumn_) out += ',';
+    const Column& column = columns[k];
+    const ColumnValue value = column.read(source_);
+    if (column.recurs) {
+      AppendRecurring(out, k, value.real);
+    } else {
+      AppendValue(out, column.kind, value);
+    }
   }
-  field(priced ? measures.meanLocalPrice : std::nan(""));
-  field(measures.herfindahl);
-  field(measures.percentSimilar);
-  field(measures.clusterCount);
-  field(measures.meanClusterSize);
   out += LineEnd;
 }
 

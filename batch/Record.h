@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/Columns.h"
 #include "batch/Sweep.h"
 
 namespace zelmora {
@@ -16,41 +17,36 @@ namespace zelmora::batch {
 // Rows end in CR LF, as RFC 4180 has it; Python's csv, pandas and R read it as they read LF.
 inline constexpr const char* LineEnd = "\r\n";
 
-// The market the window's chart follows, whose catchment is drawn yellow.
-inline constexpr int YellowMarket = 2;
-
-// The header line of the CSV, line end included. The columns are described in
-// docs/EXPERIMENTS.md.
-std::string CsvHeader();
-
 // Appends a number in its shortest form that reads back exactly, with a point whatever the
-// locale; NaN (a measure with nothing to measure) as an empty field.
+// locale; NaN (a measure with nothing to measure) as an empty field, a negative zero as 0.
 void AppendNumber(std::string& out, double value);
 void AppendNumber(std::string& out, std::int64_t value);
 void AppendNumber(std::string& out, std::uint64_t value);
+void AppendValue(std::string& out, ColumnKind kind, const ColumnValue& value);
 
-// Writes the rows of one run. The run's own columns (run, seed, grid, parameters) are formatted
-// once, and unit costs come from a cache: within a run a unit cost depends only on the market's
-// customers, which hover round a few values. Recording every step must stay cheap next to the step.
+// Writes the rows of one run from the table of columns. The run's own columns are formatted once,
+// and the texts of recurring values (unit costs, which within a run depend only on a market's
+// customers) are kept by value: recording every step must stay cheap next to the step.
 class RowWriter {
  public:
   RowWriter(const RunPlan& run, std::int32_t cols, std::int32_t rows);
 
-  // Appends the row at the World's current step, line end included. At step 0 the prices are not
-  // computed yet, so the unit costs and the mean local price are left empty.
+  // Appends the row at the World's current step, line end included.
   void Append(std::string& out, const World& world, const StepMeasures& measures);
 
  private:
-  struct Cost {
-    double value = 0;
+  struct Text {
+    std::uint64_t bits = 0;
     char text[32] = {};
     std::size_t length = 0;  // 0: not formatted yet
   };
-  // The text of a unit cost, looked up by the market's customers and checked against the value.
-  const Cost& Format(std::int32_t customers, double value);
+  static constexpr std::size_t Slots = 64;  // per recurring column
+  void AppendRecurring(std::string& out, std::size_t column, double value);
 
+  RowSource source_;
   std::string prefix_;
-  std::vector<Cost> costs_;
+  std::size_t firstStepColumn_ = 0;
+  std::vector<Text> texts_;  // Slots per column
 };
 
 }  // namespace zelmora::batch

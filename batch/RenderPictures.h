@@ -1,6 +1,7 @@
 #pragma once
 
-#include "batch/Runner.h"
+#include "batch/Pictures.h"
+#include "render/ChartPictures.h"
 
 namespace zelmora::batch {
 
@@ -9,8 +10,14 @@ namespace zelmora::batch {
 class RenderPictures : public PictureMaker {
  public:
   void SaveSnapshot(const World& world, const std::string& path) override;
-  void SaveCharts(const RunResult& result, const std::string& marketPath,
+  void SaveCharts(const RunCharts& charts, const std::string& marketPath,
                   const std::string& segregationPath) override;
+
+ private:
+  // Through SavePicture: a temporary beside the file, then a rename.
+  void Save(const QImage& image, const std::string& path);
+
+  RunChartPictures runCharts_;
 };
 
 }  // namespace zelmora::batch

@@ -8,21 +8,20 @@
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
-#include <map>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string_view>
-#include <thread>
 
+#include "batch/Build.h"
+#include "batch/Columns.h"
+#include "batch/Manifest.h"
 #include "batch/Record.h"
-#include "simulation/Measures.h"
-#include "simulation/ModelPorts.h"
+#include "batch/Sinks.h"
+#include "batch/WorkerPool.h"
 #include "simulation/World.h"
-
-#ifndef ZELMORA_VERSION
-#define ZELMORA_VERSION "0"
-#endif
 
 namespace zelmora::batch {
 namespace fs = std::filesystem;
@@ -50,13 +49,10 @@ std::string AgentsOption(const Options& options) {
   return options.density ? "--density" : "--agents";
 }
 
-// Every run must stay where the model is meaningful: its agents fit on the grid, and every
-// delivered price stays below the ceiling above which the model never takes a price (a cell would
-// keep a stale catchment). The dearest price is the dearest unit cost (a market with every agent
-// when returns to scale are below 1, else one customer) plus the travel over the grid's diagonal.
+}  // namespace
+
 void CheckRuns(const Options& options, const std::vector<RunPlan>& runs) {
   const std::int64_t cells = std::int64_t(options.cols) * options.rows;
-  const double diagonal = std::hypot(double(options.cols - 1), double(options.rows - 1));
   for (const RunPlan& run : runs) {
     const Parameters& p = run.parameters;
     if (p.agents > cells) {
@@ -64,10 +60,7 @@ void CheckRuns(const Options& options, const std::vector<RunPlan>& runs) {
                        std::to_string(options.cols) + "x" + std::to_string(options.rows) +
                        " grid; expects at most " + std::to_string(cells) + " (one per cell)");
     }
-    const double scale = p.returnsToScale < 1.0 ? std::pow(double(std::max<std::int64_t>(p.agents, 1)),
-                                                           1.0 - p.returnsToScale)
-                                                : 1.0;
-    const double dearest = p.productionCosts * scale + p.travelExpenses * diagonal;
+    const double dearest = DearestPrice(p, options.cols, options.rows);
     if (!(dearest < World::PriceCeiling)) {
       std::string price;
       AppendNumber(price, std::round(dearest));
@@ -78,9 +71,7 @@ void CheckRuns(const Options& options, const std::vector<RunPlan>& runs) {
   }
 }
 
-bool SameSweep(const nlohmann::json& manifest, const nlohmann::json& definition) {
-  return manifest.contains("sweep") && manifest["sweep"] == definition;
-}
+namespace {
 
 std::string Quote(const std::string& arg) {
   bool plain = !arg.empty();
@@ -138,7 +129,255 @@ struct Finished {
   std::size_t position = 0;  // in the shard's run order
   RunResult result;
   std::string error;  // non-empty: the worker failed (an I/O error of a snapshot, memory)
+  bool outOfMemory = false;
 };
+
+// A sweep from its plan to its end: the named steps of ExecuteSweep and the state they share.
+class Sweep {
+ public:
+  Sweep(const SweepPlan& plan, PictureMaker* pictures, std::ostream& err)
+      : plan_(plan), options_(plan.options), paths_(plan.paths), pictures_(pictures), err_(err) {}
+
+  int Execute(const std::atomic<int>& stopSignal);
+
+ private:
+  void Start();
+  void TakeSpooled();
+  int RunAndWrite(const std::atomic<int>& stopSignal);
+  void Write(Finished& item);
+  void WriteInOrder();
+  void WriteManifest(bool now);
+  int Finish();
+  int Keep(int signal);
+  int Fail(const std::string& message, bool outOfMemory);
+
+  const SweepPlan& plan_;
+  const Options& options_;
+  const OutputPaths& paths_;
+  PictureMaker* pictures_;
+  std::ostream& err_;
+  nlohmann::json manifest_;
+  bool manifestOnDisk_ = false;  // a manifest of this sweep is on disk: what is kept can be resumed
+  std::optional<PartialFile> partial_;
+  std::size_t written_ = 0;          // runs in the partial file, in order
+  std::set<std::size_t> waiting_;    // positions of whole runs in the spool, not yet written
+  std::vector<std::size_t> work_;    // positions still to run
+  std::chrono::steady_clock::time_point lastManifest_;
+};
+
+// The files: a fresh sweep replaces what --force allowed, then the partial file with its header,
+// the spool folder and the first manifest.
+void Sweep::Start() {
+  const bool resume = plan_.start == StartKind::Resume;
+  manifest_ = resume ? plan_.oldManifest : nlohmann::json::object();
+  manifestOnDisk_ = resume;
+  const std::string now = UtcNow();
+  if (resume) {
+    manifest_["resumed"].push_back({{"command_line", options_.commandLine}, {"at", now}});
+    written_ = plan_.scan.completeRuns;
+  } else {
+    manifest_ = {{"program", "zelmora-batch"},
+                 {"build", BuildId()},
+                 {"command_line", options_.commandLine},
+                 {"master_seed", plan_.masterSeed},
+                 {"master_seed_drawn", plan_.seedDrawn},
+                 {"jobs", options_.jobs},
+                 {"started", now},
+                 {"finished", nullptr},
+                 {"pictures", PicturesDefinition(options_)},
+                 {"sweep", SweepDefinition(options_, plan_.masterSeed, plan_.runs)},
+                 {"run_times", nlohmann::json::object()}};
+    std::error_code ec;
+    fs::remove(paths_.csv, ec);
+    fs::remove(paths_.manifest, ec);
+    fs::remove_all(paths_.spool, ec);
+  }
+  manifest_["status"] = "running";
+  manifest_["runs_in_shard"] = plan_.runs.size();
+  partial_.emplace(paths_.partial, CsvHeader(), resume ? std::optional(plan_.scan.keepBytes) : std::nullopt);
+  std::error_code ec;
+  fs::create_directory(paths_.spool, ec);
+  if (ec) throw IoError(paths_.spool, "cannot be created: " + ec.message());
+  WriteManifest(true);
+  manifestOnDisk_ = true;
+}
+
+// Runs an interrupted session spooled whole need not run again.
+void Sweep::TakeSpooled() {
+  for (std::size_t position = written_; position < plan_.runs.size(); ++position) {
+    const RunPlan& run = plan_.runs[position];
+    if (plan_.start == StartKind::Resume && SpooledRunIsWhole(paths_.SpoolFile(run.index), run, plan_.rowsPerRun)) {
+      waiting_.insert(position);
+    } else {
+      work_.push_back(position);
+    }
+  }
+  WriteInOrder();
+}
+
+void Sweep::WriteManifest(bool now) {
+  const auto t = std::chrono::steady_clock::now();
+  // Rewriting a long manifest after every run would cost more than the runs: once a second.
+  if (!now && t - lastManifest_ < std::chrono::seconds(1)) return;
+  lastManifest_ = t;
+  manifest_["completed_runs"] = written_ + waiting_.size();
+  WriteWhole(paths_.manifest, manifest_.dump(1) + "\n");
+}
+
+// Appends the spooled runs whose turn has come.
+void Sweep::WriteInOrder() {
+  for (auto it = waiting_.find(written_); it != waiting_.end(); it = waiting_.find(written_)) {
+    const std::string spooled = paths_.SpoolFile(plan_.runs[written_].index);
+    partial_->AppendFile(spooled);
+    waiting_.erase(it);
+    std::error_code ec;
+    fs::remove(spooled, ec);
+    ++written_;
+  }
+}
+
+void Sweep::Write(Finished& item) {
+  const RunPlan& run = item.result.run;
+  if (options_.charts && pictures_) {
+    pictures_->SaveCharts(item.result.charts, paths_.MarketChart(run.index), paths_.SegregationChart(run.index));
+  }
+  item.result.spool->Finish();
+  manifest_["run_times"][std::to_string(run.index)] = {{"started", item.result.started},
+                                                       {"finished", item.result.finished}};
+  waiting_.insert(item.position);
+  WriteInOrder();
+  WriteManifest(false);
+}
+
+// The workers run; this thread writes what they finish, in order, and watches for a signal.
+int Sweep::RunAndWrite(const std::atomic<int>& stopSignal) {
+  std::atomic<std::int64_t> stepsDone{0};
+  std::mutex mutex;
+  std::condition_variable ready;
+  std::deque<Finished> finished;
+  std::size_t threadsLeft = 0;
+  Progress progress(!options_.quiet && isatty(STDERR_FILENO), err_, plan_.runs.size(),
+                    std::int64_t(work_.size()) * options_.steps);
+  const std::size_t jobs = std::min<std::size_t>(std::size_t(options_.jobs), work_.size());
+  threadsLeft = jobs;
+  // Declared after everything its tasks read, so it is stopped and joined before they go.
+  WorkerPool pool(
+      jobs, work_.size(),
+      [&](std::size_t k) {
+        Finished item;
+        item.position = work_[k];
+        try {
+          item.result = RunOne(options_, plan_.runs[work_[k]], paths_, pictures_, pool.Stopping(), stepsDone);
+        } catch (const std::bad_alloc&) {
+          item.error = "out of memory";
+          item.outOfMemory = true;
+        } catch (const std::exception& e) {
+          item.error = e.what();
+        }
+        if (!item.error.empty()) pool.Stop();
+        std::lock_guard lock(mutex);
+        finished.push_back(std::move(item));
+        ready.notify_one();
+      },
+      [&] {
+        std::lock_guard lock(mutex);
+        --threadsLeft;
+        ready.notify_one();
+      });
+
+  std::optional<Finished> failure;
+  int signal = 0;
+  while (true) {
+    std::deque<Finished> batch;
+    bool done = false;
+    {
+      std::unique_lock lock(mutex);
+      // The wait is bounded so that a signal is noticed soon even while no run finishes.
+      ready.wait_for(lock, std::chrono::milliseconds(50), [&] { return !finished.empty() || threadsLeft == 0; });
+      batch.swap(finished);
+      done = threadsLeft == 0 && batch.empty();
+    }
+    for (Finished& item : batch) {
+      if (!item.error.empty()) {
+        if (!failure) failure = std::move(item);
+      } else if (item.result.complete) {
+        Write(item);
+      }
+    }
+    if (signal == 0 && stopSignal.load() != 0) {
+      signal = stopSignal.load();
+      pool.Stop();
+    }
+    progress.Show(written_ + waiting_.size(), stepsDone.load());
+    if (done) break;
+  }
+  pool.Join();
+  progress.Show(written_ + waiting_.size(), stepsDone.load(), true);
+  progress.End();
+  if (failure) return Fail(failure->error, failure->outOfMemory);
+  if (written_ == plan_.runs.size()) return Finish();
+  return Keep(signal != 0 ? signal : 2);
+}
+
+int Sweep::Finish() {
+  partial_->Finish(paths_.csv);
+  std::error_code ec;
+  fs::remove_all(paths_.spool, ec);
+  manifest_["status"] = "complete";
+  manifest_["finished"] = UtcNow();
+  WriteManifest(true);
+  return 0;
+}
+
+int Sweep::Keep(int signal) {
+  manifest_["status"] = "interrupted";
+  WriteManifest(true);
+  err_ << "zelmora-batch: interrupted; " << written_ + waiting_.size() << " of " << plan_.runs.size()
+       << " runs kept (" << written_ << " in " << paths_.partial << ", " << waiting_.size() << " spooled in "
+       << paths_.spool << "); to resume: " << ResumeCommand(plan_) << "\n";
+  return 128 + signal;
+}
+
+// An I/O error (or a worker's failure): what is whole stays, and the sweep can be resumed if its
+// manifest is on disk. Without one nothing can be resumed, so nothing is left behind.
+int Sweep::Fail(const std::string& message, bool outOfMemory) {
+  if (!manifestOnDisk_) {
+    partial_.reset();
+    std::error_code ec;
+    fs::remove(paths_.partial, ec);
+    fs::remove_all(paths_.spool, ec);
+    err_ << "zelmora-batch: " << message << "; nothing was kept; mend the cause and run the command again\n";
+    return ExitIoError;
+  }
+  manifest_["status"] = "failed";
+  try {
+    WriteManifest(true);
+  } catch (const IoError&) {
+    // The error reported below is the first one; the manifest on disk still describes the sweep.
+  }
+  const std::size_t kept = written_ + waiting_.size();
+  err_ << "zelmora-batch: " << message << "; " << kept << " runs are kept in " << paths_.partial << " and "
+       << paths_.spool;
+  if (outOfMemory) {
+    err_ << "; to resume with fewer worker threads: " << ResumeCommand(plan_, 1) << "\n";
+  } else {
+    err_ << "; to resume: " << ResumeCommand(plan_) << "\n";
+  }
+  return ExitIoError;
+}
+
+int Sweep::Execute(const std::atomic<int>& stopSignal) {
+  try {
+    Start();
+    TakeSpooled();
+    return RunAndWrite(stopSignal);
+  } catch (const std::bad_alloc&) {
+    return Fail("out of memory", true);
+  } catch (const std::exception& e) {
+    // An I/O error, or a thread the system refused.
+    return Fail(e.what(), false);
+  }
+}
 
 }  // namespace
 
@@ -147,43 +386,18 @@ RunResult RunOne(const Options& options, const RunPlan& run, const OutputPaths& 
   RunResult result;
   result.run = run;
   result.started = UtcNow();
-  const ModelSettings settings = SettingsOf(run.parameters);
-  World world(settings);
-  world.SetSeedSource(SeedStream(run.seed));
-  world.SizeGrid(options.cols * World::CellPitch, options.rows * World::CellPitch);
-  world.CreateGrid();
-  world.CreateAgents();
-
-  Measurer measurer;
-  RowWriter rows(run, options.cols, options.rows);
-  std::size_t nextSnapshot = 0;
-  const double agents = double(world.Agents.size());
-  const auto record = [&] {
-    const StepMeasures measures = measurer.Measure(world);
-    rows.Append(result.rows, world, measures);
-    result.segregation.push_back({world.StepCount, measures.percentSimilar, measures.meanClusterSize,
-                                  agents > 0 ? double(measures.unsatisfied) / agents : std::nan("")});
-  };
-  const auto snapshot = [&] {
-    if (nextSnapshot < options.snapshotAt.size() && options.snapshotAt[nextSnapshot] == world.StepCount) {
-      if (pictures) pictures->SaveSnapshot(world, paths.Snapshot(run.index, world.StepCount));
-      ++nextSnapshot;
-    }
-  };
-  record();
-  snapshot();
-  if (options.charts) result.market.reserve(std::size_t(options.steps));
-  for (std::int32_t step = 1; step <= options.steps; ++step) {
-    if (stop.load(std::memory_order_relaxed)) return result;
-    world.SimulationStep();
-    stepsDone.fetch_add(1, std::memory_order_relaxed);
-    if (options.charts) {
-      const TCell& yellow = world.MarketCell(YellowMarket);
-      result.market.push_back({double(yellow.customers), yellow.unitCost});
-    }
-    if (step % options.recordEvery == 0 || step == options.steps) record();
-    snapshot();
+  CsvSink csv(run, options.cols, options.rows, paths.SpoolFile(run.index));
+  ChartSink charts(options.windowChart);
+  std::vector<RunSink*> sinks = {&csv};
+  if (options.charts) sinks.push_back(&charts);
+  std::optional<SnapshotSink> snapshots;
+  if (pictures && !options.snapshotAt.empty()) {
+    snapshots.emplace(*pictures, paths, run.index, options.snapshotAt);
+    sinks.push_back(&*snapshots);
   }
+  if (!RunModel(options, run, sinks, stop, stepsDone)) return result;
+  result.spool = csv.Release();
+  if (options.charts) result.charts = charts.Take();
   result.finished = UtcNow();
   result.complete = true;
   return result;
@@ -193,28 +407,24 @@ SweepPlan PrepareSweep(const Options& options) {
   SweepPlan plan;
   plan.options = options;
   plan.paths = OutputPaths(options.out);
+  CheckFolder("--out", plan.paths.csv);
+  plan.lock = std::make_shared<OutputLock>("--out", plan.paths.lock);
   StartPlan start = CheckOutputs(options, plan.paths);
   plan.start = start.kind;
   if (options.seed) {
     plan.masterSeed = *options.seed;
   } else if (start.kind != StartKind::Fresh) {
-    const nlohmann::json& seed = start.manifest["sweep"]["master_seed"];
-    if (!seed.is_number_unsigned()) {
-      throw UsageError("--resume: the manifest '" + plan.paths.manifest + "' holds no master seed; give --seed");
-    }
-    plan.masterSeed = seed.get<std::uint64_t>();
+    plan.masterSeed = start.manifest["sweep"]["master_seed"].get<std::uint64_t>();
   } else {
     plan.masterSeed = DrawMasterSeed();
     plan.seedDrawn = true;
   }
   plan.runs = ShardRuns(options, plan.masterSeed);
   CheckRuns(options, plan.runs);
-  plan.rowsPerRun = RecordedSteps(options.steps, options.recordEvery).size();
+  plan.rowsPerRun = RecordedCount(options.steps, options.recordEvery);
   if (start.kind != StartKind::Fresh) {
-    if (!SameSweep(start.manifest, SweepDefinition(options, plan.masterSeed, plan.runs))) {
-      throw UsageError("--resume: the options describe another sweep than the manifest '" + plan.paths.manifest +
-                       "'; give the options it was started with, or --force to start afresh");
-    }
+    CheckSameSweep("--resume", plan.paths.manifest, start.manifest,
+                   SweepDefinition(options, plan.masterSeed, plan.runs), PicturesDefinition(options));
     if (start.kind == StartKind::Resume) {
       plan.scan = ScanPartial(plan.paths.partial, CsvHeader(), plan.runs, plan.rowsPerRun);
     }
@@ -223,220 +433,35 @@ SweepPlan PrepareSweep(const Options& options) {
   return plan;
 }
 
-std::string ResumeCommand(const SweepPlan& plan) {
+std::string ResumeCommand(const SweepPlan& plan, std::int32_t jobs) {
   std::string command;
   const std::vector<std::string>& args = plan.options.commandLine;
   for (std::size_t k = 0; k < args.size(); ++k) {
     if (k > 0 && (args[k] == "--force" || args[k] == "--resume")) continue;
+    if (jobs > 0 && args[k].rfind("--jobs=", 0) == 0) continue;
+    if (jobs > 0 && args[k] == "--jobs") {
+      ++k;
+      continue;
+    }
     if (!command.empty()) command += ' ';
     command += Quote(args[k]);
   }
   if (!plan.options.seed) command += " --seed " + std::to_string(plan.masterSeed);
+  if (jobs > 0) command += " --jobs " + std::to_string(jobs);
   return command + " --resume";
 }
 
 int ExecuteSweep(const SweepPlan& plan, PictureMaker* pictures, std::ostream& err,
                  const std::atomic<int>& stopSignal) {
-  const Options& options = plan.options;
-  const OutputPaths& paths = plan.paths;
   if (plan.start == StartKind::Complete) {
-    err << "zelmora-batch: " << paths.csv << " is complete; nothing to resume\n";
+    err << "zelmora-batch: " << plan.paths.csv << " is complete; nothing to resume\n";
     return 0;
   }
   if (plan.seedDrawn) {
     err << "zelmora-batch: master seed " << plan.masterSeed << " (drawn; --seed " << plan.masterSeed
         << " repeats this sweep)\n";
   }
-
-  const std::size_t total = plan.runs.size();
-  std::size_t written = plan.start == StartKind::Resume ? plan.scan.completeRuns : 0;
-  nlohmann::json manifest = plan.start == StartKind::Resume ? plan.oldManifest : nlohmann::json::object();
-  const std::string now = UtcNow();
-  if (plan.start == StartKind::Resume) {
-    manifest["resumed"].push_back({{"command_line", options.commandLine}, {"at", now}});
-  } else {
-    manifest = {{"program", "zelmora-batch"},
-                {"version", ZELMORA_VERSION},
-                {"command_line", options.commandLine},
-                {"master_seed", plan.masterSeed},
-                {"master_seed_drawn", plan.seedDrawn},
-                {"jobs", options.jobs},
-                {"started", now},
-                {"finished", nullptr},
-                {"sweep", SweepDefinition(options, plan.masterSeed, plan.runs)},
-                {"run_times", nlohmann::json::object()}};
-  }
-  manifest["status"] = "running";
-  manifest["runs_in_shard"] = total;
-  manifest["completed_runs"] = written;
-
-  std::atomic<bool> stop{false};
-  std::atomic<std::int64_t> stepsDone{0};
-  std::mutex mutex;
-  std::condition_variable ready;
-  std::deque<Finished> finished;
-  std::size_t workersLeft = 0;
-  std::vector<std::thread> workers;
-  std::map<std::size_t, std::string> waiting;  // finished runs whose turn to be written has not come
-  auto lastManifest = std::chrono::steady_clock::now();
-
-  const auto joinWorkers = [&] {
-    stop = true;
-    for (std::thread& worker : workers) worker.join();
-    workers.clear();
-  };
-  // An I/O error (or a worker's failure): what is whole stays, and the sweep can be resumed.
-  const auto fail = [&](const std::string& message) {
-    joinWorkers();
-    manifest["status"] = "failed";
-    manifest["completed_runs"] = written;
-    try {
-      WriteWhole(paths.manifest, manifest.dump(1) + "\n");
-    } catch (const IoError&) {
-      // The error reported below is the first one; the manifest's state is secondary.
-    }
-    err << "zelmora-batch: " << message << "; " << written << " runs are kept in " << paths.partial
-        << "; to resume: " << ResumeCommand(plan) << "\n";
-    return ExitIoError;
-  };
-
-  try {
-    if (plan.start == StartKind::Fresh) {
-      std::error_code ec;
-      fs::remove(paths.csv, ec);
-      fs::remove(paths.manifest, ec);
-      fs::remove_all(paths.spool, ec);
-    }
-    PartialFile partial(paths.partial, CsvHeader(),
-                        plan.start == StartKind::Resume ? std::optional(plan.scan.keepBytes) : std::nullopt);
-    WriteWhole(paths.manifest, manifest.dump(1) + "\n");
-
-    const auto writeManifest = [&](bool force) {
-      const auto t = std::chrono::steady_clock::now();
-      // Rewriting a long manifest after every run would cost more than the runs: once a second.
-      if (!force && t - lastManifest < std::chrono::seconds(1)) return;
-      lastManifest = t;
-      manifest["completed_runs"] = written;
-      WriteWhole(paths.manifest, manifest.dump(1) + "\n");
-    };
-    const auto flushInOrder = [&] {
-      for (auto it = waiting.find(written); it != waiting.end(); it = waiting.find(written)) {
-        partial.Append(it->second);
-        waiting.erase(it);
-        std::error_code ec;
-        fs::remove(paths.SpoolFile(plan.runs[written].index), ec);
-        ++written;
-      }
-    };
-
-    // Runs spooled by an interrupted session need not run again.
-    std::vector<std::size_t> work;
-    for (std::size_t position = written; position < total; ++position) {
-      const RunPlan& run = plan.runs[position];
-      if (plan.start == StartKind::Resume) {
-        if (auto rows = ReadSpooled(paths.SpoolFile(run.index), run, plan.rowsPerRun)) {
-          waiting.emplace(position, std::move(*rows));
-          continue;
-        }
-      }
-      work.push_back(position);
-    }
-    flushInOrder();
-
-    Progress progress(!options.quiet && isatty(STDERR_FILENO), err, total,
-                      std::int64_t(work.size()) * options.steps);
-    std::atomic<std::size_t> next{0};
-    const std::size_t jobs = std::min<std::size_t>(std::size_t(options.jobs), work.size());
-    workersLeft = jobs;
-    for (std::size_t j = 0; j < jobs; ++j) {
-      workers.emplace_back([&] {
-        while (!stop) {
-          const std::size_t k = next.fetch_add(1);
-          if (k >= work.size()) break;
-          Finished item;
-          item.position = work[k];
-          try {
-            item.result = RunOne(options, plan.runs[work[k]], paths, pictures, stop, stepsDone);
-          } catch (const std::exception& e) {
-            item.error = e.what();
-            stop = true;
-          }
-          std::lock_guard lock(mutex);
-          finished.push_back(std::move(item));
-          ready.notify_one();
-        }
-        std::lock_guard lock(mutex);
-        --workersLeft;
-        ready.notify_one();
-      });
-    }
-
-    std::string workerError;
-    int signal = 0;
-    while (true) {
-      std::deque<Finished> batch;
-      bool done = false;
-      {
-        std::unique_lock lock(mutex);
-        // The wait is bounded so that a signal is noticed soon even while no run finishes.
-        ready.wait_for(lock, std::chrono::milliseconds(50), [&] { return !finished.empty() || workersLeft == 0; });
-        batch.swap(finished);
-        done = workersLeft == 0 && batch.empty();
-      }
-      for (Finished& item : batch) {
-        if (!item.error.empty()) {
-          if (workerError.empty()) workerError = item.error;
-          continue;
-        }
-        if (!item.result.complete) continue;
-        const RunPlan& run = item.result.run;
-        if (options.charts && pictures) {
-          pictures->SaveCharts(item.result, paths.MarketChart(run.index), paths.SegregationChart(run.index));
-        }
-        manifest["run_times"][std::to_string(run.index)] = {{"started", item.result.started},
-                                                            {"finished", item.result.finished}};
-        if (item.position != written) {
-          // Kept on disk at once, so even a killed process keeps it for --resume.
-          std::error_code ec;
-          fs::create_directories(paths.spool, ec);
-          WriteWhole(paths.SpoolFile(run.index), item.result.rows);
-        }
-        waiting.emplace(item.position, std::move(item.result.rows));
-        flushInOrder();
-        writeManifest(false);
-      }
-      if (signal == 0 && stopSignal.load() != 0) {
-        signal = stopSignal.load();
-        stop = true;
-      }
-      if (!workerError.empty()) stop = true;
-      progress.Show(written + waiting.size(), stepsDone.load());
-      if (done) break;
-    }
-    joinWorkers();
-    progress.Show(written + waiting.size(), stepsDone.load(), true);
-    progress.End();
-
-    if (!workerError.empty()) return fail(workerError);
-    if (written == total) {
-      partial.Finish(paths.csv);
-      std::error_code ec;
-      fs::remove_all(paths.spool, ec);
-      manifest["status"] = "complete";
-      manifest["finished"] = UtcNow();
-      writeManifest(true);
-      return 0;
-    }
-    manifest["status"] = "interrupted";
-    writeManifest(true);
-    err << "zelmora-batch: interrupted; " << written + waiting.size() << " of " << total << " runs kept ("
-        << written << " in " << paths.partial << ", " << waiting.size() << " spooled in " << paths.spool
-        << "); to resume: " << ResumeCommand(plan) << "\n";
-    return 128 + (signal != 0 ? signal : 2);
-  } catch (const std::exception& e) {
-    // An I/O error, or a thread or memory the system refused.
-    return fail(e.what());
-  }
+  return Sweep(plan, pictures, err).Execute(stopSignal);
 }
 
 }  // namespace zelmora::batch

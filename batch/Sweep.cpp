@@ -1,21 +1,16 @@
 #include "batch/Sweep.h"
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
 
 namespace zelmora::batch {
 
-std::uint64_t Mix64(std::uint64_t x) {
-  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
-  x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
-  return x ^ (x >> 31);
-}
-
 std::uint64_t RunSeed(std::uint64_t masterSeed, std::int64_t index) {
   // Mixing the master seed first keeps neighbouring master seeds' runs apart; the index is
   // spread by the golden-ratio increment as in SplitMix64.
-  return Mix64(Mix64(masterSeed) + 0x9e3779b97f4a7c15ULL * (std::uint64_t(index) + 1));
+  return Mix64(Mix64(masterSeed) + GoldenGamma * (std::uint64_t(index) + 1));
 }
 
 ModelSettings SettingsOf(const Parameters& p) {
@@ -30,6 +25,13 @@ ModelSettings SettingsOf(const Parameters& p) {
   settings.showCatchment = true;
   settings.agentCount = std::to_string(p.agents);
   return settings;
+}
+
+double DearestPrice(const Parameters& p, std::int32_t cols, std::int32_t rows) {
+  const double diagonal = std::hypot(double(cols - 1), double(rows - 1));
+  const double scale =
+      p.returnsToScale < 1.0 ? std::pow(double(std::max<std::int64_t>(p.agents, 1)), 1.0 - p.returnsToScale) : 1.0;
+  return p.productionCosts * scale + p.travelExpenses * diagonal;
 }
 
 std::uint64_t DrawMasterSeed() {
@@ -53,8 +55,7 @@ RunPlan SweepRun(const Options& options, std::uint64_t masterSeed, std::int64_t 
   std::int64_t rest = index / options.repeats;
   for (auto axis = options.sweep.rbegin(); axis != options.sweep.rend(); ++axis) {
     const std::int64_t n = std::int64_t(axis->values.size());
-    ApplyParameter("--set " + axis->name, axis->name, axis->values[std::size_t(rest % n)], run.parameters,
-                   density);
+    SetKnob(axis->knob, axis->values[std::size_t(rest % n)], run.parameters, density);
     rest /= n;
   }
   if (density) {
@@ -71,13 +72,6 @@ std::vector<RunPlan> ShardRuns(const Options& options, std::uint64_t masterSeed)
     runs.push_back(SweepRun(options, masterSeed, index));
   }
   return runs;
-}
-
-std::vector<std::int32_t> RecordedSteps(std::int32_t steps, std::int32_t recordEvery) {
-  std::vector<std::int32_t> recorded;
-  for (std::int64_t step = 0; step <= steps; step += recordEvery) recorded.push_back(std::int32_t(step));
-  if (recorded.back() != steps) recorded.push_back(steps);
-  return recorded;
 }
 
 }  // namespace zelmora::batch

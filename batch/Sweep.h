@@ -5,6 +5,7 @@
 
 #include "batch/Options.h"
 #include "simulation/ModelPorts.h"
+#include "simulation/SplitMix64.h"
 
 namespace zelmora::batch {
 
@@ -14,9 +15,6 @@ struct RunPlan {
   std::uint64_t seed = 0;
   Parameters parameters;
 };
-
-// SplitMix64's output function: a bijective mix of 64 bits.
-std::uint64_t Mix64(std::uint64_t x);
 
 // A run's seed from the master seed and the run's index only, so a run's result depends on
 // nothing else (not on --jobs, the shard or the order runs finish).
@@ -28,8 +26,9 @@ class SeedStream {
  public:
   explicit SeedStream(std::uint64_t runSeed) : state_(runSeed) {}
   std::uint64_t operator()() {
-    state_ += 0x9e3779b97f4a7c15ULL;
-    return Mix64(state_);
+    const std::uint64_t out = SplitMix64(state_);
+    state_ += GoldenGamma;
+    return out;
   }
 
  private:
@@ -39,6 +38,13 @@ class SeedStream {
 // The model's inputs for a run's parameters: what the window's controls would say, catchment
 // areas shown, price scape off.
 ModelSettings SettingsOf(const Parameters& parameters);
+
+// The dearest delivered price a run with these parameters could meet on a cols x rows grid: the
+// dearest unit cost (a market with every agent when returns to scale are below 1, else one
+// customer) plus the travel over the grid's diagonal. A run is meaningful only while it stays below
+// World::PriceCeiling, above which the model never takes a price (a cell would keep a stale
+// catchment); every front end refuses parameters that reach it.
+double DearestPrice(const Parameters& parameters, std::int32_t cols, std::int32_t rows);
 
 // A master seed drawn from the system's entropy source.
 std::uint64_t DrawMasterSeed();
@@ -54,7 +60,13 @@ RunPlan SweepRun(const Options& options, std::uint64_t masterSeed, std::int64_t 
 // shard count. Only these are built, so a shard of a huge sweep stays small.
 std::vector<RunPlan> ShardRuns(const Options& options, std::uint64_t masterSeed);
 
-// The steps recorded: 0 (after setup), every recordEvery-th, and always the last.
-std::vector<std::int32_t> RecordedSteps(std::int32_t steps, std::int32_t recordEvery);
+// The steps recorded: 0 (after setup), every recordEvery-th, and always the last. Counted, not
+// listed, so a run of 10^9 steps costs nothing to plan.
+inline bool IsRecorded(std::int32_t step, std::int32_t steps, std::int32_t recordEvery) {
+  return step % recordEvery == 0 || step == steps;
+}
+inline std::size_t RecordedCount(std::int32_t steps, std::int32_t recordEvery) {
+  return std::size_t(steps / recordEvery) + 1 + (steps % recordEvery != 0);
+}
 
 }  // namespace zelmora::batch

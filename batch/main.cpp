@@ -1,5 +1,6 @@
-// zelmora-batch: seeded runs and sweeps of the model without the window. Exit status 0 when the
-// sweep is complete, 1 on an I/O error, 2 on bad input, 128 + the signal when interrupted.
+// zelmora-batch: seeded runs and sweeps of the model without the window, and `merge` of a sweep's
+// shards. Exit status 0 when the sweep is complete, 1 on an I/O error, 2 on bad input, 128 + the
+// signal when interrupted.
 #include <QApplication>
 #include <QByteArray>
 #include <QString>
@@ -9,7 +10,11 @@
 #include <csignal>
 #include <iostream>
 #include <memory>
+#include <new>
+#include <string>
+#include <vector>
 
+#include "batch/Merge.h"
 #include "batch/Options.h"
 #include "batch/RenderPictures.h"
 #include "batch/Runner.h"
@@ -35,26 +40,20 @@ void InstallStopHandlers() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The program's work; every failure it foresees is an exception that main turns into a status.
+int Run(int argc, char** argv) {
   using namespace zelmora::batch;
-  SweepPlan plan;
-  try {
-    std::string help;
-    const auto options = ParseCommandLine(argc, argv, help);
-    if (!options) {
-      std::cout << help;
-      return 0;
-    }
-    plan = PrepareSweep(*options);
-  } catch (const UsageError& e) {
-    std::cerr << "zelmora-batch: " << e.what() << "\n";
-    return 2;
-  } catch (const IoError& e) {
-    std::cerr << "zelmora-batch: " << e.what() << "\n";
-    return ExitIoError;
+  if (argc >= 2 && std::string(argv[1]) == "merge") {
+    MergeShards(std::vector<std::string>(argv + 2, argv + argc));
+    return 0;
   }
+  std::string help;
+  const auto options = ParseCommandLine(argc, argv, help);
+  if (!options) {
+    std::cout << help;
+    return 0;
+  }
+  const SweepPlan plan = PrepareSweep(*options);
   InstallStopHandlers();
 
   // The charts are drawn by a chart control, a widget never shown: the program needs a
@@ -69,4 +68,29 @@ int main(int argc, char** argv) {
     application = std::make_unique<QApplication>(qtArgc, argv);
   }
   return ExecuteSweep(plan, drawing ? &pictures : nullptr, std::cerr, stopSignal);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace zelmora::batch;
+  // Nothing ends the program by an escaped exception.
+  try {
+    return Run(argc, argv);
+  } catch (const UsageError& e) {
+    std::cerr << "zelmora-batch: " << e.what() << "\n";
+    return 2;
+  } catch (const IoError& e) {
+    std::cerr << "zelmora-batch: " << e.what() << "\n";
+    return ExitIoError;
+  } catch (const std::bad_alloc&) {
+    std::cerr << "zelmora-batch: out of memory\n";
+    return ExitIoError;
+  } catch (const std::exception& e) {
+    std::cerr << "zelmora-batch: " << e.what() << "\n";
+    return ExitIoError;
+  } catch (...) {
+    std::cerr << "zelmora-batch: an unknown error\n";
+    return ExitIoError;
+  }
 }

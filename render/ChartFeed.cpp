@@ -2,7 +2,6 @@
 
 #include "ChartFonts.h"
 #include "RChart.h"
-#include "simulation/World.h"
 
 namespace zelmora {
 
@@ -44,35 +43,21 @@ void ResetChart(TRChart& chart) {
   chart.MovePen(0, 0);
 }
 
-void FeedChart(World& world, TRChart& chart) {
-  const TCell& market = world.MarketCell(PlottedMarket);
-  FeedChartPoint(chart, world.StepCount, market.customers, market.unitCost, world.SweepCount,
-                 world.LastCustomers, world.LastBidPrice);
-}
-
-void FeedChartPoint(TRChart& chart, std::int32_t stepCount, double customers, double bidPrice,
-                    std::int32_t& sweepCount, double& lastCustomers, double& lastBidPrice) {
-  if (stepCount % SweepLength == 0) {
-    ResetChart(chart);
-    sweepCount += 1;
-  }
-  const double x = stepCount - SweepLength * sweepCount;
-
+void FeedChart(TRChart& chart, const ChartPoint& point) {
+  if (point.newSweep) ResetChart(chart);
+  const double x = double(point.x);
   chart.SelectLayer(1);  // repaints everything stored so far
   chart.SetDataColor(RGBColor(255, 0, 0));
   // Raised before the segment is added, so its end lies within the range.
-  if (customers > chart.Scale1Y()->RangeHigh()) {
-    chart.Scale1Y()->SetRangeHigh(customers + 50);
+  if (point.customers > chart.Scale1Y()->RangeHigh()) {
+    chart.Scale1Y()->SetRangeHigh(point.customers + 50);
   }
-  if (chart.Scale1Y()->RangeHigh() < bidPrice) {
-    chart.Scale1Y()->SetRangeHigh(bidPrice + 50.0);
+  if (chart.Scale1Y()->RangeHigh() < point.bidPrice) {
+    chart.Scale1Y()->SetRangeHigh(point.bidPrice + 50.0);
   }
-  chart.AddLine(x - 1, lastCustomers, x, customers);
-  lastCustomers = customers;
-
+  chart.AddLine(x - 1, point.lastCustomers, x, point.customers);
   chart.SetDataColor(RGBColor(0, 128, 0));
-  chart.AddLine(x - 1, lastBidPrice, x, bidPrice);
-  lastBidPrice = bidPrice;
+  chart.AddLine(x - 1, point.lastBidPrice, x, point.bidPrice);
 }
 
 }  // namespace zelmora

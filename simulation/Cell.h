@@ -31,7 +31,8 @@ class TCell {
   std::int32_t PositionY() const { return FPositionY; }
   std::int32_t Size() const { return FSize; }
   std::int32_t FillColor() const { return FFillColor; }
-  std::int32_t State() const { return FState; }
+  // A reference, so that a view of the cells (the Python module's arrays) can address the field.
+  const std::int32_t& State() const { return FState; }
   void SetPositionX(std::int32_t v) { FPositionX = v; }
   void SetPositionY(std::int32_t v) { FPositionY = v; }
   void SetSize(std::int32_t v) { FSize = v; }

@@ -10,8 +10,8 @@
 namespace zelmora {
 
 // The neighbourhood measures of a grid's occupancy (a byte per cell, row-major: 0 free, 1 + the
-// colour of its agent): the like shares of the agents with a neighbour, and the same-colour
-// clusters, 8-connected on the torus.
+// colour of its agent): the like shares of the agents with a neighbour, the agents a
+// segregation rule leaves unsatisfied, and the same-colour clusters, 8-connected on the torus.
 //
 // Rebuild measures a grid afresh: each colour's occupancy packed into bit rows (64 cells a
 // word), the neighbour counts added bit-parallel, 64 cells at a time, and the clusters labelled
@@ -22,10 +22,19 @@ namespace zelmora {
 // cluster and every label its size, so a cell taken joins the clusters beside it (the smaller
 // ones relabelled), and a cell left splits its cluster only where the neighbours of its colour
 // around it fall apart into groups that a search from each, in turn, shows are no longer joined.
+// While it follows changes it also keeps how many agents have each count of neighbours and of
+// like ones among them, so a change of rule costs a sum of 45 counts.
 class IncrementalMeasures {
  public:
   static constexpr std::int64_t ShareUnit = 840;  // 1..8 all divide it: the sums are exact
+  // A segregation rule: per count of occupied neighbours (0..8), the fewest like ones that
+  // satisfy an agent; 9 where none do.
+  using Rule = std::array<std::uint8_t, 9>;
+  // The rule of a threshold in percent (detail::IsSatisfied).
+  static Rule RuleOf(double thresholdPercent);
 
+  // The rule of UnsatisfiedByRule, from now on. Every agent is satisfied until one is given.
+  void SetRule(const Rule& rule);
   // Measures the occupancy afresh; with track, keeps what Update needs.
   void Rebuild(const std::uint8_t* occupancy, std::int32_t cols, std::int32_t rows, bool track);
   // Brings the measures from the occupancy measured last (with track) to this one, of the same
@@ -37,6 +46,7 @@ class IncrementalMeasures {
   std::int64_t Shares() const { return shares_; }    // like / neighbours, in ShareUnit-ths
   std::int64_t Counted() const { return counted_; }  // agents with at least one neighbour
   std::int64_t Clusters() const { return clusters_; }
+  std::int64_t UnsatisfiedByRule() const { return unsatisfied_; }  // agents the rule leaves unsatisfied
 
  private:
   using Word = std::uint64_t;
@@ -44,6 +54,8 @@ class IncrementalMeasures {
 
   void PackPlanes(const std::uint8_t* occupancy);
   void AddShares();
+  void AddSimilar();
+  void CountUnsatisfied();
   void CountNeighbours();
   void FindRuns(const Word* row);
   std::int32_t Find(std::int32_t run);
@@ -67,7 +79,11 @@ class IncrementalMeasures {
   std::vector<std::int32_t> runFirst_, runLast_, rowRuns_, parent_;
   std::int32_t runs_ = 0;
 
-  std::int64_t shares_ = 0, counted_ = 0, clusters_ = 0;
+  std::int64_t shares_ = 0, counted_ = 0, clusters_ = 0, unsatisfied_ = 0;
+  Rule rule_{};
+  // While following changes: agents by neighbours n and like ones l, at n (n + 1) / 2 + l; the
+  // last entry counts the free cells.
+  std::array<std::int64_t, 46> byNeighbours_{};
   // What Update keeps, after a Rebuild with track. The changes fall anywhere on the grid: the
   // big arrays lie on large pages, so that a change costs its few cache misses and no walks of
   // the page tables.

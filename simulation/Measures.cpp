@@ -8,6 +8,12 @@
 
 namespace zelmora {
 
+Measurer::Measurer(double thresholdPercent) { SetThreshold(thresholdPercent); }
+
+void Measurer::SetThreshold(double thresholdPercent) {
+  occupancyMeasures_.SetRule(IncrementalMeasures::RuleOf(thresholdPercent));
+}
+
 StepMeasures Measurer::Measure(const World& world) {
   StepMeasures m;
   if (!world.grid.HasCells()) {
@@ -46,6 +52,7 @@ StepMeasures Measurer::Measure(const World& world) {
     m.percentSimilar = 100.0 * double(occupancyMeasures_.Shares()) /
                        (double(IncrementalMeasures::ShareUnit) * double(occupancyMeasures_.Counted()));
   }
+  m.unsatisfiedByRule = occupancyMeasures_.UnsatisfiedByRule();
   m.clusterCount = occupancyMeasures_.Clusters();
   if (agents > 0) m.meanClusterSize = double(agents) / double(m.clusterCount);
   return m;

@@ -15,6 +15,9 @@ struct StepMeasures {
 
   std::int64_t satisfied = 0;    // agents whose `satisfied` flag is set at the end of the step
   std::int64_t unsatisfied = 0;  // the other agents
+  // Agents the segregation rule finds unsatisfied where they stand now, whether or not the phase
+  // ran: unlike the flags, which placement sets for every agent, this holds at step 0 too.
+  std::int64_t unsatisfiedByRule = 0;
   double meanLocalPrice = NaN;   // mean `localPrice` over all cells
   // Sum of squared shares of customers over the distinct market cells (markets sharing a cell
   // share one count, counted once); NaN with no customers.
@@ -32,6 +35,11 @@ struct StepMeasures {
 // (IncrementalMeasures).
 class Measurer {
  public:
+  // The segregation rule's threshold (ThresholdPercent) for the count of unsatisfied agents.
+  explicit Measurer(double thresholdPercent);
+  // Another threshold from the next call on, as a run whose threshold was changed needs: the
+  // count of the occupancy kept follows from what is kept.
+  void SetThreshold(double thresholdPercent);
   StepMeasures Measure(const World& world);
 
  private:

@@ -2,11 +2,12 @@
 
 #include <string>
 
+#include "simulation/ChartPoint.h"
+
 namespace zelmora {
 
 class TAgent;
 class TCell;
-class World;
 
 // What the model reads from the window: the parameter labels, the check boxes and the agent
 // count box. Each value is asked for where the phase that needs it starts, so a change made
@@ -61,7 +62,8 @@ class WorldView {
   // A new setup puts the top of the chart's vertical range back to 200.
   virtual void ResetChartRange() {}
   virtual void ShowStepCount(int /*stepCount*/) {}
-  virtual void FeedChart(World& /*world*/) {}
+  // The chart's point of the step just completed.
+  virtual void FeedChart(const ChartPoint& /*point*/) {}
   // False for a view whose DrawCell and DrawAgent do nothing: the fast step then skips the calls.
   virtual bool DrawsCells() const { return true; }
 };

@@ -11,6 +11,7 @@
 
 #include "simulation/IntegerText.h"
 #include "simulation/ModelMath.h"
+#include "simulation/SplitMix64.h"
 
 namespace zelmora {
 
@@ -27,13 +28,6 @@ class HeadlessView final : public WorldView {
 WorldView& NullView() {
   static HeadlessView view;  // holds no state: shared by every World on every thread
   return view;
-}
-
-std::uint64_t SplitMix64(std::uint64_t x) {
-  x += 0x9e3779b97f4a7c15ULL;
-  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
-  x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
-  return x ^ (x >> 31);
 }
 
 // Seeds from the high-resolution clock. The counter makes two reseeds in the same clock tick
@@ -90,6 +84,8 @@ void World::CreateGrid() {
 
 void World::ResetWorld() {
   LastCustomers = 0.0;
+  chartStep_ = 0;
+  chartX_ = 0;
   Reseed();
   for (auto& market : Markets) {
     market.col = static_cast<std::int32_t>(random_.Below(std::uint32_t(GridCols)));
@@ -343,6 +339,19 @@ void World::CountStep() {
   view_->ShowStepCount(StepCount);
 }
 
+void World::FeedChart() {
+  const TCell& market = MarketCell(YellowMarket);
+  const ChartPoint previous{
+      .step = chartStep_, .sweep = SweepCount, .x = chartX_, .customers = LastCustomers, .bidPrice = LastBidPrice};
+  const ChartPoint point = NextChartPoint(previous, StepCount, market.customers, market.unitCost);
+  chartStep_ = point.step;
+  chartX_ = point.x;
+  SweepCount = point.sweep;
+  LastCustomers = point.customers;
+  LastBidPrice = point.bidPrice;
+  view_->FeedChart(point);
+}
+
 void World::SimulationStep() {
   ComputeUnitCosts();
   ComputeLocalPrices();
@@ -353,7 +362,7 @@ void World::SimulationStep() {
   if (inputs_->LookForCentersActive()) LookForCenters();
   DrawAgents();
   CountStep();
-  view_->FeedChart(*this);
+  FeedChart();
 }
 
 void World::NewSetup() {

@@ -20,6 +20,13 @@ struct MarketPosition {
   std::int32_t row = 0;
 };
 
+// Where SetAgents puts an agent, and its colour (0 black, 1 white).
+struct AgentPlace {
+  std::int32_t col = 0;
+  std::int32_t row = 0;
+  std::int32_t colour = 0;
+};
+
 // The cells, indexed grid[col][row]. They lie in one block, row after row, so that the phases'
 // row-by-row sweeps read memory in order and a search window stays in a few cache lines.
 class TGrid {
@@ -90,7 +97,7 @@ class World {
   std::int32_t StepCount = 0;       // steps since the last setup; stops at its maximum
   std::int32_t SatisfiedCount = 0;  // written by RelocateUnsatisfied
   std::int32_t MovedCount = 0;      // written by RelocateUnsatisfied: unsatisfied agents, moved or not
-  std::int32_t SweepCount = 0;      // chart sweeps, kept by the chart feed
+  std::int32_t SweepCount = 0;      // chart sweeps, written by FeedChart
   double LastCustomers = 0.0;       // previous chart point; 0 after every reset
   double LastBidPrice = 0.0;        // previous chart point; kept across setups
   std::int64_t CandidatesDrawn = 0;  // candidate cells drawn by the relocation phases, ever
@@ -139,6 +146,15 @@ class World {
   void CreateAgents();
   void PlaceAgents();
 
+  // A given configuration instead of a drawn one (Configure.cpp). Each checks all it is given
+  // first and throws std::invalid_argument, changing nothing, for a place off the grid, a colour
+  // other than 0 or 1, or two agents on one cell. Afterwards cells, agents and markets agree and
+  // the fast phases' copies are made afresh at the next phase; the step count stays.
+  // The markets at the given cells, as a reset places drawn ones; the agents stay where they are.
+  void SetMarkets(const std::array<MarketPosition, MarketCount>& markets);
+  // A new agent list, agent i at places[i], satisfied, as a setup places drawn ones.
+  void SetAgents(const std::vector<AgentPlace>& places);
+
   void ComputeUnitCosts();
   void ComputeLocalPrices();
   void MoveCustomer(TCell& cell, std::int32_t oldMarket);
@@ -154,6 +170,10 @@ class World {
   void GrayCells();       // every grey level back to 180; paints nothing
   void RedrawCells();
   void DrawAgents();
+
+  // The chart's point of the step, from the yellow market and the previous point, handed to the
+  // view. Writes SweepCount, LastCustomers and LastBidPrice.
+  void FeedChart();
 
   void SimulationStep();
   // "new Setup": counters, agents, markets, cells and chart start again on the same grid. A
@@ -254,6 +274,10 @@ class World {
   void CountStep();
   void DrawAgent(TAgent& agent);
   void ResetCell(std::int32_t col, std::int32_t row);
+
+  // Where the previous chart point lies: its step and its place in its sweep. 0 after a reset.
+  std::int32_t chartStep_ = 0;
+  std::int64_t chartX_ = 0;
 
   const ModelInputs* inputs_;
   WorldView* view_;

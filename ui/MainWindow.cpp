@@ -379,6 +379,6 @@ void TForm1::ResetChartRange() { RChart1->Scale1Y()->SetRangeHigh(ChartRangeHigh
 
 void TForm1::ShowStepCount(int stepCount) { SetLabelText(lbl_Steps, QString::number(stepCount)); }
 
-void TForm1::FeedChart(World& world) { zelmora::FeedChart(world, *RChart1); }
+void TForm1::FeedChart(const ChartPoint& point) { zelmora::FeedChart(*RChart1, point); }
 
 }  // namespace zelmora

@@ -107,7 +107,7 @@ class TForm1 : public QWidget, private ModelInputs, private WorldView {
   void ClearChart() override;
   void ResetChartRange() override;
   void ShowStepCount(int stepCount) override;
-  void FeedChart(World& world) override;
+  void FeedChart(const ChartPoint& point) override;
 
   World world_;
   bool frameAdjusted_ = false;

@@ -22,7 +22,7 @@ using zelmora::bench::CpuSeconds;
 struct Run {
   zelmora::ModelSettings settings;
   zelmora::World world{settings};
-  zelmora::Measurer measurer;
+  zelmora::Measurer measurer{settings.thresholdPercent};
   std::uint64_t seed = 0;
 
   Run(std::int32_t side, bool lookForCenters) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Csv.h"
 #include "batch/Options.h"
 #include "batch/Record.h"
 #include "batch/Sweep.h"
@@ -16,6 +17,8 @@
 
 namespace zelmora::batch {
 namespace {
+
+using zelmora::testing::Field;
 
 Options Parse(std::vector<std::string> args) {
   args.insert(args.begin(), "zelmora-batch");
@@ -37,7 +40,7 @@ TEST(Options, DefaultsAreTheWindowsStartValues) {
   EXPECT_EQ(o.steps, 500);
   EXPECT_EQ(o.recordEvery, 1);
   EXPECT_FALSE(o.seed.has_value());
-  EXPECT_TRUE(o.charts);
+  EXPECT_FALSE(o.charts);  // pictures are asked for
 }
 
 TEST(Options, AgentsFollowTheGridOrTheDensity) {
@@ -128,7 +131,17 @@ TEST(Sweep, RecordedStepsAreZeroEveryKthAndTheLast) {
   };
   const std::vector<Case> cases = {
       {10, 3, {0, 3, 6, 9, 10}}, {10, 5, {0, 5, 10}}, {0, 1, {0}}, {5, 10, {0, 5}}, {3, 1, {0, 1, 2, 3}}};
-  for (const Case& c : cases) EXPECT_EQ(RecordedSteps(c.steps, c.every), c.recorded) << c.steps << "/" << c.every;
+  for (const Case& c : cases) {
+    std::vector<std::int32_t> recorded;
+    for (std::int32_t step = 0; step <= c.steps; ++step) {
+      if (IsRecorded(step, c.steps, c.every)) recorded.push_back(step);
+    }
+    EXPECT_EQ(recorded, c.recorded) << c.steps << "/" << c.every;
+    EXPECT_EQ(RecordedCount(c.steps, c.every), c.recorded.size()) << c.steps << "/" << c.every;
+  }
+  // Counted, not listed: the longest runs cost nothing to plan.
+  EXPECT_EQ(RecordedCount(1'000'000'000, 1), 1'000'000'001u);
+  EXPECT_EQ(RecordedCount(1'000'000'000, 2147483647), 2u);
 }
 
 TEST(Record, NumbersReadBackExactlyAndNaNIsEmpty) {
@@ -145,6 +158,10 @@ TEST(Record, NumbersReadBackExactlyAndNaNIsEmpty) {
   std::string empty;
   AppendNumber(empty, std::numeric_limits<double>::quiet_NaN());
   EXPECT_EQ(empty, "");
+  std::string zero;
+  AppendNumber(zero, -0.0);
+  EXPECT_EQ(zero, "0");
+  EXPECT_EQ(std::signbit(*ParseFinite("-0")), false);
   std::string whole;
   AppendNumber(whole, 100.0);
   EXPECT_EQ(whole, "100");
@@ -171,14 +188,11 @@ TEST(Record, UnitCostsShowTheWorldsValues) {
     }
     std::string row;
     writer.Append(row, world, StepMeasures{});
-    std::vector<std::string> fields;
-    std::istringstream in(row);
-    for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
     for (int m = 0; m < MarketCount; ++m) {
       const TCell& cell = world.MarketCell(m);  // markets may share a cell, and then its value
-      EXPECT_EQ(std::stod(fields[std::size_t(18 + 2 * m)]), cell.unitCost) << row;
+      EXPECT_EQ(std::stod(Field(row, "market" + std::to_string(m) + "_unit_cost")), cell.unitCost) << row;
     }
-    EXPECT_EQ(fields[16], fields[22]);  // the yellow market is market 2
+    EXPECT_EQ(Field(row, "yellow_bid_price"), Field(row, "market2_unit_cost"));
   }
 }
 

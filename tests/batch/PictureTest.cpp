@@ -8,6 +8,7 @@
 #include "RChart.h"
 #include "Subprocess.h"
 #include "batch/Sweep.h"
+#include "render/ChartPictures.h"
 #include "simulation/World.h"
 #include "ui/DrawingImage.h"
 #include "ui/MainWindow.h"
@@ -19,7 +20,7 @@ TEST(Pictures, SnapshotsAndChartAreWhatTheWindowShowsForTheSameRun) {
   TempDir dir;
   const Outcome outcome = RunProgram(ZELMORA_BATCH_PROGRAM,
                                      {"--out", "p.csv", "--seed", "11", "--steps", "6", "--snapshot-at", "0,6",
-                                      "--quiet", "--set", "threshold=3,4", "--jobs", "2"},
+                                      "--quiet", "--set", "threshold=3,4", "--jobs", "2", "--charts", "on"},
                                      dir.path());
   ASSERT_EQ(outcome.status, 0) << outcome.err;
 
@@ -38,10 +39,16 @@ TEST(Pictures, SnapshotsAndChartAreWhatTheWindowShowsForTheSameRun) {
     return QImage(QString::fromStdString(dir / name)).convertToFormat(grid().format());
   };
   EXPECT_EQ(png("p.run1.step0.png"), grid());
-  for (int k = 0; k < 6; ++k) form.B_oneStepClick();
+  // The market chart shows every step of the run, as the window's model went through them.
+  std::vector<RunPoint> customers, bidPrice;
+  for (int k = 0; k < 6; ++k) {
+    form.B_oneStepClick();
+    const TCell& market = world.MarketCell(YellowMarket);
+    customers.push_back({double(world.StepCount), double(market.customers)});
+    bidPrice.push_back({double(world.StepCount), market.unitCost});
+  }
   EXPECT_EQ(png("p.run1.step6.png"), grid());
-  form.RChart1->PaintChart();
-  const QImage chart = form.RChart1->PresentedImage();
+  const QImage chart = DrawMarketRunChart(customers, bidPrice, 1, 6);
   EXPECT_EQ(QImage(QString::fromStdString(dir / "p.run1.chart.png")).convertToFormat(chart.format()), chart);
   EXPECT_FALSE(QImage(QString::fromStdString(dir / "p.run1.segregation.png")).isNull());
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -8,9 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "Csv.h"
 #include "Subprocess.h"
+#include "batch/Columns.h"
 #include "batch/Record.h"
+#include "batch/Run.h"
 #include "batch/Runner.h"
+#include "batch/Sinks.h"
 #include "simulation/World.h"
 
 namespace zelmora::batch {
@@ -35,53 +40,52 @@ Options Small(const std::string& out) {
   return o;
 }
 
-std::vector<std::string> Rows(const std::string& text) {
-  std::vector<std::string> rows;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) rows.push_back(line);
-  return rows;
-}
+using zelmora::testing::Field;
+using zelmora::testing::Lines;
 
-TEST(RunOne, RecordsTheChosenStepsConsistently) {
-  const Options o = Small("unused.csv");
+std::vector<std::string> Rows(const std::string& text) { return Lines(text); }
+
+TEST(RunOne, StreamsTheChosenStepsToItsSpoolFileConsistently) {
+  TempDir dir;
+  const Options o = Small(dir / "o.csv");
+  const OutputPaths paths(o.out);
+  std::filesystem::create_directory(paths.spool);
   const RunPlan run = SweepRun(o, 3, 1);
   std::atomic<bool> stop{false};
   std::atomic<std::int64_t> steps{0};
-  const RunResult a = RunOne(o, run, OutputPaths(o.out), nullptr, stop, steps);
-  const RunResult b = RunOne(o, run, OutputPaths(o.out), nullptr, stop, steps);
-  ASSERT_TRUE(a.complete);
-  EXPECT_EQ(a.rows, b.rows);
-  EXPECT_EQ(steps.load(), 24);
-  EXPECT_NE(a.rows, RunOne(o, SweepRun(o, 3, 2), OutputPaths(o.out), nullptr, stop, steps).rows);
-  EXPECT_EQ(a.market.size(), 12u);
+  const auto rowsOf = [&](const RunPlan& r) {
+    std::filesystem::remove(paths.SpoolFile(r.index));
+    RunResult result = RunOne(o, r, paths, nullptr, stop, steps);
+    EXPECT_TRUE(result.complete);
+    EXPECT_FALSE(std::filesystem::exists(paths.SpoolFile(r.index)));  // not before the writer says so
+    result.spool->Finish();
+    return ReadFile(paths.SpoolFile(r.index));
+  };
+  const std::string a = rowsOf(run);
+  EXPECT_EQ(steps.load(), 12);
+  EXPECT_EQ(a, rowsOf(run));
+  EXPECT_NE(a, rowsOf(SweepRun(o, 3, 2)));
 
-  const std::vector<std::string> rows = Rows(a.rows);
-  const std::string header = CsvHeader();
-  const auto columns = std::size_t(std::count(header.begin(), header.end(), ','));
-  const std::vector<std::string> steps_ = {"0", "5", "10", "12"};
-  ASSERT_EQ(rows.size(), steps_.size());
-  ASSERT_EQ(a.segregation.size(), steps_.size());
+  const std::vector<std::string> rows = Rows(a);
+  const std::vector<std::string> recorded = {"0", "5", "10", "12"};
+  ASSERT_EQ(rows.size(), recorded.size());
   for (std::size_t k = 0; k < rows.size(); ++k) {
-    std::vector<std::string> fields;
-    std::istringstream in(rows[k].substr(0, rows[k].size() - 1));
-    for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
-    if (rows[k][rows[k].size() - 2] == ',') fields.push_back("");
-    ASSERT_EQ(fields.size(), columns + 1) << rows[k];
     EXPECT_EQ(rows[k].back(), '\r');
-    EXPECT_EQ(fields[0], "1");
-    EXPECT_EQ(fields[11], steps_[k]);
-    EXPECT_EQ(std::stoll(fields[12]) + std::stoll(fields[13]), 200);
-    EXPECT_EQ(a.segregation[k].step, std::stoi(steps_[k]));
+    EXPECT_EQ(zelmora::testing::Fields(rows[k]).size(), Columns().size()) << rows[k];
+    EXPECT_EQ(Field(rows[k], "run"), "1");
+    EXPECT_EQ(Field(rows[k], "step"), recorded[k]);
+    EXPECT_EQ(std::stoll(Field(rows[k], "satisfied")) + std::stoll(Field(rows[k], "unsatisfied")), 200);
     // Before the first step no price has been computed: unit costs and mean price are empty.
-    EXPECT_EQ(fields[16].empty(), k == 0) << rows[k];
-    EXPECT_EQ(fields[37].empty(), k == 0) << rows[k];
+    EXPECT_EQ(Field(rows[k], "yellow_bid_price").empty(), k == 0) << rows[k];
+    EXPECT_EQ(Field(rows[k], "mean_local_price").empty(), k == 0) << rows[k];
   }
-  // The chart's last point is the last recorded row's yellow market.
-  const std::string last = rows.back();
-  EXPECT_NE(last.find("," + std::to_string(std::int64_t(a.market.back().customers)) + ","), std::string::npos);
 
+  // A stopped run leaves no spool file, not even a torn one.
   stop = true;
-  EXPECT_FALSE(RunOne(o, run, OutputPaths(o.out), nullptr, stop, steps).complete);
+  std::filesystem::remove_all(paths.spool);
+  std::filesystem::create_directory(paths.spool);
+  EXPECT_FALSE(RunOne(o, run, paths, nullptr, stop, steps).complete);
+  EXPECT_TRUE(std::filesystem::is_empty(paths.spool));
 }
 
 // Pictures that fail for one run: its charts (on the sweep's thread) or its snapshot (on a worker).
@@ -93,8 +97,10 @@ class FailingCharts : public PictureMaker {
       throw IoError(path, "disk full");
     }
   }
-  void SaveCharts(const RunResult& result, const std::string& path, const std::string&) override {
-    if (!snapshot_ && result.run.index == failAt_) throw IoError(path, "disk full");
+  void SaveCharts(const RunCharts&, const std::string& path, const std::string&) override {
+    if (!snapshot_ && path.find(".run" + std::to_string(failAt_) + ".") != std::string::npos) {
+      throw IoError(path, "disk full");
+    }
   }
 
  private:
@@ -131,7 +137,7 @@ TEST(ExecuteSweep, IoErrorKeepsTheWholeRunsAndResumesToTheSameBytes) {
   std::ostringstream failed;
   EXPECT_EQ(ExecuteSweep(PrepareSweep(o), &failing, failed, noSignal), ExitIoError);
   EXPECT_NE(failed.str().find(dir / "x.run2.chart.png"), std::string::npos) << failed.str();
-  EXPECT_NE(failed.str().find("--resume"), std::string::npos) << failed.str();
+  EXPECT_NE(failed.str().find("; to resume: "), std::string::npos) << failed.str();
   const std::vector<std::string> kept = Rows(ReadFile(dir / "x.csv.partial"));
   EXPECT_EQ(kept.size(), 1u + 2 * 4);  // runs 0 and 1
   EXPECT_NE(ReadFile(dir / "x.json").find("\"status\": \"failed\""), std::string::npos);
@@ -176,6 +182,72 @@ TEST(ExecuteSweep, ResumeTakesWholeSpooledRunsAndDropsATornRow) {
   ASSERT_EQ(ExecuteSweep(PrepareSweep(o), nullptr, err, noSignal), 0) << err.str();
   EXPECT_EQ(ReadFile(dir / "r.csv"), join(0, lines.size()));
   EXPECT_FALSE(std::filesystem::exists(dir / "r.csv.spool"));
+}
+
+// A resume with other options names the option and both values; other pictures are refused, so
+// no sweep has pictures for half of its runs.
+TEST(ExecuteSweep, AResumeWithOtherOptionsNamesTheOptionAndBothValues) {
+  TempDir dir;
+  Options o = Small(dir / "r.csv");
+  o.charts = false;
+  FailingCharts failing(2, true);
+  o.snapshotAt = {4};
+  std::atomic<int> noSignal{0};
+  std::ostringstream err;
+  ASSERT_EQ(ExecuteSweep(PrepareSweep(o), &failing, err, noSignal), ExitIoError) << err.str();
+  struct Case {
+    std::function<void(Options&)> change;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {[](Options& c) { c.steps = 13; }, "--steps: the sweep has 12, the command 13"},
+      {[](Options& c) { c.seed = 4; }, "--seed: the sweep has 3, the command 4"},
+      {[](Options& c) { c.cols = 21; }, "--grid: the sweep has 20x20, the command 21x20"},
+      {[](Options& c) { c.base.threshold = 5; }, "--threshold (or --set threshold): run 0 has 3 in the sweep, 5 in the command"},
+      {[](Options& c) { c.repeats = 5; }, "the sweep has 4, the command 5"},
+      {[](Options& c) { c.charts = true; }, "--charts: the sweep has off, the command on"},
+      {[](Options& c) { c.charts = c.windowChart = true; }, "--charts: the sweep has off, the command window"},
+      {[](Options& c) { c.snapshotAt = {4, 6}; }, "--snapshot-at: the sweep has [4], the command [4,6]"},
+  };
+  for (const Case& c : cases) {
+    Options resumed = o;
+    resumed.resume = true;
+    c.change(resumed);
+    try {
+      PrepareSweep(resumed);
+      ADD_FAILURE() << c.message << ": accepted";
+    } catch (const UsageError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+  }
+  o.resume = true;
+  FailingCharts none(-1, true);
+  EXPECT_EQ(ExecuteSweep(PrepareSweep(o), &none, err, noSignal), 0) << err.str();
+}
+
+// The charts' series cover the whole run however long it is, in memory fixed when they are made.
+TEST(ChartSink, CoversTheWholeRunInFixedMemory) {
+  for (const std::int32_t steps : {7, 999, 5003}) {
+    Options o = Small("unused.csv");
+    o.cols = o.rows = 10;
+    o.base.agents = 50;
+    o.steps = steps;
+    o.recordEvery = 1;
+    ChartSink sink(false);
+    const RunCharts fresh;
+    RunSink* sinks[] = {&sink};
+    std::atomic<bool> stop{false};
+    std::atomic<std::int64_t> done{0};
+    ASSERT_TRUE(RunModel(o, SweepRun(o, 1, 0), sinks, stop, done));
+    const RunCharts charts = sink.Take();
+    EXPECT_EQ(charts.Market().Count(), steps);
+    EXPECT_EQ(charts.Market().FirstStep(), 1);
+    EXPECT_EQ(charts.Segregation().Count(), steps + 1);
+    EXPECT_EQ(charts.Segregation().FirstStep(), 0);
+    for (const RunSeries* series : {&charts.Market(), &charts.Segregation()}) EXPECT_EQ(series->LastStep(), steps);
+    EXPECT_EQ(charts.Market().MemoryBytes(), fresh.Market().MemoryBytes());
+    EXPECT_EQ(charts.Segregation().MemoryBytes(), fresh.Segregation().MemoryBytes());
+  }
 }
 
 }  // namespace

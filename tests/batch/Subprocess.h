@@ -20,11 +20,12 @@ extern char** environ;
 
 namespace zelmora::testing {
 
-// A fresh folder under the system's temporary folder, removed with its contents at the end.
+// A fresh folder in the tests' build folder (not under $TMPDIR: no test depends on the
+// environment), removed with its contents at the end.
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zelmora-batch-XXXXXX").string();
+    std::string pattern = ZELMORA_TEST_SCRATCH "/zelmora-batch-XXXXXX";
     path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
   }
   ~TempDir() {

@@ -80,5 +80,38 @@ TEST(Threads, SweepOnTwoJobsGivesTheBytesOfOne) {
   EXPECT_EQ(csv[0], csv[1]);
 }
 
+// Charts that fail for one run while the other workers are still running: the writing thread
+// unwinds with an I/O error while workers read the sweep's state. Under ASan and TSan this must
+// show no use of freed memory and no race, however the threads interleave.
+class FailingChart : public PictureMaker {
+ public:
+  void SaveSnapshot(const World&, const std::string&) override {}
+  void SaveCharts(const RunCharts&, const std::string& path, const std::string&) override {
+    if (path.find(".run1.") != std::string::npos) throw IoError(path, "a folder is in the way");
+  }
+};
+
+TEST(Threads, AnIoErrorWhileWorkersRunStopsThemBeforeTheirStateGoes) {
+  TempDir dir;
+  std::atomic<int> noSignal{0};
+  FailingChart failing;
+  for (int attempt = 0; attempt < 30; ++attempt) {
+    Options o;
+    o.cols = o.rows = 10;
+    o.base.agents = 50;
+    o.steps = 40;
+    o.seed = std::uint64_t(attempt);
+    o.repeats = 12;
+    o.jobs = 2;
+    o.charts = true;
+    o.quiet = true;
+    o.force = true;
+    o.out = dir / "e.csv";
+    std::ostringstream err;
+    ASSERT_EQ(ExecuteSweep(PrepareSweep(o), &failing, err, noSignal), ExitIoError) << err.str();
+    ASSERT_NE(err.str().find("e.run1.chart.png"), std::string::npos) << err.str();
+  }
+}
+
 }  // namespace
 }  // namespace zelmora::batch

@@ -7,11 +7,13 @@
 namespace zelmora {
 namespace {
 
-// A World with no agents whose plotted market gets its values by hand, and the window's chart.
-struct Feed {
+// A World with no agents whose yellow market gets its values by hand, feeding the window's chart.
+struct Feed : WorldView {
   ModelSettings settings;
-  World world{settings};
   TRChart chart;
+  World world{settings, *this};
+  void FeedChart(const ChartPoint& point) override { zelmora::FeedChart(chart, point); }
+  bool DrawsCells() const override { return false; }
   Feed() {
     settings.agentCount = "0";
     world.SizeGrid(404, 404);
@@ -23,12 +25,12 @@ struct Feed {
     chart.ClearGraphics();
     chart.MovePen(0, 0);
   }
-  TCell& Market() { return world.MarketCell(PlottedMarket); }
+  TCell& Market() { return world.MarketCell(YellowMarket); }
   void Step(int customers, double bidPrice) {
     Market().customers = customers;
     Market().unitCost = bidPrice;
     world.StepCount += 1;
-    FeedChart(world, chart);
+    world.FeedChart();
   }
   const ChartItem& Last(int back) { return chart.Item(chart.ItemCount() - 1 - back); }
 };

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <thread>
 
 #include "RChart.h"
@@ -118,42 +119,72 @@ QImage WindowChart(TForm1& form) {
   return form.RChart1->PresentedImage();
 }
 
-TEST(MarketChart, EqualsTheWindowsChartAcrossASweepBoundary) {
+TEST(WindowChart, EqualsTheWindowsChartAcrossASweepBoundary) {
   Window w("150");
   w.form.SB_ProdKost->setValue(250);  // bid prices above 200 raise the range in every sweep
   w.form.RChart1->WindowCreated();    // what showing the window does
-  std::vector<MarketSample> samples;
+  ChartSweep sweep;
   for (const int until : {1, 2, 498, 499, 505, 997, 998, 1003}) {
     while (w.world().StepCount < until) {
       w.form.B_oneStepClick();
-      const TCell& market = w.world().MarketCell(PlottedMarket);
-      samples.push_back({double(market.customers), market.unitCost});
+      const TCell& market = w.world().MarketCell(YellowMarket);
+      sweep.Add(w.world().StepCount, market.customers, market.unitCost);
     }
-    const QImage ours = DrawMarketChart(samples);
+    const QImage ours = DrawWindowChart(sweep.Points());
     ASSERT_EQ(ours.size(), QSize(777, 265));
     ASSERT_EQ(ours, WindowChart(w.form)) << "after step " << until;
     ASSERT_GT(w.form.RChart1->Scale1Y()->RangeHigh(), 250.0);
   }
 }
 
-TEST(SegregationChart, DrawsEachSeriesInItsColourAndLeavesNaNOut) {
-  std::vector<SegregationSample> samples;
-  for (int step = 0; step <= 200; step += 10) {
-    samples.push_back({step, 50.0 + step / 10.0, 2.0 + step / 20.0, std::nan("")});
-  }
-  const QImage image = DrawSegregationChart(samples);
-  ASSERT_EQ(image.size(), QSize(800, 360));
-  const auto count = [&](TColor colour) {
-    int n = 0;
-    for (int y = 24; y < 360 - 44; ++y) {
-      for (int x = 50; x < 800 - 60; ++x) n += FromQRgb(image.pixel(x, y)) == colour;
+// Random lines with gaps, on one or both axes, drawn one after the other on one chart: every
+// segment lies within the data area, and the step axis spans the run.
+TEST(RunChart, AxesHoldEveryPointOfTheRun) {
+  testing::internal::Random random(17);
+  TRChart chart;
+  for (int trial = 0; trial < 40; ++trial) {
+    const double first = double(random.Generate(1000));
+    const int count = 2 + int(random.Generate(300));
+    const double scale = trial % 2 ? 1e6 : 3.0;
+    std::vector<RunPoint> lines[3];
+    for (int i = 0; i < count; ++i) {
+      for (auto& line : lines) {
+        const double value = (double(random.Generate(2001)) - 600.0) / 1000.0 * scale;
+        line.push_back({first + 3.0 * i, random.Generate(20) == 0 ? std::nan("") : value});
+      }
     }
-    return n;
-  };
-  EXPECT_GT(count(RGBColor(255, 0, 0)), 600);  // a line across the data area
-  EXPECT_GT(count(RGBColor(0, 128, 0)), 600);
-  EXPECT_EQ(count(RGBColor(0, 0, 255)), 0);  // every share is NaN
-  EXPECT_EQ(DrawSegregationChart({}).size(), QSize(800, 360));
+    const double last = first + 3.0 * (count - 1);
+    const std::optional<std::pair<double, double>> fixed =
+        trial % 3 ? std::nullopt : std::optional(std::pair(-0.6 * scale, 1.4 * scale));
+    PlotRunChart(chart,
+                 {{&lines[0], RGBColor(255, 0, 0), 1, "a"},
+                  {&lines[1], RGBColor(0, 0, 255), trial % 2 ? 1 : 2, "b"},
+                  {&lines[2], RGBColor(0, 128, 0), 2, "c"}},
+                 first, last, fixed, "%");
+    EXPECT_EQ(chart.Scale1X()->RangeLow(), first);
+    EXPECT_EQ(chart.Scale1X()->RangeHigh(), last);
+    ASSERT_GT(chart.ItemCount(), 0);
+    const QRect area(chart.LRim(), chart.TRim(), chart.ChartWidth() - chart.LRim() - chart.RRim() + 1,
+                     chart.ChartHeight() - chart.TRim() - chart.BRim() + 1);
+    for (const ChartItem& item : chart.Items()) {
+      ASSERT_TRUE(area.contains(chart.DataToPixel(item.layer, item.x1, item.y1)));
+      ASSERT_TRUE(area.contains(chart.DataToPixel(item.layer, item.x2, item.y2)));
+    }
+  }
+}
+
+// Each entry of the legend is written in its line's colour, in the band above the data area
+// (between the axes, whose labels may reach into it).
+TEST(RunChart, LegendEntriesTakeTheirLinesColours) {
+  const std::vector<RunPoint> none;
+  const QImage legend = DrawSegregationRunChart(none, none, none, 0, 100).copy(50, 0, 690, 24);
+  for (const TColor colour : {RGBColor(255, 0, 0), RGBColor(0, 0, 255), RGBColor(0, 128, 0)}) {
+    int n = 0;
+    for (int y = 0; y < legend.height(); ++y) {
+      for (int x = 0; x < legend.width(); ++x) n += FromQRgb(legend.pixel(x, y)) == colour;
+    }
+    EXPECT_GT(n, 20) << std::hex << colour;
+  }
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // The fast phases against the plain ones: two Worlds from the same seeds, one running the plain
 // reference, must agree in every field of every cell and agent, the markets, the counters and the
-// generator after every phase, through parameter changes, edits and new setups.
+// generator after every phase, through parameter changes, edits, given configurations and new
+// setups.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <string>
@@ -117,7 +119,7 @@ std::string AgentCount(Choices& c, int cells) {
 void Edit(Pair& pair, Choices& c) {
   World& f = pair.fast.world;
   const int cells = f.GridCols * f.GridRows;
-  switch (c.Below(5)) {
+  switch (c.Below(6)) {
     case 0: {  // an agent moved by hand to a free cell: a World operation, no notice needed
       if (f.Agents.empty()) return;
       const int agent = int(c.Below(std::uint32_t(f.Agents.size())));
@@ -158,6 +160,21 @@ void Edit(Pair& pair, Choices& c) {
       const TAgent& a = f.Agents[c.Below(std::uint32_t(f.Agents.size()))];
       const int col = a.col, row = a.row;
       pair.Both([&](SeededWorld& s) { s.world.CountNeighbours(col, row); });
+      return;
+    }
+    case 4: {  // a configuration given to the World: one market moved, perhaps agents placed afresh
+      std::array<MarketPosition, MarketCount> markets = f.Markets;
+      markets[c.Below(MarketCount)] = {int(c.Below(std::uint32_t(f.GridCols))),
+                                       int(c.Below(std::uint32_t(f.GridRows)))};
+      std::vector<AgentPlace> places;
+      const bool placeAgents = c.OneIn(2);
+      for (int cell = 0; placeAgents && cell < cells; ++cell) {
+        if (c.OneIn(3)) places.push_back({cell % f.GridCols, cell / f.GridCols, int(c.Below(2))});
+      }
+      pair.Both([&](SeededWorld& s) {
+        s.world.SetMarkets(markets);
+        if (placeAgents) s.world.SetAgents(places);
+      });
       return;
     }
     default:

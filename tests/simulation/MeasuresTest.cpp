@@ -7,6 +7,7 @@
 
 #include "simulation/IncrementalMeasures.h"
 #include "simulation/Measures.h"
+#include "simulation/ModelMath.h"
 #include "simulation/World.h"
 #include "tests/simulation/WorldFixture.h"
 
@@ -19,7 +20,7 @@ constexpr double NaN = StepMeasures::NaN;
 
 // The plain recount the fast measures must equal: a per-agent loop over the eight neighbours and
 // a flood fill of the same-colour groups.
-StepMeasures Recount(const World& w) {
+StepMeasures Recount(const World& w, double thresholdPercent = 37.5) {
   StepMeasures m;
   for (const TAgent& a : w.Agents) (a.satisfied ? m.satisfied : m.unsatisfied) += 1;
   const std::int32_t cols = w.GridCols, rows = w.GridRows;
@@ -46,6 +47,7 @@ StepMeasures Recount(const World& w) {
           if ((dr || dc) && n.occupied) (n.State() == cell.State() ? like : other) += 1;
         }
       }
+      m.unsatisfiedByRule += !detail::IsSatisfied(like, other, thresholdPercent);
       if (like + other > 0) {
         similar += 100.0 * like / (like + other);
         ++withNeighbours;
@@ -142,7 +144,7 @@ TEST_P(MeasuresOfHandBuiltWorlds, AreTheKnownValues) {
       if (colour >= 0) s.PutAgent(col, row, colour, ++agents % 3 != 0);
     }
   }
-  Measurer measurer;
+  Measurer measurer(37.5);
   const StepMeasures m = measurer.Measure(s.world);
   ExpectSameOrBothNaN(m.percentSimilar, h.percentSimilar, "% similar");
   EXPECT_EQ(m.clusterCount, h.clusterCount);
@@ -161,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(Worlds, MeasuresOfHandBuiltWorlds, ::testing::ValuesIn(
 TEST(Measures, HerfindahlCountsASharedMarketCellOnceAndMeanPriceCoversEveryCell) {
   SeededWorld s(1, 10, 10);
   s.StartEmpty({{1, 1}, {5, 5}});  // markets 1..9 share the cell (5, 5)
-  Measurer measurer;
+  Measurer measurer(37.5);
   EXPECT_TRUE(std::isnan(measurer.Measure(s.world).herfindahl));  // no customers yet
   s.world.grid.At(1, 1).customers = 30;
   s.world.grid.At(5, 5).customers = 10;
@@ -174,7 +176,7 @@ TEST(Measures, HerfindahlCountsASharedMarketCellOnceAndMeanPriceCoversEveryCell)
 }
 
 TEST(Measures, OneMeasurerServesGridsOfAnySizeInTurn) {
-  Measurer measurer;  // as a worker keeps one for the runs of a sweep over grid sizes
+  Measurer measurer(37.5);  // as a worker keeps one for the runs of a sweep over grid sizes
   const struct {
     int cols, rows;
     const char* agents;
@@ -233,7 +235,7 @@ TEST(IncrementalMeasures, FollowRandomChangesAsAFreshMeasureSeesThem) {
 TEST(Measures, FollowSingleMovesAndSettledStepsOfAWorld) {
   SeededWorld s(21, 70, 30);
   s.Start("1100");
-  Measurer measurer;
+  Measurer measurer(s.settings.thresholdPercent);
   std::uint64_t pick = 5;
   for (int step = 0; step < 60; ++step) {
     if (step % 3 == 0) {
@@ -272,11 +274,12 @@ TEST_P(MeasuresEqualAPlainRecount, AfterEveryStep) {
   SeededWorld s(seed, run.cols, run.rows);
   s.settings.thresholdPercent = run.threshold;
   s.Start(run.agents);
-  Measurer measurer;  // one for the whole run: its buffers must not carry stale state
+  Measurer measurer(run.threshold);  // one for the whole run: its buffers must not carry stale state
   for (int step = 0; step <= 12; ++step) {
     if (step > 0) s.world.SimulationStep();
     const StepMeasures fast = measurer.Measure(s.world);
-    const StepMeasures plain = Recount(s.world);
+    const StepMeasures plain = Recount(s.world, run.threshold);
+    ASSERT_EQ(fast.unsatisfiedByRule, plain.unsatisfiedByRule) << step;
     ASSERT_EQ(fast.satisfied, plain.satisfied) << step;
     ASSERT_EQ(fast.unsatisfied, plain.unsatisfied) << step;
     ASSERT_EQ(fast.clusterCount, plain.clusterCount) << step;
@@ -291,7 +294,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(::testing::Values(RandomRun{10, 10, "30", 37.5}, RandomRun{13, 11, "140", 62.5},
                                          RandomRun{40, 40, "800", 37.5}, RandomRun{64, 17, "900", 50},
                                          RandomRun{65, 12, "20", 37.5}, RandomRun{130, 21, "2600", 75}, RandomRun{128, 12, "700", 37.5},
-                                         RandomRun{11, 129, "1400", 25}),
+                                         RandomRun{11, 129, "1400", 25}, RandomRun{40, 40, "800", 0},
+                                         RandomRun{40, 40, "800", 100}),
                        ::testing::Values(1u, 2u, 3u)));
 
 }  // namespace

@@ -34,7 +34,7 @@ struct Recorder : ModelSettings, WorldView {
   void ClearChart() override { Note("ClearChart"); }
   void ResetChartRange() override { Note("ResetChartRange"); }
   void ShowStepCount(int n) override { Note("ShowStepCount " + std::to_string(n)); }
-  void FeedChart(World& world) override { Note("FeedChart " + std::to_string(world.StepCount)); }
+  void FeedChart(const ChartPoint& point) override { Note("FeedChart " + std::to_string(point.step)); }
 };
 
 struct RecordedWorld {

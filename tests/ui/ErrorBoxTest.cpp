@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QEvent>
 #include <QImage>
 #include <QLabel>
@@ -52,15 +53,23 @@ TEST(ErrorBox, BoxTextShortensOnlyWhatCannotBeWrapped) {
   }
 }
 
-// What the user typed is shown as the characters typed: no markup, no image loaded.
+// Makes a folder the working one while it lives.
+struct WorkingFolder {
+  QString before = QDir::currentPath();
+  explicit WorkingFolder(const QString& path) { QDir::setCurrent(path); }
+  ~WorkingFolder() { QDir::setCurrent(before); }
+};
+
+// What the user typed is shown as the characters typed: no markup, no image loaded. The picture
+// is named relative to the working folder, so the tag is the same wherever the folder lies.
 TEST(ErrorBox, ShowsTheMessageAsPlainText) {
-  QTemporaryDir dir;
+  QTemporaryDir dir(ZELMORA_TEST_SCRATCH "/errorbox-XXXXXX");
   ASSERT_TRUE(dir.isValid());
-  const QString picture = dir.filePath("big.png");
   QImage big(300, 300, QImage::Format_RGB32);
   big.fill(Qt::red);
-  ASSERT_TRUE(big.save(picture));
-  const QString imageTag = "<img src=\"" + picture + "\">";
+  ASSERT_TRUE(big.save(dir.filePath("big.png")));
+  const WorkingFolder working(dir.path());
+  const QString imageTag = "<img src=\"big.png\">";
   // The same tag as markup would load the picture: the check below can fail.
   QLabel rich;
   rich.setTextFormat(Qt::RichText);

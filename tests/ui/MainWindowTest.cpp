@@ -13,7 +13,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 
 #include "RChart.h"
@@ -243,6 +245,26 @@ TEST(MainWindow, OneStepStopsTheRunAndStartStopResumes) {
   const int stopped = form.GetWorld().StepCount;
   HandlePendingEvents();
   EXPECT_EQ(form.GetWorld().StepCount, stopped);
+}
+
+// A window left running until its step count holds at the maximum: the chart still starts a new
+// sweep every 499 steps, so it never holds more than a full sweep and its points stay in range.
+TEST(MainWindow, ChartStaysBoundedOnceTheStepCountHolds) {
+  constexpr std::int32_t max = std::numeric_limits<std::int32_t>::max();
+  for (const std::int32_t start : {max - 300, max}) {
+    TForm1 form;
+    form.Timer1->stop();
+    form.GetWorld().StepCount = start;
+    form.GetWorld().SweepCount = start / 499;
+    for (int i = 0; i < 1100; ++i) {
+      form.SimulationStep();
+      ASSERT_LE(form.RChart1->ItemCount(), 1 + 2 * 499) << start << " + " << i;
+      const ChartItem& last = form.RChart1->Item(form.RChart1->ItemCount() - 1);
+      ASSERT_GE(last.x2, 0.0);
+      ASSERT_LE(last.x2, 498.0);
+    }
+    EXPECT_EQ(form.lbl_Steps->text(), QString::number(max));
+  }
 }
 
 TEST(MainWindow, NewSetupDuringARunStartsAgainFromOne) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QString>
 #include <QStringList>
@@ -38,6 +39,10 @@ TEST_P(RealWindow, StandsAtTheScreensCornerAndRuns) {
   QProcess run;
   run.setProcessChannelMode(QProcess::MergedChannels);
   run.setChildProcessModifier([] { ::setpgid(0, 0); });
+  // xvfb-run keeps its authority file under $TMPDIR, which must exist and hold no blank.
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("TMPDIR", "/tmp");
+  run.setProcessEnvironment(environment);
   run.start(xvfbRun, QStringList{"-a", "-s", "-screen 0 1024x768x24", "env", "-u", "QT_QPA_PLATFORM",
                                  "QT_QPA_PLATFORM=xcb", ZELMORA_WINDOW_CHECK}
                          + checkArgs);

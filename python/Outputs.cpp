@@ -1,0 +1,65 @@
+#include "python/Outputs.h"
+
+#include <QImage>
+#include <QString>
+
+#include "render/GridPicture.h"
+
+namespace zelmora::python {
+namespace {
+
+QImage Draw(const World& world, bool showCatchment) {
+  py::gil_scoped_release release;
+  return DrawGridPicture(world, showCatchment);
+}
+
+}  // namespace
+
+py::dict ColumnsDict(const batch::RowSource& source, bool runColumns) {
+  py::dict row;
+  for (const batch::Column& column : batch::Columns()) {
+    if (column.perRun && !runColumns) continue;
+    const batch::ColumnValue value = column.read(source);
+    switch (column.kind) {
+      case batch::ColumnKind::Integer: row[column.name.c_str()] = std::int64_t(value.integer); break;
+      case batch::ColumnKind::Unsigned: row[column.name.c_str()] = value.integer; break;
+      case batch::ColumnKind::Real: row[column.name.c_str()] = value.real; break;
+    }
+  }
+  return row;
+}
+
+py::dtype DtypeOf(batch::ColumnKind kind) {
+  switch (kind) {
+    case batch::ColumnKind::Integer: return py::dtype::of<std::int64_t>();
+    case batch::ColumnKind::Unsigned: return py::dtype::of<std::uint64_t>();
+    case batch::ColumnKind::Real: break;
+  }
+  return py::dtype::of<double>();
+}
+
+py::array_t<std::uint8_t> PictureArray(const World& world, bool showCatchment) {
+  const QImage image = Draw(world, showCatchment);
+  py::array_t<std::uint8_t> rgb(
+      {py::ssize_t(image.height()), py::ssize_t(image.width()), py::ssize_t(3)});
+  std::uint8_t* out = rgb.mutable_data();
+  for (int y = 0; y < image.height(); ++y) {
+    const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    for (int x = 0; x < image.width(); ++x, out += 3) {
+      out[0] = std::uint8_t(qRed(line[x]));
+      out[1] = std::uint8_t(qGreen(line[x]));
+      out[2] = std::uint8_t(qBlue(line[x]));
+    }
+  }
+  return rgb;
+}
+
+void SavePicture(const World& world, const std::string& path, bool showCatchment) {
+  const QImage image = Draw(world, showCatchment);
+  if (!image.save(QString::fromStdString(path), "PNG")) {
+    PyErr_SetString(PyExc_OSError, ("cannot write the picture '" + path + "'").c_str());
+    throw py::error_already_set();
+  }
+}
+
+}  // namespace zelmora::python

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <string>
+
+#include "batch/Columns.h"
+#include "simulation/Measures.h"
+#include "simulation/World.h"
+
+namespace zelmora::python {
+
+namespace py = pybind11;
+
+// A row of zelmora-batch's CSV as a dict keyed by its column names, in their order, from the table
+// of columns: every column, or with `runColumns` false those of the step only (the source's run
+// is then not read). What the CSV leaves empty is NaN.
+py::dict ColumnsDict(const batch::RowSource& source, bool runColumns);
+
+// The NumPy type of a column's kind: int64, uint64 or float64.
+py::dtype DtypeOf(batch::ColumnKind kind);
+
+// The grid as the window shows it, drawn by the shared drawing code: rows x cols x 3 RGB bytes at
+// render's pixels per cell. A new array.
+py::array_t<std::uint8_t> PictureArray(const World& world, bool showCatchment);
+
+// The same picture as a PNG file; raises OSError naming the path when it cannot be written.
+void SavePicture(const World& world, const std::string& path, bool showCatchment);
+
+}  // namespace zelmora::python

@@ -1,0 +1,461 @@
+#include "python/PySweep.h"
+
+#include <pybind11/numpy.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "batch/Columns.h"
+#include "batch/Run.h"
+#include "batch/Runner.h"
+#include "batch/Sweep.h"
+#include "batch/WorkerPool.h"
+#include "python/Outputs.h"
+#include "python/Parameters.h"
+#include "python/RunView.h"
+#include "python/StateArrays.h"
+#include "python/SweepOptions.h"
+
+namespace zelmora::python {
+namespace {
+
+std::string TypeName(py::handle value) { return Py_TYPE(value.ptr())->tp_name; }
+
+// The sweep's runs, checked as zelmora-batch checks them before it starts.
+struct Plan {
+  batch::Options options;
+  std::uint64_t masterSeed = 0;
+  std::vector<batch::RunPlan> runs;
+  std::size_t rowsPerRun = 0;
+};
+
+Plan PlanSweep(const py::dict& keywords) {
+  Plan plan;
+  plan.options = SweepOptions(keywords);
+  plan.masterSeed = plan.options.seed ? *plan.options.seed : batch::DrawMasterSeed();
+  plan.runs = batch::ShardRuns(plan.options, plan.masterSeed);
+  try {
+    batch::CheckRuns(plan.options, plan.runs);
+  } catch (const batch::UsageError& e) {
+    throw py::value_error(KeywordMessage(e.what()));
+  }
+  plan.rowsPerRun = batch::RecordedCount(plan.options.steps, plan.options.recordEvery);
+  return plan;
+}
+
+// The measures written in Python: new column names, each with a callable.
+struct UserMeasures {
+  std::vector<std::string> names;
+  std::vector<py::object> calls;
+};
+
+UserMeasures MeasuresFrom(const py::dict& measures) {
+  UserMeasures user;
+  for (const auto& [key, call] : measures) {
+    if (!py::isinstance<py::str>(key)) throw py::type_error("measures: names are strings; got " + TypeName(key));
+    const std::string name = py::str(key);
+    for (const batch::Column& column : batch::Columns()) {
+      if (column.name == name) {
+        throw py::value_error("measures: '" + name + "' is a column of the sweep already; give another name");
+      }
+    }
+    if (!PyCallable_Check(call.ptr())) {
+      throw py::type_error("measures: '" + name + "' expects a function of the run's view; got " + TypeName(call));
+    }
+    user.names.push_back(name);
+    user.calls.push_back(py::reinterpret_borrow<py::object>(call));
+  }
+  return user;
+}
+
+// An agent's row at a recorded step: run, step, agent (int64), col, row, colour (int32), satisfied.
+constexpr double AgentRowBytes = 3 * 8 + 3 * 4 + 1;
+
+// The tables live in memory whole: refused before anything runs when they would not fit.
+void CheckMemory(const Plan& plan, std::size_t columns, bool agentRows) {
+  const double half = double(batch::PhysicalMemory()) / 2;
+  if (half <= 0) return;
+  const double rows = double(plan.runs.size()) * double(plan.rowsPerRun);
+  if (rows * double(columns) * 8 > half) {
+    throw py::value_error("steps/record_every: the sweep's " + std::to_string(std::int64_t(rows)) +
+                          " rows need more than half of this machine's memory; record fewer steps "
+                          "(record_every) or run fewer runs");
+  }
+  double agentSteps = 0;
+  for (const batch::RunPlan& run : plan.runs) agentSteps += double(run.parameters.agents) * double(plan.rowsPerRun);
+  if (agentRows && agentSteps * AgentRowBytes > half) {
+    throw py::value_error("agent_rows: " + std::to_string(std::int64_t(agentSteps)) +
+                          " agents' rows need more than half of this machine's memory; record fewer steps "
+                          "(record_every) or run fewer runs");
+  }
+}
+
+// The GIL for the pool's threads, which Python does not know: a thread makes its thread state at
+// its first measure and keeps it until it ends, so a measure costs the lock, not a new state.
+class WorkerGil {
+ public:
+  WorkerGil() {
+    if (state_ == nullptr) {
+      held_ = PyGILState_Ensure();
+      state_ = PyThreadState_Get();
+    } else {
+      PyEval_RestoreThread(state_);
+    }
+  }
+  ~WorkerGil() { PyEval_SaveThread(); }
+  WorkerGil(const WorkerGil&) = delete;
+  WorkerGil& operator=(const WorkerGil&) = delete;
+
+  static void ThreadEnded() {
+    if (state_ == nullptr) return;
+    PyEval_RestoreThread(state_);
+    PyGILState_Release(held_);  // the last release: the state goes, with the GIL
+    state_ = nullptr;
+  }
+
+ private:
+  static thread_local PyThreadState* state_;
+  static thread_local PyGILState_STATE held_;
+};
+
+thread_local PyThreadState* WorkerGil::state_ = nullptr;
+thread_local PyGILState_STATE WorkerGil::held_ = PyGILState_UNLOCKED;
+
+// A run's rows of the CSV's columns, written straight into the sweep's arrays.
+class TableSink : public batch::RunSink {
+ public:
+  TableSink(const batch::Options& options, const batch::RunPlan& run, const std::vector<char*>& columns,
+            std::size_t firstRow)
+      : source_{&run, options.cols, options.rows}, columns_(columns), row_(firstRow) {}
+
+  void Recorded(const World& world, const StepMeasures& measures) override {
+    source_.world = &world;
+    source_.measures = &measures;
+    const std::vector<batch::Column>& table = batch::Columns();
+    for (std::size_t k = 0; k < table.size(); ++k) {
+      const batch::ColumnValue value = table[k].read(source_);
+      // Eight bytes a value in every kind: int64 and uint64 from the whole number, or the double.
+      const void* bytes = table[k].kind == batch::ColumnKind::Real ? static_cast<const void*>(&value.real)
+                                                                    : static_cast<const void*>(&value.integer);
+      std::memcpy(columns_[k] + row_ * 8, bytes, 8);
+    }
+    ++row_;
+  }
+
+ private:
+  batch::RowSource source_;
+  const std::vector<char*>& columns_;
+  std::size_t row_;
+};
+
+double NumberOf(const py::object& value, const std::string& name) {
+  if (value.is_none()) return std::numeric_limits<double>::quiet_NaN();
+  if (!IsReal(value) && !IsBool(value)) {
+    PyErr_SetString(PyExc_TypeError,
+                    ("measure '" + name + "': expects a number or None; got " + TypeName(value)).c_str());
+    throw py::error_already_set();
+  }
+  const double number = PyFloat_AsDouble(value.ptr());
+  if (number == -1.0 && PyErr_Occurred() != nullptr) throw py::error_already_set();
+  return number;
+}
+
+// The measures written in Python, called at every recorded step with a view of the run.
+class MeasureSink : public batch::RunSink {
+ public:
+  MeasureSink(const UserMeasures& user, std::shared_ptr<const batch::RunWorld> model, const batch::RunPlan& run,
+              const std::vector<double*>& columns, std::size_t firstRow)
+      : user_(user), model_(std::move(model)), run_(run), columns_(columns), row_(firstRow) {}
+
+  void Recorded(const World& /*world*/, const StepMeasures& measures) override {
+    const WorkerGil gil;
+    const py::object view = py::cast(RunView(model_, run_, measures));
+    for (std::size_t k = 0; k < user_.calls.size(); ++k) {
+      columns_[k][row_] = NumberOf(user_.calls[k](view), user_.names[k]);
+    }
+    ++row_;
+  }
+
+ private:
+  const UserMeasures& user_;
+  std::shared_ptr<const batch::RunWorld> model_;
+  const batch::RunPlan& run_;
+  const std::vector<double*>& columns_;
+  std::size_t row_;
+};
+
+// Every agent's row at the recorded steps of one run.
+struct AgentRows {
+  std::vector<std::int32_t> step, agent, col, row, colour;
+  std::vector<bool> satisfied;
+};
+
+class AgentSink : public batch::RunSink {
+ public:
+  explicit AgentSink(AgentRows& rows) : rows_(rows) {}
+
+  void Recorded(const World& world, const StepMeasures& /*measures*/) override {
+    const std::vector<TAgent>& agents = world.Agents;
+    for (std::size_t k = 0; k < agents.size(); ++k) {
+      rows_.step.push_back(world.StepCount);
+      rows_.agent.push_back(std::int32_t(k));
+      rows_.col.push_back(agents[k].col);
+      rows_.row.push_back(agents[k].row);
+      rows_.colour.push_back(agents[k].colour);
+      rows_.satisfied.push_back(agents[k].satisfied);
+    }
+  }
+
+ private:
+  AgentRows& rows_;
+};
+
+// The long table of agents' rows, run after run.
+py::list AgentColumns(const std::vector<AgentRows>& runs, const std::vector<batch::RunPlan>& plans) {
+  std::size_t total = 0;
+  for (const AgentRows& rows : runs) total += rows.step.size();
+  py::array_t<std::int64_t> run(total), step(total), agent(total);
+  py::array_t<std::int32_t> col(total), row(total), colour(total);
+  py::array_t<bool> satisfied(total);
+  struct Out {
+    std::int64_t *run, *step, *agent;
+    std::int32_t *col, *row, *colour;
+    bool* satisfied;
+  } out{run.mutable_data(), step.mutable_data(), agent.mutable_data(), col.mutable_data(),
+        row.mutable_data(),  colour.mutable_data(), satisfied.mutable_data()};
+  {
+    py::gil_scoped_release release;
+    std::size_t at = 0;
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+      const AgentRows& rows = runs[r];
+      for (std::size_t k = 0; k < rows.step.size(); ++k, ++at) {
+        out.run[at] = plans[r].index;
+        out.step[at] = rows.step[k];
+        out.agent[at] = rows.agent[k];
+        out.col[at] = rows.col[k];
+        out.row[at] = rows.row[k];
+        out.colour[at] = rows.colour[k];
+        out.satisfied[at] = rows.satisfied[k];
+      }
+    }
+  }
+  py::list columns;
+  for (const auto& [name, array] : {std::pair<const char*, py::array>{"run", run}, {"step", step}, {"agent", agent},
+                                    {"col", col}, {"row", row}, {"colour", colour}, {"satisfied", satisfied}}) {
+    columns.append(py::make_tuple(name, array));
+  }
+  return columns;
+}
+
+// The first failure of a sweep: a Python exception (a measure's, Ctrl-C) or a worker's error.
+class Failure {
+ public:
+  void Keep(py::error_already_set&& error) {
+    std::lock_guard lock(mutex_);
+    if (!failed_) python_ = std::move(error);
+    failed_ = true;
+  }
+  void Keep(const std::string& message, bool outOfMemory) {
+    std::lock_guard lock(mutex_);
+    if (!failed_) {
+      message_ = message;
+      outOfMemory_ = outOfMemory;
+    }
+    failed_ = true;
+  }
+  bool Failed() {
+    std::lock_guard lock(mutex_);
+    return failed_;
+  }
+  // With the GIL held.
+  void RaiseIfFailed() {
+    if (!Failed()) return;
+    if (python_) throw py::error_already_set(*python_);
+    if (outOfMemory_) throw std::bad_alloc();
+    throw std::runtime_error(message_);
+  }
+
+ private:
+  std::mutex mutex_;
+  bool failed_ = false;
+  std::optional<py::error_already_set> python_;
+  std::string message_;
+  bool outOfMemory_ = false;
+};
+
+py::dict RunSweep(const py::dict& keywords, const py::dict& measures, bool agentRows, const py::object& progress) {
+  const Plan plan = PlanSweep(keywords);
+  const UserMeasures user = MeasuresFrom(measures);
+  if (!progress.is_none() && !PyCallable_Check(progress.ptr())) {
+    throw py::type_error("progress: expects a function (runs_done, runs, steps_done, steps), True or None; got " +
+                         TypeName(progress));
+  }
+  CheckMemory(plan, batch::Columns().size() + user.names.size(), agentRows);
+
+  // The result's arrays, made before the workers start, which write their rows in place.
+  const auto rows = py::ssize_t(plan.runs.size() * plan.rowsPerRun);
+  py::list columns;
+  std::vector<char*> tableOut;
+  std::vector<double*> measureOut;
+  for (const batch::Column& column : batch::Columns()) {
+    py::array array(DtypeOf(column.kind), std::vector<py::ssize_t>{rows});
+    tableOut.push_back(static_cast<char*>(array.mutable_data()));
+    columns.append(py::make_tuple(column.name, array));
+  }
+  for (const std::string& name : user.names) {
+    py::array_t<double> array(rows);
+    measureOut.push_back(array.mutable_data());
+    columns.append(py::make_tuple(name, array));
+  }
+  std::vector<AgentRows> agentData(agentRows ? plan.runs.size() : 0);
+
+  Failure failure;
+  std::atomic<std::int64_t> stepsDone{0};
+  std::atomic<std::size_t> runsDone{0};
+  const std::int64_t steps = std::int64_t(plan.runs.size()) * plan.options.steps;
+  const auto report = [&] {
+    progress(runsDone.load(), plan.runs.size(), stepsDone.load(), steps);
+  };
+  const std::size_t jobs = std::min<std::size_t>(std::size_t(plan.options.jobs), plan.runs.size());
+  std::mutex mutex;
+  std::condition_variable ended;
+  std::size_t threadsLeft = jobs;
+  {
+    py::gil_scoped_release release;
+    // Declared after everything its tasks read, so it is stopped and joined before they go.
+    batch::WorkerPool pool(
+        jobs, plan.runs.size(),
+        [&](std::size_t k) {
+          try {
+            const batch::RunPlan& run = plan.runs[k];
+            const std::size_t firstRow = k * plan.rowsPerRun;
+            const auto model = std::make_shared<batch::RunWorld>(plan.options, run);
+            TableSink table(plan.options, run, tableOut, firstRow);
+            std::vector<batch::RunSink*> sinks = {&table};
+            std::optional<MeasureSink> measured;
+            if (!user.calls.empty()) sinks.push_back(&measured.emplace(user, model, run, measureOut, firstRow));
+            std::optional<AgentSink> agents;
+            if (agentRows) sinks.push_back(&agents.emplace(agentData[k]));
+            if (batch::RunModel(plan.options, *model, sinks, pool.Stopping(), stepsDone)) ++runsDone;
+          } catch (py::error_already_set& e) {
+            failure.Keep(std::move(e));
+            pool.Stop();
+          } catch (const std::bad_alloc&) {
+            failure.Keep("out of memory", true);
+            pool.Stop();
+          } catch (const std::exception& e) {
+            failure.Keep(e.what(), false);
+            pool.Stop();
+          }
+        },
+        [&] {
+          WorkerGil::ThreadEnded();
+          std::lock_guard lock(mutex);
+          --threadsLeft;
+          ended.notify_one();
+        });
+    // This thread looks for Ctrl-C and reports progress while the workers run.
+    auto reported = std::chrono::steady_clock::now();
+    while (true) {
+      {
+        std::unique_lock lock(mutex);
+        if (ended.wait_for(lock, std::chrono::milliseconds(50), [&] { return threadsLeft == 0; })) break;
+      }
+      const py::gil_scoped_acquire gil;
+      try {
+        if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+        const auto now = std::chrono::steady_clock::now();
+        if (!progress.is_none() && !failure.Failed() && now - reported >= std::chrono::milliseconds(250)) {
+          reported = now;
+          report();
+        }
+      } catch (py::error_already_set& e) {
+        failure.Keep(std::move(e));
+        pool.Stop();
+      }
+    }
+    pool.Join();
+  }
+  failure.RaiseIfFailed();
+  if (!progress.is_none()) report();
+
+  py::dict result;
+  result["columns"] = columns;
+  result["agents"] = agentRows ? py::object(AgentColumns(agentData, plan.runs)) : py::none();
+  result["master_seed"] = plan.masterSeed;
+  return result;
+}
+
+void DefineRunView(py::module_& m) {
+  py::class_<RunView> view(m, "RunView", R"(A run's World at a recorded step of zelmora.sweep, as a measure sees it.
+
+Read-only: the state arrays and counters of zelmora.World, by the same names (occupied,
+local_price, agent_col, ..., step_count, agent_count, grid), the run's index and seed
+(run, seed), its parameters as attributes and parameters(), and measures(), the CSV's row
+of this step as a dict. Arrays are views of the run's World, taken without copying; the
+view and its arrays hold that World, so they stay valid after the run, but show it as it
+is when read: during the measure's call, the recorded step. Keep a.copy() to keep values.)");
+  DefineStateArrays(view);
+  view.def_property_readonly(
+      "run", [](const RunView& v) { return v.Run().index; }, "The run's index in the sweep.");
+  view.def_property_readonly(
+      "seed", [](const RunView& v) { return v.Run().seed; },
+      "The run's seed: zelmora.World(seed=v.seed, ...) with its parameters replays the run.");
+  const auto parameters = [](const RunView& v) { return WorldParameters{v.Run().parameters, false}; };
+  const auto grid = [](const RunView& v) { return GridSize{v.Model().grid.Cols(), v.Model().grid.Rows()}; };
+  for (const ParameterInfo& info : ParameterTable()) {
+    const std::string name = info.name;
+    view.def_property_readonly(
+        info.name, [=](const RunView& v) { return ReadParameter(parameters(v), name, grid(v)); }, info.doc);
+  }
+  view.def(
+      "parameters",
+      [=](const RunView& v) {
+        py::dict values;
+        for (const ParameterInfo& info : ParameterTable()) {
+          values[info.name] = ReadParameter(parameters(v), info.name, grid(v));
+        }
+        return values;
+      },
+      "parameters()\n\nThe run's parameters as a dict, name: value.");
+  view.def(
+      "measures",
+      [](const RunView& v) {
+        const World& world = v.Model();
+        const batch::RowSource source{&v.Run(), world.grid.Cols(), world.grid.Rows(), &world, &v.Measures()};
+        return ColumnsDict(source, true);
+      },
+      "measures()\n\nThe CSV's row of the recorded step as a dict, keyed by its columns: what\n"
+      "zelmora-batch records, computed once for every measure.");
+  view.def("__repr__", [](const RunView& v) {
+    return "<zelmora.RunView of run " + std::to_string(v.Run().index) + " at step " +
+           std::to_string(v.Model().StepCount) + ">";
+  });
+}
+
+}  // namespace
+
+void DefineSweep(py::module_& m) {
+  DefineRunView(m);
+  m.def("sweep", &RunSweep, py::arg("keywords"), py::arg("measures"), py::arg("agent_rows"), py::arg("progress"),
+        "sweep(keywords, measures, agent_rows, progress): used by zelmora.sweep, which documents it.");
+  m.def(
+      "columns",
+      [] {
+        py::list columns;
+        for (const batch::Column& c : batch::Columns()) {
+          columns.append(py::make_tuple(c.name, batch::KindName(c.kind), c.perRun, c.description));
+        }
+        return columns;
+      },
+      "columns(): used by zelmora.columns, which documents it.");
+}
+
+}  // namespace zelmora::python

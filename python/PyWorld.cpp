@@ -1,0 +1,154 @@
+#include "python/PyWorld.h"
+
+#include <time.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <utility>
+
+#include "batch/Sweep.h"
+#include "python/Outputs.h"
+
+namespace zelmora::python {
+
+namespace {
+
+batch::Options GridOptions(const GridSize& grid) {
+  batch::Options options;
+  options.cols = grid.cols;
+  options.rows = grid.rows;
+  return options;
+}
+
+}  // namespace
+
+PyWorld::PyWorld(const GridSize& grid, std::uint64_t seed, const WorldParameters& parameters)
+    : grid_(grid),
+      seed_(seed),
+      parameters_(parameters),
+      model_(GridOptions(grid), batch::RunPlan{0, seed, parameters.batch}) {
+  // The price scape is read by the steps only.
+  model_.settings = SettingsOf(parameters);
+}
+
+PyWorld::Claim::Claim(PyWorld& world) : busy_(world.busy_) {
+  if (busy_.exchange(true))
+    throw std::runtime_error("the World is stepping in another thread; wait for it");
+}
+
+PyWorld::Claim::~Claim() { busy_ = false; }
+
+void PyWorld::Set(const py::dict& values) {
+  Claim claim(*this);
+  parameters_ = Applied(parameters_, values, grid_);
+  model_.settings = SettingsOf(parameters_);
+}
+
+void PyWorld::Step(std::int64_t steps) {
+  using Clock = std::chrono::steady_clock;
+  Claim claim(*this);
+  std::int64_t done = 0;
+  while (done < steps) {
+    {
+      py::gil_scoped_release release;
+      // A long call looks for a pending signal about every tenth of a second; the clock is read
+      // every 16 steps, which costs nothing next to them.
+      const auto until = Clock::now() + std::chrono::milliseconds(100);
+      do {
+        model_.world.SimulationStep();
+        ++done;
+      } while (done < steps && (done % 16 != 0 || Clock::now() < until));
+    }
+    if (done < steps && PyErr_CheckSignals() != 0) throw py::error_already_set();
+  }
+}
+
+void PyWorld::Setup() {
+  Claim claim(*this);
+  RetireAgentArrays();
+  {
+    py::gil_scoped_release release;
+    model_.world.NewSetup();  // cannot refuse: the agent count was checked when it was set
+  }
+  // Nobody has relocated since the setup, as at the start of a run.
+  model_.world.SatisfiedCount = 0;
+  model_.world.MovedCount = 0;
+}
+
+void PyWorld::PlaceMarkets(const std::array<MarketPosition, MarketCount>& markets) {
+  Claim claim(*this);
+  try {
+    model_.world.SetMarkets(markets);
+  } catch (const std::invalid_argument& e) {
+    throw py::value_error(std::string("place_markets: ") + e.what());
+  }
+}
+
+void PyWorld::PlaceAgents(const std::vector<AgentPlace>& places) {
+  Claim claim(*this);
+  RetireAgentArrays();
+  try {
+    model_.world.SetAgents(places);
+  } catch (const std::invalid_argument& e) {
+    throw py::value_error(std::string("place_agents: ") + e.what());
+  }
+}
+
+void PyWorld::UsePlainPhases(bool plain) {
+  Claim claim(*this);
+  model_.world.UsePlainPhases(plain);
+}
+
+py::dict PyWorld::Measures() {
+  Claim claim(*this);
+  StepMeasures measures;
+  {
+    py::gil_scoped_release release;
+    measures = Measurer(model_.settings.thresholdPercent).Measure(model_.world);
+  }
+  const batch::RowSource source{nullptr, grid_.cols, grid_.rows, &model_.world, &measures};
+  return ColumnsDict(source, false);
+}
+
+py::array_t<std::uint8_t> PyWorld::Picture(bool showCatchment) {
+  Claim claim(*this);
+  return PictureArray(model_.world, showCatchment);
+}
+
+void PyWorld::SavePicture(const std::string& path, bool showCatchment) {
+  Claim claim(*this);
+  python::SavePicture(model_.world, path, showCatchment);
+}
+
+double PyWorld::StepsCpuSeconds(std::int64_t steps) {
+  Claim claim(*this);
+  timespec start{}, end{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+  for (std::int64_t k = 0; k < steps; ++k) model_.world.SimulationStep();
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
+  return double(end.tv_sec - start.tv_sec) + 1e-9 * double(end.tv_nsec - start.tv_nsec);
+}
+
+py::object PyWorld::AgentsBase(py::handle self) {
+  std::shared_ptr<AgentHold> hold = agentHold_.lock();
+  if (!hold) {
+    hold = std::make_shared<AgentHold>();
+    hold->world = py::reinterpret_borrow<py::object>(self);
+    agentHold_ = hold;
+  }
+  return py::capsule(new std::shared_ptr<AgentHold>(std::move(hold)),
+                     [](void* hold) { delete static_cast<std::shared_ptr<AgentHold>*>(hold); });
+}
+
+// Arrays of the current agents keep pointing at their storage, so it moves to their hold and the
+// World goes on with a copy; the World notices the new storage and makes its compact copies afresh.
+void PyWorld::RetireAgentArrays() {
+  const std::shared_ptr<AgentHold> hold = agentHold_.lock();
+  if (!hold) return;
+  hold->retired = std::move(model_.world.Agents);
+  model_.world.Agents = hold->retired;
+  hold->world = py::object();
+  agentHold_.reset();
+}
+
+}  // namespace zelmora::python

@@ -1,0 +1,183 @@
+"""Zelmora's model from Python: a World to step, its state as NumPy arrays, its measures and pictures.
+
+    import zelmora
+    w = zelmora.World(grid=(80, 60), density=0.5, threshold=5, seed=1)
+    w.step(100)
+    w.measures()["percent_similar"]
+    w.local_price            # a read-only [row, col] view of every cell's price
+    w.save_picture("step100.png")
+
+zelmora.sweep(...) runs zelmora-batch's sweeps on every core and returns them as a pandas
+DataFrame, with measures written in Python; zelmora.run_seed(master_seed, i) is the seed of run i
+of a sweep. See docs/PYTHON.md.
+"""
+
+import sys as _sys
+import time as _time
+
+from . import _core
+from ._core import __version__, run_seed, RunView
+from ._core import World as _CoreWorld
+
+__all__ = ["World", "RunView", "sweep", "columns", "run_seed", "__version__"]
+
+
+class World(_CoreWorld):
+    """The model's World: the grid, its markets and agents, and the phases that change them.
+
+    The parameters are zelmora-batch's, by the same names with underscores, and checked as it
+    checks them:
+
+    grid              (cols, rows), each side 10 to 100000; fixed for the World's life.
+    seed              0 to 2**64-1, or None to draw one (read it back as w.seed). The World is made
+                      as zelmora-batch makes a run's World, so World(seed=run_seed(m, i), ...) with
+                      run i's parameters steps exactly as that run.
+    agents            0 to the cells; default 800 on 40 x 40, otherwise half the cells.
+    density           instead of agents: a share of the cells, 0 to 1.
+    threshold         in eighths, 0 to 8: satisfied when the like share is above 12.5 x threshold %.
+    production_costs  0 to 1000000.   travel_expenses  0 to 1000000.   returns_to_scale  0 to 10.
+    segregation, centers  the two phases, True or False.
+    price_scape       the window's "show local price scape" (grey levels from prices), False.
+
+    Costs that could price a cell at the model's ceiling of 9999 or above are refused. A wrong
+    type raises TypeError and a bad value ValueError, each naming the parameter; an unknown
+    name raises TypeError.
+
+    Each parameter is also an attribute: w.threshold = 5 acts from the next step on, as a change
+    in the window does (agents and density at the next setup()); w.set(...) changes several at
+    once, all or nothing.
+
+    State arrays are read-only NumPy arrays (writing raises ValueError). Per cell, indexed
+    [row, col]: occupied, occupant, colour, same_neighbours, other_neighbours, catchment,
+    local_price, grey, is_market. Per agent: agent_col, agent_row, agent_colour,
+    agent_satisfied. Per market 0..9: market_col, market_row, market_customers,
+    market_unit_cost. Cell, agent and market-position arrays are live views of the model's
+    memory, taken without copying: they show the state as it is when read, and stay valid as
+    long as they are held. Agent arrays show the agents of the moment they were taken: after
+    setup() or place_agents() they keep the old agents' last values. market_customers and
+    market_unit_cost are copies. Copy a view (arr.copy()) to keep a step's values.
+
+    Counters: step_count, agent_count, moved_count, satisfied_count, candidates_drawn.
+    One World is stepped by one thread at a time; other threads may read while it steps.
+    """
+
+    __slots__ = ()
+
+    def __init__(self, grid=(40, 40), *, seed=None, agents=None, density=None, threshold=3,
+                 production_costs=100.0, travel_expenses=1.0, returns_to_scale=1.0,
+                 segregation=True, centers=True, price_scape=False):
+        """Makes the World: grid, markets and agents; see the class's documentation."""
+        parameters = dict(threshold=threshold, production_costs=production_costs,
+                          travel_expenses=travel_expenses, returns_to_scale=returns_to_scale,
+                          segregation=segregation, centers=centers, price_scape=price_scape)
+        if agents is not None:
+            parameters["agents"] = agents
+        if density is not None:
+            parameters["density"] = density
+        super().__init__(grid, seed, parameters)
+
+
+def sweep(grid=(40, 40), *, steps=500, record_every=1, repeats=1, seed=None, jobs=None, set=None,
+          agents=None, density=None, threshold=None, production_costs=None, travel_expenses=None,
+          returns_to_scale=None, segregation=None, centers=None, measures=None, agent_rows=False,
+          progress=False):
+    """Runs a sweep as zelmora-batch does and returns its rows as a pandas DataFrame.
+
+    The options are zelmora-batch's, by the same names with underscores, with its defaults and
+    its checks (see docs/EXPERIMENTS.md):
+
+    grid          (cols, rows), each side 10 to 100000.
+    steps         steps per run, 0 to 10**9 (default 500).
+    record_every  rows at step 0, every record_every-th step and the last step (default 1).
+    repeats       runs per combination of the set values (default 1).
+    seed          the master seed, 0 to 2**64-1; None draws one (df.attrs["master_seed"]).
+                  Run i's seed is run_seed(master_seed, i), as in zelmora-batch.
+    jobs          worker threads, 1 to 1024; None: every core. The numbers do not depend on it.
+    set           the parameters varied, {name: values}: values a list, tuple, range or array, or
+                  zelmora-batch's own text ("1:7:1", "0.9,1,1.1"); several give their cross
+                  product, the first varying slowest, the repeats fastest.
+    agents, density, threshold, production_costs, travel_expenses, returns_to_scale,
+    segregation, centers
+                  every run's parameters where set does not vary them, as in zelmora.World;
+                  None leaves zelmora-batch's default.
+
+    The DataFrame has the columns of zelmora-batch's CSV, in its order and with its kinds
+    (zelmora.columns(): integer as int64, unsigned as uint64, real as float64 with NaN where the
+    CSV is empty), and its numbers: the CSV of the same options read back, bit for bit. One row
+    per run and recorded step, runs in index order.
+
+    measures      {name: function}: each function is called at every recorded step of every run
+                  with a zelmora.RunView (the run's World, read-only: the arrays, counters and
+                  parameters of zelmora.World, and measures(), the step's row) and returns a
+                  number (or None: NaN), which fills a column of that name after the CSV's.
+                  Measures run one at a time, holding the GIL, while the runs go on stepping.
+    agent_rows    True returns (rows, agents): agents is a long DataFrame of every agent at every
+                  recorded step, columns run, step, agent, col, row, colour, satisfied, in the
+                  order of the rows (agents by index). It needs about 37 bytes per agent and step.
+    progress      True: a line on stderr with the runs done, steps per second and time left; or
+                  a function called about four times a second and at the end as
+                  progress(runs_done, runs, steps_done, steps).
+
+    The runs step on jobs threads with the GIL released. An exception raised by a measure or by
+    progress stops the sweep, and so does Ctrl-C (KeyboardInterrupt): every thread stops between
+    two steps and has ended when the exception reaches the caller; nothing is returned. Bad
+    options raise ValueError (a value zelmora-batch refuses, with its words) or TypeError (a value
+    of the wrong type), each naming the option.
+    """
+    import pandas
+
+    keywords = dict(grid=grid, steps=steps, record_every=record_every, repeats=repeats, seed=seed,
+                    jobs=jobs, set=set, agents=agents, density=density, threshold=threshold,
+                    production_costs=production_costs, travel_expenses=travel_expenses,
+                    returns_to_scale=returns_to_scale, segregation=segregation, centers=centers)
+    if measures is None:
+        measures = {}
+    if not isinstance(measures, dict):
+        raise TypeError(f"measures: expects a dict of names and functions; got {type(measures).__name__}")
+    if not isinstance(agent_rows, bool):
+        raise TypeError(f"agent_rows: expects True or False; got {type(agent_rows).__name__}")
+    line = _ProgressLine() if progress is True else None
+    try:
+        result = _core.sweep(keywords, measures, agent_rows,
+                             line if line else (None if progress is False else progress))
+    finally:
+        if line:
+            line.end()
+    rows = pandas.DataFrame(dict(result["columns"]), copy=False)
+    rows.attrs["master_seed"] = result["master_seed"]
+    if not agent_rows:
+        return rows
+    return rows, pandas.DataFrame(dict(result["agents"]), copy=False)
+
+
+def columns():
+    """The columns of zelmora-batch's CSV and of zelmora.sweep, in order, as a DataFrame: name,
+    kind (integer, unsigned or real), per_run (the same in every row of a run) and
+    description."""
+    import pandas
+
+    return pandas.DataFrame(_core.columns(), columns=["name", "kind", "per_run", "description"])
+
+
+class _ProgressLine:
+    """zelmora.sweep's progress=True: one line on stderr, rewritten in place."""
+
+    def __init__(self):
+        self.start = _time.monotonic()
+        self.shown = False
+
+    def __call__(self, runs_done, runs, steps_done, steps):
+        seconds = _time.monotonic() - self.start
+        text = f"{runs_done}/{runs} runs"
+        if steps_done > 0 and seconds > 0:
+            rate = steps_done / seconds
+            left = int((steps - steps_done) / rate)
+            text += f", {rate:.0f} steps/s, {left // 3600}:{left // 60 % 60:02d}:{left % 60:02d} left"
+        _sys.stderr.write(f"\rzelmora.sweep: {text}   ")
+        _sys.stderr.flush()
+        self.shown = True
+
+    def end(self):
+        if self.shown:
+            _sys.stderr.write("\n")
+            _sys.stderr.flush()

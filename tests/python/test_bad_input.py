@@ -1,0 +1,114 @@
+import numpy as np
+import pytest
+
+import zelmora
+from conftest import snapshot
+
+# What is called, the exception, and the parameter its message must name.
+MAKING = [
+    (dict(grid=(9, 40)), ValueError, "grid"),
+    (dict(grid=(40, 100001)), ValueError, "grid"),
+    (dict(grid="40x40"), TypeError, "grid"),
+    (dict(grid=(40.0, 40)), TypeError, "grid"),
+    (dict(threshold=9), ValueError, "threshold"),
+    (dict(threshold=2.5), TypeError, "threshold"),
+    (dict(threshold="3"), TypeError, "threshold"),
+    (dict(threshold=True), TypeError, "threshold"),
+    (dict(production_costs=-1), ValueError, "production_costs"),
+    (dict(production_costs=float("nan")), ValueError, "production_costs"),
+    (dict(travel_expenses=float("inf")), ValueError, "travel_expenses"),
+    (dict(travel_expenses=500), ValueError, "travel_expenses"),  # prices above the ceiling
+    (dict(returns_to_scale=11), ValueError, "returns_to_scale"),
+    (dict(returns_to_scale=None), TypeError, "returns_to_scale"),
+    (dict(agents=1601), ValueError, "agents"),
+    (dict(agents=-1), ValueError, "agents"),
+    (dict(agents=np.float64(3)), TypeError, "agents"),
+    (dict(density=1.5), ValueError, "density"),
+    (dict(agents=10, density=0.5), ValueError, "density"),
+    (dict(segregation="yes"), TypeError, "segregation"),
+    (dict(centers=1), TypeError, "centers"),
+    (dict(seed=-1), ValueError, "seed"),
+    (dict(seed=2 ** 64), ValueError, "seed"),
+    (dict(seed=1.0), TypeError, "seed"),
+    (dict(thresold=3), TypeError, "thresold"),
+]
+
+CHANGING = [
+    (lambda w: w.set(thresold=3), TypeError, "thresold"),
+    (lambda w: w.set(threshold=4, production_costs=-5), ValueError, "production_costs"),
+    (lambda w: w.set(production_costs=9990), ValueError, "production_costs"),
+    (lambda w: setattr(w, "threshold", 9), ValueError, "threshold"),
+    (lambda w: setattr(w, "agents", 10 ** 30), ValueError, "agents"),
+    (lambda w: setattr(w, "segregation", np.float32(1)), TypeError, "segregation"),
+    (lambda w: setattr(w, "plain_phases", "yes"), TypeError, "plain_phases"),
+    (lambda w: w.step(-1), ValueError, "n"),
+    (lambda w: w.step(1.5), TypeError, "n"),
+    (lambda w: w.place_agents([0, 40], [0, 0], [0, 1]), ValueError, "place_agents"),
+    (lambda w: w.place_agents([3, 3], [4, 4], [0, 1]), ValueError, "place_agents"),
+    (lambda w: w.place_agents([0], [0], [2]), ValueError, "place_agents"),
+    (lambda w: w.place_agents([0.5], [0], [0]), TypeError, "col"),
+    (lambda w: w.place_agents([0, 1], [0], [0, 1]), ValueError, "col, row"),
+    (lambda w: w.place_agents([[0]], [[0]], [[0]]), ValueError, "col"),
+    (lambda w: w.place_agents([2 ** 40], [0], [0]), ValueError, "col"),
+    (lambda w: w.place_markets(range(9), range(9)), ValueError, "col, row"),
+    (lambda w: w.place_markets(range(10), [-1] * 10), ValueError, "place_markets"),
+    (lambda w: w.save_picture("/nonexistent-folder/grid.png"), OSError, "/nonexistent-folder/grid.png"),
+    (lambda w: zelmora.run_seed(-1, 0), ValueError, "master_seed"),
+    (lambda w: zelmora.run_seed(1, "0"), TypeError, "index"),
+]
+
+
+@pytest.mark.parametrize("call, error, name", [(lambda w, p=p: zelmora.World(**p), e, n) for p, e, n in MAKING]
+                         + CHANGING)
+def test_bad_input_raises_naming_the_parameter_and_changes_nothing(call, error, name):
+    w = zelmora.World(seed=1)
+    w.step(2)
+    before = snapshot(w)
+    with pytest.raises(error, match=name):
+        call(w)
+    assert snapshot(w) == before
+
+
+# zelmora.sweep's options: checked as zelmora-batch checks them, before anything runs.
+SWEEPING = [
+    (dict(threshold=9), ValueError, "threshold"),
+    (dict(set={"thresold": [1]}), ValueError, "thresold"),
+    (dict(set={"threshold": [2, 9]}), ValueError, "set threshold"),
+    (dict(set={"threshold": "1:9:1"}), ValueError, "set threshold"),
+    (dict(set={"threshold": []}), ValueError, "set threshold"),
+    (dict(set={"threshold": [2.5]}), TypeError, "set threshold"),
+    (dict(set={"segregation": [1]}), TypeError, "set segregation"),
+    (dict(set={3: [1]}), TypeError, "set"),
+    (dict(set=[("threshold", 1)]), TypeError, "set"),
+    (dict(set={"agents": [10], "density": [0.5]}), ValueError, "set agents and set density"),
+    (dict(set={"production_costs": [100, 9990]}), ValueError, "production_costs"),
+    (dict(travel_expenses=500), ValueError, "travel_expenses"),
+    (dict(agents=2000), ValueError, "agents"),
+    (dict(agents=10, density=0.5), ValueError, "agents and density"),
+    (dict(grid=(9, 40)), ValueError, "grid"),
+    (dict(grid="40x40"), TypeError, "grid"),
+    (dict(steps=-1), ValueError, "steps"),
+    (dict(steps=1.5), TypeError, "steps"),
+    (dict(steps=True), TypeError, "steps"),
+    (dict(steps=10 ** 9, repeats=100), ValueError, "steps/record_every"),
+    (dict(record_every=0), ValueError, "record_every"),
+    (dict(repeats=0), ValueError, "repeats"),
+    (dict(jobs=0), ValueError, "jobs"),
+    (dict(seed=2 ** 64), ValueError, "seed"),
+    (dict(seed="1"), TypeError, "seed"),
+    (dict(price_scape=True), TypeError, "price_scape"),
+    (dict(measures={"step": len}), ValueError, "step"),
+    (dict(measures={"m": 3}), TypeError, "'m'"),
+    (dict(measures=[len]), TypeError, "measures"),
+    (dict(agent_rows=1), TypeError, "agent_rows"),
+    (dict(progress="yes"), TypeError, "progress"),
+]
+
+
+@pytest.mark.parametrize("options, error, name", SWEEPING)
+def test_bad_sweep_options_raise_naming_the_option_before_anything_runs(options, error, name):
+    called = []
+    options.setdefault("measures", {"seen": lambda v: called.append(v)})
+    with pytest.raises(error, match=name):
+        zelmora.sweep(**options)
+    assert not called
