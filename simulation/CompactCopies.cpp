@@ -50,6 +50,45 @@ void World::SizeCopies() {
   shadesDrawn_ = false;
 }
 
+// Agent i's flag is not set: its bits in the copies, which had it satisfied.
+void World::CopyUnsatisfied(std::size_t i) {
+  unsatisfied_[i / 64] |= std::uint64_t(1) << (i % 64);
+  unsatisfiedWords_[i / 64 / 64] |= std::uint64_t(1) << (i / 64 % 64);
+  ++unsatisfiedCount_;
+}
+
+bool World::StandInCopies(std::size_t index) {
+  const TAgent& agent = Agents[index];
+  const std::size_t k = CellIndex(agent.col, agent.row);
+  if (cellState_[k] != 0 || (agent.colour != 0 && agent.colour != 1)) return false;
+  cellState_[k] = std::uint8_t(1 + agent.colour);
+  occupied_[k / 64] |= std::uint64_t(1) << (k % 64);
+  occupantOf_[k] = std::int32_t(index);
+  freePrices_[k] = detail::Taken;
+  return true;
+}
+
+void World::FinishStanding(bool agree, bool allSatisfied) {
+  cellsFresh_ = false;
+  if (!agree) {
+    InvalidateCopies();
+    return;
+  }
+  unsatisfied_.assign((Agents.size() + 63) / 64, 0);
+  unsatisfiedWords_.assign((unsatisfied_.size() + 63) / 64, 0);
+  unsatisfiedCount_ = 0;
+  for (std::size_t i = 0; !allSatisfied && i < Agents.size(); ++i) {
+    if (!Agents[i].satisfied) CopyUnsatisfied(i);
+  }
+  copiedAgents_ = Agents.data();
+  copiedAgentCount_ = Agents.size();
+  TakeNewCopyId();
+  // Every cell may have changed hands: the next evaluation counts them all.
+  evaluateAll_ = true;
+  changed_.clear();
+  copiesValid_ = true;
+}
+
 bool World::EnsureCopies() {
   const std::size_t cellCount = std::size_t(GridCols) * std::size_t(GridRows);
   if (CopiesCurrent() && cellState_.size() == cellCount) return true;
@@ -92,10 +131,7 @@ bool World::EnsureCopies() {
     if (!agree) break;
     const TCell& cell = grid.At(agent.col, agent.row);
     agree = cell.occupied && cell.occupant == std::int32_t(i) && cell.State() == agent.colour;
-    if (agent.satisfied) continue;
-    unsatisfied_[i / 64] |= std::uint64_t(1) << (i % 64);
-    unsatisfiedWords_[i / 64 / 64] |= std::uint64_t(1) << (i / 64 % 64);
-    ++unsatisfiedCount_;
+    if (!agent.satisfied) CopyUnsatisfied(i);
   }
   priceSum_ = detail::SumInLanes(cellCount, [this](std::size_t k) { return price_[k]; });
   freePricesKnown_ = true;

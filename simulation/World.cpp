@@ -214,26 +214,11 @@ void World::PlaceAgents() {
     cell.occupant = static_cast<std::int32_t>(index);
     cell.occupied = true;
     MarketCell(cell.catchment).customers += 1;
-    if (fresh) {
-      const std::size_t k = CellIndex(agent.col, agent.row);
-      cellState_[k] = std::uint8_t(1 + (agent.colour & 1));
-      occupied_[k / 64] |= std::uint64_t(1) << (k % 64);
-      occupantOf_[k] = static_cast<std::int32_t>(index);
-      freePrices_[k] = detail::Taken;
-    }
+    if (fresh) StandInCopies(index);  // on a free cell, in a colour of 0 or 1
   }
   if (fresh) {
-    // Colours other than 0 and 1 cannot come from placement, and every agent is satisfied.
-    unsatisfied_.assign((Agents.size() + 63) / 64, 0);
-    unsatisfiedWords_.assign((unsatisfied_.size() + 63) / 64, 0);
-    unsatisfiedCount_ = 0;
-    copiedAgents_ = Agents.data();
-    copiedAgentCount_ = Agents.size();
-    TakeNewCopyId();
-    priceAll_ = true;
-    evaluateAll_ = true;
+    FinishStanding(true, true);
     shadesDrawn_ = true;
-    copiesValid_ = true;
   }
 }
 

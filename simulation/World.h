@@ -264,6 +264,13 @@ class World {
   // The part of a move the tries of later agents read: the occupancy copy and the agent's place;
   // it notes the cells for the evaluation.
   void MoveInCopies(std::int32_t i, std::size_t from, std::int32_t newCol, std::int32_t newRow);
+  // Agents standing on a grid whose copies say every cell is free (after a reset, or as
+  // SetAgents empties it): each agent enters the copies as it stands, StandInCopies saying false
+  // where its cell is taken in them already or its colour is not 0 or 1; then FinishStanding
+  // copies the flags (allSatisfied: every flag is set) and makes the copies current if all stood.
+  bool StandInCopies(std::size_t index);
+  void CopyUnsatisfied(std::size_t i);
+  void FinishStanding(bool agree, bool allSatisfied);
   void NoteChanged(std::size_t cell);
   void RunPhase(void (World::*plain)(), void (World::*fast)());
   void InvalidateCopies() {

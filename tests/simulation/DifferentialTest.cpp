@@ -162,18 +162,19 @@ void Edit(Pair& pair, Choices& c) {
       pair.Both([&](SeededWorld& s) { s.world.CountNeighbours(col, row); });
       return;
     }
-    case 4: {  // a configuration given to the World: one market moved, perhaps agents placed afresh
+    case 4: {  // a configuration given to the World: one market moved, agents placed afresh, or both
       std::array<MarketPosition, MarketCount> markets = f.Markets;
       markets[c.Below(MarketCount)] = {int(c.Below(std::uint32_t(f.GridCols))),
                                        int(c.Below(std::uint32_t(f.GridRows)))};
       std::vector<AgentPlace> places;
-      const bool placeAgents = c.OneIn(2);
-      for (int cell = 0; placeAgents && cell < cells; ++cell) {
-        if (c.OneIn(3)) places.push_back({cell % f.GridCols, cell / f.GridCols, int(c.Below(2))});
+      const std::uint32_t which = c.Below(3);  // 1: the markets alone, 2: the agents alone, 0: both
+      const std::uint32_t density = 1 + c.Below(4);
+      for (int cell = 0; which != 1 && cell < cells; ++cell) {
+        if (c.OneIn(density)) places.push_back({cell % f.GridCols, cell / f.GridCols, int(c.Below(2))});
       }
       pair.Both([&](SeededWorld& s) {
-        s.world.SetMarkets(markets);
-        if (placeAgents) s.world.SetAgents(places);
+        if (which != 2) s.world.SetMarkets(markets);
+        if (which != 1) s.world.SetAgents(places);
       });
       return;
     }
