@@ -25,10 +25,7 @@ void World::MoveInCopies(std::int32_t i, std::size_t from, std::int32_t newCol, 
   NoteChanged(to);
   const std::size_t words = (std::size_t(GridCols) + 63) / 64;
   arrived_[std::size_t(newRow) * words + std::size_t(newCol) / 64] |= std::uint64_t(1) << (newCol % 64);
-  agent.col = newCol;
-  agent.row = newRow;
-  agent.SetPositionX(newCol * CellPitch + 5);
-  agent.SetPositionY(newRow * CellPitch + 5);
+  TakePlace(agent, newCol, newRow);
 }
 
 void World::NoteChanged(std::size_t cell) {

@@ -240,10 +240,7 @@ void World::MoveAgent(std::int32_t i, std::int32_t newCol, std::int32_t newRow) 
     }
   } else {
     InvalidateCopies();  // e.g. two agents on one cell: only the plain phases know what follows
-    agent.col = newCol;
-    agent.row = newRow;
-    agent.SetPositionX(newCol * CellPitch + 5);
-    agent.SetPositionY(newRow * CellPitch + 5);
+    TakePlace(agent, newCol, newRow);
   }
   target.occupied = true;
   target.SetState(agent.colour);
@@ -279,7 +276,10 @@ void World::ShowPriceScape() { RunPhase(&World::ShowPriceScapePlain, &World::Sho
 
 void World::EvaluateSegregation() { RunPhase(&World::EvaluateSegregationPlain, &World::EvaluateSegregationFast); }
 
-void World::RelocateUnsatisfied() { RunPhase(&World::RelocateUnsatisfiedPlain, &World::RelocateUnsatisfiedFast); }
+void World::RelocateUnsatisfied() {
+  MovesMade = 0;
+  RunPhase(&World::RelocateUnsatisfiedPlain, &World::RelocateUnsatisfiedFast);
+}
 
 void World::LookForCenters() { RunPhase(&World::LookForCentersPlain, &World::LookForCentersFast); }
 

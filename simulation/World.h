@@ -97,6 +97,9 @@ class World {
   std::int32_t StepCount = 0;       // steps since the last setup; stops at its maximum
   std::int32_t SatisfiedCount = 0;  // written by RelocateUnsatisfied
   std::int32_t MovedCount = 0;      // written by RelocateUnsatisfied: unsatisfied agents, moved or not
+  // Moves made since RelocateUnsatisfied last started, by either relocation phase or MoveAgent;
+  // every move, plain or fast, is counted where the agent takes its new place (TakePlace).
+  std::int32_t MovesMade = 0;
   std::int32_t SweepCount = 0;      // chart sweeps, written by FeedChart
   double LastCustomers = 0.0;       // previous chart point; 0 after every reset
   double LastBidPrice = 0.0;        // previous chart point; kept across setups
@@ -264,6 +267,14 @@ class World {
   // The part of a move the tries of later agents read: the occupancy copy and the agent's place;
   // it notes the cells for the evaluation.
   void MoveInCopies(std::int32_t i, std::size_t from, std::int32_t newCol, std::int32_t newRow);
+  // The one step every move passes, once, on every path: the agent's new place, and the count.
+  void TakePlace(TAgent& agent, std::int32_t col, std::int32_t row) {
+    agent.col = col;
+    agent.row = row;
+    agent.SetPositionX(col * CellPitch + 5);
+    agent.SetPositionY(row * CellPitch + 5);
+    ++MovesMade;
+  }
   // Agents standing on a grid whose copies say every cell is free (after a reset, or as
   // SetAgents empties it): each agent enters the copies as it stands, StandInCopies saying false
   // where its cell is taken in them already or its colour is not 0 or 1; then FinishStanding

@@ -25,7 +25,7 @@ bool Same(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::b
   const auto fail = [] { return ::testing::AssertionFailure(); };
   if (fast.GridCols != plain.GridCols || fast.GridRows != plain.GridRows ||
       fast.StepCount != plain.StepCount || fast.SatisfiedCount != plain.SatisfiedCount ||
-      fast.MovedCount != plain.MovedCount || fast.SweepCount != plain.SweepCount ||
+      fast.MovedCount != plain.MovedCount || fast.MovesMade != plain.MovesMade || fast.SweepCount != plain.SweepCount ||
       !Same(fast.LastCustomers, plain.LastCustomers) || !Same(fast.LastBidPrice, plain.LastBidPrice) ||
       fast.CandidatesDrawn != plain.CandidatesDrawn) {
     return fail() << "counters differ (candidates " << fast.CandidatesDrawn << " against "
