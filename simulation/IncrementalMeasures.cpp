@@ -36,7 +36,8 @@ struct SimilarInput {
   const Word* occupancy[2];
   std::int32_t rows;
   std::size_t words;
-  const std::uint8_t* minLike;  // per count of neighbours, the fewest like ones that satisfy
+  // Per count of neighbours, the fewest like ones that satisfy, bit b as a whole word in [b].
+  const std::array<Word, 4>* fewest;
 };
 
 struct SimilarSums {
@@ -45,20 +46,14 @@ struct SimilarSums {
   std::int64_t unsatisfied = 0;  // agents the rule leaves unsatisfied
 };
 
-// The lanes whose 4-bit number (bit planes v[0..3]) is at least m, compared from the top bit.
-inline Word AtLeast(const Word v[4], std::int32_t m) {
-  if (m <= 0) return ~Word(0);
-  if (m > 15) return 0;
-  Word greater = 0, equal = ~Word(0);
-  for (int b = 3; b >= 0; --b) {
-    if ((m >> b) & 1) {
-      equal &= v[b];
-    } else {
-      greater |= equal & v[b];
-      equal &= ~v[b];
-    }
+// The lanes whose 4-bit number a (bit planes a[0..3]) is below b's, compared from the top bit.
+[[gnu::always_inline]] inline Word Below(const Word a[4], const Word b[4]) {
+  Word below = 0, equal = ~Word(0);
+  for (int i = 3; i >= 0; --i) {
+    below |= equal & ~a[i] & b[i];
+    equal &= ~(a[i] ^ b[i]);
   }
-  return greater | equal;
+  return below;
 }
 
 struct PortableOnes {
@@ -74,7 +69,7 @@ struct HardwareOnes {
 // Every agent's like and total neighbour counts as bit planes, 64 cells at a time, summed per
 // total: 840 / total times the like neighbours of the agents with that total.
 template <class Pop>
-[[gnu::always_inline]] inline SimilarSums SumSimilarWith(const SimilarInput& in, Pop pop) {
+[[gnu::always_inline]] inline SimilarSums AddSimilarWith(const SimilarInput& in, Pop pop) {
   SimilarSums sums;
   for (std::int32_t row = 0; row < in.rows; ++row) {
     const std::size_t above = std::size_t(row == 0 ? in.rows - 1 : row - 1) * in.words;
@@ -109,7 +104,12 @@ template <class Pop>
       }
       const Word bit[3][2] = {{~all[0], all[0]}, {~all[1], all[1]}, {~all[2], all[2]}};
       const Word belowEight = agents & ~all[3];
-      if (in.minLike[0] > 0) sums.unsatisfied += pop(belowEight & ~(all[0] | all[1] | all[2]));
+      // Each agent's fewest like neighbours that satisfy, by its count of neighbours, as bit
+      // planes: one comparison with its like ones then finds the unsatisfied.
+      Word least[4];
+      const Word alone = belowEight & ~(all[0] | all[1] | all[2]);
+      for (int b = 0; b < 4; ++b) least[b] = alone & in.fewest[0][std::size_t(b)];
+#pragma GCC unroll 8
       for (int n = 1; n <= 8; ++n) {
         const Word with = n == 8 ? agents & all[3] : belowEight & bit[0][n & 1] & bit[1][(n >> 1) & 1] & bit[2][n >> 2];
         if (with == 0) continue;
@@ -117,27 +117,28 @@ template <class Pop>
         std::int64_t likeSum = 0;
         for (int b = 0; b < 4 && (1 << b) <= n; ++b) likeSum += std::int64_t(pop(with & like[b])) << b;
         sums.shares += likeSum * (kShareUnit / n);
-        sums.unsatisfied += pop(with & ~AtLeast(like, in.minLike[n]));
+        for (int b = 0; b < 4; ++b) least[b] |= with & in.fewest[n][std::size_t(b)];
       }
+      sums.unsatisfied += pop(agents & Below(like, least));
     }
   }
   return sums;
 }
 
-SimilarSums SumSimilarPortable(const SimilarInput& in) { return SumSimilarWith(in, PortableOnes{}); }
+SimilarSums AddSimilarPortable(const SimilarInput& in) { return AddSimilarWith(in, PortableOnes{}); }
 
 #if defined(__x86_64__) && defined(__GNUC__)
 // The popcount instruction is not in the baseline instruction set; most machines have it.
-[[gnu::target("popcnt")]] SimilarSums SumSimilarPopcnt(const SimilarInput& in) {
-  return SumSimilarWith(in, HardwareOnes{});
+[[gnu::target("popcnt")]] SimilarSums AddSimilarPopcnt(const SimilarInput& in) {
+  return AddSimilarWith(in, HardwareOnes{});
 }
 
-SimilarSums SumSimilar(const SimilarInput& in) {
+SimilarSums AddSimilar(const SimilarInput& in) {
   static const bool hasPopcnt = __builtin_cpu_supports("popcnt");
-  return hasPopcnt ? SumSimilarPopcnt(in) : SumSimilarPortable(in);
+  return hasPopcnt ? AddSimilarPopcnt(in) : AddSimilarPortable(in);
 }
 #else
-SimilarSums SumSimilar(const SimilarInput& in) { return SumSimilarPortable(in); }
+SimilarSums AddSimilar(const SimilarInput& in) { return AddSimilarPortable(in); }
 #endif
 
 // Bits of the cells whose byte is 1 (black) and 2 (white), count cells from `cell`, count <= 64.
@@ -163,45 +164,40 @@ void PackBytes(const std::uint8_t* cell, std::int32_t count, Word& black, Word& 
 // A cell's part in its neighbours' byte: occupied | white << 4.
 constexpr std::uint8_t Part(std::uint8_t state) { return std::uint8_t((state + 1) / 2 + (state / 2) * 16); }
 
-// The entry of byNeighbours_ of an agent with n neighbours, l of them like it; free cells count
-// in the last.
-constexpr int NeighbourClass(int n, int l) { return n * (n + 1) / 2 + l; }
-constexpr int kFreeClass = NeighbourClass(9, 0);
-
 struct Share {
   std::int64_t share = 0;
   std::int64_t counted = 0;
-  int neighbourClass = kFreeClass;
 };
 
-// By a cell's byte and its neighbours' byte, in one lookup and without a branch: its agent's
-// like share in ShareUnit-ths, times two, plus one where it has a neighbour; its entry of
-// byNeighbours_ above bit 16.
+// The like and occupied neighbours of the agent on a cell of this byte (1 black, 2 white) with
+// this neighbours' byte; false for a byte no grid gives.
+bool NeighboursOf(int state, int neighbours, int& like, int& occupied) {
+  occupied = neighbours & 15;
+  const int white = neighbours >> 4;
+  like = state == 2 ? white : occupied - white;
+  return occupied <= 8 && white <= occupied;
+}
+
+// An agent's like share in ShareUnit-ths, times two, plus one where it has a neighbour, by its
+// cell's byte and its neighbours' byte: one lookup, no branch.
 struct ShareTable {
   std::array<std::array<std::int32_t, 256>, 3> of{};
   ShareTable() {
     static constexpr std::array<std::int32_t, 9> unit = {0, 840, 420, 280, 210, 168, 140, 120, 105};
-    for (auto& row : of) row.fill(kFreeClass << 16);
     for (int state = 1; state <= 2; ++state) {
       for (int neighbours = 0; neighbours < 256; ++neighbours) {
-        const int occupied = neighbours & 15, white = neighbours >> 4;
-        if (occupied > 8 || white > occupied) continue;
-        const int like = state == 2 ? white : occupied - white;
-        of[std::size_t(state)][std::size_t(neighbours)] =
-            NeighbourClass(occupied, like) << 16 | (2 * like * unit[std::size_t(occupied)] + (occupied > 0));
+        int like, occupied;
+        if (!NeighboursOf(state, neighbours, like, occupied) || occupied == 0) continue;
+        of[std::size_t(state)][std::size_t(neighbours)] = 2 * like * unit[std::size_t(occupied)] + 1;
       }
     }
   }
 };
 
-inline std::int32_t ShareEntry(std::uint8_t state, std::uint8_t neighbours) {
-  static const ShareTable table;
-  return table.of[state][neighbours];
-}
-
 inline Share ShareOf(std::uint8_t state, std::uint8_t neighbours) {
-  const std::int32_t v = ShareEntry(state, neighbours);
-  return {(v & 0xffff) >> 1, v & 1, v >> 16};
+  static const ShareTable table;
+  const std::int32_t v = table.of[state][neighbours];
+  return {v >> 1, v & 1};
 }
 
 // The neighbours in the order Around gives them: NW, N, NE, W, E, SW, S, SE. Two of them touch
@@ -262,22 +258,24 @@ IncrementalMeasures::Rule IncrementalMeasures::RuleOf(double thresholdPercent) {
 void IncrementalMeasures::SetRule(const Rule& rule) {
   if (rule == rule_) return;
   rule_ = rule;
-  if (!state_.empty()) {
-    CountUnsatisfied();
-  } else if (!planes_.empty()) {
-    AddSimilar();  // the bit planes of the last Rebuild stand
+  for (std::size_t n = 0; n < rule.size(); ++n) {
+    for (std::size_t b = 0; b < 4; ++b) fewest_[n][b] = (rule[n] >> b) & 1 ? ~Word(0) : 0;
   }
-}
-
-// The agents the rule leaves unsatisfied, from the counts by neighbours.
-void IncrementalMeasures::CountUnsatisfied() {
-  std::int64_t unsatisfied = 0;
-  for (int n = 0; n <= 8; ++n) {
-    for (int l = 0; l < std::min<int>(rule_[std::size_t(n)], n + 1); ++l) {
-      unsatisfied += byNeighbours_[std::size_t(NeighbourClass(n, l))];
+  for (int state = 1; state <= 2; ++state) {
+    for (int neighbours = 0; neighbours < 256; ++neighbours) {
+      int like, occupied;
+      unsatisfiedBy_[std::size_t(state)][std::size_t(neighbours)] =
+          NeighboursOf(state, neighbours, like, occupied) && like < rule[std::size_t(occupied)];
     }
   }
-  unsatisfied_ = unsatisfied;
+  if (!state_.empty()) {
+    // Any agent may change sides: every occupied cell again, from the bytes kept.
+    std::int64_t unsatisfied = 0;
+    for (std::size_t k = 0; k < state_.size(); ++k) unsatisfied += unsatisfiedBy_[state_[k]][neighbours_[k]];
+    unsatisfied_ = unsatisfied;
+  } else if (!planes_.empty()) {
+    CountSimilar();  // the bit planes of the last Rebuild stand
+  }
 }
 
 void IncrementalMeasures::Rebuild(const std::uint8_t* occupancy, std::int32_t cols, std::int32_t rows, bool track) {
@@ -345,30 +343,27 @@ void IncrementalMeasures::AddShares() {
     }
   }
 
-  AddSimilar();
+  CountSimilar();
 }
 
-void IncrementalMeasures::AddSimilar() {
+void IncrementalMeasures::CountSimilar() {
   const SimilarInput in{{{three_[0][0].data(), three_[0][1].data()}, {three_[1][0].data(), three_[1][1].data()}},
                         {{two_[0][0].data(), two_[0][1].data()}, {two_[1][0].data(), two_[1][1].data()}},
                         {Plane(0), Plane(1)},
                         rows_,
                         words_,
-                        rule_.data()};
-  const SimilarSums sums = SumSimilar(in);
+                        fewest_.data()};
+  const SimilarSums sums = AddSimilar(in);
   shares_ = sums.shares;
   counted_ = sums.counted;
   unsatisfied_ = sums.unsatisfied;
 }
 
-// Every cell's neighbour byte: the parts of its 3 x 3 block, less its own; and the agents by
-// their neighbours.
+// Every cell's neighbour byte: the parts of its 3 x 3 block, less its own.
 void IncrementalMeasures::CountNeighbours() {
   const std::size_t cols = std::size_t(cols_);
   neighbours_.resize(cols * std::size_t(rows_));
   std::vector<std::uint8_t> column(cols + 2);
-  // Four sets of counts in turn, so that a run of cells of one kind does not wait on one count.
-  std::array<std::array<std::int64_t, 46>, 4> counts{};
   for (std::int32_t row = 0; row < rows_; ++row) {
     const std::uint8_t* here = &state_[std::size_t(row) * cols];
     const std::uint8_t* above = &state_[std::size_t(row == 0 ? rows_ - 1 : row - 1) * cols];
@@ -379,11 +374,7 @@ void IncrementalMeasures::CountNeighbours() {
     std::uint8_t* out = &neighbours_[std::size_t(row) * cols];
     for (std::size_t c = 0; c < cols; ++c) {
       out[c] = std::uint8_t(column[c] + column[c + 1] + column[c + 2] - Part(here[c]));
-      ++counts[c & 3][std::size_t(ShareEntry(here[c], out[c]) >> 16)];
     }
-  }
-  for (std::size_t i = 0; i < byNeighbours_.size(); ++i) {
-    byNeighbours_[i] = counts[0][i] + counts[1][i] + counts[2][i] + counts[3][i];
   }
 }
 
@@ -570,23 +561,24 @@ bool IncrementalMeasures::Update(const std::uint8_t* now) {
     if (from != 0) Leave(c, from, ring);
     if (to != 0) Join(c, to, ring);
   }
-  CountUnsatisfied();
   return true;
 }
 
-// One cell's change in the shares of its block and in its neighbours' bytes.
+// One cell's change in the shares and unsatisfied agents of its block and in its neighbours'
+// bytes.
 void IncrementalMeasures::ChangeShares(std::size_t k, std::uint8_t to, const Ring& ring) {
   const auto add = [&](std::int64_t sign) {
     Share s = ShareOf(state_[k], neighbours_[k]);
-    byNeighbours_[std::size_t(s.neighbourClass)] += sign;
+    std::int64_t unsatisfied = unsatisfiedBy_[state_[k]][neighbours_[k]];
     for (const std::size_t n : ring) {
       const Share t = ShareOf(state_[n], neighbours_[n]);
       s.share += t.share;
       s.counted += t.counted;
-      byNeighbours_[std::size_t(t.neighbourClass)] += sign;
+      unsatisfied += unsatisfiedBy_[state_[n]][neighbours_[n]];
     }
     shares_ += sign * s.share;
     counted_ += sign * s.counted;
+    unsatisfied_ += sign * unsatisfied;
   };
   add(-1);
   const std::uint8_t delta = std::uint8_t(Part(to) - Part(state_[k]));

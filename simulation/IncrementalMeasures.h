@@ -22,8 +22,8 @@ namespace zelmora {
 // cluster and every label its size, so a cell taken joins the clusters beside it (the smaller
 // ones relabelled), and a cell left splits its cluster only where the neighbours of its colour
 // around it fall apart into groups that a search from each, in turn, shows are no longer joined.
-// While it follows changes it also keeps how many agents have each count of neighbours and of
-// like ones among them, so a change of rule costs a sum of 45 counts.
+// The count of agents a rule leaves unsatisfied moves with the shares; a change of rule counts
+// them again from what is kept: the neighbour bytes, or the bit planes of a fresh measure.
 class IncrementalMeasures {
  public:
   static constexpr std::int64_t ShareUnit = 840;  // 1..8 all divide it: the sums are exact
@@ -54,8 +54,7 @@ class IncrementalMeasures {
 
   void PackPlanes(const std::uint8_t* occupancy);
   void AddShares();
-  void AddSimilar();
-  void CountUnsatisfied();
+  void CountSimilar();
   void CountNeighbours();
   void FindRuns(const Word* row);
   std::int32_t Find(std::int32_t run);
@@ -81,9 +80,9 @@ class IncrementalMeasures {
 
   std::int64_t shares_ = 0, counted_ = 0, clusters_ = 0, unsatisfied_ = 0;
   Rule rule_{};
-  // While following changes: agents by neighbours n and like ones l, at n (n + 1) / 2 + l; the
-  // last entry counts the free cells.
-  std::array<std::int64_t, 46> byNeighbours_{};
+  std::array<std::array<Word, 4>, 9> fewest_{};  // the rule's bits as whole words, for the bit planes
+  // The rule by a cell's byte and its neighbours' byte: 1 where it holds an unsatisfied agent.
+  std::array<std::array<std::uint8_t, 256>, 3> unsatisfiedBy_{};
   // What Update keeps, after a Rebuild with track. The changes fall anywhere on the grid: the
   // big arrays lie on large pages, so that a change costs its few cache misses and no walks of
   // the page tables.
