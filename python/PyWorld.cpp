@@ -104,7 +104,8 @@ py::dict PyWorld::Measures() {
   StepMeasures measures;
   {
     py::gil_scoped_release release;
-    measures = Measurer(model_.settings.thresholdPercent).Measure(model_.world);
+    measurer_.SetThreshold(model_.settings.thresholdPercent);  // perhaps set since the last call
+    measures = measurer_.Measure(model_.world);
   }
   const batch::RowSource source{nullptr, grid_.cols, grid_.rows, &model_.world, &measures, std::nullopt};
   return ColumnsDict(source, false);

@@ -77,6 +77,9 @@ class PyWorld {
   // only whole, between steps.
   batch::RunWorld model_;
   std::atomic<bool> busy_{false};
+  // Kept from call to call, so that measures cost what changed since the last ones; given the
+  // threshold of each call.
+  Measurer measurer_{ModelSettings{}.thresholdPercent};
   std::weak_ptr<AgentHold> agentHold_;  // of the current agent list, while arrays of it exist
 };
 

@@ -1,6 +1,7 @@
 // Setting the World up from given places rather than drawn ones. Both operations check everything
-// before they change anything, write cells, agents and markets together, and drop the fast
-// phases' copies, so no caller can leave them stale.
+// before they change anything and write cells, agents and markets together; the fast phases'
+// copies follow in the same passes, as in a setup, so no caller can leave them stale.
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -28,6 +29,8 @@ void World::SetMarkets(const std::array<MarketPosition, MarketCount>& markets) {
   Markets = markets;
   LastCustomers = 0.0;
   ResetCells();  // empties every cell; the agents stand on theirs again below
+  const bool fresh = cellsFresh_;  // the reset made the copies of the free cells
+  bool agree = true;
   for (std::size_t i = 0; i < Agents.size(); ++i) {
     const TAgent& agent = Agents[i];
     TCell& cell = CellOf(agent);
@@ -35,7 +38,9 @@ void World::SetMarkets(const std::array<MarketPosition, MarketCount>& markets) {
     cell.occupant = std::int32_t(i);
     cell.occupied = true;
     MarketCell(cell.catchment).customers += 1;
+    if (fresh) agree = StandInCopies(i) && agree;
   }
+  if (fresh) FinishStanding(agree, false);  // the agents keep their flags
   DrawAgents();
 }
 
@@ -55,9 +60,21 @@ void World::SetAgents(const std::vector<AgentPlace>& places) {
                                   ") shares its cell with an earlier agent");
     }
   }
+  // The copies follow where they hold every cell now: current, or made by a reset.
+  const bool keep = CopiesCurrent() || cellsFresh_;
   InvalidateCopies();
   // Every cell, not only the old agents' ones: an edit may have left other cells occupied.
-  for (TCell& cell : grid.Cells()) cell.occupied = false;
+  TGrid::CellVector& cells = grid.Cells();
+  for (std::size_t k = 0; k < cells.size(); ++k) {
+    cells[k].occupied = false;
+    if (!keep) continue;
+    cellState_[k] = 0;
+    freePrices_[k] = price_[k];
+  }
+  if (keep) {
+    std::fill(occupied_.begin(), occupied_.end(), 0);
+    freePricesKnown_ = true;
+  }
   for (int m = 0; m < MarketCount; ++m) MarketCell(m).customers = 0;
   std::vector<TAgent> agents(places.size());
   for (std::size_t i = 0; i < places.size(); ++i) {
@@ -76,6 +93,11 @@ void World::SetAgents(const std::vector<AgentPlace>& places) {
     MarketCell(cell.catchment).customers += 1;
   }
   Agents = std::move(agents);
+  if (keep) {
+    for (std::size_t i = 0; i < Agents.size(); ++i) StandInCopies(i);  // checked above: they agree
+    FinishStanding(true, true);
+  }
+  shadesDrawn_ = false;  // the new agents' shades are drawn below
   RedrawCells();
   DrawAgents();
 }

@@ -4,9 +4,10 @@
 #include <limits>
 #include <vector>
 
-namespace zelmora {
+#include "simulation/IncrementalMeasures.h"
+#include "simulation/World.h"
 
-class World;
+namespace zelmora {
 
 // What an experiment records about the World after a step.
 struct StepMeasures {
@@ -28,43 +29,29 @@ struct StepMeasures {
   double meanClusterSize = NaN;   // agents / clusterCount; NaN with no agents
 };
 
-// Keeps scratch buffers between calls, so a run measures every step without allocating.
-//
-// One pass over the agents packs each colour's occupancy into bit rows (64 cells a word). The
-// neighbour counts are then added bit-parallel, 64 cells at a time, and the clusters are
-// labelled over runs of same-colour cells in a row rather than over single cells.
+// Keeps what it measured between calls, so a run measures every step without allocating. While
+// the World's compact copies are current, the measures of its occupancy follow the cells that
+// changed since the last call; otherwise they are made afresh from the agents
+// (IncrementalMeasures).
 class Measurer {
  public:
   // The segregation rule's threshold (ThresholdPercent) for the count of unsatisfied agents.
   explicit Measurer(double thresholdPercent);
+  // Another threshold from the next call on, as a run whose threshold was changed needs: the
+  // count of the occupancy kept follows from what is kept.
+  void SetThreshold(double thresholdPercent);
   StepMeasures Measure(const World& world);
 
  private:
-  using Word = std::uint64_t;
+  void MeasureCopies(const World& world, StepMeasures& m);
+  void MeasureCells(const World& world, StepMeasures& m);
 
-  void PackAgents(const World& world, StepMeasures& m);
-  void CountSimilar(StepMeasures& m);
-  std::int64_t CountClusters(int colour);
-  void FindRuns(const Word* row, std::int32_t cols);
-  std::int32_t Find(std::int32_t run);
-  bool Unite(std::int32_t a, std::int32_t b);
-
-  // Per count of occupied neighbours (0..8): the fewest like ones that satisfy the rule (9: none).
-  std::int32_t minLike_[9] = {};
-  std::int32_t cols_ = 0;
-  std::int32_t rows_ = 0;
-  std::size_t words_ = 0;  // per row
-  Word lastMask_ = 0;      // the cells of the last word of a row
-  std::vector<Word> occupancy_;  // black rows, then white rows
-  const Word* Plane(int colour) const { return occupancy_.data() + std::size_t(colour) * words_ * std::size_t(rows_); }
-  // Per colour and row: west + centre + east as two bit planes, and west + east.
-  std::vector<Word> three_[2][2];
-  std::vector<Word> two_[2][2];
-  std::vector<Word> west_, east_;
-  // Runs of same-colour cells: first and last column, and the first run of each row.
-  std::vector<std::int32_t> runFirst_, runLast_, rowRuns_;
-  std::int32_t runs_ = 0;
-  std::vector<std::int32_t> parent_;
+  IncrementalMeasures occupancyMeasures_;
+  std::vector<std::uint8_t> occupancy_;  // made from the agents when the copies are not current
+  // The grid and occupancy occupancyMeasures_ follows, while tracking_.
+  std::int32_t cols_ = 0, rows_ = 0;
+  World::OccupancyVersion version_;
+  bool tracking_ = false;
 };
 
 }  // namespace zelmora

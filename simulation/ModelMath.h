@@ -27,6 +27,14 @@ inline double Power(double base, double exponent) {
   return std::exp(exponent * std::log(base));
 }
 
+// A market's bid price from its customers: customers / customers^returns * production cost, the
+// quotient first; production cost alone without customers.
+inline double UnitCost(std::int32_t customers, double returnsToScale, double productionCost) {
+  if (customers <= 0) return productionCost;
+  const double c = customers;
+  return c / Power(c, returnsToScale) * productionCost;
+}
+
 // The segregation rule for one agent: strictly more like neighbours, in percent, than the
 // threshold; no neighbour at all gives a share of 0.
 inline bool IsSatisfied(std::int32_t same, std::int32_t other, double thresholdPercent) {
@@ -49,6 +57,11 @@ inline constexpr double Taken = std::numeric_limits<double>::infinity();
 // A cell's neighbour counts in one byte, same | other << 4; UnknownCounts where the cell holds
 // counts outside 0..8 (only an edit can put them there).
 inline constexpr std::uint8_t UnknownCounts = 0xff;
+
+inline std::uint8_t PackCounts(std::int32_t same, std::int32_t other) {
+  if (same < 0 || same > 8 || other < 0 || other > 8) return UnknownCounts;
+  return std::uint8_t(same | other << 4);
+}
 
 // The sum of price(0) .. price(n - 1) in four lanes taken in turn, so the additions need not wait
 // for each other; always in this order, so every caller gets the same bits for the same prices.

@@ -8,17 +8,12 @@
 
 namespace zelmora {
 
-void World::ComputeUnitCosts() {
+void World::ComputeUnitCostsPlain() {
   const double returnsToScale = inputs_->ReturnsToScale();
   const double productionCost = inputs_->ProductionCost();
   for (int k = 0; k < MarketCount; ++k) {
     TCell& market = MarketCell(k);
-    if (market.customers > 0) {
-      const double customers = market.customers;
-      market.unitCost = customers / detail::Power(customers, returnsToScale) * productionCost;
-    } else {
-      market.unitCost = productionCost;
-    }
+    market.unitCost = detail::UnitCost(market.customers, returnsToScale, productionCost);
   }
 }
 

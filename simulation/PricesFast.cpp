@@ -1,12 +1,18 @@
-// ComputeLocalPrices and ShowPriceScape at the cost of what changed. A cell's price and
-// catchment follow from its distances, the ten unit costs and the travel expenses alone, and
-// computing them again from the same values gives the same result (a cell that no market serves
-// below the ceiling keeps what it had either way). So the grid is priced again only when a unit
-// cost or the travel expenses differ from those it was last priced with; with returns to scale
-// of 1 no unit cost ever changes.
+// The price phases at the cost of what changed. A market's unit cost follows from its customers
+// and the two parameters alone, so it is computed again only when one of them changed. A cell's
+// price and catchment follow from its distances, the ten unit costs and the travel expenses
+// alone, and computing them again from the same values gives the same result (a cell that no
+// market serves below the ceiling keeps what it had either way). So the grid is priced again
+// only when a unit cost or the travel expenses differ from those it was last priced with; with
+// returns to scale of 1 no unit cost ever changes. And where the unit costs drift, a cell whose
+// own market no other can have come to undercut is priced from that market alone. A cell is
+// written only where its price or catchment changed.
+#include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "simulation/ModelMath.h"
 #include "simulation/World.h"
@@ -17,7 +23,49 @@ namespace {
 
 bool SameValue(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
 
+struct Priced {
+  double best;            // the cheapest delivered price, or the ceiling
+  double rival;           // no more than the cheapest price of the other markets
+  std::int32_t catchment;  // the market offering best, -1 if none below the ceiling
+};
+
+// One cell priced in full, the markets in the order the plain phase takes them. The rival is the
+// lowest price not taken or given up (the own price again where two markets offer it).
+inline Priced PriceInFull(const TCell& cell, const std::array<double, MarketCount>& unitCost, double travelCost) {
+  // A branch, as in the plain phase: which market wins changes little from a cell to the next.
+  Priced p{World::PriceCeiling, detail::Taken, -1};
+  for (int m = 0; m < MarketCount; ++m) {
+    const double price = unitCost[std::size_t(m)] + cell.marketDistance[std::size_t(m)] * travelCost;
+    if (price < p.best) {
+      if (p.catchment >= 0) p.rival = std::min(p.rival, p.best);
+      p.best = price;
+      p.catchment = m;
+    } else {
+      p.rival = std::min(p.rival, price);
+    }
+  }
+  return p;
+}
+
 }  // namespace
+
+void World::ComputeUnitCostsFast() {
+  const double returnsToScale = inputs_->ReturnsToScale();
+  const double productionCost = inputs_->ProductionCost();
+  const bool sameInputs = costsKnown_ && SameValue(returnsToScale, costedReturns_) &&
+                          SameValue(productionCost, costedProduction_);
+  for (int k = 0; k < MarketCount; ++k) {
+    TCell& market = MarketCell(k);
+    if (!sameInputs || market.customers != costedCustomers_[k]) {
+      costs_[k] = detail::UnitCost(market.customers, returnsToScale, productionCost);
+      costedCustomers_[k] = market.customers;
+    }
+    market.unitCost = costs_[k];
+  }
+  costedReturns_ = returnsToScale;
+  costedProduction_ = productionCost;
+  costsKnown_ = true;
+}
 
 void World::ComputeLocalPricesFast() {
   const double travelCost = inputs_->TravelCost();
@@ -28,36 +76,119 @@ void World::ComputeLocalPricesFast() {
     same = same && SameValue(unitCost[k], pricedUnitCost_[k]);
   }
   if (same) return;
-
-  bool changed = false;
-  TGrid::CellVector& cells = grid.Cells();
-  for (std::size_t index = 0; index < cells.size(); ++index) {
-    TCell& cell = cells[index];
-    const std::int32_t old = cell.catchment;
-    double best = PriceCeiling;
-    std::int32_t catchment = old;
-    for (int k = 0; k < MarketCount; ++k) {
-      const double price = unitCost[k] + cell.marketDistance[k] * travelCost;
-      if (price < best) {
-        best = price;
-        catchment = k;
-      }
-    }
-    if (best < PriceCeiling) {
-      changed = changed || !SameValue(cell.localPrice, best);
-      detail::StoreIfChanged(cell.localPrice, best);
-      detail::StoreIfChanged(cell.catchment, catchment);
-      price_[index] = best;
-      if (cellState_[index] == 0) freePrices_[index] = best;
-    }
-    // A customer that stays with its market would be taken off and put back: no net change.
-    if (cellState_[index] != 0 && catchment != old) MoveCustomer(cell, old);
-  }
-  priceSum_ = detail::SumInLanes(price_.size(), [this](std::size_t k) { return price_[k]; });
+  PriceRows(unitCost, travelCost);
   pricedUnitCost_ = unitCost;
   pricedTravelCost_ = travelCost;
   priceAll_ = false;
-  if (changed) greyIsScape_ = false;
+}
+
+// Every cell priced from its distances, by whole rows (PriceRow), or (kept) only from the
+// distance to its own market. A cell's rival is the lowest price any other market offered it
+// when it was last priced in full, with the unit costs of that time (an epoch): a market's
+// price at the cell has since fallen by at most the most that any unit cost fell, so while the
+// rival less that fall stays above the own market's new price, with room for rounding, no
+// other market can offer the cell as little, and the plain search would keep its market.
+// Every cell priced in full, or (kept) only from its own market. A cell's rival is the lowest
+// price any other market offered it when it was last priced in full, with the unit costs of that
+// time (an epoch): a market's price at the cell has since fallen by at most the most that any
+// unit cost fell, so while the rival less that fall stays above the own market's new price, with
+// room for rounding, no other market can offer the cell as little, and the plain search would
+// keep its market.
+void World::PriceRows(const std::array<double, MarketCount>& unitCost, double travelCost) {
+  TGrid::CellVector& cells = grid.Cells();
+  const bool all = priceAll_ || !SameValue(travelCost, pricedTravelCost_);
+  // Where the unit costs swing widely from step to step (returns below 1 make them
+  // oscillate), hardly a cell keeps its market: every cell is priced in full straight away,
+  // without noting its rival but every eighth time, and keeping is tried again the time after.
+  // Nor are rivals noted when everything is priced afresh (after a setup, say): with returns of
+  // 1 no unit cost ever changes, and with others the next pricing notes them.
+  const bool keep = !all && !rivalsStale_ && (keptLast_ || epochs_ % 8 == 1);
+  const bool note = !all && (keep || rivalsStale_ || epochs_ % 8 == 0);
+  rivalsStale_ = !note;
+  // The fall of the unit costs since each of the last epochs, by age; infinite past them (a cell
+  // is priced in full at least once in kEpochs pricings, so no age wraps round).
+  std::array<double, 256> fall;
+  fall.fill(detail::Taken);
+  for (std::uint32_t age = 1; keep && age < kEpochs && age <= epochs_; ++age) {
+    const auto& then = epochCosts_[(epochs_ - age) % kEpochs];
+    double most = 0.0;
+    for (int m = 0; m < MarketCount; ++m) most = std::max(most, then[std::size_t(m)] - unitCost[std::size_t(m)]);
+    fall[age] = most;
+  }
+  const std::uint8_t epoch = std::uint8_t(epochs_);
+  epochCosts_[epochs_ % kEpochs] = unitCost;
+  ++epochs_;
+
+  std::array<TCell*, MarketCount> market;
+  for (int m = 0; m < MarketCount; ++m) market[std::size_t(m)] = &MarketCell(m);
+  std::size_t kept = 0;
+  bool changed = false;
+  if (!keep) {
+    // Every cell in full, written as the plain phase writes it: where nearly every price moves,
+    // asking first costs more than it saves.
+    const bool free = freePricesKnown_;
+    for (std::size_t k = 0; k < cells.size(); ++k) {
+      TCell& cell = cells[k];
+      const Priced p = PriceInFull(cell, unitCost, travelCost);
+      if (note) {
+        rival_[k] = p.rival;
+        epochOf_[k] = epoch;
+      }
+      if (p.catchment < 0) continue;  // no market below the ceiling: the cell keeps what it had
+      const std::uint8_t old = catchment_[k];
+      cell.localPrice = p.best;
+      cell.catchment = p.catchment;
+      price_[k] = p.best;
+      catchment_[k] = std::uint8_t(p.catchment);
+      if (cellState_[k] != 0) {
+        market[old]->customers -= 1;
+        market[std::size_t(p.catchment)]->customers += 1;
+      } else if (free) {
+        freePrices_[k] = p.best;
+      }
+    }
+    priceSum_ = detail::SumInLanes(price_.size(), [this](std::size_t k) { return price_[k]; });
+    greyIsScape_ = false;
+    return;
+  }
+  for (std::size_t k = 0; k < cells.size(); ++k) {
+    TCell& cell = cells[k];
+    double price;
+    std::uint8_t catchment = catchment_[k];
+    price = unitCost[catchment] + cell.marketDistance[catchment] * travelCost;
+    const double bound = rival_[k] - fall[std::uint8_t(epoch - epochOf_[k])];
+    const double room = (std::fabs(rival_[k]) + std::fabs(price) + 1.0) * 0x1p-40;
+    const bool full = !(price < PriceCeiling && bound - room > price);
+    kept += !full;
+    if (full) {
+      const Priced p = PriceInFull(cell, unitCost, travelCost);
+      rival_[k] = p.rival;
+      epochOf_[k] = epoch;
+      if (p.catchment < 0) continue;  // no market below the ceiling: the cell keeps what it had
+      price = p.best;
+      catchment = std::uint8_t(p.catchment);
+    }
+    if (!SameValue(price_[k], price)) {
+      cell.localPrice = price;
+      price_[k] = price;
+      if (cellState_[k] == 0 && freePricesKnown_) freePrices_[k] = price;
+      changed = true;
+    }
+    if (catchment_[k] != catchment) {
+      // A customer that stays with its market would be taken off and put back: no net change.
+      if (cellState_[k] != 0) {
+        market[catchment_[k]]->customers -= 1;
+        market[catchment]->customers += 1;
+      }
+      cell.catchment = catchment;
+      catchment_[k] = catchment;
+    }
+  }
+  keptLast_ = kept * 2 > cells.size();
+  if (changed) {
+    priceSum_ = detail::SumInLanes(price_.size(), [this](std::size_t k) { return price_[k]; });
+    greyIsScape_ = false;
+  }
 }
 
 void World::ShowPriceScapeFast() {

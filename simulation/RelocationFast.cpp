@@ -5,41 +5,181 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstddef>
 
 #include "simulation/ModelMath.h"
 #include "simulation/World.h"
 
 namespace zelmora {
 
+// Defined here, beside the phases whose loops it sits in.
+void World::MoveInCopies(std::int32_t i, std::size_t from, std::int32_t newCol, std::int32_t newRow) {
+  const std::size_t to = CellIndex(newCol, newRow);
+  TAgent& agent = Agents[std::size_t(i)];
+  cellState_[from] = 0;
+  cellState_[to] = std::uint8_t(1 + agent.colour);
+  occupied_[from / 64] &= ~(std::uint64_t(1) << (from % 64));
+  occupied_[to / 64] |= std::uint64_t(1) << (to % 64);
+  ++moveCount_;
+  NoteChanged(from);
+  NoteChanged(to);
+  const std::size_t words = (std::size_t(GridCols) + 63) / 64;
+  arrived_[std::size_t(newRow) * words + std::size_t(newCol) / 64] |= std::uint64_t(1) << (newCol % 64);
+  TakePlace(agent, newCol, newRow);
+}
+
+void World::NoteChanged(std::size_t cell) {
+  if (evaluateAll_) return;
+  changed_.push_back(std::uint32_t(cell));
+  // Past this many the next evaluation sweeps the grid anyway.
+  if (changed_.size() > cellState_.size()) {
+    evaluateAll_ = true;
+    changed_.clear();
+  }
+}
+
 void World::RelocateUnsatisfiedFast() {
   // A satisfied agent would register again on a cell that already names it (the copies hold
-  // only while every agent's cell does): only the unsatisfied agents have anything to do, and
-  // they are found in list order from one bit each.
-  const std::int32_t count = static_cast<std::int32_t>(Agents.size());
-  std::int32_t unsatisfied = 0;
-  for (const std::uint64_t word : unsatisfied_) unsatisfied += std::popcount(word);
-  SatisfiedCount = count - unsatisfied;
-  MovedCount = unsatisfied;
+  // only while every agent's cell does): only the unsatisfied agents have anything to do. They
+  // are counted as their flags flip, and found in list order from one bit each under one bit per
+  // 64 of them, so a settled grid costs nothing here.
+  const std::int64_t unsatisfied = unsatisfiedCount_;
+  SatisfiedCount = std::int32_t(std::int64_t(Agents.size()) - unsatisfied);
+  MovedCount = std::int32_t(unsatisfied);
+  if (unsatisfied == 0) return;
+  block_.clear();
+  for (std::size_t group = 0; group < unsatisfiedWords_.size(); ++group) {
+    for (std::uint64_t words = unsatisfiedWords_[group]; words != 0; words &= words - 1) {
+      const std::size_t word = group * 64 + std::size_t(std::countr_zero(words));
+      for (std::uint64_t bits = unsatisfied_[word]; bits != 0; bits &= bits - 1) {
+        block_.push_back(std::uint32_t(word * 64) + std::uint32_t(std::countr_zero(bits)));
+      }
+    }
+  }
+  // A window paints a cell as it is left, so it must see each move at once. Without one, a move
+  // changes at once only what the tries read, the occupancy copies, and the agent; the rest of
+  // each move, scattered over the grid, follows after the tries (WriteMoves).
+  const bool together = !ViewDraws();
+  moves_.clear();
   Random random = random_;  // a local copy stays in registers through the try loop
   std::int64_t drawn = 0;
-  for (std::size_t word = 0; word < unsatisfied_.size(); ++word) {
-    for (std::uint64_t bits = unsatisfied_[word]; bits != 0; bits &= bits - 1) {
-      const std::int32_t i = std::int32_t(word * 64) + std::countr_zero(bits);
-      const TAgent& agent = Agents[std::size_t(i)];
-      for (int attempt = 0; attempt < RelocationTries; ++attempt) {
-        ++drawn;
-        std::int32_t col, row;
-        DrawCandidate(random, agent, col, row);
-        // The agent's own cell is occupied by itself, so it is never taken.
-        if (cellState_[CellIndex(col, row)] == 0) {
-          MoveAgent(i, col, row);
-          break;
-        }
-      }
+  constexpr std::size_t ahead = 8;
+  for (std::size_t j = 0; j < block_.size(); ++j) {
+    if (j + ahead < block_.size()) __builtin_prefetch(&Agents[block_[j + ahead]]);
+    const std::int32_t i = std::int32_t(block_[j]);
+    const TAgent& agent = Agents[std::size_t(i)];
+    const std::int64_t to = TryToRelocate(agent, random, drawn);
+    if (to < 0) continue;
+    const std::int32_t col = std::int32_t(to % GridCols), row = std::int32_t(to / GridCols);
+    if (together) {
+      const std::size_t from = CellIndex(agent.col, agent.row);
+      MoveInCopies(i, from, col, row);
+      moves_.push_back({std::uint32_t(from), std::uint32_t(to), i});
+    } else {
+      MoveAgent(i, col, row);
     }
   }
   random_ = random;
   CandidatesDrawn += drawn;
+  WriteMoves(false);
+}
+
+// The tries of one unsatisfied agent: the first free cell among up to 100 candidates, or -1.
+// Tries are a coin toss on a half-full grid, a poor bet for the branch predictor, so they are
+// made four at a time without a branch between them: four draws ahead of the generator, the
+// first free one taken, and the generator put where trying one after another leaves it. A draw
+// in [0, 20) is drawn again when the low half of its product is below 16, about once in 2^28
+// draws: four tries with any such half near it (a false alarm for a few agents in a thousand)
+// are made one by one instead.
+std::int64_t World::TryToRelocate(const TAgent& agent, Random& random, std::int64_t& drawn) const {
+  static_assert(RelocationTries % 4 == 0);
+  const std::size_t* colAt = wrapCol_.data() + agent.col;      // colAt[d]: col + d - 10
+  const std::size_t* rowAt = wrapRowStart_.data() + agent.row;  // rowAt[d]: start of row + d - 10
+  const std::uint64_t* occupied = occupied_.data();
+  for (int attempt = 0; attempt < RelocationTries; attempt += 4) {
+    std::array<Random, 4> after;
+    std::array<std::size_t, 4> cell;
+    Random probe = random;
+    std::uint32_t lowest = ~0u;
+    unsigned free = 0;
+    for (int t = 0; t < 4; ++t) {
+      const std::uint64_t x = probe.Next();
+      after[t] = probe;
+      const std::uint64_t dc = (x >> 32) * 20;
+      const std::uint64_t dr = (x & 0xffffffffu) * 20;
+      lowest = std::min(lowest, std::uint32_t(dc) & std::uint32_t(dr));
+      cell[t] = rowAt[dr >> 32] + colAt[dc >> 32];
+      free |= unsigned(((occupied[cell[t] / 64] >> (cell[t] % 64)) & 1) == 0) << t;
+    }
+    if (lowest < 20) {
+      // Near a rejection: the rest of the tries one after another, as they truly fall.
+      for (; attempt < RelocationTries; ++attempt) {
+        ++drawn;
+        std::int32_t col, row;
+        DrawCandidate(random, agent, col, row);
+        if (cellState_[CellIndex(col, row)] == 0) return std::int64_t(CellIndex(col, row));
+      }
+      return -1;
+    }
+    if (free != 0) {
+      const int taken = std::countr_zero(free);
+      random = after[std::size_t(taken)];
+      drawn += taken + 1;
+      return std::int64_t(cell[std::size_t(taken)]);
+    }
+    random = after[3];
+    drawn += 4;
+  }
+  return -1;
+}
+
+// The rest of the moves just made, in their order: the cells, the other copies, the customers.
+// The lines each needs are fetched a few moves ahead, so the misses overlap instead of following
+// one another.
+void World::WriteMoves(bool freePricesDone) {
+  constexpr std::size_t ahead = 16;
+  TCell* cells = grid.Cells().data();
+  // Many moves would each fetch two more lines for the free prices, which only the next
+  // LookForCenters reads: it makes them afresh instead.
+  const std::size_t n = moves_.size();
+  if (n > cellState_.size() / 32 && !freePricesDone) freePricesKnown_ = false;
+  const bool free = freePricesKnown_ && !freePricesDone;
+  const auto fetch = [&](const Move& move) {
+    const char* to = reinterpret_cast<const char*>(cells + move.to);
+    __builtin_prefetch(&cells[move.from].occupied, 1);
+    __builtin_prefetch(to, 1);
+    __builtin_prefetch(to + 64, 1);
+    __builtin_prefetch(to + sizeof(TCell) - 1, 1);
+    __builtin_prefetch(&occupantOf_[move.to], 1);
+    __builtin_prefetch(&catchment_[move.from]);
+    __builtin_prefetch(&catchment_[move.to]);
+    if (!free) return;
+    __builtin_prefetch(&price_[move.from]);
+    __builtin_prefetch(&freePrices_[move.from], 1);
+    __builtin_prefetch(&freePrices_[move.to], 1);
+  };
+  std::array<TCell*, MarketCount> market;
+  for (int m = 0; m < MarketCount; ++m) market[m] = &MarketCell(m);
+  for (std::size_t j = 0; j < std::min(n, ahead); ++j) fetch(moves_[j]);
+  for (std::size_t j = 0; j < n; ++j) {
+    if (j + ahead < n) fetch(moves_[j + ahead]);
+    const Move& move = moves_[j];
+    cells[move.from].occupied = false;
+    // The taken cell stays the agent's for the rest of the phase: its copy holds its colour.
+    TCell& target = cells[move.to];
+    target.occupied = true;
+    target.SetState(cellState_[move.to] - 1);
+    target.occupant = move.agent;
+    occupantOf_[move.to] = move.agent;
+    if (free) {
+      freePrices_[move.from] = price_[move.from];
+      freePrices_[move.to] = detail::Taken;
+    }
+    // MoveCustomer, with the catchments from their copy.
+    market[catchment_[move.from]]->customers -= 1;
+    market[catchment_[move.to]]->customers += 1;
+  }
+  moves_.clear();
 }
 
 namespace {
@@ -58,24 +198,47 @@ struct CenterDraws {
 }  // namespace
 
 void World::LookForCentersFast() {
+  if (!freePricesKnown_) {
+    for (std::size_t k = 0; k < freePrices_.size(); ++k) {
+      freePrices_[k] = cellState_[k] != 0 ? detail::Taken : price_[k];
+    }
+    freePricesKnown_ = true;
+  }
+  moves_.clear();
   if (freePrices_.size() > DrawAheadCells) {
     LookForCentersDrawingAhead();
   } else {
     LookForCentersInTurn();
   }
+  WriteMoves(true);
+}
+
+// A move of LookForCenters: what later tries read (occupancy, free prices) at once, the rest
+// with the other moves after the phase, as in the relocation, unless a window paints the cell
+// left.
+void World::MoveToCheaper(std::int32_t i, std::int32_t col, std::int32_t row) {
+  if (ViewDraws()) {
+    MoveAgent(i, col, row);
+    return;
+  }
+  const TAgent& agent = Agents[std::size_t(i)];
+  const std::size_t from = CellIndex(agent.col, agent.row), to = CellIndex(col, row);
+  MoveInCopies(i, from, col, row);
+  freePrices_[from] = price_[from];
+  freePrices_[to] = detail::Taken;
+  moves_.push_back({std::uint32_t(from), std::uint32_t(to), i});
 }
 
 void World::LookForCentersInTurn() {
   // On a grid that stays in cache the tries cost what computing them costs, so they are made as
   // cheap as the exact draws allow. Column and row come from tables of wrapped positions, and
   // all ten tries are drawn and tested without a branch between them, since a test alone is a
-  // coin toss for the branch predictor: only the lowest free price among them is kept, and an
-  // agent with a cheaper one among its tries is rare. A draw in [0, 20) is rejected and drawn
-  // again only when the low half of its product is below 16, about once in 2^28 draws: a lower
-  // bound on those halves tells whether any of the ten came near it (a false alarm for a few
-  // agents in a thousand), and only then are the tries made one by one. The tries of an agent that moves
-  // are drawn again up to the one taken, which puts the generator where trying one after
-  // another leaves it.
+  // coin toss for the branch predictor; the first cheaper free cell among them is the one
+  // trying one after another takes, and the generator is put where that leaves it. A draw in
+  // [0, 20) is rejected and drawn again only when the low half of its product is below 16,
+  // about once in 2^28 draws: a lower bound on those halves tells whether any of the ten came
+  // near it (a false alarm for a few agents in a thousand), and only then are the tries made
+  // one by one.
   Random random = random_;
   std::int64_t drawn = 0;
   const std::int32_t count = static_cast<std::int32_t>(Agents.size());
@@ -87,7 +250,7 @@ void World::LookForCentersInTurn() {
     const std::size_t* colAt = wrapCol_.data() + agent.col;      // colAt[d]: col + d - 10
     const std::size_t* rowAt = wrapRowStart_.data() + agent.row;  // rowAt[d]: start of row + d - 10
     const Random start = random;
-    double cheapest = detail::Taken;  // the lowest free price among the ten
+    unsigned takeable = 0;  // bit t: try t is free and cheaper
     // The lowest of the low halves of each try's two products, ANDed: no more than either half,
     // and one instruction shorter than their minimum.
     std::uint32_t lowest = ~0u;
@@ -98,10 +261,10 @@ void World::LookForCentersInTurn() {
       const std::uint64_t dr = (x & 0xffffffffu) * 20;
       lowest = std::min(lowest, std::uint32_t(dc) & std::uint32_t(dr));
       const std::size_t k = rowAt[dr >> 32] + colAt[dc >> 32];
-      cheapest = std::min(cheapest, freePrices[k]);
+      takeable |= unsigned(freePrices[k] < current) << attempt;
     }
-    if (lowest < 20 || cheapest < current) {
-      // Near a rejection, or a move: the tries again, one after another, as they truly fall.
+    if (lowest < 20) {
+      // Near a rejection: the tries again, one after another, as they truly fall.
       random = start;
       int attempt = 0;
       std::int32_t col = 0, row = 0;
@@ -111,10 +274,22 @@ void World::LookForCentersInTurn() {
         take = freePrices_[CellIndex(col, row)] < current;
       }
       drawn += attempt;
-      if (take) MoveAgent(i, col, row);
+      if (take) MoveToCheaper(i, col, row);
       continue;
     }
-    drawn += CenterTries;
+    if (takeable == 0) {
+      drawn += CenterTries;
+      continue;
+    }
+    // The try taken, drawn again: the generator stands where trying one after another leaves it.
+    const int taken = std::countr_zero(takeable);
+    random = start;
+    std::uint64_t x = 0;
+    for (int attempt = 0; attempt <= taken; ++attempt) x = random.Next();
+    drawn += taken + 1;
+    const std::size_t col = colAt[((x >> 32) * 20) >> 32];
+    const std::size_t row = rowAt[(((x & 0xffffffffu) * 20) >> 32)] / std::size_t(GridCols);
+    MoveToCheaper(i, std::int32_t(col), std::int32_t(row));
   }
   random_ = random;
   CandidatesDrawn += drawn;
@@ -170,7 +345,7 @@ void World::LookForCentersDrawingAhead() {
     } else {
       const int taken = std::countr_zero(takeable);
       drawn += taken + 1;
-      MoveAgent(d.agent, d.cols[taken], d.rows[taken]);
+      MoveToCheaper(d.agent, d.cols[taken], d.rows[taken]);
       if (taken != CenterTries - 1) {
         ahead = d.after[taken];  // fewer draws used than guessed: later draws start again
         ready = 0;

@@ -1,19 +1,100 @@
 // EvaluateSegregation at the cost of what changed. A cell's counts depend only on who stands in
 // its 3 x 3 block, and its agent's flag only on the counts and the threshold. So with the
 // threshold as at the last evaluation, only the blocks around cells whose occupant changed since
-// (MoveAgent notes them) are counted again; every other cell and agent would be given the values
-// they hold already. Counting reads the one-byte-per-cell copy of the occupancy, and a cell or
-// agent is written only where its value differs, so the lines of the big cell array are touched
-// only where something changed.
+// (MoveAgent notes them) are counted again, and only agents whose counts changed or who arrived
+// can change their flag; every other cell and agent would be given the values they hold
+// already. Counting reads the one-byte-per-cell copy of the occupancy; when the changes are many,
+// whole rows are counted at once, many cells per instruction. A cell or agent is written only
+// where its value differs, so the lines of the big cell array are touched only where something
+// changed.
 #include <array>
 #include <bit>
+#include <cstdint>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "simulation/ModelMath.h"
 #include "simulation/World.h"
 
 namespace zelmora {
 
-void World::EvaluateCell(std::size_t k, std::int32_t col, std::int32_t row, const bool* satisfiedBy) {
+namespace {
+
+// Occupied and white of a cell's byte (0 free, 1 black, 2 white).
+inline std::uint8_t Occupied(std::uint8_t s) { return std::uint8_t((s + 1) >> 1); }
+inline std::uint8_t White(std::uint8_t s) { return std::uint8_t(s >> 1); }
+
+// The packed counts (same | other << 4) of every cell of a row, from the rows above, here and
+// below; meaningless for free cells. column and white are scratch of cols + 2.
+void CountRow(const std::uint8_t* above, const std::uint8_t* here, const std::uint8_t* below,
+              std::int32_t cols, std::uint8_t* column, std::uint8_t* white, std::uint8_t* counts) {
+  // Column sums of the three rows, with the row's ends wrapped round into the padding.
+  for (std::int32_t c = 0; c < cols; ++c) {
+    column[c + 1] = std::uint8_t(Occupied(above[c]) + Occupied(here[c]) + Occupied(below[c]));
+    white[c + 1] = std::uint8_t(White(above[c]) + White(here[c]) + White(below[c]));
+  }
+  column[0] = column[cols];
+  white[0] = white[cols];
+  column[cols + 1] = column[1];
+  white[cols + 1] = white[1];
+  for (std::int32_t c = 0; c < cols; ++c) {
+    const std::uint8_t all = std::uint8_t(column[c] + column[c + 1] + column[c + 2]);
+    const std::uint8_t whites = std::uint8_t(white[c] + white[c + 1] + white[c + 2]);
+    // The block counts the cell itself as a like neighbour.
+    const std::uint8_t like = here[c] == 2 ? whites : std::uint8_t(all - whites);
+    counts[c] = std::uint8_t((like - 1) | (all - like) << 4);
+  }
+}
+
+// Bit c of occupied: cell c is occupied; of changed: it is occupied and its counts differ from
+// known[c]. For up to 64 cells from c = 0.
+void VisitMasks(const std::uint8_t* state, const std::uint8_t* counts, const std::uint8_t* known,
+                std::int32_t n, std::uint64_t& occupied, std::uint64_t& changed) {
+  std::uint64_t taken = 0, differ = 0;
+  std::int32_t c = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; c + 16 <= n; c += 16) {
+    const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + c));
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(counts + c));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(known + c));
+    const unsigned free = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(s, zero)));
+    const unsigned same = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
+    taken |= std::uint64_t(~free & 0xffffu) << c;
+    differ |= std::uint64_t(~(free | same) & 0xffffu) << c;
+  }
+#endif
+  for (; c < n; ++c) {
+    taken |= std::uint64_t(state[c] != 0) << c;
+    differ |= std::uint64_t(state[c] != 0 && counts[c] != known[c]) << c;
+  }
+  occupied = taken;
+  changed = differ;
+}
+
+}  // namespace
+
+// Flips an agent's flag where it differs, in the copies; the agent follows in WriteFlags.
+inline void World::FlagSatisfied(std::size_t agent, bool satisfied) {
+  const std::uint64_t bit = std::uint64_t(1) << (agent % 64);
+  std::uint64_t& word = unsatisfied_[agent / 64];
+  if (((word & bit) == 0) == satisfied) return;
+  word ^= bit;
+  flipped_.push_back(std::uint32_t(agent));
+  unsatisfiedCount_ += satisfied ? -1 : 1;
+  const std::size_t w = agent / 64;
+  const std::uint64_t summary = std::uint64_t(1) << (w % 64);
+  if (word != 0) {
+    unsatisfiedWords_[w / 64] |= summary;
+  } else {
+    unsatisfiedWords_[w / 64] &= ~summary;
+  }
+}
+
+std::uint8_t World::CountCell(std::size_t k, std::int32_t col, std::int32_t row) const {
   const std::uint8_t self = cellState_[k];
   std::int32_t occupied = 0;
   std::int32_t like = 0;
@@ -41,71 +122,130 @@ void World::EvaluateCell(std::size_t k, std::int32_t col, std::int32_t row, cons
       }
     }
   }
-  const std::int32_t same = like - 1;  // the cell itself was counted as a like neighbour
-  const std::int32_t other = occupied - like;
-  const std::uint8_t counts = std::uint8_t(same | other << 4);
-  if (counts_[k] != counts) {
-    TCell& cell = grid.Cells()[k];
-    cell.sameNeighbours = same;
-    cell.otherNeighbours = other;
-    counts_[k] = counts;
-  }
-  const std::size_t agent = std::size_t(occupantOf_[k]);
-  const bool satisfied = satisfiedBy[same * 9 + other];
-  const std::uint64_t bit = std::uint64_t(1) << (agent % 64);
-  const bool wasSatisfied = (unsatisfied_[agent / 64] & bit) == 0;
-  if (satisfied != wasSatisfied) {
-    Agents[agent].satisfied = satisfied;
-    unsatisfied_[agent / 64] ^= bit;
-  }
+  // The cell itself was counted as a like neighbour.
+  return std::uint8_t((like - 1) | (occupied - like) << 4);
 }
 
 void World::EvaluateSegregationFast() {
   const double threshold = inputs_->ThresholdPercent();
-  // The rule for every pair of counts, worked out once with the plain arithmetic.
-  std::array<bool, 81> satisfiedBy;
-  for (std::int32_t same = 0; same <= 8; ++same) {
-    for (std::int32_t other = 0; other <= 8; ++other) {
-      satisfiedBy[std::size_t(same * 9 + other)] = detail::IsSatisfied(same, other, threshold);
+  if (!tableKnown_ || std::bit_cast<std::uint64_t>(threshold) != std::bit_cast<std::uint64_t>(tabledThreshold_)) {
+    // The rule for every pair of counts, by their packed byte, worked out with the plain arithmetic.
+    satisfiedBy_.fill(false);
+    for (std::int32_t same = 0; same <= 8; ++same) {
+      for (std::int32_t other = 0; other <= 8; ++other) {
+        satisfiedBy_[detail::PackCounts(same, other)] = detail::IsSatisfied(same, other, threshold);
+      }
     }
+    tabledThreshold_ = threshold;
+    tableKnown_ = true;
   }
   const bool all = evaluateAll_ || std::bit_cast<std::uint64_t>(threshold) !=
                                        std::bit_cast<std::uint64_t>(evaluatedThreshold_);
-  if (all) {
-    for (std::int32_t row = 0; row < GridRows; ++row) {
-      for (std::int32_t col = 0; col < GridCols; ++col) {
-        const std::size_t k = CellIndex(col, row);
-        if (cellState_[k] != 0) EvaluateCell(k, col, row, satisfiedBy.data());
-      }
-    }
+  if (all || changed_.size() * 128 > cellState_.size()) {
+    // Counting a block per change would cost more than counting every row.
+    EvaluateRows(satisfiedBy_.data(), all);
   } else {
-    // Each changed cell marks its block once; then the marked occupied cells are evaluated.
-    block_.clear();
-    for (const std::uint32_t k : changed_) {
-      const std::int32_t col = std::int32_t(k % std::uint32_t(GridCols));
-      const std::int32_t row = std::int32_t(k / std::uint32_t(GridCols));
-      for (std::int32_t dr = -1; dr <= 1; ++dr) {
-        for (std::int32_t dc = -1; dc <= 1; ++dc) {
-          std::int32_t c = col + dc;
-          std::int32_t r = row + dr;
-          WrapToTorus(c, r);
-          const std::size_t n = CellIndex(c, r);
-          if (marked_[n]) continue;
-          marked_[n] = 1;
-          block_.push_back(std::uint32_t(n));
-        }
-      }
-    }
-    for (const std::uint32_t k : block_) {
-      marked_[k] = 0;
-      if (cellState_[k] == 0) continue;
-      EvaluateCell(k, std::int32_t(k % std::uint32_t(GridCols)),
-                   std::int32_t(k / std::uint32_t(GridCols)), satisfiedBy.data());
-    }
+    EvaluateBlocks(satisfiedBy_.data());
   }
   changed_.clear();
   evaluateAll_ = false;
   evaluatedThreshold_ = threshold;
+}
+
+// Each changed cell marks its block once; then the marked occupied cells are counted. The cells
+// and agents to write lie anywhere on the grid: they are written afterwards, a few fetched ahead.
+void World::EvaluateBlocks(const bool* satisfiedBy) {
+  block_.clear();
+  for (const std::uint32_t k : changed_) {
+    const std::int32_t col = std::int32_t(k % std::uint32_t(GridCols));
+    const std::int32_t row = std::int32_t(k / std::uint32_t(GridCols));
+    for (std::int32_t dr = -1; dr <= 1; ++dr) {
+      for (std::int32_t dc = -1; dc <= 1; ++dc) {
+        std::int32_t c = col + dc;
+        std::int32_t r = row + dr;
+        WrapToTorus(c, r);
+        const std::size_t n = CellIndex(c, r);
+        if (marked_[n]) continue;
+        marked_[n] = 1;
+        block_.push_back(std::uint32_t(n));
+      }
+    }
+  }
+  constexpr std::size_t ahead = 16;
+  std::size_t written = 0;  // block_[0, written): cells whose counts changed
+  for (std::size_t j = 0; j < block_.size(); ++j) {
+    if (j + ahead < block_.size()) __builtin_prefetch(&occupantOf_[block_[j + ahead]]);
+    const std::uint32_t k = block_[j];
+    marked_[k] = 0;
+    if (cellState_[k] == 0) continue;
+    const std::uint8_t packed = CountCell(k, std::int32_t(k % std::uint32_t(GridCols)),
+                                          std::int32_t(k / std::uint32_t(GridCols)));
+    if (counts_[k] != packed) {
+      counts_[k] = packed;
+      block_[written++] = k;
+    }
+    FlagSatisfied(std::size_t(occupantOf_[k]), satisfiedBy[packed]);
+  }
+  TCell* cells = grid.Cells().data();
+  for (std::size_t j = 0; j < written; ++j) {
+    if (j + ahead < written) __builtin_prefetch(&cells[block_[j + ahead]].sameNeighbours, 1);
+    TCell& cell = cells[block_[j]];
+    cell.sameNeighbours = counts_[block_[j]] & 15;
+    cell.otherNeighbours = counts_[block_[j]] >> 4;
+  }
+  WriteFlags();
+  const std::size_t words = (std::size_t(GridCols) + 63) / 64;
+  for (const std::uint32_t k : changed_) {
+    arrived_[k / std::uint32_t(GridCols) * words + k % std::uint32_t(GridCols) / 64] = 0;
+  }
+}
+
+// Counts every row at once; writes the cells whose counts changed and sets the flags of their
+// agents, or of every agent with everyFlag.
+void World::EvaluateRows(const bool* satisfiedBy, bool everyFlag) {
+  const std::size_t cols = std::size_t(GridCols);
+  std::vector<std::uint8_t> column(cols + 2), white(cols + 2), counts(cols);
+  TGrid::CellVector& cells = grid.Cells();
+  for (std::int32_t row = 0; row < GridRows; ++row) {
+    const std::size_t first = std::size_t(row) * cols;
+    const std::uint8_t* here = &cellState_[first];
+    const std::uint8_t* above = &cellState_[std::size_t(row == 0 ? GridRows - 1 : row - 1) * cols];
+    const std::uint8_t* below = &cellState_[std::size_t(row == GridRows - 1 ? 0 : row + 1) * cols];
+    CountRow(above, here, below, GridCols, column.data(), white.data(), counts.data());
+    std::uint64_t* arrived = &arrived_[std::size_t(row) * ((cols + 63) / 64)];
+    for (std::size_t start = 0; start < cols; start += 64) {
+      const std::int32_t n = std::int32_t(std::min<std::size_t>(64, cols - start));
+      // The cells whose counts changed, and those an agent arrived at; every occupied one when
+      // every flag is to be set.
+      std::uint64_t occupied, changed;
+      VisitMasks(here + start, &counts[start], &counts_[first + start], n, occupied, changed);
+      std::uint64_t visit = everyFlag ? occupied : changed | (*arrived & occupied);
+      *arrived++ = 0;
+      for (; visit != 0; visit &= visit - 1) {
+        const std::size_t c = start + std::size_t(std::countr_zero(visit));
+        const std::size_t k = first + c;
+        const std::uint8_t packed = counts[c];
+        if (counts_[k] != packed) {
+          cells[k].sameNeighbours = packed & 15;
+          cells[k].otherNeighbours = packed >> 4;
+          counts_[k] = packed;
+        }
+        FlagSatisfied(std::size_t(occupantOf_[k]), satisfiedBy[packed]);
+      }
+    }
+  }
+  WriteFlags();
+}
+
+// The agents whose flags flipped in the copy, a few fetched ahead.
+void World::WriteFlags() {
+  constexpr std::size_t ahead = 16;
+  for (std::size_t j = 0; j < flipped_.size(); ++j) {
+    if (j + ahead < flipped_.size()) __builtin_prefetch(&Agents[flipped_[j + ahead]].satisfied, 1);
+    const std::uint32_t i = flipped_[j];
+    Agents[i].satisfied = ((unsatisfied_[i / 64] >> (i % 64)) & 1) == 0;
+  }
+  flipped_.clear();
 }
 
 }  // namespace zelmora

@@ -97,6 +97,17 @@ void World::ResetWorld() {
 void World::ResetCells() {
   InvalidateCopies();
   greyIsScape_ = false;
+  const std::size_t width = 2 * std::size_t(GridCols) - 1;
+  if (distanceRows_.size() != std::size_t(GridRows) * width) {
+    // Distances depend on the two differences alone: one table serves every market and setup.
+    distanceRows_.resize(std::size_t(GridRows) * width);
+    for (std::int32_t dr = 0; dr < GridRows; ++dr) {
+      double* row = &distanceRows_[std::size_t(dr) * width + std::size_t(GridCols - 1)];
+      for (std::int32_t dc = 0; dc < GridCols; ++dc) row[dc] = row[-dc] = GridDistance(0, 0, dc, dr);
+    }
+  }
+  const bool copy = !plainPhases_ && grid.Cells().size() == std::size_t(GridCols) * GridRows;
+  if (copy) SizeCopies();
   for (std::int32_t row = 0; row < GridRows; ++row) {
     for (std::int32_t col = 0; col < GridCols; ++col) {
       TCell& cell = grid.At(col, row);
@@ -107,8 +118,15 @@ void World::ResetCells() {
       cell.catchment = 0;
       cell.customers = 0;
       cell.unitCost = 1.0;
-      ComputeMarketDistances(col, row);
+      ResetCell(col, row);
       view_->DrawCell(cell, inputs_->CatchmentShown());
+      if (!copy) continue;
+      // The copies of a free cell, made while its lines are at hand; PlaceAgents adds the agents.
+      const std::size_t k = CellIndex(col, row);
+      cellState_[k] = 0;
+      catchment_[k] = std::uint8_t(cell.catchment);
+      counts_[k] = detail::PackCounts(cell.sameNeighbours, cell.otherNeighbours);
+      price_[k] = freePrices_[k] = cell.localPrice;
     }
   }
   for (int m = 0; m < MarketCount; ++m) {
@@ -117,6 +135,12 @@ void World::ResetCells() {
     view_->DrawCell(cell, inputs_->CatchmentShown());
   }
   view_->ClearChart();
+  if (copy) {
+    priceSum_ = detail::SumInLanes(price_.size(), [this](std::size_t k) { return price_[k]; });
+    freePricesKnown_ = true;
+    ownDistances_ = true;
+    cellsFresh_ = true;
+  }
 }
 
 void World::ComputeMarketDistances(std::int32_t col, std::int32_t row) {
@@ -125,6 +149,20 @@ void World::ComputeMarketDistances(std::int32_t col, std::int32_t row) {
   for (int m = 0; m < MarketCount; ++m) {
     cell.marketDistance[m] = GridDistance(col, row, Markets[m].col, Markets[m].row);
     // Ties keep the lower index: a market sharing a cell with a lower one never wins a cell.
+    if (cell.marketDistance[m] < cell.minDistance) {
+      cell.minDistance = cell.marketDistance[m];
+      cell.catchment = m;
+    }
+  }
+}
+
+// ComputeMarketDistances for the reset, with GridDistance's values from the table.
+void World::ResetCell(std::int32_t col, std::int32_t row) {
+  TCell& cell = grid.At(col, row);
+  const std::size_t width = 2 * std::size_t(GridCols) - 1;
+  for (int m = 0; m < MarketCount; ++m) {
+    const std::size_t dr = std::size_t(std::abs(row - Markets[m].row));
+    cell.marketDistance[m] = distanceRows_[dr * width + std::size_t(col - Markets[m].col + GridCols - 1)];
     if (cell.marketDistance[m] < cell.minDistance) {
       cell.minDistance = cell.marketDistance[m];
       cell.catchment = m;
@@ -154,6 +192,9 @@ void World::CreateAgents() {
 }
 
 void World::PlaceAgents() {
+  // Right after ResetCells every cell is free and the copies know it: they follow the placement,
+  // and the first fast phase need not make them from the cells again.
+  const bool fresh = cellsFresh_;
   InvalidateCopies();
   Reseed();
   for (std::size_t index = 0; index < Agents.size(); ++index) {
@@ -161,7 +202,7 @@ void World::PlaceAgents() {
     do {
       agent.col = static_cast<std::int32_t>(random_.Below(std::uint32_t(GridCols)));
       agent.row = static_cast<std::int32_t>(random_.Below(std::uint32_t(GridRows)));
-    } while (grid.At(agent.col, agent.row).occupied);
+    } while (fresh ? cellState_[CellIndex(agent.col, agent.row)] != 0 : grid.At(agent.col, agent.row).occupied);
     agent.SetPositionX(agent.col * CellPitch + 5);
     agent.SetPositionY(agent.row * CellPitch + 5);
     agent.SetSize(4);
@@ -173,6 +214,11 @@ void World::PlaceAgents() {
     cell.occupant = static_cast<std::int32_t>(index);
     cell.occupied = true;
     MarketCell(cell.catchment).customers += 1;
+    if (fresh) StandInCopies(index);  // on a free cell, in a colour of 0 or 1
+  }
+  if (fresh) {
+    FinishStanding(true, true);
+    shadesDrawn_ = true;
   }
 }
 
@@ -180,35 +226,22 @@ void World::MoveAgent(std::int32_t i, std::int32_t newCol, std::int32_t newRow) 
   TAgent& agent = Agents[std::size_t(i)];
   TCell& old = CellOf(agent);
   TCell& target = grid.At(newCol, newRow);
-  ++MovesMade;
   old.occupied = false;
   if (plainPhases_ || ViewDraws()) view_->DrawCell(old, inputs_->CatchmentShown());  // paints over the old disc
-  if (copiesValid_) {
+  cellsFresh_ = false;
+  const std::size_t to = CellIndex(newCol, newRow);
+  if (CopiesCurrent() && cellState_[to] == 0) {
     const std::size_t from = CellIndex(agent.col, agent.row);
-    const std::size_t to = CellIndex(newCol, newRow);
-    if (cellState_[to] != 0) {
-      copiesValid_ = false;  // two agents on one cell: only the plain phases know what follows
-    } else {
-      cellState_[from] = 0;
-      cellState_[to] = std::uint8_t(1 + agent.colour);
-      occupantOf_[to] = i;
+    MoveInCopies(i, from, newCol, newRow);
+    occupantOf_[to] = i;
+    if (freePricesKnown_) {
       freePrices_[from] = price_[from];
       freePrices_[to] = detail::Taken;
-      if (!evaluateAll_) {
-        changed_.push_back(std::uint32_t(from));
-        changed_.push_back(std::uint32_t(to));
-        // Past a few changes per hundred cells the next evaluation sweeps the grid anyway.
-        if (changed_.size() > cellState_.size() / 16) {
-          evaluateAll_ = true;
-          changed_.clear();
-        }
-      }
     }
+  } else {
+    InvalidateCopies();  // e.g. two agents on one cell: only the plain phases know what follows
+    TakePlace(agent, newCol, newRow);
   }
-  agent.col = newCol;
-  agent.row = newRow;
-  agent.SetPositionX(newCol * CellPitch + 5);
-  agent.SetPositionY(newRow * CellPitch + 5);
   target.occupied = true;
   target.SetState(agent.colour);
   target.occupant = i;
@@ -222,7 +255,18 @@ void World::RunPhase(void (World::*plain)(), void (World::*fast)()) {
     (this->*plain)();
     InvalidateCopies();
   } else {
+    CheckCopies();
+    cellsFresh_ = false;
     (this->*fast)();
+  }
+}
+
+// Unit costs need no copies: the fast path only skips the powers whose inputs did not change.
+void World::ComputeUnitCosts() {
+  if (plainPhases_) {
+    ComputeUnitCostsPlain();
+  } else {
+    ComputeUnitCostsFast();
   }
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "simulation/Agent.h"
@@ -63,6 +64,14 @@ class TGrid {
   CellVector cells_;
 };
 
+// Thrown where the fast phases' copies are checked (ZELMORA_CHECK_COPIES: debug and sanitizer
+// builds) when a cell or agent no longer agrees with them: a field was written without
+// World::CellsEdited(). The message names the cell or agent and the field.
+class CopiesStale : public std::logic_error {
+ public:
+  using std::logic_error::logic_error;
+};
+
 // The whole state of the simulation and the phases that change it. The window owns one, calls its
 // operations from its handlers, and lends it the inputs it reads and the view it draws on.
 class World {
@@ -88,8 +97,9 @@ class World {
   std::int32_t StepCount = 0;       // steps since the last setup; stops at its maximum
   std::int32_t SatisfiedCount = 0;  // written by RelocateUnsatisfied
   std::int32_t MovedCount = 0;      // written by RelocateUnsatisfied: unsatisfied agents, moved or not
-  std::int32_t MovesMade = 0;       // moves by MoveAgent since RelocateUnsatisfied began: relocations and
-                                    // moves to cheaper cells (an agent may make one of each)
+  // Moves made since RelocateUnsatisfied last started, by either relocation phase or MoveAgent;
+  // every move, plain or fast, is counted where the agent takes its new place (TakePlace).
+  std::int32_t MovesMade = 0;
   std::int32_t SweepCount = 0;      // chart sweeps, written by FeedChart
   double LastCustomers = 0.0;       // previous chart point; 0 after every reset
   double LastBidPrice = 0.0;        // previous chart point; kept across setups
@@ -105,13 +115,19 @@ class World {
   // reference that the fast paths must match exactly (docs/DESIGN.md).
   void UsePlainPhases(bool plain) {
     plainPhases_ = plain;
-    copiesValid_ = false;
+    InvalidateCopies();
   }
   bool PlainPhases() const { return plainPhases_; }
   // The fast phases keep compact copies of the cells' and agents' state. Whoever writes TCell or
   // TAgent fields other than through the World's operations calls this before the next phase;
-  // the copies are then made afresh from the cells.
-  void CellsEdited() { copiesValid_ = false; }
+  // the copies are then made afresh from the cells. Builds with ZELMORA_CHECK_COPIES compare
+  // the copies with the cells before every fast phase and throw CopiesStale where they differ.
+  void CellsEdited() { InvalidateCopies(); }
+#if defined(ZELMORA_CHECK_COPIES)
+  static constexpr bool ChecksCopies = true;
+#else
+  static constexpr bool ChecksCopies = false;
+#endif
 
   // Grid size from the drawing panel: Round(size / CellPitch), halves to even. Throws
   // std::invalid_argument below MinGridSize cells either way.
@@ -171,7 +187,7 @@ class World {
   // for an occupied one. Agrees with the cells after every fast phase.
   const std::vector<std::uint8_t>& Occupancy() const { return cellState_; }
   // Their free price of every cell, row-major: the local price of a free cell, +infinity for an
-  // occupied one. Agrees with the cells after every fast phase.
+  // occupied one. Agrees with the cells after every fast LookForCenters.
   const std::vector<double, LargePageAllocator<double>>& FreePrices() const { return freePrices_; }
   // Whether the compact copies agree with the cells now: true after a fast phase, until a plain
   // phase, a setup, a replaced agent list or CellsEdited.
@@ -185,6 +201,16 @@ class World {
   // Their copy of the agents' flags, one bit per agent in list order, set where `satisfied` is
   // false, while CopiesCurrent.
   const std::vector<std::uint64_t>& UnsatisfiedBits() const { return unsatisfied_; }
+  // The number of those bits, kept as they flip, while CopiesCurrent.
+  std::int64_t UnsatisfiedCount() const { return unsatisfiedCount_; }
+  // Which occupancy the copy holds: a copy made afresh gets an identity no copy of any World had
+  // before, and every move adds one. Equal versions mean the same Occupancy().
+  struct OccupancyVersion {
+    std::uint64_t copy = 0;
+    std::uint64_t moves = 0;
+    bool operator==(const OccupancyVersion&) const = default;
+  };
+  OccupancyVersion OccupancyVersionNow() const { return {copyId_, moveCount_}; }
 
   TCell& MarketCell(int market) { return grid.At(Markets[market].col, Markets[market].row); }
   TCell& CellOf(const TAgent& agent) { return grid.At(agent.col, agent.row); }
@@ -204,6 +230,7 @@ class World {
   bool ViewDraws() const { return view_->DrawsCells(); }
 
   // The plain phases: each as written, visiting the whole grid or every agent.
+  void ComputeUnitCostsPlain();
   void ComputeLocalPricesPlain();
   void ShowPriceScapePlain();
   void EvaluateSegregationPlain();
@@ -211,11 +238,20 @@ class World {
   void LookForCentersPlain();
 
   // The fast phases: the same outcome, at the cost of what changed since the last step.
+  void ComputeUnitCostsFast();
   void ComputeLocalPricesFast();
+  void PriceRows(const std::array<double, MarketCount>& unitCost, double travelCost);
   void ShowPriceScapeFast();
   void EvaluateSegregationFast();
-  void EvaluateCell(std::size_t k, std::int32_t col, std::int32_t row, const bool* satisfiedBy);
+  void EvaluateBlocks(const bool* satisfiedBy);
+  void EvaluateRows(const bool* satisfiedBy, bool everyFlag);
+  std::uint8_t CountCell(std::size_t k, std::int32_t col, std::int32_t row) const;
+  void FlagSatisfied(std::size_t agent, bool satisfied);
+  void WriteFlags();
   void RelocateUnsatisfiedFast();
+  std::int64_t TryToRelocate(const TAgent& agent, Random& random, std::int64_t& drawn) const;
+  void WriteMoves(bool freePricesDone);
+  void MoveToCheaper(std::int32_t i, std::int32_t col, std::int32_t row);
   void LookForCentersFast();
   void LookForCentersInTurn();
   void LookForCentersDrawingAhead();
@@ -224,11 +260,38 @@ class World {
   // when the cells and agents do not agree (an agent off its cell, a cell without its agent):
   // the phase then runs its plain version, which is exact whatever the state.
   bool EnsureCopies();
+  void SizeCopies();
+  void TakeNewCopyId();
+  void CheckCopies() const;  // under ZELMORA_CHECK_COPIES: throws CopiesStale where they differ
+  bool DistancesAsReset(std::size_t k) const;
+  // The part of a move the tries of later agents read: the occupancy copy and the agent's place;
+  // it notes the cells for the evaluation.
+  void MoveInCopies(std::int32_t i, std::size_t from, std::int32_t newCol, std::int32_t newRow);
+  // The one step every move passes, once, on every path: the agent's new place, and the count.
+  void TakePlace(TAgent& agent, std::int32_t col, std::int32_t row) {
+    agent.col = col;
+    agent.row = row;
+    agent.SetPositionX(col * CellPitch + 5);
+    agent.SetPositionY(row * CellPitch + 5);
+    ++MovesMade;
+  }
+  // Agents standing on a grid whose copies say every cell is free (after a reset, or as
+  // SetAgents empties it): each agent enters the copies as it stands, StandInCopies saying false
+  // where its cell is taken in them already or its colour is not 0 or 1; then FinishStanding
+  // copies the flags (allSatisfied: every flag is set) and makes the copies current if all stood.
+  bool StandInCopies(std::size_t index);
+  void CopyUnsatisfied(std::size_t i);
+  void FinishStanding(bool agree, bool allSatisfied);
+  void NoteChanged(std::size_t cell);
   void RunPhase(void (World::*plain)(), void (World::*fast)());
-  void InvalidateCopies() { copiesValid_ = false; }
+  void InvalidateCopies() {
+    copiesValid_ = false;
+    cellsFresh_ = false;
+  }
   void Reseed();
   void CountStep();
   void DrawAgent(TAgent& agent);
+  void ResetCell(std::int32_t col, std::int32_t row);
 
   // Where the previous chart point lies: its step and its place in its sweep. 0 after a reset.
   std::int32_t chartStep_ = 0;
@@ -240,32 +303,75 @@ class World {
   std::function<std::uint64_t()> seedSource_;
 
   // The fast phases' compact copies (docs/DESIGN.md). Valid only while copiesValid_; the World's
-  // own operations keep them in step, CellsEdited and every plain phase drop them.
+  // own operations keep them in step, CellsEdited and every plain phase drop them. A setup makes
+  // them as it writes the cells.
   bool plainPhases_ = false;
   bool copiesValid_ = false;
+  bool cellsFresh_ = false;                // ResetCells made the copies of free cells; agents next
   const TAgent* copiedAgents_ = nullptr;   // Agents' storage and size when copied: a replaced
   std::size_t copiedAgentCount_ = 0;       // list is noticed without CellsEdited
+  std::uint64_t copyId_ = 0;               // see OccupancyVersion
+  std::uint64_t moveCount_ = 0;
   std::vector<std::uint8_t> cellState_;    // 0 free, 1 + State of the occupant
+  std::vector<std::uint64_t> occupied_;    // one bit per cell, row-major: cellState_ is not 0
   std::vector<std::int32_t> occupantOf_;   // `occupant` of occupied cells
+  std::vector<std::uint8_t> catchment_;    // `catchment` of every cell
   // Neighbour counts as the cell holds them, same | other << 4; Unknown where they are not 0..8.
   std::vector<std::uint8_t> counts_;
   std::vector<std::uint64_t> unsatisfied_;  // one bit per agent: not `satisfied`
+  std::vector<std::uint64_t> unsatisfiedWords_;  // one bit per word of unsatisfied_: not 0
+  std::int64_t unsatisfiedCount_ = 0;            // see UnsatisfiedCount
   std::vector<double, LargePageAllocator<double>> price_;       // `localPrice` of every cell
   double priceSum_ = 0.0;                                         // see LocalPriceSum
   std::vector<double, LargePageAllocator<double>> freePrices_;  // see FreePrices
+  bool freePricesKnown_ = false;  // freePrices_ agrees with the occupancy and the prices
+  // Distances from the origin to (dc - GridCols + 1, dr), row dr after row: row |r - mr| from
+  // column GridCols - 1 - mc holds the distances of row r to a market at (mc, mr), as
+  // GridDistance gives them. Made once per grid size for the resets; the checked builds hold the
+  // cells' distances to it, since prices kept by their bounds assume the distances unchanged.
+  std::vector<double, LargePageAllocator<double>> distanceRows_;
+  bool ownDistances_ = false;  // the copies were made by a reset, which wrote the distances
   // Cells whose occupant changed since the last evaluation: their 3 x 3 blocks are evaluated.
   std::vector<std::uint32_t> changed_;
+  // The cells an agent arrived at since the last evaluation, one bit each, row after row with
+  // each row starting a word: an arrived agent's flag is set even where the counts stand.
+  std::vector<std::uint64_t> arrived_;
   std::vector<std::uint8_t> marked_;  // scratch of the evaluation, all 0 between phases
   // Wrapped places of the search window: wrapCol_[c + d] is the column c + d - 10 and
   // wrapRowStart_[r + d] the index of the first cell of row r + d - 10, both wrapped.
   // Both are full words, so an index is one addition with nothing to widen.
   std::vector<std::size_t> wrapCol_, wrapRowStart_;
-  std::vector<std::uint32_t> block_;  // scratch of the evaluation
+  std::vector<std::uint32_t> block_;    // scratch of the evaluation
+  std::vector<std::uint32_t> flipped_;  // agents whose flag flipped in the copy, to be written
+  // Moves of the fast relocation phases whose cells and other copies are written after the
+  // tries (scratch).
+  struct Move {
+    std::uint32_t from, to;
+    std::int32_t agent;
+  };
+  std::vector<Move> moves_;
   bool priceAll_ = true;        // prices must be computed for every cell
+  // Per cell: the lowest price another market offered when the cell was last priced in full,
+  // and the epoch (the unit costs) of that pricing; the unit costs of the last kEpochs epochs.
+  static constexpr std::uint32_t kEpochs = 16;
+  std::vector<double, LargePageAllocator<double>> rival_;
+  std::vector<std::uint8_t> epochOf_;
+  std::array<std::array<double, MarketCount>, kEpochs> epochCosts_{};
+  std::uint32_t epochs_ = 0;
+  bool keptLast_ = true;      // most cells kept their market in the last pricing
+  bool rivalsStale_ = false;  // the last pricing noted no rivals: none may keep its market
   std::array<double, MarketCount> pricedUnitCost_{};  // what the prices were computed from
   double pricedTravelCost_ = 0.0;
+  // What the unit costs were last computed from, and the costs: the same inputs give them again.
+  std::array<std::int32_t, MarketCount> costedCustomers_{};
+  std::array<double, MarketCount> costs_{};
+  double costedReturns_ = 0.0, costedProduction_ = 0.0;
+  bool costsKnown_ = false;
   bool evaluateAll_ = true;     // every occupied cell must be evaluated
   double evaluatedThreshold_ = 0.0;
+  std::array<bool, 256> satisfiedBy_{};  // the rule by packed counts at tabledThreshold_
+  double tabledThreshold_ = 0.0;
+  bool tableKnown_ = false;
   bool greyIsScape_ = false;    // every `grey` is the price scape of the current prices
   bool shadesDrawn_ = false;    // every agent's `shade` is its colour's
 };

@@ -1,96 +1,103 @@
-// SimulationStep with the do-nothing view, each figure for the fast phases and, in the same run,
-// for the plain reference phases (second argument 1). "draws_per_step" counts the candidate cells
-// drawn by the relocation phases in a step, the same for both paths.
-//   Settled: 1000 x 1000, 50 % density, segregation on, look for centers off, after 100 steps.
-//   Busy:    the first 20 steps from a new setup at the same settings, 1000 x 1000 and 200 x 200.
-//   Defaults: the window's start settings (look for centers on), 40 x 40 and 200 x 200 at the
-//            window's density, after 100 steps.
+// SimulationStep with the do-nothing view, fast phases against the plain references: twin Worlds
+// from the same seeds in one process, each taking the same window of steps in turn (the fast
+// twin first), timed in CPU time, each figure the mean of the window. Every scenario runs at returns to scale 1, 1.1 and 0.9;
+// segregation is on, the grids half full.
+//   FirstStep:       step 1 after a new setup, 1000 x 1000 (every cell priced and evaluated).
+//   Busy:            steps 2-21 after a setup at 1000 x 1000, steps 1-20 at 200 x 200; look for
+//                    centers off.
+//   Settled:         steps 101-120 (and later windows), 1000 x 1000, look for centers off.
+//   Defaults:        steps 101-120, the window's settings (look for centers on), 40 x 40 and
+//                    200 x 200.
+//   SegregationOnly: steps 1-20 after a setup, look for centers off, 40 x 40 and 200 x 200: the
+//                    segregation model alone.
+// Counters: fast_us and plain_us a step, ratio = plain / fast, draws = candidate cells drawn a
+// step, changed = cells and agents changed a step, try_ns = one try of LookForCenters in a tight
+// loop and line_ns = one cache line written at random in an array the size of the grid's cells
+// (both measured by this program, in this run), floor_us = draws times one try plus changed times
+// one line, to_floor = fast / floor. Every setup draws seeds of its own.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
-#include <cstdint>
 #include <map>
 #include <memory>
-#include <string>
-#include <utility>
+#include <tuple>
 
-#include "simulation/ModelPorts.h"
-#include "simulation/World.h"
+#include "bench/simulation/Twins.h"
 
 namespace {
 
-struct Run {
-  zelmora::ModelSettings settings;
-  zelmora::World world{settings};
-  std::uint64_t seed = 12345;
+using zelmora::bench::Report;
+using zelmora::bench::RunWindow;
+using zelmora::bench::Settings;
+using zelmora::bench::Twins;
+using zelmora::bench::Window;
 
-  Run(std::int32_t side, bool plain, bool lookForCenters, const std::string& agents) {
-    settings.lookForCenters = lookForCenters;  // the rest: 37.5 %, cost 100, travel 1, returns 1
-    settings.agentCount = agents;
-    world.UsePlainPhases(plain);
-    world.SetSeedSource([this]() { return seed++; });
-    world.SizeGrid(side * zelmora::World::CellPitch, side * zelmora::World::CellPitch);
-    world.CreateGrid();
-    world.CreateAgents();
-  }
-};
+constexpr int kWindow = 20;
 
-// A settled World takes 100 steps to make; it is made once per path and reused by repetitions.
-Run& WarmRun(std::int32_t side, bool plain, bool lookForCenters, const std::string& agents) {
-  static std::map<std::tuple<std::int32_t, bool, bool>, std::unique_ptr<Run>> runs;
-  auto& run = runs[{side, plain, lookForCenters}];
-  if (!run) {
-    run = std::make_unique<Run>(side, plain, lookForCenters, agents);
-    for (int i = 0; i < 100; ++i) run->world.SimulationStep();
+// Twins that have taken their first 100 steps; made once per setting, every repetition then
+// times the next window.
+Twins& Warmed(const Settings& s) {
+  static std::map<std::tuple<std::int32_t, double, bool>, std::unique_ptr<Twins>> twins;
+  auto& t = twins[{s.side, s.returns, s.lookForCenters}];
+  if (!t) {
+    t = std::make_unique<Twins>(s);
+    t->Setup();
+    t->Warm(100);
   }
-  return *run;
+  return *t;
 }
 
-void Steps(benchmark::State& state, Run& run) {
-  const std::int64_t drawnBefore = run.world.CandidatesDrawn;
-  std::int64_t steps = 0;
+// Twins made once per setting, set up afresh by every repetition.
+Twins& Fresh(const Settings& s) {
+  static std::map<std::tuple<std::int32_t, double, bool>, std::unique_ptr<Twins>> twins;
+  auto& t = twins[{s.side, s.returns, s.lookForCenters}];
+  if (!t) t = std::make_unique<Twins>(s);
+  t->Setup();
+  return *t;
+}
+
+void Measure(benchmark::State& state, Twins& twins, int skip, int steps) {
+  Window w;
   for (auto _ : state) {
-    run.world.SimulationStep();
-    ++steps;
+    for (int i = 0; i < skip; ++i) {
+      twins.Fast().SimulationStep();
+      twins.Plain().SimulationStep();
+    }
+    w = RunWindow(twins, steps);
+    state.SetIterationTime(w.fast);
   }
-  state.counters["draws_per_step"] = double(run.world.CandidatesDrawn - drawnBefore) / double(steps);
-  state.counters["moved"] = run.world.MovedCount;
+  Report(state, w, twins.Of().side);
 }
 
-void BM_Settled(benchmark::State& state) {
-  const auto side = static_cast<std::int32_t>(state.range(0));
-  Steps(state, WarmRun(side, state.range(1) != 0, false, std::to_string(side * side / 2)));
-}
+void FirstStep(benchmark::State& state, Settings s) { Measure(state, Fresh(s), 0, 1); }
+void Busy(benchmark::State& state, Settings s) { Measure(state, Fresh(s), s.side == 1000 ? 1 : 0, kWindow); }
+void Settled(benchmark::State& state, Settings s) { Measure(state, Warmed(s), 0, kWindow); }
 
-void BM_Defaults(benchmark::State& state) {
-  const auto side = static_cast<std::int32_t>(state.range(0));
-  // The window's 800 agents on 1600 cells: half the cells, as on the bigger grid.
-  Steps(state, WarmRun(side, state.range(1) != 0, true, std::to_string(side * side / 2)));
-}
-
-// Each iteration times steps 1 to 20 after a new setup; the time reported is per step.
-void BM_Busy(benchmark::State& state) {
-  const auto side = static_cast<std::int32_t>(state.range(0));
-  Run run(side, state.range(1) != 0, false, std::to_string(side * side / 2));
-  constexpr int kSteps = 20;
-  std::int64_t drawn = 0;
-  for (auto _ : state) {
-    run.world.NewSetup();
-    const std::int64_t before = run.world.CandidatesDrawn;
-    const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < kSteps; ++i) run.world.SimulationStep();
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    state.SetIterationTime(elapsed.count() / kSteps);
-    drawn += run.world.CandidatesDrawn - before;
+void Register() {
+  for (const double returns : {1.0, 1.1, 0.9}) {
+    const auto add = [&](const char* what, void (*f)(benchmark::State&, Settings), std::int32_t side, bool centers) {
+      const Settings s{side, returns, centers};
+      benchmark::RegisterBenchmark(zelmora::bench::Name(what, s).c_str(), f, s)
+          ->Iterations(1)
+          ->UseManualTime()
+          ->Unit(benchmark::kMicrosecond);
+    };
+    add("FirstStep", FirstStep, 1000, false);
+    add("Busy", Busy, 1000, false);
+    add("Busy", Busy, 200, false);
+    add("Settled", Settled, 1000, false);
+    add("Defaults", Settled, 40, true);
+    add("Defaults", Settled, 200, true);
+    add("SegregationOnly", Busy, 40, false);
+    add("SegregationOnly", Busy, 200, false);
   }
-  state.counters["draws_per_step"] = double(drawn) / double(state.iterations() * kSteps);
 }
-
-BENCHMARK(BM_Settled)->Args({1000, 0})->Args({1000, 1})->Iterations(20)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Busy)->Args({1000, 0})->Args({1000, 1})->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Busy)->Args({200, 0})->Args({200, 1})->Iterations(10)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Defaults)->Args({40, 0})->Args({40, 1})->Args({200, 0})->Args({200, 1})->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  Register();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -86,10 +86,11 @@ struct Choices {
 };
 
 void ChooseSettings(ModelSettings& s, Choices& c) {
-  const double returns[] = {0.9, 1.0, 1.3, 1.15};
-  s.returnsToScale = returns[c.Below(4)];
+  const double returns[] = {0.9, 1.0, 1.3, 1.15, 1.1};
+  s.returnsToScale = returns[c.Below(5)];
   s.productionCost = 1 + c.Below(500);
-  s.travelCost = 0.02 + 0.01 * c.Below(199);
+  // Now and then travel so dear that far cells of a big grid find no market below the ceiling.
+  s.travelCost = c.OneIn(12) ? 20.0 + c.Below(40) : 0.02 + 0.01 * c.Below(199);
   s.thresholdPercent = 12.5 * c.Below(9);
   s.segregation = !c.OneIn(4);
   s.lookForCenters = !c.OneIn(3);
@@ -161,18 +162,19 @@ void Edit(Pair& pair, Choices& c) {
       pair.Both([&](SeededWorld& s) { s.world.CountNeighbours(col, row); });
       return;
     }
-    case 4: {  // a configuration given to the World: one market moved, perhaps agents placed afresh
+    case 4: {  // a configuration given to the World: one market moved, agents placed afresh, or both
       std::array<MarketPosition, MarketCount> markets = f.Markets;
       markets[c.Below(MarketCount)] = {int(c.Below(std::uint32_t(f.GridCols))),
                                        int(c.Below(std::uint32_t(f.GridRows)))};
       std::vector<AgentPlace> places;
-      const bool placeAgents = c.OneIn(2);
-      for (int cell = 0; placeAgents && cell < cells; ++cell) {
-        if (c.OneIn(3)) places.push_back({cell % f.GridCols, cell / f.GridCols, int(c.Below(2))});
+      const std::uint32_t which = c.Below(3);  // 1: the markets alone, 2: the agents alone, 0: both
+      const std::uint32_t density = 1 + c.Below(4);
+      for (int cell = 0; which != 1 && cell < cells; ++cell) {
+        if (c.OneIn(density)) places.push_back({cell % f.GridCols, cell / f.GridCols, int(c.Below(2))});
       }
       pair.Both([&](SeededWorld& s) {
-        s.world.SetMarkets(markets);
-        if (placeAgents) s.world.SetAgents(places);
+        if (which != 2) s.world.SetMarkets(markets);
+        if (which != 1) s.world.SetAgents(places);
       });
       return;
     }
@@ -214,11 +216,12 @@ struct Case {
   int steps;
 };
 
-// Grids from the smallest up to 200 x 200; DrawExactlyAcrossARejectedDraw adds one above
-// World::DrawAheadCells, where the phases draw ahead.
+// Grids from the smallest up to one above World::DrawAheadCells, where the phases draw ahead;
+// the small ones run long enough for the prices to outlive their kept bounds many times.
 constexpr Case kCases[] = {
-    {10, 10, 1, 40, 30}, {17, 13, 1, 30, 30}, {40, 40, 1, 24, 30}, {64, 48, 1, 6, 25},
+    {10, 10, 1, 30, 40}, {17, 13, 1, 24, 30}, {40, 40, 1, 16, 30}, {64, 48, 1, 6, 25},
     {200, 200, 3, 3, 6},  // half full: a full grid of this size would only repeat the small ones
+    {370, 360, 1, 1, 6},
 };
 
 TEST(FastPhases, MatchThePlainPhasesAfterEveryPhase) {
@@ -252,6 +255,41 @@ TEST(FastPhases, MatchThePlainPhasesAfterEveryPhase) {
     }
   }
   EXPECT_GT(moved, 1000);  // the runs were busy, not only settled
+}
+
+// Settings that drive the price phase down each of its ways: cells kept on their market by
+// their bound for more pricings than it keeps the unit costs of (returns above 1, costs drifting),
+// whole rows priced as the costs swing (returns below 1), cells no market serves below the
+// ceiling, and a change of travel expenses mid-run.
+struct PriceRun {
+  const char* name;
+  double returns, travel, travelLater;
+  bool lookForCenters;
+  int cols, rows, steps;
+};
+
+constexpr PriceRun kPriceRuns[] = {
+    {"KeptPastTheirEpochs", 1.1, 1.0, 1.0, false, 120, 100, 30},
+    {"SwingingCosts", 0.9, 1.0, 1.0, true, 60, 60, 30},
+    {"BeyondTheCeiling", 1.2, 90.0, 0.5, true, 140, 80, 12},
+};
+
+TEST(FastPhases, PriceEveryWayAsThePlainPhase) {
+  for (const PriceRun& run : kPriceRuns) {
+    Pair pair(11, run.cols, run.rows);
+    pair.Both([&](SeededWorld& s) {
+      s.settings.returnsToScale = run.returns;
+      s.settings.travelCost = run.travel;
+      s.settings.lookForCenters = run.lookForCenters;
+      s.Start(std::to_string(run.cols * run.rows / 2).c_str());
+    });
+    for (int step = 0; step < run.steps; ++step) {
+      if (step == run.steps / 2) {
+        pair.Both([&](SeededWorld& s) { s.settings.travelCost = run.travelLater; });
+      }
+      ASSERT_TRUE(StepAndCompare(pair, true)) << run.name << ", step " << step;
+    }
+  }
 }
 
 // A generator state whose next output makes BelowTwice(20) reject its second draw and draw again,

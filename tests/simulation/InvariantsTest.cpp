@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <ostream>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "simulation/World.h"
@@ -49,6 +50,17 @@ TEST_P(EveryPhaseKeepsTheWorldConsistent, OverManySteps) {
   World& w = s.world;
   const int agents = static_cast<int>(w.Agents.size());
   ASSERT_TRUE(WorldIsConsistent(w));
+  // An agent moves at most once in each relocation phase: the moves counted are the agents that
+  // stand elsewhere afterwards.
+  std::vector<std::pair<int, int>> places;
+  const auto movedSince = [&] {  // and the places taken anew
+    int moved = 0;
+    for (std::size_t i = 0; i < w.Agents.size(); ++i) {
+      const std::pair<int, int> place{w.Agents[i].col, w.Agents[i].row};
+      moved += std::exchange(places[i], place) != place;
+    }
+    return moved;
+  };
   for (int step = 0; step < 300; ++step) {
     if (step == 150) {  // a new setup half way, as the button does during a run
       w.NewSetup();
@@ -57,12 +69,18 @@ TEST_P(EveryPhaseKeepsTheWorldConsistent, OverManySteps) {
     w.ComputeUnitCosts();
     w.ComputeLocalPrices();
     ASSERT_TRUE(WorldIsConsistent(w)) << "after prices, step " << step;
+    places.assign(w.Agents.size(), {-1, -1});
+    movedSince();
     w.RelocateUnsatisfied();
     ASSERT_TRUE(WorldIsConsistent(w)) << "after relocation, step " << step;
     ASSERT_EQ(w.SatisfiedCount + w.MovedCount, agents);
+    const int relocated = movedSince();
+    ASSERT_EQ(w.MovesMade, relocated) << "after relocation, step " << step;
+    ASSERT_LE(relocated, w.MovedCount);
     if (setting.segregation) w.EvaluateSegregation();
     if (setting.lookForCenters) w.LookForCenters();
     ASSERT_TRUE(WorldIsConsistent(w)) << "after look for centers, step " << step;
+    ASSERT_EQ(w.MovesMade, relocated + movedSince()) << "after look for centers, step " << step;
   }
   // The step itself runs the same phases. Its moves are the agents whose place changed; with look
   // for centers on an agent may move twice, or back.

@@ -5,6 +5,7 @@
 #include <functional>
 #include <vector>
 
+#include "simulation/IncrementalMeasures.h"
 #include "simulation/Measures.h"
 #include "simulation/ModelMath.h"
 #include "simulation/World.h"
@@ -192,25 +193,131 @@ TEST(Measures, OneMeasurerServesGridsOfAnySizeInTurn) {
   }
 }
 
+// The agents of an occupancy whose like share the threshold does not satisfy, one by one.
+std::int64_t UnsatisfiedByRecount(const std::vector<std::uint8_t>& occupancy, int cols, int rows, double threshold) {
+  std::int64_t unsatisfied = 0;
+  for (int k = 0; k < cols * rows; ++k) {
+    if (occupancy[std::size_t(k)] == 0) continue;
+    int like = 0, other = 0;
+    for (int d = 0; d < 9; ++d) {
+      const int c = (k % cols + d % 3 - 1 + cols) % cols, r = (k / cols + d / 3 - 1 + rows) % rows;
+      const std::uint8_t n = occupancy[std::size_t(r * cols + c)];
+      if (d != 4 && n != 0) (n == occupancy[std::size_t(k)] ? like : other) += 1;
+    }
+    unsatisfied += !detail::IsSatisfied(like, other, threshold);
+  }
+  return unsatisfied;
+}
+
+// The measures kept from call to call equal those made afresh, over runs of random changes of
+// every size up to where a call makes them afresh anyway: cells taken, left and recoloured,
+// clusters joined and split across the torus's edges, rows wider than a word; and the threshold
+// changed now and then, on what is kept and on a fresh measure alike.
+TEST(IncrementalMeasures, FollowRandomChangesAsAFreshMeasureSeesThem) {
+  std::uint64_t x = 1;
+  const auto below = [&](std::uint64_t n) {
+    x = x * 6364136223846793005ULL + 1442695040888963407ULL;
+    return (x >> 33) % n;
+  };
+  const auto threshold = [&] { return below(2) ? 12.5 * double(below(9)) : double(below(1001)) / 10.0; };
+  std::int64_t updates = 0;
+  for (int trial = 0; trial < 300; ++trial) {
+    const int cols = 10 + int(below(2) ? below(6) : 60 + below(20)), rows = 10 + int(below(9));
+    const int cells = cols * rows;
+    const std::uint64_t density = below(100);
+    const auto pick = [&] { return below(100) < density ? std::uint8_t(1 + below(2)) : std::uint8_t(0); };
+    std::vector<std::uint8_t> occupancy(static_cast<std::size_t>(cells));
+    for (auto& v : occupancy) v = pick();
+    double t = threshold();
+    IncrementalMeasures kept;
+    kept.SetRule(IncrementalMeasures::RuleOf(t));
+    kept.Rebuild(occupancy.data(), cols, rows, true);
+    for (int step = 0; step < 20; ++step) {
+      const int changes = 1 + int(below(below(2) ? 3 : std::uint64_t(cells / 25 + 1)));
+      for (int c = 0; c < changes; ++c) occupancy[below(std::uint64_t(cells))] = pick();
+      if (kept.Update(occupancy.data())) {
+        ++updates;
+      } else {
+        kept.Rebuild(occupancy.data(), cols, rows, true);
+      }
+      IncrementalMeasures fresh;
+      fresh.SetRule(IncrementalMeasures::RuleOf(t));
+      fresh.Rebuild(occupancy.data(), cols, rows, false);
+      ASSERT_EQ(kept.Clusters(), fresh.Clusters()) << cols << " x " << rows << ", trial " << trial;
+      ASSERT_EQ(kept.Shares(), fresh.Shares()) << cols << " x " << rows << ", trial " << trial;
+      ASSERT_EQ(kept.Counted(), fresh.Counted()) << cols << " x " << rows << ", trial " << trial;
+      ASSERT_EQ(kept.UnsatisfiedByRule(), UnsatisfiedByRecount(occupancy, cols, rows, t)) << "threshold " << t;
+      ASSERT_EQ(fresh.UnsatisfiedByRule(), kept.UnsatisfiedByRule()) << "threshold " << t;
+      if (below(4) == 0) {  // another threshold for the occupancy as it stands
+        t = threshold();
+        kept.SetRule(IncrementalMeasures::RuleOf(t));
+        fresh.SetRule(IncrementalMeasures::RuleOf(t));
+        ASSERT_EQ(kept.UnsatisfiedByRule(), UnsatisfiedByRecount(occupancy, cols, rows, t)) << "threshold " << t;
+        ASSERT_EQ(fresh.UnsatisfiedByRule(), kept.UnsatisfiedByRule()) << "threshold " << t;
+      }
+    }
+  }
+  EXPECT_GT(updates, 5000);  // most calls followed the changes rather than starting afresh
+}
+
+// A World measured after every step of a long run and after single moves by hand, with one
+// Measurer: the calls that follow a few moves, or none, agree with the plain recount.
+TEST(Measures, FollowSingleMovesAndSettledStepsOfAWorld) {
+  SeededWorld s(21, 70, 30);
+  s.Start("1100");
+  Measurer measurer(s.settings.thresholdPercent);
+  std::uint64_t pick = 5;
+  for (int step = 0; step < 60; ++step) {
+    if (step % 3 == 0) {
+      s.world.SimulationStep();
+    } else {
+      // One agent to the next free cell along the row: a cell left, a cell taken.
+      pick = pick * 2862933555777941757ULL + 3037000493ULL;
+      const TAgent& a = s.world.Agents[(pick >> 33) % s.world.Agents.size()];
+      for (int d = 1; d < s.world.GridCols; ++d) {
+        const int col = (a.col + d) % s.world.GridCols;
+        if (s.world.grid.At(col, a.row).occupied) continue;
+        s.world.MoveAgent(int(&a - s.world.Agents.data()), col, a.row);
+        break;
+      }
+    }
+    const StepMeasures fast = measurer.Measure(s.world);
+    const StepMeasures plain = Recount(s.world, s.settings.thresholdPercent);
+    ASSERT_EQ(fast.clusterCount, plain.clusterCount) << step;
+    ASSERT_EQ(fast.unsatisfied, plain.unsatisfied) << step;
+    ASSERT_EQ(fast.unsatisfiedByRule, plain.unsatisfiedByRule) << step;
+    ExpectSameOrBothNaN(fast.percentSimilar, plain.percentSimilar, "% similar");
+    ExpectSameOrBothNaN(fast.meanLocalPrice, plain.meanLocalPrice, "mean local price");
+  }
+}
+
 struct RandomRun {
   int cols, rows;
   const char* agents;
-  double threshold;
+  double threshold, thresholdLater;  // the run's threshold, and from step 7 on
 };
 
+// On the fast phases the measures follow the World's copies; on the plain ones they are made
+// from the agents.
 class MeasuresEqualAPlainRecount
-    : public ::testing::TestWithParam<std::tuple<RandomRun, std::uint64_t>> {};
+    : public ::testing::TestWithParam<std::tuple<RandomRun, std::uint64_t, bool>> {};
 
 TEST_P(MeasuresEqualAPlainRecount, AfterEveryStep) {
-  const auto [run, seed] = GetParam();
+  const auto [run, seed, plainPhases] = GetParam();
   SeededWorld s(seed, run.cols, run.rows);
+  s.world.UsePlainPhases(plainPhases);
   s.settings.thresholdPercent = run.threshold;
   s.Start(run.agents);
   Measurer measurer(run.threshold);  // one for the whole run: its buffers must not carry stale state
   for (int step = 0; step <= 12; ++step) {
-    if (step > 0) s.world.SimulationStep();
+    if (step == 7) {  // measured again at once: the same occupancy by another rule
+      s.settings.thresholdPercent = run.thresholdLater;
+      measurer.SetThreshold(run.thresholdLater);
+    } else if (step > 0) {
+      s.world.SimulationStep();
+    }
     const StepMeasures fast = measurer.Measure(s.world);
-    const StepMeasures plain = Recount(s.world, run.threshold);
+    const StepMeasures plain = Recount(s.world, s.settings.thresholdPercent);
     ASSERT_EQ(fast.unsatisfiedByRule, plain.unsatisfiedByRule) << step;
     ASSERT_EQ(fast.satisfied, plain.satisfied) << step;
     ASSERT_EQ(fast.unsatisfied, plain.unsatisfied) << step;
@@ -223,12 +330,12 @@ TEST_P(MeasuresEqualAPlainRecount, AfterEveryStep) {
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, MeasuresEqualAPlainRecount,
-    ::testing::Combine(::testing::Values(RandomRun{10, 10, "30", 37.5}, RandomRun{13, 11, "140", 62.5},
-                                         RandomRun{40, 40, "800", 37.5}, RandomRun{64, 17, "900", 50},
-                                         RandomRun{65, 12, "20", 37.5}, RandomRun{130, 21, "2600", 75}, RandomRun{128, 12, "700", 37.5},
-                                         RandomRun{11, 129, "1400", 25}, RandomRun{40, 40, "800", 0},
-                                         RandomRun{40, 40, "800", 100}),
-                       ::testing::Values(1u, 2u, 3u)));
+    ::testing::Combine(::testing::Values(RandomRun{10, 10, "30", 37.5, 62.5}, RandomRun{13, 11, "140", 62.5, 25},
+                                         RandomRun{40, 40, "800", 37.5, 50}, RandomRun{64, 17, "900", 50, 37.5},
+                                         RandomRun{65, 12, "20", 37.5, 87.5}, RandomRun{130, 21, "2600", 75, 12.5},
+                                         RandomRun{128, 12, "700", 37.5, 30}, RandomRun{11, 129, "1400", 25, 62.5},
+                                         RandomRun{40, 40, "800", 0, 100}, RandomRun{40, 40, "800", 100, 0}),
+                       ::testing::Values(1u, 2u, 3u), ::testing::Bool()));
 
 }  // namespace
 }  // namespace zelmora

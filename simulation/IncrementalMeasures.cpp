@@ -1,0 +1,750 @@
+#include "simulation/IncrementalMeasures.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "simulation/ModelMath.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace zelmora {
+namespace {
+
+using Word = std::uint64_t;
+
+constexpr std::int64_t kShareUnit = IncrementalMeasures::ShareUnit;
+
+constexpr Word Majority(Word a, Word b, Word c) { return (a & b) | (c & (a | b)); }
+
+// Without a popcount instruction in the baseline instruction set, std::popcount is a library
+// call; this is a dozen inline operations.
+constexpr int Ones(Word x) {
+  x -= (x >> 1) & 0x5555555555555555u;
+  x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+  return int((x * 0x0101010101010101u) >> 56);
+}
+static_assert(Ones(0) == 0 && Ones(~Word(0)) == 64 && Ones(0x8000000000000001u) == 2 &&
+              Ones(0x0123456789ABCDEFu) == 32 && Ones(0xFFu << 20) == 8);
+
+struct SimilarInput {
+  const Word* three[2][2];  // per colour: west + centre + east, two bit planes
+  const Word* two[2][2];    // per colour: west + east
+  const Word* occupancy[2];
+  std::int32_t rows;
+  std::size_t words;
+  // Per count of neighbours, the fewest like ones that satisfy, bit b as a whole word in [b].
+  const std::array<Word, 4>* fewest;
+};
+
+struct SimilarSums {
+  std::int64_t shares = 0;       // like / total of every agent with a neighbour, in 840ths
+  std::int64_t counted = 0;      // agents with a neighbour
+  std::int64_t unsatisfied = 0;  // agents the rule leaves unsatisfied
+};
+
+// The lanes whose 4-bit number a (bit planes a[0..3]) is below b's, compared from the top bit.
+[[gnu::always_inline]] inline Word Below(const Word a[4], const Word b[4]) {
+  Word below = 0, equal = ~Word(0);
+  for (int i = 3; i >= 0; --i) {
+    below |= equal & ~a[i] & b[i];
+    equal &= ~(a[i] ^ b[i]);
+  }
+  return below;
+}
+
+struct PortableOnes {
+  [[gnu::always_inline]] int operator()(Word x) const { return Ones(x); }
+};
+
+#if defined(__x86_64__) && defined(__GNUC__)
+struct HardwareOnes {
+  [[gnu::always_inline]] int operator()(Word x) const { return __builtin_popcountll(x); }
+};
+#endif
+
+// Every agent's like and total neighbour counts as bit planes, 64 cells at a time, summed per
+// total: 840 / total times the like neighbours of the agents with that total.
+template <class Pop>
+[[gnu::always_inline]] inline SimilarSums AddSimilarWith(const SimilarInput& in, Pop pop) {
+  SimilarSums sums;
+  for (std::int32_t row = 0; row < in.rows; ++row) {
+    const std::size_t above = std::size_t(row == 0 ? in.rows - 1 : row - 1) * in.words;
+    const std::size_t here = std::size_t(row) * in.words;
+    const std::size_t below = std::size_t(row == in.rows - 1 ? 0 : row + 1) * in.words;
+    for (std::size_t k = 0; k < in.words; ++k) {
+      const Word black = in.occupancy[0][here + k], white = in.occupancy[1][here + k];
+      const Word agents = black | white;
+      if (agents == 0) continue;
+      // Each colour's neighbours as four bit planes (0..8): above + beside + below.
+      Word count[2][4];
+      for (int colour = 0; colour < 2; ++colour) {
+        const Word a0 = in.three[colour][0][above + k], a1 = in.three[colour][1][above + k];
+        const Word b0 = in.two[colour][0][here + k], b1 = in.two[colour][1][here + k];
+        const Word c0 = in.three[colour][0][below + k], c1 = in.three[colour][1][below + k];
+        const Word t0 = a0 ^ b0, k0 = a0 & b0;
+        const Word t1 = a1 ^ b1 ^ k0, t2 = Majority(a1, b1, k0);
+        const Word k1 = t0 & c0, k2 = Majority(t1, c1, k1);
+        count[colour][0] = t0 ^ c0;
+        count[colour][1] = t1 ^ c1 ^ k1;
+        count[colour][2] = t2 ^ k2;
+        count[colour][3] = t2 & k2;
+      }
+      // All occupied neighbours (0..8), and the like ones of the agent on each cell.
+      Word all[4], like[4];
+      Word carry = 0;
+      for (int b = 0; b < 4; ++b) {
+        const Word x = count[0][b], y = count[1][b];
+        all[b] = x ^ y ^ carry;
+        carry = Majority(x, y, carry);
+        like[b] = (black & x) | (white & y);
+      }
+      const Word bit[3][2] = {{~all[0], all[0]}, {~all[1], all[1]}, {~all[2], all[2]}};
+      const Word belowEight = agents & ~all[3];
+      // Each agent's fewest like neighbours that satisfy, by its count of neighbours, as bit
+      // planes: one comparison with its like ones then finds the unsatisfied.
+      Word least[4];
+      const Word alone = belowEight & ~(all[0] | all[1] | all[2]);
+      for (int b = 0; b < 4; ++b) least[b] = alone & in.fewest[0][std::size_t(b)];
+#pragma GCC unroll 8
+      for (int n = 1; n <= 8; ++n) {
+        const Word with = n == 8 ? agents & all[3] : belowEight & bit[0][n & 1] & bit[1][(n >> 1) & 1] & bit[2][n >> 2];
+        if (with == 0) continue;
+        sums.counted += pop(with);
+        std::int64_t likeSum = 0;
+        for (int b = 0; b < 4 && (1 << b) <= n; ++b) likeSum += std::int64_t(pop(with & like[b])) << b;
+        sums.shares += likeSum * (kShareUnit / n);
+        for (int b = 0; b < 4; ++b) least[b] |= with & in.fewest[n][std::size_t(b)];
+      }
+      sums.unsatisfied += pop(agents & Below(like, least));
+    }
+  }
+  return sums;
+}
+
+SimilarSums AddSimilarPortable(const SimilarInput& in) { return AddSimilarWith(in, PortableOnes{}); }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The popcount instruction is not in the baseline instruction set; most machines have it.
+[[gnu::target("popcnt")]] SimilarSums AddSimilarPopcnt(const SimilarInput& in) {
+  return AddSimilarWith(in, HardwareOnes{});
+}
+
+SimilarSums AddSimilar(const SimilarInput& in) {
+  static const bool hasPopcnt = __builtin_cpu_supports("popcnt");
+  return hasPopcnt ? AddSimilarPopcnt(in) : AddSimilarPortable(in);
+}
+#else
+SimilarSums AddSimilar(const SimilarInput& in) { return AddSimilarPortable(in); }
+#endif
+
+// Bits of the cells whose byte is 1 (black) and 2 (white), count cells from `cell`, count <= 64.
+void PackBytes(const std::uint8_t* cell, std::int32_t count, Word& black, Word& white) {
+  Word b = 0, w = 0;
+  std::int32_t i = 0;
+#if defined(__SSE2__)
+  const __m128i one = _mm_set1_epi8(1), two = _mm_set1_epi8(2);
+  for (; i + 16 <= count; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cell + i));
+    b |= Word(std::uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(v, one)))) << i;
+    w |= Word(std::uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(v, two)))) << i;
+  }
+#endif
+  for (; i < count; ++i) {
+    b |= Word(cell[i] == 1) << i;
+    w |= Word(cell[i] == 2) << i;
+  }
+  black = b;
+  white = w;
+}
+
+// A cell's part in its neighbours' byte: occupied | white << 4.
+constexpr std::uint8_t Part(std::uint8_t state) { return std::uint8_t((state + 1) / 2 + (state / 2) * 16); }
+
+struct Share {
+  std::int64_t share = 0;
+  std::int64_t counted = 0;
+};
+
+// The like and occupied neighbours of the agent on a cell of this byte (1 black, 2 white) with
+// this neighbours' byte; false for a byte no grid gives.
+bool NeighboursOf(int state, int neighbours, int& like, int& occupied) {
+  occupied = neighbours & 15;
+  const int white = neighbours >> 4;
+  like = state == 2 ? white : occupied - white;
+  return occupied <= 8 && white <= occupied;
+}
+
+// An agent's like share in ShareUnit-ths, times two, plus one where it has a neighbour, by its
+// cell's byte and its neighbours' byte: one lookup, no branch.
+struct ShareTable {
+  std::array<std::array<std::int32_t, 256>, 3> of{};
+  ShareTable() {
+    static constexpr std::array<std::int32_t, 9> unit = {0, 840, 420, 280, 210, 168, 140, 120, 105};
+    for (int state = 1; state <= 2; ++state) {
+      for (int neighbours = 0; neighbours < 256; ++neighbours) {
+        int like, occupied;
+        if (!NeighboursOf(state, neighbours, like, occupied) || occupied == 0) continue;
+        of[std::size_t(state)][std::size_t(neighbours)] = 2 * like * unit[std::size_t(occupied)] + 1;
+      }
+    }
+  }
+};
+
+inline Share ShareOf(std::uint8_t state, std::uint8_t neighbours) {
+  static const ShareTable table;
+  const std::int32_t v = table.of[state][neighbours];
+  return {v >> 1, v & 1};
+}
+
+// The neighbours in the order Around gives them: NW, N, NE, W, E, SW, S, SE. Two of them touch
+// when they differ by at most one step either way.
+constexpr int kDc[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
+constexpr int kDr[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
+
+// For each set of neighbours (bit d: neighbour d), the group of each neighbour in it: groups
+// are the sets joined through neighbours that touch, numbered from 0 in order of their first
+// neighbour; 0xff for a neighbour not in the set. The last entry is the number of groups.
+struct RingGroups {
+  std::array<std::array<std::uint8_t, 9>, 256> of{};
+  RingGroups() {
+    for (int set = 0; set < 256; ++set) {
+      std::array<int, 8> group;
+      group.fill(-1);
+      int groups = 0;
+      for (int d = 0; d < 8; ++d) {
+        if (!((set >> d) & 1) || group[std::size_t(d)] >= 0) continue;
+        // Spread a new group from d to every neighbour in the set that touches it.
+        std::array<int, 8> stack{d};
+        int top = 1;
+        group[std::size_t(d)] = groups;
+        while (top > 0) {
+          const int e = stack[std::size_t(--top)];
+          for (int f = 0; f < 8; ++f) {
+            if (!((set >> f) & 1) || group[std::size_t(f)] >= 0) continue;
+            if (std::abs(kDc[e] - kDc[f]) > 1 || std::abs(kDr[e] - kDr[f]) > 1) continue;
+            group[std::size_t(f)] = groups;
+            stack[std::size_t(top++)] = f;
+          }
+        }
+        ++groups;
+      }
+      for (int d = 0; d < 8; ++d) of[std::size_t(set)][std::size_t(d)] = std::uint8_t(group[std::size_t(d)] < 0 ? 0xff : group[std::size_t(d)]);
+      of[std::size_t(set)][8] = std::uint8_t(groups);
+    }
+  }
+};
+
+const RingGroups& Groups() {
+  static const RingGroups groups;
+  return groups;
+}
+
+}  // namespace
+
+IncrementalMeasures::Rule IncrementalMeasures::RuleOf(double thresholdPercent) {
+  Rule rule{};
+  for (int n = 0; n <= 8; ++n) {
+    int like = 0;
+    while (like <= n && !detail::IsSatisfied(like, n - like, thresholdPercent)) ++like;
+    rule[std::size_t(n)] = std::uint8_t(like > n ? 9 : like);
+  }
+  return rule;
+}
+
+void IncrementalMeasures::SetRule(const Rule& rule) {
+  if (rule == rule_) return;
+  rule_ = rule;
+  for (std::size_t n = 0; n < rule.size(); ++n) {
+    for (std::size_t b = 0; b < 4; ++b) fewest_[n][b] = (rule[n] >> b) & 1 ? ~Word(0) : 0;
+  }
+  for (int state = 1; state <= 2; ++state) {
+    for (int neighbours = 0; neighbours < 256; ++neighbours) {
+      int like, occupied;
+      unsatisfiedBy_[std::size_t(state)][std::size_t(neighbours)] =
+          NeighboursOf(state, neighbours, like, occupied) && like < rule[std::size_t(occupied)];
+    }
+  }
+  if (!state_.empty()) {
+    // Any agent may change sides: every occupied cell again, from the bytes kept.
+    std::int64_t unsatisfied = 0;
+    for (std::size_t k = 0; k < state_.size(); ++k) unsatisfied += unsatisfiedBy_[state_[k]][neighbours_[k]];
+    unsatisfied_ = unsatisfied;
+  } else if (!planes_.empty()) {
+    CountSimilar();  // the bit planes of the last Rebuild stand
+  }
+}
+
+void IncrementalMeasures::Rebuild(const std::uint8_t* occupancy, std::int32_t cols, std::int32_t rows, bool track) {
+  cols_ = cols;
+  rows_ = rows;
+  PackPlanes(occupancy);
+  AddShares();
+  const std::size_t cells = std::size_t(cols) * std::size_t(rows);
+  if (track) {
+    state_.assign(occupancy, occupancy + cells);
+    label_.resize(cells);
+    mark_.assign(cells, 0);
+    search_ = 0;
+    size_.clear();
+    spare_.clear();
+    CountNeighbours();
+  } else {
+    state_.clear();
+  }
+  clusters_ = LabelRuns(0, track) + LabelRuns(1, track);
+}
+
+void IncrementalMeasures::PackPlanes(const std::uint8_t* occupancy) {
+  words_ = (std::size_t(cols_) + 63) / 64;
+  lastMask_ = cols_ % 64 == 0 ? ~Word(0) : (Word(1) << (cols_ % 64)) - 1;
+  const std::size_t total = words_ * std::size_t(rows_);
+  planes_.resize(2 * total);
+  for (std::int32_t row = 0; row < rows_; ++row) {
+    const std::uint8_t* cell = occupancy + std::size_t(row) * std::size_t(cols_);
+    for (std::size_t k = 0; k < words_; ++k) {
+      const std::int32_t first = std::int32_t(k * 64);
+      const std::size_t at = std::size_t(row) * words_ + k;
+      PackBytes(cell + first, std::min(64, cols_ - first), planes_[at], planes_[total + at]);
+    }
+  }
+}
+
+void IncrementalMeasures::AddShares() {
+  const std::size_t total = words_ * std::size_t(rows_);
+  const std::size_t last = words_ - 1;
+  const unsigned lastBit = unsigned(cols_ - 1) % 64;
+  west_.resize(words_);
+  east_.resize(words_);
+  // Horizontal sums of each row: the neighbours to the west and east wrap round the row's ends.
+  for (int colour = 0; colour < 2; ++colour) {
+    for (auto* planes : {three_[colour], two_[colour]}) {
+      planes[0].resize(total);
+      planes[1].resize(total);
+    }
+    for (std::int32_t row = 0; row < rows_; ++row) {
+      const std::size_t base = std::size_t(row) * words_;
+      const Word* x = Plane(colour) + base;
+      for (std::size_t k = 0; k < words_; ++k) {
+        west_[k] = (x[k] << 1) | (k > 0 ? x[k - 1] >> 63 : (x[last] >> lastBit) & 1);
+        east_[k] = (x[k] >> 1) | (k < last ? x[k + 1] << 63 : (x[0] & 1) << lastBit);
+      }
+      west_[last] &= lastMask_;
+      for (std::size_t k = 0; k < words_; ++k) {
+        const Word w = west_[k], c = x[k], e = east_[k];
+        three_[colour][0][base + k] = w ^ c ^ e;
+        three_[colour][1][base + k] = Majority(w, c, e);
+        two_[colour][0][base + k] = w ^ e;
+        two_[colour][1][base + k] = w & e;
+      }
+    }
+  }
+
+  CountSimilar();
+}
+
+void IncrementalMeasures::CountSimilar() {
+  const SimilarInput in{{{three_[0][0].data(), three_[0][1].data()}, {three_[1][0].data(), three_[1][1].data()}},
+                        {{two_[0][0].data(), two_[0][1].data()}, {two_[1][0].data(), two_[1][1].data()}},
+                        {Plane(0), Plane(1)},
+                        rows_,
+                        words_,
+                        fewest_.data()};
+  const SimilarSums sums = AddSimilar(in);
+  shares_ = sums.shares;
+  counted_ = sums.counted;
+  unsatisfied_ = sums.unsatisfied;
+}
+
+// Every cell's neighbour byte: the parts of its 3 x 3 block, less its own.
+void IncrementalMeasures::CountNeighbours() {
+  const std::size_t cols = std::size_t(cols_);
+  neighbours_.resize(cols * std::size_t(rows_));
+  std::vector<std::uint8_t> column(cols + 2);
+  for (std::int32_t row = 0; row < rows_; ++row) {
+    const std::uint8_t* here = &state_[std::size_t(row) * cols];
+    const std::uint8_t* above = &state_[std::size_t(row == 0 ? rows_ - 1 : row - 1) * cols];
+    const std::uint8_t* below = &state_[std::size_t(row == rows_ - 1 ? 0 : row + 1) * cols];
+    for (std::size_t c = 0; c < cols; ++c) column[c + 1] = std::uint8_t(Part(above[c]) + Part(here[c]) + Part(below[c]));
+    column[0] = column[cols];
+    column[cols + 1] = column[1];
+    std::uint8_t* out = &neighbours_[std::size_t(row) * cols];
+    for (std::size_t c = 0; c < cols; ++c) {
+      out[c] = std::uint8_t(column[c] + column[c + 1] + column[c + 2] - Part(here[c]));
+    }
+  }
+}
+
+void IncrementalMeasures::FindRuns(const Word* row) {
+  std::int32_t open = -1;  // first column of a run still going on at a word's end
+  for (std::size_t k = 0; k < words_; ++k) {
+    Word v = row[k];
+    const auto base = std::int32_t(k * 64);
+    std::int32_t at = 0;  // bits of this word looked at
+    while (at < 64) {
+      if (open < 0) {
+        if (v == 0) break;
+        const int start = std::countr_zero(v);  // below 64, as v is not 0
+        at += start;
+        open = base + at;
+        v >>= start;
+      }
+      const int ones = std::countr_one(v);
+      if (at + ones >= 64) break;  // the run goes on into the next word
+      runFirst_[std::size_t(runs_)] = open;
+      runLast_[std::size_t(runs_++)] = base + at + ones - 1;
+      open = -1;
+      at += ones;
+      v >>= ones;  // ones < 64 here
+    }
+  }
+  if (open >= 0) {
+    runFirst_[std::size_t(runs_)] = open;
+    runLast_[std::size_t(runs_++)] = cols_ - 1;
+  }
+}
+
+std::int32_t IncrementalMeasures::Find(std::int32_t run) {
+  while (parent_[std::size_t(run)] != run) {
+    parent_[std::size_t(run)] = parent_[std::size_t(parent_[std::size_t(run)])];
+    run = parent_[std::size_t(run)];
+  }
+  return run;
+}
+
+// The clusters of one colour: its runs joined where they touch. With label, every cell of the
+// colour takes a label of its cluster (its root run, after those of the other colour).
+std::int64_t IncrementalMeasures::LabelRuns(int colour, bool label) {
+  // A row has at most one run in every two cells.
+  const std::size_t most = std::size_t(rows_) * (std::size_t(cols_) / 2 + 1);
+  runFirst_.resize(most);
+  runLast_.resize(most);
+  runs_ = 0;
+  rowRuns_.resize(std::size_t(rows_) + 1);
+  for (std::int32_t row = 0; row < rows_; ++row) {
+    rowRuns_[std::size_t(row)] = runs_;
+    FindRuns(Plane(colour) + std::size_t(row) * words_);
+  }
+  const std::int32_t runs = runs_;
+  rowRuns_[std::size_t(rows_)] = runs;
+  parent_.resize(std::size_t(runs));
+  for (std::int32_t i = 0; i < runs; ++i) parent_[std::size_t(i)] = i;
+
+  std::int64_t clusters = runs;
+  const auto unite = [&](std::int32_t a, std::int32_t b) {
+    a = Find(a);
+    b = Find(b);
+    if (a == b) return;
+    parent_[std::size_t(std::max(a, b))] = std::min(a, b);
+    --clusters;
+  };
+  const auto first = [&](std::int32_t r) { return rowRuns_[std::size_t(r)]; };
+  const auto end = [&](std::int32_t r) { return rowRuns_[std::size_t(r) + 1]; };
+  const std::int32_t* L = runFirst_.data();
+  const std::int32_t* R = runLast_.data();
+  std::int32_t* parent = parent_.data();
+  for (std::int32_t row = 1; row < rows_; ++row) {
+    // Each run of this row joins the runs of the row above that it overlaps or meets at a
+    // corner. Those lie one after another, from the first that does not end before it; the first
+    // is nearly always the only one, and this run has no other link yet: it simply points there.
+    std::int32_t i = first(row - 1);
+    const std::int32_t iEnd = end(row - 1);
+    for (std::int32_t j = first(row); j < end(row) && i < iEnd; ++j) {
+      while (i < iEnd && R[i] + 1 < L[j]) ++i;
+      if (i == iEnd || L[i] > R[j] + 1) continue;
+      parent[j] = Find(i);
+      --clusters;
+      for (std::int32_t k = i + 1; k < iEnd && L[k] <= R[j] + 1; ++k) unite(j, k);
+    }
+  }
+  // The last row meets the first one, also diagonally across the ends.
+  const std::int32_t last = rows_ - 1;
+  std::int32_t i = first(last), j = first(0);
+  const std::int32_t iEnd = end(last), jEnd = end(0);
+  if (i < iEnd && j < jEnd) {
+    if (L[i] == 0 && R[jEnd - 1] == cols_ - 1) unite(i, jEnd - 1);
+    if (R[iEnd - 1] == cols_ - 1 && L[j] == 0) unite(iEnd - 1, j);
+  }
+  while (i < iEnd && j < jEnd) {
+    if (R[i] + 1 >= L[j] && R[j] + 1 >= L[i]) unite(i, j);
+    const bool passI = R[i] < R[j];
+    i += passI;
+    j += !passI;
+  }
+  // Across each row's own ends, and diagonally across them between the other rows.
+  for (std::int32_t row = 0; row < rows_; ++row) {
+    const std::int32_t a = first(row), aEnd = end(row);
+    if (a < aEnd && L[a] == 0 && R[aEnd - 1] == cols_ - 1) unite(a, aEnd - 1);
+    if (row == last) continue;
+    const std::int32_t b = first(row + 1), bEnd = end(row + 1);
+    if (a == aEnd || b == bEnd) continue;
+    if (L[a] == 0 && R[bEnd - 1] == cols_ - 1) unite(a, bEnd - 1);
+    if (R[aEnd - 1] == cols_ - 1 && L[b] == 0) unite(aEnd - 1, b);
+  }
+  if (!label) return clusters;
+
+  // A run's parent always comes before it, so in order each finds its root in one step.
+  const std::int32_t offset = std::int32_t(size_.size());
+  size_.resize(size_.size() + std::size_t(runs), 0);
+  for (std::int32_t row = 0; row < rows_; ++row) {
+    std::int32_t* at = &label_[std::size_t(row) * std::size_t(cols_)];
+    for (std::int32_t r = first(row); r < end(row); ++r) {
+      const std::int32_t root = parent[parent[r]];
+      const std::int32_t l = L[r], length = R[r] - l + 1;
+      parent[r] = root;
+      std::fill_n(at + l, length, offset + root);
+      size_[std::size_t(offset + root)] += length;
+    }
+  }
+  for (std::int32_t r = runs - 1; r >= 0; --r) {
+    if (parent[r] != r) spare_.push_back(offset + r);
+  }
+  return clusters;
+}
+
+// The eight neighbours of cell k on the torus: NW, N, NE, W, E, SW, S, SE.
+void IncrementalMeasures::Around(std::size_t k, Ring& ring) const {
+  const std::size_t cols = std::size_t(cols_);
+  const std::size_t row = std::uint32_t(k) / std::uint32_t(cols), col = k - row * cols;
+  const std::size_t left = col == 0 ? cols - 1 : col - 1, right = col + 1 == cols ? 0 : col + 1;
+  const std::size_t here = row * cols;
+  const std::size_t above = (row == 0 ? std::size_t(rows_) - 1 : row - 1) * cols;
+  const std::size_t below = (row + 1 == std::size_t(rows_) ? 0 : row + 1) * cols;
+  ring = {above + left, above + col, above + right, here + left, here + right, below + left, below + col, below + right};
+}
+
+bool IncrementalMeasures::Update(const std::uint8_t* now) {
+  const std::size_t cells = state_.size();
+  changed_.clear();
+  std::size_t k = 0;
+#if defined(__SSE2__)
+  for (; k + 16 <= cells; k += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state_[k]));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(now + k));
+    for (unsigned differ = ~unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b))) & 0xffffu; differ != 0;
+         differ &= differ - 1) {
+      changed_.push_back(std::uint32_t(k) + std::uint32_t(std::countr_zero(differ)));
+    }
+  }
+#endif
+  for (; k < cells; ++k) {
+    if (state_[k] != now[k]) changed_.push_back(std::uint32_t(k));
+  }
+  if (changed_.size() > cells / 24) return false;
+
+  // One cell after another, each a grid of its own: its agent leaves, then the new one comes.
+  // The lines of the blocks a few changes ahead are fetched meanwhile.
+  constexpr std::size_t ahead = 6;
+  const std::size_t cols = std::size_t(cols_);
+  const auto fetch = [&](std::size_t c) {
+    for (const std::size_t k : {c < cols ? c + cells - cols : c - cols, c, c + cols < cells ? c + cols : c + cols - cells}) {
+      __builtin_prefetch(&state_[k]);
+      __builtin_prefetch(&neighbours_[k]);
+      __builtin_prefetch(&label_[k]);
+    }
+  };
+  for (std::size_t j = 0; j < std::min(ahead, changed_.size()); ++j) fetch(changed_[j]);
+  Ring ring;
+  for (std::size_t j = 0; j < changed_.size(); ++j) {
+    if (j + ahead < changed_.size()) fetch(changed_[j + ahead]);
+    // The size of the cluster a cell ahead leaves, once its label has come in.
+    if (j + ahead / 2 < changed_.size() && state_[changed_[j + ahead / 2]] != 0) {
+      __builtin_prefetch(&size_[std::size_t(label_[changed_[j + ahead / 2]])], 1);
+    }
+    const std::uint32_t c = changed_[j];
+    const std::uint8_t from = state_[c], to = now[c];
+    Around(c, ring);
+    ChangeShares(c, to, ring);
+    if (from != 0) Leave(c, from, ring);
+    if (to != 0) Join(c, to, ring);
+  }
+  return true;
+}
+
+// One cell's change in the shares and unsatisfied agents of its block and in its neighbours'
+// bytes.
+void IncrementalMeasures::ChangeShares(std::size_t k, std::uint8_t to, const Ring& ring) {
+  const auto add = [&](std::int64_t sign) {
+    Share s = ShareOf(state_[k], neighbours_[k]);
+    std::int64_t unsatisfied = unsatisfiedBy_[state_[k]][neighbours_[k]];
+    for (const std::size_t n : ring) {
+      const Share t = ShareOf(state_[n], neighbours_[n]);
+      s.share += t.share;
+      s.counted += t.counted;
+      unsatisfied += unsatisfiedBy_[state_[n]][neighbours_[n]];
+    }
+    shares_ += sign * s.share;
+    counted_ += sign * s.counted;
+    unsatisfied_ += sign * unsatisfied;
+  };
+  add(-1);
+  const std::uint8_t delta = std::uint8_t(Part(to) - Part(state_[k]));
+  state_[k] = to;
+  for (const std::size_t n : ring) neighbours_[n] = std::uint8_t(neighbours_[n] + delta);
+  add(1);
+}
+
+std::int32_t IncrementalMeasures::NewLabel() {
+  if (spare_.empty()) {
+    size_.push_back(0);
+    return std::int32_t(size_.size() - 1);
+  }
+  const std::int32_t label = spare_.back();
+  spare_.pop_back();
+  return label;
+}
+
+// An agent of this colour has left cell k (already free, or of the other colour, in state_).
+void IncrementalMeasures::Leave(std::size_t k, std::uint8_t colour, const Ring& ring) {
+  const std::int32_t label = label_[k];
+  --size_[std::size_t(label)];
+  unsigned set = 0;
+  for (int d = 0; d < 8; ++d) set |= unsigned(state_[ring[std::size_t(d)]] == colour) << d;
+  const auto& groups = Groups().of[set];
+  const int count = groups[8];
+  if (count == 0) {
+    // It was a cluster of its own.
+    --clusters_;
+    spare_.push_back(label);
+    return;
+  }
+  if (count == 1) return;  // its neighbours still touch each other around it
+
+  // Searches from one neighbour of each group, a cell at a time in turn: two that meet join
+  // their groups; a set of groups whose searches all ran out while another goes on is a cluster
+  // of its own, and takes a new label. The last set keeps the old one. Each search visits at
+  // most as many cells as the smaller side, times the groups.
+  if (++search_ > 0xffffffffu / 8 - 1) {
+    std::fill(mark_.begin(), mark_.end(), 0);
+    search_ = 1;
+  }
+  const std::uint32_t base = search_ * 8;
+  std::array<int, 4> joined;  // a tiny union-find over the groups
+  for (int g = 0; g < count; ++g) {
+    joined[std::size_t(g)] = g;
+    queue_[g].clear();
+    reached_[g].clear();
+  }
+  const auto root = [&](int g) {
+    while (joined[std::size_t(g)] != g) g = joined[std::size_t(g)];
+    return g;
+  };
+  for (int d = 0; d < 8; ++d) {
+    const int g = groups[std::size_t(d)];
+    if (g == 0xff || !queue_[g].empty()) continue;
+    const std::size_t start = ring[std::size_t(d)];
+    mark_[start] = base + std::uint32_t(g);
+    queue_[g].push_back(std::uint32_t(start));
+    reached_[g].push_back(std::uint32_t(start));
+  }
+  std::array<std::size_t, 4> head{};
+  int sets = count;  // sets of joined groups whose searches have not all run out
+  std::array<bool, 4> out{};  // per set (by its root): every search of it ran out
+  Ring next;
+  while (sets > 1) {
+    bool progressed = false;
+    for (int g = 0; g < count && sets > 1; ++g) {
+      if (head[std::size_t(g)] == queue_[g].size()) continue;
+      progressed = true;
+      const std::size_t x = queue_[g][head[std::size_t(g)]++];
+      Around(x, next);
+      for (const std::size_t n : next) {
+        if (state_[n] != colour) continue;
+        const std::uint32_t m = mark_[n];
+        if (m >= base && m < base + 8) {
+          const int a = root(g), b = root(int(m - base));
+          if (a != b) {
+            joined[std::size_t(std::max(a, b))] = std::min(a, b);
+            --sets;
+          }
+          continue;
+        }
+        mark_[n] = base + std::uint32_t(g);
+        queue_[g].push_back(std::uint32_t(n));
+        reached_[g].push_back(std::uint32_t(n));
+      }
+    }
+    // A set whose searches all ran out is cut off from the rest.
+    for (int g = 0; g < count && sets > 1; ++g) {
+      const int r = root(g);
+      if (out[std::size_t(r)]) continue;
+      bool done = true;
+      for (int h = 0; h < count; ++h) done = done && (root(h) != r || head[std::size_t(h)] == queue_[h].size());
+      if (!done) continue;
+      out[std::size_t(r)] = true;
+      const std::int32_t fresh = NewLabel();
+      std::int32_t moved = 0;
+      for (int h = 0; h < count; ++h) {
+        if (root(h) != r) continue;
+        for (const std::uint32_t c : reached_[h]) label_[c] = fresh;
+        moved += std::int32_t(reached_[h].size());
+      }
+      size_[std::size_t(fresh)] = moved;
+      size_[std::size_t(label)] -= moved;
+      ++clusters_;
+      --sets;
+    }
+    if (!progressed) break;
+  }
+}
+
+// An agent of this colour has come to cell k (set in state_): it joins the clusters beside it,
+// the smaller ones relabelled into the largest.
+void IncrementalMeasures::Join(std::size_t k, std::uint8_t colour, const Ring& ring) {
+  std::array<std::int32_t, 8> labels;
+  std::array<std::size_t, 8> at;
+  int distinct = 0;
+  for (const std::size_t n : ring) {
+    if (state_[n] != colour) continue;
+    const std::int32_t l = label_[n];
+    if (std::find(labels.begin(), labels.begin() + distinct, l) != labels.begin() + distinct) continue;
+    labels[std::size_t(distinct)] = l;
+    at[std::size_t(distinct++)] = n;
+  }
+  if (distinct == 0) {
+    const std::int32_t fresh = NewLabel();
+    label_[k] = fresh;
+    size_[std::size_t(fresh)] = 1;
+    ++clusters_;
+    return;
+  }
+  int largest = 0;
+  for (int i = 1; i < distinct; ++i) {
+    if (size_[std::size_t(labels[std::size_t(i)])] > size_[std::size_t(labels[std::size_t(largest)])]) largest = i;
+  }
+  const std::int32_t keep = labels[std::size_t(largest)];
+  label_[k] = keep;
+  for (int i = 0; i < distinct; ++i) {
+    if (i == largest) continue;
+    Relabel(at[std::size_t(i)], labels[std::size_t(i)], keep);
+    size_[std::size_t(keep)] += size_[std::size_t(labels[std::size_t(i)])];
+    size_[std::size_t(labels[std::size_t(i)])] = 0;
+    spare_.push_back(labels[std::size_t(i)]);
+    --clusters_;
+  }
+  size_[std::size_t(keep)] += 1;
+}
+
+// Every cell of the cluster labelled `label` that holds `from` takes label `to`.
+void IncrementalMeasures::Relabel(std::size_t from, std::int32_t label, std::int32_t to) {
+  const std::uint8_t colour = state_[from];
+  std::vector<std::uint32_t>& stack = queue_[0];
+  stack.assign(1, std::uint32_t(from));
+  label_[from] = to;
+  Ring ring;
+  while (!stack.empty()) {
+    const std::size_t x = stack.back();
+    stack.pop_back();
+    Around(x, ring);
+    for (const std::size_t n : ring) {
+      if (state_[n] != colour || label_[n] != label) continue;
+      label_[n] = to;
+      stack.push_back(std::uint32_t(n));
+    }
+  }
+}
+
+}  // namespace zelmora
