@@ -96,8 +96,6 @@ std::string Names() {
   return names;
 }
 
-std::string TypeName(py::handle value) { return Py_TYPE(value.ptr())->tp_name; }
-
 }  // namespace
 
 // NumPy's bool is no int, but it can pass for one: both are refused where a number is expected.

@@ -14,6 +14,9 @@ namespace zelmora::python {
 
 namespace py = pybind11;
 
+// The name of a value's Python type, for messages.
+inline std::string TypeName(py::handle value) { return Py_TYPE(value.ptr())->tp_name; }
+
 // A World's grid, fixed when it is made.
 struct GridSize {
   std::int32_t cols = 40;

@@ -26,8 +26,6 @@
 namespace zelmora::python {
 namespace {
 
-std::string TypeName(py::handle value) { return Py_TYPE(value.ptr())->tp_name; }
-
 // The sweep's runs, checked as zelmora-batch checks them before it starts.
 struct Plan {
   batch::Options options;

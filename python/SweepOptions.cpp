@@ -35,8 +35,6 @@ std::string Dashed(std::string name) {
   return name;
 }
 
-std::string TypeName(py::handle value) { return Py_TYPE(value.ptr())->tp_name; }
-
 std::string Text(py::handle value, const std::string& name) {
   if (!py::isinstance<py::str>(value)) throw py::type_error(name + ": expects a str; got " + TypeName(value));
   return py::str(value);

@@ -82,12 +82,6 @@ void World::ComputeLocalPricesFast() {
   priceAll_ = false;
 }
 
-// Every cell priced from its distances, by whole rows (PriceRow), or (kept) only from the
-// distance to its own market. A cell's rival is the lowest price any other market offered it
-// when it was last priced in full, with the unit costs of that time (an epoch): a market's
-// price at the cell has since fallen by at most the most that any unit cost fell, so while the
-// rival less that fall stays above the own market's new price, with room for rounding, no
-// other market can offer the cell as little, and the plain search would keep its market.
 // Every cell priced in full, or (kept) only from its own market. A cell's rival is the lowest
 // price any other market offered it when it was last priced in full, with the unit costs of that
 // time (an epoch): a market's price at the cell has since fallen by at most the most that any
