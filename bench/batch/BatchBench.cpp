@@ -1,12 +1,6 @@
 // The batch program's costs: a sweep on one and on two worker threads (the speed-up, in the same
-// run), recording every step against the step itself, one run on a 1000 x 1000 grid, and the
-// program's peak memory for a short and a long run.
+// run), recording every step against the step itself, and one run on a 1000 x 1000 grid.
 #include <benchmark/benchmark.h>
-
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
@@ -21,8 +15,6 @@
 #include "simulation/Measures.h"
 #include "simulation/ModelPorts.h"
 #include "simulation/World.h"
-
-extern char** environ;
 
 namespace {
 
@@ -122,40 +114,6 @@ void BM_BigRun(benchmark::State& state) {
   state.counters["steps_per_s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_BigRun)->Iterations(10)->Unit(benchmark::kMillisecond);
-
-// The program's peak resident memory (MiB) for one 10 x 10 run of `steps` steps, charts on,
-// every 100th step recorded: it must not grow with the steps.
-double PeakMiB(const std::string& dir, std::int64_t steps) {
-  const std::string out = dir + "/rss.csv";
-  std::vector<std::string> args = {ZELMORA_BATCH_PROGRAM, "--out", out, "--grid", "10x10", "--steps",
-                                   std::to_string(steps), "--record-every", "100", "--charts", "on", "--seed", "1",
-                                   "--jobs", "1", "--quiet", "--force"};
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) throw std::runtime_error("spawn");
-  int status = 0;
-  struct rusage usage {};
-  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    throw std::runtime_error("the program failed");
-  }
-  return double(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
-}
-
-void BM_PeakMemoryAgainstSteps(benchmark::State& state) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "zelmora-bench-XXXXXX").string();
-  const std::string dir = ::mkdtemp(pattern.data());
-  double short_ = 0, long_ = 0;
-  for (auto _ : state) {
-    short_ = std::max(short_, PeakMiB(dir, 10'000));
-    long_ = std::max(long_, PeakMiB(dir, 10'000'000));
-  }
-  std::filesystem::remove_all(dir);
-  state.counters["peak_MiB_1e4_steps"] = short_;
-  state.counters["peak_MiB_1e7_steps"] = long_;
-}
-BENCHMARK(BM_PeakMemoryAgainstSteps)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 
