@@ -253,6 +253,7 @@ class World {
   void WriteMoves(bool freePricesDone);
   void MoveToCheaper(std::int32_t i, std::int32_t col, std::int32_t row);
   void LookForCentersFast();
+  template <bool NoteEach>
   void LookForCentersInTurn();
   void LookForCentersDrawingAhead();
 
@@ -350,6 +351,7 @@ class World {
     std::int32_t agent;
   };
   std::vector<Move> moves_;
+  bool centersMovedMuch_ = true;  // more than one agent in eight moved in the last LookForCenters
   bool priceAll_ = true;        // prices must be computed for every cell
   // Per cell: the lowest price another market offered when the cell was last priced in full,
   // and the epoch (the unit costs) of that pricing; the unit costs of the last kEpochs epochs.
