@@ -43,8 +43,10 @@ void CountRow(const std::uint8_t* above, const std::uint8_t* here, const std::ui
   for (std::int32_t c = 0; c < cols; ++c) {
     const std::uint8_t all = std::uint8_t(column[c] + column[c + 1] + column[c + 2]);
     const std::uint8_t whites = std::uint8_t(white[c] + white[c + 1] + white[c + 2]);
-    // The block counts the cell itself as a like neighbour.
-    const std::uint8_t like = here[c] == 2 ? whites : std::uint8_t(all - whites);
+    // The block counts the cell itself as a like neighbour. Chosen by a mask, not a branch: the
+    // colour is a coin toss from one cell to the next.
+    const std::uint8_t white = std::uint8_t(0 - std::uint8_t(here[c] == 2));
+    const std::uint8_t like = std::uint8_t((whites & white) | (std::uint8_t(all - whites) & ~white));
     counts[c] = std::uint8_t((like - 1) | (all - like) << 4);
   }
 }
