@@ -128,6 +128,9 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
     // Every cell in full, written as the plain phase writes it: where nearly every price moves,
     // asking first costs more than it saves.
     const bool free = freePricesKnown_;
+    // Customers that change market, counted apart for every fourth cell, so that neighbouring
+    // cells need not wait for each other's counts, and added to the markets at the end.
+    std::array<std::array<std::int32_t, MarketCount>, 4> moved{};
     for (std::size_t k = 0; k < cells.size(); ++k) {
       TCell& cell = cells[k];
       const Priced p = PriceInFull(cell, unitCost, travelCost);
@@ -144,14 +147,21 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
       const std::uint8_t old = std::uint8_t(cell.catchment);
       if (old != p.catchment) {
         // A customer that stays with its market would be taken off and put back: no net change.
+        // Taken or free is a coin toss from one cell to the next: counted, not branched on.
         cell.catchment = p.catchment;
         catchment_[k] = std::uint8_t(p.catchment);
-        if (taken) {
-          market[old]->customers -= 1;
-          market[std::size_t(p.catchment)]->customers += 1;
-        }
+        moved[k & 3][old] -= taken;
+        moved[k & 3][std::size_t(p.catchment)] += taken;
       }
-      if (!taken && free) freePrices_[k] = p.best;
+      if (free) {
+        // A taken cell's free price stays +infinity: written alike, chosen by a mask.
+        const std::uint64_t mask = 0 - std::uint64_t(taken);
+        freePrices_[k] = std::bit_cast<double>((std::bit_cast<std::uint64_t>(p.best) & ~mask) |
+                                               (std::bit_cast<std::uint64_t>(detail::Taken) & mask));
+      }
+    }
+    for (const auto& counts : moved) {
+      for (int m = 0; m < MarketCount; ++m) market[std::size_t(m)]->customers += counts[std::size_t(m)];
     }
     priceSum_ = detail::SumInLanes(price_.size(), [this](std::size_t k) { return price_[k]; });
     greyIsScape_ = false;
