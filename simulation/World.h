@@ -343,7 +343,10 @@ class World {
   // Both are full words, so an index is one addition with nothing to widen.
   std::vector<std::size_t> wrapCol_, wrapRowStart_;
   std::vector<std::uint32_t> block_;    // scratch of the evaluation
-  std::vector<std::uint32_t> flipped_;  // agents whose flag flipped in the copy, to be written
+  // Agents whose flag flipped in the copy, to be written: the first flippedCount_, with room for
+  // every agent and one more (FlagSatisfied writes past them).
+  std::vector<std::uint32_t> flipped_;
+  std::size_t flippedCount_ = 0;
   // Moves of the fast relocation phases whose cells and other copies are written after the
   // tries (scratch).
   struct Move {
