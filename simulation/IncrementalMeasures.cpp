@@ -287,8 +287,12 @@ void IncrementalMeasures::Rebuild(const std::uint8_t* occupancy, std::int32_t co
   if (track) {
     state_.assign(occupancy, occupancy + cells);
     label_.resize(cells);
-    mark_.assign(cells, 0);
-    search_ = 0;
+    // Marks of earlier searches lie below every later search's: they need clearing only for
+    // another grid.
+    if (mark_.size() != cells) {
+      mark_.assign(cells, 0);
+      search_ = 0;
+    }
     size_.clear();
     spare_.clear();
     CountNeighbours();

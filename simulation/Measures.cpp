@@ -68,10 +68,17 @@ void Measurer::MeasureCopies(const World& world, StepMeasures& m) {
   const World::OccupancyVersion version = world.OccupancyVersionNow();
   const std::uint8_t* occupancy = world.Occupancy().data();
   if (!tracking_ || world.GridCols != cols_ || world.GridRows != rows_) {
+    // Measured afresh, and kept to follow the next changes, unless the moves since the last
+    // call changed so many cells that the next call, likely to see many too, would measure
+    // afresh anyway (the rule below, where those changes are not counted but bounded: a move
+    // changes two cells).
+    const bool sameGrid = world.GridCols == cols_ && world.GridRows == rows_;
+    const std::size_t cells = std::size_t(world.GridCols) * std::size_t(world.GridRows);
+    const bool many = sameGrid && version.copy == version_.copy && (version.moves - version_.moves) * 2 * 12 > cells;
     cols_ = world.GridCols;
     rows_ = world.GridRows;
-    occupancyMeasures_.Rebuild(occupancy, cols_, rows_, true);
-    tracking_ = true;
+    tracking_ = !many;
+    occupancyMeasures_.Rebuild(occupancy, cols_, rows_, tracking_);
   } else if (!(version == version_) && !occupancyMeasures_.Update(occupancy)) {
     // Many changes: the next call is likely to see many too, unless these were not so many,
     // and keeping what following them needs would cost a good part of measuring afresh.

@@ -95,9 +95,10 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
   // oscillate), hardly a cell keeps its market: every cell is priced in full straight away,
   // without noting its rival but every eighth time, and keeping is tried again the time after.
   // Nor are rivals noted when everything is priced afresh (after a setup, say): with returns of
-  // 1 no unit cost ever changes, and with others the next pricing notes them.
+  // 1 no unit cost ever changes, and with others the next pricing notes them where cells kept
+  // their markets last time (rivals noted at any other time would only go stale unused).
   const bool keep = !all && !rivalsStale_ && (keptLast_ || epochs_ % 8 == 1);
-  const bool note = !all && (keep || rivalsStale_ || epochs_ % 8 == 0);
+  const bool note = !all && (keep || keptLast_ || epochs_ % 8 == 0);
   rivalsStale_ = !note;
   // The fall of the unit costs since each of the last epochs, by age; infinite past them (a cell
   // is priced in full at least once in kEpochs pricings, so no age wraps round).
@@ -121,6 +122,9 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
     // Every cell in full, written as the plain phase writes it: where nearly every price moves,
     // asking first costs more than it saves.
     const bool free = freePricesKnown_;
+    // Customers that change market, counted apart for every fourth cell, so that neighbouring
+    // cells need not wait for each other's counts, and added to the markets at the end.
+    std::array<std::array<std::int32_t, MarketCount>, 4> moved{};
     for (std::size_t k = 0; k < cells.size(); ++k) {
       TCell& cell = cells[k];
       const Priced p = PriceInFull(cell, unitCost, travelCost);
@@ -129,17 +133,29 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
         epochOf_[k] = epoch;
       }
       if (p.catchment < 0) continue;  // no market below the ceiling: the cell keeps what it had
-      const std::uint8_t old = catchment_[k];
       cell.localPrice = p.best;
-      cell.catchment = p.catchment;
       price_[k] = p.best;
-      catchment_[k] = std::uint8_t(p.catchment);
-      if (cellState_[k] != 0) {
-        market[old]->customers -= 1;
-        market[std::size_t(p.catchment)]->customers += 1;
-      } else if (free) {
-        freePrices_[k] = p.best;
+      // Read from the cell, whose lines the search has just brought in, rather than from
+      // their copies, which agree with it.
+      const bool taken = cell.occupied;
+      const std::uint8_t old = std::uint8_t(cell.catchment);
+      if (old != p.catchment) {
+        // A customer that stays with its market would be taken off and put back: no net change.
+        // Taken or free is a coin toss from one cell to the next: counted, not branched on.
+        cell.catchment = p.catchment;
+        catchment_[k] = std::uint8_t(p.catchment);
+        moved[k & 3][old] -= taken;
+        moved[k & 3][std::size_t(p.catchment)] += taken;
       }
+      if (free) {
+        // A taken cell's free price stays +infinity: written alike, chosen by a mask.
+        const std::uint64_t mask = 0 - std::uint64_t(taken);
+        freePrices_[k] = std::bit_cast<double>((std::bit_cast<std::uint64_t>(p.best) & ~mask) |
+                                               (std::bit_cast<std::uint64_t>(detail::Taken) & mask));
+      }
+    }
+    for (const auto& counts : moved) {
+      for (int m = 0; m < MarketCount; ++m) market[std::size_t(m)]->customers += counts[std::size_t(m)];
     }
     priceSum_ = detail::SumInLanes(price_.size(), [this](std::size_t k) { return price_[k]; });
     greyIsScape_ = false;

@@ -43,8 +43,10 @@ void CountRow(const std::uint8_t* above, const std::uint8_t* here, const std::ui
   for (std::int32_t c = 0; c < cols; ++c) {
     const std::uint8_t all = std::uint8_t(column[c] + column[c + 1] + column[c + 2]);
     const std::uint8_t whites = std::uint8_t(white[c] + white[c + 1] + white[c + 2]);
-    // The block counts the cell itself as a like neighbour.
-    const std::uint8_t like = here[c] == 2 ? whites : std::uint8_t(all - whites);
+    // The block counts the cell itself as a like neighbour. Chosen by a mask, not a branch: the
+    // colour is a coin toss from one cell to the next.
+    const std::uint8_t white = std::uint8_t(0 - std::uint8_t(here[c] == 2));
+    const std::uint8_t like = std::uint8_t((whites & white) | (std::uint8_t(all - whites) & ~white));
     counts[c] = std::uint8_t((like - 1) | (all - like) << 4);
   }
 }
@@ -79,19 +81,20 @@ void VisitMasks(const std::uint8_t* state, const std::uint8_t* counts, const std
 
 // Flips an agent's flag where it differs, in the copies; the agent follows in WriteFlags.
 inline void World::FlagSatisfied(std::size_t agent, bool satisfied) {
-  const std::uint64_t bit = std::uint64_t(1) << (agent % 64);
-  std::uint64_t& word = unsatisfied_[agent / 64];
-  if (((word & bit) == 0) == satisfied) return;
-  word ^= bit;
-  flipped_.push_back(std::uint32_t(agent));
-  unsatisfiedCount_ += satisfied ? -1 : 1;
+  // Without a branch: where the counts moved, whether a flag flips is a coin toss. The agent is
+  // written past the flipped ones, and counted among them only if it flipped; the summary bit
+  // is written as its word stands, the same bit where nothing flipped.
   const std::size_t w = agent / 64;
+  const std::uint64_t bit = std::uint64_t(1) << (agent % 64);
+  std::uint64_t& word = unsatisfied_[w];
+  const bool flips = ((word & bit) != 0) == satisfied;
+  word ^= bit & (0 - std::uint64_t(flips));
+  flipped_[flippedCount_] = std::uint32_t(agent);
+  flippedCount_ += flips;
+  unsatisfiedCount_ += std::int64_t(flips) * (1 - 2 * std::int64_t(satisfied));
   const std::uint64_t summary = std::uint64_t(1) << (w % 64);
-  if (word != 0) {
-    unsatisfiedWords_[w / 64] |= summary;
-  } else {
-    unsatisfiedWords_[w / 64] &= ~summary;
-  }
+  std::uint64_t& words = unsatisfiedWords_[w / 64];
+  words = (words & ~summary) | (summary & (0 - std::uint64_t(word != 0)));
 }
 
 std::uint8_t World::CountCell(std::size_t k, std::int32_t col, std::int32_t row) const {
@@ -141,6 +144,7 @@ void World::EvaluateSegregationFast() {
   }
   const bool all = evaluateAll_ || std::bit_cast<std::uint64_t>(threshold) !=
                                        std::bit_cast<std::uint64_t>(evaluatedThreshold_);
+  if (flipped_.size() <= Agents.size()) flipped_.resize(Agents.size() + 1);
   if (all || changed_.size() * 128 > cellState_.size()) {
     // Counting a block per change would cost more than counting every row.
     EvaluateRows(satisfiedBy_.data(), all);
@@ -240,12 +244,12 @@ void World::EvaluateRows(const bool* satisfiedBy, bool everyFlag) {
 // The agents whose flags flipped in the copy, a few fetched ahead.
 void World::WriteFlags() {
   constexpr std::size_t ahead = 16;
-  for (std::size_t j = 0; j < flipped_.size(); ++j) {
-    if (j + ahead < flipped_.size()) __builtin_prefetch(&Agents[flipped_[j + ahead]].satisfied, 1);
+  for (std::size_t j = 0; j < flippedCount_; ++j) {
+    if (j + ahead < flippedCount_) __builtin_prefetch(&Agents[flipped_[j + ahead]].satisfied, 1);
     const std::uint32_t i = flipped_[j];
     Agents[i].satisfied = ((unsatisfied_[i / 64] >> (i % 64)) & 1) == 0;
   }
-  flipped_.clear();
+  flippedCount_ = 0;
 }
 
 }  // namespace zelmora

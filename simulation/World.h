@@ -253,6 +253,7 @@ class World {
   void WriteMoves(bool freePricesDone);
   void MoveToCheaper(std::int32_t i, std::int32_t col, std::int32_t row);
   void LookForCentersFast();
+  template <bool NoteEach>
   void LookForCentersInTurn();
   void LookForCentersDrawingAhead();
 
@@ -342,7 +343,10 @@ class World {
   // Both are full words, so an index is one addition with nothing to widen.
   std::vector<std::size_t> wrapCol_, wrapRowStart_;
   std::vector<std::uint32_t> block_;    // scratch of the evaluation
-  std::vector<std::uint32_t> flipped_;  // agents whose flag flipped in the copy, to be written
+  // Agents whose flag flipped in the copy, to be written: the first flippedCount_, with room for
+  // every agent and one more (FlagSatisfied writes past them).
+  std::vector<std::uint32_t> flipped_;
+  std::size_t flippedCount_ = 0;
   // Moves of the fast relocation phases whose cells and other copies are written after the
   // tries (scratch).
   struct Move {
@@ -350,6 +354,7 @@ class World {
     std::int32_t agent;
   };
   std::vector<Move> moves_;
+  bool centersMovedMuch_ = true;  // more than one agent in eight moved in the last LookForCenters
   bool priceAll_ = true;        // prices must be computed for every cell
   // Per cell: the lowest price another market offered when the cell was last priced in full,
   // and the epoch (the unit costs) of that pricing; the unit costs of the last kEpochs epochs.
