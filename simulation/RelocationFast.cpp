@@ -140,9 +140,10 @@ void World::WriteMoves(bool freePricesDone) {
   constexpr std::size_t ahead = 16;
   TCell* cells = grid.Cells().data();
   // Many moves would each fetch two more lines for the free prices, which only the next
-  // LookForCenters reads: it makes them afresh instead.
+  // LookForCenters reads: it makes them afresh instead, as it does after a step that did not
+  // look for centers, since the next one likely will not either.
   const std::size_t n = moves_.size();
-  if (n > cellState_.size() / 32 && !freePricesDone) freePricesKnown_ = false;
+  if ((n > cellState_.size() / 32 || !centersLastStep_) && !freePricesDone) freePricesKnown_ = false;
   const bool free = freePricesKnown_ && !freePricesDone;
   const auto fetch = [&](const Move& move) {
     const char* to = reinterpret_cast<const char*>(cells + move.to);

@@ -326,6 +326,12 @@ class World {
   double priceSum_ = 0.0;                                         // see LocalPriceSum
   std::vector<double, LargePageAllocator<double>> freePrices_;  // see FreePrices
   bool freePricesKnown_ = false;  // freePrices_ agrees with the occupancy and the prices
+  // Whether the last step looked for centers, the one phase that reads freePrices_; a step that
+  // did not sets it false. Where false, the pricing in full and many moves leave the free prices
+  // to be made afresh by the next LookForCenters instead of writing them. A hint only: either
+  // way the free prices are exact when read.
+  bool centersLastStep_ = false;
+  bool centersThisStep_ = false;
   // Distances from the origin to (dc - GridCols + 1, dr), row dr after row: row |r - mr| from
   // column GridCols - 1 - mc holds the distances of row r to a market at (mc, mr), as
   // GridDistance gives them. Made once per grid size for the resets; the checked builds hold the
