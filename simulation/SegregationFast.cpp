@@ -209,6 +209,7 @@ void World::EvaluateBlocks(const bool* satisfiedBy) {
 void World::EvaluateRows(const bool* satisfiedBy, bool everyFlag) {
   const std::size_t cols = std::size_t(GridCols);
   std::vector<std::uint8_t> column(cols + 2), white(cols + 2), counts(cols);
+  std::vector<std::uint32_t> visits(cols);  // the row's columns to visit, in order
   TGrid::CellVector& cells = grid.Cells();
   for (std::int32_t row = 0; row < GridRows; ++row) {
     const std::size_t first = std::size_t(row) * cols;
@@ -217,6 +218,7 @@ void World::EvaluateRows(const bool* satisfiedBy, bool everyFlag) {
     const std::uint8_t* below = &cellState_[std::size_t(row == GridRows - 1 ? 0 : row + 1) * cols];
     CountRow(above, here, below, GridCols, column.data(), white.data(), counts.data());
     std::uint64_t* arrived = &arrived_[std::size_t(row) * ((cols + 63) / 64)];
+    std::size_t visited = 0;
     for (std::size_t start = 0; start < cols; start += 64) {
       const std::int32_t n = std::int32_t(std::min<std::size_t>(64, cols - start));
       // The cells whose counts changed, and those an agent arrived at; every occupied one when
@@ -225,17 +227,21 @@ void World::EvaluateRows(const bool* satisfiedBy, bool everyFlag) {
       VisitMasks(here + start, &counts[start], &counts_[first + start], n, occupied, changed);
       std::uint64_t visit = everyFlag ? occupied : changed | (*arrived & occupied);
       *arrived++ = 0;
-      for (; visit != 0; visit &= visit - 1) {
-        const std::size_t c = start + std::size_t(std::countr_zero(visit));
-        const std::size_t k = first + c;
-        const std::uint8_t packed = counts[c];
-        if (counts_[k] != packed) {
-          cells[k].sameNeighbours = packed & 15;
-          cells[k].otherNeighbours = packed >> 4;
-          counts_[k] = packed;
-        }
-        FlagSatisfied(std::size_t(occupantOf_[k]), satisfiedBy[packed]);
+      for (; visit != 0; visit &= visit - 1) visits[visited++] = std::uint32_t(start + std::size_t(std::countr_zero(visit)));
+    }
+    // The visited cells' lines are fetched a few ahead, so that their misses overlap.
+    constexpr std::size_t ahead = 8;
+    for (std::size_t j = 0; j < visited; ++j) {
+      if (j + ahead < visited) __builtin_prefetch(&cells[first + visits[j + ahead]].sameNeighbours, 1);
+      const std::size_t c = visits[j];
+      const std::size_t k = first + c;
+      const std::uint8_t packed = counts[c];
+      if (counts_[k] != packed) {
+        cells[k].sameNeighbours = packed & 15;
+        cells[k].otherNeighbours = packed >> 4;
+        counts_[k] = packed;
       }
+      FlagSatisfied(std::size_t(occupantOf_[k]), satisfiedBy[packed]);
     }
   }
   WriteFlags();
