@@ -211,12 +211,27 @@ void World::EvaluateRows(const bool* satisfiedBy, bool everyFlag) {
   std::vector<std::uint8_t> column(cols + 2), white(cols + 2), counts(cols);
   std::vector<std::uint32_t> visits(cols);  // the row's columns to visit, in order
   TGrid::CellVector& cells = grid.Cells();
+  // Where the cells outgrow the caches, a row's visits are listed first and the lines of the
+  // cells fetched a few visits ahead, so that the misses overlap; on smaller grids the cells
+  // stay in cache and the list would only cost.
+  const bool fetch = cells.size() > DrawAheadCells;
+  constexpr std::size_t ahead = 8;
   for (std::int32_t row = 0; row < GridRows; ++row) {
     const std::size_t first = std::size_t(row) * cols;
     const std::uint8_t* here = &cellState_[first];
     const std::uint8_t* above = &cellState_[std::size_t(row == 0 ? GridRows - 1 : row - 1) * cols];
     const std::uint8_t* below = &cellState_[std::size_t(row == GridRows - 1 ? 0 : row + 1) * cols];
     CountRow(above, here, below, GridCols, column.data(), white.data(), counts.data());
+    const auto visitCell = [&](std::size_t c) {
+      const std::size_t k = first + c;
+      const std::uint8_t packed = counts[c];
+      if (counts_[k] != packed) {
+        cells[k].sameNeighbours = packed & 15;
+        cells[k].otherNeighbours = packed >> 4;
+        counts_[k] = packed;
+      }
+      FlagSatisfied(std::size_t(occupantOf_[k]), satisfiedBy[packed]);
+    };
     std::uint64_t* arrived = &arrived_[std::size_t(row) * ((cols + 63) / 64)];
     std::size_t visited = 0;
     for (std::size_t start = 0; start < cols; start += 64) {
@@ -227,21 +242,18 @@ void World::EvaluateRows(const bool* satisfiedBy, bool everyFlag) {
       VisitMasks(here + start, &counts[start], &counts_[first + start], n, occupied, changed);
       std::uint64_t visit = everyFlag ? occupied : changed | (*arrived & occupied);
       *arrived++ = 0;
-      for (; visit != 0; visit &= visit - 1) visits[visited++] = std::uint32_t(start + std::size_t(std::countr_zero(visit)));
+      for (; visit != 0; visit &= visit - 1) {
+        const std::size_t c = start + std::size_t(std::countr_zero(visit));
+        if (fetch) {
+          visits[visited++] = std::uint32_t(c);
+        } else {
+          visitCell(c);
+        }
+      }
     }
-    // The visited cells' lines are fetched a few ahead, so that their misses overlap.
-    constexpr std::size_t ahead = 8;
     for (std::size_t j = 0; j < visited; ++j) {
       if (j + ahead < visited) __builtin_prefetch(&cells[first + visits[j + ahead]].sameNeighbours, 1);
-      const std::size_t c = visits[j];
-      const std::size_t k = first + c;
-      const std::uint8_t packed = counts[c];
-      if (counts_[k] != packed) {
-        cells[k].sameNeighbours = packed & 15;
-        cells[k].otherNeighbours = packed >> 4;
-        counts_[k] = packed;
-      }
-      FlagSatisfied(std::size_t(occupantOf_[k]), satisfiedBy[packed]);
+      visitCell(visits[j]);
     }
   }
   WriteFlags();
