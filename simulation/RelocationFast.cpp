@@ -29,11 +29,11 @@ void World::MoveInCopies(std::int32_t i, std::size_t from, std::int32_t newCol, 
 }
 
 void World::NoteChanged(std::size_t cell) {
-  if (evaluateAll_) return;
+  if (evaluateAll_ || countRows_) return;
   changed_.push_back(std::uint32_t(cell));
-  // Past this many the next evaluation sweeps the grid anyway.
-  if (changed_.size() > cellState_.size()) {
-    evaluateAll_ = true;
+  // Past this many the next evaluation counts every row anyway: the rest need not be noted.
+  if (changed_.size() * 128 > cellState_.size()) {
+    countRows_ = true;
     changed_.clear();
   }
 }

@@ -145,13 +145,14 @@ void World::EvaluateSegregationFast() {
   const bool all = evaluateAll_ || std::bit_cast<std::uint64_t>(threshold) !=
                                        std::bit_cast<std::uint64_t>(evaluatedThreshold_);
   if (flipped_.size() <= Agents.size()) flipped_.resize(Agents.size() + 1);
-  if (all || changed_.size() * 128 > cellState_.size()) {
+  if (all || countRows_) {
     // Counting a block per change would cost more than counting every row.
     EvaluateRows(satisfiedBy_.data(), all);
   } else {
     EvaluateBlocks(satisfiedBy_.data());
   }
   changed_.clear();
+  countRows_ = false;
   evaluateAll_ = false;
   evaluatedThreshold_ = threshold;
 }

@@ -340,6 +340,9 @@ class World {
   bool ownDistances_ = false;  // the copies were made by a reset, which wrote the distances
   // Cells whose occupant changed since the last evaluation: their 3 x 3 blocks are evaluated.
   std::vector<std::uint32_t> changed_;
+  // So many cells changed since the last evaluation that it counts every row: changed_ is no
+  // longer kept.
+  bool countRows_ = false;
   // The cells an agent arrived at since the last evaluation, one bit each, row after row with
   // each row starting a word: an arrived agent's flag is set even where the counts stand.
   std::vector<std::uint64_t> arrived_;
