@@ -120,8 +120,14 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
   bool changed = false;
   if (!keep) {
     // Every cell in full, written as the plain phase writes it: where nearly every price moves,
-    // asking first costs more than it saves.
+    // asking first costs more than it saves. The free prices are written along only if the last
+    // step looked for centers; otherwise the next LookForCenters makes them afresh.
+    if (!centersLastStep_) freePricesKnown_ = false;
     const bool free = freePricesKnown_;
+    // The sum of the prices in SumInLanes' lanes, added up as the cells are priced: cell k in
+    // lane k % 4, the cells past the last whole group of four in lane 0.
+    double lane[4] = {0.0, 0.0, 0.0, 0.0};
+    const std::size_t grouped = cells.size() / 4 * 4;
     // Customers that change market, counted apart for every fourth cell, so that neighbouring
     // cells need not wait for each other's counts, and added to the markets at the end.
     std::array<std::array<std::int32_t, MarketCount>, 4> moved{};
@@ -132,7 +138,11 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
         rival_[k] = p.rival;
         epochOf_[k] = epoch;
       }
-      if (p.catchment < 0) continue;  // no market below the ceiling: the cell keeps what it had
+      if (p.catchment < 0) {
+        lane[k < grouped ? k & 3 : 0] += price_[k];
+        continue;  // no market below the ceiling: the cell keeps what it had
+      }
+      lane[k < grouped ? k & 3 : 0] += p.best;
       cell.localPrice = p.best;
       price_[k] = p.best;
       // Read from the cell, whose lines the search has just brought in, rather than from
@@ -157,7 +167,7 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
     for (const auto& counts : moved) {
       for (int m = 0; m < MarketCount; ++m) market[std::size_t(m)]->customers += counts[std::size_t(m)];
     }
-    priceSum_ = detail::SumInLanes(price_.size(), [this](std::size_t k) { return price_[k]; });
+    priceSum_ = (lane[0] + lane[1]) + (lane[2] + lane[3]);
     greyIsScape_ = false;
     return;
   }

@@ -29,11 +29,11 @@ void World::MoveInCopies(std::int32_t i, std::size_t from, std::int32_t newCol, 
 }
 
 void World::NoteChanged(std::size_t cell) {
-  if (evaluateAll_) return;
+  if (evaluateAll_ || countRows_) return;
   changed_.push_back(std::uint32_t(cell));
-  // Past this many the next evaluation sweeps the grid anyway.
-  if (changed_.size() > cellState_.size()) {
-    evaluateAll_ = true;
+  // Past this many the next evaluation counts every row anyway: the rest need not be noted.
+  if (changed_.size() * 128 > cellState_.size()) {
+    countRows_ = true;
     changed_.clear();
   }
 }
@@ -140,9 +140,10 @@ void World::WriteMoves(bool freePricesDone) {
   constexpr std::size_t ahead = 16;
   TCell* cells = grid.Cells().data();
   // Many moves would each fetch two more lines for the free prices, which only the next
-  // LookForCenters reads: it makes them afresh instead.
+  // LookForCenters reads: it makes them afresh instead, as it does after a step that did not
+  // look for centers, since the next one likely will not either.
   const std::size_t n = moves_.size();
-  if (n > cellState_.size() / 32 && !freePricesDone) freePricesKnown_ = false;
+  if ((n > cellState_.size() / 32 || !centersLastStep_) && !freePricesDone) freePricesKnown_ = false;
   const bool free = freePricesKnown_ && !freePricesDone;
   const auto fetch = [&](const Move& move) {
     const char* to = reinterpret_cast<const char*>(cells + move.to);

@@ -145,13 +145,14 @@ void World::EvaluateSegregationFast() {
   const bool all = evaluateAll_ || std::bit_cast<std::uint64_t>(threshold) !=
                                        std::bit_cast<std::uint64_t>(evaluatedThreshold_);
   if (flipped_.size() <= Agents.size()) flipped_.resize(Agents.size() + 1);
-  if (all || changed_.size() * 128 > cellState_.size()) {
+  if (all || countRows_) {
     // Counting a block per change would cost more than counting every row.
     EvaluateRows(satisfiedBy_.data(), all);
   } else {
     EvaluateBlocks(satisfiedBy_.data());
   }
   changed_.clear();
+  countRows_ = false;
   evaluateAll_ = false;
   evaluatedThreshold_ = threshold;
 }
@@ -209,14 +210,31 @@ void World::EvaluateBlocks(const bool* satisfiedBy) {
 void World::EvaluateRows(const bool* satisfiedBy, bool everyFlag) {
   const std::size_t cols = std::size_t(GridCols);
   std::vector<std::uint8_t> column(cols + 2), white(cols + 2), counts(cols);
+  std::vector<std::uint32_t> visits(cols);  // the row's columns to visit, in order
   TGrid::CellVector& cells = grid.Cells();
+  // Where the cells outgrow the caches, a row's visits are listed first and the lines of the
+  // cells fetched a few visits ahead, so that the misses overlap; on smaller grids the cells
+  // stay in cache and the list would only cost.
+  const bool fetch = cells.size() > DrawAheadCells;
+  constexpr std::size_t ahead = 8;
   for (std::int32_t row = 0; row < GridRows; ++row) {
     const std::size_t first = std::size_t(row) * cols;
     const std::uint8_t* here = &cellState_[first];
     const std::uint8_t* above = &cellState_[std::size_t(row == 0 ? GridRows - 1 : row - 1) * cols];
     const std::uint8_t* below = &cellState_[std::size_t(row == GridRows - 1 ? 0 : row + 1) * cols];
     CountRow(above, here, below, GridCols, column.data(), white.data(), counts.data());
+    const auto visitCell = [&](std::size_t c) {
+      const std::size_t k = first + c;
+      const std::uint8_t packed = counts[c];
+      if (counts_[k] != packed) {
+        cells[k].sameNeighbours = packed & 15;
+        cells[k].otherNeighbours = packed >> 4;
+        counts_[k] = packed;
+      }
+      FlagSatisfied(std::size_t(occupantOf_[k]), satisfiedBy[packed]);
+    };
     std::uint64_t* arrived = &arrived_[std::size_t(row) * ((cols + 63) / 64)];
+    std::size_t visited = 0;
     for (std::size_t start = 0; start < cols; start += 64) {
       const std::int32_t n = std::int32_t(std::min<std::size_t>(64, cols - start));
       // The cells whose counts changed, and those an agent arrived at; every occupied one when
@@ -227,15 +245,16 @@ void World::EvaluateRows(const bool* satisfiedBy, bool everyFlag) {
       *arrived++ = 0;
       for (; visit != 0; visit &= visit - 1) {
         const std::size_t c = start + std::size_t(std::countr_zero(visit));
-        const std::size_t k = first + c;
-        const std::uint8_t packed = counts[c];
-        if (counts_[k] != packed) {
-          cells[k].sameNeighbours = packed & 15;
-          cells[k].otherNeighbours = packed >> 4;
-          counts_[k] = packed;
+        if (fetch) {
+          visits[visited++] = std::uint32_t(c);
+        } else {
+          visitCell(c);
         }
-        FlagSatisfied(std::size_t(occupantOf_[k]), satisfiedBy[packed]);
       }
+    }
+    for (std::size_t j = 0; j < visited; ++j) {
+      if (j + ahead < visited) __builtin_prefetch(&cells[first + visits[j + ahead]].sameNeighbours, 1);
+      visitCell(visits[j]);
     }
   }
   WriteFlags();

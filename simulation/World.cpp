@@ -281,7 +281,10 @@ void World::RelocateUnsatisfied() {
   RunPhase(&World::RelocateUnsatisfiedPlain, &World::RelocateUnsatisfiedFast);
 }
 
-void World::LookForCenters() { RunPhase(&World::LookForCentersPlain, &World::LookForCentersFast); }
+void World::LookForCenters() {
+  centersThisStep_ = true;
+  RunPhase(&World::LookForCentersPlain, &World::LookForCentersFast);
+}
 
 void World::GrayCells() {
   for (TCell& cell : grid.Cells()) cell.grey = 180;
@@ -322,6 +325,8 @@ void World::CountStep() {
   // rather than overflow, so the label and the chart's sweeps never go negative.
   if (StepCount < std::numeric_limits<std::int32_t>::max()) StepCount += 1;
   view_->ShowStepCount(StepCount);
+  centersLastStep_ = centersThisStep_;
+  centersThisStep_ = false;
 }
 
 void World::FeedChart() {

@@ -326,6 +326,12 @@ class World {
   double priceSum_ = 0.0;                                         // see LocalPriceSum
   std::vector<double, LargePageAllocator<double>> freePrices_;  // see FreePrices
   bool freePricesKnown_ = false;  // freePrices_ agrees with the occupancy and the prices
+  // Whether the last step looked for centers, the one phase that reads freePrices_; a step that
+  // did not sets it false. Where false, the pricing in full and many moves leave the free prices
+  // to be made afresh by the next LookForCenters instead of writing them. A hint only: either
+  // way the free prices are exact when read.
+  bool centersLastStep_ = false;
+  bool centersThisStep_ = false;
   // Distances from the origin to (dc - GridCols + 1, dr), row dr after row: row |r - mr| from
   // column GridCols - 1 - mc holds the distances of row r to a market at (mc, mr), as
   // GridDistance gives them. Made once per grid size for the resets; the checked builds hold the
@@ -334,6 +340,9 @@ class World {
   bool ownDistances_ = false;  // the copies were made by a reset, which wrote the distances
   // Cells whose occupant changed since the last evaluation: their 3 x 3 blocks are evaluated.
   std::vector<std::uint32_t> changed_;
+  // So many cells changed since the last evaluation that it counts every row: changed_ is no
+  // longer kept.
+  bool countRows_ = false;
   // The cells an agent arrived at since the last evaluation, one bit each, row after row with
   // each row starting a word: an arrived agent's flag is set even where the counts stand.
   std::vector<std::uint64_t> arrived_;

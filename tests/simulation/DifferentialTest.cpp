@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "simulation/ModelMath.h"
 #include "simulation/World.h"
 #include "tests/simulation/WorldFixture.h"
 
@@ -62,6 +63,9 @@ bool Same(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::b
                     << " against " << p.localPrice << ", grey " << f.grey << " against " << p.grey;
     }
   }
+  // While the fast phases' copies stand, the price sum they keep is the plain sum of the cells.
+  const double sum = detail::SumInLanes(pc.size(), [&pc](std::size_t k) { return pc[k].localPrice; });
+  if (fast.CopiesCurrent() && !Same(fast.LocalPriceSum(), sum)) return fail() << "the kept price sum differs";
   if (fast.Agents.size() != plain.Agents.size()) return fail() << "agent counts differ";
   for (std::size_t i = 0; i < fast.Agents.size(); ++i) {
     const TAgent& f = fast.Agents[i];
@@ -260,18 +264,22 @@ TEST(FastPhases, MatchThePlainPhasesAfterEveryPhase) {
 // Settings that drive the price phase down each of its ways: cells kept on their market by
 // their bound for more pricings than it keeps the unit costs of (returns above 1, costs drifting),
 // whole rows priced as the costs swing (returns below 1), cells no market serves below the
-// ceiling, and a change of travel expenses mid-run.
+// ceiling, and a change of travel expenses mid-run; and look for centers switched mid-run, so
+// that the free prices it reads are made afresh after steps that did not write them, or left.
 struct PriceRun {
   const char* name;
   double returns, travel, travelLater;
-  bool lookForCenters;
+  bool lookForCenters, centersLater;
   int cols, rows, steps;
 };
 
 constexpr PriceRun kPriceRuns[] = {
-    {"KeptPastTheirEpochs", 1.1, 1.0, 1.0, false, 120, 100, 30},
-    {"SwingingCosts", 0.9, 1.0, 1.0, true, 60, 60, 30},
-    {"BeyondTheCeiling", 1.2, 90.0, 0.5, true, 140, 80, 12},
+    {"KeptPastTheirEpochs", 1.1, 1.0, 1.0, false, false, 120, 100, 30},
+    {"SwingingCosts", 0.9, 1.0, 1.0, true, true, 60, 60, 30},
+    {"BeyondTheCeiling", 1.2, 90.0, 0.5, true, true, 139, 81, 12},  // cells not a multiple of 4
+    {"PricedThenPastTheCeiling", 0.9, 1.0, 400.0, false, false, 139, 81, 8},
+    {"CentersSwitchedOn", 1.1, 1.0, 1.0, false, true, 210, 210, 12},
+    {"CentersSwitchedOff", 0.9, 1.0, 1.0, true, false, 210, 210, 12},
 };
 
 TEST(FastPhases, PriceEveryWayAsThePlainPhase) {
@@ -285,9 +293,13 @@ TEST(FastPhases, PriceEveryWayAsThePlainPhase) {
     });
     for (int step = 0; step < run.steps; ++step) {
       if (step == run.steps / 2) {
-        pair.Both([&](SeededWorld& s) { s.settings.travelCost = run.travelLater; });
+        pair.Both([&](SeededWorld& s) {
+          s.settings.travelCost = run.travelLater;
+          s.settings.lookForCenters = run.centersLater;
+        });
       }
-      ASSERT_TRUE(StepAndCompare(pair, true)) << run.name << ", step " << step;
+      // Now and then a whole step: only a whole step tells the World whether it looked for centers.
+      ASSERT_TRUE(StepAndCompare(pair, step % 3 != 2)) << run.name << ", step " << step;
     }
   }
 }
