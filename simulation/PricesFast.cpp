@@ -29,22 +29,28 @@ struct Priced {
   std::int32_t catchment;  // the market offering best, -1 if none below the ceiling
 };
 
-// One cell priced in full, the markets in the order the plain phase takes them. The rival is the
-// lowest price not taken or given up (the own price again where two markets offer it).
-inline Priced PriceInFull(const TCell& cell, const std::array<double, MarketCount>& unitCost, double travelCost) {
+// One cell priced in full, the markets in the order the plain phase takes them, distance(m) its
+// distance to market m. The rival is the lowest price not taken or given up (the own price again
+// where two markets offer it).
+template <class Distance>
+inline Priced PriceInFull(Distance distance, const std::array<double, MarketCount>& unitCost, double travelCost) {
   // A branch, as in the plain phase: which market wins changes little from a cell to the next.
   Priced p{World::PriceCeiling, detail::Taken, -1};
-  for (int m = 0; m < MarketCount; ++m) {
-    const double price = unitCost[std::size_t(m)] + cell.marketDistance[std::size_t(m)] * travelCost;
+  for (std::size_t m = 0; m < MarketCount; ++m) {
+    const double price = unitCost[m] + distance(m) * travelCost;
     if (price < p.best) {
       if (p.catchment >= 0) p.rival = std::min(p.rival, p.best);
       p.best = price;
-      p.catchment = m;
+      p.catchment = std::int32_t(m);
     } else {
       p.rival = std::min(p.rival, price);
     }
   }
   return p;
+}
+
+inline Priced PriceInFull(const TCell& cell, const std::array<double, MarketCount>& unitCost, double travelCost) {
+  return PriceInFull([&cell](std::size_t m) { return cell.marketDistance[m]; }, unitCost, travelCost);
 }
 
 }  // namespace
@@ -171,43 +177,70 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
     greyIsScape_ = false;
     return;
   }
-  for (std::size_t k = 0; k < cells.size(); ++k) {
-    TCell& cell = cells[k];
-    double price;
-    std::uint8_t catchment = catchment_[k];
-    price = unitCost[catchment] + cell.marketDistance[catchment] * travelCost;
-    const double bound = rival_[k] - fall[std::uint8_t(epoch - epochOf_[k])];
-    const double room = (std::fabs(rival_[k]) + std::fabs(price) + 1.0) * 0x1p-40;
-    const bool full = !(price < PriceCeiling && bound - room > price);
-    kept += !full;
-    if (full) {
-      const Priced p = PriceInFull(cell, unitCost, travelCost);
-      rival_[k] = p.rival;
-      epochOf_[k] = epoch;
-      if (p.catchment < 0) continue;  // no market below the ceiling: the cell keeps what it had
-      price = p.best;
-      catchment = std::uint8_t(p.catchment);
-    }
-    if (!SameValue(price_[k], price)) {
-      cell.localPrice = price;
-      price_[k] = price;
-      if (cellState_[k] == 0 && freePricesKnown_) freePrices_[k] = price;
-      changed = true;
-    }
-    if (catchment_[k] != catchment) {
-      // A customer that stays with its market would be taken off and put back: no net change.
-      if (cellState_[k] != 0) {
-        market[catchment_[k]]->customers -= 1;
-        market[catchment]->customers += 1;
+  // A cell kept by its bound needs only its own market's distance. Where a reset wrote the
+  // distances, it is read from the reset's table, whose rows for the ten markets are short
+  // streams that stay in the caches, and a cell whose price stands is not touched at all.
+  const bool fromTable = ownDistances_;
+  const std::size_t cols = std::size_t(GridCols);
+  std::array<const double*, MarketCount> distance{};  // see RowDistances
+  // The price sum in SumInLanes' lanes, as the full pricing adds it.
+  double lane[4] = {0.0, 0.0, 0.0, 0.0};
+  const std::size_t grouped = cells.size() / 4 * 4;
+  for (std::int32_t row = 0; row < GridRows; ++row) {
+    if (fromTable) RowDistances(row, distance);
+    for (std::size_t col = 0, k = std::size_t(row) * cols; col < cols; ++col, ++k) {
+      TCell& cell = cells[k];
+      std::uint8_t catchment = catchment_[k];
+      const double d = fromTable ? distance[catchment][col] : cell.marketDistance[catchment];
+      double price = unitCost[catchment] + d * travelCost;
+      const double bound = rival_[k] - fall[std::uint8_t(epoch - epochOf_[k])];
+      const double room = (std::fabs(rival_[k]) + std::fabs(price) + 1.0) * 0x1p-40;
+      const bool full = !(price < PriceCeiling && bound - room > price);
+      kept += !full;
+      if (full) {
+        const Priced p = PriceInFull(cell, unitCost, travelCost);
+        rival_[k] = p.rival;
+        epochOf_[k] = epoch;
+        if (p.catchment < 0) {
+          lane[k < grouped ? k & 3 : 0] += price_[k];
+          continue;  // no market below the ceiling: the cell keeps what it had
+        }
+        price = p.best;
+        catchment = std::uint8_t(p.catchment);
       }
-      cell.catchment = catchment;
-      catchment_[k] = catchment;
+      lane[k < grouped ? k & 3 : 0] += price;
+      if (!SameValue(price_[k], price)) {
+        cell.localPrice = price;
+        price_[k] = price;
+        if (cellState_[k] == 0 && freePricesKnown_) freePrices_[k] = price;
+        changed = true;
+      }
+      if (catchment_[k] != catchment) {
+        // A customer that stays with its market would be taken off and put back: no net change.
+        if (cellState_[k] != 0) {
+          market[catchment_[k]]->customers -= 1;
+          market[catchment]->customers += 1;
+        }
+        cell.catchment = catchment;
+        catchment_[k] = catchment;
+      }
     }
   }
   keptLast_ = kept * 2 > cells.size();
   if (changed) {
-    priceSum_ = detail::SumInLanes(price_.size(), [this](std::size_t k) { return price_[k]; });
+    priceSum_ = (lane[0] + lane[1]) + (lane[2] + lane[3]);
     greyIsScape_ = false;
+  }
+}
+
+// The reset's table of distances for the cells of one row: distance[m][col] is the distance of
+// cell (col, row) to market m, as the reset wrote it into the cell.
+void World::RowDistances(std::int32_t row, std::array<const double*, MarketCount>& distance) const {
+  const std::size_t cols = std::size_t(GridCols);
+  const std::size_t width = 2 * cols - 1;
+  for (std::size_t m = 0; m < MarketCount; ++m) {
+    const std::size_t dr = std::size_t(std::abs(row - Markets[m].row));
+    distance[m] = &distanceRows_[dr * width + cols - 1 - std::size_t(Markets[m].col)];
   }
 }
 

@@ -241,6 +241,7 @@ class World {
   void ComputeUnitCostsFast();
   void ComputeLocalPricesFast();
   void PriceRows(const std::array<double, MarketCount>& unitCost, double travelCost);
+  void RowDistances(std::int32_t row, std::array<const double*, MarketCount>& distance) const;
   void ShowPriceScapeFast();
   void EvaluateSegregationFast();
   void EvaluateBlocks(const bool* satisfiedBy);
