@@ -183,6 +183,15 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
   const bool fromTable = ownDistances_;
   const std::size_t cols = std::size_t(GridCols);
   std::array<const double*, MarketCount> distance{};  // see RowDistances
+  // The copies by plain pointers, and the customers that change market counted apart: a store
+  // through a byte pointer may alias anything, and would make every member be read again.
+  double* const prices = price_.data();
+  double* const rivals = rival_.data();
+  std::uint8_t* const epochs = epochOf_.data();
+  std::uint8_t* const catchments = catchment_.data();
+  const std::uint8_t* const states = cellState_.data();
+  double* const freePrices = freePricesKnown_ ? freePrices_.data() : nullptr;
+  std::array<std::int32_t, MarketCount> moved{};
   // The price sum in SumInLanes' lanes, as the full pricing adds it.
   double lane[4] = {0.0, 0.0, 0.0, 0.0};
   const std::size_t grouped = cells.size() / 4 * 4;
@@ -190,42 +199,43 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
     if (fromTable) RowDistances(row, distance);
     for (std::size_t col = 0, k = std::size_t(row) * cols; col < cols; ++col, ++k) {
       TCell& cell = cells[k];
-      std::uint8_t catchment = catchment_[k];
+      std::uint8_t catchment = catchments[k];
       const double d = fromTable ? distance[catchment][col] : cell.marketDistance[catchment];
       double price = unitCost[catchment] + d * travelCost;
-      const double bound = rival_[k] - fall[std::uint8_t(epoch - epochOf_[k])];
-      const double room = (std::fabs(rival_[k]) + std::fabs(price) + 1.0) * 0x1p-40;
+      const double bound = rivals[k] - fall[std::uint8_t(epoch - epochs[k])];
+      const double room = (std::fabs(rivals[k]) + std::fabs(price) + 1.0) * 0x1p-40;
       const bool full = !(price < PriceCeiling && bound - room > price);
       kept += !full;
       if (full) {
         const Priced p = PriceInFull(cell, unitCost, travelCost);
-        rival_[k] = p.rival;
-        epochOf_[k] = epoch;
+        rivals[k] = p.rival;
+        epochs[k] = epoch;
         if (p.catchment < 0) {
-          lane[k < grouped ? k & 3 : 0] += price_[k];
+          lane[k < grouped ? k & 3 : 0] += prices[k];
           continue;  // no market below the ceiling: the cell keeps what it had
         }
         price = p.best;
         catchment = std::uint8_t(p.catchment);
       }
       lane[k < grouped ? k & 3 : 0] += price;
-      if (!SameValue(price_[k], price)) {
+      if (!SameValue(prices[k], price)) {
         cell.localPrice = price;
-        price_[k] = price;
-        if (cellState_[k] == 0 && freePricesKnown_) freePrices_[k] = price;
+        prices[k] = price;
+        if (states[k] == 0 && freePrices) freePrices[k] = price;
         changed = true;
       }
-      if (catchment_[k] != catchment) {
+      if (catchments[k] != catchment) {
         // A customer that stays with its market would be taken off and put back: no net change.
-        if (cellState_[k] != 0) {
-          market[catchment_[k]]->customers -= 1;
-          market[catchment]->customers += 1;
+        if (states[k] != 0) {
+          moved[catchments[k]] -= 1;
+          moved[catchment] += 1;
         }
         cell.catchment = catchment;
-        catchment_[k] = catchment;
+        catchments[k] = catchment;
       }
     }
   }
+  for (int m = 0; m < MarketCount; ++m) market[std::size_t(m)]->customers += moved[std::size_t(m)];
   keptLast_ = kept * 2 > cells.size();
   if (changed) {
     priceSum_ = (lane[0] + lane[1]) + (lane[2] + lane[3]);
