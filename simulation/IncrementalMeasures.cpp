@@ -9,6 +9,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace zelmora {
 namespace {
@@ -382,62 +385,211 @@ void IncrementalMeasures::CountNeighbours() {
   }
 }
 
-void IncrementalMeasures::FindRuns(const Word* row) {
-  std::int32_t open = -1;  // first column of a run still going on at a word's end
-  for (std::size_t k = 0; k < words_; ++k) {
-    Word v = row[k];
-    const auto base = std::int32_t(k * 64);
-    std::int32_t at = 0;  // bits of this word looked at
-    while (at < 64) {
-      if (open < 0) {
-        if (v == 0) break;
-        const int start = std::countr_zero(v);  // below 64, as v is not 0
-        at += start;
-        open = base + at;
-        v >>= start;
-      }
-      const int ones = std::countr_one(v);
-      if (at + ones >= 64) break;  // the run goes on into the next word
-      runFirst_[std::size_t(runs_)] = open;
-      runLast_[std::size_t(runs_++)] = base + at + ones - 1;
-      open = -1;
-      at += ones;
-      v >>= ones;  // ones < 64 here
-    }
-  }
-  if (open >= 0) {
-    runFirst_[std::size_t(runs_)] = open;
-    runLast_[std::size_t(runs_++)] = cols_ - 1;
-  }
-}
+namespace {
 
-std::int32_t IncrementalMeasures::Find(std::int32_t run) {
-  while (parent_[std::size_t(run)] != run) {
-    parent_[std::size_t(run)] = parent_[std::size_t(parent_[std::size_t(run)])];
-    run = parent_[std::size_t(run)];
+// A run's root, halving the path on the way.
+inline std::int32_t FindRoot(std::int32_t* parent, std::int32_t run) {
+  while (parent[run] != run) {
+    parent[run] = parent[parent[run]];
+    run = parent[run];
   }
   return run;
 }
+
+struct RunRows {
+  const Word* plane;  // the colour's bit rows
+  std::int32_t cols, rows;
+  std::size_t words;
+  std::int32_t* first;    // per run: first and last column, in order of rows
+  std::int32_t* last;
+  std::int32_t* rowRuns;  // per row: its first run; [rows]: the runs
+  std::int32_t* parent;
+  Word* edges;            // 4 * (words + 1): the starts and ends of two rows
+  std::int32_t* before;   // 4 * (words + 1): their counts before each word
+};
+
+// The runs of every row, each joined to those of the row above that it overlaps or meets at a
+// corner; returns the runs less the joins. Neither the torus's wrap nor the roots are done here:
+// each run points to a run before it, or to itself.
+//
+// A run's starts and ends are bits (a cell of the run whose west, or east, neighbour is not), so
+// the first run above that a run touches is two counts of bits, not a walk along the row: the
+// runs above that end before its first column less one are passed, those that start by its last
+// column plus one reached; it touches some where it reached more than it passed, and points
+// where the first of them points. The runs above it touches lie one after another, and two
+// neighbours among them are joined by it exactly where it covers the whole gap between them:
+// those gaps are found for the whole row at once, by adding each gap's first cell to the row's
+// cells below the gaps, whose carry runs to the next run above only through a gap covered
+// throughout. So no branch depends on how the runs lie, but for the gaps covered.
+template <class Pop>
+[[gnu::always_inline]] inline std::int64_t JoinRowsWith(const RunRows& in, Pop pop) {
+  const std::size_t n = in.words, stride = n + 1;
+  const Word lastMask = in.cols % 64 == 0 ? ~Word(0) : (Word(1) << (in.cols % 64)) - 1;
+  std::int32_t* const L = in.first;
+  std::int32_t* const R = in.last;
+  std::int32_t* const parent = in.parent;
+  std::int32_t runs = 0;
+  std::int64_t clusters = 0;
+  for (std::int32_t row = 0; row < in.rows; ++row) {
+    const std::size_t here = std::size_t(row & 1), above = here ^ 1;
+    Word* const S = in.edges + here * 2 * stride;
+    Word* const E = S + stride;
+    std::int32_t* const sb = in.before + here * 2 * stride;
+    std::int32_t* const eb = sb + stride;
+    const Word* const x = in.plane + std::size_t(row) * n;
+    in.rowRuns[row] = runs;
+    std::int32_t ns = runs, ne = runs;
+    for (std::size_t k = 0; k < n; ++k) {
+      const Word w = x[k];
+      Word s = w & ~((w << 1) | (k > 0 ? x[k - 1] >> 63 : 0));
+      Word e = w & ~((w >> 1) | (k + 1 < n ? x[k + 1] << 63 : 0));
+      S[k] = s;
+      E[k] = e;
+      sb[k] = ns - runs;
+      eb[k] = ne - runs;
+      const auto base = std::int32_t(k * 64);
+      // Starts and ends in one loop: a word holds as many of each, give or take one; the
+      // columns written past a word's own are written again by the next word, or not read.
+      const int most = std::max(pop(s), pop(e));
+      for (int i = 0; i < most; ++i) {
+        L[ns + i] = base + std::countr_zero(s);
+        R[ne + i] = base + std::countr_zero(e);
+        s &= s - 1;
+        e &= e - 1;
+      }
+      ns += pop(S[k]);
+      ne += pop(E[k]);
+    }
+    S[n] = E[n] = 0;
+    sb[n] = eb[n] = ns - runs;
+    const std::int32_t b = runs;
+    runs = ns;
+    clusters += runs - b;
+    if (row == 0) {
+      for (std::int32_t j = b; j < runs; ++j) parent[j] = j;
+      continue;
+    }
+    const Word* const pS = in.edges + above * 2 * stride;
+    const Word* const pE = pS + stride;
+    const std::int32_t* const psb = in.before + above * 2 * stride;
+    const std::int32_t* const peb = psb + stride;
+    const std::int32_t a = in.rowRuns[row - 1];
+    for (std::int32_t j = b; j < runs; ++j) {
+      const std::int32_t lo = std::max(L[j] - 1, 0), hi = R[j] + 2;
+      const std::int32_t passed = peb[lo >> 6] + pop(pE[lo >> 6] & ((Word(1) << (lo & 63)) - 1));
+      const std::int32_t reached = psb[hi >> 6] + pop(pS[hi >> 6] & ((Word(1) << (hi & 63)) - 1));
+      const bool touches = passed < reached;
+      // Where the run above points, that run's own chain begins: chains grow with joins alone.
+      const std::int32_t up = parent[a + passed];
+      parent[j] = j + ((up - j) & -std::int32_t(touches));  // no branch: touching is a coin toss
+      clusters -= touches;
+    }
+    // The gaps of the row above that this row covers throughout: the carry of each gap's first
+    // cell lands on the start of the next run above.
+    const Word* const y = x - n;
+    Word carry = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+      const Word gaps = ~y[k] & (k + 1 < n ? ~Word(0) : lastMask);
+      const Word first = ((pE[k] << 1) | (k > 0 ? pE[k - 1] >> 63 : 0)) & gaps;
+      const Word covered = gaps & x[k];
+      Word sum;
+      const bool c1 = __builtin_add_overflow(covered, first & covered, &sum);
+      const bool c2 = __builtin_add_overflow(sum, carry, &sum);
+      carry = Word(c1 || c2);
+      for (Word bridged = sum & ~covered & y[k]; bridged != 0; bridged &= bridged - 1) {
+        const int at = std::countr_zero(bridged);
+        const std::int32_t next = a + psb[k] + pop(pS[k] & ((Word(1) << at) - 1));
+        const std::int32_t p = FindRoot(parent, next - 1), q = FindRoot(parent, next);
+        if (p == q) continue;
+        parent[std::max(p, q)] = std::min(p, q);
+        --clusters;
+      }
+    }
+  }
+  in.rowRuns[in.rows] = runs;
+  return clusters;
+}
+
+std::int64_t JoinRowsPortable(const RunRows& in) { return JoinRowsWith(in, PortableOnes{}); }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+[[gnu::target("popcnt")]] std::int64_t JoinRowsPopcnt(const RunRows& in) { return JoinRowsWith(in, HardwareOnes{}); }
+
+std::int64_t JoinRows(const RunRows& in) {
+  static const bool hasPopcnt = __builtin_cpu_supports("popcnt");
+  return hasPopcnt ? JoinRowsPopcnt(in) : JoinRowsPortable(in);
+}
+#else
+std::int64_t JoinRows(const RunRows& in) { return JoinRowsPortable(in); }
+#endif
+
+}  // namespace
+
+namespace {
+
+struct RunCells {
+  std::int32_t* parent;
+  const std::int32_t* first;
+  const std::int32_t* last;
+  const std::int32_t* rowRuns;
+  std::int32_t rows, cols, offset;
+  std::int32_t* label;  // per cell
+  std::int32_t* size;   // per label
+};
+
+// Every cell of every run takes its root's label. A run's parent always comes before it, so in
+// order each finds its root in one step.
+#define ZELMORA_LABEL_CELLS(FILL)                                                          \
+  for (std::int32_t row = 0; row < in.rows; ++row) {                                       \
+    std::int32_t* at = in.label + std::size_t(row) * std::size_t(in.cols);                 \
+    for (std::int32_t r = in.rowRuns[row]; r < in.rowRuns[row + 1]; ++r) {                 \
+      const std::int32_t root = in.parent[in.parent[r]];                                   \
+      const std::int32_t l = in.first[r], length = in.last[r] - l + 1, label = in.offset + root; \
+      in.parent[r] = root;                                                                 \
+      FILL;                                                                                \
+      in.size[label] += length;                                                            \
+    }                                                                                      \
+  }
+
+void LabelCellsPlain(const RunCells& in) { ZELMORA_LABEL_CELLS(std::fill_n(at + l, length, label)) }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// Runs are short, mostly one to three cells: one masked store of eight labels writes most, with
+// no branch on their length.
+[[gnu::target("avx2,avx512f,avx512vl")]] void LabelCellsMasked(const RunCells& in) {
+  ZELMORA_LABEL_CELLS(for (std::int32_t i = 0; i < length; i += 8) {
+    _mm256_mask_storeu_epi32(at + l + i, __mmask8((1u << std::min(length - i, 8)) - 1), _mm256_set1_epi32(label));
+  })
+}
+
+void LabelCells(const RunCells& in) {
+  static const bool masked = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+  masked ? LabelCellsMasked(in) : LabelCellsPlain(in);
+}
+#else
+void LabelCells(const RunCells& in) { LabelCellsPlain(in); }
+#endif
+#undef ZELMORA_LABEL_CELLS
+
+}  // namespace
+
+std::int32_t IncrementalMeasures::Find(std::int32_t run) { return FindRoot(parent_.data(), run); }
 
 // The clusters of one colour: its runs joined where they touch. With label, every cell of the
 // colour takes a label of its cluster (its root run, after those of the other colour).
 std::int64_t IncrementalMeasures::LabelRuns(int colour, bool label) {
   // A row has at most one run in every two cells.
   const std::size_t most = std::size_t(rows_) * (std::size_t(cols_) / 2 + 1);
-  runFirst_.resize(most);
-  runLast_.resize(most);
-  runs_ = 0;
+  runFirst_.resize(most + 64);  // room for the columns written past a word's runs
+  runLast_.resize(most + 64);
+  parent_.resize(most);
   rowRuns_.resize(std::size_t(rows_) + 1);
-  for (std::int32_t row = 0; row < rows_; ++row) {
-    rowRuns_[std::size_t(row)] = runs_;
-    FindRuns(Plane(colour) + std::size_t(row) * words_);
-  }
-  const std::int32_t runs = runs_;
-  rowRuns_[std::size_t(rows_)] = runs;
-  parent_.resize(std::size_t(runs));
-  for (std::int32_t i = 0; i < runs; ++i) parent_[std::size_t(i)] = i;
+  edges_.resize(4 * (words_ + 1));
+  edgesBefore_.resize(4 * (words_ + 1));
+  std::int64_t clusters = JoinRows({Plane(colour), cols_, rows_, words_, runFirst_.data(), runLast_.data(),
+                                    rowRuns_.data(), parent_.data(), edges_.data(), edgesBefore_.data()});
+  const std::int32_t runs = rowRuns_[std::size_t(rows_)];
 
-  std::int64_t clusters = runs;
   const auto unite = [&](std::int32_t a, std::int32_t b) {
     a = Find(a);
     b = Find(b);
@@ -450,20 +602,6 @@ std::int64_t IncrementalMeasures::LabelRuns(int colour, bool label) {
   const std::int32_t* L = runFirst_.data();
   const std::int32_t* R = runLast_.data();
   std::int32_t* parent = parent_.data();
-  for (std::int32_t row = 1; row < rows_; ++row) {
-    // Each run of this row joins the runs of the row above that it overlaps or meets at a
-    // corner. Those lie one after another, from the first that does not end before it; the first
-    // is nearly always the only one, and this run has no other link yet: it simply points there.
-    std::int32_t i = first(row - 1);
-    const std::int32_t iEnd = end(row - 1);
-    for (std::int32_t j = first(row); j < end(row) && i < iEnd; ++j) {
-      while (i < iEnd && R[i] + 1 < L[j]) ++i;
-      if (i == iEnd || L[i] > R[j] + 1) continue;
-      parent[j] = Find(i);
-      --clusters;
-      for (std::int32_t k = i + 1; k < iEnd && L[k] <= R[j] + 1; ++k) unite(j, k);
-    }
-  }
   // The last row meets the first one, also diagonally across the ends.
   const std::int32_t last = rows_ - 1;
   std::int32_t i = first(last), j = first(0);
@@ -490,22 +628,18 @@ std::int64_t IncrementalMeasures::LabelRuns(int colour, bool label) {
   }
   if (!label) return clusters;
 
-  // A run's parent always comes before it, so in order each finds its root in one step.
   const std::int32_t offset = std::int32_t(size_.size());
   size_.resize(size_.size() + std::size_t(runs), 0);
-  for (std::int32_t row = 0; row < rows_; ++row) {
-    std::int32_t* at = &label_[std::size_t(row) * std::size_t(cols_)];
-    for (std::int32_t r = first(row); r < end(row); ++r) {
-      const std::int32_t root = parent[parent[r]];
-      const std::int32_t l = L[r], length = R[r] - l + 1;
-      parent[r] = root;
-      std::fill_n(at + l, length, offset + root);
-      size_[std::size_t(offset + root)] += length;
-    }
-  }
+  LabelCells({parent, L, R, rowRuns_.data(), rows_, cols_, offset, label_.data(), size_.data()});
+  // Labels of no cluster, the lowest taken first.
+  const std::size_t spare = spare_.size();
+  spare_.resize(spare + std::size_t(runs));
+  std::int32_t* out = spare_.data() + spare;
   for (std::int32_t r = runs - 1; r >= 0; --r) {
-    if (parent[r] != r) spare_.push_back(offset + r);
+    *out = offset + r;
+    out += parent[r] != r;
   }
+  spare_.resize(std::size_t(out - spare_.data()));
   return clusters;
 }
 

@@ -56,7 +56,6 @@ class IncrementalMeasures {
   void AddShares();
   void CountSimilar();
   void CountNeighbours();
-  void FindRuns(const Word* row);
   std::int32_t Find(std::int32_t run);
   std::int64_t LabelRuns(int colour, bool label);
   void Around(std::size_t k, Ring& ring) const;
@@ -76,7 +75,8 @@ class IncrementalMeasures {
   std::vector<Word> west_, east_;
   // Runs of same-colour cells: first and last column, and the first run of each row.
   std::vector<std::int32_t> runFirst_, runLast_, rowRuns_, parent_;
-  std::int32_t runs_ = 0;
+  std::vector<Word> edges_;  // scratch of the joins
+  std::vector<std::int32_t> edgesBefore_;
 
   std::int64_t shares_ = 0, counted_ = 0, clusters_ = 0, unsatisfied_ = 0;
   Rule rule_{};
