@@ -305,19 +305,60 @@ void IncrementalMeasures::Rebuild(const std::uint8_t* occupancy, std::int32_t co
   clusters_ = LabelRuns(0, track) + LabelRuns(1, track);
 }
 
+namespace {
+
+struct Packing {
+  const std::uint8_t* occupancy;
+  std::int32_t cols, rows;
+  std::size_t words;
+  Word* black;  // rows of words bit rows each
+  Word* white;
+};
+
+void PackRowsPlain(const Packing& in) {
+  for (std::int32_t row = 0; row < in.rows; ++row) {
+    const std::uint8_t* cell = in.occupancy + std::size_t(row) * std::size_t(in.cols);
+    for (std::size_t k = 0; k < in.words; ++k) {
+      const std::int32_t first = std::int32_t(k * 64);
+      const std::size_t at = std::size_t(row) * in.words + k;
+      PackBytes(cell + first, std::min(64, in.cols - first), in.black[at], in.white[at]);
+    }
+  }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// 64 cells a comparison, each giving its word of bits as it stands.
+[[gnu::target("avx512f,avx512bw")]] void PackRowsWide(const Packing& in) {
+  const __m512i one = _mm512_set1_epi8(1), two = _mm512_set1_epi8(2);
+  for (std::int32_t row = 0; row < in.rows; ++row) {
+    const std::uint8_t* cell = in.occupancy + std::size_t(row) * std::size_t(in.cols);
+    for (std::size_t k = 0; k < in.words; ++k) {
+      const std::int32_t first = std::int32_t(k * 64), count = std::min(64, in.cols - first);
+      const __mmask64 within = count == 64 ? ~__mmask64(0) : (__mmask64(1) << count) - 1;
+      const __m512i v = _mm512_maskz_loadu_epi8(within, cell + first);
+      const std::size_t at = std::size_t(row) * in.words + k;
+      in.black[at] = _mm512_cmpeq_epi8_mask(v, one);
+      in.white[at] = _mm512_cmpeq_epi8_mask(v, two);
+    }
+  }
+}
+
+void PackRows(const Packing& in) {
+  static const bool wide = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+  wide ? PackRowsWide(in) : PackRowsPlain(in);
+}
+#else
+void PackRows(const Packing& in) { PackRowsPlain(in); }
+#endif
+
+}  // namespace
+
 void IncrementalMeasures::PackPlanes(const std::uint8_t* occupancy) {
   words_ = (std::size_t(cols_) + 63) / 64;
   lastMask_ = cols_ % 64 == 0 ? ~Word(0) : (Word(1) << (cols_ % 64)) - 1;
   const std::size_t total = words_ * std::size_t(rows_);
   planes_.resize(2 * total);
-  for (std::int32_t row = 0; row < rows_; ++row) {
-    const std::uint8_t* cell = occupancy + std::size_t(row) * std::size_t(cols_);
-    for (std::size_t k = 0; k < words_; ++k) {
-      const std::int32_t first = std::int32_t(k * 64);
-      const std::size_t at = std::size_t(row) * words_ + k;
-      PackBytes(cell + first, std::min(64, cols_ - first), planes_[at], planes_[total + at]);
-    }
-  }
+  PackRows({occupancy, cols_, rows_, words_, planes_.data(), planes_.data() + total});
 }
 
 void IncrementalMeasures::AddShares() {
@@ -656,22 +697,28 @@ void IncrementalMeasures::Around(std::size_t k, Ring& ring) const {
 
 bool IncrementalMeasures::Update(const std::uint8_t* now) {
   const std::size_t cells = state_.size();
+  const std::size_t most = cells / 24;  // past these, Rebuild costs less
   changed_.clear();
   std::size_t k = 0;
 #if defined(__SSE2__)
-  for (; k + 16 <= cells; k += 16) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state_[k]));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(now + k));
-    for (unsigned differ = ~unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b))) & 0xffffu; differ != 0;
-         differ &= differ - 1) {
-      changed_.push_back(std::uint32_t(k) + std::uint32_t(std::countr_zero(differ)));
+  // In stretches, so that a busy step gives up once the changes are too many, not after listing
+  // them all.
+  for (std::size_t stretch = 0; stretch + 16 <= cells; stretch += 4096) {
+    if (changed_.size() > most) return false;
+    for (const std::size_t end = std::min(stretch + 4096, cells & ~std::size_t(15)); k < end; k += 16) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state_[k]));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(now + k));
+      for (unsigned differ = ~unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b))) & 0xffffu; differ != 0;
+           differ &= differ - 1) {
+        changed_.push_back(std::uint32_t(k) + std::uint32_t(std::countr_zero(differ)));
+      }
     }
   }
 #endif
   for (; k < cells; ++k) {
     if (state_[k] != now[k]) changed_.push_back(std::uint32_t(k));
   }
-  if (changed_.size() > cells / 24) return false;
+  if (changed_.size() > most) return false;
 
   // One cell after another, each a grid of its own: its agent leaves, then the new one comes.
   // The lines of the blocks a few changes ahead are fetched meanwhile.

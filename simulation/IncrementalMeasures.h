@@ -40,7 +40,7 @@ class IncrementalMeasures {
   // Brings the measures from the occupancy measured last (with track) to this one, of the same
   // grid. Returns false, having changed nothing, where Rebuild would cost less.
   bool Update(const std::uint8_t* occupancy);
-  // The cells that differed in the last Update.
+  // The cells that differed in the last Update; where it gave up, more than it would follow.
   std::size_t Changed() const { return changed_.size(); }
 
   std::int64_t Shares() const { return shares_; }    // like / neighbours, in ShareUnit-ths
