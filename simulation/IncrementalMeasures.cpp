@@ -136,9 +136,98 @@ SimilarSums AddSimilarPortable(const SimilarInput& in) { return AddSimilarWith(i
   return AddSimilarWith(in, HardwareOnes{});
 }
 
+// The same sums eight words at a time, each lane a word of its own; with counting instructions
+// for whole registers.
+[[gnu::target("avx512f,avx512vpopcntdq")]] SimilarSums AddSimilarWide(const SimilarInput& in) {
+  using V = __m512i;
+  const V ones = _mm512_set1_epi64(-1);
+  V counted = _mm512_setzero_si512(), unsatisfied = _mm512_setzero_si512();
+  V likeBy[9];  // per count of neighbours: the like neighbours of the agents with that count
+  for (V& v : likeBy) v = _mm512_setzero_si512();
+  V fewest[9][4];
+  for (int n = 0; n <= 8; ++n) {
+    for (int b = 0; b < 4; ++b) fewest[n][b] = _mm512_set1_epi64(std::int64_t(in.fewest[n][std::size_t(b)]));
+  }
+  for (std::int32_t row = 0; row < in.rows; ++row) {
+    const std::size_t above = std::size_t(row == 0 ? in.rows - 1 : row - 1) * in.words;
+    const std::size_t here = std::size_t(row) * in.words;
+    const std::size_t below = std::size_t(row == in.rows - 1 ? 0 : row + 1) * in.words;
+    for (std::size_t k = 0; k < in.words; k += 8) {
+      // Past a row's last word, lanes of nothing: no agent there counts.
+      const __mmask8 m = in.words - k >= 8 ? __mmask8(0xff) : __mmask8((1u << (in.words - k)) - 1);
+      const V black = _mm512_maskz_loadu_epi64(m, in.occupancy[0] + here + k);
+      const V white = _mm512_maskz_loadu_epi64(m, in.occupancy[1] + here + k);
+      const V agents = black | white;
+      V count[2][4];
+      for (int colour = 0; colour < 2; ++colour) {
+        const V a0 = _mm512_maskz_loadu_epi64(m, in.three[colour][0] + above + k);
+        const V a1 = _mm512_maskz_loadu_epi64(m, in.three[colour][1] + above + k);
+        const V b0 = _mm512_maskz_loadu_epi64(m, in.two[colour][0] + here + k);
+        const V b1 = _mm512_maskz_loadu_epi64(m, in.two[colour][1] + here + k);
+        const V c0 = _mm512_maskz_loadu_epi64(m, in.three[colour][0] + below + k);
+        const V c1 = _mm512_maskz_loadu_epi64(m, in.three[colour][1] + below + k);
+        const V t0 = a0 ^ b0, k0 = a0 & b0;
+        const V t1 = _mm512_ternarylogic_epi64(a1, b1, k0, 0x96), t2 = _mm512_ternarylogic_epi64(a1, b1, k0, 0xE8);
+        const V k1 = t0 & c0, k2 = _mm512_ternarylogic_epi64(t1, c1, k1, 0xE8);
+        count[colour][0] = t0 ^ c0;
+        count[colour][1] = _mm512_ternarylogic_epi64(t1, c1, k1, 0x96);
+        count[colour][2] = t2 ^ k2;
+        count[colour][3] = t2 & k2;
+      }
+      V all[4], like[4];
+      V carry = _mm512_setzero_si512();
+      for (int b = 0; b < 4; ++b) {
+        const V x = count[0][b], y = count[1][b];
+        all[b] = _mm512_ternarylogic_epi64(x, y, carry, 0x96);
+        carry = _mm512_ternarylogic_epi64(x, y, carry, 0xE8);
+        like[b] = (black & x) | (white & y);
+      }
+      const V bit[3][2] = {{~all[0], all[0]}, {~all[1], all[1]}, {~all[2], all[2]}};
+      const V belowEight = agents & ~all[3];
+      V least[4];
+      const V alone = belowEight & ~(all[0] | all[1] | all[2]);
+      for (int b = 0; b < 4; ++b) least[b] = alone & fewest[0][b];
+#pragma GCC unroll 8
+      for (int n = 1; n <= 8; ++n) {
+        const V with = n == 8 ? agents & all[3] : belowEight & bit[0][n & 1] & bit[1][(n >> 1) & 1] & bit[2][n >> 2];
+        counted += _mm512_popcnt_epi64(with);
+        for (int b = 0; b < 4 && (1 << b) <= n; ++b) {
+          likeBy[n] += _mm512_popcnt_epi64(with & like[b]) << b;
+        }
+        for (int b = 0; b < 4; ++b) least[b] |= with & fewest[n][b];
+      }
+      // The lanes whose like count is below the least that satisfies, from the top bit.
+      V less = _mm512_setzero_si512(), equal = ones;
+      for (int i = 3; i >= 0; --i) {
+        less |= equal & ~like[i] & least[i];
+        equal &= ~(like[i] ^ least[i]);
+      }
+      unsatisfied += _mm512_popcnt_epi64(agents & less);
+    }
+  }
+  const auto sum = [](const std::int64_t* lanes) {
+    std::int64_t total = 0;
+    for (int i = 0; i < 8; ++i) total += lanes[i];
+    return total;
+  };
+  std::int64_t lanes[8];
+  SimilarSums sums;
+  _mm512_storeu_si512(lanes, counted);
+  sums.counted = sum(lanes);
+  for (int n = 1; n <= 8; ++n) {
+    _mm512_storeu_si512(lanes, likeBy[n]);
+    sums.shares += sum(lanes) * (kShareUnit / n);
+  }
+  _mm512_storeu_si512(lanes, unsatisfied);
+  sums.unsatisfied = sum(lanes);
+  return sums;
+}
+
 SimilarSums AddSimilar(const SimilarInput& in) {
-  static const bool hasPopcnt = __builtin_cpu_supports("popcnt");
-  return hasPopcnt ? AddSimilarPopcnt(in) : AddSimilarPortable(in);
+  static const int kind = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vpopcntdq") ? 2
+                          : __builtin_cpu_supports("popcnt")                                             ? 1
+                                                                                                         : 0;
+  return kind == 2 ? AddSimilarWide(in) : kind == 1 ? AddSimilarPopcnt(in) : AddSimilarPortable(in);
 }
 #else
 SimilarSums AddSimilar(const SimilarInput& in) { return AddSimilarPortable(in); }
