@@ -1,6 +1,7 @@
 #include "simulation/IncrementalMeasures.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -538,6 +539,46 @@ struct RunRows {
   std::int32_t* before;   // 4 * (words + 1): their counts before each word
 };
 
+// Two rows' bits and the counts of the row above, for the joins of its runs through the row below.
+struct RowPair {
+  const Word* above;  // the rows' cells
+  const Word* below;
+  const Word* starts;  // the row above's starts and ends, and its starts before each word
+  const Word* ends;
+  const std::int32_t* startsBefore;
+  std::size_t words;
+  Word lastMask;
+  std::int32_t first;  // the row above's first run
+  std::int32_t* parent;
+};
+
+// The gaps of the row above that the row below covers throughout join the runs on either side:
+// the carry of each gap's first cell, added to the gap's covered cells, lands on the start of the
+// next run above only where nothing of the gap is left uncovered. Returns the joins made.
+template <class Pop>
+[[gnu::always_inline]] inline std::int64_t JoinAboveWith(const RowPair& in, Pop pop) {
+  std::int64_t joined = 0;
+  Word carry = 0;
+  for (std::size_t k = 0; k < in.words; ++k) {
+    const Word gaps = ~in.above[k] & (k + 1 < in.words ? ~Word(0) : in.lastMask);
+    const Word first = ((in.ends[k] << 1) | (k > 0 ? in.ends[k - 1] >> 63 : 0)) & gaps;
+    const Word covered = gaps & in.below[k];
+    Word sum;
+    const bool c1 = __builtin_add_overflow(covered, first & covered, &sum);
+    const bool c2 = __builtin_add_overflow(sum, carry, &sum);
+    carry = Word(c1 || c2);
+    for (Word bridged = sum & ~covered & in.above[k]; bridged != 0; bridged &= bridged - 1) {
+      const int at = std::countr_zero(bridged);
+      const std::int32_t next = in.first + in.startsBefore[k] + pop(in.starts[k] & ((Word(1) << at) - 1));
+      const std::int32_t p = FindRoot(in.parent, next - 1), q = FindRoot(in.parent, next);
+      if (p == q) continue;
+      in.parent[std::max(p, q)] = std::min(p, q);
+      ++joined;
+    }
+  }
+  return joined;
+}
+
 // The runs of every row, each joined to those of the row above that it overlaps or meets at a
 // corner; returns the runs less the joins. Neither the torus's wrap nor the roots are done here:
 // each run points to a run before it, or to itself.
@@ -614,27 +655,7 @@ template <class Pop>
       parent[j] = j + ((up - j) & -std::int32_t(touches));  // no branch: touching is a coin toss
       clusters -= touches;
     }
-    // The gaps of the row above that this row covers throughout: the carry of each gap's first
-    // cell lands on the start of the next run above.
-    const Word* const y = x - n;
-    Word carry = 0;
-    for (std::size_t k = 0; k < n; ++k) {
-      const Word gaps = ~y[k] & (k + 1 < n ? ~Word(0) : lastMask);
-      const Word first = ((pE[k] << 1) | (k > 0 ? pE[k - 1] >> 63 : 0)) & gaps;
-      const Word covered = gaps & x[k];
-      Word sum;
-      const bool c1 = __builtin_add_overflow(covered, first & covered, &sum);
-      const bool c2 = __builtin_add_overflow(sum, carry, &sum);
-      carry = Word(c1 || c2);
-      for (Word bridged = sum & ~covered & y[k]; bridged != 0; bridged &= bridged - 1) {
-        const int at = std::countr_zero(bridged);
-        const std::int32_t next = a + psb[k] + pop(pS[k] & ((Word(1) << at) - 1));
-        const std::int32_t p = FindRoot(parent, next - 1), q = FindRoot(parent, next);
-        if (p == q) continue;
-        parent[std::max(p, q)] = std::min(p, q);
-        --clusters;
-      }
-    }
+    clusters -= JoinAboveWith(RowPair{x - n, x, pS, pE, psb, n, lastMask, a, parent}, pop);
   }
   in.rowRuns[in.rows] = runs;
   return clusters;
@@ -645,9 +666,120 @@ std::int64_t JoinRowsPortable(const RunRows& in) { return JoinRowsWith(in, Porta
 #if defined(__x86_64__) && defined(__GNUC__)
 [[gnu::target("popcnt")]] std::int64_t JoinRowsPopcnt(const RunRows& in) { return JoinRowsWith(in, HardwareOnes{}); }
 
+// JoinRowsWith, with a word's runs listed by one compression of its columns' numbers, and the
+// first run above that each run touches found for eight runs at a time, their words and counts
+// gathered. (Intrinsics that leave lanes undefined are avoided: the compiler warns of them.)
+[[gnu::target("popcnt,avx2,avx512f,avx512vl,avx512bw,avx512vbmi,avx512vbmi2,avx512vpopcntdq")]] std::int64_t JoinRowsWide(
+    const RunRows& in) {
+  // Column numbers 0..63, and for each quarter of them, each one's byte moved to the low byte
+  // of a 32-bit lane.
+  alignas(64) static constexpr std::array<std::array<std::uint8_t, 64>, 5> kBytes = [] {
+    std::array<std::array<std::uint8_t, 64>, 5> c{};
+    for (std::size_t i = 0; i < 64; ++i) c[0][i] = std::uint8_t(i);
+    for (std::size_t q = 0; q < 4; ++q) {
+      for (std::size_t i = 0; i < 16; ++i) c[q + 1][4 * i] = std::uint8_t(16 * q + i);
+    }
+    return c;
+  }();
+  const __m512i columns = _mm512_load_si512(kBytes[0].data());
+  const __mmask64 lowBytes = 0x1111111111111111u;
+  const __m512i widen[4] = {_mm512_load_si512(kBytes[1].data()), _mm512_load_si512(kBytes[2].data()),
+                            _mm512_load_si512(kBytes[3].data()), _mm512_load_si512(kBytes[4].data())};
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i one = _mm256_set1_epi32(1), two = _mm256_set1_epi32(2), low6 = _mm256_set1_epi32(63);
+  const __m512i bit = _mm512_set1_epi64(1);
+  const std::size_t n = in.words, stride = n + 1;
+  const Word lastMask = in.cols % 64 == 0 ? ~Word(0) : (Word(1) << (in.cols % 64)) - 1;
+  std::int32_t* const L = in.first;
+  std::int32_t* const R = in.last;
+  std::int32_t* const parent = in.parent;
+  std::int32_t runs = 0;
+  std::int64_t clusters = 0;
+  for (std::int32_t row = 0; row < in.rows; ++row) {
+    const std::size_t here = std::size_t(row & 1), above = here ^ 1;
+    Word* const S = in.edges + here * 2 * stride;
+    Word* const E = S + stride;
+    std::int32_t* const sb = in.before + here * 2 * stride;
+    std::int32_t* const eb = sb + stride;
+    const Word* const x = in.plane + std::size_t(row) * n;
+    in.rowRuns[row] = runs;
+    std::int32_t ns = runs, ne = runs;
+    for (std::size_t k = 0; k < n; ++k) {
+      const Word w = x[k];
+      const Word s = w & ~((w << 1) | (k > 0 ? x[k - 1] >> 63 : 0));
+      const Word e = w & ~((w >> 1) | (k + 1 < n ? x[k + 1] << 63 : 0));
+      S[k] = s;
+      E[k] = e;
+      sb[k] = ns - runs;
+      eb[k] = ne - runs;
+      // Sixteen columns written whatever the word holds: those past its runs are written again
+      // by the next word, or not read; more than sixteen runs in a word are rare.
+      const __m512i base = _mm512_set1_epi32(std::int32_t(k * 64));
+      const __m512i starts = _mm512_maskz_compress_epi8(s, columns), ends = _mm512_maskz_compress_epi8(e, columns);
+      const int cs = __builtin_popcountll(s), ce = __builtin_popcountll(e);
+      _mm512_storeu_si512(L + ns, _mm512_add_epi32(_mm512_maskz_permutexvar_epi8(lowBytes, widen[0], starts), base));
+      _mm512_storeu_si512(R + ne, _mm512_add_epi32(_mm512_maskz_permutexvar_epi8(lowBytes, widen[0], ends), base));
+      if (cs > 16 || ce > 16) [[unlikely]] {
+        for (int q = 1; q < 4 && 16 * q < cs; ++q) {
+          _mm512_storeu_si512(L + ns + 16 * q, _mm512_add_epi32(_mm512_maskz_permutexvar_epi8(lowBytes, widen[q], starts), base));
+        }
+        for (int q = 1; q < 4 && 16 * q < ce; ++q) {
+          _mm512_storeu_si512(R + ne + 16 * q, _mm512_add_epi32(_mm512_maskz_permutexvar_epi8(lowBytes, widen[q], ends), base));
+        }
+      }
+      ns += cs;
+      ne += ce;
+    }
+    S[n] = E[n] = 0;
+    sb[n] = eb[n] = ns - runs;
+    const std::int32_t b = runs;
+    runs = ns;
+    clusters += runs - b;
+    if (row == 0) {
+      for (std::int32_t j = b; j < runs; ++j) parent[j] = j;
+      continue;
+    }
+    const Word* const pS = in.edges + above * 2 * stride;
+    const Word* const pE = pS + stride;
+    const std::int32_t* const psb = in.before + above * 2 * stride;
+    const std::int32_t* const peb = psb + stride;
+    const std::int32_t a = in.rowRuns[row - 1];
+    for (std::int32_t j = b; j < runs; j += 8) {
+      const __mmask8 m = runs - j >= 8 ? __mmask8(0xff) : __mmask8((1u << (runs - j)) - 1);
+      const __m256i lo = _mm256_max_epi32(_mm256_sub_epi32(_mm256_maskz_loadu_epi32(m, L + j), one), _mm256_setzero_si256());
+      const __m256i hi = _mm256_add_epi32(_mm256_maskz_loadu_epi32(m, R + j), two);
+      const __m256i wordLo = _mm256_srli_epi32(lo, 6), wordHi = _mm256_srli_epi32(hi, 6);
+      const __m512i endWords = _mm512_mask_i32gather_epi64(_mm512_setzero_si512(), 0xff, wordLo, pE, 8);
+      const __m512i startWords = _mm512_mask_i32gather_epi64(_mm512_setzero_si512(), 0xff, wordHi, pS, 8);
+      const __m512i belowLo = (bit << _mm512_maskz_cvtepu32_epi64(0xff, _mm256_and_si256(lo, low6))) - bit;
+      const __m512i belowHi = (bit << _mm512_maskz_cvtepu32_epi64(0xff, _mm256_and_si256(hi, low6))) - bit;
+      const __m256i passed =
+          _mm256_add_epi32(_mm256_mmask_i32gather_epi32(_mm256_setzero_si256(), 0xff, wordLo, peb, 4),
+                           _mm512_maskz_cvtepi64_epi32(0xff, _mm512_popcnt_epi64(endWords & belowLo)));
+      const __m256i reached =
+          _mm256_add_epi32(_mm256_mmask_i32gather_epi32(_mm256_setzero_si256(), 0xff, wordHi, psb, 4),
+                           _mm512_maskz_cvtepi64_epi32(0xff, _mm512_popcnt_epi64(startWords & belowHi)));
+      const __mmask8 touches = _mm256_cmplt_epi32_mask(passed, reached) & m;
+      const __m256i up = _mm256_mmask_i32gather_epi32(_mm256_setzero_si256(), touches, passed, parent + a, 4);
+      const __m256i self = _mm256_add_epi32(_mm256_set1_epi32(j), lanes);
+      _mm256_mask_storeu_epi32(parent + j, m, _mm256_mask_blend_epi32(touches, self, up));
+      clusters -= __builtin_popcount(touches);
+    }
+    clusters -= JoinAboveWith(RowPair{x - n, x, pS, pE, psb, n, lastMask, a, parent}, HardwareOnes{});
+  }
+  in.rowRuns[in.rows] = runs;
+  return clusters;
+}
+
 std::int64_t JoinRows(const RunRows& in) {
-  static const bool hasPopcnt = __builtin_cpu_supports("popcnt");
-  return hasPopcnt ? JoinRowsPopcnt(in) : JoinRowsPortable(in);
+  static const int kind = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+                                  __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
+                                  __builtin_cpu_supports("avx512vbmi2") &&
+                                  __builtin_cpu_supports("avx512vpopcntdq")
+                              ? 2
+                          : __builtin_cpu_supports("popcnt") ? 1
+                                                             : 0;
+  return kind == 2 ? JoinRowsWide(in) : kind == 1 ? JoinRowsPopcnt(in) : JoinRowsPortable(in);
 }
 #else
 std::int64_t JoinRows(const RunRows& in) { return JoinRowsPortable(in); }
