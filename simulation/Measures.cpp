@@ -22,24 +22,37 @@ StepMeasures Measurer::Measure(const World& world) {
   }
 
   const TGrid& grid = world.grid;
-  // Markets on one cell share one count, so each cell counts once.
+  // The same market cells with the same customers give the same concentration: a settled run
+  // reads ten counts, and works it out again only when one moved.
   std::array<const TCell*, MarketCount> markets{};
-  std::size_t distinct = 0;
-  double customers = 0.0;
-  for (const MarketPosition& p : world.Markets) {
-    const TCell* cell = &grid.At(p.col, p.row);
-    if (std::find(markets.begin(), markets.begin() + distinct, cell) != markets.begin() + distinct) continue;
-    markets[distinct++] = cell;
-    customers += cell->customers;
+  std::array<std::int32_t, MarketCount> counts{};
+  for (std::size_t i = 0; i < MarketCount; ++i) {
+    markets[i] = &grid.At(world.Markets[i].col, world.Markets[i].row);
+    counts[i] = markets[i]->customers;
   }
-  if (customers > 0) {
-    double h = 0.0;
-    for (std::size_t i = 0; i < distinct; ++i) {
-      const double share = markets[i]->customers / customers;
-      h += share * share;
+  if (!(markets == concentrationOf_ && counts == concentrationCounts_)) {
+    concentrationOf_ = markets;
+    concentrationCounts_ = counts;
+    concentration_ = StepMeasures::NaN;
+    // Markets on one cell share one count, so each cell counts once.
+    std::array<const TCell*, MarketCount> cells{};
+    std::size_t distinct = 0;
+    double customers = 0.0;
+    for (const TCell* cell : markets) {
+      if (std::find(cells.begin(), cells.begin() + distinct, cell) != cells.begin() + distinct) continue;
+      cells[distinct++] = cell;
+      customers += cell->customers;
     }
-    m.herfindahl = h;
+    if (customers > 0) {
+      double h = 0.0;
+      for (std::size_t i = 0; i < distinct; ++i) {
+        const double share = cells[i]->customers / customers;
+        h += share * share;
+      }
+      concentration_ = h;
+    }
   }
+  m.herfindahl = concentration_;
 
   const auto agents = std::int64_t(world.Agents.size());
   if (world.CopiesCurrent()) {
