@@ -591,7 +591,7 @@ template <class Pop>
 // neighbours among them are joined by it exactly where it covers the whole gap between them:
 // those gaps are found for the whole row at once, by adding each gap's first cell to the row's
 // cells below the gaps, whose carry runs to the next run above only through a gap covered
-// throughout. So no branch depends on how the runs lie, but for the gaps covered.
+// throughout. So no branch of the joins depends on how the runs lie, but for the gaps covered.
 template <class Pop>
 [[gnu::always_inline]] inline std::int64_t JoinRowsWith(const RunRows& in, Pop pop) {
   const std::size_t n = in.words, stride = n + 1;
