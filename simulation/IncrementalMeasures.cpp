@@ -1,6 +1,7 @@
 #include "simulation/IncrementalMeasures.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -8,6 +9,9 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
 #endif
 
 namespace zelmora {
@@ -133,9 +137,98 @@ SimilarSums AddSimilarPortable(const SimilarInput& in) { return AddSimilarWith(i
   return AddSimilarWith(in, HardwareOnes{});
 }
 
+// The same sums eight words at a time, each lane a word of its own; with counting instructions
+// for whole registers.
+[[gnu::target("avx512f,avx512vpopcntdq")]] SimilarSums AddSimilarWide(const SimilarInput& in) {
+  using V = __m512i;
+  const V ones = _mm512_set1_epi64(-1);
+  V counted = _mm512_setzero_si512(), unsatisfied = _mm512_setzero_si512();
+  V likeBy[9];  // per count of neighbours: the like neighbours of the agents with that count
+  for (V& v : likeBy) v = _mm512_setzero_si512();
+  V fewest[9][4];
+  for (int n = 0; n <= 8; ++n) {
+    for (int b = 0; b < 4; ++b) fewest[n][b] = _mm512_set1_epi64(std::int64_t(in.fewest[n][std::size_t(b)]));
+  }
+  for (std::int32_t row = 0; row < in.rows; ++row) {
+    const std::size_t above = std::size_t(row == 0 ? in.rows - 1 : row - 1) * in.words;
+    const std::size_t here = std::size_t(row) * in.words;
+    const std::size_t below = std::size_t(row == in.rows - 1 ? 0 : row + 1) * in.words;
+    for (std::size_t k = 0; k < in.words; k += 8) {
+      // Past a row's last word, lanes of nothing: no agent there counts.
+      const __mmask8 m = in.words - k >= 8 ? __mmask8(0xff) : __mmask8((1u << (in.words - k)) - 1);
+      const V black = _mm512_maskz_loadu_epi64(m, in.occupancy[0] + here + k);
+      const V white = _mm512_maskz_loadu_epi64(m, in.occupancy[1] + here + k);
+      const V agents = black | white;
+      V count[2][4];
+      for (int colour = 0; colour < 2; ++colour) {
+        const V a0 = _mm512_maskz_loadu_epi64(m, in.three[colour][0] + above + k);
+        const V a1 = _mm512_maskz_loadu_epi64(m, in.three[colour][1] + above + k);
+        const V b0 = _mm512_maskz_loadu_epi64(m, in.two[colour][0] + here + k);
+        const V b1 = _mm512_maskz_loadu_epi64(m, in.two[colour][1] + here + k);
+        const V c0 = _mm512_maskz_loadu_epi64(m, in.three[colour][0] + below + k);
+        const V c1 = _mm512_maskz_loadu_epi64(m, in.three[colour][1] + below + k);
+        const V t0 = a0 ^ b0, k0 = a0 & b0;
+        const V t1 = _mm512_ternarylogic_epi64(a1, b1, k0, 0x96), t2 = _mm512_ternarylogic_epi64(a1, b1, k0, 0xE8);
+        const V k1 = t0 & c0, k2 = _mm512_ternarylogic_epi64(t1, c1, k1, 0xE8);
+        count[colour][0] = t0 ^ c0;
+        count[colour][1] = _mm512_ternarylogic_epi64(t1, c1, k1, 0x96);
+        count[colour][2] = t2 ^ k2;
+        count[colour][3] = t2 & k2;
+      }
+      V all[4], like[4];
+      V carry = _mm512_setzero_si512();
+      for (int b = 0; b < 4; ++b) {
+        const V x = count[0][b], y = count[1][b];
+        all[b] = _mm512_ternarylogic_epi64(x, y, carry, 0x96);
+        carry = _mm512_ternarylogic_epi64(x, y, carry, 0xE8);
+        like[b] = (black & x) | (white & y);
+      }
+      const V bit[3][2] = {{~all[0], all[0]}, {~all[1], all[1]}, {~all[2], all[2]}};
+      const V belowEight = agents & ~all[3];
+      V least[4];
+      const V alone = belowEight & ~(all[0] | all[1] | all[2]);
+      for (int b = 0; b < 4; ++b) least[b] = alone & fewest[0][b];
+#pragma GCC unroll 8
+      for (int n = 1; n <= 8; ++n) {
+        const V with = n == 8 ? agents & all[3] : belowEight & bit[0][n & 1] & bit[1][(n >> 1) & 1] & bit[2][n >> 2];
+        counted += _mm512_popcnt_epi64(with);
+        for (int b = 0; b < 4 && (1 << b) <= n; ++b) {
+          likeBy[n] += _mm512_popcnt_epi64(with & like[b]) << b;
+        }
+        for (int b = 0; b < 4; ++b) least[b] |= with & fewest[n][b];
+      }
+      // The lanes whose like count is below the least that satisfies, from the top bit.
+      V less = _mm512_setzero_si512(), equal = ones;
+      for (int i = 3; i >= 0; --i) {
+        less |= equal & ~like[i] & least[i];
+        equal &= ~(like[i] ^ least[i]);
+      }
+      unsatisfied += _mm512_popcnt_epi64(agents & less);
+    }
+  }
+  const auto sum = [](const std::int64_t* lanes) {
+    std::int64_t total = 0;
+    for (int i = 0; i < 8; ++i) total += lanes[i];
+    return total;
+  };
+  std::int64_t lanes[8];
+  SimilarSums sums;
+  _mm512_storeu_si512(lanes, counted);
+  sums.counted = sum(lanes);
+  for (int n = 1; n <= 8; ++n) {
+    _mm512_storeu_si512(lanes, likeBy[n]);
+    sums.shares += sum(lanes) * (kShareUnit / n);
+  }
+  _mm512_storeu_si512(lanes, unsatisfied);
+  sums.unsatisfied = sum(lanes);
+  return sums;
+}
+
 SimilarSums AddSimilar(const SimilarInput& in) {
-  static const bool hasPopcnt = __builtin_cpu_supports("popcnt");
-  return hasPopcnt ? AddSimilarPopcnt(in) : AddSimilarPortable(in);
+  static const int kind = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vpopcntdq") ? 2
+                          : __builtin_cpu_supports("popcnt")                                             ? 1
+                                                                                                         : 0;
+  return kind == 2 ? AddSimilarWide(in) : kind == 1 ? AddSimilarPopcnt(in) : AddSimilarPortable(in);
 }
 #else
 SimilarSums AddSimilar(const SimilarInput& in) { return AddSimilarPortable(in); }
@@ -302,19 +395,60 @@ void IncrementalMeasures::Rebuild(const std::uint8_t* occupancy, std::int32_t co
   clusters_ = LabelRuns(0, track) + LabelRuns(1, track);
 }
 
+namespace {
+
+struct Packing {
+  const std::uint8_t* occupancy;
+  std::int32_t cols, rows;
+  std::size_t words;
+  Word* black;  // rows of words bit rows each
+  Word* white;
+};
+
+void PackRowsPlain(const Packing& in) {
+  for (std::int32_t row = 0; row < in.rows; ++row) {
+    const std::uint8_t* cell = in.occupancy + std::size_t(row) * std::size_t(in.cols);
+    for (std::size_t k = 0; k < in.words; ++k) {
+      const std::int32_t first = std::int32_t(k * 64);
+      const std::size_t at = std::size_t(row) * in.words + k;
+      PackBytes(cell + first, std::min(64, in.cols - first), in.black[at], in.white[at]);
+    }
+  }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// 64 cells a comparison, each giving its word of bits as it stands.
+[[gnu::target("avx512f,avx512bw")]] void PackRowsWide(const Packing& in) {
+  const __m512i one = _mm512_set1_epi8(1), two = _mm512_set1_epi8(2);
+  for (std::int32_t row = 0; row < in.rows; ++row) {
+    const std::uint8_t* cell = in.occupancy + std::size_t(row) * std::size_t(in.cols);
+    for (std::size_t k = 0; k < in.words; ++k) {
+      const std::int32_t first = std::int32_t(k * 64), count = std::min(64, in.cols - first);
+      const __mmask64 within = count == 64 ? ~__mmask64(0) : (__mmask64(1) << count) - 1;
+      const __m512i v = _mm512_maskz_loadu_epi8(within, cell + first);
+      const std::size_t at = std::size_t(row) * in.words + k;
+      in.black[at] = _mm512_cmpeq_epi8_mask(v, one);
+      in.white[at] = _mm512_cmpeq_epi8_mask(v, two);
+    }
+  }
+}
+
+void PackRows(const Packing& in) {
+  static const bool wide = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+  wide ? PackRowsWide(in) : PackRowsPlain(in);
+}
+#else
+void PackRows(const Packing& in) { PackRowsPlain(in); }
+#endif
+
+}  // namespace
+
 void IncrementalMeasures::PackPlanes(const std::uint8_t* occupancy) {
   words_ = (std::size_t(cols_) + 63) / 64;
   lastMask_ = cols_ % 64 == 0 ? ~Word(0) : (Word(1) << (cols_ % 64)) - 1;
   const std::size_t total = words_ * std::size_t(rows_);
   planes_.resize(2 * total);
-  for (std::int32_t row = 0; row < rows_; ++row) {
-    const std::uint8_t* cell = occupancy + std::size_t(row) * std::size_t(cols_);
-    for (std::size_t k = 0; k < words_; ++k) {
-      const std::int32_t first = std::int32_t(k * 64);
-      const std::size_t at = std::size_t(row) * words_ + k;
-      PackBytes(cell + first, std::min(64, cols_ - first), planes_[at], planes_[total + at]);
-    }
-  }
+  PackRows({occupancy, cols_, rows_, words_, planes_.data(), planes_.data() + total});
 }
 
 void IncrementalMeasures::AddShares() {
@@ -382,62 +516,342 @@ void IncrementalMeasures::CountNeighbours() {
   }
 }
 
-void IncrementalMeasures::FindRuns(const Word* row) {
-  std::int32_t open = -1;  // first column of a run still going on at a word's end
-  for (std::size_t k = 0; k < words_; ++k) {
-    Word v = row[k];
-    const auto base = std::int32_t(k * 64);
-    std::int32_t at = 0;  // bits of this word looked at
-    while (at < 64) {
-      if (open < 0) {
-        if (v == 0) break;
-        const int start = std::countr_zero(v);  // below 64, as v is not 0
-        at += start;
-        open = base + at;
-        v >>= start;
-      }
-      const int ones = std::countr_one(v);
-      if (at + ones >= 64) break;  // the run goes on into the next word
-      runFirst_[std::size_t(runs_)] = open;
-      runLast_[std::size_t(runs_++)] = base + at + ones - 1;
-      open = -1;
-      at += ones;
-      v >>= ones;  // ones < 64 here
-    }
-  }
-  if (open >= 0) {
-    runFirst_[std::size_t(runs_)] = open;
-    runLast_[std::size_t(runs_++)] = cols_ - 1;
-  }
-}
+namespace {
 
-std::int32_t IncrementalMeasures::Find(std::int32_t run) {
-  while (parent_[std::size_t(run)] != run) {
-    parent_[std::size_t(run)] = parent_[std::size_t(parent_[std::size_t(run)])];
-    run = parent_[std::size_t(run)];
+// A run's root, halving the path on the way.
+inline std::int32_t FindRoot(std::int32_t* parent, std::int32_t run) {
+  while (parent[run] != run) {
+    parent[run] = parent[parent[run]];
+    run = parent[run];
   }
   return run;
 }
+
+struct RunRows {
+  const Word* plane;  // the colour's bit rows
+  std::int32_t cols, rows;
+  std::size_t words;
+  std::int32_t* first;    // per run: first and last column, in order of rows
+  std::int32_t* last;
+  std::int32_t* rowRuns;  // per row: its first run; [rows]: the runs
+  std::int32_t* parent;
+  Word* edges;            // 4 * (words + 1): the starts and ends of two rows
+  std::int32_t* before;   // 4 * (words + 1): their counts before each word
+};
+
+// Two rows' bits and the counts of the row above, for the joins of its runs through the row below.
+struct RowPair {
+  const Word* above;  // the rows' cells
+  const Word* below;
+  const Word* starts;  // the row above's starts and ends, and its starts before each word
+  const Word* ends;
+  const std::int32_t* startsBefore;
+  std::size_t words;
+  Word lastMask;
+  std::int32_t first;  // the row above's first run
+  std::int32_t* parent;
+};
+
+// The gaps of the row above that the row below covers throughout join the runs on either side:
+// the carry of each gap's first cell, added to the gap's covered cells, lands on the start of the
+// next run above only where nothing of the gap is left uncovered. Returns the joins made.
+template <class Pop>
+[[gnu::always_inline]] inline std::int64_t JoinAboveWith(const RowPair& in, Pop pop) {
+  std::int64_t joined = 0;
+  Word carry = 0;
+  for (std::size_t k = 0; k < in.words; ++k) {
+    const Word gaps = ~in.above[k] & (k + 1 < in.words ? ~Word(0) : in.lastMask);
+    const Word first = ((in.ends[k] << 1) | (k > 0 ? in.ends[k - 1] >> 63 : 0)) & gaps;
+    const Word covered = gaps & in.below[k];
+    Word sum;
+    const bool c1 = __builtin_add_overflow(covered, first & covered, &sum);
+    const bool c2 = __builtin_add_overflow(sum, carry, &sum);
+    carry = Word(c1 || c2);
+    for (Word bridged = sum & ~covered & in.above[k]; bridged != 0; bridged &= bridged - 1) {
+      const int at = std::countr_zero(bridged);
+      const std::int32_t next = in.first + in.startsBefore[k] + pop(in.starts[k] & ((Word(1) << at) - 1));
+      const std::int32_t p = FindRoot(in.parent, next - 1), q = FindRoot(in.parent, next);
+      if (p == q) continue;
+      in.parent[std::max(p, q)] = std::min(p, q);
+      ++joined;
+    }
+  }
+  return joined;
+}
+
+// The runs of every row, each joined to those of the row above that it overlaps or meets at a
+// corner; returns the runs less the joins. Neither the torus's wrap nor the roots are done here:
+// each run points to a run before it, or to itself.
+//
+// A run's starts and ends are bits (a cell of the run whose west, or east, neighbour is not), so
+// the first run above that a run touches is two counts of bits, not a walk along the row: the
+// runs above that end before its first column less one are passed, those that start by its last
+// column plus one reached; it touches some where it reached more than it passed, and points
+// where the first of them points. The runs above it touches lie one after another, and two
+// neighbours among them are joined by it exactly where it covers the whole gap between them:
+// those gaps are found for the whole row at once, by adding each gap's first cell to the row's
+// cells below the gaps, whose carry runs to the next run above only through a gap covered
+// throughout. So no branch of the joins depends on how the runs lie, but for the gaps covered.
+template <class Pop>
+[[gnu::always_inline]] inline std::int64_t JoinRowsWith(const RunRows& in, Pop pop) {
+  const std::size_t n = in.words, stride = n + 1;
+  const Word lastMask = in.cols % 64 == 0 ? ~Word(0) : (Word(1) << (in.cols % 64)) - 1;
+  std::int32_t* const L = in.first;
+  std::int32_t* const R = in.last;
+  std::int32_t* const parent = in.parent;
+  std::int32_t runs = 0;
+  std::int64_t clusters = 0;
+  for (std::int32_t row = 0; row < in.rows; ++row) {
+    const std::size_t here = std::size_t(row & 1), above = here ^ 1;
+    Word* const S = in.edges + here * 2 * stride;
+    Word* const E = S + stride;
+    std::int32_t* const sb = in.before + here * 2 * stride;
+    std::int32_t* const eb = sb + stride;
+    const Word* const x = in.plane + std::size_t(row) * n;
+    in.rowRuns[row] = runs;
+    std::int32_t ns = runs, ne = runs;
+    for (std::size_t k = 0; k < n; ++k) {
+      const Word w = x[k];
+      Word s = w & ~((w << 1) | (k > 0 ? x[k - 1] >> 63 : 0));
+      Word e = w & ~((w >> 1) | (k + 1 < n ? x[k + 1] << 63 : 0));
+      S[k] = s;
+      E[k] = e;
+      sb[k] = ns - runs;
+      eb[k] = ne - runs;
+      const auto base = std::int32_t(k * 64);
+      // Starts and ends in one loop: a word holds as many of each, give or take one; the
+      // columns written past a word's own are written again by the next word, or not read.
+      const int most = std::max(pop(s), pop(e));
+      for (int i = 0; i < most; ++i) {
+        L[ns + i] = base + std::countr_zero(s);
+        R[ne + i] = base + std::countr_zero(e);
+        s &= s - 1;
+        e &= e - 1;
+      }
+      ns += pop(S[k]);
+      ne += pop(E[k]);
+    }
+    S[n] = E[n] = 0;
+    sb[n] = eb[n] = ns - runs;
+    const std::int32_t b = runs;
+    runs = ns;
+    clusters += runs - b;
+    if (row == 0) {
+      for (std::int32_t j = b; j < runs; ++j) parent[j] = j;
+      continue;
+    }
+    const Word* const pS = in.edges + above * 2 * stride;
+    const Word* const pE = pS + stride;
+    const std::int32_t* const psb = in.before + above * 2 * stride;
+    const std::int32_t* const peb = psb + stride;
+    const std::int32_t a = in.rowRuns[row - 1];
+    for (std::int32_t j = b; j < runs; ++j) {
+      const std::int32_t lo = std::max(L[j] - 1, 0), hi = R[j] + 2;
+      const std::int32_t passed = peb[lo >> 6] + pop(pE[lo >> 6] & ((Word(1) << (lo & 63)) - 1));
+      const std::int32_t reached = psb[hi >> 6] + pop(pS[hi >> 6] & ((Word(1) << (hi & 63)) - 1));
+      const bool touches = passed < reached;
+      // Where the run above points, that run's own chain begins: chains grow with joins alone.
+      const std::int32_t up = parent[a + passed];
+      parent[j] = j + ((up - j) & -std::int32_t(touches));  // no branch: touching is a coin toss
+      clusters -= touches;
+    }
+    clusters -= JoinAboveWith(RowPair{x - n, x, pS, pE, psb, n, lastMask, a, parent}, pop);
+  }
+  in.rowRuns[in.rows] = runs;
+  return clusters;
+}
+
+std::int64_t JoinRowsPortable(const RunRows& in) { return JoinRowsWith(in, PortableOnes{}); }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+[[gnu::target("popcnt")]] std::int64_t JoinRowsPopcnt(const RunRows& in) { return JoinRowsWith(in, HardwareOnes{}); }
+
+// JoinRowsWith, with a word's runs listed by one compression of its columns' numbers, and the
+// first run above that each run touches found for eight runs at a time, their words and counts
+// gathered. (Intrinsics that leave lanes undefined are avoided: the compiler warns of them.)
+[[gnu::target("popcnt,avx2,avx512f,avx512vl,avx512bw,avx512vbmi,avx512vbmi2,avx512vpopcntdq")]] std::int64_t JoinRowsWide(
+    const RunRows& in) {
+  // Column numbers 0..63, and for each quarter of them, each one's byte moved to the low byte
+  // of a 32-bit lane.
+  alignas(64) static constexpr std::array<std::array<std::uint8_t, 64>, 5> kBytes = [] {
+    std::array<std::array<std::uint8_t, 64>, 5> c{};
+    for (std::size_t i = 0; i < 64; ++i) c[0][i] = std::uint8_t(i);
+    for (std::size_t q = 0; q < 4; ++q) {
+      for (std::size_t i = 0; i < 16; ++i) c[q + 1][4 * i] = std::uint8_t(16 * q + i);
+    }
+    return c;
+  }();
+  const __m512i columns = _mm512_load_si512(kBytes[0].data());
+  const __mmask64 lowBytes = 0x1111111111111111u;
+  const __m512i widen[4] = {_mm512_load_si512(kBytes[1].data()), _mm512_load_si512(kBytes[2].data()),
+                            _mm512_load_si512(kBytes[3].data()), _mm512_load_si512(kBytes[4].data())};
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i one = _mm256_set1_epi32(1), two = _mm256_set1_epi32(2), low6 = _mm256_set1_epi32(63);
+  const __m512i bit = _mm512_set1_epi64(1);
+  const std::size_t n = in.words, stride = n + 1;
+  const Word lastMask = in.cols % 64 == 0 ? ~Word(0) : (Word(1) << (in.cols % 64)) - 1;
+  std::int32_t* const L = in.first;
+  std::int32_t* const R = in.last;
+  std::int32_t* const parent = in.parent;
+  std::int32_t runs = 0;
+  std::int64_t clusters = 0;
+  for (std::int32_t row = 0; row < in.rows; ++row) {
+    const std::size_t here = std::size_t(row & 1), above = here ^ 1;
+    Word* const S = in.edges + here * 2 * stride;
+    Word* const E = S + stride;
+    std::int32_t* const sb = in.before + here * 2 * stride;
+    std::int32_t* const eb = sb + stride;
+    const Word* const x = in.plane + std::size_t(row) * n;
+    in.rowRuns[row] = runs;
+    std::int32_t ns = runs, ne = runs;
+    for (std::size_t k = 0; k < n; ++k) {
+      const Word w = x[k];
+      const Word s = w & ~((w << 1) | (k > 0 ? x[k - 1] >> 63 : 0));
+      const Word e = w & ~((w >> 1) | (k + 1 < n ? x[k + 1] << 63 : 0));
+      S[k] = s;
+      E[k] = e;
+      sb[k] = ns - runs;
+      eb[k] = ne - runs;
+      // Sixteen columns written whatever the word holds: those past its runs are written again
+      // by the next word, or not read; more than sixteen runs in a word are rare.
+      const __m512i base = _mm512_set1_epi32(std::int32_t(k * 64));
+      const __m512i starts = _mm512_maskz_compress_epi8(s, columns), ends = _mm512_maskz_compress_epi8(e, columns);
+      const int cs = __builtin_popcountll(s), ce = __builtin_popcountll(e);
+      _mm512_storeu_si512(L + ns, _mm512_add_epi32(_mm512_maskz_permutexvar_epi8(lowBytes, widen[0], starts), base));
+      _mm512_storeu_si512(R + ne, _mm512_add_epi32(_mm512_maskz_permutexvar_epi8(lowBytes, widen[0], ends), base));
+      if (cs > 16 || ce > 16) [[unlikely]] {
+        for (int q = 1; q < 4 && 16 * q < cs; ++q) {
+          _mm512_storeu_si512(L + ns + 16 * q, _mm512_add_epi32(_mm512_maskz_permutexvar_epi8(lowBytes, widen[q], starts), base));
+        }
+        for (int q = 1; q < 4 && 16 * q < ce; ++q) {
+          _mm512_storeu_si512(R + ne + 16 * q, _mm512_add_epi32(_mm512_maskz_permutexvar_epi8(lowBytes, widen[q], ends), base));
+        }
+      }
+      ns += cs;
+      ne += ce;
+    }
+    S[n] = E[n] = 0;
+    sb[n] = eb[n] = ns - runs;
+    const std::int32_t b = runs;
+    runs = ns;
+    clusters += runs - b;
+    if (row == 0) {
+      for (std::int32_t j = b; j < runs; ++j) parent[j] = j;
+      continue;
+    }
+    const Word* const pS = in.edges + above * 2 * stride;
+    const Word* const pE = pS + stride;
+    const std::int32_t* const psb = in.before + above * 2 * stride;
+    const std::int32_t* const peb = psb + stride;
+    const std::int32_t a = in.rowRuns[row - 1];
+    for (std::int32_t j = b; j < runs; j += 8) {
+      const __mmask8 m = runs - j >= 8 ? __mmask8(0xff) : __mmask8((1u << (runs - j)) - 1);
+      const __m256i lo = _mm256_max_epi32(_mm256_sub_epi32(_mm256_maskz_loadu_epi32(m, L + j), one), _mm256_setzero_si256());
+      const __m256i hi = _mm256_add_epi32(_mm256_maskz_loadu_epi32(m, R + j), two);
+      const __m256i wordLo = _mm256_srli_epi32(lo, 6), wordHi = _mm256_srli_epi32(hi, 6);
+      const __m512i endWords = _mm512_mask_i32gather_epi64(_mm512_setzero_si512(), 0xff, wordLo, pE, 8);
+      const __m512i startWords = _mm512_mask_i32gather_epi64(_mm512_setzero_si512(), 0xff, wordHi, pS, 8);
+      const __m512i belowLo = (bit << _mm512_maskz_cvtepu32_epi64(0xff, _mm256_and_si256(lo, low6))) - bit;
+      const __m512i belowHi = (bit << _mm512_maskz_cvtepu32_epi64(0xff, _mm256_and_si256(hi, low6))) - bit;
+      const __m256i passed =
+          _mm256_add_epi32(_mm256_mmask_i32gather_epi32(_mm256_setzero_si256(), 0xff, wordLo, peb, 4),
+                           _mm512_maskz_cvtepi64_epi32(0xff, _mm512_popcnt_epi64(endWords & belowLo)));
+      const __m256i reached =
+          _mm256_add_epi32(_mm256_mmask_i32gather_epi32(_mm256_setzero_si256(), 0xff, wordHi, psb, 4),
+                           _mm512_maskz_cvtepi64_epi32(0xff, _mm512_popcnt_epi64(startWords & belowHi)));
+      const __mmask8 touches = _mm256_cmplt_epi32_mask(passed, reached) & m;
+      const __m256i up = _mm256_mmask_i32gather_epi32(_mm256_setzero_si256(), touches, passed, parent + a, 4);
+      const __m256i self = _mm256_add_epi32(_mm256_set1_epi32(j), lanes);
+      _mm256_mask_storeu_epi32(parent + j, m, _mm256_mask_blend_epi32(touches, self, up));
+      clusters -= __builtin_popcount(touches);
+    }
+    clusters -= JoinAboveWith(RowPair{x - n, x, pS, pE, psb, n, lastMask, a, parent}, HardwareOnes{});
+  }
+  in.rowRuns[in.rows] = runs;
+  return clusters;
+}
+
+std::int64_t JoinRows(const RunRows& in) {
+  static const int kind = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+                                  __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
+                                  __builtin_cpu_supports("avx512vbmi2") &&
+                                  __builtin_cpu_supports("avx512vpopcntdq")
+                              ? 2
+                          : __builtin_cpu_supports("popcnt") ? 1
+                                                             : 0;
+  return kind == 2 ? JoinRowsWide(in) : kind == 1 ? JoinRowsPopcnt(in) : JoinRowsPortable(in);
+}
+#else
+std::int64_t JoinRows(const RunRows& in) { return JoinRowsPortable(in); }
+#endif
+
+}  // namespace
+
+namespace {
+
+struct RunCells {
+  std::int32_t* parent;
+  const std::int32_t* first;
+  const std::int32_t* last;
+  const std::int32_t* rowRuns;
+  std::int32_t rows, cols, offset;
+  std::int32_t* label;  // per cell
+  std::int32_t* size;   // per label
+};
+
+// Every cell of every run takes its root's label. A run's parent always comes before it, so in
+// order each finds its root in one step.
+#define ZELMORA_LABEL_CELLS(FILL)                                                          \
+  for (std::int32_t row = 0; row < in.rows; ++row) {                                       \
+    std::int32_t* at = in.label + std::size_t(row) * std::size_t(in.cols);                 \
+    for (std::int32_t r = in.rowRuns[row]; r < in.rowRuns[row + 1]; ++r) {                 \
+      const std::int32_t root = in.parent[in.parent[r]];                                   \
+      const std::int32_t l = in.first[r], length = in.last[r] - l + 1, label = in.offset + root; \
+      in.parent[r] = root;                                                                 \
+      FILL;                                                                                \
+      in.size[label] += length;                                                            \
+    }                                                                                      \
+  }
+
+void LabelCellsPlain(const RunCells& in) { ZELMORA_LABEL_CELLS(std::fill_n(at + l, length, label)) }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// Runs are short, mostly one to three cells: one masked store of eight labels writes most, with
+// no branch on their length.
+[[gnu::target("avx2,avx512f,avx512vl")]] void LabelCellsMasked(const RunCells& in) {
+  ZELMORA_LABEL_CELLS(for (std::int32_t i = 0; i < length; i += 8) {
+    _mm256_mask_storeu_epi32(at + l + i, __mmask8((1u << std::min(length - i, 8)) - 1), _mm256_set1_epi32(label));
+  })
+}
+
+void LabelCells(const RunCells& in) {
+  static const bool masked = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+  masked ? LabelCellsMasked(in) : LabelCellsPlain(in);
+}
+#else
+void LabelCells(const RunCells& in) { LabelCellsPlain(in); }
+#endif
+#undef ZELMORA_LABEL_CELLS
+
+}  // namespace
+
+std::int32_t IncrementalMeasures::Find(std::int32_t run) { return FindRoot(parent_.data(), run); }
 
 // The clusters of one colour: its runs joined where they touch. With label, every cell of the
 // colour takes a label of its cluster (its root run, after those of the other colour).
 std::int64_t IncrementalMeasures::LabelRuns(int colour, bool label) {
   // A row has at most one run in every two cells.
   const std::size_t most = std::size_t(rows_) * (std::size_t(cols_) / 2 + 1);
-  runFirst_.resize(most);
-  runLast_.resize(most);
-  runs_ = 0;
+  runFirst_.resize(most + 64);  // room for the columns written past a word's runs
+  runLast_.resize(most + 64);
+  parent_.resize(most);
   rowRuns_.resize(std::size_t(rows_) + 1);
-  for (std::int32_t row = 0; row < rows_; ++row) {
-    rowRuns_[std::size_t(row)] = runs_;
-    FindRuns(Plane(colour) + std::size_t(row) * words_);
-  }
-  const std::int32_t runs = runs_;
-  rowRuns_[std::size_t(rows_)] = runs;
-  parent_.resize(std::size_t(runs));
-  for (std::int32_t i = 0; i < runs; ++i) parent_[std::size_t(i)] = i;
+  edges_.resize(4 * (words_ + 1));
+  edgesBefore_.resize(4 * (words_ + 1));
+  std::int64_t clusters = JoinRows({Plane(colour), cols_, rows_, words_, runFirst_.data(), runLast_.data(),
+                                    rowRuns_.data(), parent_.data(), edges_.data(), edgesBefore_.data()});
+  const std::int32_t runs = rowRuns_[std::size_t(rows_)];
 
-  std::int64_t clusters = runs;
   const auto unite = [&](std::int32_t a, std::int32_t b) {
     a = Find(a);
     b = Find(b);
@@ -450,20 +864,6 @@ std::int64_t IncrementalMeasures::LabelRuns(int colour, bool label) {
   const std::int32_t* L = runFirst_.data();
   const std::int32_t* R = runLast_.data();
   std::int32_t* parent = parent_.data();
-  for (std::int32_t row = 1; row < rows_; ++row) {
-    // Each run of this row joins the runs of the row above that it overlaps or meets at a
-    // corner. Those lie one after another, from the first that does not end before it; the first
-    // is nearly always the only one, and this run has no other link yet: it simply points there.
-    std::int32_t i = first(row - 1);
-    const std::int32_t iEnd = end(row - 1);
-    for (std::int32_t j = first(row); j < end(row) && i < iEnd; ++j) {
-      while (i < iEnd && R[i] + 1 < L[j]) ++i;
-      if (i == iEnd || L[i] > R[j] + 1) continue;
-      parent[j] = Find(i);
-      --clusters;
-      for (std::int32_t k = i + 1; k < iEnd && L[k] <= R[j] + 1; ++k) unite(j, k);
-    }
-  }
   // The last row meets the first one, also diagonally across the ends.
   const std::int32_t last = rows_ - 1;
   std::int32_t i = first(last), j = first(0);
@@ -490,22 +890,18 @@ std::int64_t IncrementalMeasures::LabelRuns(int colour, bool label) {
   }
   if (!label) return clusters;
 
-  // A run's parent always comes before it, so in order each finds its root in one step.
   const std::int32_t offset = std::int32_t(size_.size());
   size_.resize(size_.size() + std::size_t(runs), 0);
-  for (std::int32_t row = 0; row < rows_; ++row) {
-    std::int32_t* at = &label_[std::size_t(row) * std::size_t(cols_)];
-    for (std::int32_t r = first(row); r < end(row); ++r) {
-      const std::int32_t root = parent[parent[r]];
-      const std::int32_t l = L[r], length = R[r] - l + 1;
-      parent[r] = root;
-      std::fill_n(at + l, length, offset + root);
-      size_[std::size_t(offset + root)] += length;
-    }
-  }
+  LabelCells({parent, L, R, rowRuns_.data(), rows_, cols_, offset, label_.data(), size_.data()});
+  // Labels of no cluster, the lowest taken first.
+  const std::size_t spare = spare_.size();
+  spare_.resize(spare + std::size_t(runs));
+  std::int32_t* out = spare_.data() + spare;
   for (std::int32_t r = runs - 1; r >= 0; --r) {
-    if (parent[r] != r) spare_.push_back(offset + r);
+    *out = offset + r;
+    out += parent[r] != r;
   }
+  spare_.resize(std::size_t(out - spare_.data()));
   return clusters;
 }
 
@@ -522,22 +918,28 @@ void IncrementalMeasures::Around(std::size_t k, Ring& ring) const {
 
 bool IncrementalMeasures::Update(const std::uint8_t* now) {
   const std::size_t cells = state_.size();
+  const std::size_t most = cells / 24;  // past these, Rebuild costs less
   changed_.clear();
   std::size_t k = 0;
 #if defined(__SSE2__)
-  for (; k + 16 <= cells; k += 16) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state_[k]));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(now + k));
-    for (unsigned differ = ~unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b))) & 0xffffu; differ != 0;
-         differ &= differ - 1) {
-      changed_.push_back(std::uint32_t(k) + std::uint32_t(std::countr_zero(differ)));
+  // In stretches, so that a busy step gives up once the changes are too many, not after listing
+  // them all.
+  for (std::size_t stretch = 0; stretch + 16 <= cells; stretch += 4096) {
+    if (changed_.size() > most) return false;
+    for (const std::size_t end = std::min(stretch + 4096, cells & ~std::size_t(15)); k < end; k += 16) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state_[k]));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(now + k));
+      for (unsigned differ = ~unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b))) & 0xffffu; differ != 0;
+           differ &= differ - 1) {
+        changed_.push_back(std::uint32_t(k) + std::uint32_t(std::countr_zero(differ)));
+      }
     }
   }
 #endif
   for (; k < cells; ++k) {
     if (state_[k] != now[k]) changed_.push_back(std::uint32_t(k));
   }
-  if (changed_.size() > cells / 24) return false;
+  if (changed_.size() > most) return false;
 
   // One cell after another, each a grid of its own: its agent leaves, then the new one comes.
   // The lines of the blocks a few changes ahead are fetched meanwhile.

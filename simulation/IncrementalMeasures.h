@@ -40,7 +40,7 @@ class IncrementalMeasures {
   // Brings the measures from the occupancy measured last (with track) to this one, of the same
   // grid. Returns false, having changed nothing, where Rebuild would cost less.
   bool Update(const std::uint8_t* occupancy);
-  // The cells that differed in the last Update.
+  // The cells that differed in the last Update; where it gave up, more than it would follow.
   std::size_t Changed() const { return changed_.size(); }
 
   std::int64_t Shares() const { return shares_; }    // like / neighbours, in ShareUnit-ths
@@ -56,7 +56,6 @@ class IncrementalMeasures {
   void AddShares();
   void CountSimilar();
   void CountNeighbours();
-  void FindRuns(const Word* row);
   std::int32_t Find(std::int32_t run);
   std::int64_t LabelRuns(int colour, bool label);
   void Around(std::size_t k, Ring& ring) const;
@@ -76,7 +75,8 @@ class IncrementalMeasures {
   std::vector<Word> west_, east_;
   // Runs of same-colour cells: first and last column, and the first run of each row.
   std::vector<std::int32_t> runFirst_, runLast_, rowRuns_, parent_;
-  std::int32_t runs_ = 0;
+  std::vector<Word> edges_;  // scratch of the joins
+  std::vector<std::int32_t> edgesBefore_;
 
   std::int64_t shares_ = 0, counted_ = 0, clusters_ = 0, unsatisfied_ = 0;
   Rule rule_{};

@@ -22,24 +22,37 @@ StepMeasures Measurer::Measure(const World& world) {
   }
 
   const TGrid& grid = world.grid;
-  // Markets on one cell share one count, so each cell counts once.
+  // The same market cells with the same customers give the same concentration: a settled run
+  // reads ten counts, and works it out again only when one moved.
   std::array<const TCell*, MarketCount> markets{};
-  std::size_t distinct = 0;
-  double customers = 0.0;
-  for (const MarketPosition& p : world.Markets) {
-    const TCell* cell = &grid.At(p.col, p.row);
-    if (std::find(markets.begin(), markets.begin() + distinct, cell) != markets.begin() + distinct) continue;
-    markets[distinct++] = cell;
-    customers += cell->customers;
+  std::array<std::int32_t, MarketCount> counts{};
+  for (std::size_t i = 0; i < MarketCount; ++i) {
+    markets[i] = &grid.At(world.Markets[i].col, world.Markets[i].row);
+    counts[i] = markets[i]->customers;
   }
-  if (customers > 0) {
-    double h = 0.0;
-    for (std::size_t i = 0; i < distinct; ++i) {
-      const double share = markets[i]->customers / customers;
-      h += share * share;
+  if (!(markets == concentrationOf_ && counts == concentrationCounts_)) {
+    concentrationOf_ = markets;
+    concentrationCounts_ = counts;
+    concentration_ = StepMeasures::NaN;
+    // Markets on one cell share one count, so each cell counts once.
+    std::array<const TCell*, MarketCount> cells{};
+    std::size_t distinct = 0;
+    double customers = 0.0;
+    for (const TCell* cell : markets) {
+      if (std::find(cells.begin(), cells.begin() + distinct, cell) != cells.begin() + distinct) continue;
+      cells[distinct++] = cell;
+      customers += cell->customers;
     }
-    m.herfindahl = h;
+    if (customers > 0) {
+      double h = 0.0;
+      for (std::size_t i = 0; i < distinct; ++i) {
+        const double share = cells[i]->customers / customers;
+        h += share * share;
+      }
+      concentration_ = h;
+    }
   }
+  m.herfindahl = concentration_;
 
   const auto agents = std::int64_t(world.Agents.size());
   if (world.CopiesCurrent()) {
@@ -58,6 +71,14 @@ StepMeasures Measurer::Measure(const World& world) {
   return m;
 }
 
+namespace {
+// Past one change in this many cells, following the next call's changes, fewer by then as a run
+// settles, and keeping what that needs cost more than measuring afresh, whose clusters are
+// counted over runs of whole rows: a change costs a few dozen cells of that, more where the
+// clusters it joins or splits are big.
+constexpr std::size_t kFollowFew = 30;
+}  // namespace
+
 // While the World's compact copies are current they give the flags' count and the prices' sum
 // as they stand, and the occupancy, whose measures are kept from one call to the next at the
 // cost of the cells that changed in between, nothing when the World made no move.
@@ -70,11 +91,11 @@ void Measurer::MeasureCopies(const World& world, StepMeasures& m) {
   if (!tracking_ || world.GridCols != cols_ || world.GridRows != rows_) {
     // Measured afresh, and kept to follow the next changes, unless the moves since the last
     // call changed so many cells that the next call, likely to see many too, would measure
-    // afresh anyway (the rule below, where those changes are not counted but bounded: a move
-    // changes two cells).
+    // afresh anyway or follow them at more than the cost of measuring afresh (the rule below,
+    // where those changes are not counted but bounded: a move changes two cells).
     const bool sameGrid = world.GridCols == cols_ && world.GridRows == rows_;
     const std::size_t cells = std::size_t(world.GridCols) * std::size_t(world.GridRows);
-    const bool many = sameGrid && version.copy == version_.copy && (version.moves - version_.moves) * 2 * 12 > cells;
+    const bool many = sameGrid && version.copy == version_.copy && (version.moves - version_.moves) * 2 * kFollowFew > cells;
     cols_ = world.GridCols;
     rows_ = world.GridRows;
     tracking_ = !many;
@@ -83,7 +104,7 @@ void Measurer::MeasureCopies(const World& world, StepMeasures& m) {
     // Many changes: the next call is likely to see many too, unless these were not so many,
     // and keeping what following them needs would cost a good part of measuring afresh.
     const std::size_t cells = std::size_t(cols_) * std::size_t(rows_);
-    tracking_ = occupancyMeasures_.Changed() * 12 <= cells;
+    tracking_ = occupancyMeasures_.Changed() * kFollowFew <= cells;
     occupancyMeasures_.Rebuild(occupancy, cols_, rows_, tracking_);
   }
   version_ = version;

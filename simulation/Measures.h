@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -47,6 +48,10 @@ class Measurer {
   void MeasureCells(const World& world, StepMeasures& m);
 
   IncrementalMeasures occupancyMeasures_;
+  // The market cells and their customers the concentration was last worked out from.
+  std::array<const TCell*, MarketCount> concentrationOf_{};
+  std::array<std::int32_t, MarketCount> concentrationCounts_{};
+  double concentration_ = StepMeasures::NaN;
   std::vector<std::uint8_t> occupancy_;  // made from the agents when the copies are not current
   // The grid and occupancy occupancyMeasures_ follows, while tracking_.
   std::int32_t cols_ = 0, rows_ = 0;

@@ -260,6 +260,56 @@ TEST(IncrementalMeasures, FollowRandomChangesAsAFreshMeasureSeesThem) {
   EXPECT_GT(updates, 5000);  // most calls followed the changes rather than starting afresh
 }
 
+// Same-colour clusters of an occupancy, 8-connected on the torus, by flood fill.
+std::int64_t ClustersByFloodFill(const std::vector<std::uint8_t>& occupancy, int cols, int rows) {
+  std::vector<char> seen(occupancy.size(), 0);
+  std::int64_t clusters = 0;
+  for (int k = 0; k < cols * rows; ++k) {
+    if (occupancy[std::size_t(k)] == 0 || seen[std::size_t(k)]) continue;
+    ++clusters;
+    std::vector<int> stack{k};
+    seen[std::size_t(k)] = 1;
+    while (!stack.empty()) {
+      const int x = stack.back();
+      stack.pop_back();
+      for (int d = 0; d < 9; ++d) {
+        const int c = (x % cols + d % 3 - 1 + cols) % cols, r = (x / cols + d / 3 - 1 + rows) % rows;
+        const std::size_t n = std::size_t(r * cols + c);
+        if (seen[n] || occupancy[n] != occupancy[std::size_t(k)]) continue;
+        seen[n] = 1;
+        stack.push_back(int(n));
+      }
+    }
+  }
+  return clusters;
+}
+
+// Counted afresh, over rows of runs, the clusters are those a flood fill finds: rows on either
+// side of a word's width, sparse to full grids (runs that touch many runs above, gaps covered by
+// the row below across words), labelled or not.
+TEST(IncrementalMeasures, CountClustersAsAFloodFillDoes) {
+  std::uint64_t x = 7;
+  const auto below = [&](std::uint64_t n) {
+    x = x * 6364136223846793005ULL + 1442695040888963407ULL;
+    return (x >> 33) % n;
+  };
+  for (const int cols : {3, 5, 63, 64, 65, 127, 128, 129, 200}) {
+    for (const int rows : {3, 4, 17, 40}) {
+      for (const std::uint64_t density : {10u, 40u, 70u, 95u, 100u}) {
+        const std::uint64_t mix = 2 + 6 * below(2);  // one white in two, or in eight
+        std::vector<std::uint8_t> occupancy(std::size_t(cols) * std::size_t(rows));
+        for (auto& v : occupancy) v = below(100) < density ? std::uint8_t(1 + (below(mix) == 0)) : std::uint8_t(0);
+        const std::int64_t expected = ClustersByFloodFill(occupancy, cols, rows);
+        for (const bool track : {false, true}) {
+          IncrementalMeasures m;
+          m.Rebuild(occupancy.data(), cols, rows, track);
+          ASSERT_EQ(m.Clusters(), expected) << cols << " x " << rows << ", " << density << "%";
+        }
+      }
+    }
+  }
+}
+
 // A World measured after every step of a long run and after single moves by hand, with one
 // Measurer: the calls that follow a few moves, or none, agree with the plain recount.
 TEST(Measures, FollowSingleMovesAndSettledStepsOfAWorld) {
