@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstring>
 
@@ -18,6 +19,11 @@ namespace zelmora {
 namespace {
 
 using Word = std::uint64_t;
+
+// The widest registers the counts may use; see IncrementalMeasures::LimitRegisters.
+std::atomic<int> widestAllowed{2};
+
+[[maybe_unused]] int Allowed(int machine) { return std::min(machine, widestAllowed.load(std::memory_order_relaxed)); }
 
 constexpr std::int64_t kShareUnit = IncrementalMeasures::ShareUnit;
 
@@ -228,7 +234,8 @@ SimilarSums AddSimilar(const SimilarInput& in) {
   static const int kind = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vpopcntdq") ? 2
                           : __builtin_cpu_supports("popcnt")                                             ? 1
                                                                                                          : 0;
-  return kind == 2 ? AddSimilarWide(in) : kind == 1 ? AddSimilarPopcnt(in) : AddSimilarPortable(in);
+  const int allowed = Allowed(kind);
+  return allowed == 2 ? AddSimilarWide(in) : allowed == 1 ? AddSimilarPopcnt(in) : AddSimilarPortable(in);
 }
 #else
 SimilarSums AddSimilar(const SimilarInput& in) { return AddSimilarPortable(in); }
@@ -435,7 +442,7 @@ void PackRowsPlain(const Packing& in) {
 
 void PackRows(const Packing& in) {
   static const bool wide = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-  wide ? PackRowsWide(in) : PackRowsPlain(in);
+  Allowed(wide ? 2 : 0) == 2 ? PackRowsWide(in) : PackRowsPlain(in);
 }
 #else
 void PackRows(const Packing& in) { PackRowsPlain(in); }
@@ -779,7 +786,8 @@ std::int64_t JoinRows(const RunRows& in) {
                               ? 2
                           : __builtin_cpu_supports("popcnt") ? 1
                                                              : 0;
-  return kind == 2 ? JoinRowsWide(in) : kind == 1 ? JoinRowsPopcnt(in) : JoinRowsPortable(in);
+  const int allowed = Allowed(kind);
+  return allowed == 2 ? JoinRowsWide(in) : allowed == 1 ? JoinRowsPopcnt(in) : JoinRowsPortable(in);
 }
 #else
 std::int64_t JoinRows(const RunRows& in) { return JoinRowsPortable(in); }
@@ -826,7 +834,7 @@ void LabelCellsPlain(const RunCells& in) { ZELMORA_LABEL_CELLS(std::fill_n(at + 
 
 void LabelCells(const RunCells& in) {
   static const bool masked = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
-  masked ? LabelCellsMasked(in) : LabelCellsPlain(in);
+  Allowed(masked ? 2 : 0) == 2 ? LabelCellsMasked(in) : LabelCellsPlain(in);
 }
 #else
 void LabelCells(const RunCells& in) { LabelCellsPlain(in); }
@@ -1152,5 +1160,7 @@ void IncrementalMeasures::Relabel(std::size_t from, std::int32_t label, std::int
     }
   }
 }
+
+void IncrementalMeasures::LimitRegisters(int widest) { widestAllowed.store(widest, std::memory_order_relaxed); }
 
 }  // namespace zelmora

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "simulation/IncrementalMeasures.h"
@@ -286,8 +287,12 @@ std::int64_t ClustersByFloodFill(const std::vector<std::uint8_t>& occupancy, int
 
 // Counted afresh, over rows of runs, the clusters are those a flood fill finds: rows on either
 // side of a word's width, sparse to full grids (runs that touch many runs above, gaps covered by
-// the row below across words), labelled or not.
-TEST(IncrementalMeasures, CountClustersAsAFloodFillDoes) {
+// the row below across words), labelled or not; and every width of registers gives the same
+// counts, the unsatisfied agents those of a recount.
+TEST(IncrementalMeasures, CountClustersAsAFloodFillDoesWithRegistersOfEveryWidth) {
+  struct Widest {
+    ~Widest() { IncrementalMeasures::LimitRegisters(2); }
+  } restore;
   std::uint64_t x = 7;
   const auto below = [&](std::uint64_t n) {
     x = x * 6364136223846793005ULL + 1442695040888963407ULL;
@@ -300,10 +305,21 @@ TEST(IncrementalMeasures, CountClustersAsAFloodFillDoes) {
         std::vector<std::uint8_t> occupancy(std::size_t(cols) * std::size_t(rows));
         for (auto& v : occupancy) v = below(100) < density ? std::uint8_t(1 + (below(mix) == 0)) : std::uint8_t(0);
         const std::int64_t expected = ClustersByFloodFill(occupancy, cols, rows);
-        for (const bool track : {false, true}) {
-          IncrementalMeasures m;
-          m.Rebuild(occupancy.data(), cols, rows, track);
-          ASSERT_EQ(m.Clusters(), expected) << cols << " x " << rows << ", " << density << "%";
+        const double threshold = 12.5 * double(below(9));
+        std::int64_t shares = -1;
+        for (const int widest : {2, 1, 0}) {
+          IncrementalMeasures::LimitRegisters(widest);
+          for (const bool track : {false, true}) {
+            IncrementalMeasures m;
+            m.SetRule(IncrementalMeasures::RuleOf(threshold));
+            m.Rebuild(occupancy.data(), cols, rows, track);
+            const std::string where = std::to_string(cols) + " x " + std::to_string(rows) + ", " +
+                                      std::to_string(density) + "%, registers " + std::to_string(widest);
+            ASSERT_EQ(m.Clusters(), expected) << where;
+            ASSERT_EQ(m.UnsatisfiedByRule(), UnsatisfiedByRecount(occupancy, cols, rows, threshold)) << where;
+            if (shares < 0) shares = m.Shares();
+            ASSERT_EQ(m.Shares(), shares) << where;
+          }
         }
       }
     }
