@@ -30,6 +30,8 @@ void World::SizeCopies() {
   epochOf_.resize(cellCount);
   freePrices_.resize(cellCount);
   marked_.assign(cellCount, 0);
+  around_.resize(KeepsAround() ? cellCount : 0);  // only small grids keep them
+  aroundKnown_ = false;
   wrapCol_.resize(std::size_t(GridCols) + 20);
   for (std::int32_t j = 0; j < GridCols + 20; ++j) {
     std::int32_t col = j - 10, row = 0;
@@ -85,6 +87,7 @@ void World::FinishStanding(bool agree, bool allSatisfied) {
   TakeNewCopyId();
   // Every cell may have changed hands: the next evaluation counts them all.
   evaluateAll_ = true;
+  aroundKnown_ = false;
   changed_.clear();
   copiesValid_ = true;
 }
@@ -185,6 +188,18 @@ void World::CheckCopies() const {
     if (!same(price_[k], cell.localPrice)) stale(cellName(k), "localPrice");
     if (greyIsScape_ && cell.grey != detail::RoundToInt32(price_[k] * 9.0)) stale(cellName(k), "grey");
     if (!DistancesAsReset(k)) stale(cellName(k), "marketDistance");
+    if (aroundKnown_) {
+      // The neighbour bytes follow the occupancy copy, which the lines above hold to the cells.
+      const std::size_t col = k % std::size_t(GridCols), row = k / std::size_t(GridCols);
+      std::uint8_t around = 0;
+      for (std::size_t dr = 9; dr <= 11; ++dr) {
+        for (std::size_t dc = 9; dc <= 11; ++dc) {
+          const std::uint8_t s = cellState_[wrapRowStart_[row + dr] + wrapCol_[col + dc]];
+          if ((dr != 10 || dc != 10) && s != 0) around = std::uint8_t(around + 1 + (s == 2 ? 16 : 0));
+        }
+      }
+      if (around_[k] != around) stale(cellName(k), "neighbours' occupancy (a neighbour's occupied or State)");
+    }
   }
   for (std::size_t i = 0; i < Agents.size(); ++i) {
     const TAgent& agent = Agents[i];

@@ -16,6 +16,23 @@ class Random {
     return static_cast<std::uint64_t>(t >> 64) ^ static_cast<std::uint64_t>(t);
   }
 
+  // The generator as a number, for loops that keep it in a register: Next() adds Increment to
+  // the state and returns Output of the sum, and Seed(State()) puts a generator back.
+  static constexpr std::uint64_t Increment = 0xa0761d6478bd642fULL;
+  static std::uint64_t Output(std::uint64_t state) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    // The same product in one instruction: GCC may take the halves of a 128-bit product through
+    // memory, a store and a load in the middle of every draw.
+    std::uint64_t low = state, high;
+    asm("mulq %2" : "+a"(low), "=d"(high) : "r"(state ^ 0xe7037ed1a0b428dbULL) : "cc");
+    return high ^ low;
+#else
+    const unsigned __int128 t = static_cast<unsigned __int128>(state) * (state ^ 0xe7037ed1a0b428dbULL);
+    return static_cast<std::uint64_t>(t >> 64) ^ static_cast<std::uint64_t>(t);
+#endif
+  }
+  std::uint64_t State() const { return state_; }
+
   // Two draws in [0, n) from one 64-bit output, the first from its upper half. The same
   // uniformity as two calls of Below; n must be at least 1.
   void BelowTwice(std::uint32_t n, std::uint32_t& first, std::uint32_t& second) {

@@ -16,6 +16,12 @@ namespace zelmora {
 void World::MoveInCopies(std::int32_t i, std::size_t from, std::int32_t newCol, std::int32_t newRow) {
   const std::size_t to = CellIndex(newCol, newRow);
   TAgent& agent = Agents[std::size_t(i)];
+  if (aroundKnown_) {
+    // The agent leaves its neighbours' bytes at its old cell and enters them at the new one.
+    const std::uint8_t part = std::uint8_t(1 + (agent.colour << 4));
+    MoveAround(std::size_t(agent.col), std::size_t(agent.row), std::uint8_t(0 - part));
+    MoveAround(std::size_t(newCol), std::size_t(newRow), part);
+  }
   cellState_[from] = 0;
   cellState_[to] = std::uint8_t(1 + agent.colour);
   occupied_[from / 64] &= ~(std::uint64_t(1) << (from % 64));
@@ -28,13 +34,30 @@ void World::MoveInCopies(std::int32_t i, std::size_t from, std::int32_t newCol, 
   TakePlace(agent, newCol, newRow);
 }
 
+// Adds part (modulo 256: a part taken off is its negative) to the neighbour bytes of the eight
+// cells around (col, row).
+void World::MoveAround(std::size_t col, std::size_t row, std::uint8_t part) {
+  const std::size_t* colAt = wrapCol_.data() + col + 9;       // colAt[d]: col + d - 1
+  const std::size_t* rowAt = wrapRowStart_.data() + row + 9;  // rowAt[d]: start of row + d - 1
+  std::uint8_t* around = around_.data();
+  for (int dr = 0; dr < 3; ++dr) {
+    std::uint8_t* line = around + rowAt[dr];
+    line[colAt[0]] += part;
+    if (dr != 1) line[colAt[1]] += part;
+    line[colAt[2]] += part;
+  }
+}
+
 void World::NoteChanged(std::size_t cell) {
   if (evaluateAll_ || countRows_) return;
   changed_.push_back(std::uint32_t(cell));
   // Past this many the next evaluation counts every row anyway: the rest need not be noted.
-  if (changed_.size() * 128 > cellState_.size()) {
+  // Where the neighbour bytes are kept, a block costs a few instructions a cell, and the rows
+  // pay only past many more.
+  if (changed_.size() * (aroundKnown_ ? 16 : 128) > cellState_.size()) {
     countRows_ = true;
     changed_.clear();
+    aroundKnown_ = false;  // nor need the moves keep the neighbour bytes
   }
 }
 
@@ -70,7 +93,10 @@ void World::RelocateUnsatisfiedFast() {
     const TAgent& agent = Agents[std::size_t(i)];
     const std::int64_t to = TryToRelocate(agent, random, drawn);
     if (to < 0) continue;
-    const std::int32_t col = std::int32_t(to % GridCols), row = std::int32_t(to / GridCols);
+    // An unsigned 32-bit division (the cells are numbered in 32 bits, as changed_ notes them):
+    // a signed 64-bit one costs several times as much.
+    const std::uint32_t cell = std::uint32_t(to), cols = std::uint32_t(GridCols);
+    const std::int32_t col = std::int32_t(cell % cols), row = std::int32_t(cell / cols);
     if (together) {
       const std::size_t from = CellIndex(agent.col, agent.row);
       MoveInCopies(i, from, col, row);
@@ -251,81 +277,92 @@ void World::LookForCentersInTurn() {
   // coin toss for the branch predictor; the first cheaper free cell among them is the one
   // trying one after another takes, and the generator is put where that leaves it. A draw in
   // [0, 20) is rejected and drawn again only when the low half of its product is below 16,
-  // about once in 2^28 draws: a lower bound on those halves tells whether any of the ten came
-  // near it (a false alarm for a few agents in a thousand), and only then are the tries made
-  // one by one. Noting which tries are cheaper (NoteEach) takes five instructions a try; the
-  // lowest free price among them one, and where it is cheaper the tries are drawn again up to
-  // the first cheaper one: the better way where few agents move.
-  Random random = random_;
-  std::int64_t drawn = 0;
-  std::int64_t tried = 0, moved = 0;
-  const std::int32_t count = static_cast<std::int32_t>(Agents.size());
+  // about once in 2^28 draws: a bound on those halves tells whether any of the ten came near
+  // it (a false alarm for a few agents in a thousand), and only then are the tries made one by
+  // one. Noting which tries are cheaper (NoteEach) takes five instructions a try; the lowest
+  // free price among them one, and where it is cheaper the tries are drawn again up to the
+  // first cheaper one: the better way where few agents move.
+  // The generator is kept as its state in a register (Random::Output). A draw's product by 20
+  // is its product by 5 shifted left by two: the offset is the bits of the product by 5 from 30
+  // on, and the low half of the product by 20 four times its low 30 bits, so that a draw is
+  // rejected exactly where those bits are below 4.
+  std::uint64_t state = random_.State();
+  // Every satisfied agent tries, and draws all its tries unless it moves: the draws are counted
+  // as those less the ones the movers did not make. No flag changes in this phase.
+  const std::int64_t tried = std::int64_t(Agents.size()) - unsatisfiedCount_;
+  std::int64_t unmade = 0, moved = 0;
+  const TAgent* const agents = Agents.data();
+  const TAgent* const end = agents + Agents.size();
   const double* freePrices = freePrices_.data();
-  for (std::int32_t i = 0; i < count; ++i) {
-    const TAgent& agent = Agents[std::size_t(i)];
-    if (!agent.satisfied) continue;
-    const double current = price_[CellIndex(agent.col, agent.row)];
-    const std::size_t* colAt = wrapCol_.data() + agent.col;      // colAt[d]: col + d - 10
-    const std::size_t* rowAt = wrapRowStart_.data() + agent.row;  // rowAt[d]: start of row + d - 10
-    ++tried;
-    const Random start = random;
-    unsigned takeable = 0;  // NoteEach: bit t, try t is free and cheaper
+  for (const TAgent* agent = agents; agent != end; ++agent) {
+    if (!agent->satisfied) continue;
+    const double current = price_[CellIndex(agent->col, agent->row)];
+    const std::size_t* colAt = wrapCol_.data() + agent->col;      // colAt[d]: col + d - 10
+    const std::size_t* rowAt = wrapRowStart_.data() + agent->row;  // rowAt[d]: start of row + d - 10
+    // Kept as pointers: the compiler would otherwise add the agent's place to every offset.
+    asm("" : "+r"(colAt), "+r"(rowAt));
+    const std::uint64_t start = state;
+    unsigned takeable = 0;            // NoteEach: bit t, try t is free and cheaper
     double cheapest = detail::Taken;  // otherwise: the lowest free price of the tries
-    // The lowest of the low halves of each try's two products, ANDed: no more than either half,
-    // and one instruction shorter than their minimum.
-    std::uint32_t lowest = ~0u;
+    // Its sign bit is set where a try came near a rejection: where the low 30 bits of its two
+    // products by 5, ANDed, are below 4, as they are wherever either draw is rejected (and for a
+    // few agents in a thousand besides). An AND, a subtraction and an OR a try, none of them on
+    // the two ports that shifts, conditional moves and branches share.
+    std::uint64_t near = 0;
 #pragma GCC unroll 10
     for (int attempt = 0; attempt < CenterTries; ++attempt) {
-      const std::uint64_t x = random.Next();
-      const std::uint64_t dc = (x >> 32) * 20;
-      const std::uint64_t dr = (x & 0xffffffffu) * 20;
-      lowest = std::min(lowest, std::uint32_t(dc) & std::uint32_t(dr));
-      const std::size_t k = rowAt[dr >> 32] + colAt[dc >> 32];
+      state += Random::Increment;
+      asm("" : "+r"(state));  // one addition a try, not a constant of its own from the start
+      const std::uint64_t x = Random::Output(state);
+      const std::uint64_t c5 = (x >> 32) * 5, r5 = (x & 0xffffffffu) * 5;
+      near |= ((c5 & r5) & 0x3fffffffu) - 4;
+      const std::size_t k = rowAt[r5 >> 30] + colAt[c5 >> 30];
       if constexpr (NoteEach) {
         takeable |= unsigned(freePrices[k] < current) << attempt;
       } else {
         cheapest = std::min(freePrices[k], cheapest);
       }
     }
-    if (lowest < 20) {
+    if (std::int64_t(near) < 0) [[unlikely]] {
       // Near a rejection: the tries again, one after another, as they truly fall.
-      random = start;
+      Random random;
+      random.Seed(start);
       int attempt = 0;
       std::int32_t col = 0, row = 0;
       bool take = false;
       for (; attempt < CenterTries && !take; ++attempt) {
-        DrawCandidate(random, agent, col, row);
-        take = freePrices_[CellIndex(col, row)] < current;
+        DrawCandidate(random, *agent, col, row);
+        take = freePrices[CellIndex(col, row)] < current;
       }
-      drawn += attempt;
-      if (take) MoveToCheaper(i, col, row);
+      state = random.State();
+      unmade += CenterTries - attempt;
+      if (take) MoveToCheaper(std::int32_t(agent - agents), col, row);
       moved += take;
       continue;
     }
-    if (NoteEach ? takeable == 0 : !(cheapest < current)) {
-      drawn += CenterTries;
-      continue;
-    }
+    if (NoteEach ? takeable == 0 : !(cheapest < current)) continue;
     // The try taken, drawn again: the generator stands where trying one after another leaves it.
-    random = start;
-    std::uint64_t x = random.Next();
+    state = start + Random::Increment;
+    std::uint64_t x = Random::Output(state);
     int taken = NoteEach ? std::countr_zero(takeable) : 0;
     if constexpr (NoteEach) {
-      for (int attempt = 0; attempt < taken; ++attempt) x = random.Next();
+      state += std::uint64_t(taken) * Random::Increment;
+      x = Random::Output(state);
     } else {
-      while (!(freePrices[rowAt[((x & 0xffffffffu) * 20) >> 32] + colAt[((x >> 32) * 20) >> 32]] < current)) {
-        x = random.Next();
+      while (!(freePrices[rowAt[((x & 0xffffffffu) * 5) >> 30] + colAt[((x >> 32) * 5) >> 30]] < current)) {
+        state += Random::Increment;
+        x = Random::Output(state);
         ++taken;
       }
     }
-    drawn += taken + 1;
+    unmade += CenterTries - (taken + 1);
     ++moved;
-    const std::size_t col = colAt[((x >> 32) * 20) >> 32];
-    const std::size_t row = rowAt[(((x & 0xffffffffu) * 20) >> 32)] / std::size_t(GridCols);
-    MoveToCheaper(i, std::int32_t(col), std::int32_t(row));
+    const std::size_t col = colAt[((x >> 32) * 5) >> 30];
+    const std::size_t row = std::uint32_t(rowAt[((x & 0xffffffffu) * 5) >> 30]) / std::uint32_t(GridCols);
+    MoveToCheaper(std::int32_t(agent - agents), std::int32_t(col), std::int32_t(row));
   }
-  random_ = random;
-  CandidatesDrawn += drawn;
+  random_.Seed(state);
+  CandidatesDrawn += CenterTries * tried - unmade;
   centersMovedMuch_ = moved * 8 > tried;
 }
 

@@ -77,6 +77,22 @@ void VisitMasks(const std::uint8_t* state, const std::uint8_t* counts, const std
   changed = differ;
 }
 
+// The packed counts of an occupied cell by its byte (1 black, 2 white) and its neighbour byte
+// (occupied | white << 4): like neighbours are the whites of a white cell, the rest of a black
+// one's. Row 0 and impossible bytes are never read.
+struct CountsByAround {
+  std::array<std::array<std::uint8_t, 256>, 3> packed{};
+  constexpr CountsByAround() {
+    for (int around = 0; around < 256; ++around) {
+      const int occupied = around & 15, white = around >> 4;
+      if (white > occupied || occupied > 8) continue;
+      packed[1][std::size_t(around)] = std::uint8_t((occupied - white) | white << 4);
+      packed[2][std::size_t(around)] = std::uint8_t(white | (occupied - white) << 4);
+    }
+  }
+};
+constexpr CountsByAround kCountsByAround;
+
 }  // namespace
 
 // Flips an agent's flag where it differs, in the copies; the agent follows in WriteFlags.
@@ -148,9 +164,20 @@ void World::EvaluateSegregationFast() {
   if (all || countRows_) {
     // Counting a block per change would cost more than counting every row.
     EvaluateRows(satisfiedBy_.data(), all);
+  } else if (aroundKnown_) {
+    EvaluateAround(satisfiedBy_.data());
   } else {
     EvaluateBlocks(satisfiedBy_.data());
   }
+  // The moves keep the neighbour bytes for the next evaluation where they were few enough since
+  // this one's copies were made: then the next are likely few too. After many, the moves would
+  // keep them only to have the rows counted again.
+  const bool sameCopy = copyId_ == evaluatedCopyId_;
+  if (KeepsAround() && !aroundKnown_ && sameCopy && (moveCount_ - evaluatedMoveCount_) * 2 * 16 <= cellState_.size()) {
+    MakeAround();
+  }
+  evaluatedCopyId_ = copyId_;
+  evaluatedMoveCount_ = moveCount_;
   changed_.clear();
   countRows_ = false;
   evaluateAll_ = false;
@@ -203,6 +230,72 @@ void World::EvaluateBlocks(const bool* satisfiedBy) {
   for (const std::uint32_t k : changed_) {
     arrived_[k / std::uint32_t(GridCols) * words + k % std::uint32_t(GridCols) / 64] = 0;
   }
+}
+
+// Every cell's neighbour byte, from the occupancy: the column sums of each cell's part
+// (occupied | white << 4) over three rows, added over three columns, less the cell's own part.
+void World::MakeAround() {
+  const std::size_t cols = std::size_t(GridCols);
+  std::vector<std::uint8_t> column(cols + 2);
+  for (std::int32_t row = 0; row < GridRows; ++row) {
+    const std::size_t first = std::size_t(row) * cols;
+    const std::uint8_t* here = &cellState_[first];
+    const std::uint8_t* above = &cellState_[std::size_t(row == 0 ? GridRows - 1 : row - 1) * cols];
+    const std::uint8_t* below = &cellState_[std::size_t(row == GridRows - 1 ? 0 : row + 1) * cols];
+    const auto part = [](std::uint8_t s) { return std::uint8_t(Occupied(s) | White(s) << 4); };
+    for (std::size_t c = 0; c < cols; ++c) column[c + 1] = std::uint8_t(part(above[c]) + part(here[c]) + part(below[c]));
+    column[0] = column[cols];
+    column[cols + 1] = column[1];
+    std::uint8_t* around = &around_[first];
+    for (std::size_t c = 0; c < cols; ++c) {
+      around[c] = std::uint8_t(column[c] + column[c + 1] + column[c + 2] - part(here[c]));
+    }
+  }
+  aroundKnown_ = true;
+}
+
+// EvaluateBlocks from the neighbour bytes: the occupied cells of the changed cells' blocks are
+// listed without a branch (a cell is taken or free as a coin falls), each counted by one lookup;
+// a cell listed twice is given the same counts and flag again, which changes nothing.
+void World::EvaluateAround(const bool* satisfiedBy) {
+  const std::size_t cols = std::size_t(GridCols);
+  block_.resize(changed_.size() * 9);
+  std::uint32_t* list = block_.data();
+  const std::uint8_t* state = cellState_.data();
+  const std::uint8_t* around = around_.data();
+  std::uint64_t* arrived = arrived_.data();
+  const std::size_t words = (cols + 63) / 64;
+  std::size_t listed = 0;
+  for (const std::uint32_t k : changed_) {
+    const std::uint32_t col = k % std::uint32_t(cols), row = k / std::uint32_t(cols);
+    arrived[row * words + col / 64] = 0;  // the arrivals are visited here: their blocks hold them
+    const std::size_t* colAt = wrapCol_.data() + col + 9;       // colAt[d]: col + d - 1
+    const std::size_t* rowAt = wrapRowStart_.data() + row + 9;  // rowAt[d]: start of row + d - 1
+    for (int dr = 0; dr < 3; ++dr) {
+      for (int dc = 0; dc < 3; ++dc) {
+        const std::size_t n = rowAt[dr] + colAt[dc];
+        list[listed] = std::uint32_t(n);
+        listed += state[n] != 0;
+      }
+    }
+  }
+  std::size_t written = 0;  // list[0, written): cells whose counts changed
+  for (std::size_t j = 0; j < listed; ++j) {
+    const std::uint32_t k = list[j];
+    const std::uint8_t packed = kCountsByAround.packed[state[k]][around[k]];
+    const bool differ = counts_[k] != packed;
+    counts_[k] = packed;
+    list[written] = k;
+    written += differ;
+    FlagSatisfied(std::size_t(occupantOf_[k]), satisfiedBy[packed]);
+  }
+  TCell* cells = grid.Cells().data();
+  for (std::size_t j = 0; j < written; ++j) {
+    TCell& cell = cells[list[j]];
+    cell.sameNeighbours = counts_[list[j]] & 15;
+    cell.otherNeighbours = counts_[list[j]] >> 4;
+  }
+  WriteFlags();
 }
 
 // Counts every row at once; writes the cells whose counts changed and sets the flags of their

@@ -245,6 +245,11 @@ class World {
   void ShowPriceScapeFast();
   void EvaluateSegregationFast();
   void EvaluateBlocks(const bool* satisfiedBy);
+  void EvaluateAround(const bool* satisfiedBy);
+  void MakeAround();
+  // Whether the grid is small enough for the moves to keep the neighbour bytes (around_).
+  bool KeepsAround() const { return cellState_.size() <= DrawAheadCells; }
+  void MoveAround(std::size_t col, std::size_t row, std::uint8_t part);
   void EvaluateRows(const bool* satisfiedBy, bool everyFlag);
   std::uint8_t CountCell(std::size_t k, std::int32_t col, std::int32_t row) const;
   void FlagSatisfied(std::size_t agent, bool satisfied);
@@ -348,6 +353,17 @@ class World {
   // each row starting a word: an arrived agent's flag is set even where the counts stand.
   std::vector<std::uint64_t> arrived_;
   std::vector<std::uint8_t> marked_;  // scratch of the evaluation, all 0 between phases
+  // On grids of at most DrawAheadCells cells, while aroundKnown_: per cell, the occupied and the
+  // white cells among its eight neighbours, occupied | white << 4, kept by every move. A cell's
+  // counts are then one lookup, and an evaluation after a few moves visits their blocks at a
+  // few instructions a cell. Made afresh by an evaluation that followed few moves; dropped by
+  // new copies and by so many moves that the rows will be counted.
+  std::vector<std::uint8_t> around_;
+  bool aroundKnown_ = false;
+  // The copy and its moves at the last evaluation (see OccupancyVersion): how many moves came
+  // since.
+  std::uint64_t evaluatedCopyId_ = 0;
+  std::uint64_t evaluatedMoveCount_ = 0;
   // Wrapped places of the search window: wrapCol_[c + d] is the column c + d - 10 and
   // wrapRowStart_[r + d] the index of the first cell of row r + d - 10, both wrapped.
   // Both are full words, so an index is one addition with nothing to widen.

@@ -261,6 +261,35 @@ TEST(FastPhases, MatchThePlainPhasesAfterEveryPhase) {
   EXPECT_GT(moved, 1000);  // the runs were busy, not only settled
 }
 
+// The window's settings long after a setup, when few agents move a step: the evaluation then
+// follows the moves from the neighbour bytes they keep, and the tries of look for centers rarely
+// find a cheaper cell. A threshold change now and then counts every row, and a hand edit makes
+// the copies and the neighbour bytes afresh.
+TEST(FastPhases, MatchThePlainPhasesLongAfterTheSetup) {
+  for (const int side : {40, 71}) {
+    for (std::uint64_t seed = 1; seed <= 3; ++seed) {
+      Pair pair(seed * 31 + std::uint64_t(side), side, side);
+      const std::string agents = std::to_string(side * side / 2);
+      pair.Both([&](SeededWorld& s) { s.Start(agents.c_str()); });
+      int settled = 0;  // steps with a few moves, evaluated from the neighbour bytes
+      for (int step = 0; step < 260; ++step) {
+        if (step == 150 + int(seed) * 10) {
+          pair.Both([](SeededWorld& s) { s.settings.thresholdPercent = 50.0; });
+        }
+        if (step == 200 && seed == 2) {
+          pair.Both([](SeededWorld& s) {
+            s.world.grid.At(3, 4).sameNeighbours = 7;
+            s.world.CellsEdited();
+          });
+        }
+        ASSERT_TRUE(StepAndCompare(pair, step % 4 != 3)) << side << " x " << side << ", seed " << seed << ", step " << step;
+        settled += pair.plain.world.MovesMade > 0 && pair.plain.world.MovesMade * 2 * 16 <= side * side;
+      }
+      EXPECT_GT(settled, 50) << side << " x " << side << ", seed " << seed;
+    }
+  }
+}
+
 // Settings that drive the price phase down each of its ways: cells kept on their market by
 // their bound for more pricings than it keeps the unit costs of (returns above 1, costs drifting),
 // whole rows priced as the costs swing (returns below 1), cells no market serves below the
