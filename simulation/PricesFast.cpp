@@ -150,38 +150,59 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
     // Customers that change market, counted apart for every fourth cell, so that neighbouring
     // cells need not wait for each other's counts, and added to the markets at the end.
     std::array<std::array<std::int32_t, MarketCount>, 4> moved{};
-    for (std::size_t k = 0; k < cells.size(); ++k) {
-      TCell& cell = cells[k];
-      if (k + kAhead < cells.size()) FetchWhole(cells[k + kAhead]);
-      const Priced p = PriceInFull(cell, unitCost, travelCost);
-      if (note) {
-        rival_[k] = p.rival;
-        epochOf_[k] = epoch;
-      }
-      if (p.catchment < 0) {
-        lane[k < grouped ? k & 3 : 0] += price_[k];
-        continue;  // no market below the ceiling: the cell keeps what it had
-      }
-      lane[k < grouped ? k & 3 : 0] += p.best;
-      cell.localPrice = p.best;
-      price_[k] = p.best;
-      // Read from the cell, whose lines the search has just brought in, rather than from
-      // their copies, which agree with it.
-      const bool taken = cell.occupied;
-      const std::uint8_t old = std::uint8_t(cell.catchment);
-      if (old != p.catchment) {
-        // A customer that stays with its market would be taken off and put back: no net change.
-        // Taken or free is a coin toss from one cell to the next: counted, not branched on.
-        cell.catchment = p.catchment;
-        catchment_[k] = std::uint8_t(p.catchment);
-        moved[k & 3][old] -= taken;
-        moved[k & 3][std::size_t(p.catchment)] += taken;
-      }
-      if (free) {
-        // A taken cell's free price stays +infinity: written alike, chosen by a mask.
-        const std::uint64_t mask = 0 - std::uint64_t(taken);
-        freePrices_[k] = std::bit_cast<double>((std::bit_cast<std::uint64_t>(p.best) & ~mask) |
-                                               (std::bit_cast<std::uint64_t>(detail::Taken) & mask));
+    // Where a reset wrote the distances they are read from its table, which stays in the caches,
+    // not from the cells: a cell is then only written, one line of it (two where its catchment
+    // changes) instead of the three its distances span, and whether it is taken comes from its
+    // copy.
+    const bool fromTable = ownDistances_;
+    const std::size_t cols = std::size_t(GridCols);
+    std::array<const double*, MarketCount> distance{};  // see RowDistances
+    // By plain pointers: a store through a byte pointer may alias anything.
+    const std::uint8_t* const states = cellState_.data();
+    std::uint8_t* const catchments = catchment_.data();
+    double* const prices = price_.data();
+    double* const freePrices = freePrices_.data();
+    double* const rivals = rival_.data();
+    std::uint8_t* const epochs = epochOf_.data();
+    for (std::int32_t row = 0; row < GridRows; ++row) {
+      if (fromTable) RowDistances(row, distance);
+      for (std::size_t col = 0, k = std::size_t(row) * cols; col < cols; ++col, ++k) {
+        TCell& cell = cells[k];
+        Priced p;
+        if (fromTable) {
+          if (k + kAhead < cells.size()) __builtin_prefetch(&cells[k + kAhead].localPrice, 1);
+          p = PriceInFull([&distance, col](std::size_t m) { return distance[m][col]; }, unitCost, travelCost);
+        } else {
+          if (k + kAhead < cells.size()) FetchWhole(cells[k + kAhead]);
+          p = PriceInFull(cell, unitCost, travelCost);
+        }
+        if (note) {
+          rivals[k] = p.rival;
+          epochs[k] = epoch;
+        }
+        if (p.catchment < 0) {
+          lane[k < grouped ? k & 3 : 0] += prices[k];
+          continue;  // no market below the ceiling: the cell keeps what it had
+        }
+        lane[k < grouped ? k & 3 : 0] += p.best;
+        cell.localPrice = p.best;
+        prices[k] = p.best;
+        const bool taken = states[k] != 0;
+        const std::uint8_t old = catchments[k];
+        if (old != p.catchment) {
+          // A customer that stays with its market would be taken off and put back: no net change.
+          // Taken or free is a coin toss from one cell to the next: counted, not branched on.
+          cell.catchment = p.catchment;
+          catchments[k] = std::uint8_t(p.catchment);
+          moved[k & 3][old] -= taken;
+          moved[k & 3][std::size_t(p.catchment)] += taken;
+        }
+        if (free) {
+          // A taken cell's free price stays +infinity: written alike, chosen by a mask.
+          const std::uint64_t mask = 0 - std::uint64_t(taken);
+          freePrices[k] = std::bit_cast<double>((std::bit_cast<std::uint64_t>(p.best) & ~mask) |
+                                                 (std::bit_cast<std::uint64_t>(detail::Taken) & mask));
+        }
       }
     }
     for (const auto& counts : moved) {
