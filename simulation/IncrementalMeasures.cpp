@@ -758,8 +758,10 @@ std::int64_t JoinRowsPortable(const RunRows& in) { return JoinRowsWith(in, Porta
       const __m256i wordLo = _mm256_srli_epi32(lo, 6), wordHi = _mm256_srli_epi32(hi, 6);
       const __m512i endWords = _mm512_mask_i32gather_epi64(_mm512_setzero_si512(), 0xff, wordLo, pE, 8);
       const __m512i startWords = _mm512_mask_i32gather_epi64(_mm512_setzero_si512(), 0xff, wordHi, pS, 8);
-      const __m512i belowLo = (bit << _mm512_maskz_cvtepu32_epi64(0xff, _mm256_and_si256(lo, low6))) - bit;
-      const __m512i belowHi = (bit << _mm512_maskz_cvtepu32_epi64(0xff, _mm256_and_si256(hi, low6))) - bit;
+      // By intrinsics, which wrap: the vector operators are signed, and 1 << 63, less 1, is an
+      // overflow to them.
+      const __m512i belowLo = _mm512_sub_epi64(_mm512_maskz_sllv_epi64(0xff, bit, _mm512_maskz_cvtepu32_epi64(0xff, _mm256_and_si256(lo, low6))), bit);
+      const __m512i belowHi = _mm512_sub_epi64(_mm512_maskz_sllv_epi64(0xff, bit, _mm512_maskz_cvtepu32_epi64(0xff, _mm256_and_si256(hi, low6))), bit);
       const __m256i passed =
           _mm256_add_epi32(_mm256_mmask_i32gather_epi32(_mm256_setzero_si256(), 0xff, wordLo, peb, 4),
                            _mm512_maskz_cvtepi64_epi32(0xff, _mm512_popcnt_epi64(endWords & belowLo)));
