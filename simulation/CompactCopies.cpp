@@ -150,12 +150,11 @@ bool World::EnsureCopies() {
 // they found them, and are not held to the table.
 bool World::DistancesAsReset(std::size_t k) const {
   if (!ownDistances_) return true;
-  const std::int32_t col = std::int32_t(k % std::size_t(GridCols));
-  const std::int32_t row = std::int32_t(k / std::size_t(GridCols));
-  const std::size_t width = 2 * std::size_t(GridCols) - 1;
-  for (int m = 0; m < MarketCount; ++m) {
-    const std::size_t dr = std::size_t(std::abs(row - Markets[m].row));
-    const double d = distanceRows_[dr * width + std::size_t(col - Markets[m].col + GridCols - 1)];
+  const std::size_t col = k % std::size_t(GridCols);
+  std::array<const double*, MarketCount> distance;
+  RowDistances(std::int32_t(k / std::size_t(GridCols)), distance);
+  for (std::size_t m = 0; m < MarketCount; ++m) {
+    const double d = distance[m][col];
     if (std::bit_cast<std::uint64_t>(d) != std::bit_cast<std::uint64_t>(grid.Cells()[k].marketDistance[m])) return false;
   }
   return true;

@@ -135,6 +135,21 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
 
   std::array<TCell*, MarketCount> market;
   for (int m = 0; m < MarketCount; ++m) market[std::size_t(m)] = &MarketCell(m);
+  // Distances from the reset's table where it wrote them (see RowDistances), else the cells'.
+  const bool fromTable = ownDistances_;
+  const std::size_t cols = std::size_t(GridCols);
+  std::array<const double*, MarketCount> distance{};
+  // The copies by plain pointers: a store through a byte pointer may alias anything, and would
+  // make every member be read again for each cell.
+  double* const prices = price_.data();
+  double* const rivals = rival_.data();
+  std::uint8_t* const epochs = epochOf_.data();
+  std::uint8_t* const catchments = catchment_.data();
+  const std::uint8_t* const states = cellState_.data();
+  // The sum of the prices in SumInLanes' lanes, added up as the cells are priced: cell k in
+  // lane k % 4, the cells past the last whole group of four in lane 0.
+  double lane[4] = {0.0, 0.0, 0.0, 0.0};
+  const std::size_t grouped = cells.size() / 4 * 4;
   std::size_t kept = 0;
   bool changed = false;
   if (!keep) {
@@ -143,27 +158,13 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
     // step looked for centers; otherwise the next LookForCenters makes them afresh.
     if (!centersLastStep_) freePricesKnown_ = false;
     const bool free = freePricesKnown_;
-    // The sum of the prices in SumInLanes' lanes, added up as the cells are priced: cell k in
-    // lane k % 4, the cells past the last whole group of four in lane 0.
-    double lane[4] = {0.0, 0.0, 0.0, 0.0};
-    const std::size_t grouped = cells.size() / 4 * 4;
     // Customers that change market, counted apart for every fourth cell, so that neighbouring
     // cells need not wait for each other's counts, and added to the markets at the end.
     std::array<std::array<std::int32_t, MarketCount>, 4> moved{};
-    // Where a reset wrote the distances they are read from its table, which stays in the caches,
-    // not from the cells: a cell is then only written, one line of it (two where its catchment
-    // changes) instead of the three its distances span, and whether it is taken comes from its
-    // copy.
-    const bool fromTable = ownDistances_;
-    const std::size_t cols = std::size_t(GridCols);
-    std::array<const double*, MarketCount> distance{};  // see RowDistances
-    // By plain pointers: a store through a byte pointer may alias anything.
-    const std::uint8_t* const states = cellState_.data();
-    std::uint8_t* const catchments = catchment_.data();
-    double* const prices = price_.data();
+    // Where a reset wrote the distances they are read from its table, not from the cells: a
+    // cell is then only written, one line of it (two where its catchment changes) instead of
+    // the three its distances span, and whether it is taken comes from its copy.
     double* const freePrices = freePrices_.data();
-    double* const rivals = rival_.data();
-    std::uint8_t* const epochs = epochOf_.data();
     for (std::int32_t row = 0; row < GridRows; ++row) {
       if (fromTable) RowDistances(row, distance);
       for (std::size_t col = 0, k = std::size_t(row) * cols; col < cols; ++col, ++k) {
@@ -214,22 +215,10 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
   }
   // A cell kept by its bound needs only its own market's distance. Where a reset wrote the
   // distances, it is read from the reset's table, whose rows for the ten markets are short
-  // streams that stay in the caches, and a cell whose price stands is not touched at all.
-  const bool fromTable = ownDistances_;
-  const std::size_t cols = std::size_t(GridCols);
-  std::array<const double*, MarketCount> distance{};  // see RowDistances
-  // The copies by plain pointers, and the customers that change market counted apart: a store
-  // through a byte pointer may alias anything, and would make every member be read again.
-  double* const prices = price_.data();
-  double* const rivals = rival_.data();
-  std::uint8_t* const epochs = epochOf_.data();
-  std::uint8_t* const catchments = catchment_.data();
-  const std::uint8_t* const states = cellState_.data();
+  // streams that stay in the caches, and a cell whose price stands is not touched at all. The
+  // customers that change market are counted apart, for the same reason as the plain pointers.
   double* const freePrices = freePricesKnown_ ? freePrices_.data() : nullptr;
   std::array<std::int32_t, MarketCount> moved{};
-  // The price sum in SumInLanes' lanes, as the full pricing adds it.
-  double lane[4] = {0.0, 0.0, 0.0, 0.0};
-  const std::size_t grouped = cells.size() / 4 * 4;
   for (std::int32_t row = 0; row < GridRows; ++row) {
     if (fromTable) RowDistances(row, distance);
     for (std::size_t col = 0, k = std::size_t(row) * cols; col < cols; ++col, ++k) {
@@ -276,17 +265,6 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
   if (changed) {
     priceSum_ = (lane[0] + lane[1]) + (lane[2] + lane[3]);
     greyIsScape_ = false;
-  }
-}
-
-// The reset's table of distances for the cells of one row: distance[m][col] is the distance of
-// cell (col, row) to market m, as the reset wrote it into the cell.
-void World::RowDistances(std::int32_t row, std::array<const double*, MarketCount>& distance) const {
-  const std::size_t cols = std::size_t(GridCols);
-  const std::size_t width = 2 * cols - 1;
-  for (std::size_t m = 0; m < MarketCount; ++m) {
-    const std::size_t dr = std::size_t(std::abs(row - Markets[m].row));
-    distance[m] = &distanceRows_[dr * width + cols - 1 - std::size_t(Markets[m].col)];
   }
 }
 

@@ -159,14 +159,25 @@ void World::ComputeMarketDistances(std::int32_t col, std::int32_t row) {
 // ComputeMarketDistances for the reset, with GridDistance's values from the table.
 void World::ResetCell(std::int32_t col, std::int32_t row) {
   TCell& cell = grid.At(col, row);
-  const std::size_t width = 2 * std::size_t(GridCols) - 1;
-  for (int m = 0; m < MarketCount; ++m) {
-    const std::size_t dr = std::size_t(std::abs(row - Markets[m].row));
-    cell.marketDistance[m] = distanceRows_[dr * width + std::size_t(col - Markets[m].col + GridCols - 1)];
+  std::array<const double*, MarketCount> distance;
+  RowDistances(row, distance);
+  for (std::size_t m = 0; m < MarketCount; ++m) {
+    cell.marketDistance[m] = distance[m][col];
     if (cell.marketDistance[m] < cell.minDistance) {
       cell.minDistance = cell.marketDistance[m];
-      cell.catchment = m;
+      cell.catchment = std::int32_t(m);
     }
+  }
+}
+
+// The reset's table of distances for the cells of one row: distance[m][col] is the distance of
+// cell (col, row) to market m, as the reset writes it into the cell.
+void World::RowDistances(std::int32_t row, std::array<const double*, MarketCount>& distance) const {
+  const std::size_t cols = std::size_t(GridCols);
+  const std::size_t width = 2 * cols - 1;
+  for (std::size_t m = 0; m < MarketCount; ++m) {
+    const std::size_t dr = std::size_t(std::abs(row - Markets[m].row));
+    distance[m] = &distanceRows_[dr * width + cols - 1 - std::size_t(Markets[m].col)];
   }
 }
 
