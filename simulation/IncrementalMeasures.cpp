@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <bit>
 #include <cstring>
 
 #include "simulation/ModelMath.h"
+#include "simulation/Registers.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -19,11 +19,6 @@ namespace zelmora {
 namespace {
 
 using Word = std::uint64_t;
-
-// The widest registers the counts may use; see IncrementalMeasures::LimitRegisters.
-std::atomic<int> widestAllowed{2};
-
-[[maybe_unused]] int Allowed(int machine) { return std::min(machine, widestAllowed.load(std::memory_order_relaxed)); }
 
 constexpr std::int64_t kShareUnit = IncrementalMeasures::ShareUnit;
 
@@ -234,7 +229,7 @@ SimilarSums AddSimilar(const SimilarInput& in) {
   static const int kind = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vpopcntdq") ? 2
                           : __builtin_cpu_supports("popcnt")                                             ? 1
                                                                                                          : 0;
-  const int allowed = Allowed(kind);
+  const int allowed = AllowedRegisters(kind);
   return allowed == 2 ? AddSimilarWide(in) : allowed == 1 ? AddSimilarPopcnt(in) : AddSimilarPortable(in);
 }
 #else
@@ -442,7 +437,7 @@ void PackRowsPlain(const Packing& in) {
 
 void PackRows(const Packing& in) {
   static const bool wide = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-  Allowed(wide ? 2 : 0) == 2 ? PackRowsWide(in) : PackRowsPlain(in);
+  AllowedRegisters(wide ? 2 : 0) == 2 ? PackRowsWide(in) : PackRowsPlain(in);
 }
 #else
 void PackRows(const Packing& in) { PackRowsPlain(in); }
@@ -788,7 +783,7 @@ std::int64_t JoinRows(const RunRows& in) {
                               ? 2
                           : __builtin_cpu_supports("popcnt") ? 1
                                                              : 0;
-  const int allowed = Allowed(kind);
+  const int allowed = AllowedRegisters(kind);
   return allowed == 2 ? JoinRowsWide(in) : allowed == 1 ? JoinRowsPopcnt(in) : JoinRowsPortable(in);
 }
 #else
@@ -836,7 +831,7 @@ void LabelCellsPlain(const RunCells& in) { ZELMORA_LABEL_CELLS(std::fill_n(at + 
 
 void LabelCells(const RunCells& in) {
   static const bool masked = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
-  Allowed(masked ? 2 : 0) == 2 ? LabelCellsMasked(in) : LabelCellsPlain(in);
+  AllowedRegisters(masked ? 2 : 0) == 2 ? LabelCellsMasked(in) : LabelCellsPlain(in);
 }
 #else
 void LabelCells(const RunCells& in) { LabelCellsPlain(in); }
@@ -1154,6 +1149,5 @@ void IncrementalMeasures::Relabel(std::size_t from, std::int32_t label, std::int
   }
 }
 
-void IncrementalMeasures::LimitRegisters(int widest) { widestAllowed.store(widest, std::memory_order_relaxed); }
 
 }  // namespace zelmora

@@ -32,11 +32,6 @@ class IncrementalMeasures {
   using Rule = std::array<std::uint8_t, 9>;
   // The rule of a threshold in percent (detail::IsSatisfied).
   static Rule RuleOf(double thresholdPercent);
-  // The widest registers the counts may use, where the machine has them: 2 the widest it has,
-  // 1 a bit count of one word, 0 plain word arithmetic. Every way gives the same counts; tests
-  // lower it to hold the narrower ways, which such a machine would not take, to the same.
-  static void LimitRegisters(int widest);
-
   // The rule of UnsatisfiedByRule, from now on. Every agent is satisfied until one is given.
   void SetRule(const Rule& rule);
   // Measures the occupancy afresh; with track, keeps what Update needs.

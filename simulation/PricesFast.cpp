@@ -12,9 +12,11 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "simulation/ModelMath.h"
+#include "simulation/Registers.h"
 #include "simulation/World.h"
 
 namespace zelmora {
@@ -67,6 +69,108 @@ inline void FetchWhole(const TCell& cell) {
 }
 
 }  // namespace
+
+// What pricing every cell in full writes, and what it adds up on the way.
+struct FullWrites {
+  TCell* cells;
+  double* prices;
+  double* rivals;
+  std::uint8_t* epochs;
+  std::uint8_t* catchments;
+  const std::uint8_t* states;
+  double* freePrices;  // null where the free prices are not kept along
+  bool note;           // the rivals are noted
+  std::uint8_t epoch;
+  std::size_t grouped;  // cells in whole groups of four
+  // The sum of the prices in SumInLanes' lanes: cell k in lane k % 4, the cells past the last
+  // whole group of four in lane 0.
+  double lane[4] = {0.0, 0.0, 0.0, 0.0};
+  // Customers that change market, counted apart for every fourth cell, so that neighbouring
+  // cells need not wait for each other's counts, and added to the markets at the end.
+  std::array<std::array<std::int32_t, MarketCount>, 4> moved{};
+};
+
+namespace {
+
+// Cell k priced in full as p, written as the plain phase writes it.
+[[gnu::always_inline]] inline void WriteInFull(FullWrites& w, std::size_t k, const Priced& p) {
+  if (w.note) {
+    w.rivals[k] = p.rival;
+    w.epochs[k] = w.epoch;
+  }
+  if (p.catchment < 0) {
+    w.lane[k < w.grouped ? k & 3 : 0] += w.prices[k];
+    return;  // no market below the ceiling: the cell keeps what it had
+  }
+  TCell& cell = w.cells[k];
+  w.lane[k < w.grouped ? k & 3 : 0] += p.best;
+  cell.localPrice = p.best;
+  w.prices[k] = p.best;
+  const bool taken = w.states[k] != 0;
+  const std::uint8_t old = w.catchments[k];
+  if (old != p.catchment) {
+    // A customer that stays with its market would be taken off and put back: no net change.
+    // Taken or free is a coin toss from one cell to the next: counted, not branched on.
+    cell.catchment = p.catchment;
+    w.catchments[k] = std::uint8_t(p.catchment);
+    w.moved[k & 3][old] -= taken;
+    w.moved[k & 3][std::size_t(p.catchment)] += taken;
+  }
+  if (w.freePrices) {
+    // A taken cell's free price stays +infinity: written alike, chosen by a mask.
+    const std::uint64_t mask = 0 - std::uint64_t(taken);
+    w.freePrices[k] = std::bit_cast<double>((std::bit_cast<std::uint64_t>(p.best) & ~mask) |
+                                            (std::bit_cast<std::uint64_t>(detail::Taken) & mask));
+  }
+}
+
+using Lanes = double __attribute__((vector_size(64)));
+using LaneMarks = std::int64_t __attribute__((vector_size(64)));
+constexpr std::size_t kLanes = sizeof(Lanes) / sizeof(double);
+
+}  // namespace
+
+// Every cell from the reset's table, eight side by side in wide registers through the ten
+// markets, each with PriceInFull's operations in its order (only its branch becomes a choice);
+// the last few of a row by PriceInFull itself. Their writes follow each eight, so that the
+// arithmetic of the next overlaps the lines the last are waiting for.
+// Taken and given back by value: through a reference, every byte stored would make the compiler
+// read its pointers again.
+[[gnu::target("avx512f,avx512vl")]] FullWrites World::PriceTableWide(FullWrites w, const std::array<double, MarketCount>& unitCost,
+                                                                     double travelCost) {
+  const std::size_t cols = std::size_t(GridCols), count = std::size_t(GridCols) * std::size_t(GridRows);
+  std::array<const double*, MarketCount> distance;
+  for (std::int32_t row = 0; row < GridRows; ++row) {
+    RowDistances(row, distance);
+    const std::size_t start = std::size_t(row) * cols;
+    std::size_t col = 0;
+    for (; col + kLanes <= cols; col += kLanes) {
+      Lanes best = World::PriceCeiling - Lanes{}, rival = detail::Taken - Lanes{};
+      LaneMarks market = -1 - LaneMarks{};
+      for (std::size_t m = 0; m < MarketCount; ++m) {
+        Lanes d;
+        std::memcpy(&d, distance[m] + col, sizeof d);
+        const Lanes price = unitCost[m] + d * travelCost;
+        const LaneMarks cheaper = price < best;
+        // The ceiling is no price: a cell's first market below it leaves the rival alone.
+        const Lanes other = cheaper ? (best < World::PriceCeiling ? best : detail::Taken) : price;
+        rival = other < rival ? other : rival;
+        best = cheaper ? price : best;
+        market = cheaper ? std::int64_t(m) : market;
+      }
+      for (std::size_t j = 0; j < kLanes; ++j) {
+        const std::size_t k = start + col + j;
+        if (k + kAhead < count) __builtin_prefetch(&w.cells[k + kAhead].localPrice, 1);
+        WriteInFull(w, k, Priced{best[j], rival[j], std::int32_t(market[j])});
+      }
+    }
+    for (; col < cols; ++col) {
+      WriteInFull(w, start + col,
+                  PriceInFull([&distance, col](std::size_t m) { return distance[m][col]; }, unitCost, travelCost));
+    }
+  }
+  return w;
+}
 
 void World::ComputeUnitCostsFast() {
   const double returnsToScale = inputs_->ReturnsToScale();
@@ -155,61 +259,35 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
   if (!keep) {
     // Every cell in full, written as the plain phase writes it: where nearly every price moves,
     // asking first costs more than it saves. The free prices are written along only if the last
-    // step looked for centers; otherwise the next LookForCenters makes them afresh.
-    if (!centersLastStep_) freePricesKnown_ = false;
-    const bool free = freePricesKnown_;
-    // Customers that change market, counted apart for every fourth cell, so that neighbouring
-    // cells need not wait for each other's counts, and added to the markets at the end.
-    std::array<std::array<std::int32_t, MarketCount>, 4> moved{};
+    // step looked for centers, and its relocation kept them; otherwise the next LookForCenters
+    // makes them afresh (after a relocation that moved many, this step's likely does too).
+    if (!centersLastStep_ || relocationDroppedFreePrices_) freePricesKnown_ = false;
+    FullWrites w{cells.data(), prices, rivals, epochs, catchments, states,
+                 freePricesKnown_ ? freePrices_.data() : nullptr, note, epoch, grouped};
     // Where a reset wrote the distances they are read from its table, not from the cells: a
     // cell is then only written, one line of it (two where its catchment changes) instead of
     // the three its distances span, and whether it is taken comes from its copy.
-    double* const freePrices = freePrices_.data();
-    for (std::int32_t row = 0; row < GridRows; ++row) {
-      if (fromTable) RowDistances(row, distance);
-      for (std::size_t col = 0, k = std::size_t(row) * cols; col < cols; ++col, ++k) {
-        TCell& cell = cells[k];
-        Priced p;
-        if (fromTable) {
-          if (k + kAhead < cells.size()) __builtin_prefetch(&cells[k + kAhead].localPrice, 1);
-          p = PriceInFull([&distance, col](std::size_t m) { return distance[m][col]; }, unitCost, travelCost);
-        } else {
-          if (k + kAhead < cells.size()) FetchWhole(cells[k + kAhead]);
-          p = PriceInFull(cell, unitCost, travelCost);
-        }
-        if (note) {
-          rivals[k] = p.rival;
-          epochs[k] = epoch;
-        }
-        if (p.catchment < 0) {
-          lane[k < grouped ? k & 3 : 0] += prices[k];
-          continue;  // no market below the ceiling: the cell keeps what it had
-        }
-        lane[k < grouped ? k & 3 : 0] += p.best;
-        cell.localPrice = p.best;
-        prices[k] = p.best;
-        const bool taken = states[k] != 0;
-        const std::uint8_t old = catchments[k];
-        if (old != p.catchment) {
-          // A customer that stays with its market would be taken off and put back: no net change.
-          // Taken or free is a coin toss from one cell to the next: counted, not branched on.
-          cell.catchment = p.catchment;
-          catchments[k] = std::uint8_t(p.catchment);
-          moved[k & 3][old] -= taken;
-          moved[k & 3][std::size_t(p.catchment)] += taken;
-        }
-        if (free) {
-          // A taken cell's free price stays +infinity: written alike, chosen by a mask.
-          const std::uint64_t mask = 0 - std::uint64_t(taken);
-          freePrices[k] = std::bit_cast<double>((std::bit_cast<std::uint64_t>(p.best) & ~mask) |
-                                                 (std::bit_cast<std::uint64_t>(detail::Taken) & mask));
+    static const bool wide = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+    if (fromTable && AllowedRegisters(wide ? 2 : 0) == 2) {
+      w = PriceTableWide(w, unitCost, travelCost);
+    } else {
+      for (std::int32_t row = 0; row < GridRows; ++row) {
+        if (fromTable) RowDistances(row, distance);
+        for (std::size_t col = 0, k = std::size_t(row) * cols; col < cols; ++col, ++k) {
+          if (fromTable) {
+            if (k + kAhead < cells.size()) __builtin_prefetch(&cells[k + kAhead].localPrice, 1);
+            WriteInFull(w, k, PriceInFull([&distance, col](std::size_t m) { return distance[m][col]; }, unitCost, travelCost));
+          } else {
+            if (k + kAhead < cells.size()) FetchWhole(cells[k + kAhead]);
+            WriteInFull(w, k, PriceInFull(cells[k], unitCost, travelCost));
+          }
         }
       }
     }
-    for (const auto& counts : moved) {
+    for (const auto& counts : w.moved) {
       for (int m = 0; m < MarketCount; ++m) market[std::size_t(m)]->customers += counts[std::size_t(m)];
     }
-    priceSum_ = (lane[0] + lane[1]) + (lane[2] + lane[3]);
+    priceSum_ = (w.lane[0] + w.lane[1]) + (w.lane[2] + w.lane[3]);
     greyIsScape_ = false;
     return;
   }

@@ -84,14 +84,14 @@ void World::RelocateUnsatisfiedFast() {
   // each move, scattered over the grid, follows after the tries (WriteMoves).
   const bool together = !ViewDraws();
   moves_.clear();
-  Random random = random_;  // a local copy stays in registers through the try loop
+  std::uint64_t state = random_.State();  // kept in a register through the try loop
   std::int64_t drawn = 0;
   constexpr std::size_t ahead = 8;
   for (std::size_t j = 0; j < block_.size(); ++j) {
     if (j + ahead < block_.size()) __builtin_prefetch(&Agents[block_[j + ahead]]);
     const std::int32_t i = std::int32_t(block_[j]);
     const TAgent& agent = Agents[std::size_t(i)];
-    const std::int64_t to = TryToRelocate(agent, random, drawn);
+    const std::int64_t to = TryToRelocate(agent, state, drawn);
     if (to < 0) continue;
     // An unsigned 32-bit division (the cells are numbered in 32 bits, as changed_ notes them):
     // a signed 64-bit one costs several times as much.
@@ -105,7 +105,7 @@ void World::RelocateUnsatisfiedFast() {
       MoveAgent(i, col, row);
     }
   }
-  random_ = random;
+  random_.Seed(state);
   CandidatesDrawn += drawn;
   WriteMoves(false);
 }
@@ -113,47 +113,51 @@ void World::RelocateUnsatisfiedFast() {
 // The tries of one unsatisfied agent: the first free cell among up to 100 candidates, or -1.
 // Tries are a coin toss on a half-full grid, a poor bet for the branch predictor, so they are
 // made four at a time without a branch between them: four draws ahead of the generator, the
-// first free one taken, and the generator put where trying one after another leaves it. A draw
-// in [0, 20) is drawn again when the low half of its product is below 16, about once in 2^28
-// draws: four tries with any such half near it (a false alarm for a few agents in a thousand)
-// are made one by one instead.
-std::int64_t World::TryToRelocate(const TAgent& agent, Random& random, std::int64_t& drawn) const {
+// first free one taken, and the generator put where trying one after another leaves it. The
+// generator is its state, in a register (Random::Output), and a draw's bounds come from its
+// product by 5 as in LookForCentersInTurn. A draw is rejected and drawn again only where the low
+// 30 bits of that product are below 4, about once in 2^28 draws: four tries with any such bits
+// near it (a false alarm for a few agents in a thousand) are made one by one instead.
+std::int64_t World::TryToRelocate(const TAgent& agent, std::uint64_t& state, std::int64_t& drawn) const {
   static_assert(RelocationTries % 4 == 0);
   const std::size_t* colAt = wrapCol_.data() + agent.col;      // colAt[d]: col + d - 10
   const std::size_t* rowAt = wrapRowStart_.data() + agent.row;  // rowAt[d]: start of row + d - 10
   const std::uint64_t* occupied = occupied_.data();
   for (int attempt = 0; attempt < RelocationTries; attempt += 4) {
-    std::array<Random, 4> after;
     std::array<std::size_t, 4> cell;
-    Random probe = random;
-    std::uint32_t lowest = ~0u;
+    std::uint64_t probe = state, near = 0;
     unsigned free = 0;
     for (int t = 0; t < 4; ++t) {
-      const std::uint64_t x = probe.Next();
-      after[t] = probe;
-      const std::uint64_t dc = (x >> 32) * 20;
-      const std::uint64_t dr = (x & 0xffffffffu) * 20;
-      lowest = std::min(lowest, std::uint32_t(dc) & std::uint32_t(dr));
-      cell[t] = rowAt[dr >> 32] + colAt[dc >> 32];
+      probe += Random::Increment;
+      const std::uint64_t x = Random::Output(probe);
+      const std::uint64_t c5 = (x >> 32) * 5, r5 = (x & 0xffffffffu) * 5;
+      near |= ((c5 & r5) & 0x3fffffffu) - 4;
+      cell[t] = rowAt[r5 >> 30] + colAt[c5 >> 30];
       free |= unsigned(((occupied[cell[t] / 64] >> (cell[t] % 64)) & 1) == 0) << t;
     }
-    if (lowest < 20) {
+    if (std::int64_t(near) < 0) [[unlikely]] {
       // Near a rejection: the rest of the tries one after another, as they truly fall.
+      Random random;
+      random.Seed(state);
       for (; attempt < RelocationTries; ++attempt) {
         ++drawn;
         std::int32_t col, row;
         DrawCandidate(random, agent, col, row);
-        if (cellState_[CellIndex(col, row)] == 0) return std::int64_t(CellIndex(col, row));
+        if (cellState_[CellIndex(col, row)] == 0) {
+          state = random.State();
+          return std::int64_t(CellIndex(col, row));
+        }
       }
+      state = random.State();
       return -1;
     }
     if (free != 0) {
       const int taken = std::countr_zero(free);
-      random = after[std::size_t(taken)];
+      state += std::uint64_t(taken + 1) * Random::Increment;
       drawn += taken + 1;
       return std::int64_t(cell[std::size_t(taken)]);
     }
-    random = after[3];
+    state = probe;
     drawn += 4;
   }
   return -1;
@@ -169,7 +173,10 @@ void World::WriteMoves(bool freePricesDone) {
   // LookForCenters reads: it makes them afresh instead, as it does after a step that did not
   // look for centers, since the next one likely will not either.
   const std::size_t n = moves_.size();
-  if ((n > cellState_.size() / 32 || !centersLastStep_) && !freePricesDone) freePricesKnown_ = false;
+  if (!freePricesDone) {
+    relocationDroppedFreePrices_ = n > cellState_.size() / 32;
+    if (relocationDroppedFreePrices_ || !centersLastStep_) freePricesKnown_ = false;
+  }
   const bool free = freePricesKnown_ && !freePricesDone;
   // Inlined by force: GCC takes a function of nothing but prefetches for one without effects
   // and drops the calls to it.

@@ -67,6 +67,8 @@ class TGrid {
 // Thrown where the fast phases' copies are checked (ZELMORA_CHECK_COPIES: debug and sanitizer
 // builds) when a cell or agent no longer agrees with them: a field was written without
 // World::CellsEdited(). The message names the cell or agent and the field.
+struct FullWrites;  // what pricing every cell writes; see PricesFast.cpp
+
 class CopiesStale : public std::logic_error {
  public:
   using std::logic_error::logic_error;
@@ -241,6 +243,7 @@ class World {
   void ComputeUnitCostsFast();
   void ComputeLocalPricesFast();
   void PriceRows(const std::array<double, MarketCount>& unitCost, double travelCost);
+  FullWrites PriceTableWide(FullWrites w, const std::array<double, MarketCount>& unitCost, double travelCost);
   void RowDistances(std::int32_t row, std::array<const double*, MarketCount>& distance) const;
   void ShowPriceScapeFast();
   void EvaluateSegregationFast();
@@ -255,7 +258,7 @@ class World {
   void FlagSatisfied(std::size_t agent, bool satisfied);
   void WriteFlags();
   void RelocateUnsatisfiedFast();
-  std::int64_t TryToRelocate(const TAgent& agent, Random& random, std::int64_t& drawn) const;
+  std::int64_t TryToRelocate(const TAgent& agent, std::uint64_t& state, std::int64_t& drawn) const;
   void WriteMoves(bool freePricesDone);
   void MoveToCheaper(std::int32_t i, std::int32_t col, std::int32_t row);
   void LookForCentersFast();
@@ -337,6 +340,7 @@ class World {
   // to be made afresh by the next LookForCenters instead of writing them. A hint only: either
   // way the free prices are exact when read.
   bool centersLastStep_ = false;
+  bool relocationDroppedFreePrices_ = false;  // the last relocation moved too many to keep them
   bool centersThisStep_ = false;
   // Distances from the origin to (dc - GridCols + 1, dr), row dr after row: row |r - mr| from
   // column GridCols - 1 - mc holds the distances of row r to a market at (mc, mr), as

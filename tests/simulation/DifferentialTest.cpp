@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "simulation/ModelMath.h"
+#include "simulation/Registers.h"
 #include "simulation/World.h"
 #include "tests/simulation/WorldFixture.h"
 
@@ -311,7 +312,12 @@ constexpr PriceRun kPriceRuns[] = {
     {"CentersSwitchedOff", 0.9, 1.0, 1.0, true, false, 210, 210, 12},
 };
 
-TEST(FastPhases, PriceEveryWayAsThePlainPhase) {
+TEST(FastPhases, PriceEveryWayAsThePlainPhaseWithRegistersOfEveryWidth) {
+  struct Widest {
+    ~Widest() { LimitRegisters(2); }
+  } restore;
+  for (const int widest : {2, 0}) {
+  LimitRegisters(widest);
   for (const PriceRun& run : kPriceRuns) {
     Pair pair(11, run.cols, run.rows);
     pair.Both([&](SeededWorld& s) {
@@ -328,8 +334,9 @@ TEST(FastPhases, PriceEveryWayAsThePlainPhase) {
         });
       }
       // Now and then a whole step: only a whole step tells the World whether it looked for centers.
-      ASSERT_TRUE(StepAndCompare(pair, step % 3 != 2)) << run.name << ", step " << step;
+      ASSERT_TRUE(StepAndCompare(pair, step % 3 != 2)) << run.name << ", step " << step << ", registers " << widest;
     }
+  }
   }
 }
 

@@ -9,6 +9,7 @@
 #include "simulation/IncrementalMeasures.h"
 #include "simulation/Measures.h"
 #include "simulation/ModelMath.h"
+#include "simulation/Registers.h"
 #include "simulation/World.h"
 #include "tests/simulation/WorldFixture.h"
 
@@ -291,7 +292,7 @@ std::int64_t ClustersByFloodFill(const std::vector<std::uint8_t>& occupancy, int
 // counts, the unsatisfied agents those of a recount.
 TEST(IncrementalMeasures, CountClustersAsAFloodFillDoesWithRegistersOfEveryWidth) {
   struct Widest {
-    ~Widest() { IncrementalMeasures::LimitRegisters(2); }
+    ~Widest() { LimitRegisters(2); }
   } restore;
   std::uint64_t x = 7;
   const auto below = [&](std::uint64_t n) {
@@ -308,7 +309,7 @@ TEST(IncrementalMeasures, CountClustersAsAFloodFillDoesWithRegistersOfEveryWidth
         const double threshold = 12.5 * double(below(9));
         std::int64_t shares = -1;
         for (const int widest : {2, 1, 0}) {
-          IncrementalMeasures::LimitRegisters(widest);
+          LimitRegisters(widest);
           for (const bool track : {false, true}) {
             IncrementalMeasures m;
             m.SetRule(IncrementalMeasures::RuleOf(threshold));
