@@ -11,6 +11,8 @@ std::atomic<int> widestAllowed{2};  // read by Worlds on any thread
 
 void LimitRegisters(int widest) { widestAllowed.store(widest, std::memory_order_relaxed); }
 
-int AllowedRegisters(int machine) { return std::min(machine, widestAllowed.load(std::memory_order_relaxed)); }
+int AllowedRegisters(int machine) {
+  return std::min(machine, widestAllowed.load(std::memory_order_relaxed));
+}
 
 }  // namespace zelmora

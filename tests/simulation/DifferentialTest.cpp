@@ -317,26 +317,28 @@ TEST(FastPhases, PriceEveryWayAsThePlainPhaseWithRegistersOfEveryWidth) {
     ~Widest() { LimitRegisters(2); }
   } restore;
   for (const int widest : {2, 0}) {
-  LimitRegisters(widest);
-  for (const PriceRun& run : kPriceRuns) {
-    Pair pair(11, run.cols, run.rows);
-    pair.Both([&](SeededWorld& s) {
-      s.settings.returnsToScale = run.returns;
-      s.settings.travelCost = run.travel;
-      s.settings.lookForCenters = run.lookForCenters;
-      s.Start(std::to_string(run.cols * run.rows / 2).c_str());
-    });
-    for (int step = 0; step < run.steps; ++step) {
-      if (step == run.steps / 2) {
-        pair.Both([&](SeededWorld& s) {
-          s.settings.travelCost = run.travelLater;
-          s.settings.lookForCenters = run.centersLater;
-        });
+    LimitRegisters(widest);
+    for (const PriceRun& run : kPriceRuns) {
+      Pair pair(11, run.cols, run.rows);
+      pair.Both([&](SeededWorld& s) {
+        s.settings.returnsToScale = run.returns;
+        s.settings.travelCost = run.travel;
+        s.settings.lookForCenters = run.lookForCenters;
+        s.Start(std::to_string(run.cols * run.rows / 2).c_str());
+      });
+      for (int step = 0; step < run.steps; ++step) {
+        if (step == run.steps / 2) {
+          pair.Both([&](SeededWorld& s) {
+            s.settings.travelCost = run.travelLater;
+            s.settings.lookForCenters = run.centersLater;
+          });
+        }
+        // Now and then a whole step: only a whole step tells the World whether it looked for
+        // centers.
+        ASSERT_TRUE(StepAndCompare(pair, step % 3 != 2))
+            << run.name << ", step " << step << ", registers " << widest;
       }
-      // Now and then a whole step: only a whole step tells the World whether it looked for centers.
-      ASSERT_TRUE(StepAndCompare(pair, step % 3 != 2)) << run.name << ", step " << step << ", registers " << widest;
     }
-  }
   }
 }
 
