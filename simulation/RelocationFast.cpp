@@ -10,6 +10,10 @@
 #include "simulation/ModelMath.h"
 #include "simulation/World.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zelmora {
 
 // Defined here, beside the phases whose loops it sits in.
@@ -327,6 +331,10 @@ void World::LookForCentersInTurn() {
     // few agents in a thousand besides). An AND, a subtraction and an OR a try, none of them on
     // the two ports that shifts, conditional moves and branches share.
     std::uint64_t near = 0;
+#if defined(__SSE2__)
+    const __m128d currents = _mm_set1_pd(current);
+    __m128d pair = _mm_setzero_pd();
+#endif
 #pragma GCC unroll 10
     for (int attempt = 0; attempt < CenterTries; ++attempt) {
       state += Random::Increment;
@@ -336,7 +344,19 @@ void World::LookForCentersInTurn() {
       near |= ((c5 & r5) & 0x3fffffffu) - 4;
       const std::size_t k = rowAt[r5 >> 30] + colAt[c5 >> 30];
       if constexpr (NoteEach) {
+#if defined(__SSE2__)
+        // Two tries to a compare: a load into the high half, a compare and a mask for two, where
+        // one apiece takes a compare, a flag to a register and its widening.
+        static_assert(CenterTries % 2 == 0);
+        if (attempt % 2 == 0) {
+          pair = _mm_load_sd(freePrices + k);
+        } else {
+          pair = _mm_loadh_pd(pair, freePrices + k);
+          takeable |= unsigned(_mm_movemask_pd(_mm_cmplt_pd(pair, currents))) << (attempt - 1);
+        }
+#else
         takeable |= unsigned(freePrices[k] < current) << attempt;
+#endif
       } else {
         cheapest = std::min(freePrices[k], cheapest);
       }
