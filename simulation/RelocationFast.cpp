@@ -398,8 +398,8 @@ void World::LookForCentersInTurn() {
     move(agent, here, rowAt[((x & 0xffffffffu) * 5) >> 30] + colAt[((x >> 32) * 5) >> 30]);
   };
   if constexpr (NoteEach) {
-    // The satisfied agents in list order from their bits, where a flag tested in turn would be
-    // a coin toss for the branch predictor: many agents move here, and many more are unsatisfied.
+    // The satisfied agents in list order from their bits: where many move, many are unsatisfied
+    // too (one in five, say), and a flag tested in turn is a coin toss for the branch predictor.
     const std::size_t words = unsatisfied_.size();
     for (std::size_t w = 0; w < words; ++w) {
       std::uint64_t bits = ~unsatisfied_[w];
