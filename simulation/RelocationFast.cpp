@@ -10,6 +10,10 @@
 #include "simulation/ModelMath.h"
 #include "simulation/World.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zelmora {
 
 // Defined here, beside the phases whose loops it sits in.
@@ -301,11 +305,27 @@ void World::LookForCentersInTurn() {
   const std::int64_t tried = std::int64_t(Agents.size()) - unsatisfiedCount_;
   std::int64_t unmade = 0, moved = 0;
   const TAgent* const agents = Agents.data();
-  const TAgent* const end = agents + Agents.size();
-  const double* freePrices = freePrices_.data();
-  for (const TAgent* agent = agents; agent != end; ++agent) {
-    if (!agent->satisfied) continue;
-    const double current = price_[CellIndex(agent->col, agent->row)];
+  double* const freePrices = freePrices_.data();
+  // Where many move and no window paints, a move changes at once only the free prices, all the
+  // tries read; the rest of it follows after the tries, which keeps the work of a move (a coin
+  // toss for the branch predictor) short.
+  const bool later = NoteEach && !ViewDraws();
+  const std::uint32_t cols = std::uint32_t(GridCols);
+  const auto move = [&](const TAgent* agent, std::size_t from, std::size_t to) {
+    const std::int32_t i = std::int32_t(agent - agents);
+    if (!later) {
+      MoveToCheaper(i, std::int32_t(std::uint32_t(to) % cols),
+                    std::int32_t(std::uint32_t(to) / cols));
+      return;
+    }
+    freePrices[from] = price_[from];
+    freePrices[to] = detail::Taken;
+    moves_.push_back({std::uint32_t(from), std::uint32_t(to), i});
+  };
+  // The tries of one satisfied agent, and its move if it makes one.
+  const auto look = [&](const TAgent* agent) __attribute__((always_inline)) {
+    const std::size_t here = CellIndex(agent->col, agent->row);
+    const double current = price_[here];
     const std::size_t* colAt = wrapCol_.data() + agent->col;      // colAt[d]: col + d - 10
     const std::size_t* rowAt = wrapRowStart_.data() + agent->row;  // rowAt[d]: start of row + d - 10
     // Kept as pointers: the compiler would otherwise add the agent's place to every offset.
@@ -318,6 +338,10 @@ void World::LookForCentersInTurn() {
     // few agents in a thousand besides). An AND, a subtraction and an OR a try, none of them on
     // the two ports that shifts, conditional moves and branches share.
     std::uint64_t near = 0;
+#if defined(__SSE2__)
+    const __m128d currents = _mm_set1_pd(current);
+    __m128d pair = _mm_setzero_pd();
+#endif
 #pragma GCC unroll 10
     for (int attempt = 0; attempt < CenterTries; ++attempt) {
       state += Random::Increment;
@@ -327,7 +351,19 @@ void World::LookForCentersInTurn() {
       near |= ((c5 & r5) & 0x3fffffffu) - 4;
       const std::size_t k = rowAt[r5 >> 30] + colAt[c5 >> 30];
       if constexpr (NoteEach) {
+#if defined(__SSE2__)
+        // Two tries to a compare: a load into the high half, a compare and a mask for two, where
+        // one apiece takes a compare, a flag to a register and its widening.
+        static_assert(CenterTries % 2 == 0);
+        if (attempt % 2 == 0) {
+          pair = _mm_load_sd(freePrices + k);
+        } else {
+          pair = _mm_loadh_pd(pair, freePrices + k);
+          takeable |= unsigned(_mm_movemask_pd(_mm_cmplt_pd(pair, currents))) << (attempt - 1);
+        }
+#else
         takeable |= unsigned(freePrices[k] < current) << attempt;
+#endif
       } else {
         cheapest = std::min(freePrices[k], cheapest);
       }
@@ -345,11 +381,11 @@ void World::LookForCentersInTurn() {
       }
       state = random.State();
       unmade += CenterTries - attempt;
-      if (take) MoveToCheaper(std::int32_t(agent - agents), col, row);
+      if (take) move(agent, here, CellIndex(col, row));
       moved += take;
-      continue;
+      return;
     }
-    if (NoteEach ? takeable == 0 : !(cheapest < current)) continue;
+    if (NoteEach ? takeable == 0 : !(cheapest < current)) return;
     // The try taken, drawn again: the generator stands where trying one after another leaves it.
     state = start + Random::Increment;
     std::uint64_t x = Random::Output(state);
@@ -366,11 +402,30 @@ void World::LookForCentersInTurn() {
     }
     unmade += CenterTries - (taken + 1);
     ++moved;
-    const std::size_t col = colAt[((x >> 32) * 5) >> 30];
-    const std::size_t row = std::uint32_t(rowAt[((x & 0xffffffffu) * 5) >> 30]) / std::uint32_t(GridCols);
-    MoveToCheaper(std::int32_t(agent - agents), std::int32_t(col), std::int32_t(row));
+    move(agent, here, rowAt[((x & 0xffffffffu) * 5) >> 30] + colAt[((x >> 32) * 5) >> 30]);
+  };
+  if constexpr (NoteEach) {
+    // The satisfied agents in list order from their bits: where many move, many are unsatisfied
+    // too (one in five, say), and a flag tested in turn is a coin toss for the branch predictor.
+    const std::size_t words = unsatisfied_.size();
+    for (std::size_t w = 0; w < words; ++w) {
+      std::uint64_t bits = ~unsatisfied_[w];
+      if (w + 1 == words && Agents.size() % 64 != 0)
+        bits &= (std::uint64_t(1) << (Agents.size() % 64)) - 1;
+      for (; bits != 0; bits &= bits - 1)
+        look(agents + w * 64 + std::size_t(std::countr_zero(bits)));
+    }
+  } else {
+    for (const TAgent* agent = agents; agent != agents + Agents.size(); ++agent) {
+      if (agent->satisfied) look(agent);
+    }
   }
   random_.Seed(state);
+  if (later) {
+    for (const Move& m : moves_) {
+      MoveInCopies(m.agent, m.from, std::int32_t(m.to % cols), std::int32_t(m.to / cols));
+    }
+  }
   CandidatesDrawn += CenterTries * tried - unmade;
   centersMovedMuch_ = moved * 8 > tried;
 }
