@@ -136,8 +136,10 @@ constexpr std::size_t kLanes = sizeof(Lanes) / sizeof(double);
 // arithmetic of the next overlaps the lines the last are waiting for.
 // Taken and given back by value: through a reference, every byte stored would make the compiler
 // read its pointers again.
-[[gnu::target("avx512f,avx512vl")]] FullWrites World::PriceTableWide(FullWrites w, const std::array<double, MarketCount>& unitCost,
-                                                                     double travelCost) {
+#if defined(__x86_64__) && defined(__GNUC__)
+[[gnu::target("avx512f,avx512vl")]]
+#endif
+FullWrites World::PriceTableWide(FullWrites w, const std::array<double, MarketCount>& unitCost, double travelCost) {
   const std::size_t cols = std::size_t(GridCols), count = std::size_t(GridCols) * std::size_t(GridRows);
   std::array<const double*, MarketCount> distance;
   for (std::int32_t row = 0; row < GridRows; ++row) {
@@ -267,7 +269,11 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
     // Where a reset wrote the distances they are read from its table, not from the cells: a
     // cell is then only written, one line of it (two where its catchment changes) instead of
     // the three its distances span, and whether it is taken comes from its copy.
+#if defined(__x86_64__) && defined(__GNUC__)
     static const bool wide = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+#else
+    constexpr bool wide = false;  // eight lanes would be split into whatever the machine has
+#endif
     if (fromTable && AllowedRegisters(wide ? 2 : 0) == 2) {
       w = PriceTableWide(w, unitCost, travelCost);
     } else {
