@@ -55,6 +55,12 @@ inline Priced PriceInFull(const TCell& cell, const std::array<double, MarketCoun
   return PriceInFull([&cell](std::size_t m) { return cell.marketDistance[m]; }, unitCost, travelCost);
 }
 
+// The cell in column col of the row whose distances RowDistances gave.
+inline Priced PriceInFull(const std::array<const double*, MarketCount>& distance, std::size_t col,
+                          const std::array<double, MarketCount>& unitCost, double travelCost) {
+  return PriceInFull([&distance, col](std::size_t m) { return distance[m][col]; }, unitCost, travelCost);
+}
+
 // How many cells ahead the pricing passes fetch the lines they will read and write: the
 // machine's own fetching falls behind the strided lines of the wide cells, and a pass over a
 // grid that outgrows the caches would otherwise wait on every cell.
@@ -167,8 +173,7 @@ FullWrites World::PriceTableWide(FullWrites w, const std::array<double, MarketCo
       }
     }
     for (; col < cols; ++col) {
-      WriteInFull(w, start + col,
-                  PriceInFull([&distance, col](std::size_t m) { return distance[m][col]; }, unitCost, travelCost));
+      WriteInFull(w, start + col, PriceInFull(distance, col, unitCost, travelCost));
     }
   }
   return w;
@@ -282,7 +287,7 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
         for (std::size_t col = 0, k = std::size_t(row) * cols; col < cols; ++col, ++k) {
           if (fromTable) {
             if (k + kAhead < cells.size()) __builtin_prefetch(&cells[k + kAhead].localPrice, 1);
-            WriteInFull(w, k, PriceInFull([&distance, col](std::size_t m) { return distance[m][col]; }, unitCost, travelCost));
+            WriteInFull(w, k, PriceInFull(distance, col, unitCost, travelCost));
           } else {
             if (k + kAhead < cells.size()) FetchWhole(cells[k + kAhead]);
             WriteInFull(w, k, PriceInFull(cells[k], unitCost, travelCost));

@@ -16,6 +16,17 @@
 
 namespace zelmora {
 
+namespace {
+
+// The candidate of the window tables colAt and rowAt (see LookForCentersInTurn) that the
+// generator output x draws: column from its upper half, row from its lower, each in [0, 20) as
+// BelowTwice(20) has it where it does not reject.
+inline std::size_t DrawnCell(std::uint64_t x, const std::size_t* colAt, const std::size_t* rowAt) {
+  return rowAt[((x & 0xffffffffu) * 5) >> 30] + colAt[((x >> 32) * 5) >> 30];
+}
+
+}  // namespace
+
 // Defined here, beside the phases whose loops it sits in.
 void World::MoveInCopies(std::int32_t i, std::size_t from, std::int32_t newCol, std::int32_t newRow) {
   const std::size_t to = CellIndex(newCol, newRow);
@@ -277,6 +288,12 @@ void World::MoveToCheaper(std::int32_t i, std::int32_t col, std::int32_t row) {
   const TAgent& agent = Agents[std::size_t(i)];
   const std::size_t from = CellIndex(agent.col, agent.row), to = CellIndex(col, row);
   MoveInCopies(i, from, col, row);
+  NoteCheaperMove(i, from, to);
+}
+
+// What the later tries read of a move, at once: the cell left is free at its price, the cell
+// taken is not; and the move noted for WriteMoves.
+void World::NoteCheaperMove(std::int32_t i, std::size_t from, std::size_t to) {
   freePrices_[from] = price_[from];
   freePrices_[to] = detail::Taken;
   moves_.push_back({std::uint32_t(from), std::uint32_t(to), i});
@@ -305,7 +322,7 @@ void World::LookForCentersInTurn() {
   const std::int64_t tried = std::int64_t(Agents.size()) - unsatisfiedCount_;
   std::int64_t unmade = 0, moved = 0;
   const TAgent* const agents = Agents.data();
-  double* const freePrices = freePrices_.data();
+  const double* const freePrices = freePrices_.data();
   // Where many move and no window paints, a move changes at once only the free prices, all the
   // tries read; the rest of it follows after the tries, which keeps the work of a move (a coin
   // toss for the branch predictor) short.
@@ -318,9 +335,7 @@ void World::LookForCentersInTurn() {
                     std::int32_t(std::uint32_t(to) / cols));
       return;
     }
-    freePrices[from] = price_[from];
-    freePrices[to] = detail::Taken;
-    moves_.push_back({std::uint32_t(from), std::uint32_t(to), i});
+    NoteCheaperMove(i, from, to);
   };
   // The tries of one satisfied agent, and its move if it makes one.
   const auto look = [&](const TAgent* agent) __attribute__((always_inline)) {
@@ -394,7 +409,7 @@ void World::LookForCentersInTurn() {
       state += std::uint64_t(taken) * Random::Increment;
       x = Random::Output(state);
     } else {
-      while (!(freePrices[rowAt[((x & 0xffffffffu) * 5) >> 30] + colAt[((x >> 32) * 5) >> 30]] < current)) {
+      while (!(freePrices[DrawnCell(x, colAt, rowAt)] < current)) {
         state += Random::Increment;
         x = Random::Output(state);
         ++taken;
@@ -402,7 +417,7 @@ void World::LookForCentersInTurn() {
     }
     unmade += CenterTries - (taken + 1);
     ++moved;
-    move(agent, here, rowAt[((x & 0xffffffffu) * 5) >> 30] + colAt[((x >> 32) * 5) >> 30]);
+    move(agent, here, DrawnCell(x, colAt, rowAt));
   };
   if constexpr (NoteEach) {
     // The satisfied agents in list order from their bits: where many move, many are unsatisfied

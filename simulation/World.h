@@ -64,11 +64,11 @@ class TGrid {
   CellVector cells_;
 };
 
+struct FullWrites;  // what pricing every cell writes; see PricesFast.cpp
+
 // Thrown where the fast phases' copies are checked (ZELMORA_CHECK_COPIES: debug and sanitizer
 // builds) when a cell or agent no longer agrees with them: a field was written without
 // World::CellsEdited(). The message names the cell or agent and the field.
-struct FullWrites;  // what pricing every cell writes; see PricesFast.cpp
-
 class CopiesStale : public std::logic_error {
  public:
   using std::logic_error::logic_error;
@@ -261,6 +261,7 @@ class World {
   std::int64_t TryToRelocate(const TAgent& agent, std::uint64_t& state, std::int64_t& drawn) const;
   void WriteMoves(bool freePricesDone);
   void MoveToCheaper(std::int32_t i, std::int32_t col, std::int32_t row);
+  void NoteCheaperMove(std::int32_t i, std::size_t from, std::size_t to);
   void LookForCentersFast();
   template <bool NoteEach>
   void LookForCentersInTurn();
