@@ -227,8 +227,10 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
   // Nor are rivals noted when everything is priced afresh (after a setup, say): with returns of
   // 1 no unit cost ever changes, and with others the next pricing notes them where cells kept
   // their markets last time (rivals noted at any other time would only go stale unused).
-  const bool keep = !all && !rivalsStale_ && (keptLast_ || epochs_ % 8 == 1);
-  const bool note = !all && (keep || keptLast_ || epochs_ % 8 == 0);
+  // While keeping fails it is tried ever more rarely: a failed try costs more than a full pricing.
+  if (all) keepEvery_ = kKeepFirst;
+  const bool keep = !all && !rivalsStale_ && (keptLast_ || epochs_ % keepEvery_ == 1);
+  const bool note = !all && (keep || keptLast_ || epochs_ % keepEvery_ == 0);
   rivalsStale_ = !note;
   // The fall of the unit costs since each of the last epochs, by age; infinite past them (a cell
   // is priced in full at least once in kEpochs pricings, so no age wraps round).
@@ -321,7 +323,8 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
       const bool full = !(price < PriceCeiling && bound - room > price);
       kept += !full;
       if (full) {
-        const Priced p = PriceInFull(cell, unitCost, travelCost);
+        const Priced p = fromTable ? PriceInFull(distance, col, unitCost, travelCost)
+                                   : PriceInFull(cell, unitCost, travelCost);
         rivals[k] = p.rival;
         epochs[k] = epoch;
         if (p.catchment < 0) {
@@ -351,6 +354,7 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
   }
   for (int m = 0; m < MarketCount; ++m) market[std::size_t(m)]->customers += moved[std::size_t(m)];
   keptLast_ = kept * 2 > cells.size();
+  keepEvery_ = keptLast_ ? kKeepFirst : std::min(keepEvery_ * 2, kKeepLast);
   if (changed) {
     priceSum_ = (lane[0] + lane[1]) + (lane[2] + lane[3]);
     greyIsScape_ = false;

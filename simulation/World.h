@@ -396,6 +396,9 @@ class World {
   std::uint32_t epochs_ = 0;
   bool keptLast_ = true;      // most cells kept their market in the last pricing
   bool rivalsStale_ = false;  // the last pricing noted no rivals: none may keep its market
+  // Pricings between two tries of keeping while it fails: doubled after each failure.
+  static constexpr std::uint32_t kKeepFirst = 8, kKeepLast = 64;
+  std::uint32_t keepEvery_ = kKeepFirst;
   std::array<double, MarketCount> pricedUnitCost_{};  // what the prices were computed from
   double pricedTravelCost_ = 0.0;
   // What the unit costs were last computed from, and the costs: the same inputs give them again.
