@@ -4,6 +4,7 @@
 #include <atomic>
 #include <bit>
 #include <cmath>
+#include <stdexcept>
 #include <string>
 
 #include "simulation/ModelMath.h"
@@ -137,7 +138,7 @@ bool World::EnsureCopies() {
     if (!agent.satisfied) CopyUnsatisfied(i);
   }
   priceSum_ = detail::SumInLanes(cellCount, [this](std::size_t k) { return price_[k]; });
-  freePricesKnown_ = true;
+  FreePricesMade();
   copiedAgents_ = Agents.data();
   copiedAgentCount_ = Agents.size();
   copiesValid_ = agree;
@@ -199,6 +200,13 @@ void World::CheckCopies() const {
       }
       if (around_[k] != around) stale(cellName(k), "neighbours' occupancy (a neighbour's occupied or State)");
     }
+  }
+  // The blocks' bounds are the fast phases' own: a free price below one would let look for
+  // centers pass over a cheaper cell.
+  for (std::size_t k = 0; blocksKnown_ && freePricesKnown_ && k < cells.size(); ++k) {
+    bool below = freePrices_[k] < blockLowest_[BlockOf(k)];
+    ForBlocksAround(BlockOf(k), [&](std::size_t b) { below = below || freePrices_[k] < aroundLowest_[b]; });
+    if (below) throw std::logic_error(cellName(k) + ": its free price is below its block's bound");
   }
   for (std::size_t i = 0; i < Agents.size(); ++i) {
     const TAgent& agent = Agents[i];

@@ -73,7 +73,7 @@ void World::SetAgents(const std::vector<AgentPlace>& places) {
   }
   if (keep) {
     std::fill(occupied_.begin(), occupied_.end(), 0);
-    freePricesKnown_ = true;
+    FreePricesMade();
   }
   for (int m = 0; m < MarketCount; ++m) MarketCell(m).customers = 0;
   std::vector<TAgent> agents(places.size());

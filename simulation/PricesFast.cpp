@@ -221,6 +221,7 @@ void World::ComputeLocalPricesFast() {
 void World::PriceRows(const std::array<double, MarketCount>& unitCost, double travelCost) {
   TGrid::CellVector& cells = grid.Cells();
   const bool all = priceAll_ || !SameValue(travelCost, pricedTravelCost_);
+  blocksKnown_ = false;  // free prices may fall anywhere
   // Where the unit costs swing widely from step to step (returns below 1 make them
   // oscillate), hardly a cell keeps its market: every cell is priced in full straight away,
   // without noting its rival but every eighth time, and keeping is tried again the time after.

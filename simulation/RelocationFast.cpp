@@ -25,6 +25,18 @@ inline std::size_t DrawnCell(std::uint64_t x, const std::size_t* colAt, const st
   return rowAt[((x & 0xffffffffu) * 5) >> 30] + colAt[((x >> 32) * 5) >> 30];
 }
 
+// Negative where either draw whose products by 5 are c5 and r5 may be rejected: where the low 30
+// bits of the two, ANDed, are below 4 (see LookForCentersInTurn).
+inline std::uint64_t NearRejection(std::uint64_t c5, std::uint64_t r5) { return ((c5 & r5) & 0x3fffffffu) - 4; }
+
+// The same mark from the output x alone, for draws whose cells are not needed, in fewer steps:
+// x * 5 holds the row's product in its low half, and the column's in its high half plus at most
+// 4 carried over, so the column's low 30 bits below 4 show there as below 8 (more false alarms).
+inline std::uint64_t NearRejection(std::uint64_t x) {
+  const std::uint64_t z = x * 5;
+  return ((z & (z >> 32)) & 0x3fffffffu) - 8;
+}
+
 }  // namespace
 
 // Defined here, beside the phases whose loops it sits in.
@@ -146,7 +158,7 @@ std::int64_t World::TryToRelocate(const TAgent& agent, std::uint64_t& state, std
       probe += Random::Increment;
       const std::uint64_t x = Random::Output(probe);
       const std::uint64_t c5 = (x >> 32) * 5, r5 = (x & 0xffffffffu) * 5;
-      near |= ((c5 & r5) & 0x3fffffffu) - 4;
+      near |= NearRejection(c5, r5);
       cell[t] = rowAt[r5 >> 30] + colAt[c5 >> 30];
       free |= unsigned(((occupied[cell[t] / 64] >> (cell[t] % 64)) & 1) == 0) << t;
     }
@@ -222,10 +234,7 @@ void World::WriteMoves(bool freePricesDone) {
     target.SetState(cellState_[move.to] - 1);
     target.occupant = move.agent;
     occupantOf_[move.to] = move.agent;
-    if (free) {
-      freePrices_[move.from] = price_[move.from];
-      freePrices_[move.to] = detail::Taken;
-    }
+    if (free) MoveInFreePrices(move.from, move.to);
     // MoveCustomer, with the catchments from their copy.
     market[catchment_[move.from]]->customers -= 1;
     market[catchment_[move.to]]->customers += 1;
@@ -260,7 +269,7 @@ void World::LookForCentersFast() {
       const std::uint64_t occupied = 0 - std::uint64_t(state[k] != 0);
       freePrices[k] = std::bit_cast<double>((std::bit_cast<std::uint64_t>(price[k]) & ~occupied) | (taken & occupied));
     }
-    freePricesKnown_ = true;
+    FreePricesMade();
   }
   moves_.clear();
   if (freePrices_.size() > DrawAheadCells) {
@@ -294,9 +303,69 @@ void World::MoveToCheaper(std::int32_t i, std::int32_t col, std::int32_t row) {
 // What the later tries read of a move, at once: the cell left is free at its price, the cell
 // taken is not; and the move noted for WriteMoves.
 void World::NoteCheaperMove(std::int32_t i, std::size_t from, std::size_t to) {
+  MoveInFreePrices(from, to);
+  moves_.push_back({std::uint32_t(from), std::uint32_t(to), i});
+}
+
+void World::MoveInFreePrices(std::size_t from, std::size_t to) {
+  const double was = freePrices_[to];
   freePrices_[from] = price_[from];
   freePrices_[to] = detail::Taken;
-  moves_.push_back({std::uint32_t(from), std::uint32_t(to), i});
+  if (!blocksKnown_) return;
+  const std::size_t taken = BlockOf(to);
+  if (!(blockLowest_[taken] < was) && !allBlocksStale_) {
+    // Its lowest may have risen. Past a quarter of the blocks they are all made again anyway.
+    staleBlocks_.push_back(std::uint32_t(taken));
+    allBlocksStale_ = staleBlocks_.size() * 4 > blockLowest_.size();
+  }
+  const double price = price_[from];
+  const std::size_t left = BlockOf(from);
+  blockLowest_[left] = std::min(blockLowest_[left], price);
+  ForBlocksAround(left, [&](std::size_t block) { aroundLowest_[block] = std::min(aroundLowest_[block], price); });
+}
+
+bool World::KeepsBlocks() const {
+  return GridCols % kBlock == 0 && GridRows % kBlock == 0 && GridCols >= 3 * kBlock && GridRows >= 3 * kBlock;
+}
+
+std::size_t World::BlockOf(std::size_t cell) const {
+  const std::size_t cols = std::size_t(GridCols);
+  return cell / cols / kBlock * (cols / kBlock) + cell % cols / kBlock;
+}
+
+// The lowest free price in a block, from its cells.
+double World::LowestInBlock(std::size_t block) const {
+  const std::size_t cols = std::size_t(GridCols), blockCols = cols / kBlock;
+  const std::size_t first = block / blockCols * kBlock * cols + block % blockCols * kBlock;
+  double lowest = detail::Taken;
+  for (std::size_t r = 0; r < std::size_t(kBlock); ++r) {
+    const double* at = freePrices_.data() + first + r * cols;
+    for (std::size_t j = 0; j < std::size_t(kBlock); ++j) lowest = std::min(lowest, at[j]);
+  }
+  return lowest;
+}
+
+void World::LowestAround(std::size_t block) {
+  double lowest = detail::Taken;
+  ForBlocksAround(block, [&](std::size_t b) { lowest = std::min(lowest, blockLowest_[b]); });
+  aroundLowest_[block] = lowest;
+}
+
+// Every block from its cells; or, while the blocks stand, those where a cell was taken since.
+void World::RefreshBlocks() {
+  const std::size_t blocks = std::size_t(GridCols / kBlock) * std::size_t(GridRows / kBlock);
+  if (!blocksKnown_ || allBlocksStale_) {
+    blockLowest_.resize(blocks);
+    aroundLowest_.resize(blocks);
+    for (std::size_t b = 0; b < blocks; ++b) blockLowest_[b] = LowestInBlock(b);
+    for (std::size_t b = 0; b < blocks; ++b) LowestAround(b);
+    blocksKnown_ = true;
+  } else {
+    for (const std::uint32_t b : staleBlocks_) blockLowest_[b] = LowestInBlock(b);
+    for (const std::uint32_t b : staleBlocks_) ForBlocksAround(b, [this](std::size_t around) { LowestAround(around); });
+  }
+  staleBlocks_.clear();
+  allBlocksStale_ = false;
 }
 
 template <bool NoteEach>
@@ -328,6 +397,13 @@ void World::LookForCentersInTurn() {
   // toss for the branch predictor) short.
   const bool later = NoteEach && !ViewDraws();
   const std::uint32_t cols = std::uint32_t(GridCols);
+  // Where few move, most agents have no cheaper free cell anywhere near: where the lowest free
+  // price around an agent's block is not below its own, none of its tries can be taken, and
+  // only its draws are made, to know where they leave the generator.
+  const bool blocks = !NoteEach && KeepsBlocks();
+  if (blocks) RefreshBlocks();
+  const double* const aroundLowest = aroundLowest_.data();
+  const std::size_t blockCols = std::size_t(GridCols / kBlock);
   const auto move = [&](const TAgent* agent, std::size_t from, std::size_t to) {
     const std::int32_t i = std::int32_t(agent - agents);
     if (!later) {
@@ -346,6 +422,18 @@ void World::LookForCentersInTurn() {
     // Kept as pointers: the compiler would otherwise add the agent's place to every offset.
     asm("" : "+r"(colAt), "+r"(rowAt));
     const std::uint64_t start = state;
+    if (blocks && !(aroundLowest[std::size_t(agent->row / kBlock) * blockCols + std::size_t(agent->col / kBlock)] <
+                    current)) {
+      std::uint64_t near = 0;
+#pragma GCC unroll 10
+      for (int attempt = 0; attempt < CenterTries; ++attempt) {
+        state += Random::Increment;
+        asm("" : "+r"(state));
+        near |= NearRejection(Random::Output(state));
+      }
+      if (std::int64_t(near) >= 0) return;
+      state = start;  // near a rejection: the tries as below
+    }
     unsigned takeable = 0;            // NoteEach: bit t, try t is free and cheaper
     double cheapest = detail::Taken;  // otherwise: the lowest free price of the tries
     // Its sign bit is set where a try came near a rejection: where the low 30 bits of its two
@@ -363,7 +451,7 @@ void World::LookForCentersInTurn() {
       asm("" : "+r"(state));  // one addition a try, not a constant of its own from the start
       const std::uint64_t x = Random::Output(state);
       const std::uint64_t c5 = (x >> 32) * 5, r5 = (x & 0xffffffffu) * 5;
-      near |= ((c5 & r5) & 0x3fffffffu) - 4;
+      near |= NearRejection(c5, r5);
       const std::size_t k = rowAt[r5 >> 30] + colAt[c5 >> 30];
       if constexpr (NoteEach) {
 #if defined(__SSE2__)

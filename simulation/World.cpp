@@ -137,7 +137,7 @@ void World::ResetCells() {
   view_->ClearChart();
   if (copy) {
     priceSum_ = detail::SumInLanes(price_.size(), [this](std::size_t k) { return price_[k]; });
-    freePricesKnown_ = true;
+    FreePricesMade();
     ownDistances_ = true;
     cellsFresh_ = true;
   }
@@ -245,10 +245,7 @@ void World::MoveAgent(std::int32_t i, std::int32_t newCol, std::int32_t newRow) 
     const std::size_t from = CellIndex(agent.col, agent.row);
     MoveInCopies(i, from, newCol, newRow);
     occupantOf_[to] = i;
-    if (freePricesKnown_) {
-      freePrices_[from] = price_[from];
-      freePrices_[to] = detail::Taken;
-    }
+    if (freePricesKnown_) MoveInFreePrices(from, to);
   } else {
     InvalidateCopies();  // e.g. two agents on one cell: only the plain phases know what follows
     TakePlace(agent, newCol, newRow);

@@ -262,6 +262,27 @@ class World {
   void WriteMoves(bool freePricesDone);
   void MoveToCheaper(std::int32_t i, std::int32_t col, std::int32_t row);
   void NoteCheaperMove(std::int32_t i, std::size_t from, std::size_t to);
+  // A move in the free prices: the cell left is free at its price, the cell taken is not.
+  void MoveInFreePrices(std::size_t from, std::size_t to);
+  // The free prices written afresh, all of them.
+  void FreePricesMade() {
+    freePricesKnown_ = true;
+    blocksKnown_ = false;
+  }
+  bool KeepsBlocks() const;
+  std::size_t BlockOf(std::size_t cell) const;
+  // f(b) for the 3 x 3 blocks b around block, itself among them.
+  template <class F>
+  void ForBlocksAround(std::size_t block, F&& f) const {
+    const std::size_t blockCols = std::size_t(GridCols / kBlock), blockRows = std::size_t(GridRows / kBlock);
+    const std::size_t row = block / blockCols, col = block % blockCols;
+    for (const std::size_t r : {row + blockRows - 1, row, row + 1}) {
+      for (const std::size_t c : {col + blockCols - 1, col, col + 1}) f(r % blockRows * blockCols + c % blockCols);
+    }
+  }
+  double LowestInBlock(std::size_t block) const;
+  void LowestAround(std::size_t block);
+  void RefreshBlocks();
   void LookForCentersFast();
   template <bool NoteEach>
   void LookForCentersInTurn();
@@ -342,6 +363,16 @@ class World {
   // way the free prices are exact when read.
   bool centersLastStep_ = false;
   bool relocationDroppedFreePrices_ = false;  // the last relocation moved too many to keep them
+  // For LookForCenters, on grids of whole blocks of kBlock x kBlock cells, at least three blocks
+  // a side: per block, no more than the lowest free price in it (blockLowest_), and no more than
+  // the lowest in the three by three blocks around it (aroundLowest_), which hold the search
+  // window of every cell of the block. A cell freed lowers both at once; a cell taken can only
+  // raise them, so its block is made again later (staleBlocks_), from the free prices.
+  static constexpr std::int32_t kBlock = 10;
+  std::vector<double> blockLowest_, aroundLowest_;
+  std::vector<std::uint32_t> staleBlocks_;
+  bool allBlocksStale_ = false;  // too many for the list
+  bool blocksKnown_ = false;
   bool centersThisStep_ = false;
   // Distances from the origin to (dc - GridCols + 1, dr), row dr after row: row |r - mr| from
   // column GridCols - 1 - mc holds the distances of row r to a market at (mc, mr), as

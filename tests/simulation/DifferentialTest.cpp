@@ -277,6 +277,8 @@ TEST(FastPhases, MatchThePlainPhasesLongAfterTheSetup) {
         if (step == 150 + int(seed) * 10) {
           pair.Both([](SeededWorld& s) { s.settings.thresholdPercent = 50.0; });
         }
+        // New returns once the free prices' bounds stand: prices fall, some below those bounds.
+        if (side == 40 && step == 120) pair.Both([](SeededWorld& s) { s.settings.returnsToScale = 1.3; });
         if (step == 200 && seed == 2) {
           pair.Both([](SeededWorld& s) {
             s.world.grid.At(3, 4).sameNeighbours = 7;
@@ -357,14 +359,24 @@ TEST(FastPhases, DrawExactlyAcrossARejectedDraw) {
   once.Next();
   ASSERT_NE(twice.Next(), once.Next()) << "the state no longer leads to a rejection";
 
-  for (const bool big : {false, true}) {
-    for (std::uint64_t ahead = big ? 7 : 0; ahead < (big ? 8 : 40); ahead += 3) {
-      Pair pair(5, big ? 370 : 40, big ? 360 : 40);
+  // Busy on a grid that stays in cache, busy on one that does not, and settled, where most agents
+  // have no cheaper free cell near and only draw their tries.
+  struct Run {
+    std::int32_t cols, rows;
+    const char* agents;
+    double returns;
+    int steps;
+    std::uint64_t firstAhead, lastAhead;
+  };
+  constexpr Run kRuns[] = {{40, 40, "700", 1.3, 3, 0, 40}, {370, 360, "40000", 1.3, 2, 7, 8}, {40, 40, "800", 1.0, 120, 0, 40}};
+  for (const Run& run : kRuns) {
+    for (std::uint64_t ahead = run.firstAhead; ahead < run.lastAhead; ahead += 3) {
+      Pair pair(5, run.cols, run.rows);
       pair.Both([&](SeededWorld& s) {
-        s.settings.returnsToScale = 1.3;
+        s.settings.returnsToScale = run.returns;
         s.settings.thresholdPercent = 50.0;
-        s.Start(big ? "40000" : "700");
-        for (int step = 0; step < (big ? 2 : 3); ++step) s.world.SimulationStep();
+        s.Start(run.agents);
+        for (int step = 0; step < run.steps; ++step) s.world.SimulationStep();
         s.world.ComputeUnitCosts();
         s.world.ComputeLocalPrices();
         s.world.Generator().Seed(kBeforeARejection - ahead * kGeneratorStep);
@@ -372,9 +384,9 @@ TEST(FastPhases, DrawExactlyAcrossARejectedDraw) {
         s.world.EvaluateSegregation();
         s.world.Generator().Seed(kBeforeARejection - ahead * kGeneratorStep);
       });
-      ASSERT_TRUE(SameWorld(pair.fast.world, pair.plain.world)) << "relocation, " << ahead;
+      ASSERT_TRUE(SameWorld(pair.fast.world, pair.plain.world)) << "relocation, " << run.cols << ", " << ahead;
       pair.Both([](SeededWorld& s) { s.world.LookForCenters(); });
-      ASSERT_TRUE(SameWorld(pair.fast.world, pair.plain.world)) << "look for centers, " << ahead;
+      ASSERT_TRUE(SameWorld(pair.fast.world, pair.plain.world)) << "look for centers, " << run.cols << ", " << ahead;
     }
   }
 }
