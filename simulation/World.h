@@ -363,6 +363,7 @@ class World {
   // way the free prices are exact when read.
   bool centersLastStep_ = false;
   bool relocationDroppedFreePrices_ = false;  // the last relocation moved too many to keep them
+  bool centersThisStep_ = false;
   // For LookForCenters, on grids of whole blocks of kBlock x kBlock cells, at least three blocks
   // a side: per block, no more than the lowest free price in it (blockLowest_), and no more than
   // the lowest in the three by three blocks around it (aroundLowest_), which hold the search
@@ -373,7 +374,6 @@ class World {
   std::vector<std::uint32_t> staleBlocks_;
   bool allBlocksStale_ = false;  // too many for the list
   bool blocksKnown_ = false;
-  bool centersThisStep_ = false;
   // Distances from the origin to (dc - GridCols + 1, dr), row dr after row: row |r - mr| from
   // column GridCols - 1 - mc holds the distances of row r to a market at (mc, mr), as
   // GridDistance gives them. Made once per grid size for the resets; the checked builds hold the
