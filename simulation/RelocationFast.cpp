@@ -328,11 +328,6 @@ bool World::KeepsBlocks() const {
   return GridCols % kBlock == 0 && GridRows % kBlock == 0 && GridCols >= 3 * kBlock && GridRows >= 3 * kBlock;
 }
 
-std::size_t World::BlockOf(std::size_t cell) const {
-  const std::size_t cols = std::size_t(GridCols);
-  return cell / cols / kBlock * (cols / kBlock) + cell % cols / kBlock;
-}
-
 // The lowest free price in a block, from its cells.
 double World::LowestInBlock(std::size_t block) const {
   const std::size_t cols = std::size_t(GridCols), blockCols = cols / kBlock;
@@ -403,7 +398,6 @@ void World::LookForCentersInTurn() {
   const bool blocks = !NoteEach && KeepsBlocks();
   if (blocks) RefreshBlocks();
   const double* const aroundLowest = aroundLowest_.data();
-  const std::size_t blockCols = std::size_t(GridCols / kBlock);
   const auto move = [&](const TAgent* agent, std::size_t from, std::size_t to) {
     const std::int32_t i = std::int32_t(agent - agents);
     if (!later) {
@@ -422,8 +416,7 @@ void World::LookForCentersInTurn() {
     // Kept as pointers: the compiler would otherwise add the agent's place to every offset.
     asm("" : "+r"(colAt), "+r"(rowAt));
     const std::uint64_t start = state;
-    if (blocks && !(aroundLowest[std::size_t(agent->row / kBlock) * blockCols + std::size_t(agent->col / kBlock)] <
-                    current)) {
+    if (blocks && !(aroundLowest[BlockAt(std::size_t(agent->col), std::size_t(agent->row))] < current)) {
       std::uint64_t near = 0;
 #pragma GCC unroll 10
       for (int attempt = 0; attempt < CenterTries; ++attempt) {

@@ -270,7 +270,12 @@ class World {
     blocksKnown_ = false;
   }
   bool KeepsBlocks() const;
-  std::size_t BlockOf(std::size_t cell) const;
+  std::size_t BlockAt(std::size_t col, std::size_t row) const {
+    return row / kBlock * std::size_t(GridCols / kBlock) + col / kBlock;
+  }
+  std::size_t BlockOf(std::size_t cell) const {
+    return BlockAt(cell % std::size_t(GridCols), cell / std::size_t(GridCols));
+  }
   // f(b) for the 3 x 3 blocks b around block, itself among them.
   template <class F>
   void ForBlocksAround(std::size_t block, F&& f) const {
