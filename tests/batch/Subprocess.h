@@ -1,19 +1,22 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -61,27 +64,35 @@ class Subprocess {
     posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
     started_ = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
+    // Readable once the child has exited, so that a wait wakes at its exit.
+    if (started_) exitFd_ = int(::syscall(SYS_pidfd_open, pid_, 0));
   }
   ~Subprocess() {
     if (started_ && !exited_) {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
     }
+    if (exitFd_ >= 0) ::close(exitFd_);
   }
 
   bool Started() const { return started_; }
   void Signal(int signal) { ::kill(pid_, signal); }
 
-  // Polls until the child exits or `condition` holds, for at most `seconds`. True if the
-  // condition held (or the child exited, without a condition).
+  // Waits until the child exits or `condition` holds, for at most `seconds`. True if the
+  // condition held (or the child exited, without a condition). The child's exit wakes the wait
+  // at once; a condition, which nothing announces, is looked at again every few milliseconds.
   bool WaitUntil(const std::function<bool()>& condition, double seconds) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < deadline) {
+    for (;;) {
       if (condition && condition()) return true;
       if (Reap()) return !condition;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      const double left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+      if (left <= 0) return false;
+      int ms = int(std::ceil(left * 1000));
+      if (condition || exitFd_ < 0) ms = std::min(ms, 5);
+      pollfd exit{exitFd_, POLLIN, 0};
+      ::poll(&exit, exitFd_ >= 0 ? 1 : 0, ms);
     }
-    return false;
   }
 
   // Waits for the exit; kills the child at the deadline. The exit status, or -1 when killed or
@@ -111,6 +122,7 @@ class Subprocess {
   TempDir outputDir_;
   std::filesystem::path output_{outputDir_.path()};
   pid_t pid_ = 0;
+  int exitFd_ = -1;
   bool started_ = false;
   bool exited_ = false;
   int status_ = 0;
