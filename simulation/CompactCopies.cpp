@@ -12,6 +12,18 @@
 
 namespace zelmora {
 
+namespace {
+
+// Whether a cell holds the distances of the reset's table (RowDistances of its row), bit for bit.
+bool SameDistances(const TCell& cell, const std::array<const double*, MarketCount>& distance, std::size_t col) {
+  for (std::size_t m = 0; m < MarketCount; ++m) {
+    if (std::bit_cast<std::uint64_t>(distance[m][col]) != std::bit_cast<std::uint64_t>(cell.marketDistance[m])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 void World::TakeNewCopyId() {
   // Shared by every World of the process, so a measurer handed another World never mistakes it.
   static std::atomic<std::uint64_t> lastId{0};
@@ -102,13 +114,21 @@ bool World::EnsureCopies() {
 
   SizeCopies();
   TakeNewCopyId();
-  ownDistances_ = false;
+  // Where no distance was edited since the reset, pricing goes on reading the reset's table
+  // instead of three lines of every cell.
+  bool asReset = distanceRows_.size() == std::size_t(GridRows) * (2 * std::size_t(GridCols) - 1);
+  for (const MarketPosition& m : Markets) {
+    asReset = asReset && m.col >= 0 && m.col < GridCols && m.row >= 0 && m.row < GridRows;
+  }
+  std::array<const double*, MarketCount> distance{};
   std::size_t occupiedCells = 0;
   bool agree = true;
   for (std::int32_t row = 0; row < GridRows; ++row) {
+    if (asReset) RowDistances(row, distance);
     for (std::int32_t col = 0; col < GridCols; ++col) {
       const std::size_t k = CellIndex(col, row);
       const TCell& cell = cells[k];
+      asReset = asReset && SameDistances(cell, distance, std::size_t(col));
       price_[k] = cell.localPrice;
       freePrices_[k] = cell.occupied ? detail::Taken : cell.localPrice;
       counts_[k] = detail::PackCounts(cell.sameNeighbours, cell.otherNeighbours);
@@ -139,6 +159,7 @@ bool World::EnsureCopies() {
   }
   priceSum_ = detail::SumInLanes(cellCount, [this](std::size_t k) { return price_[k]; });
   FreePricesMade();
+  ownDistances_ = asReset;
   copiedAgents_ = Agents.data();
   copiedAgentCount_ = Agents.size();
   copiesValid_ = agree;
@@ -147,18 +168,14 @@ bool World::EnsureCopies() {
 
 #if defined(ZELMORA_CHECK_COPIES)
 // Prices kept by their bounds assume the cells' distances unchanged since the copies were made.
-// A reset writes them from the table of distances; copies made from edited cells take them as
-// they found them, and are not held to the table.
+// While every cell holds the table's distances, as a reset writes them, pricing reads the table;
+// copies made from cells with other distances take those as they found them, and are not held to
+// the table.
 bool World::DistancesAsReset(std::size_t k) const {
   if (!ownDistances_) return true;
-  const std::size_t col = k % std::size_t(GridCols);
   std::array<const double*, MarketCount> distance;
   RowDistances(std::int32_t(k / std::size_t(GridCols)), distance);
-  for (std::size_t m = 0; m < MarketCount; ++m) {
-    const double d = distance[m][col];
-    if (std::bit_cast<std::uint64_t>(d) != std::bit_cast<std::uint64_t>(grid.Cells()[k].marketDistance[m])) return false;
-  }
-  return true;
+  return SameDistances(grid.Cells()[k], distance, k % std::size_t(GridCols));
 }
 
 void World::CheckCopies() const {

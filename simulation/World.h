@@ -384,7 +384,7 @@ class World {
   // GridDistance gives them. Made once per grid size for the resets; the checked builds hold the
   // cells' distances to it, since prices kept by their bounds assume the distances unchanged.
   std::vector<double, LargePageAllocator<double>> distanceRows_;
-  bool ownDistances_ = false;  // the copies were made by a reset, which wrote the distances
+  bool ownDistances_ = false;  // every cell holds the distances of the reset's table
   // Cells whose occupant changed since the last evaluation: their 3 x 3 blocks are evaluated.
   std::vector<std::uint32_t> changed_;
   // So many cells changed since the last evaluation that it counts every row: changed_ is no

@@ -124,7 +124,7 @@ std::string AgentCount(Choices& c, int cells) {
 void Edit(Pair& pair, Choices& c) {
   World& f = pair.fast.world;
   const int cells = f.GridCols * f.GridRows;
-  switch (c.Below(6)) {
+  switch (c.Below(7)) {
     case 0: {  // an agent moved by hand to a free cell: a World operation, no notice needed
       if (f.Agents.empty()) return;
       const int agent = int(c.Below(std::uint32_t(f.Agents.size())));
@@ -180,6 +180,15 @@ void Edit(Pair& pair, Choices& c) {
       pair.Both([&](SeededWorld& s) {
         if (which != 2) s.world.SetMarkets(markets);
         if (which != 1) s.world.SetAgents(places);
+      });
+      return;
+    }
+    case 5: {  // distances written straight into the cells: pricing can no longer read the reset's
+      const int cell = int(c.Below(std::uint32_t(cells)));
+      const std::size_t market = c.Below(MarketCount);
+      pair.Both([&](SeededWorld& s) {
+        for (int k = cell; k < std::min(cell + 30, cells); ++k) s.world.grid.Cells()[std::size_t(k)].marketDistance[market] = 0.25;
+        s.world.CellsEdited();
       });
       return;
     }
