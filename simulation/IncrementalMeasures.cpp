@@ -1149,5 +1149,4 @@ void IncrementalMeasures::Relabel(std::size_t from, std::int32_t label, std::int
   }
 }
 
-
 }  // namespace zelmora
