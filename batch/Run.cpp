@@ -1,18 +1,11 @@
 #include "batch/Run.h"
 
-#include <algorithm>
-
 #include "simulation/Measures.h"
 
 namespace zelmora::batch {
 
 bool IsSettled(const World& world) {
-  if (world.StepCount == 0 || world.MovesMade != 0) return false;
-  if (world.CopiesCurrent()) {
-    return std::all_of(world.UnsatisfiedBits().begin(), world.UnsatisfiedBits().end(),
-                       [](std::uint64_t bits) { return bits == 0; });
-  }
-  return std::all_of(world.Agents.begin(), world.Agents.end(), [](const TAgent& agent) { return agent.satisfied; });
+  return world.StepCount != 0 && world.MovesMade == 0 && world.UnsatisfiedAgents() == 0;
 }
 
 RunWorld::RunWorld(const Options& options, const RunPlan& run) : settings(SettingsOf(run.parameters)), world(settings) {

@@ -29,7 +29,7 @@ void World::SetMarkets(const std::array<MarketPosition, MarketCount>& markets) {
   Markets = markets;
   LastCustomers = 0.0;
   ResetCells();  // empties every cell; the agents stand on theirs again below
-  const bool fresh = cellsFresh_;  // the reset made the copies of the free cells
+  const bool fresh = copies_.Empty();  // the reset made the copies of the free cells
   bool agree = true;
   for (std::size_t i = 0; i < Agents.size(); ++i) {
     const TAgent& agent = Agents[i];
@@ -61,19 +61,13 @@ void World::SetAgents(const std::vector<AgentPlace>& places) {
     }
   }
   // The copies follow where they hold every cell now: current, or made by a reset.
-  const bool keep = CopiesCurrent() || cellsFresh_;
+  const bool keep = CopiesCurrent() || copies_.Empty();
   InvalidateCopies();
   // Every cell, not only the old agents' ones: an edit may have left other cells occupied.
-  TGrid::CellVector& cells = grid.Cells();
-  for (std::size_t k = 0; k < cells.size(); ++k) {
-    cells[k].occupied = false;
-    if (!keep) continue;
-    cellState_[k] = 0;
-    freePrices_[k] = price_[k];
-  }
+  for (TCell& cell : grid.Cells()) cell.occupied = false;
   if (keep) {
-    std::fill(occupied_.begin(), occupied_.end(), 0);
-    FreePricesMade();
+    copies_.Vacate();
+    freePrices_.Vacate(prices_.Prices());
   }
   for (int m = 0; m < MarketCount; ++m) MarketCell(m).customers = 0;
   std::vector<TAgent> agents(places.size());
@@ -97,7 +91,7 @@ void World::SetAgents(const std::vector<AgentPlace>& places) {
     for (std::size_t i = 0; i < Agents.size(); ++i) StandInCopies(i);  // checked above: they agree
     FinishStanding(true, true);
   }
-  shadesDrawn_ = false;  // the new agents' shades are drawn below
+  copies_.ShadesDrawn(false);  // the new agents' shades are drawn below
   RedrawCells();
   DrawAgents();
 }

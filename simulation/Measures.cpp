@@ -55,12 +55,10 @@ StepMeasures Measurer::Measure(const World& world) {
   m.herfindahl = concentration_;
 
   const auto agents = std::int64_t(world.Agents.size());
-  if (world.CopiesCurrent()) {
-    MeasureCopies(world, m);
-  } else {
-    tracking_ = false;
-    MeasureCells(world, m);
-  }
+  m.unsatisfied = world.UnsatisfiedAgents();
+  m.satisfied = agents - m.unsatisfied;
+  m.meanLocalPrice = world.LocalPriceSum() / (double(world.GridCols) * double(world.GridRows));
+  MeasureOccupancy(world);
   if (occupancyMeasures_.Counted() > 0) {
     m.percentSimilar = 100.0 * double(occupancyMeasures_.Shares()) /
                        (double(IncrementalMeasures::ShareUnit) * double(occupancyMeasures_.Counted()));
@@ -79,28 +77,26 @@ namespace {
 constexpr std::size_t kFollowFew = 30;
 }  // namespace
 
-// While the World's compact copies are current they give the flags' count and the prices' sum
-// as they stand, and the occupancy, whose measures are kept from one call to the next at the
-// cost of the cells that changed in between, nothing when the World made no move.
-void Measurer::MeasureCopies(const World& world, StepMeasures& m) {
-  m.unsatisfied = world.UnsatisfiedCount();
-  m.satisfied = std::int64_t(world.Agents.size()) - m.unsatisfied;
-  m.meanLocalPrice = world.LocalPriceSum() / (double(world.GridCols) * double(world.GridRows));
-  const World::OccupancyVersion version = world.OccupancyVersionNow();
-  const std::uint8_t* occupancy = world.Occupancy().data();
-  if (!tracking_ || world.GridCols != cols_ || world.GridRows != rows_) {
+// The measures of the occupancy are kept from one call to the next at the cost of the cells that
+// changed in between, nothing when the World made no move.
+void Measurer::MeasureOccupancy(const World& world) {
+  const World::Version version = world.OccupancyVersion();
+  const bool sameGrid = world.GridCols == cols_ && world.GridRows == rows_;
+  if (tracking_ && sameGrid && version == version_) return;
+  const std::uint8_t* occupancy = world.Occupancy(occupancy_);
+  if (!tracking_ || !sameGrid) {
     // Measured afresh, and kept to follow the next changes, unless the moves since the last
     // call changed so many cells that the next call, likely to see many too, would measure
     // afresh anyway or follow them at more than the cost of measuring afresh (the rule below,
     // where those changes are not counted but bounded: a move changes two cells).
-    const bool sameGrid = world.GridCols == cols_ && world.GridRows == rows_;
     const std::size_t cells = std::size_t(world.GridCols) * std::size_t(world.GridRows);
-    const bool many = sameGrid && version.copy == version_.copy && (version.moves - version_.moves) * 2 * kFollowFew > cells;
+    const bool many = sameGrid && version.copy != 0 && version.copy == version_.copy &&
+                      (version.changes - version_.changes) * 2 * kFollowFew > cells;
     cols_ = world.GridCols;
     rows_ = world.GridRows;
     tracking_ = !many;
     occupancyMeasures_.Rebuild(occupancy, cols_, rows_, tracking_);
-  } else if (!(version == version_) && !occupancyMeasures_.Update(occupancy)) {
+  } else if (!occupancyMeasures_.Update(occupancy)) {
     // Many changes: the next call is likely to see many too, unless these were not so many,
     // and keeping what following them needs would cost a good part of measuring afresh.
     const std::size_t cells = std::size_t(cols_) * std::size_t(rows_);
@@ -108,26 +104,6 @@ void Measurer::MeasureCopies(const World& world, StepMeasures& m) {
     occupancyMeasures_.Rebuild(occupancy, cols_, rows_, tracking_);
   }
   version_ = version;
-}
-
-// An agent and its cell agree between phases (the cell is occupied and its State is the agent's
-// colour), so the compact list of agents gives the occupancy.
-void Measurer::MeasureCells(const World& world, StepMeasures& m) {
-  std::int64_t unsatisfied = 0;
-  for (const TAgent& agent : world.Agents) unsatisfied += !agent.satisfied;
-  m.unsatisfied = unsatisfied;
-  m.satisfied = std::int64_t(world.Agents.size()) - unsatisfied;
-  const std::int32_t cols = world.grid.Cols(), rows = world.grid.Rows();
-  occupancy_.assign(std::size_t(cols) * std::size_t(rows), 0);
-  for (const TAgent& agent : world.Agents) {
-    occupancy_[std::size_t(agent.row) * std::size_t(cols) + std::size_t(agent.col)] = std::uint8_t(1 + (agent.colour & 1));
-  }
-  occupancyMeasures_.Rebuild(occupancy_.data(), cols, rows, false);
-  // Summed in the order the World sums its prices, so both ways give the same bits.
-  const TCell* cell = world.grid.Cells().data();
-  const double priceSum =
-      detail::SumInLanes(world.grid.Cells().size(), [cell](std::size_t k) { return cell[k].localPrice; });
-  m.meanLocalPrice = priceSum / (double(cols) * double(rows));
 }
 
 }  // namespace zelmora

@@ -44,18 +44,17 @@ class Measurer {
   StepMeasures Measure(const World& world);
 
  private:
-  void MeasureCopies(const World& world, StepMeasures& m);
-  void MeasureCells(const World& world, StepMeasures& m);
+  void MeasureOccupancy(const World& world);
 
   IncrementalMeasures occupancyMeasures_;
   // The market cells and their customers the concentration was last worked out from.
   std::array<const TCell*, MarketCount> concentrationOf_{};
   std::array<std::int32_t, MarketCount> concentrationCounts_{};
   double concentration_ = StepMeasures::NaN;
-  std::vector<std::uint8_t> occupancy_;  // made from the agents when the copies are not current
+  std::vector<std::uint8_t> occupancy_;  // the World's occupancy where it keeps no copy
   // The grid and occupancy occupancyMeasures_ follows, while tracking_.
   std::int32_t cols_ = 0, rows_ = 0;
-  World::OccupancyVersion version_;
+  World::Version version_;
   bool tracking_ = false;
 };
 

@@ -15,15 +15,17 @@
 #include <cstring>
 #include <vector>
 
+#include "simulation/CentersFast.h"
+#include "simulation/CopyCheck.h"
+#include "simulation/DistanceTable.h"
 #include "simulation/ModelMath.h"
+#include "simulation/PricesFast.h"
 #include "simulation/Registers.h"
 #include "simulation/World.h"
 
 namespace zelmora {
 
 namespace {
-
-bool SameValue(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
 
 struct Priced {
   double best;            // the cheapest delivered price, or the ceiling
@@ -142,14 +144,17 @@ constexpr std::size_t kLanes = sizeof(Lanes) / sizeof(double);
 // arithmetic of the next overlaps the lines the last are waiting for.
 // Taken and given back by value: through a reference, every byte stored would make the compiler
 // read its pointers again.
+namespace {
+
 #if defined(__x86_64__) && defined(__GNUC__)
 [[gnu::target("avx512f,avx512vl")]]
 #endif
-FullWrites World::PriceTableWide(FullWrites w, const std::array<double, MarketCount>& unitCost, double travelCost) {
-  const std::size_t cols = std::size_t(GridCols), count = std::size_t(GridCols) * std::size_t(GridRows);
+FullWrites PriceTableWide(FullWrites w, const PricedGrid& grid, const std::array<double, MarketCount>& unitCost,
+                          double travelCost) {
+  const std::size_t cols = std::size_t(grid.cols), count = std::size_t(grid.cols) * std::size_t(grid.rows);
   std::array<const double*, MarketCount> distance;
-  for (std::int32_t row = 0; row < GridRows; ++row) {
-    RowDistances(row, distance);
+  for (std::int32_t row = 0; row < grid.rows; ++row) {
+    grid.distances->Row(row, *grid.positions, distance);
     const std::size_t start = std::size_t(row) * cols;
     std::size_t col = 0;
     for (; col + kLanes <= cols; col += kLanes) {
@@ -179,13 +184,28 @@ FullWrites World::PriceTableWide(FullWrites w, const std::array<double, MarketCo
   return w;
 }
 
-void World::ComputeUnitCostsFast() {
-  const double returnsToScale = inputs_->ReturnsToScale();
-  const double productionCost = inputs_->ProductionCost();
-  const bool sameInputs = costsKnown_ && SameValue(returnsToScale, costedReturns_) &&
-                          SameValue(productionCost, costedProduction_);
-  for (int k = 0; k < MarketCount; ++k) {
-    TCell& market = MarketCell(k);
+}  // namespace
+
+void KeptPrices::Size(std::size_t cells) {
+  price_.resize(cells);
+  catchment_.resize(cells);
+  rival_.resize(cells);
+  epochOf_.resize(cells);
+  priceAll_ = true;
+  greyIsScape_ = false;
+}
+
+void KeptPrices::Made(bool fromTable) {
+  sum_ = detail::SumInLanes(price_.size(), [this](std::size_t k) { return price_[k]; });
+  fromTable_ = fromTable;
+}
+
+void KeptPrices::ComputeUnitCosts(const std::array<TCell*, MarketCount>& markets, double returnsToScale,
+                                  double productionCost) {
+  const bool sameInputs = costsKnown_ && detail::SameBits(returnsToScale, costedReturns_) &&
+                          detail::SameBits(productionCost, costedProduction_);
+  for (std::size_t k = 0; k < MarketCount; ++k) {
+    TCell& market = *markets[k];
     if (!sameInputs || market.customers != costedCustomers_[k]) {
       costs_[k] = detail::UnitCost(market.customers, returnsToScale, productionCost);
       costedCustomers_[k] = market.customers;
@@ -197,16 +217,15 @@ void World::ComputeUnitCostsFast() {
   costsKnown_ = true;
 }
 
-void World::ComputeLocalPricesFast() {
-  const double travelCost = inputs_->TravelCost();
+void KeptPrices::ComputeLocalPrices(const PricedGrid& grid, double travelCost, FreePrices& free) {
   std::array<double, MarketCount> unitCost;
-  bool same = !priceAll_ && SameValue(travelCost, pricedTravelCost_);
-  for (int k = 0; k < MarketCount; ++k) {
-    unitCost[k] = MarketCell(k).unitCost;
-    same = same && SameValue(unitCost[k], pricedUnitCost_[k]);
+  bool same = !priceAll_ && detail::SameBits(travelCost, pricedTravelCost_);
+  for (std::size_t k = 0; k < MarketCount; ++k) {
+    unitCost[k] = grid.markets[k]->unitCost;
+    same = same && detail::SameBits(unitCost[k], pricedUnitCost_[k]);
   }
   if (same) return;
-  PriceRows(unitCost, travelCost);
+  PriceRows(grid, unitCost, travelCost, free);
   pricedUnitCost_ = unitCost;
   pricedTravelCost_ = travelCost;
   priceAll_ = false;
@@ -218,10 +237,11 @@ void World::ComputeLocalPricesFast() {
 // unit cost fell, so while the rival less that fall stays above the own market's new price, with
 // room for rounding, no other market can offer the cell as little, and the plain search would
 // keep its market.
-void World::PriceRows(const std::array<double, MarketCount>& unitCost, double travelCost) {
-  TGrid::CellVector& cells = grid.Cells();
-  const bool all = priceAll_ || !SameValue(travelCost, pricedTravelCost_);
-  blocksKnown_ = false;  // free prices may fall anywhere
+void KeptPrices::PriceRows(const PricedGrid& grid, const std::array<double, MarketCount>& unitCost,
+                           double travelCost, FreePrices& free) {
+  TCell* const cells = grid.cells;
+  const std::size_t cellCount = std::size_t(grid.cols) * std::size_t(grid.rows);
+  const bool all = priceAll_ || !detail::SameBits(travelCost, pricedTravelCost_);
   // Where the unit costs swing widely from step to step (returns below 1 make them
   // oscillate), hardly a cell keeps its market: every cell is priced in full straight away,
   // without noting its rival but every eighth time, and keeping is tried again the time after.
@@ -247,11 +267,10 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
   epochCosts_[epochs_ % kEpochs] = unitCost;
   ++epochs_;
 
-  std::array<TCell*, MarketCount> market;
-  for (int m = 0; m < MarketCount; ++m) market[std::size_t(m)] = &MarketCell(m);
-  // Distances from the reset's table where it wrote them (see RowDistances), else the cells'.
-  const bool fromTable = ownDistances_;
-  const std::size_t cols = std::size_t(GridCols);
+  const std::array<TCell*, MarketCount>& market = grid.markets;
+  // Distances from the reset's table where it wrote them, else the cells'.
+  const bool fromTable = fromTable_;
+  const std::size_t cols = std::size_t(grid.cols);
   std::array<const double*, MarketCount> distance{};
   // The copies by plain pointers: a store through a byte pointer may alias anything, and would
   // make every member be read again for each cell.
@@ -259,11 +278,11 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
   double* const rivals = rival_.data();
   std::uint8_t* const epochs = epochOf_.data();
   std::uint8_t* const catchments = catchment_.data();
-  const std::uint8_t* const states = cellState_.data();
+  const std::uint8_t* const states = grid.states;
   // The sum of the prices in SumInLanes' lanes, added up as the cells are priced: cell k in
   // lane k % 4, the cells past the last whole group of four in lane 0.
   double lane[4] = {0.0, 0.0, 0.0, 0.0};
-  const std::size_t grouped = cells.size() / 4 * 4;
+  const std::size_t grouped = cellCount / 4 * 4;
   std::size_t kept = 0;
   bool changed = false;
   if (!keep) {
@@ -271,9 +290,7 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
     // asking first costs more than it saves. The free prices are written along only if the last
     // step looked for centers, and its relocation kept them; otherwise the next LookForCenters
     // makes them afresh (after a relocation that moved many, this step's likely does too).
-    if (!centersLastStep_ || relocationDroppedFreePrices_) freePricesKnown_ = false;
-    FullWrites w{cells.data(), prices, rivals, epochs, catchments, states,
-                 freePricesKnown_ ? freePrices_.data() : nullptr, note, epoch, grouped};
+    FullWrites w{cells, prices, rivals, epochs, catchments, states, free.WhilePricing(true), note, epoch, grouped};
     // Where a reset wrote the distances they are read from its table, not from the cells: a
     // cell is then only written, one line of it (two where its catchment changes) instead of
     // the three its distances span, and whether it is taken comes from its copy.
@@ -283,16 +300,16 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
     constexpr bool wide = false;  // eight lanes would be split into whatever the machine has
 #endif
     if (fromTable && AllowedRegisters(wide ? 2 : 0) == 2) {
-      w = PriceTableWide(w, unitCost, travelCost);
+      w = PriceTableWide(w, grid, unitCost, travelCost);
     } else {
-      for (std::int32_t row = 0; row < GridRows; ++row) {
-        if (fromTable) RowDistances(row, distance);
+      for (std::int32_t row = 0; row < grid.rows; ++row) {
+        if (fromTable) grid.distances->Row(row, *grid.positions, distance);
         for (std::size_t col = 0, k = std::size_t(row) * cols; col < cols; ++col, ++k) {
           if (fromTable) {
-            if (k + kAhead < cells.size()) __builtin_prefetch(&cells[k + kAhead].localPrice, 1);
+            if (k + kAhead < cellCount) __builtin_prefetch(&cells[k + kAhead].localPrice, 1);
             WriteInFull(w, k, PriceInFull(distance, col, unitCost, travelCost));
           } else {
-            if (k + kAhead < cells.size()) FetchWhole(cells[k + kAhead]);
+            if (k + kAhead < cellCount) FetchWhole(cells[k + kAhead]);
             WriteInFull(w, k, PriceInFull(cells[k], unitCost, travelCost));
           }
         }
@@ -301,7 +318,8 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
     for (const auto& counts : w.moved) {
       for (int m = 0; m < MarketCount; ++m) market[std::size_t(m)]->customers += counts[std::size_t(m)];
     }
-    priceSum_ = (w.lane[0] + w.lane[1]) + (w.lane[2] + w.lane[3]);
+    sum_ = (w.lane[0] + w.lane[1]) + (w.lane[2] + w.lane[3]);
+    ++changes_;
     greyIsScape_ = false;
     return;
   }
@@ -309,19 +327,19 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
   // distances, it is read from the reset's table, whose rows for the ten markets are short
   // streams that stay in the caches, and a cell whose price stands is not touched at all. The
   // customers that change market are counted apart, for the same reason as the plain pointers.
-  double* const freePrices = freePricesKnown_ ? freePrices_.data() : nullptr;
+  double* const freePrices = free.WhilePricing(false);
   std::array<std::int32_t, MarketCount> moved{};
-  for (std::int32_t row = 0; row < GridRows; ++row) {
-    if (fromTable) RowDistances(row, distance);
+  for (std::int32_t row = 0; row < grid.rows; ++row) {
+    if (fromTable) grid.distances->Row(row, *grid.positions, distance);
     for (std::size_t col = 0, k = std::size_t(row) * cols; col < cols; ++col, ++k) {
       TCell& cell = cells[k];
-      if (k + kAhead < cells.size()) __builtin_prefetch(&cells[k + kAhead].localPrice, 1);
+      if (k + kAhead < cellCount) __builtin_prefetch(&cells[k + kAhead].localPrice, 1);
       std::uint8_t catchment = catchments[k];
       const double d = fromTable ? distance[catchment][col] : cell.marketDistance[catchment];
       double price = unitCost[catchment] + d * travelCost;
       const double bound = rivals[k] - fall[std::uint8_t(epoch - epochs[k])];
       const double room = (std::fabs(rivals[k]) + std::fabs(price) + 1.0) * 0x1p-40;
-      const bool full = !(price < PriceCeiling && bound - room > price);
+      const bool full = !(price < World::PriceCeiling && bound - room > price);
       kept += !full;
       if (full) {
         const Priced p = fromTable ? PriceInFull(distance, col, unitCost, travelCost)
@@ -336,7 +354,7 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
         catchment = std::uint8_t(p.catchment);
       }
       lane[k < grouped ? k & 3 : 0] += price;
-      if (!SameValue(prices[k], price)) {
+      if (!detail::SameBits(prices[k], price)) {
         cell.localPrice = price;
         prices[k] = price;
         if (states[k] == 0 && freePrices) freePrices[k] = price;
@@ -354,21 +372,49 @@ void World::PriceRows(const std::array<double, MarketCount>& unitCost, double tr
     }
   }
   for (int m = 0; m < MarketCount; ++m) market[std::size_t(m)]->customers += moved[std::size_t(m)];
-  keptLast_ = kept * 2 > cells.size();
+  keptLast_ = kept * 2 > cellCount;
   keepEvery_ = keptLast_ ? kKeepFirst : std::min(keepEvery_ * 2, kKeepLast);
   if (changed) {
-    priceSum_ = (lane[0] + lane[1]) + (lane[2] + lane[3]);
+    sum_ = (lane[0] + lane[1]) + (lane[2] + lane[3]);
+    ++changes_;
     greyIsScape_ = false;
   }
 }
 
-void World::ShowPriceScapeFast() {
+void KeptPrices::ShowPriceScape(TCell* cells) {
   if (greyIsScape_) return;  // the prices have not changed since the scape was made
-  TGrid::CellVector& cells = grid.Cells();
-  for (std::size_t k = 0; k < cells.size(); ++k) {
+  for (std::size_t k = 0; k < price_.size(); ++k) {
     detail::StoreIfChanged(cells[k].grey, detail::RoundToInt32(price_[k] * 9.0));
   }
   greyIsScape_ = true;
+}
+
+void World::ComputeLocalPricesFast() {
+  const PricedGrid priced{grid.Cells().data(), GridCols, GridRows, MarketCells(), &Markets, &distances_, copies_.State()};
+  prices_.ComputeLocalPrices(priced, inputs_->TravelCost(), freePrices_);
+}
+
+void World::ShowPriceScapeFast() { prices_.ShowPriceScape(grid.Cells().data()); }
+
+void KeptPrices::Check(const World& world) const {
+  const TGrid::CellVector& cells = world.grid.Cells();
+  std::array<const double*, MarketCount> distance{};
+  const DistanceTable& table = world.Distances();
+  for (std::size_t k = 0; k < cells.size(); ++k) {
+    const TCell& cell = cells[k];
+    const auto stale = [&](const char* field) { detail::Stale(detail::CellName(k, world.GridCols), field); };
+    if (catchment_[k] != cell.catchment) stale("catchment");
+    if (!detail::SameBits(price_[k], cell.localPrice)) stale("localPrice");
+    if (greyIsScape_ && cell.grey != detail::RoundToInt32(price_[k] * 9.0)) stale("grey");
+    // Prices kept by their bounds assume the distances unchanged since the copies were made;
+    // pricing reads them from the table while the cells hold what it gives.
+    if (!fromTable_) continue;
+    const std::size_t col = k % std::size_t(world.GridCols);
+    if (col == 0) table.Row(std::int32_t(k / std::size_t(world.GridCols)), world.Markets, distance);
+    for (std::size_t m = 0; m < MarketCount; ++m) {
+      if (!detail::SameBits(distance[m][col], cell.marketDistance[m])) stale("marketDistance");
+    }
+  }
 }
 
 }  // namespace zelmora

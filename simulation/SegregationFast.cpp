@@ -16,12 +16,18 @@
 #include <emmintrin.h>
 #endif
 
+#include "simulation/CopyCheck.h"
 #include "simulation/ModelMath.h"
+#include "simulation/OccupancyCopy.h"
+#include "simulation/SegregationFast.h"
 #include "simulation/World.h"
 
 namespace zelmora {
 
 namespace {
+
+// A place one off the grid's edge wrapped round, as World::WrapToTorus does.
+inline std::int32_t Wrap(std::int32_t v, std::int32_t size) { return v + size * ((v < 0) - (v > size - 1)); }
 
 // Occupied and white of a cell's byte (0 free, 1 black, 2 white).
 inline std::uint8_t Occupied(std::uint8_t s) { return std::uint8_t((s + 1) >> 1); }
@@ -95,37 +101,65 @@ constexpr CountsByAround kCountsByAround;
 
 }  // namespace
 
-// Flips an agent's flag where it differs, in the copies; the agent follows in WriteFlags.
-inline void World::FlagSatisfied(std::size_t agent, bool satisfied) {
-  // Without a branch: where the counts moved, whether a flag flips is a coin toss. The agent is
-  // written past the flipped ones, and counted among them only if it flipped; the summary bit
-  // is written as its word stands, the same bit where nothing flipped.
-  const std::size_t w = agent / 64;
-  const std::uint64_t bit = std::uint64_t(1) << (agent % 64);
-  std::uint64_t& word = unsatisfied_[w];
-  const bool flips = ((word & bit) != 0) == satisfied;
-  word ^= bit & (0 - std::uint64_t(flips));
-  flipped_[flippedCount_] = std::uint32_t(agent);
-  flippedCount_ += flips;
-  unsatisfiedCount_ += std::int64_t(flips) * (1 - 2 * std::int64_t(satisfied));
-  const std::uint64_t summary = std::uint64_t(1) << (w % 64);
-  std::uint64_t& words = unsatisfiedWords_[w / 64];
-  words = (words & ~summary) | (summary & (0 - std::uint64_t(word != 0)));
+// What an evaluation reads and writes: the rule by packed counts, the occupancy copy (whose
+// flags it flips), the cells and the agents.
+struct NeighbourCounts::Pass {
+  const bool* satisfiedBy;
+  OccupancyCopy& copies;
+  TCell* cells;
+  std::size_t cellCount;
+  // Flips an agent's flag where it differs, in the copy; the agent follows in WriteFlags. The
+  // agent is written past the flipped ones, and counted among them only if it flipped.
+  void Flag(NeighbourCounts& counts, std::size_t agent, std::uint8_t packed) {
+    counts.flipped_[counts.flippedCount_] = std::uint32_t(agent);
+    counts.flippedCount_ += copies.Flag(agent, satisfiedBy[packed]);
+  }
+};
+
+void NeighbourCounts::Size(std::int32_t cols, std::int32_t rows, bool keepsAround) {
+  const std::size_t cells = std::size_t(cols) * std::size_t(rows);
+  cols_ = cols;
+  rows_ = rows;
+  words_ = (std::size_t(cols) + 63) / 64;
+  keepsAround_ = keepsAround;
+  counts_.resize(cells);
+  marked_.assign(cells, 0);
+  around_.resize(keepsAround ? cells : 0);
+  aroundKnown_ = false;
+  changed_.clear();
+  countRows_ = false;
+  arrived_.assign(std::size_t(rows) * words_, 0);
+  evaluateAll_ = true;
 }
 
-std::uint8_t World::CountCell(std::size_t k, std::int32_t col, std::int32_t row) const {
-  const std::uint8_t self = cellState_[k];
+// Adds part (modulo 256: a part taken off is its negative) to the neighbour bytes of the eight
+// cells around (col, row).
+void NeighbourCounts::MoveAround(std::size_t col, std::size_t row, std::uint8_t part, const OccupancyCopy& copies) {
+  const std::size_t* colAt = copies.ColAt() + col + 9;       // colAt[d]: col + d - 1
+  const std::size_t* rowAt = copies.RowStartAt() + row + 9;  // rowAt[d]: start of row + d - 1
+  std::uint8_t* around = around_.data();
+  for (int dr = 0; dr < 3; ++dr) {
+    std::uint8_t* line = around + rowAt[dr];
+    line[colAt[0]] += part;
+    if (dr != 1) line[colAt[1]] += part;
+    line[colAt[2]] += part;
+  }
+}
+
+std::uint8_t NeighbourCounts::CountCell(const std::uint8_t* state, std::size_t k, std::int32_t col,
+                                        std::int32_t row) const {
+  const std::uint8_t self = state[k];
   std::int32_t occupied = 0;
   std::int32_t like = 0;
   const auto count = [&](std::uint8_t s) {
     occupied += s != 0;
     like += s == self;
   };
-  if (col > 0 && col < GridCols - 1 && row > 0 && row < GridRows - 1) {
+  if (col > 0 && col < cols_ - 1 && row > 0 && row < rows_ - 1) {
     // Away from the edges the block needs no wrapping: the cells lie at fixed offsets.
-    const std::uint8_t* above = &cellState_[k - std::size_t(GridCols)];
-    const std::uint8_t* here = &cellState_[k];
-    const std::uint8_t* below = &cellState_[k + std::size_t(GridCols)];
+    const std::uint8_t* above = &state[k - std::size_t(cols_)];
+    const std::uint8_t* here = &state[k];
+    const std::uint8_t* below = &state[k + std::size_t(cols_)];
     for (int dc = -1; dc <= 1; ++dc) {
       count(above[dc]);
       count(here[dc]);
@@ -134,10 +168,8 @@ std::uint8_t World::CountCell(std::size_t k, std::int32_t col, std::int32_t row)
   } else {
     for (std::int32_t dr = -1; dr <= 1; ++dr) {
       for (std::int32_t dc = -1; dc <= 1; ++dc) {
-        std::int32_t c = col + dc;
-        std::int32_t r = row + dr;
-        WrapToTorus(c, r);
-        count(cellState_[CellIndex(c, r)]);
+        const std::int32_t c = Wrap(col + dc, cols_), r = Wrap(row + dr, rows_);
+        count(state[std::size_t(r) * std::size_t(cols_) + std::size_t(c)]);
       }
     }
   }
@@ -145,8 +177,9 @@ std::uint8_t World::CountCell(std::size_t k, std::int32_t col, std::int32_t row)
   return std::uint8_t((like - 1) | (occupied - like) << 4);
 }
 
-void World::EvaluateSegregationFast() {
-  const double threshold = inputs_->ThresholdPercent();
+void World::EvaluateSegregationFast() { counts_.Evaluate(inputs_->ThresholdPercent(), copies_, grid, Agents); }
+
+void NeighbourCounts::Evaluate(double threshold, OccupancyCopy& copies, TGrid& grid, std::vector<TAgent>& agents) {
   if (!tableKnown_ || std::bit_cast<std::uint64_t>(threshold) != std::bit_cast<std::uint64_t>(tabledThreshold_)) {
     // The rule for every pair of counts, by their packed byte, worked out with the plain arithmetic.
     satisfiedBy_.fill(false);
@@ -160,24 +193,26 @@ void World::EvaluateSegregationFast() {
   }
   const bool all = evaluateAll_ || std::bit_cast<std::uint64_t>(threshold) !=
                                        std::bit_cast<std::uint64_t>(evaluatedThreshold_);
-  if (flipped_.size() <= Agents.size()) flipped_.resize(Agents.size() + 1);
+  if (flipped_.size() <= agents.size()) flipped_.resize(agents.size() + 1);
+  Pass pass{satisfiedBy_.data(), copies, grid.Cells().data(), grid.Cells().size()};
   if (all || countRows_) {
     // Counting a block per change would cost more than counting every row.
-    EvaluateRows(satisfiedBy_.data(), all);
+    EvaluateRows(pass, all);
   } else if (aroundKnown_) {
-    EvaluateAround(satisfiedBy_.data());
+    EvaluateAround(pass);
   } else {
-    EvaluateBlocks(satisfiedBy_.data());
+    EvaluateBlocks(pass);
   }
+  WriteFlags(copies, agents);
   // The moves keep the neighbour bytes for the next evaluation where they were few enough since
   // this one's copies were made: then the next are likely few too. After many, the moves would
   // keep them only to have the rows counted again.
-  const bool sameCopy = copyId_ == evaluatedCopyId_;
-  if (KeepsAround() && !aroundKnown_ && sameCopy && (moveCount_ - evaluatedMoveCount_) * 2 * 16 <= cellState_.size()) {
-    MakeAround();
+  const bool sameCopy = copies.Identity() == evaluatedCopy_;
+  if (keepsAround_ && !aroundKnown_ && sameCopy && (copies.Moves() - evaluatedMoves_) * 2 * 16 <= counts_.size()) {
+    MakeAround(copies);
   }
-  evaluatedCopyId_ = copyId_;
-  evaluatedMoveCount_ = moveCount_;
+  evaluatedCopy_ = copies.Identity();
+  evaluatedMoves_ = copies.Moves();
   changed_.clear();
   countRows_ = false;
   evaluateAll_ = false;
@@ -186,17 +221,17 @@ void World::EvaluateSegregationFast() {
 
 // Each changed cell marks its block once; then the marked occupied cells are counted. The cells
 // and agents to write lie anywhere on the grid: they are written afterwards, a few fetched ahead.
-void World::EvaluateBlocks(const bool* satisfiedBy) {
+void NeighbourCounts::EvaluateBlocks(Pass& pass) {
+  const std::uint8_t* const state = pass.copies.State();
+  const std::int32_t* const occupant = pass.copies.Occupant();
   block_.clear();
   for (const std::uint32_t k : changed_) {
-    const std::int32_t col = std::int32_t(k % std::uint32_t(GridCols));
-    const std::int32_t row = std::int32_t(k / std::uint32_t(GridCols));
+    const std::int32_t col = std::int32_t(k % std::uint32_t(cols_));
+    const std::int32_t row = std::int32_t(k / std::uint32_t(cols_));
     for (std::int32_t dr = -1; dr <= 1; ++dr) {
       for (std::int32_t dc = -1; dc <= 1; ++dc) {
-        std::int32_t c = col + dc;
-        std::int32_t r = row + dr;
-        WrapToTorus(c, r);
-        const std::size_t n = CellIndex(c, r);
+        const std::int32_t c = Wrap(col + dc, cols_), r = Wrap(row + dr, rows_);
+        const std::size_t n = std::size_t(r) * std::size_t(cols_) + std::size_t(c);
         if (marked_[n]) continue;
         marked_[n] = 1;
         block_.push_back(std::uint32_t(n));
@@ -206,42 +241,41 @@ void World::EvaluateBlocks(const bool* satisfiedBy) {
   constexpr std::size_t ahead = 16;
   std::size_t written = 0;  // block_[0, written): cells whose counts changed
   for (std::size_t j = 0; j < block_.size(); ++j) {
-    if (j + ahead < block_.size()) __builtin_prefetch(&occupantOf_[block_[j + ahead]]);
+    if (j + ahead < block_.size()) __builtin_prefetch(&occupant[block_[j + ahead]]);
     const std::uint32_t k = block_[j];
     marked_[k] = 0;
-    if (cellState_[k] == 0) continue;
-    const std::uint8_t packed = CountCell(k, std::int32_t(k % std::uint32_t(GridCols)),
-                                          std::int32_t(k / std::uint32_t(GridCols)));
+    if (state[k] == 0) continue;
+    const std::uint8_t packed = CountCell(state, k, std::int32_t(k % std::uint32_t(cols_)),
+                                          std::int32_t(k / std::uint32_t(cols_)));
     if (counts_[k] != packed) {
       counts_[k] = packed;
       block_[written++] = k;
     }
-    FlagSatisfied(std::size_t(occupantOf_[k]), satisfiedBy[packed]);
+    pass.Flag(*this, std::size_t(occupant[k]), packed);
   }
-  TCell* cells = grid.Cells().data();
+  TCell* cells = pass.cells;
   for (std::size_t j = 0; j < written; ++j) {
     if (j + ahead < written) __builtin_prefetch(&cells[block_[j + ahead]].sameNeighbours, 1);
     TCell& cell = cells[block_[j]];
     cell.sameNeighbours = counts_[block_[j]] & 15;
     cell.otherNeighbours = counts_[block_[j]] >> 4;
   }
-  WriteFlags();
-  const std::size_t words = (std::size_t(GridCols) + 63) / 64;
   for (const std::uint32_t k : changed_) {
-    arrived_[k / std::uint32_t(GridCols) * words + k % std::uint32_t(GridCols) / 64] = 0;
+    arrived_[k / std::uint32_t(cols_) * words_ + k % std::uint32_t(cols_) / 64] = 0;
   }
 }
 
 // Every cell's neighbour byte, from the occupancy: the column sums of each cell's part
 // (occupied | white << 4) over three rows, added over three columns, less the cell's own part.
-void World::MakeAround() {
-  const std::size_t cols = std::size_t(GridCols);
+void NeighbourCounts::MakeAround(const OccupancyCopy& copies) {
+  const std::size_t cols = std::size_t(cols_);
+  const std::uint8_t* const state = copies.State();
   std::vector<std::uint8_t> column(cols + 2);
-  for (std::int32_t row = 0; row < GridRows; ++row) {
+  for (std::int32_t row = 0; row < rows_; ++row) {
     const std::size_t first = std::size_t(row) * cols;
-    const std::uint8_t* here = &cellState_[first];
-    const std::uint8_t* above = &cellState_[std::size_t(row == 0 ? GridRows - 1 : row - 1) * cols];
-    const std::uint8_t* below = &cellState_[std::size_t(row == GridRows - 1 ? 0 : row + 1) * cols];
+    const std::uint8_t* here = &state[first];
+    const std::uint8_t* above = &state[std::size_t(row == 0 ? rows_ - 1 : row - 1) * cols];
+    const std::uint8_t* below = &state[std::size_t(row == rows_ - 1 ? 0 : row + 1) * cols];
     const auto part = [](std::uint8_t s) { return std::uint8_t(Occupied(s) | White(s) << 4); };
     for (std::size_t c = 0; c < cols; ++c) column[c + 1] = std::uint8_t(part(above[c]) + part(here[c]) + part(below[c]));
     column[0] = column[cols];
@@ -257,20 +291,21 @@ void World::MakeAround() {
 // EvaluateBlocks from the neighbour bytes: the occupied cells of the changed cells' blocks are
 // listed without a branch (a cell is taken or free as a coin falls), each counted by one lookup;
 // a cell listed twice is given the same counts and flag again, which changes nothing.
-void World::EvaluateAround(const bool* satisfiedBy) {
-  const std::size_t cols = std::size_t(GridCols);
+void NeighbourCounts::EvaluateAround(Pass& pass) {
+  const std::size_t cols = std::size_t(cols_);
   block_.resize(changed_.size() * 9);
   std::uint32_t* list = block_.data();
-  const std::uint8_t* state = cellState_.data();
+  const std::uint8_t* state = pass.copies.State();
+  const std::int32_t* const occupant = pass.copies.Occupant();
   const std::uint8_t* around = around_.data();
   std::uint64_t* arrived = arrived_.data();
-  const std::size_t words = (cols + 63) / 64;
+  const std::size_t words = words_;
   std::size_t listed = 0;
   for (const std::uint32_t k : changed_) {
     const std::uint32_t col = k % std::uint32_t(cols), row = k / std::uint32_t(cols);
     arrived[row * words + col / 64] = 0;  // the arrivals are visited here: their blocks hold them
-    const std::size_t* colAt = wrapCol_.data() + col + 9;       // colAt[d]: col + d - 1
-    const std::size_t* rowAt = wrapRowStart_.data() + row + 9;  // rowAt[d]: start of row + d - 1
+    const std::size_t* colAt = pass.copies.ColAt() + col + 9;       // colAt[d]: col + d - 1
+    const std::size_t* rowAt = pass.copies.RowStartAt() + row + 9;  // rowAt[d]: start of row + d - 1
     for (int dr = 0; dr < 3; ++dr) {
       for (int dc = 0; dc < 3; ++dc) {
         const std::size_t n = rowAt[dr] + colAt[dc];
@@ -287,35 +322,36 @@ void World::EvaluateAround(const bool* satisfiedBy) {
     counts_[k] = packed;
     list[written] = k;
     written += differ;
-    FlagSatisfied(std::size_t(occupantOf_[k]), satisfiedBy[packed]);
+    pass.Flag(*this, std::size_t(occupant[k]), packed);
   }
-  TCell* cells = grid.Cells().data();
+  TCell* cells = pass.cells;
   for (std::size_t j = 0; j < written; ++j) {
     TCell& cell = cells[list[j]];
     cell.sameNeighbours = counts_[list[j]] & 15;
     cell.otherNeighbours = counts_[list[j]] >> 4;
   }
-  WriteFlags();
 }
 
 // Counts every row at once; writes the cells whose counts changed and sets the flags of their
 // agents, or of every agent with everyFlag.
-void World::EvaluateRows(const bool* satisfiedBy, bool everyFlag) {
-  const std::size_t cols = std::size_t(GridCols);
+void NeighbourCounts::EvaluateRows(Pass& pass, bool everyFlag) {
+  const std::size_t cols = std::size_t(cols_);
   std::vector<std::uint8_t> column(cols + 2), white(cols + 2), counts(cols);
   std::vector<std::uint32_t> visits(cols);  // the row's columns to visit, in order
-  TGrid::CellVector& cells = grid.Cells();
+  TCell* const cells = pass.cells;
+  const std::uint8_t* const state = pass.copies.State();
+  const std::int32_t* const occupant = pass.copies.Occupant();
   // Where the cells outgrow the caches, a row's visits are listed first and the lines of the
   // cells fetched a few visits ahead, so that the misses overlap; on smaller grids the cells
   // stay in cache and the list would only cost.
-  const bool fetch = cells.size() > DrawAheadCells;
+  const bool fetch = pass.cellCount > World::DrawAheadCells;
   constexpr std::size_t ahead = 8;
-  for (std::int32_t row = 0; row < GridRows; ++row) {
+  for (std::int32_t row = 0; row < rows_; ++row) {
     const std::size_t first = std::size_t(row) * cols;
-    const std::uint8_t* here = &cellState_[first];
-    const std::uint8_t* above = &cellState_[std::size_t(row == 0 ? GridRows - 1 : row - 1) * cols];
-    const std::uint8_t* below = &cellState_[std::size_t(row == GridRows - 1 ? 0 : row + 1) * cols];
-    CountRow(above, here, below, GridCols, column.data(), white.data(), counts.data());
+    const std::uint8_t* here = &state[first];
+    const std::uint8_t* above = &state[std::size_t(row == 0 ? rows_ - 1 : row - 1) * cols];
+    const std::uint8_t* below = &state[std::size_t(row == rows_ - 1 ? 0 : row + 1) * cols];
+    CountRow(above, here, below, cols_, column.data(), white.data(), counts.data());
     const auto visitCell = [&](std::size_t c) {
       const std::size_t k = first + c;
       const std::uint8_t packed = counts[c];
@@ -324,9 +360,9 @@ void World::EvaluateRows(const bool* satisfiedBy, bool everyFlag) {
         cells[k].otherNeighbours = packed >> 4;
         counts_[k] = packed;
       }
-      FlagSatisfied(std::size_t(occupantOf_[k]), satisfiedBy[packed]);
+      pass.Flag(*this, std::size_t(occupant[k]), packed);
     };
-    std::uint64_t* arrived = &arrived_[std::size_t(row) * ((cols + 63) / 64)];
+    std::uint64_t* arrived = &arrived_[std::size_t(row) * words_];
     std::size_t visited = 0;
     for (std::size_t start = 0; start < cols; start += 64) {
       const std::int32_t n = std::int32_t(std::min<std::size_t>(64, cols - start));
@@ -350,18 +386,41 @@ void World::EvaluateRows(const bool* satisfiedBy, bool everyFlag) {
       visitCell(visits[j]);
     }
   }
-  WriteFlags();
 }
 
 // The agents whose flags flipped in the copy, a few fetched ahead.
-void World::WriteFlags() {
+void NeighbourCounts::WriteFlags(const OccupancyCopy& copies, std::vector<TAgent>& agents) {
   constexpr std::size_t ahead = 16;
   for (std::size_t j = 0; j < flippedCount_; ++j) {
-    if (j + ahead < flippedCount_) __builtin_prefetch(&Agents[flipped_[j + ahead]].satisfied, 1);
+    if (j + ahead < flippedCount_) __builtin_prefetch(&agents[flipped_[j + ahead]].satisfied, 1);
     const std::uint32_t i = flipped_[j];
-    Agents[i].satisfied = ((unsatisfied_[i / 64] >> (i % 64)) & 1) == 0;
+    agents[i].satisfied = !copies.Unsatisfied(i);
   }
   flippedCount_ = 0;
+}
+
+void NeighbourCounts::Check(const World& world, const OccupancyCopy& copies) const {
+  const TGrid::CellVector& cells = world.grid.Cells();
+  const std::uint8_t* const state = copies.State();
+  for (std::size_t k = 0; k < cells.size(); ++k) {
+    const TCell& cell = cells[k];
+    const auto stale = [&](const char* field) { detail::Stale(detail::CellName(k, cols_), field); };
+    if (counts_[k] != detail::UnknownCounts &&
+        counts_[k] != detail::PackCounts(cell.sameNeighbours, cell.otherNeighbours)) {
+      stale("sameNeighbours or otherNeighbours");
+    }
+    if (!aroundKnown_) continue;
+    // The neighbour bytes follow the occupancy copy, which its own check holds to the cells.
+    const std::size_t col = k % std::size_t(cols_), row = k / std::size_t(cols_);
+    std::uint8_t around = 0;
+    for (std::size_t dr = 9; dr <= 11; ++dr) {
+      for (std::size_t dc = 9; dc <= 11; ++dc) {
+        const std::uint8_t s = state[copies.RowStartAt()[row + dr] + copies.ColAt()[col + dc]];
+        if ((dr != 10 || dc != 10) && s != 0) around = std::uint8_t(around + 1 + (s == 2 ? 16 : 0));
+      }
+    }
+    if (around_[k] != around) stale("neighbours' occupancy (a neighbour's occupied or State)");
+  }
 }
 
 }  // namespace zelmora

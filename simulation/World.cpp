@@ -96,16 +96,8 @@ void World::ResetWorld() {
 
 void World::ResetCells() {
   InvalidateCopies();
-  greyIsScape_ = false;
-  const std::size_t width = 2 * std::size_t(GridCols) - 1;
-  if (distanceRows_.size() != std::size_t(GridRows) * width) {
-    // Distances depend on the two differences alone: one table serves every market and setup.
-    distanceRows_.resize(std::size_t(GridRows) * width);
-    for (std::int32_t dr = 0; dr < GridRows; ++dr) {
-      double* row = &distanceRows_[std::size_t(dr) * width + std::size_t(GridCols - 1)];
-      for (std::int32_t dc = 0; dc < GridCols; ++dc) row[dc] = row[-dc] = GridDistance(0, 0, dc, dr);
-    }
-  }
+  prices_.GreyOverwritten();
+  distances_.Make(GridCols, GridRows);
   const bool copy = !plainPhases_ && grid.Cells().size() == std::size_t(GridCols) * GridRows;
   if (copy) SizeCopies();
   for (std::int32_t row = 0; row < GridRows; ++row) {
@@ -120,13 +112,8 @@ void World::ResetCells() {
       cell.unitCost = 1.0;
       ResetCell(col, row);
       view_->DrawCell(cell, inputs_->CatchmentShown());
-      if (!copy) continue;
       // The copies of a free cell, made while its lines are at hand; PlaceAgents adds the agents.
-      const std::size_t k = CellIndex(col, row);
-      cellState_[k] = 0;
-      catchment_[k] = std::uint8_t(cell.catchment);
-      counts_[k] = detail::PackCounts(cell.sameNeighbours, cell.otherNeighbours);
-      price_[k] = freePrices_[k] = cell.localPrice;
+      if (copy) CopyCell(CellIndex(col, row), cell);
     }
   }
   for (int m = 0; m < MarketCount; ++m) {
@@ -136,10 +123,9 @@ void World::ResetCells() {
   }
   view_->ClearChart();
   if (copy) {
-    priceSum_ = detail::SumInLanes(price_.size(), [this](std::size_t k) { return price_[k]; });
-    FreePricesMade();
-    ownDistances_ = true;
-    cellsFresh_ = true;
+    prices_.Made(true);
+    freePrices_.Made();
+    copies_.Emptied(true);
   }
 }
 
@@ -160,24 +146,13 @@ void World::ComputeMarketDistances(std::int32_t col, std::int32_t row) {
 void World::ResetCell(std::int32_t col, std::int32_t row) {
   TCell& cell = grid.At(col, row);
   std::array<const double*, MarketCount> distance;
-  RowDistances(row, distance);
+  distances_.Row(row, Markets, distance);
   for (std::size_t m = 0; m < MarketCount; ++m) {
     cell.marketDistance[m] = distance[m][col];
     if (cell.marketDistance[m] < cell.minDistance) {
       cell.minDistance = cell.marketDistance[m];
       cell.catchment = std::int32_t(m);
     }
-  }
-}
-
-// The reset's table of distances for the cells of one row: distance[m][col] is the distance of
-// cell (col, row) to market m, as the reset writes it into the cell.
-void World::RowDistances(std::int32_t row, std::array<const double*, MarketCount>& distance) const {
-  const std::size_t cols = std::size_t(GridCols);
-  const std::size_t width = 2 * cols - 1;
-  for (std::size_t m = 0; m < MarketCount; ++m) {
-    const std::size_t dr = std::size_t(std::abs(row - Markets[m].row));
-    distance[m] = &distanceRows_[dr * width + cols - 1 - std::size_t(Markets[m].col)];
   }
 }
 
@@ -205,7 +180,7 @@ void World::CreateAgents() {
 void World::PlaceAgents() {
   // Right after ResetCells every cell is free and the copies know it: they follow the placement,
   // and the first fast phase need not make them from the cells again.
-  const bool fresh = cellsFresh_;
+  const bool fresh = copies_.Empty();
   InvalidateCopies();
   Reseed();
   for (std::size_t index = 0; index < Agents.size(); ++index) {
@@ -213,7 +188,7 @@ void World::PlaceAgents() {
     do {
       agent.col = static_cast<std::int32_t>(random_.Below(std::uint32_t(GridCols)));
       agent.row = static_cast<std::int32_t>(random_.Below(std::uint32_t(GridRows)));
-    } while (fresh ? cellState_[CellIndex(agent.col, agent.row)] != 0 : grid.At(agent.col, agent.row).occupied);
+    } while (fresh ? copies_.State()[CellIndex(agent.col, agent.row)] != 0 : grid.At(agent.col, agent.row).occupied);
     agent.SetPositionX(agent.col * CellPitch + 5);
     agent.SetPositionY(agent.row * CellPitch + 5);
     agent.SetSize(4);
@@ -229,7 +204,7 @@ void World::PlaceAgents() {
   }
   if (fresh) {
     FinishStanding(true, true);
-    shadesDrawn_ = true;
+    copies_.ShadesDrawn(true);
   }
 }
 
@@ -239,13 +214,13 @@ void World::MoveAgent(std::int32_t i, std::int32_t newCol, std::int32_t newRow) 
   TCell& target = grid.At(newCol, newRow);
   old.occupied = false;
   if (plainPhases_ || ViewDraws()) view_->DrawCell(old, inputs_->CatchmentShown());  // paints over the old disc
-  cellsFresh_ = false;
+  copies_.Emptied(false);
   const std::size_t to = CellIndex(newCol, newRow);
-  if (CopiesCurrent() && cellState_[to] == 0) {
+  if (CopiesCurrent() && copies_.State()[to] == 0) {
     const std::size_t from = CellIndex(agent.col, agent.row);
     MoveInCopies(i, from, newCol, newRow);
-    occupantOf_[to] = i;
-    if (freePricesKnown_) MoveInFreePrices(from, to);
+    copies_.NoteOccupant(to, i);
+    if (freePrices_.Known()) freePrices_.Move(from, to, prices_.Prices());
   } else {
     InvalidateCopies();  // e.g. two agents on one cell: only the plain phases know what follows
     TakePlace(agent, newCol, newRow);
@@ -256,47 +231,55 @@ void World::MoveAgent(std::int32_t i, std::int32_t newCol, std::int32_t newRow) 
   MoveCustomer(target, old.catchment);
 }
 
-// The fast path runs while the compact copies can be trusted; otherwise the plain one, which is
-// exact whatever the state and leaves the copies to be made afresh.
-void World::RunPhase(void (World::*plain)(), void (World::*fast)()) {
-  if (plainPhases_ || !EnsureCopies()) {
+// The fast path runs where its accelerator handles the model's shape and the copies can be
+// trusted; otherwise the plain one, which is exact whatever the state and leaves the copies to
+// be made afresh.
+void World::RunPhase(void (World::*plain)(), void (World::*fast)(), bool handled) {
+  if (plainPhases_ || !handled || !EnsureCopies()) {
     (this->*plain)();
     InvalidateCopies();
   } else {
-    CheckCopies();
-    cellsFresh_ = false;
+    if (checkCopies_) CheckCopies();
     (this->*fast)();
   }
 }
 
 // Unit costs need no copies: the fast path only skips the powers whose inputs did not change.
 void World::ComputeUnitCosts() {
-  if (plainPhases_) {
+  if (plainPhases_ || !KeptPrices::Handles(Shape)) {
     ComputeUnitCostsPlain();
   } else {
-    ComputeUnitCostsFast();
+    const double returnsToScale = inputs_->ReturnsToScale();
+    const double productionCost = inputs_->ProductionCost();
+    prices_.ComputeUnitCosts(MarketCells(), returnsToScale, productionCost);
   }
 }
 
-void World::ComputeLocalPrices() { RunPhase(&World::ComputeLocalPricesPlain, &World::ComputeLocalPricesFast); }
+void World::ComputeLocalPrices() {
+  RunPhase(&World::ComputeLocalPricesPlain, &World::ComputeLocalPricesFast, KeptPrices::Handles(Shape));
+}
 
-void World::ShowPriceScape() { RunPhase(&World::ShowPriceScapePlain, &World::ShowPriceScapeFast); }
+void World::ShowPriceScape() {
+  RunPhase(&World::ShowPriceScapePlain, &World::ShowPriceScapeFast, KeptPrices::Handles(Shape));
+}
 
-void World::EvaluateSegregation() { RunPhase(&World::EvaluateSegregationPlain, &World::EvaluateSegregationFast); }
+void World::EvaluateSegregation() {
+  RunPhase(&World::EvaluateSegregationPlain, &World::EvaluateSegregationFast, NeighbourCounts::Handles(Shape));
+}
 
 void World::RelocateUnsatisfied() {
   MovesMade = 0;  // the step's moves begin here: the phases before move nobody
-  RunPhase(&World::RelocateUnsatisfiedPlain, &World::RelocateUnsatisfiedFast);
+  RunPhase(&World::RelocateUnsatisfiedPlain, &World::RelocateUnsatisfiedFast, OccupancyCopy::Handles(Shape));
 }
 
 void World::LookForCenters() {
-  centersThisStep_ = true;
-  RunPhase(&World::LookForCentersPlain, &World::LookForCentersFast);
+  freePrices_.LookingThisStep();
+  RunPhase(&World::LookForCentersPlain, &World::LookForCentersFast, FreePrices::Handles(Shape));
 }
 
 void World::GrayCells() {
   for (TCell& cell : grid.Cells()) cell.grey = 180;
-  greyIsScape_ = false;
+  prices_.GreyOverwritten();
 }
 
 void World::RedrawCells() {
@@ -317,12 +300,9 @@ void World::DrawAgent(TAgent& agent) {
 void World::DrawAgents() {
   if (!plainPhases_ && !ViewDraws()) {
     // Only the shades are left to write, and a colour never changes.
-    if (shadesDrawn_ && copiesValid_ && copiedAgents_ == Agents.data() &&
-        copiedAgentCount_ == Agents.size()) {
-      return;
-    }
+    if (copies_.ShadesDrawn(Agents)) return;
     for (TAgent& agent : Agents) agent.shade = agent.colour * 255;
-    shadesDrawn_ = true;
+    copies_.ShadesDrawn(true);
     return;
   }
   for (TAgent& agent : Agents) DrawAgent(agent);
@@ -333,8 +313,7 @@ void World::CountStep() {
   // rather than overflow, so the label and the chart's sweeps never go negative.
   if (StepCount < std::numeric_limits<std::int32_t>::max()) StepCount += 1;
   view_->ShowStepCount(StepCount);
-  centersLastStep_ = centersThisStep_;
-  centersThisStep_ = false;
+  freePrices_.StepEnded();
 }
 
 void World::FeedChart() {

@@ -60,9 +60,9 @@ void PrintTo(const ForgottenEdit& e, std::ostream* os) { *os << e.name; }
 class ForgottenCellsEdited : public ::testing::TestWithParam<ForgottenEdit> {};
 
 TEST_P(ForgottenCellsEdited, StopsTheNextFastPhaseNamingTheField) {
-  if (!World::ChecksCopies) GTEST_SKIP() << "the copies are checked only in debug and sanitizer builds";
   for (const bool tell : {false, true}) {
     SeededWorld s(3, 30, 20);
+    s.world.CheckCopiesEveryPhase(true);
     s.settings.returnsToScale = 1.2;
     s.Start("300");
     for (int step = 0; step < 3; ++step) s.world.SimulationStep();

@@ -1,0 +1,106 @@
+#include "simulation/OccupancyCopy.h"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <string>
+
+#include "simulation/CopyCheck.h"
+#include "simulation/World.h"
+
+namespace zelmora {
+
+void OccupancyCopy::Size(std::int32_t cols, std::int32_t rows) {
+  const std::size_t cellCount = std::size_t(cols) * std::size_t(rows);
+  cols_ = cols;
+  valid_ = false;
+  shadesDrawn_ = false;
+  state_.assign(cellCount, 0);
+  occupied_.assign((cellCount + 63) / 64, 0);
+  occupant_.assign(cellCount, 0);
+  pending_.clear();
+  const auto wrap = [](std::int32_t v, std::int32_t size) { return v + size * ((v < 0) - (v > size - 1)); };
+  wrapCol_.resize(std::size_t(cols) + 20);
+  for (std::int32_t j = 0; j < cols + 20; ++j) wrapCol_[std::size_t(j)] = std::size_t(wrap(j - 10, cols));
+  wrapRowStart_.resize(std::size_t(rows) + 20);
+  for (std::int32_t j = 0; j < rows + 20; ++j) {
+    wrapRowStart_[std::size_t(j)] = std::size_t(wrap(j - 10, rows)) * std::size_t(cols);
+  }
+}
+
+void OccupancyCopy::Vacate() {
+  std::fill(state_.begin(), state_.end(), 0);
+  std::fill(occupied_.begin(), occupied_.end(), 0);
+}
+
+// Agent i's flag is not set: its bits, which had it satisfied.
+void OccupancyCopy::CopyUnsatisfied(std::size_t i) {
+  unsatisfied_[i / 64] |= std::uint64_t(1) << (i % 64);
+  unsatisfiedWords_[i / 64 / 64] |= std::uint64_t(1) << (i / 64 % 64);
+  ++unsatisfiedCount_;
+}
+
+bool OccupancyCopy::Stand(std::size_t index, const TAgent& agent, std::size_t k) {
+  if (state_[k] != 0 || (agent.colour != 0 && agent.colour != 1)) return false;
+  state_[k] = std::uint8_t(1 + agent.colour);
+  occupied_[k / 64] |= std::uint64_t(1) << (k % 64);
+  occupant_[k] = std::int32_t(index);
+  return true;
+}
+
+bool OccupancyCopy::Finish(const std::vector<TAgent>& agents, bool agree, bool allSatisfied, bool cellsCopied) {
+  fresh_ = false;
+  valid_ = false;
+  if (cellsCopied) {
+    // Each agent on a cell of its own that names it, and no other cell occupied.
+    std::size_t occupiedCells = 0;
+    for (const std::uint64_t bits : occupied_) occupiedCells += std::size_t(std::popcount(bits));
+    agree = agree && occupiedCells == agents.size();
+  }
+  if (!agree) return false;
+  unsatisfied_.assign((agents.size() + 63) / 64, 0);
+  unsatisfiedWords_.assign((unsatisfied_.size() + 63) / 64, 0);
+  unsatisfiedCount_ = 0;
+  const std::int32_t rows = cols_ == 0 ? 0 : std::int32_t(state_.size() / std::size_t(cols_));
+  for (std::size_t i = 0; i < agents.size(); ++i) {
+    const TAgent& agent = agents[i];
+    if (cellsCopied) {
+      if (agent.col < 0 || agent.col >= cols_ || agent.row < 0 || agent.row >= rows) return false;
+      const std::size_t k = std::size_t(agent.row) * std::size_t(cols_) + std::size_t(agent.col);
+      if (state_[k] != 1 + agent.colour || occupant_[k] != std::int32_t(i)) return false;
+    }
+    if (!allSatisfied && !agent.satisfied) CopyUnsatisfied(i);
+  }
+  agents_ = agents.data();
+  agentCount_ = agents.size();
+  // Shared by every World of the process, so a reader handed another World never mistakes it.
+  static std::atomic<std::uint64_t> lastId{0};
+  id_ = lastId.fetch_add(1, std::memory_order_relaxed) + 1;
+  moves_ = 0;
+  valid_ = true;
+  return true;
+}
+
+void OccupancyCopy::Check(const World& world) const {
+  const TGrid::CellVector& cells = world.grid.Cells();
+  for (std::size_t k = 0; k < cells.size(); ++k) {
+    const TCell& cell = cells[k];
+    const auto stale = [&](const char* field) { detail::Stale(detail::CellName(k, cols_), field); };
+    if ((state_[k] != 0) != cell.occupied) stale("occupied");
+    if (cell.occupied && state_[k] != 1 + cell.State()) stale("State");
+    if (((occupied_[k / 64] >> (k % 64)) & 1) != (state_[k] != 0)) stale("occupied");
+    if (cell.occupied && occupant_[k] != cell.occupant) stale("occupant");
+  }
+  for (std::size_t i = 0; i < world.Agents.size(); ++i) {
+    const TAgent& agent = world.Agents[i];
+    const auto stale = [i](const char* field) { detail::Stale("agent " + std::to_string(i), field); };
+    if (agent.col < 0 || agent.col >= world.GridCols || agent.row < 0 || agent.row >= world.GridRows) stale("col or row");
+    const std::size_t k = std::size_t(agent.row) * std::size_t(cols_) + std::size_t(agent.col);
+    if (state_[k] == 0 || occupant_[k] != std::int32_t(i)) stale("col or row");
+    if (state_[k] != 1 + agent.colour) stale("colour");
+    if (Unsatisfied(i) == agent.satisfied) stale("satisfied");
+    if (shadesDrawn_ && agent.shade != agent.colour * 255) stale("shade");
+  }
+}
+
+}  // namespace zelmora

@@ -1,0 +1,157 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "simulation/Agent.h"
+#include "simulation/Cell.h"
+#include "simulation/ModelShape.h"
+
+namespace zelmora {
+
+class World;
+
+// Who stands where, as every fast phase reads it, and what the fast relocation phase reads alone:
+// per cell a byte (0 free, 1 + the colour of its agent), a bit (occupied) and the occupant; per
+// agent a bit, set where its `satisfied` is not, under a bit per 64 of them, and their count;
+// the search window's wrapped places; and the moves made in the copy whose cells are written
+// after the phase's tries.
+//
+// Invariant, while current: outside a phase every cell and agent agree with the copy (cell k
+// occupied exactly where byte k is not 0, by the agent it names, in its colour; agent i on a cell
+// that names it, its bit set exactly where it is not satisfied), and no move is pending; within
+// a fast phase the pending moves are in the copy and not yet in the cells.
+// Current: from a setup that made it as it wrote the cells (Stand, Finish), or from the cells
+// (Copy), until Drop (World::CellsEdited, a plain phase, an edit the World cannot follow) or
+// until the agent list is replaced or resized, which Current notices by itself.
+// Version: a copy made afresh takes an identity no copy of any World had before, and every move
+// counts one: equal versions mean the same occupancy.
+class OccupancyCopy {
+ public:
+  // The relocation's tries are drawn from the window of today's shape on the torus.
+  static constexpr bool Handles(const ModelShape& shape) {
+    return shape.windowHalfWidth == 10 && shape.torus && !shape.relocateAnywhere;
+  }
+
+  struct PendingMove {
+    std::uint32_t from, to;
+    std::int32_t agent;
+  };
+
+  // Sized for the grid, every cell free and no agent copied; not yet current.
+  void Size(std::int32_t cols, std::int32_t rows);
+  bool Current(const std::vector<TAgent>& agents) const {
+    return valid_ && agents_ == agents.data() && agentCount_ == agents.size();
+  }
+  void Drop() {
+    valid_ = false;
+    fresh_ = false;
+  }
+  // Whether every cell is free in the copy, as a reset leaves them: agents may stand in next
+  // (Stand). Anything else the World does to the cells makes it false.
+  void Emptied(bool empty) { fresh_ = empty; }
+  bool Empty() const { return fresh_; }
+  // Every cell free, as SetAgents leaves them before the agents stand.
+  void Vacate();
+
+  // Cell k as it stands, into a copy just sized; false where its colour is not 0 or 1. Copy every
+  // cell, then Finish.
+  bool Copy(std::size_t k, const TCell& cell) {
+    state_[k] = 0;
+    occupant_[k] = 0;
+    if (!cell.occupied) return true;
+    state_[k] = std::uint8_t(1 + (cell.State() & 1));
+    occupied_[k / 64] |= std::uint64_t(1) << (k % 64);
+    occupant_[k] = cell.occupant;
+    return cell.State() == 0 || cell.State() == 1;
+  }
+  // Agent `index` on the cell k of a copy that has it free; false, changing nothing, where the
+  // cell is taken in the copy already or the colour is not 0 or 1.
+  bool Stand(std::size_t index, const TAgent& agent, std::size_t k);
+  // After every cell was copied (cellsCopied: also checks that each agent stands on its cell and
+  // the cells hold no other), or every agent stood: copies the flags (allSatisfied: every flag is
+  // set), takes a new identity and is current where all agree. Returns whether it is.
+  bool Finish(const std::vector<TAgent>& agents, bool agree, bool allSatisfied, bool cellsCopied);
+
+  // A move in the copy: the cell left is free, the cell taken holds the colour.
+  void Move(std::size_t from, std::size_t to, std::int32_t colour) {
+    state_[from] = 0;
+    state_[to] = std::uint8_t(1 + colour);
+    occupied_[from / 64] &= ~(std::uint64_t(1) << (from % 64));
+    occupied_[to / 64] |= std::uint64_t(1) << (to % 64);
+    ++moves_;
+  }
+  void NoteOccupant(std::size_t k, std::int32_t agent) { occupant_[k] = agent; }
+
+  // Sets agent's bit where `satisfied` is false and clears it where true, keeping the summary
+  // bits and the count; returns whether it flipped. Without a branch: where the counts moved,
+  // whether a flag flips is a coin toss.
+  bool Flag(std::size_t agent, bool satisfied) {
+    const std::size_t w = agent / 64;
+    const std::uint64_t bit = std::uint64_t(1) << (agent % 64);
+    std::uint64_t& word = unsatisfied_[w];
+    const bool flips = ((word & bit) != 0) == satisfied;
+    word ^= bit & (0 - std::uint64_t(flips));
+    unsatisfiedCount_ += std::int64_t(flips) * (1 - 2 * std::int64_t(satisfied));
+    // The summary bit is written as its word stands, the same bit where nothing flipped.
+    const std::uint64_t summary = std::uint64_t(1) << (w % 64);
+    std::uint64_t& words = unsatisfiedWords_[w / 64];
+    words = (words & ~summary) | (summary & (0 - std::uint64_t(word != 0)));
+    return flips;
+  }
+  bool Unsatisfied(std::size_t agent) const { return (unsatisfied_[agent / 64] >> (agent % 64)) & 1; }
+
+  // The agents' shades were written from their colours since the agents were copied; DrawAgents
+  // then need not write them again.
+  void ShadesDrawn(bool drawn) { shadesDrawn_ = drawn; }
+  bool ShadesDrawn(const std::vector<TAgent>& agents) const { return shadesDrawn_ && Current(agents); }
+
+  std::uint64_t Identity() const { return id_; }
+  std::uint64_t Moves() const { return moves_; }
+  std::size_t Cells() const { return state_.size(); }
+  std::int32_t Cols() const { return cols_; }
+
+  const std::uint8_t* State() const { return state_.data(); }
+  const std::vector<std::uint8_t>& StateVector() const { return state_; }
+  const std::uint64_t* OccupiedBits() const { return occupied_.data(); }
+  const std::int32_t* Occupant() const { return occupant_.data(); }
+  // One bit per agent in list order, set where `satisfied` is false; one bit per word of them,
+  // set where the word is not 0; and their count.
+  const std::vector<std::uint64_t>& UnsatisfiedBits() const { return unsatisfied_; }
+  const std::vector<std::uint64_t>& UnsatisfiedWords() const { return unsatisfiedWords_; }
+  std::int64_t UnsatisfiedCount() const { return unsatisfiedCount_; }
+  // The search window's places: ColAt()[c + d] is the column c + d - 10 and RowStartAt()[r + d]
+  // the index of the first cell of row r + d - 10, both wrapped on the torus. Full words, so an
+  // index is one addition with nothing to widen.
+  const std::size_t* ColAt() const { return wrapCol_.data(); }
+  const std::size_t* RowStartAt() const { return wrapRowStart_.data(); }
+  // Moves made in the copy whose cells are still to be written, in their order.
+  std::vector<PendingMove>& Pending() { return pending_; }
+  // Scratch of the relocation: the unsatisfied agents, listed.
+  std::vector<std::uint32_t>& Listed() { return listed_; }
+
+  // Throws CopiesStale where a cell or agent of the World differs from the copy.
+  void Check(const World& world) const;
+
+ private:
+  void CopyUnsatisfied(std::size_t i);
+
+  bool valid_ = false;
+  bool fresh_ = false;                // every cell is free in the copy, as a reset left them
+  const TAgent* agents_ = nullptr;    // the agents' storage and number when copied: a replaced
+  std::size_t agentCount_ = 0;        // list is noticed without CellsEdited
+  bool shadesDrawn_ = false;
+  std::uint64_t id_ = 0, moves_ = 0;  // see Version
+  std::int32_t cols_ = 0;
+  std::vector<std::uint8_t> state_;
+  std::vector<std::uint64_t> occupied_;
+  std::vector<std::int32_t> occupant_;  // `occupant` of occupied cells, 0 elsewhere
+  std::vector<std::uint64_t> unsatisfied_, unsatisfiedWords_;
+  std::int64_t unsatisfiedCount_ = 0;
+  std::vector<std::size_t> wrapCol_, wrapRowStart_;
+  std::vector<PendingMove> pending_;
+  std::vector<std::uint32_t> listed_;
+};
+
+}  // namespace zelmora

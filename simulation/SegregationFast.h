@@ -1,0 +1,119 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "simulation/Agent.h"
+#include "simulation/Cell.h"
+#include "simulation/ModelMath.h"
+#include "simulation/ModelShape.h"
+
+namespace zelmora {
+
+class OccupancyCopy;
+class TGrid;
+class World;
+
+// EvaluateSegregation at the cost of what changed (SegregationFast.cpp; the plain phase is in
+// Segregation.cpp). Kept: every cell's neighbour counts as the cell holds them (same | other << 4,
+// detail::UnknownCounts where an edit put them outside 0..8); the cells whose occupant changed
+// since the last evaluation, and those an agent arrived at; the threshold evaluated last and the
+// rule by packed counts; and, on grids of at most World::DrawAheadCells cells, per cell its eight
+// neighbours' occupancy and colours (occupied | white << 4).
+//
+// Invariant: the counts are the cells' own; every cell whose occupant changed since the last
+// evaluation is listed (or, past one in 128, or one in 16 where the neighbour bytes are kept, the
+// list is given up for counting every row), and every cell an agent arrived at has its bit; while
+// the neighbour bytes are known, each is its cell's neighbours' in the occupancy copy.
+// Current: with the World's copies (Copy, then Made, which has every cell evaluated next); the
+// moves keep the lists and the neighbour bytes. The neighbour bytes are made by an evaluation that
+// followed few moves and dropped once so many come that the rows will be counted.
+class NeighbourCounts {
+ public:
+  // Eight neighbours on the torus.
+  static constexpr bool Handles(const ModelShape& shape) { return shape.radius == 1 && shape.torus; }
+
+  // Sized for the grid; keepsAround: the moves keep the neighbour bytes where they are known.
+  void Size(std::int32_t cols, std::int32_t rows, bool keepsAround);
+  void Copy(std::size_t k, const TCell& cell) { counts_[k] = detail::PackCounts(cell.sameNeighbours, cell.otherNeighbours); }
+  // Every cell may have changed hands: the next evaluation counts them all.
+  void Made() {
+    evaluateAll_ = true;
+    aroundKnown_ = false;
+    changed_.clear();
+  }
+
+  // A move in the occupancy copy of an agent of this colour from (fromCol, fromRow) to (toCol, toRow).
+  void Moved(std::size_t fromCol, std::size_t fromRow, std::size_t toCol, std::size_t toRow, std::int32_t colour,
+             const OccupancyCopy& copies) {
+    if (aroundKnown_) {
+      // The agent leaves its neighbours' bytes at its old cell and enters them at the new one.
+      const std::uint8_t part = std::uint8_t(1 + (colour << 4));
+      MoveAround(fromCol, fromRow, std::uint8_t(0 - part), copies);
+      MoveAround(toCol, toRow, part, copies);
+    }
+    const std::size_t cols = std::size_t(cols_);
+    NoteChanged(fromRow * cols + fromCol);
+    NoteChanged(toRow * cols + toCol);
+    arrived_[toRow * words_ + toCol / 64] |= std::uint64_t(1) << (toCol % 64);
+  }
+
+  void Evaluate(double threshold, OccupancyCopy& copies, TGrid& grid, std::vector<TAgent>& agents);
+
+  // Throws CopiesStale where a cell's counts, or a neighbour byte, differ from the cells.
+  void Check(const World& world, const OccupancyCopy& copies) const;
+
+ private:
+  void MoveAround(std::size_t col, std::size_t row, std::uint8_t part, const OccupancyCopy& copies);
+  void NoteChanged(std::size_t cell) {
+    if (evaluateAll_ || countRows_) return;
+    changed_.push_back(std::uint32_t(cell));
+    // Past this many the next evaluation counts every row anyway: the rest need not be noted.
+    // Where the neighbour bytes are kept, a block costs a few instructions a cell, and the rows
+    // pay only past many more.
+    if (changed_.size() * (aroundKnown_ ? 16 : 128) > counts_.size()) {
+      countRows_ = true;
+      changed_.clear();
+      aroundKnown_ = false;  // nor need the moves keep the neighbour bytes
+    }
+  }
+  struct Pass;  // what an evaluation reads and writes; see SegregationFast.cpp
+  void EvaluateBlocks(Pass& pass);
+  void EvaluateAround(Pass& pass);
+  void EvaluateRows(Pass& pass, bool everyFlag);
+  void MakeAround(const OccupancyCopy& copies);
+  std::uint8_t CountCell(const std::uint8_t* state, std::size_t k, std::int32_t col, std::int32_t row) const;
+  void WriteFlags(const OccupancyCopy& copies, std::vector<TAgent>& agents);
+
+  std::int32_t cols_ = 0, rows_ = 0;
+  std::size_t words_ = 0;  // of a row of arrived_
+  bool keepsAround_ = false;
+  std::vector<std::uint8_t> counts_;
+  std::vector<std::uint32_t> changed_;
+  // So many cells changed since the last evaluation that it counts every row: changed_ is no
+  // longer kept.
+  bool countRows_ = false;
+  // The cells an agent arrived at since the last evaluation, one bit each, row after row with
+  // each row starting a word: an arrived agent's flag is set even where the counts stand.
+  std::vector<std::uint64_t> arrived_;
+  std::vector<std::uint8_t> around_;
+  bool aroundKnown_ = false;
+  bool evaluateAll_ = true;  // every occupied cell must be evaluated
+  double evaluatedThreshold_ = 0.0;
+  // The copy and its moves at the last evaluation: how many moves came since.
+  std::uint64_t evaluatedCopy_ = 0, evaluatedMoves_ = 0;
+  std::array<bool, 256> satisfiedBy_{};  // the rule by packed counts at tabledThreshold_
+  double tabledThreshold_ = 0.0;
+  bool tableKnown_ = false;
+  // Scratch, empty or all 0 between evaluations: the cells marked and listed, and the agents
+  // whose flag flipped in the copy (with room for every agent and one more, as a flag is written
+  // past the flipped ones).
+  std::vector<std::uint8_t> marked_;
+  std::vector<std::uint32_t> block_;
+  std::vector<std::uint32_t> flipped_;
+  std::size_t flippedCount_ = 0;
+};
+
+}  // namespace zelmora
