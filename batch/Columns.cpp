@@ -108,6 +108,12 @@ std::vector<Column> MakeColumns() {
        "empty when it did not settle",
        false, false,
        [](const RowSource& s) { return s.stopStep ? Whole(*s.stopStep) : ColumnValue{0, 0, true}; }},
+      {"mean_price_paid_black", K::Real,
+       "mean local price of the cells black agents stand on; empty at step 0 and without black agents", false, false,
+       [](const RowSource& s) { return Real(Priced(s) ? s.measures->meanPricePaid[0] : Missing); }},
+      {"mean_price_paid_white", K::Real,
+       "mean local price of the cells white agents stand on; empty at step 0 and without white agents", false, false,
+       [](const RowSource& s) { return Real(Priced(s) ? s.measures->meanPricePaid[1] : Missing); }},
   };
   c.insert(c.end(), measures.begin(), measures.end());
   return c;

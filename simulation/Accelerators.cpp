@@ -101,6 +101,13 @@ World::Version World::PricesVersion() const {
   return {copies_.Identity(), prices_.Changes()};
 }
 
+std::optional<std::span<const AgentMove>> World::MovesSince(const Version& since) const {
+  if (!CopiesCurrent()) return std::nullopt;
+  const auto moves = moves_.Since(copies_.Identity(), since.changes, copies_.Moves());
+  if (since.copy != copies_.Identity()) return std::nullopt;
+  return moves;
+}
+
 // An agent and its cell agree between phases (the cell is occupied and its State is the agent's
 // colour), so the compact list of agents gives the occupancy.
 const std::uint8_t* World::Occupancy(std::vector<std::uint8_t>& scratch) const {

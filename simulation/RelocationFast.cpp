@@ -145,6 +145,9 @@ void World::WriteMoves(bool freePricesDone) {
   const double* const prices = prices_.Prices();
   const double* const freePrices = freePrices_.Data();
   const std::int32_t* const occupants = copies_.Occupant();
+  // A reader follows the moves: each is noted with its cells' prices, fetched with its lines.
+  const bool note = moves_.Following();
+  std::uint64_t number = copies_.Moves() - n;
   // Inlined by force: GCC takes a function of nothing but prefetches for one without effects
   // and drops the calls to it.
   const auto fetch = [&](const OccupancyCopy::PendingMove& move) __attribute__((always_inline)) {
@@ -156,8 +159,10 @@ void World::WriteMoves(bool freePricesDone) {
     __builtin_prefetch(&occupants[move.to], 1);
     __builtin_prefetch(&catchments[move.from]);
     __builtin_prefetch(&catchments[move.to]);
-    if (!free) return;
+    if (note) __builtin_prefetch(&prices[move.to]);
+    if (!free && !note) return;
     __builtin_prefetch(&prices[move.from]);
+    if (!free) return;
     __builtin_prefetch(&freePrices[move.from], 1);
     __builtin_prefetch(&freePrices[move.to], 1);
   };
@@ -178,6 +183,10 @@ void World::WriteMoves(bool freePricesDone) {
     // MoveCustomer, with the catchments from their copy.
     market[catchments[move.from]]->customers -= 1;
     market[catchments[move.to]]->customers += 1;
+    if (note) {
+      moves_.Add(copies_.Identity(), ++number, copies_.Cells(),
+                 {move.from, move.to, states[move.to] - 1, prices[move.from], prices[move.to]});
+    }
   }
   moves.clear();
 }

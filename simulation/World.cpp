@@ -220,7 +220,12 @@ void World::MoveAgent(std::int32_t i, std::int32_t newCol, std::int32_t newRow) 
     const std::size_t from = CellIndex(agent.col, agent.row);
     MoveInCopies(i, from, newCol, newRow);
     copies_.NoteOccupant(to, i);
-    if (freePrices_.Known()) freePrices_.Move(from, to, prices_.Prices());
+    const double* prices = prices_.Prices();
+    if (freePrices_.Known()) freePrices_.Move(from, to, prices);
+    if (moves_.Following()) {
+      moves_.Add(copies_.Identity(), copies_.Moves(), copies_.Cells(),
+                 {std::uint32_t(from), std::uint32_t(to), agent.colour, prices[from], prices[to]});
+    }
   } else {
     InvalidateCopies();  // e.g. two agents on one cell: only the plain phases know what follows
     TakePlace(agent, newCol, newRow);

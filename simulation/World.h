@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "simulation/LargePageAllocator.h"
 #include "simulation/ModelPorts.h"
 #include "simulation/ModelShape.h"
+#include "simulation/MoveLog.h"
 #include "simulation/OccupancyCopy.h"
 #include "simulation/Places.h"
 #include "simulation/PricesFast.h"
@@ -144,6 +147,10 @@ class World {
   Version OccupancyVersion() const;
   // Every cell's localPrice.
   Version PricesVersion() const;
+  // The moves made since `since` (an OccupancyVersion), in order, with the prices of their cells;
+  // null where the World cannot say (after a setup or CellsEdited, moves it did not keep): the
+  // reader then measures afresh. Kept from a reader's first ask on (MoveLog).
+  std::optional<std::span<const AgentMove>> MovesSince(const Version& since) const;
   // The occupancy, row-major: 0 for a free cell, 1 + the colour of its agent. The copy kept
   // where it is current, otherwise `scratch` filled from the agents.
   const std::uint8_t* Occupancy(std::vector<std::uint8_t>& scratch) const;
@@ -317,6 +324,7 @@ class World {
   KeptPrices prices_;        // unit costs, local prices, catchments and their bounds: pricing
   NeighbourCounts counts_;   // the cells' neighbour counts and what changed: segregation
   FreePrices freePrices_;    // the free cells' prices and their blocks' bounds: look for centers
+  mutable MoveLog moves_;    // the moves, for readers that follow them (MovesSince)
 };
 
 }  // namespace zelmora

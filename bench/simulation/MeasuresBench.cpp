@@ -2,13 +2,22 @@
 // in CPU time over a window of steps. At the window's settings (40 x 40 and 200 x 200, after 100
 // steps), settled at 1000 x 1000 (look for centers off, after 100 steps) and busy at
 // 1000 x 1000 (steps 2-21 after a setup). Counters: step_us and measures_us a step, recorded_us
-// = their sum, and recorded_to_step = recorded_us / step_us.
+// = their sum, and recorded_to_step = recorded_us / step_us. EachMeasure times the measures one
+// by one after every step of such a window, settled and busy at 1000 x 1000: changes_us (working
+// out what changed, which keeps the occupancy's measures) and <measure>_us a call, so that a slow
+// measure shows. On the settled World each is called a thousand times a step, to rise above the
+// clock's own cost (a measure called again after the same step gives the same result at the same
+// cost; working out the changes again finds none, as it found on the settled World at once).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <numeric>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "bench/simulation/Twins.h"
 #include "simulation/Measures.h"
@@ -39,33 +48,41 @@ struct Run {
   }
 };
 
-void Recorded(benchmark::State& state, std::int32_t side, bool lookForCenters, bool busy) {
+constexpr int kWindow = 20;
+
+// A run for a busy window, made afresh and kept in `fresh`, or one settled after 100 steps,
+// made once per size.
+Run* RunFor(std::int32_t side, bool lookForCenters, bool busy, std::unique_ptr<Run>& fresh) {
   static std::map<std::int32_t, std::unique_ptr<Run>> warmed;
-  std::unique_ptr<Run> fresh;
-  Run* run;
   if (busy) {
     fresh = std::make_unique<Run>(side, lookForCenters);
-    run = fresh.get();
-  } else {
-    auto& w = warmed[side];
-    if (!w) {
-      w = std::make_unique<Run>(side, lookForCenters);
-      w->Setup();
-      for (int i = 0; i < 100; ++i) {
-        w->world.SimulationStep();
-        w->measurer.Measure(w->world);
-      }
-    }
-    run = w.get();
+    return fresh.get();
   }
-  double step = 0.0, measures = 0.0;
-  constexpr int kWindow = 20;
-  for (auto _ : state) {
-    if (busy) {
-      run->Setup();
-      run->world.SimulationStep();
-      run->measurer.Measure(run->world);
+  auto& w = warmed[side];
+  if (!w) {
+    w = std::make_unique<Run>(side, lookForCenters);
+    w->Setup();
+    for (int i = 0; i < 100; ++i) {
+      w->world.SimulationStep();
+      w->measurer.Measure(w->world);
     }
+  }
+  return w.get();
+}
+
+// The busy window starts at step 2 after a setup.
+void StartBusy(Run& run) {
+  run.Setup();
+  run.world.SimulationStep();
+  run.measurer.Measure(run.world);
+}
+
+void Recorded(benchmark::State& state, std::int32_t side, bool lookForCenters, bool busy) {
+  std::unique_ptr<Run> fresh;
+  Run* run = RunFor(side, lookForCenters, busy, fresh);
+  double step = 0.0, measures = 0.0;
+  for (auto _ : state) {
+    if (busy) StartBusy(*run);
     step = measures = 0.0;
     for (int i = 0; i < kWindow; ++i) {
       double t = CpuSeconds();
@@ -83,6 +100,36 @@ void Recorded(benchmark::State& state, std::int32_t side, bool lookForCenters, b
   state.counters["recorded_to_step"] = (step + measures) / step;
 }
 
+void EachMeasure(benchmark::State& state, bool busy) {
+  std::unique_ptr<Run> fresh;
+  Run* run = RunFor(1000, false, busy, fresh);
+  const std::span<const char* const> names = zelmora::Measurer::Names();
+  std::vector<double> cost(names.size() + 1);  // the changes, then each measure
+  const int calls = busy ? 1 : 1000;
+  for (auto _ : state) {
+    if (busy) StartBusy(*run);
+    std::fill(cost.begin(), cost.end(), 0.0);
+    for (int i = 0; i < kWindow; ++i) {
+      run->world.SimulationStep();
+      zelmora::StepMeasures m;
+      zelmora::Measurer::Changes changes;
+      double t = CpuSeconds();
+      for (int call = 0; call < calls; ++call) changes = run->measurer.Follow(run->world);
+      cost[0] += CpuSeconds() - t;
+      for (std::size_t k = 0; k < names.size(); ++k) {
+        t = CpuSeconds();
+        for (int call = 0; call < calls; ++call) run->measurer.MeasureOne(k, run->world, changes, m);
+        cost[k + 1] += CpuSeconds() - t;
+      }
+      benchmark::DoNotOptimize(m);
+    }
+    state.SetIterationTime(std::accumulate(cost.begin(), cost.end(), 0.0) / calls);
+  }
+  const double perCall = 1e6 / kWindow / calls;
+  state.counters["changes_us"] = cost[0] * perCall;
+  for (std::size_t k = 0; k < names.size(); ++k) state.counters[std::string(names[k]) + "_us"] = cost[k + 1] * perCall;
+}
+
 void BM_RecordedDefaults(benchmark::State& state) { Recorded(state, std::int32_t(state.range(0)), true, false); }
 void BM_RecordedSettled(benchmark::State& state) { Recorded(state, 1000, false, false); }
 void BM_RecordedBusy(benchmark::State& state) { Recorded(state, 1000, false, true); }
@@ -90,5 +137,7 @@ void BM_RecordedBusy(benchmark::State& state) { Recorded(state, 1000, false, tru
 BENCHMARK(BM_RecordedDefaults)->Arg(40)->Arg(200)->Iterations(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RecordedSettled)->Iterations(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RecordedBusy)->Iterations(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(EachMeasure, Settled, false)->Iterations(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(EachMeasure, Busy, true)->Iterations(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace

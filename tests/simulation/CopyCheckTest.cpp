@@ -1,10 +1,11 @@
-// Where the fast phases check their copies (ZELMORA_CHECK_COPIES), a cell or agent field written
-// without World::CellsEdited() stops the next fast phase with one line naming what differs.
+// With the copy check on, a cell or agent field written without World::CellsEdited() stops the
+// next fast phase, and the next measure, with one line naming what differs.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 
+#include "simulation/Measures.h"
 #include "simulation/World.h"
 #include "tests/simulation/WorldFixture.h"
 
@@ -43,6 +44,8 @@ const ForgottenEdit kEdits[] = {
      &World::ComputeLocalPrices},
     {"LocalPrice", [](World& w) { TCell& c = SomeCell(w); c.localPrice -= 1.0; return CellAt(w, c) + " no longer agrees with the fast phases' copy of its localPrice"; },
      &World::LookForCenters},
+    {"FirstCellsPrice", [](World& w) { w.grid.At(0, 0).localPrice += 1600; return std::string("cell (0, 0) no longer agrees with the fast phases' copy of its localPrice"); },
+     &World::ShowPriceScape},
     {"Counts", [](World& w) { TCell& c = SomeCell(w); c.sameNeighbours = (c.sameNeighbours + 1) % 9; return CellAt(w, c) + " no longer agrees with the fast phases' copy of its sameNeighbours"; },
      &World::EvaluateSegregation},
     {"MarketDistance", [](World& w) { TCell& c = SomeCell(w); c.marketDistance[3] += 0.5; return CellAt(w, c) + " no longer agrees with the fast phases' copy of its marketDistance"; },
@@ -59,25 +62,30 @@ void PrintTo(const ForgottenEdit& e, std::ostream* os) { *os << e.name; }
 
 class ForgottenCellsEdited : public ::testing::TestWithParam<ForgottenEdit> {};
 
-TEST_P(ForgottenCellsEdited, StopsTheNextFastPhaseNamingTheField) {
-  for (const bool tell : {false, true}) {
-    SeededWorld s(3, 30, 20);
-    s.world.CheckCopiesEveryPhase(true);
-    s.settings.returnsToScale = 1.2;
-    s.Start("300");
-    for (int step = 0; step < 3; ++step) s.world.SimulationStep();
-    const std::string expected = GetParam().edit(s.world);
-    if (tell) {
-      s.world.CellsEdited();  // said: the phases make their copies afresh and go on
-      EXPECT_NO_THROW((s.world.*GetParam().phase)());
-      continue;
-    }
-    try {
-      (s.world.*GetParam().phase)();
-      ADD_FAILURE() << "no CopiesStale";
-    } catch (const CopiesStale& e) {
-      EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << e.what();
-      EXPECT_EQ(std::string(e.what()).find('\n'), std::string::npos) << "one line";
+// The edit's phase, or a Measurer, which reads the copies too.
+TEST_P(ForgottenCellsEdited, StopsTheNextFastPhaseAndMeasureNamingTheField) {
+  for (const bool measure : {false, true}) {
+    for (const bool tell : {false, true}) {
+      SeededWorld s(3, 30, 20);
+      s.world.CheckCopiesEveryPhase(true);
+      s.settings.returnsToScale = 1.2;
+      s.Start("300");
+      for (int step = 0; step < 3; ++step) s.world.SimulationStep();
+      Measurer measurer(s.settings.thresholdPercent);
+      const auto next = [&] { measure ? void(measurer.Measure(s.world)) : (s.world.*GetParam().phase)(); };
+      const std::string expected = GetParam().edit(s.world);
+      if (tell) {
+        s.world.CellsEdited();  // said: the phases make their copies afresh and go on
+        EXPECT_NO_THROW(next());
+        continue;
+      }
+      try {
+        next();
+        ADD_FAILURE() << "no CopiesStale" << (measure ? " from the measure" : "");
+      } catch (const CopiesStale& e) {
+        EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << e.what();
+        EXPECT_EQ(std::string(e.what()).find('\n'), std::string::npos) << "one line";
+      }
     }
   }
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -31,11 +32,25 @@ StepMeasures Recount(const World& w, double thresholdPercent = 37.5) {
     for (std::int32_t col = 0; col < cols; ++col) priceSum += w.grid.At(col, row).localPrice;
   }
   m.meanLocalPrice = priceSum / (double(cols) * rows);
+  std::vector<const TCell*> markets;
+  double customers = 0;
+  for (const MarketPosition& p : w.Markets) {
+    const TCell* market = &w.grid.At(p.col, p.row);
+    if (std::find(markets.begin(), markets.end(), market) != markets.end()) continue;
+    markets.push_back(market);
+    customers += market->customers;
+  }
+  if (customers > 0) {
+    m.herfindahl = 0;
+    for (const TCell* market : markets) m.herfindahl += (market->customers / customers) * (market->customers / customers);
+  }
   const auto at = [&](std::int32_t col, std::int32_t row) -> const TCell& {
     return w.grid.At((col + cols) % cols, (row + rows) % rows);
   };
   double similar = 0;
   std::int64_t withNeighbours = 0, agents = 0;
+  double paid[2] = {0, 0};
+  std::int64_t payers[2] = {0, 0};
   std::vector<char> seen(std::size_t(cols) * rows, 0);
   for (std::int32_t row = 0; row < rows; ++row) {
     for (std::int32_t col = 0; col < cols; ++col) {
@@ -50,6 +65,8 @@ StepMeasures Recount(const World& w, double thresholdPercent = 37.5) {
         }
       }
       m.unsatisfiedByRule += !detail::IsSatisfied(like, other, thresholdPercent);
+      paid[std::size_t(cell.State())] += cell.localPrice;
+      payers[std::size_t(cell.State())] += 1;
       if (like + other > 0) {
         similar += 100.0 * like / (like + other);
         ++withNeighbours;
@@ -77,7 +94,39 @@ StepMeasures Recount(const World& w, double thresholdPercent = 37.5) {
   }
   if (withNeighbours > 0) m.percentSimilar = similar / double(withNeighbours);
   if (agents > 0) m.meanClusterSize = double(agents) / double(m.clusterCount);
+  for (std::size_t colour = 0; colour < 2; ++colour) {
+    if (payers[colour] > 0) m.meanPricePaid[colour] = paid[colour] / double(payers[colour]);
+  }
   return m;
+}
+
+bool Near(double actual, double expected) {
+  if (std::isnan(expected)) return std::isnan(actual);
+  return std::abs(actual - expected) <= 1e-9 * std::max(1.0, std::abs(expected));
+}
+
+// Every field of the measures, against the recount's.
+::testing::AssertionResult SameMeasures(const StepMeasures& m, const StepMeasures& r) {
+  if (m.satisfied != r.satisfied || m.unsatisfied != r.unsatisfied || m.unsatisfiedByRule != r.unsatisfiedByRule ||
+      m.clusterCount != r.clusterCount) {
+    return ::testing::AssertionFailure() << "counts differ: satisfied " << m.satisfied << "/" << r.satisfied
+                                         << ", by rule " << m.unsatisfiedByRule << "/" << r.unsatisfiedByRule
+                                         << ", clusters " << m.clusterCount << "/" << r.clusterCount;
+  }
+  const std::pair<const char*, std::pair<double, double>> reals[] = {
+      {"mean local price", {m.meanLocalPrice, r.meanLocalPrice}},
+      {"herfindahl", {m.herfindahl, r.herfindahl}},
+      {"% similar", {m.percentSimilar, r.percentSimilar}},
+      {"mean cluster size", {m.meanClusterSize, r.meanClusterSize}},
+      {"mean price paid by black", {m.meanPricePaid[0], r.meanPricePaid[0]}},
+      {"mean price paid by white", {m.meanPricePaid[1], r.meanPricePaid[1]}},
+  };
+  for (const auto& [name, values] : reals) {
+    if (!Near(values.first, values.second)) {
+      return ::testing::AssertionFailure() << name << " " << values.first << " against " << values.second;
+    }
+  }
+  return ::testing::AssertionSuccess();
 }
 
 void ExpectSameOrBothNaN(double actual, double expected, const char* what) {
@@ -403,6 +452,79 @@ INSTANTIATE_TEST_SUITE_P(
                                          RandomRun{128, 12, "700", 37.5, 30}, RandomRun{11, 129, "1400", 25, 62.5},
                                          RandomRun{40, 40, "800", 0, 100}, RandomRun{40, 40, "800", 100, 0}),
                        ::testing::Values(1u, 2u, 3u), ::testing::Bool()));
+
+// Every measure against the plain recount, with one Measurer for the whole run, after random
+// steps and every kind of change the World allows between two: agents moved by hand, prices and
+// flags written into the cells and agents (with CellsEdited), given configurations, a new setup
+// and another threshold; now and then measured twice with nothing between. On both paths.
+TEST(Measures, EqualAPlainRecountAfterRandomStepsAndEdits) {
+  struct Run {
+    int cols, rows;
+    const char* agents;
+    double returns;
+  };
+  for (const Run& run : {Run{40, 40, "800", 1.1}, Run{65, 30, "1500", 0.9}, Run{130, 20, "900", 1.0}}) {
+    for (const bool plain : {false, true}) {
+      SeededWorld s(7, run.cols, run.rows);
+      World& w = s.world;
+      w.UsePlainPhases(plain);
+      s.settings.returnsToScale = run.returns;
+      s.Start(run.agents);
+      Measurer measurer(s.settings.thresholdPercent);
+      std::uint64_t x = std::uint64_t(run.cols);
+      const auto below = [&](std::uint64_t n) {
+        x = x * 6364136223846793005ULL + 1442695040888963407ULL;
+        return int((x >> 33) % n);
+      };
+      const auto cell = [&] { return below(std::uint64_t(run.cols * run.rows)); };
+      for (int call = 0; call < 60; ++call) {
+        switch (below(12)) {
+          case 0: {  // an agent to a free cell, as a test may move one between steps
+            const int to = cell();
+            if (!w.Agents.empty() && !w.grid.Cells()[std::size_t(to)].occupied) {
+              w.MoveAgent(below(std::uint64_t(w.Agents.size())), to % run.cols, to / run.cols);
+            }
+            break;
+          }
+          case 1: {
+            const int at = cell();
+            w.grid.Cells()[std::size_t(at)].localPrice = below(300);
+            if (!w.Agents.empty()) w.Agents[std::size_t(at) % w.Agents.size()].satisfied ^= true;
+            w.CellsEdited();
+            break;
+          }
+          case 2: {
+            std::vector<AgentPlace> places;
+            for (int k = 0; k < run.cols * run.rows; k += 1 + below(4)) places.push_back({k % run.cols, k / run.cols, below(2)});
+            w.SetAgents(places);
+            break;
+          }
+          case 3: {
+            std::array<MarketPosition, MarketCount> markets = w.Markets;
+            markets[std::size_t(below(MarketCount))] = {below(std::uint64_t(run.cols)), below(std::uint64_t(run.rows))};
+            w.SetMarkets(markets);
+            break;
+          }
+          case 4:
+            s.settings.thresholdPercent = 12.5 * below(9);
+            measurer.SetThreshold(s.settings.thresholdPercent);
+            break;
+          case 5:
+            if (below(3) == 0) w.NewSetup();
+            break;
+          default:
+            w.SimulationStep();
+        }
+        const StepMeasures measured = measurer.Measure(w);
+        ASSERT_TRUE(SameMeasures(measured, Recount(w, s.settings.thresholdPercent)))
+            << run.cols << " x " << run.rows << (plain ? ", plain" : ", fast") << ", call " << call;
+        if (below(4) == 0) {
+          ASSERT_TRUE(SameMeasures(measurer.Measure(w), measured)) << "again, call " << call;
+        }
+      }
+    }
+  }
+}
 
 }  // namespace
 }  // namespace zelmora

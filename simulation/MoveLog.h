@@ -1,0 +1,68 @@
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace zelmora {
+
+// A move as the World reports it to readers that follow the changes (World::MovesSince): the
+// cells the agent left and took, row-major, its colour, and the `localPrice` of both cells then.
+struct AgentMove {
+  std::uint32_t from, to;
+  std::int32_t colour;
+  double fromPrice, toPrice;
+};
+
+// The moves of a World since some point, for readers that keep a measure from one call to the
+// next. Kept only once a reader has asked (a step that nobody follows pays one test a phase), and
+// only while those it has not yet had are fewer than a quarter of the cells: past that, following
+// them costs about what measuring afresh does, and they are dropped.
+// Each move is numbered as the occupancy copy counts it (World::OccupancyVersion's `changes`);
+// entry j holds move first_ + j + 1 of the copy `copy_`. A new copy starts the log again.
+class MoveLog {
+ public:
+  bool Following() const { return following_; }
+  // A reader asks for the moves after move `since` of copy `copy`, the copy having made `now`.
+  // Null where they are not all kept; the first ask starts keeping them.
+  std::optional<std::span<const AgentMove>> Since(std::uint64_t copy, std::uint64_t since, std::uint64_t now) {
+    if (!following_ || copy != copy_ || first_ + moves_.size() != now) {
+      following_ = true;
+      Restart(copy, now);
+      return std::nullopt;
+    }
+    if (since < first_ || since > now) return std::nullopt;
+    read_ = now;
+    return std::span<const AgentMove>(moves_).subspan(std::size_t(since - first_));
+  }
+  // Move `number` of copy `copy`, on a grid of `cells` cells.
+  void Add(std::uint64_t copy, std::uint64_t number, std::size_t cells, const AgentMove& move) {
+    if (copy != copy_ || number != first_ + moves_.size() + 1) {
+      Restart(copy, number - 1);
+    } else if (moves_.size() * 4 >= cells) {
+      // The moves the reader has had go; if too many are left, all of them.
+      const std::size_t had = std::size_t(std::min(read_, number - 1) - first_);
+      moves_.erase(moves_.begin(), moves_.begin() + std::ptrdiff_t(had));
+      first_ += had;
+      if (moves_.size() * 4 >= cells) Restart(copy, number - 1);
+    }
+    moves_.push_back(move);
+  }
+
+ private:
+  void Restart(std::uint64_t copy, std::uint64_t first) {
+    copy_ = copy;
+    first_ = read_ = first;
+    moves_.clear();
+  }
+
+  bool following_ = false;
+  std::uint64_t copy_ = 0, first_ = 0;
+  std::uint64_t read_ = 0;  // the reader has had the moves up to this one
+  std::vector<AgentMove> moves_;
+};
+
+}  // namespace zelmora
