@@ -921,50 +921,42 @@ void IncrementalMeasures::Around(std::size_t k, Ring& ring) const {
   ring = {above + left, above + col, above + right, here + left, here + right, below + left, below + col, below + right};
 }
 
-bool ListChanges(const std::uint8_t* before, const std::uint8_t* now, std::size_t cells, std::size_t most,
-                 std::vector<std::uint32_t>& changed) {
-  changed.clear();
+bool IncrementalMeasures::Update(const std::uint8_t* now) {
+  const std::size_t cells = state_.size();
+  const std::size_t most = cells / 24;  // past these, Rebuild costs less
+  changed_.clear();
   std::size_t k = 0;
 #if defined(__SSE2__)
   // In stretches, so that a busy step gives up once the changes are too many, not after listing
   // them all.
   for (std::size_t stretch = 0; stretch + 16 <= cells; stretch += 4096) {
-    if (changed.size() > most) return false;
+    if (changed_.size() > most) return false;
     for (const std::size_t end = std::min(stretch + 4096, cells & ~std::size_t(15)); k < end; k += 16) {
-      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(before + k));
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state_[k]));
       const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(now + k));
       for (unsigned differ = ~unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b))) & 0xffffu; differ != 0;
            differ &= differ - 1) {
-        changed.push_back(std::uint32_t(k) + std::uint32_t(std::countr_zero(differ)));
+        changed_.push_back(std::uint32_t(k) + std::uint32_t(std::countr_zero(differ)));
       }
     }
   }
 #endif
   for (; k < cells; ++k) {
-    if (before[k] != now[k]) changed.push_back(std::uint32_t(k));
+    if (state_[k] != now[k]) changed_.push_back(std::uint32_t(k));
   }
-  return changed.size() <= most;
-}
-
-bool IncrementalMeasures::Update(const std::uint8_t* now) {
-  return ListChanges(state_.data(), now, state_.size(), MostFollowed(), listed_) && Update(listed_, now);
-}
-
-bool IncrementalMeasures::Update(std::span<const std::uint32_t> changed, const std::uint8_t* now) {
-  changed_ = changed.size();
-  if (changed.size() > MostFollowed()) return false;
+  if (changed_.size() > most) return false;
 
   // One cell after another, each a grid of its own: its agent leaves, then the new one comes.
   // (Fetching the blocks' lines ahead as well compiles to nothing unless forced in, and forced
   // in it costs more on grids that stay in cache than it saves on larger ones.)
   constexpr std::size_t ahead = 3;
   Ring ring;
-  for (std::size_t j = 0; j < changed.size(); ++j) {
+  for (std::size_t j = 0; j < changed_.size(); ++j) {
     // The size of the cluster a cell a few changes ahead leaves.
-    if (j + ahead < changed.size() && state_[changed[j + ahead]] != 0) {
-      __builtin_prefetch(&size_[std::size_t(label_[changed[j + ahead]])], 1);
+    if (j + ahead < changed_.size() && state_[changed_[j + ahead]] != 0) {
+      __builtin_prefetch(&size_[std::size_t(label_[changed_[j + ahead]])], 1);
     }
-    const std::uint32_t c = changed[j];
+    const std::uint32_t c = changed_[j];
     const std::uint8_t from = state_[c], to = now[c];
     Around(c, ring);
     ChangeShares(c, to, ring);

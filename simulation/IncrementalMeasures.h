@@ -3,17 +3,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <vector>
 
 #include "simulation/LargePageAllocator.h"
 
 namespace zelmora {
-
-// Lists in `changed`, in ascending order, the cells whose bytes differ between two occupancies
-// of `cells` cells; stops and returns false past `most` of them.
-bool ListChanges(const std::uint8_t* before, const std::uint8_t* now, std::size_t cells, std::size_t most,
-                 std::vector<std::uint32_t>& changed);
 
 // The neighbourhood measures of a grid's occupancy (a byte per cell, row-major: 0 free, 1 + the
 // colour of its agent): the like shares of the agents with a neighbour, the agents a
@@ -43,12 +37,10 @@ class IncrementalMeasures {
   // Measures the occupancy afresh; with track, keeps what Update needs.
   void Rebuild(const std::uint8_t* occupancy, std::int32_t cols, std::int32_t rows, bool track);
   // Brings the measures from the occupancy measured last (with track) to this one, of the same
-  // grid, given the cells that differ, all of them in ascending order, or finding them itself.
-  // Returns false, having changed nothing, where Rebuild would cost less.
-  bool Update(std::span<const std::uint32_t> changed, const std::uint8_t* occupancy);
+  // grid. Returns false, having changed nothing, where Rebuild would cost less.
   bool Update(const std::uint8_t* occupancy);
   // The cells that differed in the last Update; where it gave up, more than it would follow.
-  std::size_t Changed() const { return changed_; }
+  std::size_t Changed() const { return changed_.size(); }
 
   std::int64_t Shares() const { return shares_; }    // like / neighbours, in ShareUnit-ths
   std::int64_t Counted() const { return counted_; }  // agents with at least one neighbour
@@ -102,9 +94,7 @@ class IncrementalMeasures {
   std::vector<std::int32_t> spare_;  // labels of no cluster
   Big<std::uint32_t> mark_;          // scratch of the searches: search number + group
   std::uint32_t search_ = 0;
-  std::size_t MostFollowed() const { return state_.size() / 24; }  // past these, Rebuild costs less
-  std::size_t changed_ = 0;
-  std::vector<std::uint32_t> listed_, queue_[4], reached_[4];
+  std::vector<std::uint32_t> changed_, queue_[4], reached_[4];
 };
 
 }  // namespace zelmora
