@@ -18,9 +18,10 @@ struct AgentMove {
 };
 
 // The moves of a World since some point, for readers that keep a measure from one call to the
-// next. Kept only once a reader has asked (a step that nobody follows pays one test a phase), and
-// only while those it has not yet had are fewer than a quarter of the cells: past that, following
-// them costs about what measuring afresh does, and they are dropped.
+// next. Kept only once a reader has asked (a step that nobody follows pays one test a phase), from
+// the last the reader had on, and only while they are fewer than a quarter of the cells: past
+// that, following them costs about what measuring afresh does, and they are dropped; if the
+// reader has not asked since the last drop, they are no longer kept until it asks again.
 // Each move is numbered as the occupancy copy counts it (World::OccupancyVersion's `changes`);
 // entry j holds move first_ + j + 1 of the copy `copy_`. A new copy starts the log again.
 class MoveLog {
@@ -29,6 +30,7 @@ class MoveLog {
   // A reader asks for the moves after move `since` of copy `copy`, the copy having made `now`.
   // Null where they are not all kept; the first ask starts keeping them.
   std::optional<std::span<const AgentMove>> Since(std::uint64_t copy, std::uint64_t since, std::uint64_t now) {
+    asked_ = true;
     if (!following_ || copy != copy_ || first_ + moves_.size() != now) {
       following_ = true;
       Restart(copy, now);
@@ -40,14 +42,22 @@ class MoveLog {
   }
   // Move `number` of copy `copy`, on a grid of `cells` cells.
   void Add(std::uint64_t copy, std::uint64_t number, std::size_t cells, const AgentMove& move) {
+    if (!following_) return;
     if (copy != copy_ || number != first_ + moves_.size() + 1) {
       Restart(copy, number - 1);
+    } else if (read_ == number - 1) {
+      Restart(copy, read_);  // the reader has had them all
     } else if (moves_.size() * 4 >= cells) {
       // The moves the reader has had go; if too many are left, all of them.
       const std::size_t had = std::size_t(std::min(read_, number - 1) - first_);
       moves_.erase(moves_.begin(), moves_.begin() + std::ptrdiff_t(had));
       first_ += had;
-      if (moves_.size() * 4 >= cells) Restart(copy, number - 1);
+      if (moves_.size() * 4 >= cells) {
+        Restart(copy, number - 1);
+        following_ = asked_;
+        asked_ = false;
+        if (!following_) return;
+      }
     }
     moves_.push_back(move);
   }
@@ -62,6 +72,7 @@ class MoveLog {
   bool following_ = false;
   std::uint64_t copy_ = 0, first_ = 0;
   std::uint64_t read_ = 0;  // the reader has had the moves up to this one
+  bool asked_ = false;      // the reader asked since the moves were last dropped
   std::vector<AgentMove> moves_;
 };
 

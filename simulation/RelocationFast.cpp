@@ -145,7 +145,8 @@ void World::WriteMoves(bool freePricesDone) {
   const double* const prices = prices_.Prices();
   const double* const freePrices = freePrices_.Data();
   const std::int32_t* const occupants = copies_.Occupant();
-  // A reader follows the moves: each is noted with its cells' prices, fetched with its lines.
+  // A reader follows the moves: each is noted with its cells' prices, read from the cells' lines
+  // (the taken cell's are fetched whole, the left cell's price line besides).
   const bool note = moves_.Following();
   std::uint64_t number = copies_.Moves() - n;
   // Inlined by force: GCC takes a function of nothing but prefetches for one without effects
@@ -159,10 +160,9 @@ void World::WriteMoves(bool freePricesDone) {
     __builtin_prefetch(&occupants[move.to], 1);
     __builtin_prefetch(&catchments[move.from]);
     __builtin_prefetch(&catchments[move.to]);
-    if (note) __builtin_prefetch(&prices[move.to]);
-    if (!free && !note) return;
-    __builtin_prefetch(&prices[move.from]);
+    if (note) __builtin_prefetch(&cells[move.from].localPrice);
     if (!free) return;
+    __builtin_prefetch(&prices[move.from]);
     __builtin_prefetch(&freePrices[move.from], 1);
     __builtin_prefetch(&freePrices[move.to], 1);
   };
@@ -185,7 +185,7 @@ void World::WriteMoves(bool freePricesDone) {
     market[catchments[move.to]]->customers += 1;
     if (note) {
       moves_.Add(copies_.Identity(), ++number, copies_.Cells(),
-                 {move.from, move.to, states[move.to] - 1, prices[move.from], prices[move.to]});
+                 {move.from, move.to, states[move.to] - 1, cells[move.from].localPrice, target.localPrice});
     }
   }
   moves.clear();
