@@ -459,9 +459,8 @@ void DefineRunView(py::module_& m) {
 Read-only: the state arrays and counters of zelmora.World, by the same names (occupied,
 local_price, agent_col, ..., step_count, agent_count, grid), the run's index and seed
 (run, seed), its parameters as attributes and parameters(), and measures(), the CSV's row
-of this step as a dict. Arrays are views of the run's World, taken without copying; the
-view and its arrays hold that World, so they stay valid after the run, but show it as it
-is when read: during the measure's call, the recorded step. Keep a.copy() to keep values.)");
+of this step as a dict. Arrays are copies of the run's World made at their first read, as
+a World's are: read during the measure's call, they keep the recorded step's values.)");
   DefineStateArrays(view);
   view.def_property_readonly(
       "run", [](const RunView& v) { return v.Run().index; }, "The run's index in the sweep.");

@@ -47,6 +47,7 @@ void PyWorld::Set(const py::dict& values) {
 void PyWorld::Step(std::int64_t steps) {
   using Clock = std::chrono::steady_clock;
   Claim claim(*this);
+  const Change change(*this);
   std::int64_t done = 0;
   while (done < steps) {
     {
@@ -65,7 +66,7 @@ void PyWorld::Step(std::int64_t steps) {
 
 void PyWorld::Setup() {
   Claim claim(*this);
-  RetireAgentArrays();
+  const Change change(*this);
   {
     py::gil_scoped_release release;
     model_.world.NewSetup();  // cannot refuse: the agent count was checked when it was set
@@ -77,6 +78,7 @@ void PyWorld::Setup() {
 
 void PyWorld::PlaceMarkets(const std::array<MarketPosition, MarketCount>& markets) {
   Claim claim(*this);
+  const Change change(*this);
   try {
     model_.world.SetMarkets(markets);
   } catch (const std::invalid_argument& e) {
@@ -86,7 +88,7 @@ void PyWorld::PlaceMarkets(const std::array<MarketPosition, MarketCount>& market
 
 void PyWorld::PlaceAgents(const std::vector<AgentPlace>& places) {
   Claim claim(*this);
-  RetireAgentArrays();
+  const Change change(*this);
   try {
     model_.world.SetAgents(places);
   } catch (const std::invalid_argument& e) {
@@ -123,33 +125,12 @@ void PyWorld::SavePicture(const std::string& path, bool showCatchment) {
 
 double PyWorld::StepsCpuSeconds(std::int64_t steps) {
   Claim claim(*this);
+  const Change change(*this);
   timespec start{}, end{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
   for (std::int64_t k = 0; k < steps; ++k) model_.world.SimulationStep();
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
   return double(end.tv_sec - start.tv_sec) + 1e-9 * double(end.tv_nsec - start.tv_nsec);
-}
-
-py::object PyWorld::AgentsBase(py::handle self) {
-  std::shared_ptr<AgentHold> hold = agentHold_.lock();
-  if (!hold) {
-    hold = std::make_shared<AgentHold>();
-    hold->world = py::reinterpret_borrow<py::object>(self);
-    agentHold_ = hold;
-  }
-  return py::capsule(new std::shared_ptr<AgentHold>(std::move(hold)),
-                     [](void* hold) { delete static_cast<std::shared_ptr<AgentHold>*>(hold); });
-}
-
-// Arrays of the current agents keep pointing at their storage, so it moves to their hold and the
-// World goes on with a copy; the World notices the new storage and makes its compact copies afresh.
-void PyWorld::RetireAgentArrays() {
-  const std::shared_ptr<AgentHold> hold = agentHold_.lock();
-  if (!hold) return;
-  hold->retired = std::move(model_.world.Agents);
-  model_.world.Agents = hold->retired;
-  hold->world = py::object();
-  agentHold_.reset();
 }
 
 }  // namespace zelmora::python

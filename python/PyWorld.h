@@ -6,24 +6,16 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "batch/Run.h"
 #include "python/Parameters.h"
+#include "python/StateArrays.h"
 #include "simulation/Measures.h"
 #include "simulation/World.h"
 
 namespace zelmora::python {
-
-// What keeps the storage of handed-out agent arrays alive: the Python World while they show its
-// current agents, and the old list itself once the World has replaced it (a setup, place_agents),
-// so that an array handed out earlier never points at freed memory.
-struct AgentHold {
-  py::object world;
-  std::vector<TAgent> retired;
-};
 
 // A World as Python drives it: the model, the settings it reads at every phase, the seed its setups
 // draw from, and a guard so that nothing changes it while it steps with the GIL released.
@@ -64,11 +56,25 @@ class PyWorld {
   // The same steps as Step, timed in C++ alone (thread CPU seconds): the baseline of bench/python.
   double StepsCpuSeconds(std::int64_t steps);
 
-  // The base of an agent array: keeps the agents it shows alive, whatever the World does later.
-  py::object AgentsBase(py::handle self);
+  // The state arrays handed out since the last change of the state, which StateVersion numbers:
+  // every call that changes the World (step, setup, a configuration) numbers it anew, when it
+  // starts and when it ends.
+  ArrayCache& Arrays() const { return arrays_; }
+  std::uint64_t StateVersion() const { return stateVersion_; }
 
  private:
-  void RetireAgentArrays();
+  // Numbers the state anew for as long as it lives: the arrays read meanwhile are made again at
+  // the next read after it.
+  class Change {
+   public:
+    explicit Change(PyWorld& world) : world_(world) { ++world_.stateVersion_; }
+    ~Change() { ++world_.stateVersion_; }
+    Change(const Change&) = delete;
+    Change& operator=(const Change&) = delete;
+
+   private:
+    PyWorld& world_;
+  };
 
   GridSize grid_;
   std::uint64_t seed_;
@@ -80,7 +86,8 @@ class PyWorld {
   // Kept from call to call, so that measures cost what changed since the last ones; given the
   // threshold of each call.
   Measurer measurer_{ModelSettings{}.thresholdPercent};
-  std::weak_ptr<AgentHold> agentHold_;  // of the current agent list, while arrays of it exist
+  mutable ArrayCache arrays_;
+  std::uint64_t stateVersion_ = 0;
 };
 
 }  // namespace zelmora::python

@@ -7,6 +7,7 @@
 
 #include "batch/Run.h"
 #include "batch/Sweep.h"
+#include "python/StateArrays.h"
 #include "simulation/Measures.h"
 
 namespace zelmora::python {
@@ -25,13 +26,15 @@ class RunView {
   const World& Model() const { return model_->world; }
   const batch::RunPlan& Run() const { return run_; }
   const StepMeasures& Measures() const { return measures_; }
-  // A run keeps one list of agents from its setup to its end, so the view alone holds it.
-  py::object AgentsBase(py::handle self) const { return py::reinterpret_borrow<py::object>(self); }
+  // The state arrays, made again once the run has stepped on.
+  ArrayCache& Arrays() const { return arrays_; }
+  std::uint64_t StateVersion() const { return std::uint64_t(model_->world.StepCount); }
 
  private:
   std::shared_ptr<const batch::RunWorld> model_;
   batch::RunPlan run_;
   StepMeasures measures_;
+  mutable ArrayCache arrays_;
 };
 
 }  // namespace zelmora::python

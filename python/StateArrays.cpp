@@ -1,153 +1,197 @@
 #include "python/StateArrays.h"
 
+#include <algorithm>
 #include <array>
-#include <cstddef>
-#include <type_traits>
+#include <cstring>
+
+#include "python/PyWorld.h"
+#include "python/RunView.h"
 
 namespace zelmora::python {
 namespace {
 
+// A read-only array of this shape to write, and where its values go: `reuse` where it is one
+// of that dtype and shape, else a new one over values it holds alone. The memory is owned by a
+// capsule, not by the array, so that it cannot be made writeable either.
 template <class T>
-py::array ReadOnly(const T* first, std::vector<py::ssize_t> shape, std::vector<py::ssize_t> strides,
-                   py::handle base) {
-  py::array array(py::dtype::of<T>(), std::move(shape), std::move(strides), first, base);
+struct Written {
+  py::object array;
+  T* values;
+};
+
+template <class T>
+Written<T> ToWrite(py::object reuse, const std::vector<py::ssize_t>& shape) {
+  if (reuse) {
+    const py::array old = py::reinterpret_borrow<py::array>(reuse);
+    if (old.dtype().is(py::dtype::of<T>()) &&
+        std::equal(shape.begin(), shape.end(), old.shape(), old.shape() + old.ndim()) &&
+        std::size_t(old.ndim()) == shape.size()) {
+      return {std::move(reuse), static_cast<T*>(const_cast<void*>(old.data()))};
+    }
+  }
+  std::size_t n = 1;
+  for (const py::ssize_t extent : shape) n *= std::size_t(extent);
+  T* values = new T[n];
+  const py::capsule owner(values, [](void* v) { delete[] static_cast<T*>(v); });
+  py::array array(py::dtype::of<T>(), shape, {}, values, owner);
   py::detail::array_proxy(array.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
-  return array;
+  return {std::move(array), values};
 }
+
+std::vector<py::ssize_t> GridShape(const World& w) { return {w.grid.Rows(), w.grid.Cols()}; }
 
 // One field of every cell, [row, col]: the cells lie row after row, so a row of the array is a
-// row of the grid. The cells live as long as the World, which the array's base keeps alive.
-template <class T>
-py::array CellView(const World& world, const T& firstCellsField, py::handle owner) {
-  const py::ssize_t cols = world.grid.Cols();
-  const py::ssize_t cell = sizeof(TCell);
-  return ReadOnly(&firstCellsField, {world.grid.Rows(), cols}, {cols * cell, cell}, owner);
+// row of the grid.
+template <class T, class Field>
+py::object CellField(const World& w, py::object reuse, Field field) {
+  const TGrid::CellVector& cells = w.grid.Cells();
+  const Written<T> out = ToWrite<T>(std::move(reuse), GridShape(w));
+  for (std::size_t k = 0; k < cells.size(); ++k) out.values[k] = T(field(cells[k]));
+  return out.array;
 }
 
-template <auto Field, class Owner>
-void Cells(py::class_<Owner>& world, const char* name, const char* doc) {
-  world.def_property_readonly(
-      name,
-      [](py::object self) {
-        const World& model = self.cast<Owner&>().Model();
-        return CellView(model, model.grid.Cells().front().*Field, self);
-      },
-      doc);
+template <class T, class Field>
+py::object AgentField(const World& w, py::object reuse, Field field) {
+  const Written<T> out = ToWrite<T>(std::move(reuse), {py::ssize_t(w.Agents.size())});
+  for (std::size_t i = 0; i < w.Agents.size(); ++i) out.values[i] = T(field(w.Agents[i]));
+  return out.array;
 }
 
-template <auto Field, class Owner>
-void Agents(py::class_<Owner>& world, const char* name, const char* doc) {
-  world.def_property_readonly(
-      name,
-      [](py::object self) {
-        Owner& w = self.cast<Owner&>();
-        const std::vector<TAgent>& agents = w.Model().Agents;
-        // Without agents NumPy gives the empty array storage of its own.
-        const auto* first = agents.empty() ? nullptr : &(agents.front().*Field);
-        return ReadOnly(first, {py::ssize_t(agents.size())}, {py::ssize_t(sizeof(TAgent))},
-                        w.AgentsBase(self));
-      },
-      doc);
+template <class T, class Field>
+py::object MarketField(const World& w, py::object reuse, Field field) {
+  const Written<T> out = ToWrite<T>(std::move(reuse), {MarketCount});
+  for (int m = 0; m < MarketCount; ++m) out.values[m] = T(field(w, m));
+  return out.array;
 }
 
-template <auto Field, class Owner>
-void MarketPositions(py::class_<Owner>& world, const char* name, const char* doc) {
-  world.def_property_readonly(
-      name,
-      [](py::object self) {
-        const World& model = self.cast<Owner&>().Model();
-        return ReadOnly(&(model.Markets.front().*Field), {MarketCount},
-                        {py::ssize_t(sizeof(MarketPosition))}, self);
-      },
-      doc);
+const TCell& MarketCell(const World& w, int m) { return w.grid.At(w.Markets[m].col, w.Markets[m].row); }
+
+// Per cell, the occupied neighbours of its agent's colour (like) or of the other (!like), as the
+// occupancy stands; 0 for a free cell.
+py::object NeighboursNow(const World& w, py::object reuse, bool like) {
+  const std::int32_t cols = w.grid.Cols(), rows = w.grid.Rows();
+  std::vector<std::uint8_t> scratch;
+  const std::uint8_t* state = w.Occupancy(scratch);
+  const Written<std::int32_t> out = ToWrite<std::int32_t>(std::move(reuse), GridShape(w));
+  const std::size_t width = std::size_t(cols);
+  for (std::int32_t row = 0; row < rows; ++row) {
+    const std::uint8_t* lines[3] = {state + std::size_t(row == 0 ? rows - 1 : row - 1) * width,
+                                    state + std::size_t(row) * width,
+                                    state + std::size_t(row == rows - 1 ? 0 : row + 1) * width};
+    for (std::size_t col = 0; col < width; ++col) {
+      const std::uint8_t self = lines[1][col];
+      const std::size_t left = col == 0 ? width - 1 : col - 1, right = col + 1 == width ? 0 : col + 1;
+      const std::uint8_t around[8] = {lines[0][left], lines[0][col], lines[0][right], lines[1][left],
+                                      lines[1][right], lines[2][left], lines[2][col], lines[2][right]};
+      std::int32_t occupied = 0, same = 0;
+      for (const std::uint8_t n : around) {
+        occupied += n != 0;
+        same += n == self;
+      }
+      out.values[std::size_t(row) * width + col] = self == 0 ? 0 : like ? same : occupied - same;
+    }
+  }
+  return out.array;
 }
 
-// Ten values found on the market cells, copied.
-template <auto Field, class Owner>
-void MarketValues(py::class_<Owner>& world, const char* name, const char* doc) {
-  world.def_property_readonly(
-      name,
-      [](const Owner& w) {
-        const World& model = w.Model();
-        using Values = std::array<std::remove_cvref_t<decltype(model.grid.Cells().front().*Field)>,
-                                  MarketCount>;
-        // Owned by a capsule, not by the array, so that it cannot be made writeable either.
-        auto* values = new Values;
-        const py::capsule owner(values, [](void* v) { delete static_cast<Values*>(v); });
-        for (int m = 0; m < MarketCount; ++m) {
-          (*values)[std::size_t(m)] =
-              model.grid.At(model.Markets[m].col, model.Markets[m].row).*Field;
-        }
-        return ReadOnly(values->data(), {MarketCount}, {py::ssize_t(sizeof(values->front()))},
-                        owner);
-      },
-      doc);
-}
+struct ArrayInfo {
+  const char* name;
+  py::object (*make)(const World&, py::object reuse);
+  const char* doc;
+};
+
+// Every state array: its name, how it is made and what it holds, when written.
+const ArrayInfo kArrays[] = {
+    {"occupied",
+     [](const World& w, py::object reuse) {
+       std::vector<std::uint8_t> scratch;
+       const std::uint8_t* state = w.Occupancy(scratch);
+       const Written<bool> out = ToWrite<bool>(std::move(reuse), GridShape(w));
+       for (std::size_t k = 0; k < w.grid.Cells().size(); ++k) out.values[k] = state[k] != 0;
+       return out.array;
+     },
+     "Per cell [row, col], bool: an agent stands here. A copy of the state when read."},
+    {"occupant", [](const World& w, py::object reuse) { return CellField<std::int32_t>(w, std::move(reuse), [](const TCell& c) { return c.occupant; }); },
+     "Per cell [row, col], int32: index of the agent standing here (meaningful where occupied). A copy of the state when read."},
+    {"colour", [](const World& w, py::object reuse) { return CellField<std::int32_t>(w, std::move(reuse), [](const TCell& c) { return c.State(); }); },
+     "Per cell [row, col], int32: colour of the agent standing here, 0 black, 1 white\n"
+     "(meaningful where occupied). A copy of the state when read."},
+    {"same_neighbours",
+     [](const World& w, py::object reuse) { return CellField<std::int32_t>(w, std::move(reuse), [](const TCell& c) { return c.sameNeighbours; }); },
+     "Per cell [row, col], int32: occupied neighbours of the occupant's colour as the last\n"
+     "segregation phase counted them, before look for centers moved agents; same_neighbours_now\n"
+     "counts them where the agents stand now. A copy of the state when read."},
+    {"other_neighbours",
+     [](const World& w, py::object reuse) { return CellField<std::int32_t>(w, std::move(reuse), [](const TCell& c) { return c.otherNeighbours; }); },
+     "Per cell [row, col], int32: occupied neighbours of the other colour as the last\n"
+     "segregation phase counted them; other_neighbours_now counts them now. A copy of the state when read."},
+    {"same_neighbours_now", [](const World& w, py::object reuse) { return NeighboursNow(w, std::move(reuse), true); },
+     "Per cell [row, col], int32: occupied neighbours of the occupant's colour where the agents\n"
+     "stand now, counted when read (0 for a free cell). A copy of the state when read."},
+    {"other_neighbours_now", [](const World& w, py::object reuse) { return NeighboursNow(w, std::move(reuse), false); },
+     "Per cell [row, col], int32: occupied neighbours of the other colour where the agents\n"
+     "stand now, counted when read (0 for a free cell). A copy of the state when read."},
+    {"catchment", [](const World& w, py::object reuse) { return CellField<std::int32_t>(w, std::move(reuse), [](const TCell& c) { return c.catchment; }); },
+     "Per cell [row, col], int32: the market 0..9 the cell buys from, as the last price phase\n"
+     "(or setup) chose it. A copy of the state when read."},
+    {"local_price",
+     [](const World& w, py::object reuse) {
+       std::vector<double> scratch;
+       const double* prices = w.LocalPrices(scratch);
+       const Written<double> out = ToWrite<double>(std::move(reuse), GridShape(w));
+       std::memcpy(out.values, prices, w.grid.Cells().size() * sizeof(double));
+       return out.array;
+     },
+     "Per cell [row, col], float64: cheapest delivered price, as the last price phase computed\n"
+     "it (0 before the first step). A copy of the state when read."},
+    {"grey", [](const World& w, py::object reuse) { return CellField<std::int32_t>(w, std::move(reuse), [](const TCell& c) { return c.grey; }); },
+     "Per cell [row, col], int32: grey level (180, or the price scape of the last step with\n"
+     "price_scape on); pictures use its lowest byte. A copy of the state when read."},
+    {"is_market", [](const World& w, py::object reuse) { return CellField<bool>(w, std::move(reuse), [](const TCell& c) { return c.isMarket; }); },
+     "Per cell [row, col], bool: a market stands here. A copy of the state when read."},
+    {"agent_col", [](const World& w, py::object reuse) { return AgentField<std::int32_t>(w, std::move(reuse), [](const TAgent& a) { return a.col; }); },
+     "Per agent, int32: its column. A copy of the state when read."},
+    {"agent_row", [](const World& w, py::object reuse) { return AgentField<std::int32_t>(w, std::move(reuse), [](const TAgent& a) { return a.row; }); },
+     "Per agent, int32: its row. A copy of the state when read."},
+    {"agent_colour", [](const World& w, py::object reuse) { return AgentField<std::int32_t>(w, std::move(reuse), [](const TAgent& a) { return a.colour; }); },
+     "Per agent, int32: 0 black, 1 white. A copy of the state when read."},
+    {"agent_satisfied",
+     [](const World& w, py::object reuse) { return AgentField<bool>(w, std::move(reuse), [](const TAgent& a) { return a.satisfied; }); },
+     "Per agent, bool: satisfied at the last segregation phase (True after a setup). A copy of the state when read."},
+    {"market_col",
+     [](const World& w, py::object reuse) { return MarketField<std::int32_t>(w, std::move(reuse), [](const World& v, int m) { return v.Markets[m].col; }); },
+     "Per market 0..9, int32: its column. A copy of the state when read."},
+    {"market_row",
+     [](const World& w, py::object reuse) { return MarketField<std::int32_t>(w, std::move(reuse), [](const World& v, int m) { return v.Markets[m].row; }); },
+     "Per market 0..9, int32: its row. A copy of the state when read."},
+    {"market_customers",
+     [](const World& w, py::object reuse) {
+       return MarketField<std::int32_t>(w, std::move(reuse), [](const World& v, int m) { return MarketCell(v, m).customers; });
+     },
+     "Per market 0..9, int32: agents in its catchment (markets sharing a cell show the same\n"
+     "count). A copy of the state when read."},
+    {"market_unit_cost",
+     [](const World& w, py::object reuse) {
+       return MarketField<double>(w, std::move(reuse), [](const World& v, int m) { return MarketCell(v, m).unitCost; });
+     },
+     "Per market 0..9, float64: its unit cost (bid price) as the last step computed it (1\n"
+     "before the first step). A copy of the state when read."},
+};
 
 }  // namespace
 
 template <class Owner>
 void DefineStateArrays(py::class_<Owner>& world) {
-  Cells<&TCell::occupied>(world, "occupied",
-                          "Per cell [row, col], bool: an agent stands here. A live view.");
-  Cells<&TCell::occupant>(
-      world, "occupant",
-      "Per cell [row, col], int32: index of the agent standing here (meaningful where\n"
-      "occupied). A live view.");
-  world.def_property_readonly(
-      "colour",
-      [](py::object self) {
-        const World& model = self.cast<Owner&>().Model();
-        return CellView(model, model.grid.Cells().front().State(), self);
-      },
-      "Per cell [row, col], int32: colour of the agent standing here, 0 black, 1 white\n"
-      "(meaningful where occupied). A live view.");
-  Cells<&TCell::sameNeighbours>(
-      world, "same_neighbours",
-      "Per cell [row, col], int32: occupied neighbours of the occupant's colour, as the last\n"
-      "segregation phase counted them. A live view.");
-  Cells<&TCell::otherNeighbours>(
-      world, "other_neighbours",
-      "Per cell [row, col], int32: occupied neighbours of the other colour, as the last\n"
-      "segregation phase counted them. A live view.");
-  Cells<&TCell::catchment>(
-      world, "catchment",
-      "Per cell [row, col], int32: the market 0..9 the cell buys from. A live view.");
-  Cells<&TCell::localPrice>(
-      world, "local_price",
-      "Per cell [row, col], float64: cheapest delivered price, as the last price phase computed\n"
-      "it. A live view.");
-  Cells<&TCell::grey>(
-      world, "grey",
-      "Per cell [row, col], int32: grey level (180, or the price scape with price_scape on);\n"
-      "pictures use its lowest byte. A live view.");
-  Cells<&TCell::isMarket>(world, "is_market",
-                          "Per cell [row, col], bool: a market stands here. A live view.");
-
-  Agents<&TAgent::col>(
-      world, "agent_col",
-      "Per agent, int32: its column. A live view of the current agents; after setup() or\n"
-      "place_agents() it keeps the old agents' last values.");
-  Agents<&TAgent::row>(world, "agent_row", "Per agent, int32: its row. A live view, as agent_col.");
-  Agents<&TAgent::colour>(world, "agent_colour",
-                          "Per agent, int32: 0 black, 1 white. A live view, as agent_col.");
-  Agents<&TAgent::satisfied>(
-      world, "agent_satisfied",
-      "Per agent, bool: satisfied at the last segregation phase (True after a setup). A live\n"
-      "view, as agent_col.");
-
-  MarketPositions<&MarketPosition::col>(world, "market_col",
-                                        "Per market 0..9, int32: its column. A live view.");
-  MarketPositions<&MarketPosition::row>(world, "market_row",
-                                        "Per market 0..9, int32: its row. A live view.");
-  MarketValues<&TCell::customers>(
-      world, "market_customers",
-      "Per market 0..9, int32: agents in its catchment (markets sharing a cell show the same\n"
-      "count). A copy.");
-  MarketValues<&TCell::unitCost>(
-      world, "market_unit_cost",
-      "Per market 0..9, float64: its unit cost (bid price) as the last step computed it (1\n"
-      "before the first step). A copy.");
+  for (std::size_t k = 0; k < std::size(kArrays); ++k) {
+    world.def_property_readonly(
+        kArrays[k].name,
+        [k](py::object self) {
+          const Owner& owner = self.cast<const Owner&>();
+          return owner.Arrays().Get(k, owner.StateVersion(),
+                                    [&](py::object reuse) { return kArrays[k].make(owner.Model(), std::move(reuse)); });
+        },
+        kArrays[k].doc);
+  }
 
   world.def_property_readonly(
       "grid", [](const Owner& w) { return py::make_tuple(w.Model().grid.Cols(), w.Model().grid.Rows()); },

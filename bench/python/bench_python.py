@@ -5,7 +5,10 @@ CPU time of the calling thread (the steps run on it, with the GIL released), med
                the window's settings (800 agents, look for centers on), after 100 steps.
   loop step()  a Python loop calling w.step() once per step against the same steps from C++, on
                twin 10 x 10 Worlds without agents, so that the call's own cost stands out.
-  read array   one read of each state array of a 1000 x 1000 World at half density.
+  read array   one read of each state array of a 1000 x 1000 World at half density, read again
+               without a step between, and the first read after a step, which copies it.
+  reduce array a NumPy sum over each per-cell and per-agent array of that World against the same
+               sum over a contiguous array of its dtype, interleaved.
   sweep        zelmora.sweep with a measure written in Python at every recorded step against the
                same sweep without it and against the measure's own cost (the same calls on a
                run's view outside the sweep): CPU time of the whole process, worker included.
@@ -71,9 +74,10 @@ def loop_step(rounds, calls=20000):
           f"added per call {statistics.median(extra) * 1e6:.3f} us   (at most 1)")
 
 
-ARRAYS = ["occupied", "occupant", "colour", "same_neighbours", "other_neighbours", "catchment",
-          "local_price", "grey", "is_market", "agent_col", "agent_row", "agent_colour",
-          "agent_satisfied", "market_col", "market_row", "market_customers", "market_unit_cost"]
+CELL_AND_AGENT_ARRAYS = ["occupied", "occupant", "colour", "same_neighbours", "other_neighbours",
+                         "same_neighbours_now", "other_neighbours_now", "catchment", "local_price", "grey",
+                         "is_market", "agent_col", "agent_row", "agent_colour", "agent_satisfied"]
+ARRAYS = CELL_AND_AGENT_ARRAYS + ["market_col", "market_row", "market_customers", "market_unit_cost"]
 
 
 def read_arrays(rounds, reads=2000):
@@ -84,8 +88,31 @@ def read_arrays(rounds, reads=2000):
         read = lambda: [getattr(w, name) for _ in range(reads)]
         median = statistics.median(cpu_of(read) / reads for _ in range(rounds))
         worst = max(worst, median)
-        print(f"read {name:17s} 1000 x 1000   {median * 1e6:6.3f} us")
-    print(f"read array, slowest        {worst * 1e6:6.3f} us   (at most 5)")
+        print(f"read {name:20s} 1000 x 1000   {median * 1e6:6.3f} us")
+    print(f"read array, slowest           {worst * 1e6:6.3f} us   (at most 5)")
+    for name in CELL_AND_AGENT_ARRAYS:
+        first = []
+        for _ in range(3):
+            w.step()
+            first.append(cpu_of(lambda: getattr(w, name)))
+        print(f"first read after a step, {name:20s} {statistics.median(first) * 1e3:7.2f} ms")
+
+
+def reduce_arrays(rounds):
+    w = zelmora.World(grid=(1000, 1000), density=0.5, seed=7)
+    w.step(2)
+    worst = 0.0
+    for name in CELL_AND_AGENT_ARRAYS:
+        array = getattr(w, name)
+        plain = np.ascontiguousarray(array).copy()
+        ratios = []
+        for k in range(rounds):
+            sides = [lambda: cpu_of(array.sum), lambda: cpu_of(plain.sum)]
+            state, contiguous = (sides[0](), sides[1]()) if k % 2 == 0 else tuple(reversed((sides[1](), sides[0]())))
+            ratios.append(state / contiguous)
+        worst = max(worst, statistics.median(ratios))
+        print(f"sum of {name:20s} against a contiguous {str(plain.dtype):7s} array: {statistics.median(ratios):5.2f}x")
+    print(f"reduce array, slowest        {worst:5.2f}x   (at most 1.5)")
 
 
 def like_share(v):
@@ -129,6 +156,7 @@ def main():
     step_1000(options.rounds)
     loop_step(options.rounds)
     read_arrays(options.rounds)
+    reduce_arrays(options.rounds)
     sweep_measure(options.rounds)
 
 

@@ -4,7 +4,7 @@
     w = zelmora.World(grid=(80, 60), density=0.5, threshold=5, seed=1)
     w.step(100)
     w.measures()["percent_similar"]
-    w.local_price            # a read-only [row, col] view of every cell's price
+    w.local_price            # a read-only [row, col] copy of every cell's price
     w.save_picture("step100.png")
 
 zelmora.sweep(...) runs zelmora-batch's sweeps on every core and returns them as a pandas
@@ -47,15 +47,14 @@ class World(_CoreWorld):
     in the window does (agents and density at the next setup()); w.set(...) changes several at
     once, all or nothing.
 
-    State arrays are read-only NumPy arrays (writing raises ValueError). Per cell, indexed
-    [row, col]: occupied, occupant, colour, same_neighbours, other_neighbours, catchment,
-    local_price, grey, is_market. Per agent: agent_col, agent_row, agent_colour,
-    agent_satisfied. Per market 0..9: market_col, market_row, market_customers,
-    market_unit_cost. Cell, agent and market-position arrays are live views of the model's
-    memory, taken without copying: they show the state as it is when read, and stay valid as
-    long as they are held. Agent arrays show the agents of the moment they were taken: after
-    setup() or place_agents() they keep the old agents' last values. market_customers and
-    market_unit_cost are copies. Copy a view (arr.copy()) to keep a step's values.
+    State arrays are read-only NumPy arrays, contiguous in C order (writing raises ValueError).
+    Per cell, indexed [row, col]: occupied, occupant, colour, same_neighbours, other_neighbours
+    (as the last segregation phase counted them), same_neighbours_now, other_neighbours_now
+    (where the agents stand now), catchment, local_price, grey, is_market. Per agent: agent_col,
+    agent_row, agent_colour, agent_satisfied. Per market 0..9: market_col, market_row,
+    market_customers, market_unit_cost. Each is a copy made at its first read after a step, a
+    setup or a configuration, and read again without copying until the next: an array held
+    across a step keeps the values of the step it was read at.
 
     Counters: step_count, agent_count, moved_count, satisfied_count, candidates_drawn.
     One World is stepped by one thread at a time; other threads may read while it steps.

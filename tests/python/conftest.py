@@ -5,8 +5,8 @@ import pytest
 
 import zelmora
 
-CELL_ARRAYS = ["occupied", "occupant", "colour", "same_neighbours", "other_neighbours", "catchment",
-               "local_price", "grey", "is_market"]
+CELL_ARRAYS = ["occupied", "occupant", "colour", "same_neighbours", "other_neighbours", "same_neighbours_now",
+               "other_neighbours_now", "catchment", "local_price", "grey", "is_market"]
 AGENT_ARRAYS = ["agent_col", "agent_row", "agent_colour", "agent_satisfied"]
 MARKET_ARRAYS = ["market_col", "market_row", "market_customers", "market_unit_cost"]
 STATE_ARRAYS = CELL_ARRAYS + AGENT_ARRAYS + MARKET_ARRAYS

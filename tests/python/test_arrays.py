@@ -6,23 +6,55 @@ from conftest import CELL_ARRAYS, STATE_ARRAYS, check_consistent
 
 
 @pytest.mark.parametrize("name", STATE_ARRAYS)
-def test_state_arrays_refuse_writes(name):
+def test_state_arrays_are_contiguous_and_refuse_writes(name):
     array = getattr(zelmora.World(grid=(12, 10), seed=1), name)
+    assert array.flags.c_contiguous
+    if name in CELL_ARRAYS:
+        assert array.shape == (10, 12)  # [row, col]
     with pytest.raises(ValueError, match="read-only"):
         array[0] = array[0]
     with pytest.raises(ValueError):
         array.flags.writeable = True
 
 
-def test_cell_arrays_are_views_that_follow_the_steps():
-    w = zelmora.World(seed=9)
-    views = {name: getattr(w, name) for name in CELL_ARRAYS}
+def test_arrays_keep_the_step_they_were_read_at_and_are_read_again_without_copying():
+    w = zelmora.World(seed=9, threshold=5)
+    before = {name: getattr(w, name) for name in STATE_ARRAYS}
+    kept = {name: array.copy() for name, array in before.items()}
+    assert all(getattr(w, name) is array for name, array in before.items())  # no step: the same arrays
     w.step(7)
-    for name, view in views.items():
-        assert view.shape == (40, 40)
-        assert np.array_equal(view, getattr(w, name)), name
-    del w  # the views keep the World's cells alive
-    assert views["occupied"].sum() == 800
+    changed = set()
+    for name, array in before.items():
+        assert np.array_equal(array, kept[name]), name  # held across the steps: the values of its read
+        if not np.array_equal(getattr(w, name), array):
+            changed.add(name)
+    assert {"occupied", "agent_col", "local_price", "same_neighbours_now"} <= changed
+    del w  # an array holds its values alone
+    assert before["occupied"].sum() == 800
+
+
+def roll_count(occupied, colour, like):
+    """Occupied neighbours of each occupied cell's colour (like) or the other, on the torus."""
+    count = np.zeros(occupied.shape, dtype=int)
+    for dr in (-1, 0, 1):
+        for dc in (-1, 0, 1):
+            if dr or dc:
+                n_occupied = np.roll(occupied, (dr, dc), axis=(0, 1))
+                n_colour = np.roll(colour, (dr, dc), axis=(0, 1))
+                count += n_occupied & ((n_colour == colour) == like)
+    return np.where(occupied, count, 0)
+
+
+@pytest.mark.parametrize("centers", [True, False])
+def test_current_counts_are_where_agents_stand_and_the_phase_counts_are_the_segregation_phases(centers):
+    w = zelmora.World(grid=(30, 20), density=0.5, seed=12, threshold=4, centers=centers)
+    w.step(15)
+    occupied, colour = w.occupied, w.colour
+    for like, now, phase in [(True, w.same_neighbours_now, w.same_neighbours),
+                             (False, w.other_neighbours_now, w.other_neighbours)]:
+        assert np.array_equal(now, roll_count(occupied, colour, like))
+        if not centers:  # nobody moved after the segregation phase counted
+            assert np.array_equal(now[occupied], phase[occupied])
 
 
 def test_agent_arrays_keep_the_old_agents_after_a_setup():

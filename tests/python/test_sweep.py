@@ -90,12 +90,13 @@ def test_measures_and_agent_rows_see_each_recorded_step_as_a_replayed_world_does
 
     def keep(v):
         assert not (v.local_price.flags.writeable or v.agent_col.flags.writeable)
-        kept.append((v.run, v.local_price, v.agent_col))  # views held past the run
+        kept.append((v.run, v.step_count, v.local_price, v.agent_col))  # arrays held past the run
         return v.measures()["percent_similar"]
 
     rows, agents = zelmora.sweep(grid=(16, 20), record_every=4, seed=8, jobs=2, set={"returns_to_scale": [0.9, 1.2]},
                                  density=0.4, measures={"like": like_share, "again": keep}, agent_rows=True, **options)
     assert np.array_equal(rows["again"], rows["percent_similar"], equal_nan=True)
+    assert len(kept) == len(rows)
     for run, recorded in rows.groupby("run"):
         first = {name: values.iloc[0] for name, values in recorded.items()}  # each of its own type
         assert first["seed"] == zelmora.run_seed(8, run)
@@ -104,14 +105,14 @@ def test_measures_and_agent_rows_see_each_recorded_step_as_a_replayed_world_does
         for step, like in zip(recorded.step, recorded.like):
             w.step(step - w.step_count)
             assert like == like_share(w)
+            # What a measure kept shows the step it was read at.
+            for _, _, price, col in (k for k in kept if k[:2] == (run, step)):
+                assert np.array_equal(price, w.local_price) and np.array_equal(col, w.agent_col)
             at = agents[(agents.run == run) & (agents.step == step)]
             assert np.array_equal(at.agent, np.arange(w.agent_count))
             for name, array in [("col", w.agent_col), ("row", w.agent_row), ("colour", w.agent_colour),
                                 ("satisfied", w.agent_satisfied)]:
                 assert np.array_equal(at[name], array), (run, step, name)
-        # What a measure kept shows the run's World as it ended, never freed memory.
-        for _, price, col in (k for k in kept if k[0] == run):
-            assert np.array_equal(price, w.local_price) and np.array_equal(col, w.agent_col)
 
 
 class Stop(Exception):
