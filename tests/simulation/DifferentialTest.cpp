@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "simulation/ModelMath.h"
 #include "simulation/Registers.h"
 #include "simulation/World.h"
 #include "tests/simulation/WorldFixture.h"
@@ -64,9 +63,26 @@ bool Same(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::b
                     << " against " << p.localPrice << ", grey " << f.grey << " against " << p.grey;
     }
   }
-  // The price sum, kept or summed, is the plain sum of the cells.
-  const double sum = detail::SumInLanes(pc.size(), [&pc](std::size_t k) { return pc[k].localPrice; });
-  if (!Same(fast.LocalPriceSum(), sum)) return fail() << "the kept price sum differs";
+  // What readers ask answers the same on both paths: kept by the fast World, worked out from the
+  // cells and agents by the plain one.
+  if (!Same(fast.LocalPriceSum(), plain.LocalPriceSum())) return fail() << "the price sums differ";
+  if (fast.UnsatisfiedAgents() != plain.UnsatisfiedAgents()) return fail() << "the unsatisfied agents differ";
+  std::vector<std::uint8_t> fastScratch, plainScratch;
+  std::vector<double> fastPrices, plainPrices;
+  if (!std::equal(fc.begin(), fc.end(), fast.Occupancy(fastScratch), [](const TCell& c, std::uint8_t s) {
+        return s == (c.occupied ? 1 + c.State() : 0);
+      })) {
+    return fail() << "the occupancy the fast World gives differs from its cells";
+  }
+  if (!std::equal(pc.begin(), pc.end(), plain.Occupancy(plainScratch), [](const TCell& c, std::uint8_t s) {
+        return s == (c.occupied ? 1 + c.State() : 0);
+      })) {
+    return fail() << "the occupancy the plain World gives differs from its cells";
+  }
+  if (!std::equal(fast.LocalPrices(fastPrices), fast.LocalPrices(fastPrices) + fc.size(),
+                  plain.LocalPrices(plainPrices), Same)) {
+    return fail() << "the prices the Worlds give differ";
+  }
   if (fast.Agents.size() != plain.Agents.size()) return fail() << "agent counts differ";
   for (std::size_t i = 0; i < fast.Agents.size(); ++i) {
     const TAgent& f = fast.Agents[i];
