@@ -57,7 +57,7 @@ inline Priced PriceInFull(const TCell& cell, const std::array<double, MarketCoun
   return PriceInFull([&cell](std::size_t m) { return cell.marketDistance[m]; }, unitCost, travelCost);
 }
 
-// The cell in column col of the row whose distances RowDistances gave.
+// The cell in column col of the row whose distances DistanceTable::Row gave.
 inline Priced PriceInFull(const std::array<const double*, MarketCount>& distance, std::size_t col,
                           const std::array<double, MarketCount>& unitCost, double travelCost) {
   return PriceInFull([&distance, col](std::size_t m) { return distance[m][col]; }, unitCost, travelCost);
