@@ -39,8 +39,10 @@ class MoveLog {
     read_ = now;
     return std::span<const AgentMove>(moves_).subspan(std::size_t(since - first_));
   }
-  // Move `number` of copy `copy`, on a grid of `cells` cells, where a reader follows them.
-  void Add(std::uint64_t copy, std::uint64_t number, std::size_t cells, const AgentMove& move);
+  // Where the `count` moves after move `first` of copy `copy`, on a grid of `cells` cells, are
+  // noted, in their order: the list to append them to, with room made for them; null where they
+  // are not kept.
+  std::vector<AgentMove>* Open(std::uint64_t copy, std::uint64_t first, std::size_t count, std::size_t cells);
 
  private:
   void Restart(std::uint64_t copy, std::uint64_t first) {

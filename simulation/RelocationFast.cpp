@@ -147,8 +147,9 @@ void World::WriteMoves(bool freePricesDone) {
   const std::int32_t* const occupants = copies_.Occupant();
   // A reader follows the moves: each is noted with its cells' prices, read from the cells' lines
   // (the taken cell's are fetched whole, the left cell's price line besides).
-  const bool note = moves_.Following();
-  std::uint64_t number = copies_.Moves() - n;
+  std::vector<AgentMove>* const noted =
+      moves_.Following() ? moves_.Open(copies_.Identity(), copies_.Moves() - n, n, copies_.Cells()) : nullptr;
+  const bool note = noted != nullptr;
   // Inlined by force: GCC takes a function of nothing but prefetches for one without effects
   // and drops the calls to it.
   const auto fetch = [&](const OccupancyCopy::PendingMove& move) __attribute__((always_inline)) {
@@ -183,10 +184,7 @@ void World::WriteMoves(bool freePricesDone) {
     // MoveCustomer, with the catchments from their copy.
     market[catchments[move.from]]->customers -= 1;
     market[catchments[move.to]]->customers += 1;
-    if (note) {
-      moves_.Add(copies_.Identity(), ++number, copies_.Cells(),
-                 {move.from, move.to, states[move.to] - 1, cells[move.from].localPrice, target.localPrice});
-    }
+    if (note) noted->push_back({move.from, move.to, states[move.to] - 1, cells[move.from].localPrice, target.localPrice});
   }
   moves.clear();
 }

@@ -132,19 +132,6 @@ void NeighbourCounts::Size(std::int32_t cols, std::int32_t rows, bool keepsAroun
   evaluateAll_ = true;
 }
 
-void NeighbourCounts::NoteChanged(std::size_t cell) {
-  if (evaluateAll_ || countRows_) return;
-  changed_.push_back(std::uint32_t(cell));
-  // Past this many the next evaluation counts every row anyway: the rest need not be noted.
-  // Where the neighbour bytes are kept, a block costs a few instructions a cell, and the rows
-  // pay only past many more.
-  if (changed_.size() * (aroundKnown_ ? 16 : 128) > counts_.size()) {
-    countRows_ = true;
-    changed_.clear();
-    aroundKnown_ = false;  // nor need the moves keep the neighbour bytes
-  }
-}
-
 // Adds part (modulo 256: a part taken off is its negative) to the neighbour bytes of the eight
 // cells around (col, row).
 void NeighbourCounts::MoveAround(std::size_t col, std::size_t row, std::uint8_t part, const OccupancyCopy& copies) {

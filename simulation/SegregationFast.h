@@ -67,7 +67,18 @@ class NeighbourCounts {
 
  private:
   void MoveAround(std::size_t col, std::size_t row, std::uint8_t part, const OccupancyCopy& copies);
-  void NoteChanged(std::size_t cell);
+  void NoteChanged(std::size_t cell) {
+    if (evaluateAll_ || countRows_) return;
+    changed_.push_back(std::uint32_t(cell));
+    // Past this many the next evaluation counts every row anyway: the rest need not be noted.
+    // Where the neighbour bytes are kept, a block costs a few instructions a cell, and the rows
+    // pay only past many more.
+    if (changed_.size() * (aroundKnown_ ? 16 : 128) > counts_.size()) {
+      countRows_ = true;
+      changed_.clear();
+      aroundKnown_ = false;  // nor need the moves keep the neighbour bytes
+    }
+  }
   struct Pass;  // what an evaluation reads and writes; see SegregationFast.cpp
   void EvaluateBlocks(Pass& pass);
   void EvaluateAround(Pass& pass);

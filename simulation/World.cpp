@@ -222,10 +222,9 @@ void World::MoveAgent(std::int32_t i, std::int32_t newCol, std::int32_t newRow) 
     copies_.NoteOccupant(to, i);
     const double* prices = prices_.Prices();
     if (freePrices_.Known()) freePrices_.Move(from, to, prices);
-    if (moves_.Following()) {
-      moves_.Add(copies_.Identity(), copies_.Moves(), copies_.Cells(),
-                 {std::uint32_t(from), std::uint32_t(to), agent.colour, prices[from], prices[to]});
-    }
+    std::vector<AgentMove>* const noted =
+        moves_.Following() ? moves_.Open(copies_.Identity(), copies_.Moves() - 1, 1, copies_.Cells()) : nullptr;
+    if (noted) noted->push_back({std::uint32_t(from), std::uint32_t(to), agent.colour, prices[from], prices[to]});
   } else {
     InvalidateCopies();  // e.g. two agents on one cell: only the plain phases know what follows
     TakePlace(agent, newCol, newRow);
