@@ -206,10 +206,16 @@ class MeasureSink : public batch::RunSink {
   MeasureSink(const UserMeasures& user, std::shared_ptr<const batch::RunWorld> model, const batch::RunPlan& run,
               const std::vector<double*>& columns, std::size_t firstRow)
       : user_(user), model_(std::move(model)), run_(run), columns_(columns), row_(firstRow) {}
+  ~MeasureSink() {
+    const WorkerGil gil;  // the run's arrays may go with it
+    arrays_.reset();
+  }
+  MeasureSink(const MeasureSink&) = delete;
+  MeasureSink& operator=(const MeasureSink&) = delete;
 
   void Recorded(const World& /*world*/, const StepMeasures& measures) override {
     const WorkerGil gil;
-    const py::object view = py::cast(RunView(model_, run_, measures));
+    const py::object view = py::cast(RunView(model_, run_, measures, arrays_));
     for (std::size_t k = 0; k < user_.calls.size(); ++k) {
       columns_[k][row_] = NumberOf(user_.calls[k](view), user_.names[k]);
     }
@@ -222,6 +228,7 @@ class MeasureSink : public batch::RunSink {
   const batch::RunPlan& run_;
   const std::vector<double*>& columns_;
   std::size_t row_;
+  std::shared_ptr<ArrayCache> arrays_ = std::make_shared<ArrayCache>();
 };
 
 // Every agent's row at the recorded steps of one run.

@@ -20,21 +20,24 @@ namespace py = pybind11;
 // when read, which during the measure's call is the recorded step.
 class RunView {
  public:
-  RunView(std::shared_ptr<const batch::RunWorld> model, const batch::RunPlan& run, const StepMeasures& measures)
-      : model_(std::move(model)), run_(run), measures_(measures) {}
+  // `arrays`: the run's, shared by its views, so that each step's arrays are written into the
+  // last step's where nobody holds those.
+  RunView(std::shared_ptr<const batch::RunWorld> model, const batch::RunPlan& run, const StepMeasures& measures,
+          std::shared_ptr<ArrayCache> arrays)
+      : model_(std::move(model)), run_(run), measures_(measures), arrays_(std::move(arrays)) {}
 
   const World& Model() const { return model_->world; }
   const batch::RunPlan& Run() const { return run_; }
   const StepMeasures& Measures() const { return measures_; }
   // The state arrays, made again once the run has stepped on.
-  ArrayCache& Arrays() const { return arrays_; }
+  ArrayCache& Arrays() const { return *arrays_; }
   std::uint64_t StateVersion() const { return std::uint64_t(model_->world.StepCount); }
 
  private:
   std::shared_ptr<const batch::RunWorld> model_;
   batch::RunPlan run_;
   StepMeasures measures_;
-  mutable ArrayCache arrays_;
+  std::shared_ptr<ArrayCache> arrays_;
 };
 
 }  // namespace zelmora::python

@@ -6,6 +6,7 @@
 
 #include "python/PyWorld.h"
 #include "python/RunView.h"
+#include "simulation/ModelMath.h"
 
 namespace zelmora::python {
 namespace {
@@ -66,6 +67,23 @@ py::object MarketField(const World& w, py::object reuse, Field field) {
 
 const TCell& MarketCell(const World& w, int m) { return w.grid.At(w.Markets[m].col, w.Markets[m].row); }
 
+// The cells' neighbour counts, same or other, from the World's packed copy where it has one;
+// from the cell where a count is out of the packed range.
+py::object CountsOfCells(const World& w, py::object reuse, bool same) {
+  std::vector<std::uint8_t> scratch;
+  const std::uint8_t* packed = w.PackedCounts(scratch);
+  const TGrid::CellVector& cells = w.grid.Cells();
+  const Written<std::int32_t> out = ToWrite<std::int32_t>(std::move(reuse), GridShape(w));
+  for (std::size_t k = 0; k < cells.size(); ++k) {
+    if (packed[k] != detail::UnknownCounts) {
+      out.values[k] = same ? packed[k] & 15 : packed[k] >> 4;
+    } else {
+      out.values[k] = same ? cells[k].sameNeighbours : cells[k].otherNeighbours;
+    }
+  }
+  return out.array;
+}
+
 // Per cell, the occupied neighbours of its agent's colour (like) or of the other (!like), as the
 // occupancy stands; 0 for a free cell.
 py::object NeighboursNow(const World& w, py::object reuse, bool like) {
@@ -117,12 +135,12 @@ const ArrayInfo kArrays[] = {
      "Per cell [row, col], int32: colour of the agent standing here, 0 black, 1 white\n"
      "(meaningful where occupied). A copy of the state when read."},
     {"same_neighbours",
-     [](const World& w, py::object reuse) { return CellField<std::int32_t>(w, std::move(reuse), [](const TCell& c) { return c.sameNeighbours; }); },
+     [](const World& w, py::object reuse) { return CountsOfCells(w, std::move(reuse), true); },
      "Per cell [row, col], int32: occupied neighbours of the occupant's colour as the last\n"
      "segregation phase counted them, before look for centers moved agents; same_neighbours_now\n"
      "counts them where the agents stand now. A copy of the state when read."},
     {"other_neighbours",
-     [](const World& w, py::object reuse) { return CellField<std::int32_t>(w, std::move(reuse), [](const TCell& c) { return c.otherNeighbours; }); },
+     [](const World& w, py::object reuse) { return CountsOfCells(w, std::move(reuse), false); },
      "Per cell [row, col], int32: occupied neighbours of the other colour as the last\n"
      "segregation phase counted them; other_neighbours_now counts them now. A copy of the state when read."},
     {"same_neighbours_now", [](const World& w, py::object reuse) { return NeighboursNow(w, std::move(reuse), true); },

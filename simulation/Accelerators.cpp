@@ -125,4 +125,14 @@ const double* World::LocalPrices(std::vector<double>& scratch) const {
   return scratch.data();
 }
 
+const std::uint8_t* World::PackedCounts(std::vector<std::uint8_t>& scratch) const {
+  if (CopiesCurrent()) return counts_.Counts();
+  const TGrid::CellVector& cells = grid.Cells();
+  scratch.resize(cells.size());
+  for (std::size_t k = 0; k < cells.size(); ++k) {
+    scratch[k] = detail::PackCounts(cells[k].sameNeighbours, cells[k].otherNeighbours);
+  }
+  return scratch.data();
+}
+
 }  // namespace zelmora

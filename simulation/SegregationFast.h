@@ -61,6 +61,7 @@ class NeighbourCounts {
   }
 
   void Evaluate(double threshold, OccupancyCopy& copies, TGrid& grid, std::vector<TAgent>& agents);
+  const std::uint8_t* Counts() const { return counts_.data(); }
 
   // Throws CopiesStale where a cell's counts, or a neighbour byte, differ from the cells.
   void Check(const World& world, const OccupancyCopy& copies) const;

@@ -157,6 +157,10 @@ class World {
   // Every cell's localPrice, row-major: the copy kept where current, otherwise `scratch` filled
   // from the cells.
   const double* LocalPrices(std::vector<double>& scratch) const;
+  // Every cell's neighbour counts, row-major, packed as detail::PackCounts packs them
+  // (detail::UnknownCounts where a count is not 0..8): the copy kept where current, otherwise
+  // `scratch` filled from the cells.
+  const std::uint8_t* PackedCounts(std::vector<std::uint8_t>& scratch) const;
   // The reset's table of distances, for the grid's size once it is reset.
   const DistanceTable& Distances() const { return distances_; }
 

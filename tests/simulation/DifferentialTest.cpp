@@ -83,6 +83,10 @@ bool Same(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::b
                   plain.LocalPrices(plainPrices), Same)) {
     return fail() << "the prices the Worlds give differ";
   }
+  if (!std::equal(fast.PackedCounts(fastScratch), fast.PackedCounts(fastScratch) + fc.size(),
+                  plain.PackedCounts(plainScratch))) {
+    return fail() << "the neighbour counts the Worlds give differ";
+  }
   if (fast.Agents.size() != plain.Agents.size()) return fail() << "agent counts differ";
   for (std::size_t i = 0; i < fast.Agents.size(); ++i) {
     const TAgent& f = fast.Agents[i];
