@@ -5,6 +5,7 @@ ctest's package.MakeAndUnpack makes the packages from this build tree into $ZELM
 there, on a PATH like the one an installed package is found on.
 """
 
+import json
 import os
 import re
 import shutil
@@ -67,7 +68,7 @@ def test_every_file_is_under_usr_in_one_package_beside_its_copyright_and_changel
 
 
 def rendered_page(page, home):
-    env = installed_env(home, MANWIDTH="1000", MANPAGER="cat", MAN_KEEP_FORMATTING="")
+    env = installed_env(home, MANWIDTH="1000", MANPAGER="cat")
     done = run(["man", "--warnings", "-E", "UTF-8", "-l", str(page)], env)
     assert done.stderr == "", f"{page.name}: {done.stderr}"
     return done.stdout
@@ -183,8 +184,8 @@ def test_a_sweep_of_the_packaged_program_and_of_the_packaged_module_give_the_sam
     run(["zelmora-batch", "--grid", "20x16", "--seed", "5", "--steps", "12", "--record-every", "4",
          "--set", "threshold=2,5", "--repeats", "2", "--snapshot-at", "12", "--charts", "on", "--quiet",
          "--out", "sweep.csv"], env, cwd=tmp_path)
-    manifest = (tmp_path / "sweep.json").read_text()
-    assert re.search(rf'"build": "{re.escape(batch_version("zelmora-batch", tmp_path).split()[1])}"', manifest)
+    manifest = json.loads((tmp_path / "sweep.json").read_text())
+    assert manifest["build"] == batch_version("zelmora-batch", tmp_path).split()[1]
     for run_index in range(4):
         for picture in ["step12", "chart", "segregation"]:
             assert (tmp_path / f"sweep.run{run_index}.{picture}.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
@@ -196,9 +197,9 @@ def test_the_packaged_window_runs_until_its_step_counter_passes_a_step(tmp_path)
     if xvfb_run is None:
         pytest.skip("xvfb-run is missing (scripts/install-deps installs xvfb): the window needs a display")
     # xvfb-run keeps its authority file under TMPDIR, which must hold no blank: /tmp does not.
-    env = installed_env(tmp_path, TMPDIR="/tmp", QT_QPA_PLATFORM="xcb", ZELMORA_STOP_AFTER_STEP="100",
-                        LD_PRELOAD=os.environ["ZELMORA_STEP_WATCH"])
-    done = run([xvfb_run, "-a", "-s", "-screen 0 1024x768x24", "zelmora"], env, cwd=tmp_path)
+    env = installed_env(tmp_path, TMPDIR="/tmp", QT_QPA_PLATFORM="xcb")
+    done = run([xvfb_run, "-a", "-s", "-screen 0 1024x768x24", "env", f"LD_PRELOAD={os.environ['ZELMORA_STEP_WATCH']}",
+                "ZELMORA_STOP_AFTER_STEP=100", "zelmora"], env, cwd=tmp_path)
     assert int(re.fullmatch(r"step (\d+)\n", done.stdout).group(1)) > 100
 
 
