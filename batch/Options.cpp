@@ -9,8 +9,8 @@
 #include <set>
 #include <thread>
 
-#include "batch/Build.h"
-#include "batch/Design.h"
+#include "sweep/Build.h"
+#include "sweep/Design.h"
 
 namespace zelmora::batch {
 namespace {

@@ -8,7 +8,7 @@
 #include <array>
 #include <cstdint>
 
-#include "batch/Output.h"
+#include "sweep/Output.h"
 #include "render/ChartPictures.h"
 #include "render/GridPicture.h"
 #include "simulation/World.h"

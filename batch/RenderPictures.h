@@ -1,6 +1,6 @@
 #pragma once
 
-#include "batch/Pictures.h"
+#include "sweep/Pictures.h"
 #include "render/ChartPictures.h"
 
 namespace zelmora::batch {

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "batch/Merge.h"
+#include "sweep/Merge.h"
 #include "batch/Options.h"
 #include "batch/RenderPictures.h"
-#include "batch/Runner.h"
+#include "sweep/Runner.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "batch/Sweep.h"
+#include "sweep/RunPlan.h"
 #include "python/Parameters.h"
 #include "python/PySweep.h"
 #include "python/PyWorld.h"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "batch/Columns.h"
+#include "sweep/Columns.h"
 #include "simulation/Measures.h"
 #include "simulation/World.h"
 

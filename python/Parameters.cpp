@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "batch/Sweep.h"
+#include "sweep/RunPlan.h"
 #include "simulation/World.h"
 
 namespace zelmora::python {

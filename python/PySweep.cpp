@@ -12,16 +12,16 @@
 #include <string>
 #include <vector>
 
-#include "batch/Columns.h"
-#include "batch/Run.h"
-#include "batch/Runner.h"
-#include "batch/Sweep.h"
-#include "batch/WorkerPool.h"
+#include "sweep/Columns.h"
+#include "sweep/Run.h"
+#include "sweep/Runner.h"
+#include "sweep/RunPlan.h"
+#include "sweep/WorkerPool.h"
 #include "python/Outputs.h"
 #include "python/Parameters.h"
 #include "python/RunView.h"
 #include "python/StateArrays.h"
-#include "python/SweepOptions.h"
+#include "python/Keywords.h"
 
 namespace zelmora::python {
 namespace {

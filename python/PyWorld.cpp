@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "batch/Sweep.h"
+#include "sweep/RunPlan.h"
 #include "python/Outputs.h"
 
 namespace zelmora::python {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "batch/Run.h"
+#include "sweep/Run.h"
 #include "python/Parameters.h"
 #include "simulation/Measures.h"
 #include "simulation/World.h"

@@ -5,8 +5,8 @@
 #include <memory>
 #include <utility>
 
-#include "batch/Run.h"
-#include "batch/Sweep.h"
+#include "sweep/Run.h"
+#include "sweep/RunPlan.h"
 #include "simulation/Measures.h"
 
 namespace zelmora::python {

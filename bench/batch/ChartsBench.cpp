@@ -15,8 +15,8 @@
 #include <string>
 
 #include "batch/RenderPictures.h"
-#include "batch/Runner.h"
-#include "batch/Sweep.h"
+#include "sweep/Runner.h"
+#include "sweep/RunPlan.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "Csv.h"
 #include "Subprocess.h"
-#include "batch/Columns.h"
+#include "sweep/Columns.h"
 
 namespace zelmora::testing {
 namespace {

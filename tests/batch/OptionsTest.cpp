@@ -12,8 +12,8 @@
 #include "Csv.h"
 #include "Subprocess.h"
 #include "batch/Options.h"
-#include "batch/Record.h"
-#include "batch/Sweep.h"
+#include "sweep/Record.h"
+#include "sweep/RunPlan.h"
 #include "simulation/Measures.h"
 #include "simulation/World.h"
 

@@ -7,7 +7,7 @@
 
 #include "RChart.h"
 #include "Subprocess.h"
-#include "batch/Sweep.h"
+#include "sweep/RunPlan.h"
 #include "render/ChartPictures.h"
 #include "simulation/World.h"
 #include "ui/DrawingImage.h"

@@ -13,7 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Subprocess.h"
-#include "batch/Columns.h"
+#include "sweep/Columns.h"
 
 namespace zelmora::testing {
 namespace {

@@ -1,0 +1,120 @@
+// The batch program's costs: a sweep on one and on two worker threads (the speed-up, in the same
+// run), recording every step against the step itself, and one run on a 1000 x 1000 grid.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sweep/Record.h"
+#include "sweep/Runner.h"
+#include "simulation/Measures.h"
+#include "simulation/ModelPorts.h"
+#include "simulation/World.h"
+
+namespace {
+
+using namespace zelmora;
+using namespace zelmora::batch;
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// 16 runs of 500 steps at the defaults, every step recorded, no pictures.
+double SweepSeconds(const std::string& dir, int jobs) {
+  Options o;
+  o.seed = 1;
+  o.repeats = 16;
+  o.jobs = jobs;
+  o.charts = false;
+  o.quiet = true;
+  o.force = true;
+  o.out = dir + "/sweep" + std::to_string(jobs) + ".csv";
+  std::atomic<int> noSignal{0};
+  std::ostringstream err;
+  const auto start = Clock::now();
+  if (ExecuteSweep(PrepareSweep(o), nullptr, err, noSignal) != 0) throw std::runtime_error(err.str());
+  return Seconds(Clock::now() - start);
+}
+
+void BM_SweepSpeedup(benchmark::State& state) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "zelmora-bench-XXXXXX").string();
+  const std::string dir = ::mkdtemp(pattern.data());
+  double one = 0, two = 0;
+  for (auto _ : state) {
+    one += SweepSeconds(dir, 1);
+    two += SweepSeconds(dir, 2);
+  }
+  std::filesystem::remove_all(dir);
+  state.counters["jobs1_s"] = one / double(state.iterations());
+  state.counters["jobs2_s"] = two / double(state.iterations());
+  state.counters["speedup"] = one / two;
+}
+BENCHMARK(BM_SweepSpeedup)->Iterations(1)->Unit(benchmark::kSecond);
+
+struct Run {
+  ModelSettings settings;
+  World world{settings};
+  RunPlan runPlan;
+
+  explicit Run(std::int32_t side) {
+    runPlan.seed = 12345;
+    runPlan.parameters.agents = side == 40 ? 800 : std::int64_t(side) * side / 2;
+    settings.agentCount = std::to_string(runPlan.parameters.agents);
+    world.SetSeedSource(SeedStream(runPlan.seed));
+    world.SizeGrid(side * World::CellPitch, side * World::CellPitch);
+    world.CreateGrid();
+    world.CreateAgents();
+  }
+};
+
+// In one run: each step alone, then the recording of that step (measures and the CSV row).
+void BM_RecordingCost(benchmark::State& state) {
+  Run run(std::int32_t(state.range(0)));
+  for (int k = 0; k < 100; ++k) run.world.SimulationStep();
+  Measurer measurer(run.settings.thresholdPercent);
+  RowWriter writer(run.runPlan, run.world.GridCols, run.world.GridRows);
+  std::string rows;
+  Clock::duration step{}, measure{}, row{};
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    run.world.SimulationStep();
+    const auto t1 = Clock::now();
+    const StepMeasures measures = measurer.Measure(run.world);
+    const auto t2 = Clock::now();
+    writer.Append(rows, run.world, measures);
+    const auto t3 = Clock::now();
+    step += t1 - t0;
+    measure += t2 - t1;
+    row += t3 - t2;
+    if (rows.size() > (1u << 20)) rows.clear();
+  }
+  const double n = double(state.iterations());
+  state.counters["step_us"] = Seconds(step) / n * 1e6;
+  state.counters["measure_us"] = Seconds(measure) / n * 1e6;
+  state.counters["row_us"] = Seconds(row) / n * 1e6;
+  state.counters["recorded_over_step"] = Seconds(step + measure + row) / Seconds(step);
+}
+BENCHMARK(BM_RecordingCost)->Arg(40)->Arg(200)->Unit(benchmark::kMicrosecond);
+
+// One run on 1000 x 1000 cells with 500,000 agents, every step recorded.
+void BM_BigRun(benchmark::State& state) {
+  Run run(1000);
+  Measurer measurer(run.settings.thresholdPercent);
+  RowWriter writer(run.runPlan, run.world.GridCols, run.world.GridRows);
+  std::string rows;
+  for (auto _ : state) {
+    run.world.SimulationStep();
+    writer.Append(rows, run.world, measurer.Measure(run.world));
+  }
+  state.counters["steps_per_s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_BigRun)->Iterations(10)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

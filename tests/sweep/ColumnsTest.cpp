@@ -1,0 +1,48 @@
+// The table of columns is the CSV's one definition: the docs' column reference must say the same.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "Csv.h"
+#include "Subprocess.h"
+#include "sweep/Columns.h"
+
+namespace zelmora::batch {
+namespace {
+
+// The rows of the docs' column table: "| `name` | kind | description |".
+std::vector<std::string> DocumentedColumns() {
+  std::vector<std::string> rows;
+  for (const std::string& line : testing::Lines(testing::ReadFile(ZELMORA_SOURCE_DIR "/docs/EXPERIMENTS.md"))) {
+    for (const ColumnKind kind : {ColumnKind::Integer, ColumnKind::Unsigned, ColumnKind::IntegerOrEmpty, ColumnKind::Real}) {
+      if (line.rfind("| `", 0) == 0 && line.find(std::string("` | ") + KindName(kind) + " |") != std::string::npos) {
+        rows.push_back(line);
+      }
+    }
+  }
+  return rows;
+}
+
+TEST(Columns, TheDocsDescribeEveryColumnAsTheTableDoes) {
+  std::vector<std::string> table;
+  for (const Column& c : Columns()) {
+    table.push_back("| `" + c.name + "` | " + KindName(c.kind) + " | " +
+                    c.description + " |");
+  }
+  EXPECT_EQ(DocumentedColumns(), table);
+}
+
+TEST(Columns, NamesAreDistinctAndTheRunsOwnColumnsComeFirst) {
+  std::set<std::string> names;
+  bool perRun = true;
+  for (const Column& c : Columns()) {
+    EXPECT_TRUE(names.insert(c.name).second) << c.name;
+    EXPECT_FALSE(c.perRun && !perRun) << c.name << " follows a column of the step";
+    perRun = c.perRun;
+    EXPECT_FALSE(c.recurs && c.kind != ColumnKind::Real) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace zelmora::batch
