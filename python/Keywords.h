@@ -2,23 +2,19 @@
 
 #include <pybind11/pybind11.h>
 
-#include <string>
-
-#include "batch/Options.h"
+#include "sweep/Request.h"
 
 namespace zelmora::python {
 
 namespace py = pybind11;
 
-// The batch Options of zelmora.sweep's keyword arguments: the one place where a keyword meets its
-// option of zelmora-batch. Each value is spelled as the command line spells it and parsed by the
-// batch program's own parser, so a sweep from Python takes what zelmora-batch takes, with its
-// defaults, and refuses what it refuses with its words: ValueError for a value, TypeError for a
-// value of the wrong type, each naming the keyword. A keyword whose value is None is left out.
-batch::Options SweepOptions(const py::dict& keywords);
-
-// zelmora-batch's message with the keywords' names: "--record-every: ..." as "record_every: ...",
-// "--set returns-to-scale: ..." as "set returns_to_scale: ...".
-std::string KeywordMessage(const std::string& message);
+// The request of zelmora.sweep's keyword arguments, built directly: the one place where a keyword
+// meets the request. A model parameter is a keyword by its table name; `grid` (cols, rows) gives
+// both of the grid's; `set` values are a list, tuple, range (kept as a range: never listed) or
+// array, one value, or the command line's own text ("1:7:1"); `design` is a list of (name,
+// array) columns. Types are checked here (TypeError naming the keyword); values are the request's
+// to check (Validate), whose errors Worded turns into Python's words. A keyword whose value is None
+// is left out.
+sweep::Request RequestFrom(const py::dict& keywords);
 
 }  // namespace zelmora::python

@@ -8,7 +8,7 @@
 #include "simulation/Measures.h"
 #include "simulation/World.h"
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 namespace {
 
 ColumnValue Whole(std::int64_t value) { return {std::uint64_t(value), 0, false}; }
@@ -44,6 +44,16 @@ void AddMarkets(std::vector<Column>& columns, std::integer_sequence<int, M...>) 
   (AddMarket<M>(columns), ...);
 }
 
+// The parameters' columns: those that lead the row, or those that follow the measures.
+void AddParameters(std::vector<Column>& columns, bool trailing) {
+  for (std::size_t k = 0; k < ParameterCount; ++k) {
+    const ParameterRow& row = Parameters[k];
+    if (row.trailing != trailing) continue;
+    const ColumnKind kind = row.kind == ParameterKind::Real ? ColumnKind::Real : ColumnKind::Integer;
+    columns.push_back({std::string(row.name), kind, std::string(row.description), true, false, nullptr, k});
+  }
+}
+
 std::vector<Column> MakeColumns() {
   using K = ColumnKind;
   std::vector<Column> c = {
@@ -51,22 +61,9 @@ std::vector<Column> MakeColumns() {
        [](const RowSource& s) { return Whole(s.run->index); }},
       {"seed", K::Unsigned, "the run's seed (unsigned 64-bit)", true, false,
        [](const RowSource& s) { return ColumnValue{s.run->seed, 0, false}; }},
-      {"grid_cols", K::Integer, "columns of the grid", true, false, [](const RowSource& s) { return Whole(s.cols); }},
-      {"grid_rows", K::Integer, "rows of the grid", true, false, [](const RowSource& s) { return Whole(s.rows); }},
-      {"agents", K::Integer, "number of agents", true, false,
-       [](const RowSource& s) { return Whole(s.run->parameters.agents); }},
-      {"threshold", K::Integer, "K in eighths (ThresholdPercent = 12.5 K)", true, false,
-       [](const RowSource& s) { return Whole(s.run->parameters.threshold); }},
-      {"production_costs", K::Real, "production costs", true, false,
-       [](const RowSource& s) { return Real(s.run->parameters.productionCosts); }},
-      {"travel_expenses", K::Real, "travel expenses", true, false,
-       [](const RowSource& s) { return Real(s.run->parameters.travelExpenses); }},
-      {"returns_to_scale", K::Real, "returns to scale", true, false,
-       [](const RowSource& s) { return Real(s.run->parameters.returnsToScale); }},
-      {"segregation", K::Integer, "the segregation phase, 1 on or 0 off", true, false,
-       [](const RowSource& s) { return Whole(s.run->parameters.segregation); }},
-      {"centers", K::Integer, "the look-for-centers phase, 1 on or 0 off", true, false,
-       [](const RowSource& s) { return Whole(s.run->parameters.centers); }},
+  };
+  AddParameters(c, false);
+  const std::vector<Column> step = {
       {"step", K::Integer, "steps completed; 0 is the setup", false, false,
        [](const RowSource& s) { return Whole(s.world->StepCount); }},
       {"satisfied", K::Integer, "agents whose satisfied flag is set after the step (placement sets every flag, so all at step 0)",
@@ -81,6 +78,7 @@ std::vector<Column> MakeColumns() {
       {"yellow_bid_price", K::Real, "the chart's second series: the yellow market's unit cost; empty at step 0", false,
        true, [](const RowSource& s) { return Real(Priced(s) ? Market(s, YellowMarket).unitCost : Missing); }},
   };
+  c.insert(c.end(), step.begin(), step.end());
   AddMarkets(c, std::make_integer_sequence<int, MarketCount>());
   const std::vector<Column> measures = {
       {"mean_local_price", K::Real, "mean of every cell's local price; empty at step 0", false, false,
@@ -110,10 +108,17 @@ std::vector<Column> MakeColumns() {
        [](const RowSource& s) { return s.stopStep ? Whole(*s.stopStep) : ColumnValue{0, 0, true}; }},
   };
   c.insert(c.end(), measures.begin(), measures.end());
+  AddParameters(c, true);
   return c;
 }
 
 }  // namespace
+
+ColumnValue Column::Read(const RowSource& source) const {
+  if (!parameter) return read(source);
+  const double value = source.run->parameters[*parameter];
+  return kind == ColumnKind::Real ? Real(value) : Whole(std::int64_t(value));
+}
 
 const std::vector<Column>& Columns() {
   static const std::vector<Column> columns = MakeColumns();
@@ -149,10 +154,10 @@ std::string RowPrefix(const RunPlan& run) {
   source.run = &run;
   std::string prefix;
   for (std::size_t k = 0; k < 2; ++k) {
-    AppendValue(prefix, Columns()[k].kind, Columns()[k].read(source));
+    AppendValue(prefix, Columns()[k].kind, Columns()[k].Read(source));
     prefix += ',';
   }
   return prefix;
 }
 
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

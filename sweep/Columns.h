@@ -13,7 +13,7 @@ class World;
 struct StepMeasures;
 }  // namespace zelmora
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 
 // A column's value: a whole number (Unsigned: one that may use all 64 bits, the seed;
 // IntegerOrEmpty: one that may be missing, an empty field) or a real one (NaN: missing, an empty
@@ -29,7 +29,6 @@ struct ColumnValue {
 // the World and its measures.
 struct RowSource {
   const RunPlan* run = nullptr;
-  std::int32_t cols = 0, rows = 0;
   const World* world = nullptr;
   const StepMeasures* measures = nullptr;
   // The step at which the run settled, known only when it ends: rows are written without it and
@@ -42,6 +41,7 @@ const char* KindName(ColumnKind kind);
 
 // One column of the CSV. The table of them is the one place a column is defined: the header, the
 // rows, the column reference in docs/EXPERIMENTS.md (checked by a test) and readers come from it.
+// A parameter's column comes from the parameter table.
 struct Column {
   std::string name;
   ColumnKind kind = ColumnKind::Real;
@@ -49,6 +49,9 @@ struct Column {
   bool perRun = false;   // reads the run only, so it is formatted once a run
   bool recurs = false;   // a real value that recurs within a run: its text is kept for reuse
   ColumnValue (*read)(const RowSource&) = nullptr;
+  std::optional<std::size_t> parameter = std::nullopt;  // the run's value of this parameter, instead of `read`
+
+  ColumnValue Read(const RowSource& source) const;
 };
 
 // Every column in the CSV's order; the run's own columns come first, new measures go at the end.
@@ -63,4 +66,4 @@ std::string CsvHeader();
 // The start of every row of a run: its first two fields, "index,seed,".
 std::string RowPrefix(const RunPlan& run);
 
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

@@ -1,140 +1,133 @@
 #include "sweep/Design.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <system_error>
+#include <vector>
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 namespace {
 
-constexpr const char* ParameterNames =
-    "threshold, production-costs, travel-expenses, returns-to-scale, segregation, centers, agents, density";
+using Source = RequestError::Source;
 
-// The lines of the text without their ends; a last line end ends the last line, it opens none.
-std::vector<std::string_view> LinesOf(std::string_view text) {
-  std::vector<std::string_view> lines;
+// The records of the text without their line ends, each as its fields, quotes taken off (a doubled
+// quote inside quotes is one quote). Blank lines at the end are dropped.
+std::vector<std::vector<std::string>> RecordsOf(std::string_view text) {
+  std::vector<std::vector<std::string>> records;
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(line);
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (std::size_t k = 0; k < line.size(); ++k) {
+      const char c = line[k];
+      if (quoted && c == '"' && k + 1 < line.size() && line[k + 1] == '"') {
+        fields.back() += '"';
+        ++k;
+      } else if (c == '"') {
+        quoted = !quoted;
+      } else if (c == ',' && !quoted) {
+        fields.emplace_back();
+      } else {
+        fields.back() += c;
+      }
+    }
+    if (line.empty()) fields.clear();
+    records.push_back(std::move(fields));
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
   }
-  return lines;
+  while (!records.empty() && records.back().empty()) records.pop_back();
+  return records;
 }
 
-std::string Where(std::size_t row) {
-  return "row " + std::to_string(row) + " (line " + std::to_string(row + 1) + ")";
+std::string Names() {
+  std::string names;
+  for (const ParameterRow& row : Parameters) names += (names.empty() ? "" : ", ") + std::string(row.name);
+  return names;
 }
 
-bool IsSwitch(Knob knob) { return knob == Knob::Segregation || knob == Knob::Centers; }
+RequestError CellError(const std::string& name, std::int64_t row, std::int64_t column, std::string value,
+                       std::string reason) {
+  RequestError error(Source::Design, name, std::move(value), std::move(reason), row);
+  error.column = column;
+  error.joined = row == 0;
+  return error;
+}
+
+// An unnamed first column whose values are the rows' numbers, from 0 or from 1: an index.
+bool IsRowNumbers(const std::vector<std::vector<std::string>>& records) {
+  for (const int first : {0, 1}) {
+    bool numbers = true;
+    for (std::size_t row = 1; row < records.size() && numbers; ++row) {
+      numbers = !records[row].empty() && records[row][0] == std::to_string(int(row) - 1 + first);
+    }
+    if (numbers) return true;
+  }
+  return false;
+}
 
 }  // namespace
 
 std::string ReadDesignFile(const std::string& file) {
   std::error_code ec;
   const auto size = std::filesystem::file_size(file, ec);
-  if (ec) throw UsageError("--design: cannot read '" + file + "': " + ec.message());
+  if (ec) throw RequestError(Source::Field, "design", "", "cannot read '" + file + "': " + ec.message());
   if (size > MaxDesignBytes) {
-    throw UsageError("--design: '" + file + "' is larger than 64 MiB; expects a design of fewer points");
+    throw RequestError(Source::Field, "design", "", "'" + file + "' is larger than 64 MiB; expects a design of fewer points");
   }
   std::ifstream in(file, std::ios::binary);
   std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in.good() && !in.eof()) throw UsageError("--design: cannot read '" + file + "'");
+  if (!in.good() && !in.eof()) throw RequestError(Source::Field, "design", "", "cannot read '" + file + "'");
   return content;
 }
 
-Design ParseDesign(const std::string& file, std::string content) {
+Design ParseDesign(const std::string& file, std::string_view text) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a spreadsheet's byte-order mark
+  const std::vector<std::vector<std::string>> records = RecordsOf(text);
+  if (records.empty()) {
+    throw RequestError(Source::Design, "", "", "the file is empty; expects a header line of parameter names, then one line per point");
+  }
   Design design;
   design.file = file;
-  design.content = std::move(content);
-  const std::string option = "--design " + file;
-  std::string_view text = design.content;
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a spreadsheet's byte-order mark
-  const std::vector<std::string_view> lines = LinesOf(text);
-  if (lines.empty()) {
-    throw UsageError(option + ": the file is empty; expects a header line of parameter names, then one line per point");
-  }
-  const std::vector<std::string> header = SplitCommas(std::string(lines[0]));
-  for (std::size_t c = 0; c < header.size(); ++c) {
-    const std::string column = "line 1, column " + std::to_string(c + 1);
+  const std::vector<std::string>& header = records[0];
+  const std::size_t skip = !header.empty() && header[0].empty() && records.size() > 1 && IsRowNumbers(records) ? 1 : 0;
+  for (std::size_t c = skip; c < header.size(); ++c) {
+    const std::int64_t column = std::int64_t(c) + 1;
     if (header[c].empty()) {
-      throw UsageError(option + ": " + column + " has no name (an index? pandas writes none with index=False); " +
-                       "expects one of " + ParameterNames);
+      throw CellError("", 0, column, "", "has no name (an index? pandas writes none with index=False); expects one of " + Names());
     }
-    const auto knob = KnobNamed(header[c]);
-    if (!knob) throw UsageError(option + ": " + column + " '" + header[c] + "' is no parameter; names: " + ParameterNames);
-    for (std::size_t k = 0; k < c; ++k) {
-      if (header[k] == header[c]) {
-        throw UsageError(option + ": " + column + " '" + header[c] + "' is given twice (also column " +
-                         std::to_string(k + 1) + ")");
-      }
-    }
-    design.columns.push_back({header[c], *knob, {}});
+    const auto parameter = FindParameter(header[c]);
+    if (!parameter) throw CellError(header[c], 0, column, "", "is no parameter; names: " + Names());
+    design.columns.push_back(*parameter);
+    design.names.push_back(header[c]);
   }
-  const auto has = [&](Knob knob) {
-    for (const SweepAxis& column : design.columns) {
-      if (column.knob == knob) return true;
-    }
-    return false;
-  };
-  if (has(Knob::Agents) && has(Knob::Density)) {
-    throw UsageError(option + ": columns 'agents' and 'density' exclude each other; give one of them");
-  }
-  design.points = lines.size() - 1;
-  if (design.points == 0) throw UsageError(option + ": no points; expects one line of values per point after the header");
-  if (std::int64_t(design.points) > MaxRuns) throw UsageError(option + ": more than 10000000 points");
-  for (SweepAxis& column : design.columns) column.values.reserve(design.points);
-  for (std::size_t row = 1; row < lines.size(); ++row) {
-    const std::vector<std::string> fields = SplitCommas(std::string(lines[row]));
+  design.points = std::int64_t(records.size()) - 1;
+  if (design.points == 0) throw RequestError(Source::Design, "", "", "no points; expects one line of values per point after the header");
+  if (design.points > MaxRuns) throw RequestError(Source::Design, "", "", "more than " + std::to_string(MaxRuns) + " points");
+  design.values.reserve(std::size_t(design.points) * design.columns.size());
+  for (std::size_t row = 1; row < records.size(); ++row) {
+    const std::vector<std::string>& fields = records[row];
+    const std::int64_t point = std::int64_t(row);
     if (fields.size() != header.size()) {
-      throw UsageError(option + ": " + Where(row) + " has " + std::to_string(fields.size()) + " values for " +
-                       std::to_string(header.size()) + " columns" + (lines[row].empty() ? " (an empty line)" : ""));
+      const std::string where = "row " + std::to_string(point) + " (line " + std::to_string(point + 1) + ")";
+      throw RequestError(Source::Design, "", "",
+                         where + (fields.empty() ? " is empty" : " has " + std::to_string(fields.size()) + " values") +
+                             "; expects " + std::to_string(header.size()) + " values, one per column");
     }
-    for (std::size_t c = 0; c < fields.size(); ++c) {
-      SweepAxis& column = design.columns[c];
-      std::string value = fields[c];
-      // A switch as the CSV writes it, or as pandas writes a column of bools.
-      if (IsSwitch(column.knob) && (value == "1" || value == "True")) value = "on";
-      if (IsSwitch(column.knob) && (value == "0" || value == "False")) value = "off";
-      column.values.push_back(
-          ParseKnob(option + ": " + Where(row) + ", column '" + column.name + "'", column.knob, value));
+    for (std::size_t c = skip; c < fields.size(); ++c) {
+      const std::size_t parameter = design.columns[c - skip];
+      const auto value = ParseValue(parameter, fields[c]);
+      if (!value) {
+        RequestError error = CellError(header[c], point, std::int64_t(c) + 1, fields[c], "expects " + Expects(parameter));
+        error.joined = false;
+        throw error;
+      }
+      design.values.push_back(*value);
     }
   }
   return design;
 }
 
-void CheckDesignAgainst(const Design& design, const Options& options, bool agentsGiven) {
-  const std::string option = "--design " + design.file;
-  bool setAgents = false, setDensity = false;
-  for (const SweepAxis& axis : options.sweep) {
-    setAgents = setAgents || axis.knob == Knob::Agents;
-    setDensity = setDensity || axis.knob == Knob::Density;
-    for (const SweepAxis& column : design.columns) {
-      if (column.knob == axis.knob) {
-        throw UsageError(option + ": column '" + column.name + "' is also varied by --set " + axis.name +
-                         "; give each parameter in one of them");
-      }
-    }
-  }
-  for (const SweepAxis& column : design.columns) {
-    const char* other = nullptr;
-    if (column.knob == Knob::Density && (agentsGiven || setAgents)) other = setAgents ? "--set agents" : "--agents";
-    if (column.knob == Knob::Agents && (options.density || setDensity)) other = setDensity ? "--set density" : "--density";
-    if (other) {
-      throw UsageError(option + ": column '" + column.name + "' and " + other + " exclude each other; give one of them");
-    }
-  }
-}
-
-std::string DesignHash(std::string_view content) {
-  std::uint64_t hash = 0xcbf29ce484222325ULL;
-  for (const char c : content) hash = (hash ^ std::uint8_t(c)) * 0x100000001b3ULL;
-  char text[17];
-  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-  return text;
-}
-
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

@@ -1,128 +1,157 @@
 #include "sweep/Manifest.h"
 
-#include "sweep/Build.h"
-#include "sweep/Design.h"
+#include <fstream>
 
-namespace zelmora::batch {
+#include "sweep/Build.h"
+#include "sweep/Output.h"
+
+namespace zelmora::sweep {
 namespace {
 
-nlohmann::json ParametersJson(const Parameters& p) {
-  return {{"threshold", p.threshold},           {"production_costs", p.productionCosts},
-          {"travel_expenses", p.travelExpenses}, {"returns_to_scale", p.returnsToScale},
-          {"segregation", p.segregation},       {"centers", p.centers},
-          {"agents", p.agents}};
-}
+using json = nlohmann::json;
+using Source = RequestError::Source;
 
-// A definition's value as the option would spell it.
-std::string Spelled(const std::string& field, const nlohmann::json& value) {
-  if ((field == "grid" || field == "shard") && value.is_array() && value.size() == 2) {
-    return value[0].dump() + (field == "grid" ? "x" : "/") + value[1].dump();
+// The first field of a header that is missing or not of its type, or nothing.
+std::optional<std::string> HeaderFault(const json& m) {
+  const auto is = [](const json& j, const std::string& type) {
+    if (type == "a string") return j.is_string();
+    if (type == "a whole number") return j.is_number_unsigned();
+    if (type == "true or false") return j.is_boolean();
+    if (type == "a list") return j.is_array();
+    if (type == "an object") return j.is_object();
+    return type == "a string or null" && (j.is_string() || j.is_null());
+  };
+  const std::pair<const char*, const char*> fields[] = {
+      {"program", "a string"},         {"build", "a string"},          {"command_line", "a list"},
+      {"jobs", "a whole number"},      {"started", "a string"},        {"finished", "a string or null"},
+      {"status", "a string"},          {"request", "an object"},       {"request_hash", "a string"},
+      {"master_seed", "a whole number"}, {"runs_in_shard", "a whole number"}};
+  for (const auto& [field, type] : fields) {
+    if (!m.contains(field) || !is(m[field], type)) return "field '" + std::string(field) + "' is missing or not " + type;
   }
-  if (value.is_boolean()) return value.get<bool>() ? "on" : "off";
-  if (value.is_string()) return value.get<std::string>();
-  return value.dump();
-}
-
-// A sweep's design for messages: its file and hash, or none.
-std::string DesignSpelled(const nlohmann::json& sweep) {
-  const nlohmann::json design = sweep.value("design", nlohmann::json());
-  if (!design.is_object()) return "no design";
-  return "the design '" + design.value("file", std::string()) + "' (hash " + design.value("hash", std::string()) + ")";
-}
-
-std::string OptionOf(const std::string& field) {
-  if (field == "master_seed") return "--seed";
-  if (field == "size") return "--design/--set/--repeats (runs in the sweep)";
-  std::string option = "--" + field;
-  for (char& c : option) c = c == '_' ? '-' : c;
-  return option;
+  if (m.contains("resumed") && !m["resumed"].is_array()) return "field 'resumed' is not a list";
+  return std::nullopt;
 }
 
 }  // namespace
 
-nlohmann::json SweepDefinition(const Options& options, std::uint64_t masterSeed, const std::vector<RunPlan>& runs) {
-  nlohmann::json list = nlohmann::json::array();
-  for (const RunPlan& run : runs) {
-    list.push_back({{"run", run.index}, {"seed", run.seed}, {"parameters", ParametersJson(run.parameters)}});
-  }
-  nlohmann::json design;
-  if (options.design) {
-    design = {{"file", options.design->file},
-              {"hash", DesignHash(options.design->content)},
-              {"content", options.design->content}};
-  }
-  return {{"master_seed", masterSeed},
-          {"grid", {options.cols, options.rows}},
-          {"steps", options.steps},
-          {"until", options.untilSettled ? "settled" : "steps"},
-          {"record_every", options.recordEvery},
-          {"shard", {options.shardIndex, options.shardCount}},
-          {"size", SweepSize(options)},
-          {"design", std::move(design)},
-          {"runs", std::move(list)}};
+json CommandLineJson(const std::vector<std::string>& args) {
+  json command = json::array();
+  for (const std::string& arg : args) command.push_back(PathJson(arg));
+  return command;
 }
 
-RunLength LengthOf(const nlohmann::json& sweep) {
-  return {sweep["steps"].get<std::int32_t>(), sweep["record_every"].get<std::int32_t>(),
-          sweep.value("until", std::string()) == "settled"};
+json NewManifest(const Request& request, std::uint64_t masterSeed, bool seedDrawn, const std::string& program,
+                 const std::string& journal) {
+  json requestJson = RequestJson(request, masterSeed);
+  const std::string hash = RequestHash(requestJson["sweep"], BuildId());
+  return {{"format", ManifestFormat},
+          {"program", program},
+          {"build", BuildId()},
+          {"build_source", BuildSource()},
+          {"command_line", CommandLineJson(request.commandLine)},
+          {"jobs", request.jobs},
+          {"started", UtcNow()},
+          {"finished", nullptr},
+          {"status", "running"},
+          {"master_seed", masterSeed},
+          {"master_seed_drawn", seedDrawn},
+          {"request", std::move(requestJson)},
+          {"request_hash", hash},
+          {"runs_in_shard", ShardSize(request)},
+          {"journal", PathJson(journal)}};
 }
 
-nlohmann::json PicturesDefinition(const Options& options) {
-  const char* video[] = {"off", "mp4", "gif"};
-  return {{"charts", options.windowChart ? "window" : options.charts ? "on" : "off"},
-          {"snapshot_at", options.snapshotAt},
-          {"snapshot_every", options.snapshotEvery},
-          {"video", video[int(options.video)]}};
+Manifest ReadManifest(const std::string& field, const std::string& path) {
+  const auto damaged = [&](const std::string& what) {
+    return RequestError(Source::Field, field, "", "the manifest '" + path + "' " + what);
+  };
+  std::ifstream in(path);
+  json header;
+  try {
+    if (!in) throw std::runtime_error("missing");
+    header = json::parse(in);
+  } catch (const std::exception&) {
+    throw damaged("is missing or not JSON, so the sweep is unknown");
+  }
+  if (!header.is_object()) throw damaged("is not a JSON object");
+  const json format = header.value("format", json());
+  if (format != ManifestFormat) {
+    const std::string named = format.is_string() ? "format " + format.get<std::string>() : "format 1 (it names none)";
+    const std::string build = header.value("build", json()).is_string() ? header["build"].get<std::string>() : "unknown";
+    throw damaged("is of " + named + ", written by build " + build + "; this build reads format " + ManifestFormat +
+                  " only: finish that sweep with the build that wrote it, or run it again with {force}");
+  }
+  if (const auto fault = HeaderFault(header)) throw damaged("is damaged: " + *fault);
+  Manifest manifest;
+  try {
+    manifest.request = RequestFromJson(header["request"]);
+  } catch (const DamagedJson& e) {
+    throw damaged("is damaged: " + std::string(e.what()));
+  }
+  if (RequestHash(header["request"]["sweep"], header["build"].get<std::string>()) != header["request_hash"]) {
+    throw damaged("is damaged: its request does not match its request_hash");
+  }
+  manifest.header = std::move(header);
+  return manifest;
 }
 
-std::optional<std::string> SweepDifference(const nlohmann::json& kept, const nlohmann::json& given) {
-  for (const char* field : {"master_seed", "grid", "steps", "until", "record_every", "shard", "size"}) {
-    if (kept.value(field, nlohmann::json()) != given.value(field, nlohmann::json())) {
-      return OptionOf(field) + ": the sweep has " + Spelled(field, kept.value(field, nlohmann::json())) +
-             ", the command " + Spelled(field, given.value(field, nlohmann::json()));
-    }
+std::string DifferenceText(const Difference& d, const std::string& kept, const std::string& given) {
+  if (d.run) {
+    return d.name + ": run " + std::to_string(*d.run) + " has " + d.kept + " in " + kept + ", " + d.given + " in " + given;
   }
-  if (DesignSpelled(kept) != DesignSpelled(given)) {
-    const auto hash = [](const nlohmann::json& sweep) {
-      return sweep.value("design", nlohmann::json()).is_object() ? sweep["design"].value("hash", std::string()) : "";
-    };
-    // The same content under another name is the same sweep.
-    if (hash(kept) != hash(given)) {
-      return "--design: the sweep has " + DesignSpelled(kept) + ", the command " + DesignSpelled(given);
-    }
-  }
-  const nlohmann::json& a = kept["runs"];
-  const nlohmann::json& b = given["runs"];
-  for (std::size_t k = 0; k < std::min(a.size(), b.size()); ++k) {
-    for (const auto& [name, value] : b[k]["parameters"].items()) {
-      const nlohmann::json old = a[k]["parameters"].value(name, nlohmann::json());
-      if (old != value) {
-        return OptionOf(name) + " (or --set " + OptionOf(name).substr(2) + "): run " + b[k]["run"].dump() +
-               " has " + Spelled(name, old) + " in the sweep, " + Spelled(name, value) + " in the command";
-      }
-    }
-  }
-  if (a != b) return std::string("--set: the sweep's runs differ from the command's");
-  return std::nullopt;
+  return d.name + ": " + kept + " has " + d.kept + ", " + given + " " + d.given;
 }
 
-void CheckSameSweep(const std::string& option, const std::string& path, const nlohmann::json& manifest,
-                    const nlohmann::json& sweep, const nlohmann::json& pictures) {
-  const std::string build = manifest["build"];
+void CheckSameSweep(const std::string& path, const Manifest& kept, const Request& given) {
+  const std::string build = kept.header["build"];
   if (build != BuildId()) {
-    throw UsageError(option + ": '" + path + "' was written by build " + build + ", this is build " + BuildId() +
-                     "; the same bytes are promised only by the same build");
+    throw RequestError(Source::Field, "resume", "",
+                       "'" + path + "' was written by build " + build + ", this is build " + BuildId() +
+                           "; the same bytes are promised only by the same build");
   }
-  if (const auto difference = SweepDifference(manifest["sweep"], sweep)) {
-    throw UsageError(option + ": the options describe another sweep than '" + path + "': " + *difference);
+  const std::string sweep = "the sweep in '" + path + "'";
+  if (const auto d = FirstDifference(kept.request, given)) {
+    if (d->run) {
+      throw RequestError(Source::Parameter, d->name, "",
+                         "run " + std::to_string(*d->run) + " has " + d->kept + " in " + sweep + ", " + d->given +
+                             " in the command");
+    }
+    const std::string name = d->name == "runs" ? "repeats" : d->name;
+    throw RequestError(Source::Field, name, "",
+                       sweep + " has " + d->kept + (d->name == "runs" ? " runs" : "") + ", the command " + d->given +
+                           (d->name == "runs" ? " (design points x lists x repeats)" : ""));
   }
-  const nlohmann::json& kept = manifest["pictures"];
-  for (const auto& [field, value] : pictures.items()) {
-    const nlohmann::json old = kept.value(field, nlohmann::json());
-    if (old == value) continue;
-    throw UsageError(option + ": " + OptionOf(field) + ": the sweep has " + Spelled("", old) + ", the command " +
-                     Spelled("", value) + "; a resume makes the pictures of the sweep it finishes, so every run has the same");
+  if (kept.request.shardIndex != given.shardIndex || kept.request.shardCount != given.shardCount) {
+    throw RequestError(Source::Field, "shard", "",
+                       sweep + " is shard " + std::to_string(kept.request.shardIndex) + "/" +
+                           std::to_string(kept.request.shardCount) + ", the command " +
+                           std::to_string(given.shardIndex) + "/" + std::to_string(given.shardCount));
+  }
+  if (const auto d = PicturesDifference(kept.request.pictures, given.pictures)) {
+    throw RequestError(Source::Field, d->name, "",
+                       sweep + " has " + d->kept + ", the command " + d->given +
+                           "; a resume makes the pictures of the sweep it finishes, so every run has the same");
   }
 }
 
-}  // namespace zelmora::batch
+std::string JournalLine(const RunPlan& run, const std::string& started, const std::string& finished) {
+  const auto time = [](const std::string& t) { return t.empty() ? std::string("null") : "\"" + t + "\""; };
+  return "{\"run\":" + std::to_string(run.index) + ",\"seed\":" + std::to_string(run.seed) + ",\"started\":" +
+         time(started) + ",\"finished\":" + time(finished) + "}\n";
+}
+
+std::uint64_t MendJournal(const std::string& path, std::int64_t keep, const std::function<RunPlan(std::int64_t)>& runAt) {
+  std::ifstream in(path, std::ios::binary);
+  std::uint64_t offset = 0;
+  std::int64_t lines = 0;
+  for (std::string line; lines < keep && std::getline(in, line) && !in.eof(); ++lines) offset += line.size() + 1;
+  in.close();
+  std::string missing;
+  for (std::int64_t k = lines; k < keep; ++k) missing += JournalLine(runAt(k), "", "");
+  PartialFile journal(path, "", offset);
+  journal.Append(missing);
+  return offset + missing.size();
+}
+
+}  // namespace zelmora::sweep

@@ -3,14 +3,16 @@
 #include <string>
 #include <vector>
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 
-// `zelmora-batch merge OUT.csv SHARD.csv...`: checks that the shards' manifests describe one
-// sweep (the same build, options and master seed), that every shard of it is there once and
-// complete and every run whole, then writes OUT.csv and OUT.json as the unsharded sweep would
-// have: the CSV byte for byte, the manifest's build, master seed, pictures, sweep and counts
-// alike (times, command line and jobs are the shards'; docs/EXPERIMENTS.md). `args` are those
-// after "merge". Throws UsageError (a missing, repeated or foreign shard named) or IoError.
+// `merge OUT.csv SHARD.csv...`: checks that the shards' manifests describe one sweep (the same
+// build, and the same request: every parameter of every run, the design, steps, recording and
+// master seed; the first difference is named with the parameter and both values), that every
+// shard of it is there once and complete and every run whole, then writes OUT.csv, OUT.json and
+// its journal as the unsharded sweep would have: the CSV byte for byte, the manifest's request
+// and its hash alike (times, command line and jobs are the shards'; docs/EXPERIMENTS.md). `args`
+// are those after "merge". Throws RequestError (naming "merge": a missing, repeated or foreign
+// shard) or IoError.
 void MergeShards(const std::vector<std::string>& args);
 
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

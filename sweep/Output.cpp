@@ -15,7 +15,9 @@
 
 #include "sweep/Columns.h"
 
-namespace zelmora::batch {
+#include <algorithm>
+
+namespace zelmora::sweep {
 namespace fs = std::filesystem;
 namespace {
 
@@ -24,21 +26,26 @@ bool Exists(const std::string& path) {
   return fs::exists(fs::symlink_status(path, ec));
 }
 
-std::string Reason(int error) { return std::strerror(error); }
+std::string Reason(int error) {
+  // A file size limit (ulimit -f) is a reason of its own: SIGXFSZ is ignored, so writes past it fail.
+  return error == EFBIG ? std::string(std::strerror(error)) + " (past the file size limit, ulimit -f)"
+                        : std::string(std::strerror(error));
+}
+
+// Outputs take the mode the umask leaves of 0666, as files a shell creates; read once, while the
+// process has one thread (umask reads only by setting).
+mode_t OutputMode() {
+  static const mode_t mode = [] {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mode_t(0666 & ~mask);
+  }();
+  return mode;
+}
 
 // Opens for writing a file that must not exist: never follows a link planted at the path.
 int CreateNew(const std::string& path) {
-  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-}
-
-// A temporary beside `path`, created new (mkstemp's O_EXCL follows no link); its name is returned
-// in `temporary`.
-int CreateTemporary(const std::string& path, std::string& temporary) {
-  temporary = path + ".tmpXXXXXX";
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) throw IoError(path, "no temporary file can be created beside it: " + Reason(errno));
-  ::fchmod(fd, 0644);
-  return fd;
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, OutputMode());
 }
 
 void WriteAll(int fd, std::string_view text, const std::string& path) {
@@ -50,71 +57,33 @@ void WriteAll(int fd, std::string_view text, const std::string& path) {
   }
 }
 
-// The first field of a manifest that is missing or not of its type, or nothing.
-std::optional<std::string> ManifestFault(const nlohmann::json& m) {
-  using J = nlohmann::json;
-  const auto is = [](const J& j, const std::string& type) {
-    if (type == "a string") return j.is_string();
-    if (type == "a whole number") return j.is_number_unsigned();
-    if (type == "true or false") return j.is_boolean();
-    if (type == "a list") return j.is_array();
-    if (type == "an object") return j.is_object();
-    if (type == "a pair of whole numbers") {
-      return j.is_array() && j.size() == 2 && j[0].is_number_unsigned() && j[1].is_number_unsigned();
-    }
-    return type == "a string or null" && (j.is_string() || j.is_null());
-  };
-  const auto check = [&](const J& j, const std::string& where, const char* field,
-                         const char* type) -> std::optional<std::string> {
-    if (!j.contains(field) || !is(j[field], type)) return "field '" + where + field + "' is missing or not " + type;
-    return std::nullopt;
-  };
-  if (!m.is_object()) return "it is not a JSON object";
-  const std::pair<const char*, const char*> top[] = {
-      {"program", "a string"},          {"build", "a string"},           {"command_line", "a list"},
-      {"master_seed", "a whole number"}, {"started", "a string"},        {"finished", "a string or null"},
-      {"status", "a string"},           {"runs_in_shard", "a whole number"}, {"completed_runs", "a whole number"},
-      {"pictures", "an object"},        {"sweep", "an object"},          {"run_times", "an object"}};
-  for (const auto& [field, type] : top) {
-    if (auto fault = check(m, "", field, type)) return fault;
-  }
-  if (m.contains("resumed") && !m["resumed"].is_array()) return "field 'resumed' is not a list";
-  for (const auto& [run, times] : m["run_times"].items()) {
-    for (const char* field : {"started", "finished"}) {
-      if (!times.is_object()) return "field 'run_times." + run + "' is not an object";
-      if (auto fault = check(times, "run_times." + run + ".", field, "a string")) return fault;
-    }
-  }
-  const J& sweep = m["sweep"];
-  const std::pair<const char*, const char*> fields[] = {
-      {"master_seed", "a whole number"}, {"grid", "a pair of whole numbers"}, {"steps", "a whole number"},
-      {"record_every", "a whole number"}, {"shard", "a pair of whole numbers"}, {"size", "a whole number"},
-      {"runs", "a list"}};
-  for (const auto& [field, type] : fields) {
-    if (auto fault = check(sweep, "sweep.", field, type)) return fault;
-  }
-  // Written by this build: resume and merge read a run's length with `until`, and a resume without
-  // the design's file reads the design from here.
-  if (sweep.contains("until") && !sweep["until"].is_string()) return "field 'sweep.until' is not a string";
-  if (sweep.contains("design") && !sweep["design"].is_null()) {
-    if (!sweep["design"].is_object()) return "field 'sweep.design' is not an object";
-    for (const char* field : {"file", "hash", "content"}) {
-      if (auto fault = check(sweep["design"], "sweep.design.", field, "a string")) return fault;
-    }
-  }
-  for (std::size_t k = 0; k < sweep["runs"].size(); ++k) {
-    const J& run = sweep["runs"][k];
-    const std::string where = "sweep.runs[" + std::to_string(k) + "]";
-    if (!run.is_object()) return "field '" + where + "' is not an object";
-    const std::pair<const char*, const char*> parts[] = {
-        {"run", "a whole number"}, {"seed", "a whole number"}, {"parameters", "an object"}};
-    for (const auto& [field, type] : parts) {
-      if (auto fault = check(run, where + ".", field, type)) return fault;
-    }
-  }
-  if (auto fault = check(m["pictures"], "pictures.", "charts", "a string")) return fault;
-  if (auto fault = check(m["pictures"], "pictures.", "snapshot_at", "a list")) return fault;
-  return std::nullopt;
+}  // namespace
+
+int CreateTemporary(const std::string& path, std::string& temporary) {
+  temporary = path + ".tmpXXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) throw IoError(path, "no temporary file can be created beside it: " + Reason(errno));
+  ::fchmod(fd, OutputMode());
+  return fd;
+}
+
+namespace {
+
+// Whether `name` is `stem` followed by `.run`, digits and `rest`.
+bool RunFile(std::string_view name, std::string_view stem, std::string_view rest) {
+  if (name.substr(0, stem.size()) != stem) return false;
+  name.remove_prefix(stem.size());
+  if (name.substr(0, 4) != ".run") return false;
+  name.remove_prefix(4);
+  std::size_t digits = 0;
+  while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9') ++digits;
+  return digits > 0 && name.substr(digits) == rest;
+}
+
+// A temporary's name: its file's, then ".tmp" and six characters.
+std::optional<std::string_view> TemporaryOf(std::string_view name) {
+  if (name.size() < 10 || name.substr(name.size() - 10, 4) != ".tmp") return std::nullopt;
+  return name.substr(0, name.size() - 10);
 }
 
 }  // namespace
@@ -123,6 +92,7 @@ OutputPaths::OutputPaths(const std::string& out)
     : csv(out),
       partial(out + ".partial"),
       manifest(out.substr(0, out.size() - 4) + ".json"),
+      journal(out.substr(0, out.size() - 4) + ".runs.jsonl"),
       spool(out + ".spool"),
       lock(out + ".lock"),
       stem(out.substr(0, out.size() - 4)) {}
@@ -140,8 +110,8 @@ std::string OutputPaths::SegregationChart(std::int64_t run) const {
   return stem + ".run" + std::to_string(run) + ".segregation.png";
 }
 
-std::string OutputPaths::Video(std::int64_t run, VideoFormat format) const {
-  return stem + ".run" + std::to_string(run) + (format == VideoFormat::Gif ? ".gif" : ".mp4");
+std::string OutputPaths::VideoFile(std::int64_t run, Video format) const {
+  return stem + ".run" + std::to_string(run) + (format == Video::Gif ? ".gif" : ".mp4");
 }
 
 std::string FolderOf(const std::string& path) {
@@ -149,25 +119,33 @@ std::string FolderOf(const std::string& path) {
   return parent.empty() ? "." : parent.string();
 }
 
-void CheckFolder(const std::string& option, const std::string& path) {
+void CheckFolder(const std::string& field, const std::string& path) {
   const std::string folder = FolderOf(path);
   std::error_code ec;
   const fs::file_status status = fs::status(folder, ec);
-  if (!fs::exists(status)) throw UsageError(option + ": the folder '" + folder + "' does not exist");
-  if (!fs::is_directory(status)) throw UsageError(option + ": '" + folder + "' is not a folder");
+  using Source = RequestError::Source;
+  if (!fs::exists(status)) throw RequestError(Source::Field, field, "", "the folder '" + folder + "' does not exist");
+  if (!fs::is_directory(status)) throw RequestError(Source::Field, field, "", "'" + folder + "' is not a folder");
   if (fs::is_directory(fs::status(path, ec))) {
-    throw UsageError(option + ": '" + path + "' is a folder; expects a file name ending in .csv");
+    throw RequestError(Source::Field, field, "", "'" + path + "' is a folder; expects a file name ending in .csv");
   }
 }
 
-OutputLock::OutputLock(const std::string& option, const std::string& path) : path_(path) {
+OutputLock::OutputLock(const std::string& field, const std::string& path) : path_(path) {
+  using Source = RequestError::Source;
   // The holder removes the lock file at its end, so a lock taken on a file unlinked meanwhile is
   // taken again on the file now at the path.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    struct stat standing {};
+    if (::lstat(path.c_str(), &standing) == 0 && !S_ISREG(standing.st_mode)) {
+      throw RequestError(Source::Field, field, "",
+                         "'" + path + "' is " + (S_ISLNK(standing.st_mode) ? "a link" : "not a file") +
+                             ", where this program keeps its lock (a file it makes and removes); remove it");
+    }
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, OutputMode());
     if (fd_ < 0) {
-      throw UsageError(option + ": cannot write in the folder '" + FolderOf(path) + "' (" + Reason(errno) +
-                       "); expects a writable folder");
+      throw RequestError(Source::Field, field, "", "cannot write in the folder '" + FolderOf(path) + "' (" +
+                                                       Reason(errno) + "); expects a writable folder");
     }
     if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
       char text[32] = {};
@@ -176,8 +154,9 @@ OutputLock::OutputLock(const std::string& option, const std::string& path) : pat
       fd_ = -1;
       std::string holder = n > 0 ? std::string(text, std::size_t(n)) : "";
       holder = holder.substr(0, holder.find('\n'));
-      throw UsageError(option + ": '" + path.substr(0, path.size() - 5) + "' is being written by process " +
-                       (holder.empty() ? "(unknown)" : holder) + "; wait for it to end or choose another --out");
+      throw RequestError(Source::Field, field, "",
+                         "'" + path.substr(0, path.size() - 5) + "' is being written by process " +
+                             (holder.empty() ? "(unknown)" : holder) + "; wait for it to end or choose another {out}");
     }
     struct stat held {}, now {};
     if (::fstat(fd_, &held) == 0 && ::stat(path.c_str(), &now) == 0 && held.st_ino == now.st_ino &&
@@ -190,7 +169,7 @@ OutputLock::OutputLock(const std::string& option, const std::string& path) : pat
     ::close(fd_);
     fd_ = -1;
   }
-  throw UsageError(option + ": the lock file '" + path + "' keeps changing; is another process removing it?");
+  throw RequestError(Source::Field, field, "", "the lock file '" + path + "' keeps changing; is another process removing it?");
 }
 
 OutputLock::~OutputLock() {
@@ -199,41 +178,42 @@ OutputLock::~OutputLock() {
   ::close(fd_);
 }
 
-StartPlan CheckOutputs(const Options& options, const OutputPaths& paths) {
-  CheckFolder("--out", paths.csv);
-  const bool anything = Exists(paths.csv) || Exists(paths.partial) || Exists(paths.manifest) ||
-                        Exists(paths.spool);
-  StartPlan plan;
-  if (options.force || !anything) return plan;
-  if (!options.resume) {
-    throw UsageError("--out: '" + paths.csv +
-                     "' or its partial file or manifest exists; give --resume to finish it or --force "
-                     "to replace it");
-  }
-  const bool partial = Exists(paths.partial);
-  if (!partial && !Exists(paths.csv)) return plan;  // nothing was written yet: start afresh
-  plan.manifest = ReadManifest("--resume", paths.manifest);
-  plan.kind = partial ? StartKind::Resume : StartKind::Complete;
-  return plan;
+OutputState LookAtOutput(const OutputPaths& paths) {
+  if (Exists(paths.partial)) return OutputState::Partial;
+  if (Exists(paths.csv)) return OutputState::Complete;
+  if (Exists(paths.manifest) || Exists(paths.journal) || Exists(paths.spool)) return OutputState::ManifestOnly;
+  return OutputState::Nothing;
 }
 
-nlohmann::json ReadManifest(const std::string& option, const std::string& path) {
-  std::ifstream in(path);
-  nlohmann::json manifest;
-  try {
-    if (!in) throw std::runtime_error("missing");
-    manifest = nlohmann::json::parse(in);
-  } catch (const std::exception&) {
-    throw UsageError(option + ": the manifest '" + path + "' is missing or not JSON, so the sweep is unknown");
+void RemoveStaleTemporaries(const OutputPaths& paths) {
+  const std::string stem = fs::path(paths.stem).filename().string();
+  const std::string own[] = {fs::path(paths.csv).filename().string(), fs::path(paths.manifest).filename().string(),
+                             fs::path(paths.journal).filename().string()};
+  const std::string_view pictures[] = {".chart.png", ".segregation.png", ".mp4", ".gif"};
+  const auto stale = [&](std::string_view file) {
+    if (std::find(std::begin(own), std::end(own), file) != std::end(own)) return true;
+    if (RunFile(file, stem, ".png")) return false;  // no picture is named so: a snapshot has its step
+    for (const std::string_view picture : pictures) {
+      if (RunFile(file, stem, picture)) return true;
+    }
+    const std::size_t step = file.rfind(".step");
+    return step != std::string_view::npos && file.substr(file.size() - 4) == ".png" && RunFile(file.substr(0, step), stem, "");
+  };
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(FolderOf(paths.csv), ec)) {
+    const std::string name = entry.path().filename().string();
+    const auto file = TemporaryOf(name);
+    if (file && stale(*file)) fs::remove(entry.path(), ec);
   }
-  if (const auto fault = ManifestFault(manifest)) {
-    throw UsageError(option + ": the manifest '" + path + "' is damaged: " + *fault);
+  if (!fs::is_directory(fs::symlink_status(paths.spool, ec))) return;
+  for (const auto& entry : fs::directory_iterator(paths.spool, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (TemporaryOf(name)) fs::remove(entry.path(), ec);
   }
-  return manifest;
 }
 
-PartialScan ScanPartial(const std::string& path, const std::string& header, const std::vector<RunPlan>& runs,
-                        const RunLength& length) {
+PartialScan ScanPartial(const std::string& path, const std::string& header,
+                        const std::function<RunPlan(std::int64_t)>& runAt, std::int64_t runs, const RunLength& length) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw IoError(path, "cannot be read");
   PartialScan scan;
@@ -246,8 +226,10 @@ PartialScan ScanPartial(const std::string& path, const std::string& header, cons
   scan.keepBytes = offset;
   std::size_t rowsOfRun = 0;
   std::optional<std::size_t> rowsPerRun;  // the run's, from its first row
-  while (scan.completeRuns < runs.size() && std::getline(in, line) && !in.eof() && whole()) {
-    if (line.rfind(RowPrefix(runs[scan.completeRuns]), 0) != 0) break;
+  std::string prefix;
+  while (scan.completeRuns < runs && std::getline(in, line) && !in.eof() && whole()) {
+    if (rowsOfRun == 0) prefix = RowPrefix(runAt(scan.completeRuns));
+    if (line.rfind(prefix, 0) != 0) break;
     if (rowsOfRun == 0 && !(rowsPerRun = length.RowsOf(line))) break;
     offset += line.size() + 1;
     if (++rowsOfRun == *rowsPerRun) {
@@ -410,4 +392,4 @@ std::string UtcNow() {
   return text;
 }
 
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

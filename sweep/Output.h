@@ -2,18 +2,17 @@
 
 #include <cstdint>
 #include <functional>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "batch/Options.h"
 #include "sweep/Record.h"
+#include "sweep/Request.h"
 #include "sweep/RunPlan.h"
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 
 // A file could not be read or written: the message names the path and the reason.
 class IoError : public std::runtime_error {
@@ -21,34 +20,35 @@ class IoError : public std::runtime_error {
   IoError(const std::string& path, const std::string& reason) : std::runtime_error(path + ": " + reason) {}
 };
 
-// The files of one --out: FILE.csv, FILE.csv.partial while the sweep runs, FILE.json, the spool
-// FILE.csv.spool/ of runs not yet in the partial file, FILE.csv.lock while a process writes them,
-// and the pictures FILE.run*.png and videos FILE.run*.mp4 or .gif.
+// The files of one output: FILE.csv, FILE.csv.partial while the sweep runs, the manifest FILE.json
+// and its journal FILE.runs.jsonl, the spool FILE.csv.spool/ of runs not yet in the partial file,
+// FILE.csv.lock while a process writes them, and the pictures FILE.run*.png and videos
+// FILE.run*.mp4 or .gif.
 struct OutputPaths {
   explicit OutputPaths(const std::string& out);
-  std::string csv, partial, manifest, spool, lock, stem;
+  std::string csv, partial, manifest, journal, spool, lock, stem;
 
   std::string SpoolFile(std::int64_t run) const;
   std::string Snapshot(std::int64_t run, std::int32_t step) const;
   std::string MarketChart(std::int64_t run) const;
   std::string SegregationChart(std::int64_t run) const;
-  std::string Video(std::int64_t run, VideoFormat format) const;
+  std::string VideoFile(std::int64_t run, Video format) const;
 };
 
 // The folder a path lies in ("." for a bare name).
 std::string FolderOf(const std::string& path);
 
-// Checks that the folder of `path` exists and is a folder; throws UsageError naming `option`.
-void CheckFolder(const std::string& option, const std::string& path);
+// Checks that the folder of `path` exists and is a folder; throws RequestError naming `field`.
+void CheckFolder(const std::string& field, const std::string& path);
 
 // The claim of one output by one process: an exclusive flock on the lock file, held until the
-// object goes. Taking it is the first thing a run does after checking its options, so the check of
+// object goes. Taking it is the first thing a run does after checking its request, so the check of
 // the output's state and the claim are one step: two processes never both pass it.
 class OutputLock {
  public:
-  // Throws UsageError naming `option` when another process holds the lock (with that process's
-  // id) or the folder is not writable.
-  OutputLock(const std::string& option, const std::string& path);
+  // Throws RequestError naming `field` when another process holds the lock (with that process's
+  // id), something else stands at the lock's name, or the folder is not writable.
+  OutputLock(const std::string& field, const std::string& path);
   ~OutputLock();
   OutputLock(const OutputLock&) = delete;
   OutputLock& operator=(const OutputLock&) = delete;
@@ -58,37 +58,34 @@ class OutputLock {
   int fd_ = -1;
 };
 
-enum class StartKind {
-  Fresh,     // nothing there (or --force): start the sweep
-  Resume,    // --resume with a partial file: run what is missing
-  Complete,  // --resume and the sweep is already complete: nothing to do
-};
+// What stands at an output: nothing of it, a manifest alone (a sweep that wrote nothing yet), a
+// sweep begun (its partial file) or a complete one (its CSV).
+enum class OutputState { Nothing, ManifestOnly, Partial, Complete };
+OutputState LookAtOutput(const OutputPaths& paths);
 
-struct StartPlan {
-  StartKind kind = StartKind::Fresh;
-  nlohmann::json manifest;  // the manifest found, when resuming; its shape checked
-};
-
-// Checks the state of the output files against --resume and --force, creating and changing
-// nothing. Throws UsageError naming --out or --resume.
-StartPlan CheckOutputs(const Options& options, const OutputPaths& paths);
-
-// Reads a manifest and checks its shape; throws UsageError naming `option`, the file and the
-// first field that is missing or of the wrong type.
-nlohmann::json ReadManifest(const std::string& option, const std::string& path);
+// Removes what a process killed while writing this output left: temporaries of its files (the
+// CSV, the manifest and its journal, a merge's output, pictures and videos, spooled runs), which
+// only the holder of the output's lock writes. Call with the lock held.
+void RemoveStaleTemporaries(const OutputPaths& paths);
 
 // How much of a partial file to keep: the header and the complete runs in shard order. A torn
-// row, a run with too few rows, or a row of an unexpected run ends what is kept.
+// row, a run with too few rows, or a row of an unexpected run ends what is kept. `runAt(k)` is the
+// shard's k-th run, of `runs`.
 struct PartialScan {
   std::uint64_t keepBytes = 0;  // 0: not even the header is whole
-  std::size_t completeRuns = 0;
+  std::int64_t completeRuns = 0;
 };
-PartialScan ScanPartial(const std::string& path, const std::string& header, const std::vector<RunPlan>& runs,
-                        const RunLength& length);
+PartialScan ScanPartial(const std::string& path, const std::string& header,
+                        const std::function<RunPlan(std::int64_t)>& runAt, std::int64_t runs, const RunLength& length);
 
 // Whether a spooled run's file holds all of its rows and nothing else; read in pieces, so a run of
 // any length costs little memory.
 bool SpooledRunIsWhole(const std::string& path, const RunPlan& run, const RunLength& length);
+
+// A temporary beside `path` (its name, ".tmp" and six characters), created new with the mode the
+// umask leaves of 0666 (mkstemp's O_EXCL follows no link); its name is returned in `temporary`.
+// Throws IoError.
+int CreateTemporary(const std::string& path, std::string& temporary);
 
 // Writes text to a file through a temporary created beside it (never through a link planted
 // there) and a rename, so the file is never torn; the temporary is removed on failure.
@@ -114,8 +111,9 @@ class StreamedFile {
   int fd_ = -1;
 };
 
-// The partial CSV. Appends whole runs: if a write fails, the file is cut back to its last whole
-// run, so it stays resumable, and IoError is thrown.
+// A file of whole records, appended to only: the partial CSV (whole runs) and the manifest's
+// journal (whole lines). If a write fails, the file is cut back to its last whole record, so it
+// stays resumable, and IoError is thrown.
 class PartialFile {
  public:
   // pwrite's shape; tests inject failures through it.
@@ -147,4 +145,4 @@ class PartialFile {
 // Time as ISO 8601 in UTC with milliseconds.
 std::string UtcNow();
 
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

@@ -12,7 +12,7 @@ namespace zelmora {
 class World;
 }
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 
 // A grid picture as rows of 8-bit red, green and blue: a video's frame.
 struct Frame {
@@ -41,4 +41,4 @@ class PictureMaker {
   static void SavePicture(const std::string& path, std::string_view bytes);
 };
 
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <ostream>
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 
 Progress::Progress(std::ostream& err, Kind kind, std::chrono::seconds pace, std::size_t runs,
                    std::size_t doneBefore, std::optional<std::int64_t> stepsToDo, Now now)
@@ -58,4 +58,4 @@ std::string Progress::Line(std::size_t done, std::int64_t steps, Clock::time_poi
   return line;
 }
 
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 
 // How far a sweep is: runs done, steps per second, time left. On a terminal one line rewritten in
 // place; in a log (a cluster job's stderr) a line at every tick of its pace. The clock is given,
@@ -43,4 +43,4 @@ class Progress {
   Clock::time_point start_, lastShown_, nextTick_;
 };
 
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

@@ -8,7 +8,7 @@
 #include "simulation/Measures.h"
 #include "simulation/World.h"
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 namespace {
 
 template <typename T>
@@ -81,15 +81,18 @@ void AppendValue(std::string& out, ColumnKind kind, const ColumnValue& value) {
   }
 }
 
-RowWriter::RowWriter(const RunPlan& run, std::int32_t cols, std::int32_t rows)
-    : source_{&run, cols, rows, nullptr, nullptr, std::nullopt}, texts_(Columns().size() * Slots) {
+RowWriter::RowWriter(const RunPlan& run) : texts_(Columns().size() * Slots) {
   const std::vector<Column>& columns = Columns();
-  source_.run = nullptr;  // the plan may not outlive the writer: what a row needs of it is in the prefix
-  const RowSource runOnly{&run, cols, rows, nullptr, nullptr, std::nullopt};
+  // The plan may not outlive the writer: what a row needs of it is formatted here.
+  const RowSource runOnly{&run, nullptr, nullptr, std::nullopt};
   while (firstStepColumn_ < columns.size() && columns[firstStepColumn_].perRun) {
     const Column& column = columns[firstStepColumn_++];
-    AppendValue(prefix_, column.kind, column.read(runOnly));
+    AppendValue(prefix_, column.kind, column.Read(runOnly));
     prefix_ += ',';
+  }
+  runTexts_.resize(columns.size());
+  for (std::size_t k = firstStepColumn_; k < columns.size(); ++k) {
+    if (columns[k].perRun) AppendValue(runTexts_[k], columns[k].kind, columns[k].Read(runOnly));
   }
 }
 
@@ -113,7 +116,11 @@ void RowWriter::Append(std::string& out, const World& world, const StepMeasures&
   for (std::size_t k = firstStepColumn_; k < columns.size(); ++k) {
     if (k > firstStepColumn_) out += ',';
     const Column& column = columns[k];
-    const ColumnValue value = column.read(source_);
+    if (column.perRun) {
+      out += runTexts_[k];
+      continue;
+    }
+    const ColumnValue value = column.Read(source_);
     if (column.recurs) {
       AppendRecurring(out, k, value.real);
     } else {
@@ -123,4 +130,4 @@ void RowWriter::Append(std::string& out, const World& world, const StepMeasures&
   out += LineEnd;
 }
 
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

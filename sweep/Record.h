@@ -14,7 +14,7 @@ class World;
 struct StepMeasures;
 }  // namespace zelmora
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 
 // Rows end in CR LF, as RFC 4180 has it; Python's csv, pandas and R read it as they read LF.
 inline constexpr const char* LineEnd = "\r\n";
@@ -47,7 +47,7 @@ struct RunLength {
 // customers) are kept by value: recording every step must stay cheap next to the step.
 class RowWriter {
  public:
-  RowWriter(const RunPlan& run, std::int32_t cols, std::int32_t rows);
+  explicit RowWriter(const RunPlan& run);
 
   // Appends the row at the World's current step, line end included.
   void Append(std::string& out, const World& world, const StepMeasures& measures);
@@ -62,9 +62,10 @@ class RowWriter {
   void AppendRecurring(std::string& out, std::size_t column, double value);
 
   RowSource source_;
-  std::string prefix_;
+  std::string prefix_;            // the run's columns that lead the row, each with its comma
   std::size_t firstStepColumn_ = 0;
+  std::vector<std::string> runTexts_;  // the text of each of the run's columns past the first step column
   std::vector<Text> texts_;  // Slots per column
 };
 
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "batch/Options.h"
+#include "sweep/Record.h"
 #include "sweep/RunPlan.h"
 #include "simulation/ModelPorts.h"
 #include "simulation/World.h"
@@ -13,7 +13,7 @@ namespace zelmora {
 struct StepMeasures;
 }  // namespace zelmora
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 
 // What watches a run: the CSV rows, the charts' samples, snapshots; a front end adds its own.
 class RunSink {
@@ -23,7 +23,7 @@ class RunSink {
   virtual void Stepped(const World& /*world*/) {}
   // At every recorded step (RecordedCount of them, step 0 and the last included) with its measures.
   virtual void Recorded(const World& /*world*/, const StepMeasures& /*measures*/) {}
-  // With options.untilSettled, once the run has settled: after the step that settled it and before
+  // With untilSettled, once the run has settled: after the step that settled it and before
   // that step's Stepped and Recorded, which are the run's last (world.StepCount is its stop step).
   virtual void Settled(const World& /*world*/) {}
 };
@@ -32,11 +32,11 @@ class RunSink {
 // and left none unsatisfied. Never at step 0, which is no step.
 bool IsSettled(const World& world);
 
-// A run's World set up as the sweep sets it up (a World of the options' grid, reseeded from the
-// run's seed, with the run's parameters), beside the settings it reads at every phase. A front end
-// that hands out views of the World may keep it past the run.
+// A run's World set up as the sweep sets it up (a World of the run's grid, reseeded from the run's
+// seed, with the run's parameters), beside the settings it reads at every phase. A front end that
+// hands out views of the World may keep it past the run.
 struct RunWorld {
-  RunWorld(const Options& options, const RunPlan& run);
+  explicit RunWorld(const RunPlan& run);
   RunWorld(const RunWorld&) = delete;
   RunWorld& operator=(const RunWorld&) = delete;
 
@@ -44,14 +44,14 @@ struct RunWorld {
   World world;
 };
 
-// Steps a set-up run options.steps times, or with options.untilSettled until a step settles it,
+// Steps a set-up run length.steps times, or with length.untilSettled until a step settles it,
 // handing each step to every sink; the run's last step is recorded. Checks `stop` between steps and
 // returns false when it was set; adds each step to `stepsDone`.
-bool RunModel(const Options& options, RunWorld& model, std::span<RunSink* const> sinks,
+bool RunModel(const RunLength& length, RunWorld& model, std::span<RunSink* const> sinks,
               const std::atomic<bool>& stop, std::atomic<std::int64_t>& stepsDone);
 
 // Sets the run up and steps it, as above.
-bool RunModel(const Options& options, const RunPlan& run, std::span<RunSink* const> sinks,
+bool RunModel(const RunLength& length, const RunPlan& run, std::span<RunSink* const> sinks,
               const std::atomic<bool>& stop, std::atomic<std::int64_t>& stepsDone);
 
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 
 RunSeries::RunSeries(std::size_t columns, std::size_t capacity)
     : columns_(columns), capacity_(std::max<std::size_t>(capacity, 2) & ~std::size_t(1)) {
@@ -105,4 +105,4 @@ void RunCharts::Add(const SegregationSample& measures) {
   segregation_.Add(measures.step, {measures.percentSimilar, 100.0 * measures.unsatisfiedShare, measures.meanClusterSize});
 }
 
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

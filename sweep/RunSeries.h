@@ -8,7 +8,7 @@
 #include "render/ChartSamples.h"
 #include "simulation/ChartPoint.h"
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 
 // Values over the steps of a run, for drawing its lines, in memory fixed when the series is made
 // whatever the run's length. Points go into at most `capacity` buckets: one point each while they
@@ -90,4 +90,4 @@ class RunCharts {
   ChartSweep window_;
 };
 
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

@@ -2,14 +2,12 @@
 
 #include <unistd.h>
 
-#include <cctype>
 #include <chrono>
-#include <cmath>
-#include <cstdlib>
-#include <initializer_list>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -17,111 +15,48 @@
 #include <set>
 #include <string_view>
 
-#include "sweep/Build.h"
 #include "sweep/Columns.h"
 #include "sweep/Design.h"
-#include "sweep/Manifest.h"
-#include "sweep/Progress.h"
 #include "sweep/Record.h"
 #include "sweep/Sinks.h"
 #include "sweep/WorkerPool.h"
 #include "simulation/World.h"
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 namespace fs = std::filesystem;
 namespace {
 
-std::string Describe(const Options& options, const RunPlan& run) {
-  const Parameters& p = run.parameters;
-  std::string text;
-  text += "run " + std::to_string(run.index) + " (production costs ";
-  AppendNumber(text, p.productionCosts);
-  text += ", travel expenses ";
-  AppendNumber(text, p.travelExpenses);
-  text += ", returns to scale ";
-  AppendNumber(text, p.returnsToScale);
-  text += ", " + std::to_string(p.agents) + " agents on " + std::to_string(options.cols) + "x" +
-          std::to_string(options.rows) + ")";
-  return text;
-}
-
-// The design's row and column that gave run `index` its `knob`, for messages; nothing when the
-// design gives no such column.
-std::optional<std::string> DesignCell(const Options& options, std::int64_t index, std::initializer_list<Knob> knobs) {
-  if (!options.design) return std::nullopt;
-  for (const SweepAxis& column : options.design->columns) {
-    for (const Knob knob : knobs) {
-      if (column.knob != knob) continue;
-      const std::int64_t row = DesignPointOf(options, index) + 1;
-      return "--design " + options.design->file + ": row " + std::to_string(row) + " (line " +
-             std::to_string(row + 1) + "), column '" + column.name + "'";
-    }
-  }
-  return std::nullopt;
-}
-
-// The option that set the run's agents, for messages.
-std::string AgentsOption(const Options& options, std::int64_t index) {
-  if (auto cell = DesignCell(options, index, {Knob::Agents, Knob::Density})) return *cell;
-  for (const SweepAxis& axis : options.sweep) {
-    if (axis.name == "agents" || axis.name == "density") return "--set " + axis.name;
-  }
-  return options.density ? "--density" : "--agents";
-}
-
-}  // namespace
-
-void CheckRuns(const Options& options, const std::vector<RunPlan>& runs) {
-  const std::int64_t cells = std::int64_t(options.cols) * options.rows;
-  for (const RunPlan& run : runs) {
-    const Parameters& p = run.parameters;
-    if (p.agents > cells) {
-      throw UsageError(AgentsOption(options, run.index) + ": " + std::to_string(p.agents) + " agents do not fit on the " +
-                       std::to_string(options.cols) + "x" + std::to_string(options.rows) +
-                       " grid; expects at most " + std::to_string(cells) + " (one per cell)");
-    }
-    const double dearest = DearestPrice(p, options.cols, options.rows);
-    if (!(dearest < World::PriceCeiling)) {
-      std::string price;
-      AppendNumber(price, std::round(dearest));
-      const auto cell = DesignCell(options, run.index,
-                                   {Knob::ProductionCosts, Knob::TravelExpenses, Knob::ReturnsToScale, Knob::Agents,
-                                    Knob::Density});
-      throw UsageError(cell.value_or("--production-costs/--travel-expenses") + ": " + Describe(options, run) +
-                       " could price cells at about " + price +
-                       "; expects costs whose delivered prices stay below the model's ceiling 9999");
-    }
-  }
-}
-
-namespace {
-
-std::string Quote(const std::string& arg) {
-  bool plain = !arg.empty();
-  for (char c : arg) {
-    if (!(std::isalnum(static_cast<unsigned char>(c)) || std::string_view("_./=:,@%+-").find(c) != std::string_view::npos)) {
-      plain = false;
-    }
-  }
-  if (plain) return arg;
-  std::string quoted = "'";
-  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
+using Source = RequestError::Source;
 
 // What a worker hands to the thread that writes.
 struct Finished {
-  std::size_t position = 0;  // in the shard's run order
+  std::int64_t position = 0;  // in the shard's run order
   RunResult result;
   std::string error;  // non-empty: the worker failed (an I/O error of a snapshot, memory)
   bool outOfMemory = false;
 };
 
+// A whole run whose turn in the CSV has not come: its rows in memory, or in its spool file.
+struct Waiting {
+  std::int64_t index = 0;
+  std::uint64_t seed = 0;
+  std::string rows;
+  bool spooled = false;
+  std::string started, finished;  // empty for a run an earlier session made
+};
+
+// Rows bound for the CSV go to it in pieces of about this size, or after this long: a sweep of many
+// short runs writes a few large pieces instead of a small one per run, a slow one each run soon.
+constexpr std::size_t FlushBytes = std::size_t(1) << 20;
+constexpr auto FlushPace = std::chrono::milliseconds(50);
+// Finished runs waiting for an earlier one are held in memory up to this much, then spooled.
+constexpr std::size_t WaitingBytes = std::size_t(64) << 20;
+
 // A sweep from its plan to its end: the named steps of ExecuteSweep and the state they share.
-class Sweep {
+class Session {
  public:
-  Sweep(const SweepPlan& plan, PictureMaker* pictures, std::ostream& err)
-      : plan_(plan), options_(plan.options), paths_(plan.paths), pictures_(pictures), err_(err) {}
+  Session(const SweepPlan& plan, PictureMaker* pictures, std::ostream& err)
+      : plan_(plan), request_(plan.request), paths_(plan.paths), pictures_(pictures), err_(err) {}
 
   int Execute(const std::atomic<int>& stopSignal);
 
@@ -131,133 +66,187 @@ class Sweep {
   int RunAndWrite(const std::atomic<int>& stopSignal);
   void Write(Finished& item);
   void WriteInOrder();
-  void WriteManifest(bool now);
+  void Flush();
+  void Spill();
+  void WriteHeader(const std::string& status);
   int Finish();
   int Keep(int signal);
-  int Fail(const std::string& message, bool outOfMemory);
+  int Fail(const std::string& message, bool fewerThreads);
+  std::int64_t Done() const { return written_ + std::int64_t(waiting_.size()); }
+  std::string Hint(std::int32_t jobs) const {
+    return plan_.resumeHint ? plan_.resumeHint(plan_, jobs) : "run the sweep again with resume";
+  }
 
   const SweepPlan& plan_;
-  const Options& options_;
+  const Request& request_;
   const OutputPaths& paths_;
   PictureMaker* pictures_;
   std::ostream& err_;
-  nlohmann::json manifest_;
-  bool manifestOnDisk_ = false;  // a manifest of this sweep is on disk: what is kept can be resumed
-  std::optional<PartialFile> partial_;
-  std::size_t written_ = 0;          // runs in the partial file, in order
-  std::set<std::size_t> waiting_;    // positions of whole runs in the spool, not yet written
-  std::vector<std::size_t> work_;    // positions still to run
-  std::chrono::steady_clock::time_point lastManifest_;
+  nlohmann::json header_;
+  bool headerOnDisk_ = false;  // a manifest of this sweep is on disk: what is kept can be resumed
+  std::optional<PartialFile> partial_, journal_;
+  std::int64_t written_ = 0;   // runs taken in order: in the CSV, or in the piece bound for it
+  std::int64_t flushed_ = 0;   // runs in the CSV on disk
+  std::string rows_, lines_;   // the piece bound for the CSV, and its runs' journal lines
+  std::map<std::int64_t, Waiting> waiting_;  // by position
+  std::size_t waitingBytes_ = 0;
+  std::set<std::int64_t> spooled_;  // whole runs an earlier session spooled: not run again
+  Progress::Clock::time_point lastFlush_;
 };
 
-// The files: a fresh sweep replaces what --force allowed, then the partial file with its header,
-// the spool folder and the first manifest.
-void Sweep::Start() {
-  const bool resume = plan_.start == StartKind::Resume;
-  manifest_ = resume ? plan_.oldManifest : nlohmann::json::object();
-  manifestOnDisk_ = resume;
-  const std::string now = UtcNow();
-  if (resume) {
-    manifest_["resumed"].push_back({{"command_line", options_.commandLine}, {"at", now}});
-    written_ = plan_.scan.completeRuns;
-  } else {
-    manifest_ = {{"program", "zelmora-batch"},
-                 {"build", BuildId()},
-                 {"command_line", options_.commandLine},
-                 {"master_seed", plan_.masterSeed},
-                 {"master_seed_drawn", plan_.seedDrawn},
-                 {"jobs", options_.jobs},
-                 {"started", now},
-                 {"finished", nullptr},
-                 {"pictures", PicturesDefinition(options_)},
-                 {"sweep", SweepDefinition(options_, plan_.masterSeed, plan_.runs)},
-                 {"run_times", nlohmann::json::object()}};
-    std::error_code ec;
-    fs::remove(paths_.csv, ec);
-    fs::remove(paths_.manifest, ec);
-    fs::remove_all(paths_.spool, ec);
-  }
-  manifest_["status"] = "running";
-  manifest_["runs_in_shard"] = plan_.runs.size();
-  partial_.emplace(paths_.partial, CsvHeader(), resume ? std::optional(plan_.scan.keepBytes) : std::nullopt);
+// The files: a fresh sweep replaces what `force` allowed, then the partial file with its header,
+// the journal, the spool folder and the manifest's header. A resume goes on from what is kept.
+void Session::Start() {
+  const bool resume = plan_.start == OutputState::Partial;
   std::error_code ec;
+  if (resume) {
+    header_ = plan_.oldHeader;
+    header_["resumed"].push_back({{"command_line", CommandLineJson(request_.commandLine)}, {"at", UtcNow()}});
+    written_ = flushed_ = plan_.scan.completeRuns;
+    partial_.emplace(paths_.partial, CsvHeader(), plan_.scan.keepBytes);
+    journal_.emplace(paths_.journal, "", MendJournal(paths_.journal, written_, [this](std::int64_t k) { return plan_.Run(k); }));
+    // A link planted where the spool goes is never followed: it goes, and the runs are made again.
+    if (fs::is_symlink(fs::symlink_status(paths_.spool, ec))) fs::remove(paths_.spool, ec);
+    headerOnDisk_ = true;
+  } else {
+    header_ = NewManifest(request_, plan_.masterSeed, plan_.seedDrawn, plan_.program,
+                          fs::path(paths_.journal).filename().string());
+    for (const std::string& path : {paths_.csv, paths_.manifest, paths_.journal}) fs::remove(path, ec);
+    fs::remove_all(paths_.spool, ec);  // a link there goes, not what it points to
+    partial_.emplace(paths_.partial, CsvHeader(), std::nullopt);
+    journal_.emplace(paths_.journal, "", std::nullopt);
+  }
   fs::create_directory(paths_.spool, ec);
   if (ec) throw IoError(paths_.spool, "cannot be created: " + ec.message());
-  WriteManifest(true);
-  manifestOnDisk_ = true;
+  WriteHeader("running");
+  headerOnDisk_ = true;
+  lastFlush_ = plan_.clock();
 }
 
-// Runs an interrupted session spooled whole need not run again.
-void Sweep::TakeSpooled() {
-  for (std::size_t position = written_; position < plan_.runs.size(); ++position) {
-    const RunPlan& run = plan_.runs[position];
-    if (plan_.start == StartKind::Resume && SpooledRunIsWhole(paths_.SpoolFile(run.index), run, plan_.length)) {
-      waiting_.insert(position);
-    } else {
-      work_.push_back(position);
+// Runs an interrupted session spooled whole need not run again: found by listing the spool, so a
+// resume costs what is there, not what the sweep holds.
+void Session::TakeSpooled() {
+  if (plan_.start != OutputState::Partial) return;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(paths_.spool, ec)) {
+    const std::string name = entry.path().filename().string();
+    std::int64_t index = -1;
+    if (name.rfind("run", 0) != 0 || name.size() < 8 || name.substr(name.size() - 4) != ".csv") continue;
+    try {
+      index = std::stoll(name.substr(3, name.size() - 7));
+    } catch (const std::exception&) {
+      continue;
     }
+    if (name != "run" + std::to_string(index) + ".csv" || index < request_.shardIndex ||
+        (index - request_.shardIndex) % request_.shardCount != 0) {
+      continue;
+    }
+    const std::int64_t position = (index - request_.shardIndex) / request_.shardCount;
+    if (position < written_ || position >= plan_.runs) continue;
+    const RunPlan run = plan_.Run(position);
+    if (!SpooledRunIsWhole(paths_.SpoolFile(index), run, plan_.length)) continue;
+    waiting_[position] = {run.index, run.seed, {}, true, {}, {}};
+    spooled_.insert(position);
   }
   WriteInOrder();
 }
 
-void Sweep::WriteManifest(bool now) {
-  const auto t = std::chrono::steady_clock::now();
-  // Rewriting a long manifest after every run would cost more than the runs: once a second.
-  if (!now && t - lastManifest_ < std::chrono::seconds(1)) return;
-  lastManifest_ = t;
-  manifest_["completed_runs"] = written_ + waiting_.size();
-  WriteWhole(paths_.manifest, manifest_.dump(1) + "\n");
+void Session::WriteHeader(const std::string& status) {
+  header_["status"] = status;
+  WriteWhole(paths_.manifest, header_.dump(1) + "\n");
 }
 
-// Appends the spooled runs whose turn has come.
-void Sweep::WriteInOrder() {
-  for (auto it = waiting_.find(written_); it != waiting_.end(); it = waiting_.find(written_)) {
-    const std::string spooled = paths_.SpoolFile(plan_.runs[written_].index);
-    partial_->AppendFile(spooled);
-    waiting_.erase(it);
-    std::error_code ec;
-    fs::remove(spooled, ec);
-    ++written_;
+// Puts the piece bound for the CSV there, then its runs' lines in the journal: the journal never
+// names a run the CSV lacks.
+void Session::Flush() {
+  lastFlush_ = plan_.clock();
+  if (rows_.empty() && lines_.empty()) return;
+  partial_->Append(rows_);
+  rows_.clear();
+  journal_->Append(lines_);
+  lines_.clear();
+  flushed_ = written_;
+  plan_.counters->runsDone = Done();
+}
+
+// Finished runs held in memory go to the spool, so that a session that ends keeps them.
+void Session::Spill() {
+  for (auto& [position, run] : waiting_) {
+    if (run.spooled) continue;
+    WriteWhole(paths_.SpoolFile(run.index), run.rows);
+    run.spooled = true;
+    waitingBytes_ -= run.rows.size();
+    run.rows = {};
   }
 }
 
-void Sweep::Write(Finished& item) {
+// Takes the finished runs whose turn has come.
+void Session::WriteInOrder() {
+  for (auto it = waiting_.find(written_); it != waiting_.end(); it = waiting_.find(written_)) {
+    Waiting& run = it->second;
+    if (run.spooled) {
+      Flush();
+      const std::string spooled = paths_.SpoolFile(run.index);
+      partial_->AppendFile(spooled);
+      std::error_code ec;
+      fs::remove(spooled, ec);
+    } else {
+      rows_ += run.rows;
+      waitingBytes_ -= run.rows.size();
+    }
+    lines_ += JournalLine({run.index, run.seed, {}}, run.started, run.finished);
+    waiting_.erase(it);
+    ++written_;
+    if (run.spooled || rows_.size() >= FlushBytes) Flush();
+  }
+}
+
+void Session::Write(Finished& item) {
   const RunPlan& run = item.result.run;
-  if (options_.charts && pictures_) {
+  if (request_.pictures.charts && pictures_) {
     pictures_->SaveCharts(item.result.charts, paths_.MarketChart(run.index), paths_.SegregationChart(run.index));
   }
-  item.result.spool->Finish();
-  manifest_["run_times"][std::to_string(run.index)] = {{"started", item.result.started},
-                                                       {"finished", item.result.finished}};
-  waiting_.insert(item.position);
+  Waiting waiting{run.index, run.seed, {}, false, item.result.started, item.result.finished};
+  if (item.result.rows.file) {
+    item.result.rows.file->Finish();
+    waiting.spooled = true;
+  } else if (item.position != written_ && waitingBytes_ + item.result.rows.text.size() > WaitingBytes) {
+    WriteWhole(paths_.SpoolFile(run.index), item.result.rows.text);
+    waiting.spooled = true;
+  } else {
+    waiting.rows = std::move(item.result.rows.text);
+    waitingBytes_ += waiting.rows.size();
+  }
+  waiting_[item.position] = std::move(waiting);
   WriteInOrder();
-  WriteManifest(false);
 }
 
 // The workers run; this thread writes what they finish, in order, and watches for a signal.
-int Sweep::RunAndWrite(const std::atomic<int>& stopSignal) {
-  std::atomic<std::int64_t> stepsDone{0};
+int Session::RunAndWrite(const std::atomic<int>& stopSignal) {
+  SweepCounters& counters = *plan_.counters;
   std::mutex mutex;
   std::condition_variable ready;
   std::deque<Finished> finished;
-  std::size_t threadsLeft = 0;
-  const Progress::Kind kind = options_.quiet              ? Progress::Kind::None
+  const std::int64_t first = written_;
+  const std::int64_t tasks = plan_.runs - first;
+  const Progress::Kind kind = request_.quiet              ? Progress::Kind::None
                               : plan_.stderrIsTerminal ? Progress::Kind::Terminal
                                                        : Progress::Kind::Log;
   std::optional<std::int64_t> stepsToDo;
-  if (!options_.untilSettled) stepsToDo = std::int64_t(work_.size()) * options_.steps;
-  Progress progress(err_, kind, std::chrono::seconds(options_.progressEvery), plan_.runs.size(),
-                    written_ + waiting_.size(), stepsToDo, plan_.clock);
-  const std::size_t jobs = std::min<std::size_t>(std::size_t(options_.jobs), work_.size());
-  threadsLeft = jobs;
+  if (!request_.untilSettled) stepsToDo = (tasks - std::int64_t(spooled_.size())) * request_.steps;
+  Progress progress(err_, kind, std::chrono::seconds(request_.progressEvery), std::size_t(plan_.runs),
+                    std::size_t(Done()), stepsToDo, plan_.clock);
+  const std::size_t jobs = std::size_t(std::min<std::int64_t>(request_.jobs, std::max<std::int64_t>(tasks, 0)));
+  std::size_t threadsLeft = jobs;
   // Declared after everything its tasks read, so it is stopped and joined before they go.
   WorkerPool pool(
-      jobs, work_.size(),
+      jobs, std::size_t(std::max<std::int64_t>(tasks, 0)),
       [&](std::size_t k) {
         Finished item;
-        item.position = work_[k];
+        item.position = first + std::int64_t(k);
+        if (spooled_.count(item.position)) return;
         try {
-          item.result = RunOne(options_, plan_.runs[work_[k]], paths_, pictures_, pool.Stopping(), stepsDone);
+          item.result = RunOne(request_, plan_.Run(item.position), paths_, pictures_, pool.Stopping(), counters.stepsDone);
         } catch (const std::bad_alloc&) {
           item.error = "out of memory";
           item.outOfMemory = true;
@@ -273,7 +262,16 @@ int Sweep::RunAndWrite(const std::atomic<int>& stopSignal) {
         std::lock_guard lock(mutex);
         --threadsLeft;
         ready.notify_one();
-      });
+      },
+      plan_.startThread);
+  if (pool.Threads() < jobs) {
+    {
+      std::lock_guard lock(mutex);
+      threadsLeft -= jobs - pool.Threads();
+    }
+    err_ << plan_.program << ": only " << pool.Threads() << " of " << jobs << " worker threads could be started ("
+         << pool.RefusedReason() << "); going on with " << pool.Threads() << "\n";
+  }
 
   std::optional<Finished> failure;
   int signal = 0;
@@ -298,97 +296,97 @@ int Sweep::RunAndWrite(const std::atomic<int>& stopSignal) {
       signal = stopSignal.load();
       pool.Stop();
     }
-    if (progress.Tick()) {
-      // The manifest first: a log's line never shows more runs done than the manifest does.
-      if (manifest_["completed_runs"] != written_ + waiting_.size()) WriteManifest(true);
-      progress.Log(written_ + waiting_.size(), stepsDone.load());
-    }
-    progress.Show(written_ + waiting_.size(), stepsDone.load());
+    const bool tick = progress.Tick();
+    // The CSV and journal first: a log's line never shows more runs done than the journal does.
+    if (tick || plan_.clock() - lastFlush_ >= FlushPace) Flush();
+    counters.runsDone = Done();
+    if (tick) progress.Log(std::size_t(flushed_ + std::int64_t(spooled_.size())), counters.stepsDone.load());
+    progress.Show(std::size_t(Done()), counters.stepsDone.load());
     if (done) break;
   }
   pool.Join();
-  progress.Show(written_ + waiting_.size(), stepsDone.load(), true);
+  progress.Show(std::size_t(Done()), counters.stepsDone.load(), true);
   // A run that failed as the signal came (its encoder stopped by the same signal) was cut short.
   if (signal == 0) signal = stopSignal.load();
   if (failure && signal == 0) return Fail(failure->error, failure->outOfMemory);
-  if (written_ == plan_.runs.size()) return Finish();
+  if (written_ == plan_.runs) return Finish();
   return Keep(signal != 0 ? signal : 2);
 }
 
-int Sweep::Finish() {
+int Session::Finish() {
+  Flush();
   partial_->Finish(paths_.csv);
   std::error_code ec;
   fs::remove_all(paths_.spool, ec);
-  manifest_["status"] = "complete";
-  manifest_["finished"] = UtcNow();
-  WriteManifest(true);
+  header_["finished"] = UtcNow();
+  header_["completed_runs"] = written_;
+  WriteHeader("complete");
   return 0;
 }
 
-int Sweep::Keep(int signal) {
-  manifest_["status"] = "interrupted";
-  WriteManifest(true);
-  err_ << "zelmora-batch: interrupted; " << written_ + waiting_.size() << " of " << plan_.runs.size()
-       << " runs kept (" << written_ << " in " << paths_.partial << ", " << waiting_.size() << " spooled in "
-       << paths_.spool << "); to resume: " << ResumeCommand(plan_) << "\n";
+int Session::Keep(int signal) {
+  Flush();
+  Spill();
+  header_["completed_runs"] = Done();
+  WriteHeader("interrupted");
+  err_ << plan_.program << ": interrupted; " << Done() << " of " << plan_.runs << " runs kept (" << flushed_ << " in "
+       << paths_.partial << ", " << waiting_.size() << " spooled in " << paths_.spool << "); to resume: " << Hint(0)
+       << "\n";
   return 128 + signal;
 }
 
 // An I/O error (or a worker's failure): what is whole stays, and the sweep can be resumed if its
 // manifest is on disk. Without one nothing can be resumed, so nothing is left behind.
-int Sweep::Fail(const std::string& message, bool outOfMemory) {
-  if (!manifestOnDisk_) {
+int Session::Fail(const std::string& message, bool fewerThreads) {
+  if (!headerOnDisk_) {
     partial_.reset();
+    journal_.reset();
     std::error_code ec;
-    fs::remove(paths_.partial, ec);
+    for (const std::string& path : {paths_.partial, paths_.journal}) fs::remove(path, ec);
     fs::remove_all(paths_.spool, ec);
-    err_ << "zelmora-batch: " << message << "; nothing was kept; mend the cause and run the command again\n";
+    err_ << plan_.program << ": " << message << "; nothing was kept; mend the cause and run the command again\n";
     return ExitIoError;
   }
-  manifest_["status"] = "failed";
+  // What is whole is kept as far as the files still take it; the error reported is the first.
   try {
-    WriteManifest(true);
-  } catch (const IoError&) {
-    // The error reported below is the first one; the manifest on disk still describes the sweep.
+    Flush();
+  } catch (const std::exception&) {
+    rows_.clear();
+    lines_.clear();
   }
-  const std::size_t kept = written_ + waiting_.size();
-  err_ << "zelmora-batch: " << message << "; " << kept << " runs are kept in " << paths_.partial << " and "
+  try {
+    Spill();
+  } catch (const std::exception&) {
+  }
+  try {
+    header_["completed_runs"] = flushed_ + std::int64_t(waiting_.size());
+    WriteHeader("failed");
+  } catch (const std::exception&) {
+  }
+  const std::int64_t kept = flushed_ + std::int64_t(std::count_if(waiting_.begin(), waiting_.end(),
+                                                                   [](const auto& w) { return w.second.spooled; }));
+  err_ << plan_.program << ": " << message << "; " << kept << " runs are kept in " << paths_.partial << " and "
        << paths_.spool;
-  if (outOfMemory) {
-    err_ << "; to resume with fewer worker threads: " << ResumeCommand(plan_, 1) << "\n";
+  if (fewerThreads) {
+    err_ << "; to resume with fewer worker threads: " << Hint(1) << "\n";
   } else {
-    err_ << "; to resume: " << ResumeCommand(plan_) << "\n";
+    err_ << "; to resume: " << Hint(0) << "\n";
   }
   return ExitIoError;
 }
 
-int Sweep::Execute(const std::atomic<int>& stopSignal) {
+int Session::Execute(const std::atomic<int>& stopSignal) {
   try {
     Start();
     TakeSpooled();
     return RunAndWrite(stopSignal);
+  } catch (const ThreadsRefused& e) {
+    return Fail(e.what(), true);
   } catch (const std::bad_alloc&) {
     return Fail("out of memory", true);
   } catch (const std::exception& e) {
-    // An I/O error, or a thread the system refused.
     return Fail(e.what(), false);
   }
-}
-
-// A resume whose design file is gone reads the design from the sweep's manifest.
-void TakeDesignFromManifest(const StartPlan& start, Options& options) {
-  const std::string file = options.design->file;
-  const nlohmann::json design =
-      start.kind == StartKind::Fresh ? nlohmann::json() : start.manifest["sweep"].value("design", nlohmann::json());
-  if (!design.is_object()) {
-    throw UsageError("--design: cannot read '" + file + "', and no manifest of this sweep holds it");
-  }
-  options.design = ParseDesign(design["file"].get<std::string>(), design["content"].get<std::string>());
-  if (DesignHash(options.design->content) != design["hash"].get<std::string>()) {
-    throw UsageError("--resume: the design in the manifest '" + OutputPaths(options.out).manifest +
-                     "' does not match its hash; the manifest is damaged");
-  }
-  CheckDesignAgainst(*options.design, options, false);
 }
 
 // Whether `program` is an executable file in a folder of PATH.
@@ -404,103 +402,130 @@ bool OnSearchPath(const std::string& program) {
   }
 }
 
+// An output that holds a sweep, given neither `resume` nor `force`: refused, naming how it differs
+// from the request when its manifest says.
+[[noreturn]] void RefuseRerun(const OutputPaths& paths, OutputState state, const Request& request) {
+  std::optional<Manifest> kept;
+  try {
+    kept = ReadManifest("out", paths.manifest);
+  } catch (const RequestError&) {
+  }
+  if (kept) {
+    Request given = request;
+    if (!given.seed) given.seed = kept->request.seed;
+    if (given.design && given.design->fromManifest) given.design = kept->request.design;
+    const std::string holds = "'" + paths.csv + "' holds ";
+    const auto difference = FirstDifference(kept->request, given);
+    if (difference && (request.seed || difference->name != "seed")) {
+      throw RequestError(Source::Field, "out", "",
+                         holds + "another sweep (" + DifferenceText(*difference, "it", "the request") +
+                             "); give {force} to replace it or choose another {out}");
+    }
+    throw RequestError(Source::Field, "out", "",
+                       holds + "this sweep, " + (state == OutputState::Complete ? "complete" : "begun") +
+                           "; give {resume} to finish it or {force} to replace it");
+  }
+  throw RequestError(Source::Field, "out", "",
+                     "'" + paths.csv + "' or its partial file or manifest exists; give {resume} to finish it or {force} to replace it");
+}
+
 }  // namespace
 
-RunResult RunOne(const Options& options, const RunPlan& run, const OutputPaths& paths, PictureMaker* pictures,
+RunResult RunOne(const Request& request, const RunPlan& run, const OutputPaths& paths, PictureMaker* pictures,
                  const std::atomic<bool>& stop, std::atomic<std::int64_t>& stepsDone) {
   RunResult result;
   result.run = run;
   result.started = UtcNow();
-  CsvSink csv(run, options.cols, options.rows, paths.SpoolFile(run.index));
-  ChartSink charts(options.windowChart);
+  const Pictures& p = request.pictures;
+  CsvSink csv(run, paths.SpoolFile(run.index));
+  ChartSink charts(p.windowChart);
   std::vector<RunSink*> sinks = {&csv};
-  if (options.charts) sinks.push_back(&charts);
-  const EveryKth every(options.snapshotEvery, options.steps);
+  if (p.charts) sinks.push_back(&charts);
+  const EveryKth every(p.snapshotEvery, request.steps);
   std::optional<SnapshotSink> snapshots;
-  if (pictures && (!options.snapshotAt.empty() || options.snapshotEvery > 0)) {
-    snapshots.emplace(*pictures, paths, run.index, options.snapshotAt, every);
+  if (pictures && (!p.snapshotAt.empty() || p.snapshotEvery > 0)) {
+    snapshots.emplace(*pictures, paths, run.index, p.snapshotAt, every);
     sinks.push_back(&*snapshots);
   }
   std::optional<VideoSink> video;
-  if (pictures && options.video != VideoFormat::None) {
-    video.emplace(*pictures, paths.Video(run.index, options.video), every);
+  if (pictures && p.video != Video::None) {
+    video.emplace(*pictures, paths.VideoFile(run.index, p.video), every);
     sinks.push_back(&*video);
   }
-  if (!RunModel(options, run, sinks, stop, stepsDone)) return result;
+  const RunLength length{request.steps, request.recordEvery, request.untilSettled};
+  if (!RunModel(length, run, sinks, stop, stepsDone)) return result;
   // The video is in place before the run's rows are: a spooled run has all its pictures.
   if (video) video->Finish();
-  result.spool = csv.Release();
-  if (options.charts) result.charts = charts.Take();
+  result.rows = csv.Release();
+  if (p.charts) result.charts = charts.Take();
   result.finished = UtcNow();
   result.complete = true;
   return result;
 }
 
-SweepPlan PrepareSweep(const Options& options) {
+SweepPlan PrepareSweep(const Request& request) {
   SweepPlan plan;
   plan.stderrIsTerminal = isatty(STDERR_FILENO);
-  plan.options = options;
-  plan.paths = OutputPaths(options.out);
-  CheckFolder("--out", plan.paths.csv);
-  plan.lock = std::make_shared<OutputLock>("--out", plan.paths.lock);
-  StartPlan start = CheckOutputs(options, plan.paths);
-  plan.start = start.kind;
-  if (options.seed) {
-    plan.masterSeed = *options.seed;
-  } else if (start.kind != StartKind::Fresh) {
-    plan.masterSeed = start.manifest["sweep"]["master_seed"].get<std::uint64_t>();
+  plan.request = request;
+  if (request.out.empty()) throw RequestError(Source::Field, "out", "", "required: the CSV to write");
+  CheckOutName(request);
+  plan.paths = OutputPaths(request.out);
+  CheckFolder("out", plan.paths.csv);
+  plan.lock = std::make_shared<OutputLock>("out", plan.paths.lock);
+  RemoveStaleTemporaries(plan.paths);
+  const OutputState state = LookAtOutput(plan.paths);
+  if (state != OutputState::Nothing && !request.force && !request.resume) RefuseRerun(plan.paths, state, request);
+  std::optional<Manifest> kept;
+  if (request.resume && (state == OutputState::Partial || state == OutputState::Complete)) {
+    kept = ReadManifest("resume", plan.paths.manifest);
+    if (!plan.request.seed) plan.request.seed = kept->request.seed;
+  }
+  if (plan.request.design && plan.request.design->fromManifest) {
+    // A resume needs only the manifest, which holds the design.
+    const std::string file = plan.request.design->file;
+    if (!kept || !kept->request.design) {
+      throw RequestError(Source::Field, "design", "", "cannot read '" + file + "', and no manifest of this sweep holds it");
+    }
+    plan.request.design = kept->request.design;
+    plan.request.design->file = file;
+  }
+  plan.start = request.force ? OutputState::Nothing : state == OutputState::ManifestOnly ? OutputState::Nothing : state;
+  Validate(plan.request);
+  if (plan.request.seed) {
+    plan.masterSeed = *plan.request.seed;
   } else {
     plan.masterSeed = DrawMasterSeed();
     plan.seedDrawn = true;
+    plan.request.seed = plan.masterSeed;
   }
-  if (options.design && options.design->fromManifest) TakeDesignFromManifest(start, plan.options);
-  if (options.video != VideoFormat::None && !OnSearchPath("ffmpeg")) {
-    throw UsageError("--video: the encoder ffmpeg is not found on PATH; install it (scripts/install-deps) or "
-                     "leave --video off");
+  if (kept) {
+    CheckSameSweep(plan.paths.manifest, *kept, plan.request);
+    plan.seedDrawn = kept->header.value("master_seed_drawn", false);
   }
-  plan.runs = ShardRuns(plan.options, plan.masterSeed);
-  CheckRuns(plan.options, plan.runs);
-  plan.length = {options.steps, options.recordEvery, options.untilSettled};
-  if (start.kind != StartKind::Fresh) {
-    CheckSameSweep("--resume", plan.paths.manifest, start.manifest,
-                   SweepDefinition(plan.options, plan.masterSeed, plan.runs), PicturesDefinition(options));
-    if (start.kind == StartKind::Resume) {
-      plan.scan = ScanPartial(plan.paths.partial, CsvHeader(), plan.runs, plan.length);
-    }
-    plan.oldManifest = std::move(start.manifest);
+  if (plan.request.pictures.video != Video::None && !OnSearchPath("ffmpeg")) {
+    throw RequestError(Source::Field, "video", "",
+                       "the encoder ffmpeg is not found on PATH; install it (scripts/install-deps) or leave {video} off");
   }
+  plan.runs = ShardSize(plan.request);
+  plan.length = {plan.request.steps, plan.request.recordEvery, plan.request.untilSettled};
+  if (plan.start == OutputState::Partial) {
+    plan.scan = ScanPartial(
+        plan.paths.partial, CsvHeader(), [&plan](std::int64_t k) { return plan.Run(k); }, plan.runs, plan.length);
+  }
+  if (kept) plan.oldHeader = std::move(kept->header);
   return plan;
 }
 
-std::string ResumeCommand(const SweepPlan& plan, std::int32_t jobs) {
-  std::string command;
-  const std::vector<std::string>& args = plan.options.commandLine;
-  for (std::size_t k = 0; k < args.size(); ++k) {
-    if (k > 0 && (args[k] == "--force" || args[k] == "--resume")) continue;
-    if (jobs > 0 && args[k].rfind("--jobs=", 0) == 0) continue;
-    if (jobs > 0 && args[k] == "--jobs") {
-      ++k;
-      continue;
-    }
-    if (!command.empty()) command += ' ';
-    command += Quote(args[k]);
-  }
-  if (!plan.options.seed) command += " --seed " + std::to_string(plan.masterSeed);
-  if (jobs > 0) command += " --jobs " + std::to_string(jobs);
-  return command + " --resume";
-}
-
-int ExecuteSweep(const SweepPlan& plan, PictureMaker* pictures, std::ostream& err,
-                 const std::atomic<int>& stopSignal) {
-  if (plan.start == StartKind::Complete) {
-    err << "zelmora-batch: " << plan.paths.csv << " is complete; nothing to resume\n";
+int ExecuteSweep(const SweepPlan& plan, PictureMaker* pictures, std::ostream& err, const std::atomic<int>& stopSignal) {
+  if (plan.start == OutputState::Complete) {
+    err << plan.program << ": " << plan.paths.csv << " is complete; nothing to resume\n";
     return 0;
   }
-  if (plan.seedDrawn) {
-    err << "zelmora-batch: master seed " << plan.masterSeed << " (drawn; --seed " << plan.masterSeed
-        << " repeats this sweep)\n";
+  if (plan.seedDrawn && plan.start != OutputState::Partial) {
+    err << plan.program << ": master seed " << plan.masterSeed << " (drawn; " << plan.fieldName("seed") << " "
+        << plan.masterSeed << " repeats this sweep)\n";
   }
-  return Sweep(plan, pictures, err).Execute(stopSignal);
+  return Session(plan, pictures, err).Execute(stopSignal);
 }
 
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

@@ -6,23 +6,22 @@
 #include "simulation/Measures.h"
 #include "simulation/World.h"
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 
-CsvSink::CsvSink(const RunPlan& run, std::int32_t cols, std::int32_t rows, const std::string& path)
-    : writer_(run, cols, rows), path_(path), file_(std::make_unique<StreamedFile>(path)) {}
+CsvSink::CsvSink(const RunPlan& run, const std::string& path) : writer_(run), path_(path) {}
 
 void CsvSink::Recorded(const World& world, const StepMeasures& measures) {
   writer_.Append(rows_, world, measures);
   if (rows_.size() >= (std::size_t(1) << 16)) {
+    if (!file_) file_ = std::make_unique<StreamedFile>(path_);
     file_->Write(rows_);
-    written_ = true;
   }
 }
 
 void CsvSink::Settled(const World& world) { stopStep_ = world.StepCount; }
 
-std::unique_ptr<StreamedFile> CsvSink::Release() {
-  if (stopStep_ && written_) {
+RunRows CsvSink::Release() {
+  if (stopStep_ && file_) {
     // The rows written lack the stop step: they are copied through a new temporary with it, in
     // pieces, so a long run costs no more memory than it did while it ran.
     file_->Write(rows_);
@@ -39,8 +38,9 @@ std::unique_ptr<StreamedFile> CsvSink::Release() {
     file_ = std::move(filled);
   }
   if (stopStep_) FillStopStep(rows_, *stopStep_);
+  if (!file_) return {std::move(rows_), nullptr};
   file_->Write(rows_);
-  return std::move(file_);
+  return {{}, std::move(file_)};
 }
 
 void ChartSink::Stepped(const World& world) {
@@ -81,10 +81,10 @@ void VideoSink::Finish() {
   if (encoder_) encoder_->Finish();
 }
 
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 
 void PictureMaker::SavePicture(const std::string& path, std::string_view bytes) { WriteWhole(path, bytes); }
 
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

@@ -12,25 +12,31 @@
 #include "sweep/Run.h"
 #include "sweep/VideoEncoder.h"
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 
-// The run's CSV rows, written to a temporary beside `path` as they are made (in pieces of about
-// 64 KiB); the file is put under its name by its Finish, so a run never finished leaves nothing.
-// A run that settles has its stop step filled into every row by Release.
+// A whole run's rows: in memory while they are few, else in a file not yet under its name.
+struct RunRows {
+  std::string text;
+  std::unique_ptr<StreamedFile> file;
+};
+
+// The run's CSV rows, kept in memory up to about 64 KiB (a short run's rows go to the CSV from
+// there), past that written to a temporary beside `path` as they are made, which the writer puts
+// under its name (StreamedFile::Finish), so a run never finished leaves nothing. A run that
+// settles has its stop step filled into every row by Release.
 class CsvSink : public RunSink {
  public:
-  CsvSink(const RunPlan& run, std::int32_t cols, std::int32_t rows, const std::string& path);
+  CsvSink(const RunPlan& run, const std::string& path);
   void Recorded(const World& world, const StepMeasures& measures) override;
   void Settled(const World& world) override;
-  // Writes what is left and hands the file over, whole but not yet under its name.
-  std::unique_ptr<StreamedFile> Release();
+  // Hands the rows over, whole.
+  RunRows Release();
 
  private:
   RowWriter writer_;
   std::string path_;
-  std::unique_ptr<StreamedFile> file_;
+  std::unique_ptr<StreamedFile> file_;  // made once the rows pass 64 KiB
   std::string rows_;
-  bool written_ = false;  // rows went to the file already
   std::optional<std::int32_t> stopStep_;
 };
 
@@ -107,4 +113,4 @@ class VideoSink : public RunSink {
   std::unique_ptr<VideoEncoder> encoder_;  // started with the first frame, which gives the size
 };
 
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

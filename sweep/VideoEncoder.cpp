@@ -17,7 +17,7 @@
 
 extern char** environ;
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 namespace {
 
 constexpr int kOutputFd = 3;  // where the encoder finds the temporary it writes
@@ -70,11 +70,7 @@ VideoEncoder::VideoEncoder(const std::string& path, std::int32_t width, std::int
     throw IoError(path, "a video needs frames of at least one pixel and a positive frame rate");
   }
   // The temporary is made by us, exclusively: a link planted under its name is never followed.
-  std::string name = path + ".XXXXXX";
-  int output = mkostemp(name.data(), O_CLOEXEC);
-  if (output < 0) throw IoError(path, std::string("cannot be created: ") + std::strerror(errno));
-  temporary_ = name;
-  output = Lifted(output);
+  int output = Lifted(CreateTemporary(path, temporary_));
   // The encoder's messages, kept in memory for the error we report.
   const int log = Lifted(memfd_create("zelmora-video-log", MFD_CLOEXEC));
   int pipeFds[2] = {-1, -1};
@@ -218,4 +214,4 @@ std::string VideoEncoder::EncoderMessage() const {
   return line == std::string::npos ? text : text.substr(line + 1);
 }
 
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

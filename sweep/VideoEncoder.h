@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 
 // A run's video, encoded by ffmpeg as the frames are made: each frame is piped to the encoder at
 // once, so no frame is kept in memory. The container follows the name: `.gif` an animated GIF,
@@ -41,4 +41,4 @@ class VideoEncoder {
   pid_t encoder_ = -1;
 };
 
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

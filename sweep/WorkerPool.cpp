@@ -1,17 +1,21 @@
 #include "sweep/WorkerPool.h"
 
-namespace zelmora::batch {
+#include <system_error>
+
+namespace zelmora::sweep {
 
 WorkerPool::WorkerPool(std::size_t threads, std::size_t tasks, std::function<void(std::size_t)> task,
-                       std::function<void()> threadEnded)
+                       std::function<void()> threadEnded, const Starter& start)
     : task_(std::move(task)), threadEnded_(std::move(threadEnded)), tasks_(tasks) {
-  try {
-    for (std::size_t k = 0; k < threads; ++k) threads_.emplace_back([this] { Work(); });
-  } catch (...) {
-    // A thread the system refused: the ones started end here, before the members they use.
-    Join();
-    throw;
+  for (std::size_t k = 0; k < threads; ++k) {
+    try {
+      threads_.push_back(start ? start([this] { Work(); }) : std::thread([this] { Work(); }));
+    } catch (const std::system_error& e) {
+      refused_ = e.code().message();
+      break;
+    }
   }
+  if (threads_.empty() && threads > 0) throw ThreadsRefused(refused_);
 }
 
 WorkerPool::~WorkerPool() { Join(); }
@@ -32,4 +36,4 @@ void WorkerPool::Work() {
   if (threadEnded_) threadEnded_();
 }
 
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

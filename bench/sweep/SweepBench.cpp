@@ -19,18 +19,17 @@
 namespace {
 
 using namespace zelmora;
-using namespace zelmora::batch;
+using namespace zelmora::sweep;
 using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // 16 runs of 500 steps at the defaults, every step recorded, no pictures.
 double SweepSeconds(const std::string& dir, int jobs) {
-  Options o;
+  Request o;
   o.seed = 1;
   o.repeats = 16;
   o.jobs = jobs;
-  o.charts = false;
   o.quiet = true;
   o.force = true;
   o.out = dir + "/sweep" + std::to_string(jobs) + ".csv";
@@ -63,8 +62,8 @@ struct Run {
 
   explicit Run(std::int32_t side) {
     runPlan.seed = 12345;
-    runPlan.parameters.agents = side == 40 ? 800 : std::int64_t(side) * side / 2;
-    settings.agentCount = std::to_string(runPlan.parameters.agents);
+    runPlan.parameters[ParameterIndex("agents")] = side == 40 ? 800 : double(side * side / 2);
+    settings.agentCount = std::to_string(std::int64_t(runPlan.parameters[ParameterIndex("agents")]));
     world.SetSeedSource(SeedStream(runPlan.seed));
     world.SizeGrid(side * World::CellPitch, side * World::CellPitch);
     world.CreateGrid();
@@ -77,7 +76,7 @@ void BM_RecordingCost(benchmark::State& state) {
   Run run(std::int32_t(state.range(0)));
   for (int k = 0; k < 100; ++k) run.world.SimulationStep();
   Measurer measurer(run.settings.thresholdPercent);
-  RowWriter writer(run.runPlan, run.world.GridCols, run.world.GridRows);
+  RowWriter writer(run.runPlan);
   std::string rows;
   Clock::duration step{}, measure{}, row{};
   for (auto _ : state) {
@@ -105,7 +104,7 @@ BENCHMARK(BM_RecordingCost)->Arg(40)->Arg(200)->Unit(benchmark::kMicrosecond);
 void BM_BigRun(benchmark::State& state) {
   Run run(1000);
   Measurer measurer(run.settings.thresholdPercent);
-  RowWriter writer(run.runPlan, run.world.GridCols, run.world.GridRows);
+  RowWriter writer(run.runPlan);
   std::string rows;
   for (auto _ : state) {
     run.world.SimulationStep();

@@ -8,7 +8,7 @@
 #include "Subprocess.h"
 #include "sweep/Columns.h"
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 namespace {
 
 // The rows of the docs' column table: "| `name` | kind | description |".
@@ -33,16 +33,25 @@ TEST(Columns, TheDocsDescribeEveryColumnAsTheTableDoes) {
   EXPECT_EQ(DocumentedColumns(), table);
 }
 
+// The run's own columns lead the row, but for parameters declared later, which follow the measures
+// so that existing columns keep their places; every parameter is a column.
 TEST(Columns, NamesAreDistinctAndTheRunsOwnColumnsComeFirst) {
   std::set<std::string> names;
   bool perRun = true;
+  std::size_t parameters = 0;
   for (const Column& c : Columns()) {
     EXPECT_TRUE(names.insert(c.name).second) << c.name;
-    EXPECT_FALSE(c.perRun && !perRun) << c.name << " follows a column of the step";
-    perRun = c.perRun;
+    const bool trailing = c.parameter && Parameters[*c.parameter].trailing;
+    EXPECT_FALSE(c.perRun && !perRun && !trailing) << c.name << " follows a column of the step";
+    perRun = perRun && c.perRun;
     EXPECT_FALSE(c.recurs && c.kind != ColumnKind::Real) << c.name;
+    if (c.parameter) {
+      EXPECT_EQ(c.name, Parameters[*c.parameter].name);
+    }
+    parameters += c.parameter.has_value();
   }
+  EXPECT_EQ(parameters, ParameterCount);
 }
 
 }  // namespace
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

@@ -23,7 +23,7 @@ inline std::vector<std::string> Fields(std::string row) {
 
 // A row's field by its column's name in the table of columns.
 inline std::string Field(const std::string& row, const std::string& name) {
-  const auto& columns = batch::Columns();
+  const auto& columns = sweep::Columns();
   for (std::size_t k = 0; k < columns.size(); ++k) {
     if (columns[k].name == name) return Fields(row).at(k);
   }

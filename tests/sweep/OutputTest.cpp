@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "Requests.h"
 #include "Subprocess.h"
 #include "sweep/Output.h"
 #include "sweep/Record.h"
 #include "sweep/Runner.h"
 #include "simulation/World.h"
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 namespace {
 
 using zelmora::testing::ReadFile;
@@ -48,9 +49,10 @@ TEST(Output, PartialScanKeepsWholeRunsOnly) {
   for (const Case& c : cases) {
     TempDir dir;
     { std::ofstream(dir / "p", std::ios::binary) << c.text; }
-    const PartialScan scan = ScanPartial(dir / "p", Header, ThreeRuns(), TwoRows);
+    const PartialScan scan = ScanPartial(
+        dir / "p", Header, [](std::int64_t k) { return ThreeRuns()[std::size_t(k)]; }, 3, TwoRows);
     EXPECT_EQ(scan.keepBytes, c.keep) << c.what;
-    EXPECT_EQ(scan.completeRuns, c.runs) << c.what;
+    EXPECT_EQ(scan.completeRuns, std::int64_t(c.runs)) << c.what;
   }
 }
 
@@ -97,47 +99,58 @@ TEST(Output, FailedWriteCutsTheFileBackToItsLastWholeRun) {
   EXPECT_EQ(ReadFile(dir / "p"), Header + "0,11,x\r\n2,22,x\r\n");
 }
 
+// What stands at the output decides how a sweep starts, before anything is written; what the
+// program itself does not make at its lock's name, a link among them, is named, not written through.
 TEST(Output, OutputStateIsCheckedBeforeAnythingIsWritten) {
   struct Case {
     const char* what;
     std::vector<std::string> present;  // files made before the check
     bool resume, force;
-    const char* error;  // option named, or nullptr
-    StartKind start;
+    const char* error;  // field named, or nullptr
+    OutputState start;
   };
   const std::vector<Case> cases = {
-      {"nothing there", {}, false, false, nullptr, StartKind::Fresh},
-      {"csv there", {"o.csv"}, false, false, "--out", StartKind::Fresh},
-      {"partial there", {"o.csv.partial"}, false, false, "--out", StartKind::Fresh},
-      {"manifest there", {"o.json"}, false, false, "--out", StartKind::Fresh},
-      {"forced", {"o.csv", "o.json"}, false, true, nullptr, StartKind::Fresh},
-      {"resume, nothing written", {"o.json"}, true, false, nullptr, StartKind::Fresh},
-      {"resume without manifest", {"o.csv.partial"}, true, false, "--resume", StartKind::Fresh},
+      {"nothing there", {}, false, false, nullptr, OutputState::Nothing},
+      {"csv there", {"o.csv"}, false, false, "out", OutputState::Nothing},
+      {"partial there", {"o.csv.partial"}, false, false, "out", OutputState::Nothing},
+      {"manifest there", {"o.json"}, false, false, "out", OutputState::Nothing},
+      {"forced", {"o.csv", "o.json"}, false, true, nullptr, OutputState::Nothing},
+      {"resume, nothing written", {"o.json"}, true, false, nullptr, OutputState::Nothing},
+      {"resume without manifest", {"o.csv.partial"}, true, false, "resume", OutputState::Nothing},
+      {"a folder at the lock", {"o.csv.lock/x"}, false, false, "out", OutputState::Nothing},
+      {"a link at the lock", {"o.csv.lock->target"}, false, false, "out", OutputState::Nothing},
   };
   for (const Case& c : cases) {
     TempDir dir;
-    for (const std::string& name : c.present) std::ofstream(dir / name) << "x";
-    Options options;
-    options.out = dir / "o.csv";
-    options.resume = c.resume;
-    options.force = c.force;
+    for (const std::string& name : c.present) {
+      const std::size_t arrow = name.find("->"), slash = name.find('/');
+      if (arrow != std::string::npos) {
+        std::filesystem::create_symlink(dir / name.substr(arrow + 2), dir / name.substr(0, arrow));
+      } else if (slash != std::string::npos) {
+        std::filesystem::create_directories(dir / name);
+      } else {
+        std::ofstream(dir / name) << "x";
+      }
+    }
+    Request request = zelmora::testing::Small(dir / "o.csv");
+    request.resume = c.resume;
+    request.force = c.force;
     if (c.error) {
       try {
-        CheckOutputs(options, OutputPaths(options.out));
+        PrepareSweep(request);
         ADD_FAILURE() << c.what << ": accepted";
-      } catch (const UsageError& e) {
-        EXPECT_EQ(std::string(e.what()).rfind(c.error, 0), 0u) << c.what << ": " << e.what();
+      } catch (const RequestError& e) {
+        EXPECT_EQ(e.name, c.error) << c.what << ": " << e.what();
       }
+      EXPECT_FALSE(std::filesystem::exists(dir / "target")) << c.what;
     } else {
-      EXPECT_EQ(CheckOutputs(options, OutputPaths(options.out)).kind, c.start) << c.what;
+      EXPECT_EQ(PrepareSweep(request).start, c.start) << c.what;
     }
   }
   TempDir dir;
   { std::ofstream(dir / "file") << "x"; }
-  Options inFile;
-  inFile.out = dir / "file/o.csv";
-  EXPECT_THROW(CheckOutputs(inFile, OutputPaths(inFile.out)), UsageError);
+  EXPECT_THROW(PrepareSweep(zelmora::testing::Small(dir / "file/o.csv")), RequestError);
 }
 
 }  // namespace
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

@@ -10,7 +10,7 @@
 
 #include "sweep/RunSeries.h"
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 namespace {
 
 // Over random walks with spikes and stretches of NaN, far beyond and within the capacity: memory
@@ -84,4 +84,4 @@ TEST(RunSeries, KeepsEveryPointWhileItFitsThenEachBucketsExtremes) {
 }
 
 }  // namespace
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

@@ -14,9 +14,12 @@
 #include <utility>
 #include <sstream>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "Csv.h"
+#include "Requests.h"
 #include "Subprocess.h"
 #include "sweep/Columns.h"
 #include "sweep/Merge.h"
@@ -27,25 +30,16 @@
 #include "sweep/Sinks.h"
 #include "simulation/World.h"
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 namespace {
 
 using zelmora::testing::ReadFile;
 using zelmora::testing::TempDir;
 
-Options Small(const std::string& out) {
-  Options o;
-  o.cols = 20;
-  o.rows = 20;
-  o.base.agents = 200;
-  o.steps = 12;
-  o.recordEvery = 5;
-  o.seed = 3;
-  o.repeats = 4;
-  o.charts = true;
-  o.quiet = true;
-  o.out = out;
-  o.commandLine = {"zelmora-batch", "--out", out};
+// Four runs of 12 steps, with charts.
+Request Charted(const std::string& out) {
+  Request o = zelmora::testing::Small(out);
+  o.pictures.charts = true;
   return o;
 }
 
@@ -54,12 +48,14 @@ using zelmora::testing::Lines;
 
 std::vector<std::string> Rows(const std::string& text) { return Lines(text); }
 
-TEST(RunOne, StreamsTheChosenStepsToItsSpoolFileConsistently) {
+// A run's rows come back whole: in memory while they are few, through its spool file when many;
+// either way the same bytes.
+TEST(RunOne, HandsOverTheChosenStepsWholeAndConsistently) {
   TempDir dir;
-  const Options o = Small(dir / "o.csv");
+  const Request o = Charted(dir / "o.csv");
   const OutputPaths paths(o.out);
   std::filesystem::create_directory(paths.spool);
-  const RunPlan run = SweepRun(o, 3, 1);
+  const RunPlan run = RunAt(o, 3, 1);
   std::atomic<bool> stop{false};
   std::atomic<std::int64_t> steps{0};
   const auto rowsOf = [&](const RunPlan& r) {
@@ -67,13 +63,14 @@ TEST(RunOne, StreamsTheChosenStepsToItsSpoolFileConsistently) {
     RunResult result = RunOne(o, r, paths, nullptr, stop, steps);
     EXPECT_TRUE(result.complete);
     EXPECT_FALSE(std::filesystem::exists(paths.SpoolFile(r.index)));  // not before the writer says so
-    result.spool->Finish();
+    if (!result.rows.file) return result.rows.text;
+    result.rows.file->Finish();
     return ReadFile(paths.SpoolFile(r.index));
   };
   const std::string a = rowsOf(run);
   EXPECT_EQ(steps.load(), 12);
   EXPECT_EQ(a, rowsOf(run));
-  EXPECT_NE(a, rowsOf(SweepRun(o, 3, 2)));
+  EXPECT_NE(a, rowsOf(RunAt(o, 3, 2)));
 
   const std::vector<std::string> rows = Rows(a);
   const std::vector<std::string> recorded = {"0", "5", "10", "12"};
@@ -88,6 +85,18 @@ TEST(RunOne, StreamsTheChosenStepsToItsSpoolFileConsistently) {
     EXPECT_EQ(Field(rows[k], "yellow_bid_price").empty(), k == 0) << rows[k];
     EXPECT_EQ(Field(rows[k], "mean_local_price").empty(), k == 0) << rows[k];
   }
+
+  // A long run's rows, past what is held in memory, go through its file: the same rows as the
+  // run recorded every step in memory would have, those of steps 0, 5, 10 and 12 among them.
+  Request recordedAll = o;
+  recordedAll.recordEvery = 1;
+  recordedAll.steps = 400;
+  RunResult whole = RunOne(recordedAll, run, paths, nullptr, stop, steps);
+  ASSERT_TRUE(whole.rows.file);
+  whole.rows.file->Finish();
+  const std::vector<std::string> all = Rows(ReadFile(paths.SpoolFile(run.index)));
+  ASSERT_EQ(all.size(), 401u);
+  for (std::size_t k = 0; k < 3; ++k) EXPECT_EQ(all[std::size_t(std::stoi(recorded[k]))], rows[k]);
 
   // A stopped run leaves no spool file, not even a torn one.
   stop = true;
@@ -119,9 +128,9 @@ class FailingCharts : public PictureMaker {
 
 TEST(ExecuteSweep, FailedSnapshotStopsTheSweepNamingItsPath) {
   TempDir dir;
-  Options o = Small(dir / "s.csv");
+  Request o = Charted(dir / "s.csv");
   o.jobs = 2;
-  o.snapshotAt = {4};
+  o.pictures.snapshotAt = {4};
   FailingCharts failing(1, true);
   std::atomic<int> noSignal{0};
   std::ostringstream err;
@@ -142,8 +151,8 @@ TEST(ExecuteSweep, ARunFailingAsTheSignalComesIsCutShortNotAnIoError) {
     }
   } pictures;
   TempDir dir;
-  Options o = Small(dir / "i.csv");
-  o.snapshotAt = {4};
+  Request o = Charted(dir / "i.csv");
+  o.pictures.snapshotAt = {4};
   std::ostringstream err;
   EXPECT_EQ(ExecuteSweep(PrepareSweep(o), &pictures, err, pictures.signal), 128 + SIGINT);
   EXPECT_NE(err.str().find("interrupted;"), std::string::npos) << err.str();
@@ -157,9 +166,9 @@ TEST(ExecuteSweep, IoErrorKeepsTheWholeRunsAndResumesToTheSameBytes) {
   std::atomic<int> noSignal{0};
   std::ostringstream err;
   FailingCharts none(-1);
-  ASSERT_EQ(ExecuteSweep(PrepareSweep(Small(dir / "whole.csv")), &none, err, noSignal), 0) << err.str();
+  ASSERT_EQ(ExecuteSweep(PrepareSweep(Charted(dir / "whole.csv")), &none, err, noSignal), 0) << err.str();
 
-  Options o = Small(dir / "x.csv");
+  Request o = Charted(dir / "x.csv");
   o.jobs = 1;
   FailingCharts failing(2);
   std::ostringstream failed;
@@ -180,15 +189,15 @@ TEST(ExecuteSweep, IoErrorKeepsTheWholeRunsAndResumesToTheSameBytes) {
   // Resuming a complete sweep changes nothing; other options are refused.
   EXPECT_EQ(ExecuteSweep(PrepareSweep(o), &none, resumed, noSignal), 0);
   o.steps = 13;
-  EXPECT_THROW(PrepareSweep(o), UsageError);
+  EXPECT_THROW(PrepareSweep(o), RequestError);
 }
 
 // A resume keeps the partial file's whole runs, drops a torn row, and takes a whole spooled run as
 // it stands instead of running it again (the spooled copy here carries a mark to show that).
 TEST(ExecuteSweep, ResumeTakesWholeSpooledRunsAndDropsATornRow) {
   TempDir dir;
-  Options o = Small(dir / "r.csv");
-  o.charts = false;
+  Request o = Charted(dir / "r.csv");
+  o.pictures.charts = false;
   std::atomic<int> noSignal{0};
   std::ostringstream err;
   ASSERT_EQ(ExecuteSweep(PrepareSweep(o), nullptr, err, noSignal), 0) << err.str();
@@ -202,7 +211,12 @@ TEST(ExecuteSweep, ResumeTakesWholeSpooledRunsAndDropsATornRow) {
   };
   std::filesystem::remove(dir / "r.csv");
   { std::ofstream(dir / "r.csv.partial", std::ios::binary) << join(0, 5) << lines[5].substr(0, 9); }
-  lines[9].insert(lines[9].rfind(','), "7");  // run 2's first row, marked in its last measure
+  // Run 2's first row, marked in a measure.
+  std::vector<std::string> marked = zelmora::testing::Fields(lines[9]);
+  marked[ColumnIndex("moves")] += "7";
+  lines[9].clear();
+  for (const std::string& field : marked) lines[9] += (lines[9].empty() ? "" : ",") + field;
+  lines[9] += '\r';
   std::filesystem::create_directory(dir / "r.csv.spool");
   { std::ofstream(dir / "r.csv.spool/run2.csv", std::ios::binary) << join(9, 13); }
 
@@ -216,35 +230,35 @@ TEST(ExecuteSweep, ResumeTakesWholeSpooledRunsAndDropsATornRow) {
 // no sweep has pictures for half of its runs.
 TEST(ExecuteSweep, AResumeWithOtherOptionsNamesTheOptionAndBothValues) {
   TempDir dir;
-  Options o = Small(dir / "r.csv");
-  o.charts = false;
+  Request o = Charted(dir / "r.csv");
+  o.pictures.charts = false;
   FailingCharts failing(2, true);
-  o.snapshotAt = {4};
+  o.pictures.snapshotAt = {4};
   std::atomic<int> noSignal{0};
   std::ostringstream err;
   ASSERT_EQ(ExecuteSweep(PrepareSweep(o), &failing, err, noSignal), ExitIoError) << err.str();
   struct Case {
-    std::function<void(Options&)> change;
+    std::function<void(Request&)> change;
     std::string message;
   };
   const std::vector<Case> cases = {
-      {[](Options& c) { c.steps = 13; }, "--steps: the sweep has 12, the command 13"},
-      {[](Options& c) { c.seed = 4; }, "--seed: the sweep has 3, the command 4"},
-      {[](Options& c) { c.cols = 21; }, "--grid: the sweep has 20x20, the command 21x20"},
-      {[](Options& c) { c.base.threshold = 5; }, "--threshold (or --set threshold): run 0 has 3 in the sweep, 5 in the command"},
-      {[](Options& c) { c.repeats = 5; }, "the sweep has 4, the command 5"},
-      {[](Options& c) { c.charts = true; }, "--charts: the sweep has off, the command on"},
-      {[](Options& c) { c.charts = c.windowChart = true; }, "--charts: the sweep has off, the command window"},
-      {[](Options& c) { c.snapshotAt = {4, 6}; }, "--snapshot-at: the sweep has [4], the command [4,6]"},
+      {[](Request& c) { c.steps = 13; }, "steps: the sweep in '" + (dir / "r.json") + "' has 12, the command 13"},
+      {[](Request& c) { c.seed = 4; }, "seed: the sweep in '" + (dir / "r.json") + "' has 3, the command 4"},
+      {[](Request& c) { zelmora::testing::Given(c, "grid_cols", 21); }, "grid_cols: run 0 has 20 in the sweep"},
+      {[](Request& c) { zelmora::testing::Given(c, "threshold", 5); }, "threshold: run 0 has 3 in the sweep"},
+      {[](Request& c) { c.axes.push_back(Axis::Listed(ParameterIndex("threshold"), {3, 3})); }, "' has 4 runs, the command 8"},
+      {[](Request& c) { c.pictures.charts = true; }, "charts: the sweep in '" + (dir / "r.json") + "' has off, the command on"},
+      {[](Request& c) { c.pictures.charts = c.pictures.windowChart = true; }, "has off, the command window"},
+      {[](Request& c) { c.pictures.snapshotAt = {4, 6}; }, "snapshot_at: the sweep in '" + (dir / "r.json") + "' has [4], the command [4,6]"},
   };
   for (const Case& c : cases) {
-    Options resumed = o;
+    Request resumed = o;
     resumed.resume = true;
     c.change(resumed);
     try {
       PrepareSweep(resumed);
       ADD_FAILURE() << c.message << ": accepted";
-    } catch (const UsageError& e) {
+    } catch (const RequestError& e) {
       EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
     }
   }
@@ -262,7 +276,7 @@ TEST(ExecuteSweep, RunsThatSettleEndThereWhateverTheJobsShardsOrResume) {
   std::atomic<int> noSignal{0};
   std::ostringstream err;
   const auto sweep = [&](const std::string& name, std::int32_t jobs, std::int64_t shard, std::int64_t shards) {
-    Options o;
+    Request o;
     o.steps = 2000;
     o.untilSettled = true;
     o.seed = 1;
@@ -275,7 +289,7 @@ TEST(ExecuteSweep, RunsThatSettleEndThereWhateverTheJobsShardsOrResume) {
     EXPECT_EQ(ExecuteSweep(PrepareSweep(o), nullptr, err, noSignal), 0) << err.str();
     return o;
   };
-  Options o = sweep("one.csv", 1, 0, 1);
+  Request o = sweep("one.csv", 1, 0, 1);
   const std::string whole = ReadFile(dir / "one.csv");
   std::vector<std::string> lines = Rows(whole);
   std::map<std::string, std::vector<std::string>> runs;
@@ -324,10 +338,10 @@ TEST(ExecuteSweep, RunsThatSettleEndThereWhateverTheJobsShardsOrResume) {
 }
 
 // The log's progress lines come at the pace of the sweep's clock, here one that jumps a minute at
-// every reading, and each after the manifest was brought up to date: no line shows more runs done
-// than the manifest. A pace of 0 writes none.
+// every reading, and each after the manifest's journal was brought up to date: no line shows more
+// runs done than the journal. A pace of 0 writes none.
 TEST(ExecuteSweep, ALogGetsAProgressLineAtEachPaceAfterTheManifest) {
-  // Each line as it is written, checked against the manifest then.
+  // Each line as it is written, checked against the journal then.
   struct Log : std::streambuf {
     std::string text;
     std::function<void(const std::string&)> line;
@@ -339,8 +353,8 @@ TEST(ExecuteSweep, ALogGetsAProgressLineAtEachPaceAfterTheManifest) {
   } log;
   for (const std::int32_t pace : {60, 0}) {
     TempDir dir;
-    Options o = Small(dir / "p.csv");
-    o.charts = o.quiet = false;
+    Request o = Charted(dir / "p.csv");
+    o.pictures.charts = o.quiet = false;
     o.repeats = 8;
     o.jobs = 2;
     o.progressEvery = pace;
@@ -355,7 +369,7 @@ TEST(ExecuteSweep, ALogGetsAProgressLineAtEachPaceAfterTheManifest) {
       std::sscanf(line.c_str(), "zelmora-batch: %d/8 runs, %*d steps/s, %*d:%*2d:%*2d left%n", &done, &end);
       if (end == 0 || std::size_t(end) != line.size()) return;
       ++lines;
-      EXPECT_EQ(nlohmann::json::parse(ReadFile(dir / "p.json"))["completed_runs"], done) << line;
+      EXPECT_EQ(Lines(ReadFile(dir / "p.runs.jsonl")).size(), std::size_t(done)) << line;
     };
     std::ostream err(&log);
     std::atomic<int> noSignal{0};
@@ -364,20 +378,46 @@ TEST(ExecuteSweep, ALogGetsAProgressLineAtEachPaceAfterTheManifest) {
   }
 }
 
+// Threads the system refuses: with none started the sweep says so and suggests fewer (its manifest
+// is on disk, so the hint resumes); with some started it says so and goes on with those.
+TEST(ExecuteSweep, ThreadsTheSystemRefusesAreSaidAndFewerSuggested) {
+  for (const std::size_t granted : {0, 1}) {
+    TempDir dir;
+    Request o = Charted(dir / "t.csv");
+    o.pictures.charts = false;
+    o.jobs = 2;
+    SweepPlan plan = PrepareSweep(o);
+    plan.resumeHint = [](const SweepPlan&, std::int32_t jobs) { return "resume with " + std::to_string(jobs); };
+    plan.startThread = [started = std::size_t(0), granted](std::function<void()> work) mutable {
+      if (started++ >= granted) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+      return std::thread(std::move(work));
+    };
+    std::atomic<int> noSignal{0};
+    std::ostringstream err;
+    const int status = ExecuteSweep(plan, nullptr, err, noSignal);
+    if (granted == 0) {
+      EXPECT_EQ(status, ExitIoError);
+      EXPECT_NE(err.str().find("no worker thread could be started (Resource temporarily unavailable)"),
+                std::string::npos) << err.str();
+      EXPECT_NE(err.str().find("to resume with fewer worker threads: resume with 1"), std::string::npos) << err.str();
+    } else {
+      EXPECT_EQ(status, 0) << err.str();
+      EXPECT_NE(err.str().find("only 1 of 2 worker threads could be started"), std::string::npos) << err.str();
+      EXPECT_EQ(Rows(ReadFile(dir / "t.csv")).size(), 1u + 4 * 4);
+    }
+  }
+}
+
 // The charts' series cover the whole run however long it is, in memory fixed when they are made.
 TEST(ChartSink, CoversTheWholeRunInFixedMemory) {
   for (const std::int32_t steps : {7, 999, 5003}) {
-    Options o = Small("unused.csv");
-    o.cols = o.rows = 10;
-    o.base.agents = 50;
-    o.steps = steps;
-    o.recordEvery = 1;
+    const Request o = zelmora::testing::Small("unused.csv", 10, 50, steps, 1);
     ChartSink sink(false);
     const RunCharts fresh;
     RunSink* sinks[] = {&sink};
     std::atomic<bool> stop{false};
     std::atomic<std::int64_t> done{0};
-    ASSERT_TRUE(RunModel(o, SweepRun(o, 1, 0), sinks, stop, done));
+    ASSERT_TRUE(RunModel({o.steps, o.recordEvery, false}, RunAt(o, 1, 0), sinks, stop, done));
     const RunCharts charts = sink.Take();
     EXPECT_EQ(charts.Market().Count(), steps);
     EXPECT_EQ(charts.Market().FirstStep(), 1);
@@ -390,4 +430,4 @@ TEST(ChartSink, CoversTheWholeRunInFixedMemory) {
 }
 
 }  // namespace
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

@@ -9,12 +9,13 @@
 #include <thread>
 #include <vector>
 
+#include "Requests.h"
 #include "Subprocess.h"
 #include "sweep/Runner.h"
 #include "simulation/ModelPorts.h"
 #include "simulation/World.h"
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 namespace {
 
 using zelmora::testing::ReadFile;
@@ -61,17 +62,8 @@ TEST(Threads, SweepOnTwoJobsGivesTheBytesOfOne) {
   std::atomic<int> noSignal{0};
   std::string csv[2];
   for (int jobs = 1; jobs <= 2; ++jobs) {
-    Options o;
-    o.cols = o.rows = 20;
-    o.base.agents = 200;
-    o.steps = 20;
-    o.recordEvery = 4;
-    o.seed = 5;
-    o.repeats = 6;
+    Request o = zelmora::testing::Small(dir / ("j" + std::to_string(jobs) + ".csv"), 20, 200, 20, 4, 6, 5);
     o.jobs = jobs;
-    o.charts = false;
-    o.quiet = true;
-    o.out = dir / ("j" + std::to_string(jobs) + ".csv");
     std::ostringstream err;
     ASSERT_EQ(ExecuteSweep(PrepareSweep(o), nullptr, err, noSignal), 0) << err.str();
     csv[jobs - 1] = ReadFile(o.out);
@@ -96,17 +88,10 @@ TEST(Threads, AnIoErrorWhileWorkersRunStopsThemBeforeTheirStateGoes) {
   std::atomic<int> noSignal{0};
   FailingChart failing;
   for (int attempt = 0; attempt < 30; ++attempt) {
-    Options o;
-    o.cols = o.rows = 10;
-    o.base.agents = 50;
-    o.steps = 40;
-    o.seed = std::uint64_t(attempt);
-    o.repeats = 12;
+    Request o = zelmora::testing::Small(dir / "e.csv", 10, 50, 40, 1, 12, std::uint64_t(attempt));
     o.jobs = 2;
-    o.charts = true;
-    o.quiet = true;
+    o.pictures.charts = true;
     o.force = true;
-    o.out = dir / "e.csv";
     std::ostringstream err;
     ASSERT_EQ(ExecuteSweep(PrepareSweep(o), &failing, err, noSignal), ExitIoError) << err.str();
     ASSERT_NE(err.str().find("e.run1.chart.png"), std::string::npos) << err.str();
@@ -114,4 +99,4 @@ TEST(Threads, AnIoErrorWhileWorkersRunStopsThemBeforeTheirStateGoes) {
 }
 
 }  // namespace
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep

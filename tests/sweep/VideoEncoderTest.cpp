@@ -9,7 +9,7 @@
 #include "sweep/Output.h"
 #include "sweep/VideoEncoder.h"
 
-namespace zelmora::batch {
+namespace zelmora::sweep {
 namespace {
 
 using zelmora::testing::RunProgram;
@@ -82,4 +82,4 @@ TEST(VideoEncoder, AFailedOrCutShortEncodingLeavesNoFileAndSaysWhy) {
 }
 
 }  // namespace
-}  // namespace zelmora::batch
+}  // namespace zelmora::sweep
