@@ -203,8 +203,8 @@ void Session::WriteInOrder() {
 
 void Session::Write(Finished& item) {
   const RunPlan& run = item.result.run;
-  if (request_.pictures.charts && pictures_) {
-    pictures_->SaveCharts(item.result.charts, paths_.MarketChart(run.index), paths_.SegregationChart(run.index));
+  if (item.result.charts && pictures_) {
+    pictures_->SaveCharts(*item.result.charts, paths_.MarketChart(run.index), paths_.SegregationChart(run.index));
   }
   Waiting waiting{run.index, run.seed, {}, false, item.result.started, item.result.finished};
   if (item.result.rows.file) {
@@ -438,9 +438,9 @@ RunResult RunOne(const Request& request, const RunPlan& run, const OutputPaths& 
   result.started = UtcNow();
   const Pictures& p = request.pictures;
   CsvSink csv(run, paths.SpoolFile(run.index));
-  ChartSink charts(p.windowChart);
+  std::optional<ChartSink> charts;
   std::vector<RunSink*> sinks = {&csv};
-  if (p.charts) sinks.push_back(&charts);
+  if (p.charts) sinks.push_back(&charts.emplace(p.windowChart));
   const EveryKth every(p.snapshotEvery, request.steps);
   std::optional<SnapshotSink> snapshots;
   if (pictures && (!p.snapshotAt.empty() || p.snapshotEvery > 0)) {
@@ -457,7 +457,7 @@ RunResult RunOne(const Request& request, const RunPlan& run, const OutputPaths& 
   // The video is in place before the run's rows are: a spooled run has all its pictures.
   if (video) video->Finish();
   result.rows = csv.Release();
-  if (p.charts) result.charts = charts.Take();
+  if (charts) result.charts = charts->Take();
   result.finished = UtcNow();
   result.complete = true;
   return result;

@@ -6,6 +6,7 @@
 #include <iosfwd>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
 #include "sweep/Manifest.h"
@@ -23,7 +24,7 @@ struct RunResult {
   RunPlan run;
   bool complete = false;  // false: stopped between two steps, nothing of it is kept
   RunRows rows;           // whole: in memory, or in a file the writer puts in the spool
-  RunCharts charts;       // with charts
+  std::optional<RunCharts> charts;  // with charts: their memory is made only for runs that draw them
   std::string started, finished;  // UTC
 };
 

@@ -48,7 +48,7 @@ void BM_ChartsOverRun(benchmark::State& state) {
     options.pictures.charts = true;
     t = ThreadSeconds();
     const RunResult result = RunOne(options, run, paths, &pictures, stop, steps);
-    pictures.SaveCharts(result.charts, paths.MarketChart(0), paths.SegregationChart(0));
+    pictures.SaveCharts(*result.charts, paths.MarketChart(0), paths.SegregationChart(0));
     charted += ThreadSeconds() - t;
   }
   std::filesystem::remove_all(dir);
