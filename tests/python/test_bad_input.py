@@ -42,6 +42,8 @@ CHANGING = [
     (lambda w: setattr(w, "agents", 10 ** 30), ValueError, "agents"),
     (lambda w: setattr(w, "segregation", np.float32(1)), TypeError, "segregation"),
     (lambda w: setattr(w, "plain_phases", "yes"), TypeError, "plain_phases"),
+    (lambda w: setattr(w, "grid_cols", 50), TypeError, "grid_cols"),
+    (lambda w: w.set(agents=10, density=0.5), ValueError, "agents and density"),
     (lambda w: w.step(-1), ValueError, "n"),
     (lambda w: w.step(1.5), TypeError, "n"),
     (lambda w: w.place_agents([0, 40], [0, 0], [0, 1]), ValueError, "place_agents"),
@@ -118,6 +120,21 @@ SWEEPING = [
     (dict(design=pd.DataFrame({"density": [0.5]}), agents=10), ValueError, "column 'density' and agents"),
     (dict(design=pd.DataFrame({"threshold": [2]}), set={"threshold": [3]}), ValueError,
      "column 'threshold' is also varied by set threshold"),
+    # Too large: refused from the sizes alone, before a value is looked at or listed.
+    (dict(set={"threshold": range(10 ** 10)}), ValueError, "set threshold: the sweep would have more than 1000000000"),
+    (dict(set={"travel_expenses": range(10 ** 9)}, repeats=2), ValueError, "repeats: the sweep would have more"),
+    (dict(repeats=10 ** 10), ValueError, "repeats: expects a whole number from 1 to 1000000000"),
+    (dict(set={"threshold": range(10 ** 8)}), ValueError, "set threshold: expects .*; got '9'"),
+    (dict(set={"colour": [1]}), ValueError, "set colour"),
+    (dict(grid_cols=9), ValueError, "grid_cols"),
+    (dict(grid=(20, 20), grid_cols=30), TypeError, "grid and grid_cols"),
+    (dict(set={"grid_rows": [20, 100000]}, grid_cols=100000, agents=0, travel_expenses=0), ValueError,
+     "set grid_rows: run 1: a grid of"),
+    (dict(shard=(2, 2)), ValueError, "shard"),
+    (dict(out="x.txt", measures={}), ValueError, "out: expects a file name ending in .csv"),
+    (dict(out="a" * 300 + ".csv", measures={}), ValueError, "out: expects a shorter name"),
+    (dict(out=3, measures={}), TypeError, "out"),
+    (dict(out="x.csv"), ValueError, "measures: not with out="),
 ]
 
 
