@@ -1,7 +1,11 @@
-// The batch program's costs: a sweep on one and on two worker threads (the speed-up, in the same
+// The sweep library's costs: what the sweep machinery (request, worker, rows, journal, manifest)
+// adds to the runs it makes, a sweep on one and on two worker threads (the speed-up, in the same
 // run), recording every step against the step itself, and one run on a 1000 x 1000 grid.
 #include <benchmark/benchmark.h>
 
+#include <time.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -11,6 +15,7 @@
 #include <vector>
 
 #include "sweep/Record.h"
+#include "sweep/Run.h"
 #include "sweep/Runner.h"
 #include "simulation/Measures.h"
 #include "simulation/ModelPorts.h"
@@ -55,14 +60,80 @@ void BM_SweepSpeedup(benchmark::State& state) {
 }
 BENCHMARK(BM_SweepSpeedup)->Iterations(1)->Unit(benchmark::kSecond);
 
+double ProcessSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// 100 runs of 40 x 40 for 1000 steps, every 100th recorded, on one worker: the sweep's CPU time (its
+// worker and the thread that writes, the whole process) against the same runs' setups, steps and
+// measures made in a plain loop, in turns, each side first every other round. What the sweep adds
+// is the median of the rounds' ratios.
+void BM_SweepOverhead(benchmark::State& state) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "zelmora-bench-XXXXXX").string();
+  const std::string dir = ::mkdtemp(pattern.data());
+  Request request;
+  request.steps = 1000;
+  request.recordEvery = 100;
+  request.repeats = 100;
+  request.seed = 1;
+  request.jobs = 1;
+  request.quiet = request.force = true;
+  request.out = dir + "/overhead.csv";
+  const auto swept = [&] {
+    std::atomic<int> noSignal{0};
+    std::ostringstream err;
+    if (ExecuteSweep(PrepareSweep(request), nullptr, err, noSignal) != 0) throw std::runtime_error(err.str());
+  };
+  const auto bare = [&] {
+    for (std::int64_t k = 0; k < request.repeats; ++k) {
+      RunWorld model(RunAt(request, 1, k));
+      Measurer measurer(model.settings.thresholdPercent);
+      benchmark::DoNotOptimize(measurer.Measure(model.world));
+      for (std::int32_t step = 1; step <= request.steps; ++step) {
+        model.world.SimulationStep();
+        if (IsRecorded(step, request.steps, request.recordEvery)) benchmark::DoNotOptimize(measurer.Measure(model.world));
+      }
+    }
+  };
+  std::vector<double> sweepSeconds, bareSeconds, ratios;
+  for (auto _ : state) {
+    double times[2];
+    for (int k = 0; k < 2; ++k) {
+      const bool sweepTurn = (k == 0) == (sweepSeconds.size() % 2 == 0);
+      const double start = ProcessSeconds();
+      sweepTurn ? swept() : bare();
+      times[sweepTurn ? 0 : 1] = ProcessSeconds() - start;
+    }
+    sweepSeconds.push_back(times[0]);
+    bareSeconds.push_back(times[1]);
+    ratios.push_back(times[0] / times[1]);
+  }
+  std::filesystem::remove_all(dir);
+  state.counters["sweep_s"] = Median(sweepSeconds);
+  state.counters["runs_alone_s"] = Median(bareSeconds);
+  state.counters["added_percent"] = (Median(ratios) - 1) * 100;
+}
+BENCHMARK(BM_SweepOverhead)->Iterations(5)->Unit(benchmark::kSecond);
+
 struct Run {
   ModelSettings settings;
   World world{settings};
   RunPlan runPlan;
 
   explicit Run(std::int32_t side) {
+    ParameterSet given;
+    given.Set(ParameterIndex("grid_cols"), side);
+    given.Set(ParameterIndex("grid_rows"), side);
     runPlan.seed = 12345;
-    runPlan.parameters[ParameterIndex("agents")] = side == 40 ? 800 : double(side * side / 2);
+    runPlan.parameters = Resolve(given);
     settings.agentCount = std::to_string(std::int64_t(runPlan.parameters[ParameterIndex("agents")]));
     world.SetSeedSource(SeedStream(runPlan.seed));
     world.SizeGrid(side * World::CellPitch, side * World::CellPitch);

@@ -130,6 +130,30 @@ TEST(Options, TheParametersListIsTheTableOneALine) {
   EXPECT_EQ(count, sweep::ParameterCount);
 }
 
+// The docs' parameter reference is the same table: "| `name` | kind | range | default | unit |
+// description |", a '|' in a field escaped.
+TEST(Options, TheDocsListTheParametersAsTheProgramDoes) {
+  std::vector<std::string> documented, listed;
+  std::istringstream doc(zelmora::testing::ReadFile(ZELMORA_SOURCE_DIR "/docs/EXPERIMENTS.md"));
+  for (std::string line; std::getline(doc, line);) {
+    for (const sweep::ParameterRow& row : sweep::Parameters) {
+      // The parameter table's rows have six fields; the column table's, which share names, three.
+      std::size_t fields = 0;
+      for (std::size_t at = line.find(" | "); at != std::string::npos; at = line.find(" | ", at + 1)) fields++;
+      if (line.rfind("| `" + std::string(row.name) + "` | ", 0) == 0 && fields >= 5) documented.push_back(line);
+    }
+  }
+  std::istringstream lines(ParameterListing());
+  std::string line;
+  std::getline(lines, line);
+  while (std::getline(lines, line)) {
+    std::string row = "| `" + line.substr(0, line.find('\t')) + "` | ";
+    for (const char c : line.substr(line.find('\t') + 1)) row += c == '\t' ? std::string(" | ") : c == '|' ? "\\|" : std::string(1, c);
+    listed.push_back(row + " |");
+  }
+  EXPECT_EQ(documented, listed);
+}
+
 // A switch takes no value: --force=1 would be kept in a resume command that is then refused.
 TEST(Options, SwitchesTakeNoValue) {
   for (const char* flag : {"--force=1", "--resume=true", "--quiet=0"}) {

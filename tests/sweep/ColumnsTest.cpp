@@ -16,7 +16,11 @@ std::vector<std::string> DocumentedColumns() {
   std::vector<std::string> rows;
   for (const std::string& line : testing::Lines(testing::ReadFile(ZELMORA_SOURCE_DIR "/docs/EXPERIMENTS.md"))) {
     for (const ColumnKind kind : {ColumnKind::Integer, ColumnKind::Unsigned, ColumnKind::IntegerOrEmpty, ColumnKind::Real}) {
-      if (line.rfind("| `", 0) == 0 && line.find(std::string("` | ") + KindName(kind) + " |") != std::string::npos) {
+      // The column table's rows have three fields; the parameter table's, which share names, six.
+      std::size_t separators = 0;
+      for (std::size_t at = line.find(" | "); at != std::string::npos; at = line.find(" | ", at + 1)) ++separators;
+      if (line.rfind("| `", 0) == 0 && separators == 2 &&
+          line.find(std::string("` | ") + KindName(kind) + " |") != std::string::npos) {
         rows.push_back(line);
       }
     }

@@ -224,6 +224,15 @@ TEST(ExecuteSweep, ResumeTakesWholeSpooledRunsAndDropsATornRow) {
   ASSERT_EQ(ExecuteSweep(PrepareSweep(o), nullptr, err, noSignal), 0) << err.str();
   EXPECT_EQ(ReadFile(dir / "r.csv"), join(0, lines.size()));
   EXPECT_FALSE(std::filesystem::exists(dir / "r.csv.spool"));
+  // The journal, cut back to the run kept, names every run once, in order; the run taken from the
+  // spool has no times (the session that made it ended before its turn came).
+  const std::vector<std::string> journal = Rows(ReadFile(dir / "r.runs.jsonl"));
+  ASSERT_EQ(journal.size(), 4u);
+  for (std::size_t k = 0; k < journal.size(); ++k) {
+    const nlohmann::json line = nlohmann::json::parse(journal[k]);
+    EXPECT_EQ(line["run"], k);
+    EXPECT_EQ(line["started"].is_null(), k == 2) << journal[k];
+  }
 }
 
 // A resume with other options names the option and both values; other pictures are refused, so
