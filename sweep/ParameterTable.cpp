@@ -77,11 +77,6 @@ std::optional<std::size_t> FindParameter(std::string_view name) {
   return std::nullopt;
 }
 
-std::size_t FactOf(std::size_t parameter) {
-  const std::string_view fact = Parameters[parameter].sameFactAs;
-  return fact.empty() ? parameter : *FindParameter(fact);
-}
-
 ParameterValues Resolve(const ParameterSet& given) {
   ParameterValues v{};
   for (std::size_t k = 0; k < ParameterCount; ++k) {
@@ -198,7 +193,7 @@ bool RulesRead(std::size_t parameter) {
 }
 
 double DearestPrice(const ParameterValues& v) {
-  const double diagonal = std::hypot(v[GridCols] - 1, v[GridRows] - 1);
+  const double diagonal = std::sqrt((v[GridCols] - 1) * (v[GridCols] - 1) + (v[GridRows] - 1) * (v[GridRows] - 1));
   const double returns = v[ParameterIndex("returns_to_scale")];
   const double scale = returns < 1.0 ? std::pow(std::max(v[Agents], 1.0), 1.0 - returns) : 1.0;
   return v[ParameterIndex("production_costs")] * scale + v[ParameterIndex("travel_expenses")] * diagonal;

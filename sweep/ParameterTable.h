@@ -112,6 +112,18 @@ consteval std::size_t ParameterIndex(std::string_view name) {
   throw "no parameter of that name";
 }
 
+// Each parameter's fact: itself, or the parameter it is a second name of.
+inline constexpr std::array<std::size_t, ParameterCount> Facts = [] {
+  std::array<std::size_t, ParameterCount> facts{};
+  for (std::size_t k = 0; k < ParameterCount; ++k) {
+    facts[k] = k;
+    for (std::size_t j = 0; j < ParameterCount; ++j) {
+      if (!Parameters[k].sameFactAs.empty() && Parameters[j].name == Parameters[k].sameFactAs) facts[k] = j;
+    }
+  }
+  return facts;
+}();
+
 namespace table {
 inline double GridCols(std::span<const double> v) { return v[ParameterIndex("grid_cols")]; }
 inline double GridRows(std::span<const double> v) { return v[ParameterIndex("grid_rows")]; }
@@ -138,7 +150,7 @@ static_assert(ParameterCount <= 32, "ParameterSet keeps one bit per parameter");
 std::optional<std::size_t> FindParameter(std::string_view name);
 
 // The parameter whose fact a parameter names (itself, or the one it is a second name of).
-std::size_t FactOf(std::size_t parameter);
+inline std::size_t FactOf(std::size_t parameter) { return Facts[parameter]; }
 
 // Every value: the given ones, a fact from its second name where that was given, the defaults in
 // table order, and second names from their facts.

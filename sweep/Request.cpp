@@ -136,11 +136,28 @@ void CheckValues(const Request& r) {
   }
   for (const Axis& axis : r.axes) {
     if (axis.Size() == 0) throw RequestError(Source::Set, NameOf(axis.parameter), "", "expects at least one value");
-    for (std::int64_t k = 0; k < axis.Size(); ++k) {
-      const double value = axis.At(k);
-      if (!InRange(axis.parameter, value)) {
-        throw RequestError(Source::Set, NameOf(axis.parameter), Shown(value), "expects " + Expects(axis.parameter));
+    const auto refuse = [&](double value) {
+      return RequestError(Source::Set, NameOf(axis.parameter), Shown(value), "expects " + Expects(axis.parameter));
+    };
+    if (axis.IsProgression()) {
+      // A range rises steadily: its ends bound it, and its values are whole where its start and
+      // step are (a real's value of a range is checked at its ends only).
+      const auto whole = [&](std::int64_t scaled) { return scaled % std::int64_t(Pow10[axis.places]) == 0; };
+      const bool real = Parameters[axis.parameter].kind == ParameterKind::Real;
+      if (!real && !whole(axis.start)) throw refuse(axis.At(0));
+      if (!real && !whole(axis.step)) throw refuse(axis.At(1));
+      if (!InRange(axis.parameter, axis.At(0))) throw refuse(axis.At(0));
+      const std::int64_t last = axis.Size() - 1;
+      if (!InRange(axis.parameter, axis.At(last))) {
+        // The first value past the top, as a list of the same values would name it.
+        const double top = Parameters[axis.parameter].high * Pow10[axis.places];
+        const double past = std::floor((top - double(axis.start)) / double(axis.step)) + 1;
+        throw refuse(axis.At(std::clamp<std::int64_t>(std::int64_t(past), 0, last)));
       }
+      continue;
+    }
+    for (const double value : axis.listed) {
+      if (!InRange(axis.parameter, value)) throw refuse(value);
     }
   }
   if (!r.design) return;
