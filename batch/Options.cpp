@@ -32,19 +32,10 @@ std::string Dashed(std::string_view name) {
   return dashed;
 }
 
-template <class T>
-std::optional<T> Whole(std::string_view text) {
-  T value = 0;
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
-  return value;
-}
-
 // A request field read as a whole number of its type; its range is Validate's.
 template <class T>
 T FieldValue(const std::string& field, const std::string& text) {
-  const auto value = Whole<T>(text);
+  const auto value = sweep::WholeText<T>(text);
   if (!value) Fail("--" + Dashed(field), sweep::FieldExpects(field), text);
   return *value;
 }
@@ -218,8 +209,8 @@ void ParseDesign(const Texts& t, Request& request) {
 
 void ParseShard(const std::string& shard, Request& request) {
   const std::size_t slash = shard.find('/');
-  const auto index = slash == std::string::npos ? std::nullopt : Whole<std::int64_t>(shard.substr(0, slash));
-  const auto total = slash == std::string::npos ? std::nullopt : Whole<std::int64_t>(shard.substr(slash + 1));
+  const auto index = slash == std::string::npos ? std::nullopt : sweep::WholeText<std::int64_t>(shard.substr(0, slash));
+  const auto total = slash == std::string::npos ? std::nullopt : sweep::WholeText<std::int64_t>(shard.substr(slash + 1));
   if (!index || !total) Fail("--shard", sweep::FieldExpects("shard"), shard);
   request.shardIndex = *index;
   request.shardCount = *total;
@@ -235,7 +226,7 @@ void ParsePictures(const Texts& t, Request& request) {
     std::size_t start = 0;
     while (true) {
       const std::size_t comma = t.snapshots.find(',', start);
-      const auto step = Whole<std::int32_t>(std::string_view(t.snapshots).substr(start, comma - start));
+      const auto step = sweep::WholeText<std::int32_t>(std::string_view(t.snapshots).substr(start, comma - start));
       if (!step) Fail("--snapshot-at", "a list of steps from 0 to --steps (" + std::to_string(request.steps) + ")", t.snapshots);
       at.insert(*step);
       if (comma == std::string::npos) break;

@@ -1,5 +1,6 @@
 #include "sweep/Columns.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <utility>
@@ -43,6 +44,12 @@ template <int... M>
 void AddMarkets(std::vector<Column>& columns, std::integer_sequence<int, M...>) {
   (AddMarket<M>(columns), ...);
 }
+
+// A choice's column writes its name, which needs a column kind of text (in the CSV's writer and
+// Python's arrays) before the first choice joins the table.
+static_assert(std::none_of(std::begin(Parameters), std::end(Parameters),
+                           [](const ParameterRow& row) { return row.kind == ParameterKind::Choice; }),
+              "a choice parameter needs a text column kind");
 
 // The parameters' columns: those that lead the row, or those that follow the measures.
 void AddParameters(std::vector<Column>& columns, bool trailing) {

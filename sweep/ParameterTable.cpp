@@ -14,15 +14,6 @@ constexpr std::size_t GridCols = ParameterIndex("grid_cols");
 constexpr std::size_t GridRows = ParameterIndex("grid_rows");
 constexpr std::size_t Agents = ParameterIndex("agents");
 
-template <class T>
-std::optional<T> Whole(std::string_view text) {
-  T value = 0;
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
-  return value;
-}
-
 std::string Number(double value) { return NumberText(value); }
 
 std::string Lowered(std::string_view text) {
@@ -156,10 +147,10 @@ std::optional<double> ParseValue(std::size_t parameter, std::string_view text) {
   std::optional<double> value;
   switch (row.kind) {
     case ParameterKind::Integer:
-      if (const auto whole = Whole<std::int64_t>(text)) value = double(*whole);
+      if (const auto whole = WholeText<std::int64_t>(text)) value = double(*whole);
       break;
     case ParameterKind::Real:
-      if (const auto real = Whole<double>(text); real && std::isfinite(*real)) value = *real + 0.0;
+      if (const auto real = WholeText<double>(text); real && std::isfinite(*real)) value = *real + 0.0;
       break;
     case ParameterKind::Switch: {
       const std::string lower = Lowered(text);

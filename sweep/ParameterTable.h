@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -190,6 +191,16 @@ bool RulesRead(std::size_t parameter);
 // with every agent when returns to scale are below 1, else one customer) plus the travel over the
 // grid's diagonal. A run is meaningful only while it stays below the model's price ceiling.
 double DearestPrice(const ParameterValues& values);
+
+// The whole text as one number of type T, or nothing: no blanks, no trailing characters.
+template <class T>
+std::optional<T> WholeText(std::string_view text) {
+  T value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
+  return value;
+}
 
 // A real's shortest text that reads back the same, with a point whatever the locale; a negative
 // zero as 0.

@@ -9,11 +9,6 @@
 #include "sweep/Columns.h"
 #include "sweep/RunPlan.h"
 
-namespace zelmora {
-class World;
-struct StepMeasures;
-}  // namespace zelmora
-
 namespace zelmora::sweep {
 
 // Rows end in CR LF, as RFC 4180 has it; Python's csv, pandas and R read it as they read LF.

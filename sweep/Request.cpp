@@ -308,21 +308,10 @@ RequestError::RequestError(Source source, std::string name, std::string value, s
       reason(std::move(reason)),
       row(row) {}
 
-Axis Axis::Listed(std::size_t parameter, std::vector<double> values) {
-  Axis axis;
-  axis.parameter = parameter;
-  axis.listed = std::move(values);
-  return axis;
-}
+Axis Axis::Listed(std::size_t parameter, std::vector<double> values) { return {parameter, std::move(values)}; }
 
 Axis Axis::Progression(std::size_t parameter, std::int64_t start, std::int64_t step, std::int64_t count, int places) {
-  Axis axis;
-  axis.parameter = parameter;
-  axis.start = start;
-  axis.step = step;
-  axis.count = count;
-  axis.places = places;
-  return axis;
+  return {parameter, {}, start, step, count, places};
 }
 
 double Axis::At(std::int64_t k) const {
