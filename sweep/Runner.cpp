@@ -195,9 +195,10 @@ void Session::WriteInOrder() {
       waitingBytes_ -= run.rows.size();
     }
     lines_ += JournalLine({run.index, run.seed, {}}, run.started, run.finished);
+    const bool spooled = run.spooled;
     waiting_.erase(it);
     ++written_;
-    if (run.spooled || rows_.size() >= FlushBytes) Flush();
+    if (spooled || rows_.size() >= FlushBytes) Flush();
   }
 }
 
