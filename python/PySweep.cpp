@@ -39,13 +39,25 @@ struct Plan {
   sweep::RunPlan Run(std::int64_t k) const { return sweep::RunAt(request, masterSeed, sweep::ShardRun(request, k)); }
 };
 
+// Text that may hold a path's bytes, which need be no UTF-8, as Python's str: undecodable bytes
+// as the file system's functions decode them (os.fsdecode).
+py::object FileSystemText(const std::string& text) {
+  return py::module_::import("os").attr("fsdecode")(py::bytes(text));
+}
+
+// Raises an exception of `type` with a message that may hold a path's bytes.
+[[noreturn]] void Raise(PyObject* type, const std::string& message) {
+  PyErr_SetObject(type, FileSystemText(message).ptr());
+  throw py::error_already_set();
+}
+
 // Raises a request's error as Python's ValueError in Python's words.
 template <class F>
 auto Checked(F&& f) {
   try {
     return f();
   } catch (const sweep::RequestError& e) {
-    throw py::value_error(Worded(e));
+    Raise(PyExc_ValueError, Worded(e));
   }
 }
 
@@ -402,20 +414,19 @@ py::dict RunToFiles(const sweep::Request& request, const py::dict& measures, boo
   }
   if (raised) {
     // What was kept and how to resume, as the command line says it.
-    py::module_::import("sys").attr("stderr").attr("write")(err.str());
+    py::module_::import("sys").attr("stderr").attr("write")(FileSystemText(err.str()));
     throw py::error_already_set(*raised);
   }
   if (status != 0) {
     std::string message = err.str();
     while (!message.empty() && message.back() == '\n') message.pop_back();
-    PyErr_SetString(PyExc_OSError, message.c_str());
-    throw py::error_already_set();
+    Raise(PyExc_OSError, message);
   }
   if (!progress.is_none()) report();
   py::dict result;
-  result["out"] = plan.paths.csv;
-  result["manifest"] = plan.paths.manifest;
-  result["journal"] = plan.paths.journal;
+  result["out"] = FileSystemText(plan.paths.csv);
+  result["manifest"] = FileSystemText(plan.paths.manifest);
+  result["journal"] = FileSystemText(plan.paths.journal);
   result["master_seed"] = plan.masterSeed;
   result["runs"] = plan.runs;
   return result;

@@ -301,7 +301,7 @@ int Session::RunAndWrite(const std::atomic<int>& stopSignal) {
     // The CSV and journal first: a log's line never shows more runs done than the journal does.
     if (tick || plan_.clock() - lastFlush_ >= FlushPace) Flush();
     counters.runsDone = Done();
-    if (tick) progress.Log(std::size_t(flushed_ + std::int64_t(spooled_.size())), counters.stepsDone.load());
+    if (tick) progress.Log(std::size_t(flushed_), counters.stepsDone.load());
     progress.Show(std::size_t(Done()), counters.stepsDone.load());
     if (done) break;
   }

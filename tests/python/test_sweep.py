@@ -230,3 +230,11 @@ def test_measures_run_one_at_a_time():
 
     zelmora.sweep(grid=(20, 20), steps=20, repeats=12, jobs=4, seed=6, measures={"busy": busy})
     assert most[0] == 1
+
+
+def test_a_path_that_is_no_utf8_is_an_output_like_any_other(tmp_path):
+    out = os.path.join(os.fsencode(tmp_path), b"r\xe9sum\xe9.csv")
+    files = zelmora.sweep(grid=(12, 12), steps=4, seed=2, repeats=2, out=out)
+    assert os.fsencode(files.csv) == out and len(files.read()) == 2 * 5
+    with pytest.raises(ValueError, match="holds this sweep"):
+        zelmora.sweep(grid=(12, 12), steps=4, seed=2, repeats=2, out=out)
