@@ -49,9 +49,9 @@ $(BUILD_THREAD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD_THREAD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELMORA_TSAN=ON $(CMAKE_FLAGS)
 
 test-thread: deps $(BUILD_THREAD)/CMakeCache.txt
-	cmake --build $(BUILD_THREAD) -j $(JOBS) --target zelmora_batch_thread_tests
+	cmake --build $(BUILD_THREAD) -j $(JOBS) --target zelmora_sweep_thread_tests
 	TSAN_OPTIONS=halt_on_error=1 $$(setarch "$$(uname -m)" -R true 2>/dev/null && echo setarch "$$(uname -m)" -R) \
-	  timeout 600 $(BUILD_THREAD)/tests/batch/zelmora_batch_thread_tests
+	  timeout 600 $(BUILD_THREAD)/tests/sweep/zelmora_sweep_thread_tests
 
 bench: build
 	@set -e; for b in $(BUILD)/bench/*/zelmora_bench_*; do \

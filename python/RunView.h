@@ -5,8 +5,8 @@
 #include <memory>
 #include <utility>
 
-#include "batch/Run.h"
-#include "batch/Sweep.h"
+#include "sweep/Run.h"
+#include "sweep/RunPlan.h"
 #include "simulation/Measures.h"
 
 namespace zelmora::python {
@@ -19,18 +19,18 @@ namespace py = pybind11;
 // when read, which during the measure's call is the recorded step.
 class RunView {
  public:
-  RunView(std::shared_ptr<const batch::RunWorld> model, const batch::RunPlan& run, const StepMeasures& measures)
+  RunView(std::shared_ptr<const sweep::RunWorld> model, const sweep::RunPlan& run, const StepMeasures& measures)
       : model_(std::move(model)), run_(run), measures_(measures) {}
 
   const World& Model() const { return model_->world; }
-  const batch::RunPlan& Run() const { return run_; }
+  const sweep::RunPlan& Run() const { return run_; }
   const StepMeasures& Measures() const { return measures_; }
   // A run keeps one list of agents from its setup to its end, so the view alone holds it.
   py::object AgentsBase(py::handle self) const { return py::reinterpret_borrow<py::object>(self); }
 
  private:
-  std::shared_ptr<const batch::RunWorld> model_;
-  batch::RunPlan run_;
+  std::shared_ptr<const sweep::RunWorld> model_;
+  sweep::RunPlan run_;
   StepMeasures measures_;
 };
 

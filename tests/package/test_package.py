@@ -211,7 +211,7 @@ def completions(line, home, path):
               'COMP_LINE=$1; COMP_POINT=${#1}; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))\n'
               '_zelmora_batch zelmora-batch "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"\n'
               'printf "%s\\n" "${COMPREPLY[@]}"\n')
-    env = installed_env(home, PATH=path, ZELMORA_STAND_IN_FOR=str(ROOT / "usr/bin/zelmora-batch"))
+    env = installed_env(home, PATH=path)
     completion = ROOT / "usr/share/bash-completion/completions/zelmora-batch"
     done = subprocess.run(["bash", "-c", script, "bash", str(completion), line, *words], env=env, cwd=home,
                           capture_output=True, text=True, timeout=60)
@@ -221,7 +221,7 @@ def completions(line, home, path):
 
 FILES = ["a.csv", "sub"]  # of a.csv, b.txt, c.json and the folder sub
 COMPLETIONS = [
-    ("zelmora-batch --gr", ["--grid"]),
+    ("zelmora-batch --gr", ["--grid", "--grid-cols", "--grid-rows"]),
     ("zelmora-batch --vid", ["--video"]),
     ("zelmora-batch --video ", ["gif", "mp4", "off"]),
     ("zelmora-batch --charts w", ["window"]),
@@ -235,9 +235,9 @@ COMPLETIONS = [
     ("zelmora-batch me", ["merge"]),
     ("zelmora-batch merge ", FILES),
     ("zelmora-batch merge all.csv s", ["sub"]),
-    ("zelmora-batch --set re", ["returns-to-scale="]),
+    ("zelmora-batch --set re", ["returns_to_scale="]),
     ("zelmora-batch --set threshold=", []),
-    ("zelmora-batch --set threshold=2 --set t", ["threshold=", "travel-expenses="]),
+    ("zelmora-batch --set threshold=2 --set t", ["threshold=", "travel_expenses="]),
 ]
 
 
@@ -247,9 +247,8 @@ def test_the_completion_offers_options_values_files_and_the_programs_parameter_n
     for name in ["a.csv", "b.txt", "c.json"]:
         (tmp_path / name).write_text("")
     (tmp_path / "sub").mkdir()
-    # The parameter names come from `zelmora-batch --parameters`; the stand-in prints such a table
-    # until the program has the option.
-    path = f"{Path(__file__).parent / 'stand-in'}:{ROOT / 'usr/bin'}:{SYSTEM_PATH}"
+    # The parameter names come from the packaged program's `zelmora-batch --parameters`.
+    path = f"{ROOT / 'usr/bin'}:{SYSTEM_PATH}"
     table = run(["zelmora-batch", "--parameters"], installed_env(tmp_path, PATH=path)).stdout.splitlines()
     assert table[0].split("\t") == ["name", "kind", "range", "default", "unit", "description"]
     names = sorted(f"{line.split(chr(9))[0]}=" for line in table[1:])
