@@ -5,7 +5,7 @@ BUILD_SAN ?= build-sanitize
 BUILD_THREAD ?= build-thread
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-sanitize run test test-sanitize test-thread bench clean
+.PHONY: all deps build build-sanitize run test test-sanitize test-thread bench package clean
 
 all: build
 
@@ -23,6 +23,13 @@ run: build
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# The Debian packages zelmora and python3-zelmora of this build tree, in $(BUILD)/packages, checked
+# by lintian (which fails on errors and shows warnings and notes).
+package: build
+	rm -rf $(BUILD)/packages
+	cd $(BUILD) && cpack
+	lintian --fail-on error --display-info $(BUILD)/packages/*.deb
 
 $(BUILD_SAN)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD_SAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELMORA_SANITIZE=ON $(CMAKE_FLAGS)
@@ -42,9 +49,9 @@ $(BUILD_THREAD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD_THREAD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELMORA_TSAN=ON $(CMAKE_FLAGS)
 
 test-thread: deps $(BUILD_THREAD)/CMakeCache.txt
-	cmake --build $(BUILD_THREAD) -j $(JOBS) --target zelmora_batch_thread_tests
+	cmake --build $(BUILD_THREAD) -j $(JOBS) --target zelmora_sweep_thread_tests
 	TSAN_OPTIONS=halt_on_error=1 $$(setarch "$$(uname -m)" -R true 2>/dev/null && echo setarch "$$(uname -m)" -R) \
-	  timeout 600 $(BUILD_THREAD)/tests/batch/zelmora_batch_thread_tests
+	  timeout 600 $(BUILD_THREAD)/tests/sweep/zelmora_sweep_thread_tests
 
 bench: build
 	@set -e; for b in $(BUILD)/bench/*/zelmora_bench_*; do \

@@ -6,120 +6,38 @@
 #include <string>
 #include <vector>
 
+#include "sweep/Request.h"
+
 namespace zelmora::batch {
 
-// A bad option or value: one line naming the option and what it accepts. The program prints it
-// and exits with status 2 before it creates or changes any file.
+// A command line that cannot run: one line naming the option and what it accepts. The program
+// prints it and exits with status 2 before it creates or changes any file.
 class UsageError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-// The model's inputs of one run.
-struct Parameters {
-  std::int32_t threshold = 3;        // in eighths: ThresholdPercent = 12.5 * threshold
-  double productionCosts = 100.0;
-  double travelExpenses = 1.0;
-  double returnsToScale = 1.0;
-  bool segregation = true;
-  bool centers = true;
-  std::int64_t agents = 800;
+// The command line as a request, each value read once: a parameter's option and --set's names come
+// from the parameter table (with dashes or underscores), --grid COLSxROWS gives both of the grid's.
+// Throws UsageError (one line) on anything wrong, an empty value included; returns nothing for
+// --help, --version and --parameters, whose text it puts in `text`. The request's own checks
+// (Validate) are PrepareSweep's.
+std::optional<sweep::Request> ParseCommandLine(int argc, const char* const* argv, std::string& text);
 
-  bool operator==(const Parameters&) const = default;
-};
+// A request's error in the command line's words: a field or parameter as its option (--steps,
+// --threshold), a list as --set NAME, a design's cell as --design FILE: row R (line L), column 'C'.
+std::string Worded(const sweep::RequestError& error, const std::string& designFile);
 
-// A parameter that --set varies, or its plain option sets.
-enum class Knob { Threshold, ProductionCosts, TravelExpenses, ReturnsToScale, Segregation, Centers, Agents, Density };
+// The command line that runs `request` again with its master seed, its parameters as options
+// (those at their defaults left out), lists as --set, its design's file, and --resume; `jobs` > 0
+// replaces its threads. Parsed, it gives the same request.
+std::vector<std::string> ResumeArguments(const sweep::Request& request, std::uint64_t masterSeed, std::int32_t jobs);
 
-// One parameter varied by --set: its name (an option's name without dashes) and its values,
-// parsed once (switches as 1 and 0, counts as whole numbers).
-struct SweepAxis {
-  std::string name;
-  Knob knob = Knob::Threshold;
-  std::vector<double> values;
-};
+// Arguments as one shell command line, each quoted where a shell would read it otherwise.
+std::string ShellCommand(const std::vector<std::string>& args);
 
-// A point design: one point per row of a CSV, one column per parameter (the names --set takes).
-// Each column holds its values as a SweepAxis does, one per point: columns[c].values[point].
-struct Design {
-  std::string file;                // as given, for messages and the manifest
-  std::string content;             // the file's bytes, which the manifest keeps
-  std::vector<SweepAxis> columns;  // in the file's order
-  std::size_t points = 0;
-  // --resume without the file: the sweep's manifest holds the content, parsed by PrepareSweep.
-  bool fromManifest = false;
-};
-
-// Where the grid pictures go besides the PNGs: nowhere, an MP4 (H.264) or an animated GIF per run.
-enum class VideoFormat { None, Mp4, Gif };
-
-// Everything the command line says, checked.
-struct Options {
-  std::int32_t cols = 40;
-  std::int32_t rows = 40;
-  Parameters base;               // every run's values before --set replaces some
-  std::optional<double> density;  // --density, turned into agents per run
-  std::optional<Design> design;   // its points vary slower than every --set axis
-  std::vector<SweepAxis> sweep;  // in the order given; the last varies fastest
-  std::int64_t repeats = 1;
-  std::int32_t steps = 500;      // the most a run makes
-  bool untilSettled = false;     // --until settled: a run ends at the first step that settles it
-  std::int32_t recordEvery = 1;
-  std::optional<std::uint64_t> seed;
-  std::int32_t jobs = 1;
-  std::int64_t shardIndex = 0;
-  std::int64_t shardCount = 1;
-  std::string out;
-  std::vector<std::int32_t> snapshotAt;  // sorted, distinct
-  std::int32_t snapshotEvery = 0;        // a PNG at every K-th step and the last; 0: none
-  VideoFormat video = VideoFormat::None;  // frames at recorded steps, or as --snapshot-every
-  bool charts = false;
-  bool windowChart = false;  // --charts window: the market chart as the window shows it at the end
-  std::int32_t progressEvery = 60;  // seconds between progress lines when stderr is no terminal; 0: none
-  bool quiet = false;
-  bool resume = false;
-  bool force = false;
-  std::vector<std::string> commandLine;  // as typed, for the manifest and the resume hint
-};
-
-// The largest grid side the program takes, and the memory a World needs per cell (cells,
-// the phases' per-cell copies, an agent, the measures' scratch), used to refuse a grid that
-// would not fit --jobs times in memory.
-inline constexpr std::int64_t MaxGridSide = 100000;
-inline constexpr std::int64_t BytesPerCell = 256;
-inline constexpr std::int64_t MaxRuns = 10'000'000;       // in the whole sweep
-inline constexpr std::int64_t MaxShardRuns = 100'000;     // in one invocation (its manifest lists them)
-
-// Parses and checks the command line, each value once. Throws UsageError (one line) on anything
-// wrong, an empty value included; returns nothing for --help and --version, whose text it puts in
-// `help`. A front end that holds a design as a table gives its CSV text as `designContent`, taken
-// instead of reading --design's file, whose name then only names the design in messages.
-std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::string& help,
-                                        const std::optional<std::string>& designContent = std::nullopt);
-
-// The physical memory of the machine in bytes (0 if unknown), against which grid sizes are
-// checked.
-std::int64_t PhysicalMemory();
-
-// The knob --set calls `name`, or nothing.
-std::optional<Knob> KnobNamed(const std::string& name);
-
-// Parses and checks one value of a knob; throws UsageError naming `option`. A negative zero is
-// taken as 0.
-double ParseKnob(const std::string& option, Knob knob, const std::string& text);
-
-// Stores a parsed value: agents replace a density, a density is kept to be turned into agents.
-void SetKnob(Knob knob, double value, Parameters& parameters, std::optional<double>& density);
-
-// Expands a --set list: "a,b,c" or "start:stop:step" (numbers, stop included when reached).
-std::vector<std::string> ExpandList(const std::string& option, const std::string& list);
-
-// "a,b,c" as its parts, empty ones included.
-std::vector<std::string> SplitCommas(const std::string& text);
-
-// Number parsing shared with the checks: the whole text must be one finite number (a negative
-// zero reads as 0).
-std::optional<double> ParseFinite(const std::string& text);
-std::optional<std::int64_t> ParseInteger(const std::string& text);
+// What --parameters prints: a header line, then each parameter of the table on a line of its own,
+// fields separated by tabs: name, kind, range, default, unit, description.
+std::string ParameterListing();
 
 }  // namespace zelmora::batch

@@ -8,7 +8,7 @@
 #include <array>
 #include <cstdint>
 
-#include "batch/Output.h"
+#include "sweep/Output.h"
 #include "render/ChartPictures.h"
 #include "render/GridPicture.h"
 #include "simulation/World.h"
@@ -56,7 +56,7 @@ std::string Png(const QImage& image, const std::string& path) {
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::WriteOnly);
   // Quality 80 is zlib's fastest level: the charts' flat colours still pack to a few kilobytes.
-  if (!WithColourTable(image).save(&buffer, "PNG", 80)) throw IoError(path, "the picture cannot be encoded");
+  if (!WithColourTable(image).save(&buffer, "PNG", 80)) throw sweep::IoError(path, "the picture cannot be encoded");
   return bytes.toStdString();
 }
 
@@ -80,14 +80,14 @@ bool RenderPictures::DrawFrame(const World& world, Frame& frame) {
 
 void RenderPictures::SaveCharts(const RunCharts& charts, const std::string& marketPath,
                                 const std::string& segregationPath) {
-  const RunSeries& market = charts.Market();
+  const sweep::RunSeries& market = charts.Market();
   if (charts.WindowView()) {
     Save(DrawWindowChart(charts.Window().Points()), marketPath);
   } else {
     Save(runCharts_.Market(market.Line(0), market.Line(1), double(market.FirstStep()), double(market.LastStep())),
          marketPath);
   }
-  const RunSeries& s = charts.Segregation();
+  const sweep::RunSeries& s = charts.Segregation();
   Save(runCharts_.Segregation(s.Line(0), s.Line(1), s.Line(2), double(s.FirstStep()), double(s.LastStep())),
        segregationPath);
 }

@@ -1,9 +1,13 @@
 #pragma once
 
-#include "batch/Pictures.h"
+#include "sweep/Pictures.h"
 #include "render/ChartPictures.h"
 
 namespace zelmora::batch {
+
+using sweep::Frame;
+using sweep::PictureMaker;
+using sweep::RunCharts;
 
 // The pictures drawn by the window's own drawing code (render/): the grid as DrawingImage shows
 // it, and the charts by our chart control. Needs a QApplication on the thread that runs the sweep.

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "batch/Merge.h"
 #include "batch/Options.h"
 #include "batch/RenderPictures.h"
-#include "batch/Runner.h"
+#include "sweep/Merge.h"
+#include "sweep/Runner.h"
 
 namespace {
 
@@ -41,57 +41,67 @@ void InstallStopHandlers() {
 }
 
 // The program's work; every failure it foresees is an exception that main turns into a status.
-int Run(int argc, char** argv) {
-  using namespace zelmora::batch;
+int Run(int argc, char** argv, std::string& designFile) {
+  using namespace zelmora;
   if (argc >= 2 && std::string(argv[1]) == "merge") {
-    MergeShards(std::vector<std::string>(argv + 2, argv + argc));
+    sweep::MergeShards(std::vector<std::string>(argv + 2, argv + argc));
     return 0;
   }
-  std::string help;
-  const auto options = ParseCommandLine(argc, argv, help);
-  if (!options) {
-    std::cout << help;
+  std::string text;
+  const auto request = batch::ParseCommandLine(argc, argv, text);
+  if (!request) {
+    std::cout << text;
     return 0;
   }
-  const SweepPlan plan = PrepareSweep(*options);
+  if (request->design) designFile = request->design->file;
+  sweep::SweepPlan plan = sweep::PrepareSweep(*request);
+  plan.resumeHint = [](const sweep::SweepPlan& p, std::int32_t jobs) {
+    return batch::ShellCommand(batch::ResumeArguments(p.request, p.masterSeed, jobs));
+  };
+  plan.fieldName = [](const std::string& field) { return "--" + field; };
   InstallStopHandlers();
 
   // The charts are drawn by a chart control, a widget never shown: the program needs a
   // QApplication, on the platform that needs no display whatever the environment says.
   std::unique_ptr<QApplication> application;
-  RenderPictures pictures;
-  const Options& o = plan.options;
-  const bool drawing = o.charts || !o.snapshotAt.empty() || o.snapshotEvery > 0 || o.video != VideoFormat::None;
+  batch::RenderPictures pictures;
+  const bool drawing = plan.request.pictures.Any();
   if (drawing) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(QuietQtMessages);
     static int qtArgc = 1;
     application = std::make_unique<QApplication>(qtArgc, argv);
   }
-  return ExecuteSweep(plan, drawing ? &pictures : nullptr, std::cerr, stopSignal);
+  return sweep::ExecuteSweep(plan, drawing ? &pictures : nullptr, std::cerr, stopSignal);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  using namespace zelmora::batch;
+  using namespace zelmora;
+  // A file size limit (ulimit -f) makes a write fail with a message instead of ending the program.
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::string designFile;
   // Nothing ends the program by an escaped exception.
   try {
-    return Run(argc, argv);
-  } catch (const UsageError& e) {
+    return Run(argc, argv, designFile);
+  } catch (const batch::UsageError& e) {
     std::cerr << "zelmora-batch: " << e.what() << "\n";
     return 2;
-  } catch (const IoError& e) {
+  } catch (const sweep::RequestError& e) {
+    std::cerr << "zelmora-batch: " << batch::Worded(e, designFile) << "\n";
+    return 2;
+  } catch (const sweep::IoError& e) {
     std::cerr << "zelmora-batch: " << e.what() << "\n";
-    return ExitIoError;
+    return sweep::ExitIoError;
   } catch (const std::bad_alloc&) {
     std::cerr << "zelmora-batch: out of memory\n";
-    return ExitIoError;
+    return sweep::ExitIoError;
   } catch (const std::exception& e) {
     std::cerr << "zelmora-batch: " << e.what() << "\n";
-    return ExitIoError;
+    return sweep::ExitIoError;
   } catch (...) {
     std::cerr << "zelmora-batch: an unknown error\n";
-    return ExitIoError;
+    return sweep::ExitIoError;
   }
 }

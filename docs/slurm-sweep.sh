@@ -1,9 +1,10 @@
 #!/bin/bash
 # One shard of a sweep per task of a Slurm array job (docs/EXPERIMENTS.md):
 #   sbatch --array=0-(N-1) slurm-sweep.sh OUTDIR SWEEP-OPTIONS...
-# Task I runs --shard I/N into OUTDIR/shard-I.csv on the task's CPUs (so the options give no
-# --shard, --out or --jobs); a task submitted again after it was stopped (pre-empted, out of
-# time) resumes. The task's log gets a progress line every minute (--progress-every).
+# Task I runs --shard I/N into OUTDIR/shard-I.csv on the task's CPUs, one unless sbatch is given
+# --cpus-per-task (so the options give no --shard, --out or --jobs); a task submitted again after
+# it was stopped (pre-empted, out of time) resumes. The task's log gets a progress line every
+# minute (--progress-every). zelmora-batch is taken from PATH.
 #SBATCH --job-name=zelmora-sweep
 #SBATCH --output=slurm-%A_%a.out
 set -euo pipefail

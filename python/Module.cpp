@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "batch/Sweep.h"
 #include "python/Parameters.h"
 #include "python/PySweep.h"
 #include "python/PyWorld.h"
 #include "python/StateArrays.h"
+#include "sweep/RunPlan.h"
 
 #ifndef ZELMORA_VERSION
 #define ZELMORA_VERSION "0"
@@ -54,19 +54,22 @@ void SameLength(const std::string& names, std::size_t a, std::size_t b) {
   }
 }
 
-py::dict ParameterDict(const PyWorld& w) {
-  py::dict values;
-  for (const ParameterInfo& info : ParameterTable()) {
-    values[info.name] = ReadParameter(w.Parameters(), info.name, w.Grid());
-  }
+py::dict WorldParameterDict(const PyWorld& w) {
+  py::dict values = ParameterDict(w.Parameters().Values());
+  values["price_scape"] = w.Parameters().priceScape;
   return values;
 }
 
 std::string Repr(const PyWorld& w) {
   std::string text = "zelmora.World(grid=(" + std::to_string(w.Grid().cols) + ", " +
                      std::to_string(w.Grid().rows) + "), seed=" + std::to_string(w.Seed());
-  for (const auto& [name, value] : ParameterDict(w)) {
-    if (std::string(py::str(name)) == "density") continue;  // says what agents says
+  for (const auto& [name, value] : WorldParameterDict(w)) {
+    const auto parameter = sweep::FindParameter(std::string(py::str(name)));
+    // A second name says what its fact says, and the grid is given first.
+    if (parameter && (!sweep::Parameters[*parameter].sameFactAs.empty() ||
+                      sweep::Parameters[*parameter].reach == sweep::Reach::Grid)) {
+      continue;
+    }
     text += ", " + std::string(py::str(name)) + "=" + std::string(py::repr(value));
   }
   return text + ") at step " + std::to_string(w.Model().StepCount);
@@ -144,9 +147,9 @@ void DefineWorld(py::module_& m) {
   world.def(py::init([](py::handle grid, py::handle seed, const py::dict& parameters) {
               const GridSize size = GridFrom(grid);
               const std::uint64_t s = SeedFrom(seed, "seed");
-              const WorldParameters p = Applied(DefaultParameters(size), parameters, size);
+              const WorldParameters p = Applied(DefaultParameters(size), parameters);
               py::gil_scoped_release release;
-              return std::make_unique<PyWorld>(size, s, p);
+              return std::make_unique<PyWorld>(s, p);
             }),
             py::arg("grid"), py::arg("seed"), py::arg("parameters"),
             "__init__(grid, seed, parameters): made through zelmora.World.");
@@ -159,19 +162,27 @@ void DefineWorld(py::module_& m) {
       py::arg("n") = 1, doc::Step);
   world.def(
       "set", [](PyWorld& w, const py::kwargs& values) { w.Set(values); }, doc::Set);
-  world.def("parameters", &ParameterDict, "parameters()\n\nThe parameters as a dict, name: value.");
-  for (const ParameterInfo& info : ParameterTable()) {
-    const std::string name = info.name;
+  world.def("parameters", &WorldParameterDict, "parameters()\n\nThe parameters as a dict, name: value.");
+  for (std::size_t k = 0; k < sweep::ParameterCount; ++k) {
+    const std::string name(sweep::Parameters[k].name);
     world.def_property(
-        info.name,
-        [name](const PyWorld& w) { return ReadParameter(w.Parameters(), name, w.Grid()); },
+        name.c_str(), [k](const PyWorld& w) { return ParameterObject(k, w.Parameters().Values()[k]); },
         [name](PyWorld& w, py::object value) {
           py::dict values;
           values[py::str(name)] = value;
           w.Set(values);
         },
-        info.doc);
+        ParameterDoc(k).c_str());
   }
+  world.def_property(
+      "price_scape", [](const PyWorld& w) { return w.Parameters().priceScape; },
+      [](PyWorld& w, py::object value) {
+        py::dict values;
+        values["price_scape"] = value;
+        w.Set(values);
+      },
+      "The window's 'show local price scape': when on, every step sets each cell's grey level\n"
+      "from its local price. Off by default, as in sweeps.");
   world.def("setup", &PyWorld::Setup, doc::Setup);
   world.def(
       "place_markets",
@@ -247,7 +258,7 @@ PYBIND11_MODULE(_core, m) {
         if (masterSeed.is_none()) {
           throw py::type_error("master_seed: expects a whole number (int); got None");
         }
-        return zelmora::batch::RunSeed(
+        return zelmora::sweep::RunSeed(
             SeedFrom(masterSeed, "master_seed"),
             WholeFrom(index, "index", 0, std::numeric_limits<std::int64_t>::max()));
       },

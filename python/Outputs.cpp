@@ -17,30 +17,30 @@ QImage Draw(const World& world, bool showCatchment) {
 
 }  // namespace
 
-py::dict ColumnsDict(const batch::RowSource& source, bool runColumns) {
+py::dict ColumnsDict(const sweep::RowSource& source, bool runColumns) {
   py::dict row;
-  for (const batch::Column& column : batch::Columns()) {
+  for (const sweep::Column& column : sweep::Columns()) {
     if (column.perRun && !runColumns) continue;
-    const batch::ColumnValue value = column.read(source);
+    const sweep::ColumnValue value = column.Read(source);
     switch (column.kind) {
-      case batch::ColumnKind::Integer: row[column.name.c_str()] = std::int64_t(value.integer); break;
-      case batch::ColumnKind::Unsigned: row[column.name.c_str()] = value.integer; break;
-      case batch::ColumnKind::IntegerOrEmpty:
+      case sweep::ColumnKind::Integer: row[column.name.c_str()] = std::int64_t(value.integer); break;
+      case sweep::ColumnKind::Unsigned: row[column.name.c_str()] = value.integer; break;
+      case sweep::ColumnKind::IntegerOrEmpty:
         row[column.name.c_str()] =
             value.missing ? py::object(py::float_(std::nan(""))) : py::int_(std::int64_t(value.integer));
         break;
-      case batch::ColumnKind::Real: row[column.name.c_str()] = value.real; break;
+      case sweep::ColumnKind::Real: row[column.name.c_str()] = value.real; break;
     }
   }
   return row;
 }
 
-py::dtype DtypeOf(batch::ColumnKind kind) {
+py::dtype DtypeOf(sweep::ColumnKind kind) {
   switch (kind) {
-    case batch::ColumnKind::Integer:
-    case batch::ColumnKind::IntegerOrEmpty: return py::dtype::of<std::int64_t>();
-    case batch::ColumnKind::Unsigned: return py::dtype::of<std::uint64_t>();
-    case batch::ColumnKind::Real: break;
+    case sweep::ColumnKind::Integer:
+    case sweep::ColumnKind::IntegerOrEmpty: return py::dtype::of<std::int64_t>();
+    case sweep::ColumnKind::Unsigned: return py::dtype::of<std::uint64_t>();
+    case sweep::ColumnKind::Real: break;
   }
   return py::dtype::of<double>();
 }

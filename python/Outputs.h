@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "batch/Columns.h"
+#include "sweep/Columns.h"
 #include "simulation/Measures.h"
 #include "simulation/World.h"
 
@@ -16,11 +16,11 @@ namespace py = pybind11;
 // A row of zelmora-batch's CSV as a dict keyed by its column names, in their order, from the table
 // of columns: every column, or with `runColumns` false those of the step only (the source's run
 // is then not read). What the CSV leaves empty is NaN, a whole number's too.
-py::dict ColumnsDict(const batch::RowSource& source, bool runColumns);
+py::dict ColumnsDict(const sweep::RowSource& source, bool runColumns);
 
 // The NumPy type of a column's kind: int64, uint64 or float64 (an IntegerOrEmpty's values are
 // int64, beside a mask of the missing ones).
-py::dtype DtypeOf(batch::ColumnKind kind);
+py::dtype DtypeOf(sweep::ColumnKind kind);
 
 // The grid as the window shows it, drawn by the shared drawing code: rows x cols x 3 RGB bytes at
 // render's pixels per cell. A new array.

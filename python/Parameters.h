@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "batch/Options.h"
 #include "simulation/ModelPorts.h"
+#include "sweep/ParameterTable.h"
+#include "sweep/Request.h"
 
 namespace zelmora::python {
 
@@ -24,56 +24,60 @@ struct GridSize {
   std::int64_t Cells() const { return std::int64_t(cols) * rows; }
 };
 
-// A World's parameters: zelmora-batch's, checked as it checks them, and the window's price scape
-// switch, which the batch program keeps off.
+// A World's parameters: those of the table as given (a second name, density, kept as given), and
+// the window's price scape switch, which sweeps keep off.
 struct WorldParameters {
-  batch::Parameters batch;
+  sweep::ParameterSet given;
   bool priceScape = false;
+
+  sweep::ParameterValues Values() const { return sweep::Resolve(given); }
+  GridSize Grid() const;
 };
 
-// One row of the parameter table: the name a World takes it by (zelmora-batch's option name with
-// underscores) and what it means.
-struct ParameterInfo {
-  const char* name;
-  const char* doc;
-};
-const std::vector<ParameterInfo>& ParameterTable();
-
-// zelmora-batch's defaults on this grid: 800 agents on 40 x 40, otherwise half the cells.
+// The defaults on this grid: 800 agents on 40 x 40, otherwise half the cells.
 WorldParameters DefaultParameters(const GridSize& grid);
 
-// `current` with the named values applied. Raises TypeError for an unknown name or a value of the
-// wrong type and ValueError for a value out of range, agents that do not fit, or costs that could
-// price a cell above the model's ceiling; each message starts with the parameter's name.
-WorldParameters Applied(const WorldParameters& current, const py::dict& values,
-                        const GridSize& grid);
+// `current` with the named values applied (names with underscores or dashes). Raises TypeError for
+// an unknown name, a grid parameter (fixed for a World's life) or a value of the wrong type, and
+// ValueError for a value out of range, both names of one fact, or values that break a rule of the
+// table (agents that do not fit, prices above the model's ceiling); each message starts with the
+// parameter's name.
+WorldParameters Applied(const WorldParameters& current, const py::dict& values);
 
-py::object ReadParameter(const WorldParameters& parameters, const std::string& name,
-                         const GridSize& grid);
+// A parameter's value as Python reads it: an int, a float, a bool or a choice's name.
+py::object ParameterObject(std::size_t parameter, double value);
 
-// What the model reads at each phase: the batch program's settings for these parameters.
+// A Python value of a parameter as the table holds it, its type checked against the parameter's
+// kind (an int for an integer, an int or float for a real, a bool for a switch, a str for a
+// choice); TypeError naming `label` otherwise. The range is not checked here.
+double ParameterValue(std::size_t parameter, py::handle value, const std::string& label);
+
+// Every parameter's value, name: value in the table's order.
+py::dict ParameterDict(const sweep::ParameterValues& values);
+
+// A parameter's attribute documentation: its description, what it takes and its default, and when
+// a change acts (its reach).
+std::string ParameterDoc(std::size_t parameter);
+
+// What the model reads at each phase for these parameters.
 ModelSettings SettingsOf(const WorldParameters& parameters);
 
-// `grid` as (cols, rows), each side from 10 to 100000, checked as zelmora-batch checks --grid.
+// `grid` as (cols, rows), each side checked as the table checks grid_cols and grid_rows.
 GridSize GridFrom(py::handle grid);
 
 // A whole number from low to high; TypeError or ValueError naming `name` otherwise.
-std::int64_t WholeFrom(py::handle value, const std::string& name, std::int64_t low,
-                       std::int64_t high);
-
-// The value of parameter `name` as zelmora-batch's command line spells it (a switch as on or off,
-// a float in its shortest form that reads back the same). TypeError naming `label` for a value of
-// the wrong type; nothing for a name that is no parameter.
-std::optional<std::string> ParameterText(const std::string& name, py::handle value, const std::string& label);
-
-// A whole number (Python's or NumPy's, never a bool) as its decimal text; TypeError naming `label`.
-std::string WholeText(py::handle value, const std::string& label);
+std::int64_t WholeFrom(py::handle value, const std::string& name, std::int64_t low, std::int64_t high);
 
 // Python's and NumPy's bools; and their integers and reals, bools apart.
 bool IsBool(py::handle value);
+bool IsInteger(py::handle value);
 bool IsReal(py::handle value);
 
 // A seed, 0 to 2^64-1; None draws one from the system's entropy source.
 std::uint64_t SeedFrom(py::handle seed, const std::string& name);
+
+// A request's error in Python's words: options and parameters as their keywords, a list as
+// "set NAME", a design's cell as "design DataFrame: row R (line L), column 'C'".
+std::string Worded(const sweep::RequestError& error);
 
 }  // namespace zelmora::python

@@ -3,6 +3,9 @@
 #include <pybind11/numpy.h>
 
 #include <chrono>
+#include <csignal>
+#include <sstream>
+#include <thread>
 #include <condition_variable>
 #include <cstring>
 #include <limits>
@@ -12,54 +15,78 @@
 #include <string>
 #include <vector>
 
-#include "batch/Columns.h"
-#include "batch/Run.h"
-#include "batch/Runner.h"
-#include "batch/Sweep.h"
-#include "batch/WorkerPool.h"
+#include "python/Keywords.h"
 #include "python/Outputs.h"
 #include "python/Parameters.h"
 #include "python/RunView.h"
 #include "python/StateArrays.h"
-#include "python/SweepOptions.h"
+#include "sweep/Columns.h"
+#include "sweep/Run.h"
+#include "sweep/Runner.h"
+#include "sweep/WorkerPool.h"
 
 namespace zelmora::python {
 namespace {
 
-// The sweep's runs, checked as zelmora-batch checks them before it starts.
+// The sweep's runs, checked as zelmora-batch checks them before it starts; each run is made from
+// the request when its turn comes.
 struct Plan {
-  batch::Options options;
+  sweep::Request request;
   std::uint64_t masterSeed = 0;
-  std::vector<batch::RunPlan> runs;
+  std::int64_t runs = 0;
   std::size_t rowsPerRun = 0;  // the most a run has: one that settles has fewer
+
+  sweep::RunPlan Run(std::int64_t k) const { return sweep::RunAt(request, masterSeed, sweep::ShardRun(request, k)); }
 };
 
-Plan PlanSweep(const py::dict& keywords) {
-  Plan plan;
-  plan.options = SweepOptions(keywords);
-  plan.masterSeed = plan.options.seed ? *plan.options.seed : batch::DrawMasterSeed();
-  plan.runs = batch::ShardRuns(plan.options, plan.masterSeed);
+// Text that may hold a path's bytes, which need be no UTF-8, as Python's str: undecodable bytes
+// as the file system's functions decode them (os.fsdecode).
+py::object FileSystemText(const std::string& text) {
+  return py::module_::import("os").attr("fsdecode")(py::bytes(text));
+}
+
+// Raises an exception of `type` with a message that may hold a path's bytes.
+[[noreturn]] void Raise(PyObject* type, const std::string& message) {
+  PyErr_SetObject(type, FileSystemText(message).ptr());
+  throw py::error_already_set();
+}
+
+// Raises a request's error as Python's ValueError in Python's words.
+template <class F>
+auto Checked(F&& f) {
   try {
-    batch::CheckRuns(plan.options, plan.runs);
-  } catch (const batch::UsageError& e) {
-    throw py::value_error(KeywordMessage(e.what()));
+    return f();
+  } catch (const sweep::RequestError& e) {
+    Raise(PyExc_ValueError, Worded(e));
   }
-  plan.rowsPerRun = batch::RecordedCount(plan.options.steps, plan.options.recordEvery);
+}
+
+Plan PlanSweep(const sweep::Request& request) {
+  Plan plan;
+  plan.request = request;
+  Checked([&] {
+    sweep::Validate(plan.request);
+    return 0;
+  });
+  plan.masterSeed = request.seed ? *request.seed : sweep::DrawMasterSeed();
+  plan.runs = sweep::ShardSize(request);
+  plan.rowsPerRun = sweep::RecordedCount(request.steps, request.recordEvery);
   return plan;
 }
 
-// The measures written in Python: new column names, each with a callable.
+// The measures written in Python: new column names, each with a callable. They run one at a time:
+// a measure lets go of the GIL inside NumPy, and another worker's would run meanwhile.
 struct UserMeasures {
   std::vector<std::string> names;
   std::vector<py::object> calls;
+  mutable std::mutex oneAtATime;
 };
 
-UserMeasures MeasuresFrom(const py::dict& measures) {
-  UserMeasures user;
+void MeasuresFrom(const py::dict& measures, UserMeasures& user) {
   for (const auto& [key, call] : measures) {
     if (!py::isinstance<py::str>(key)) throw py::type_error("measures: names are strings; got " + TypeName(key));
     const std::string name = py::str(key);
-    for (const batch::Column& column : batch::Columns()) {
+    for (const sweep::Column& column : sweep::Columns()) {
       if (column.name == name) {
         throw py::value_error("measures: '" + name + "' is a column of the sweep already; give another name");
       }
@@ -70,7 +97,6 @@ UserMeasures MeasuresFrom(const py::dict& measures) {
     user.names.push_back(name);
     user.calls.push_back(py::reinterpret_borrow<py::object>(call));
   }
-  return user;
 }
 
 // An agent's row at a recorded step: run, step, agent (int64), col, row, colour (int32), satisfied.
@@ -78,16 +104,18 @@ constexpr double AgentRowBytes = 3 * 8 + 3 * 4 + 1;
 
 // The tables live in memory whole: refused before anything runs when they would not fit.
 void CheckMemory(const Plan& plan, std::size_t columns, bool agentRows) {
-  const double half = double(batch::PhysicalMemory()) / 2;
+  const double half = double(sweep::PhysicalMemory()) / 2;
   if (half <= 0) return;
-  const double rows = double(plan.runs.size()) * double(plan.rowsPerRun);
+  const double rows = double(plan.runs) * double(plan.rowsPerRun);
   if (rows * double(columns) * 8 > half) {
     throw py::value_error("steps/record_every: the sweep's " + std::to_string(std::int64_t(rows)) +
                           " rows need more than half of this machine's memory; record fewer steps "
                           "(record_every) or run fewer runs");
   }
   double agentSteps = 0;
-  for (const batch::RunPlan& run : plan.runs) agentSteps += double(run.parameters.agents) * double(plan.rowsPerRun);
+  for (std::int64_t k = 0; agentRows && k < plan.runs; ++k) {
+    agentSteps += plan.Run(k).parameters[sweep::ParameterIndex("agents")] * double(plan.rowsPerRun);
+  }
   if (agentRows && agentSteps * AgentRowBytes > half) {
     throw py::value_error("agent_rows: " + std::to_string(std::int64_t(agentSteps)) +
                           " agents' rows need more than half of this machine's memory; record fewer steps "
@@ -134,10 +162,10 @@ struct TableOut {
 };
 
 // A run's rows of the CSV's columns, written straight into the sweep's arrays.
-class TableSink : public batch::RunSink {
+class TableSink : public sweep::RunSink {
  public:
-  TableSink(const batch::Options& options, const batch::RunPlan& run, const TableOut& out, std::size_t firstRow)
-      : source_{&run, options.cols, options.rows, nullptr, nullptr, std::nullopt},
+  TableSink(const sweep::RunPlan& run, const TableOut& out, std::size_t firstRow)
+      : source_{&run, nullptr, nullptr, std::nullopt},
         out_(out),
         firstRow_(firstRow),
         row_(firstRow) {}
@@ -145,32 +173,32 @@ class TableSink : public batch::RunSink {
   void Recorded(const World& world, const StepMeasures& measures) override {
     source_.world = &world;
     source_.measures = &measures;
-    const std::vector<batch::Column>& table = batch::Columns();
-    for (std::size_t k = 0; k < table.size(); ++k) Put(k, row_, table[k].read(source_));
+    const std::vector<sweep::Column>& table = sweep::Columns();
+    for (std::size_t k = 0; k < table.size(); ++k) Put(k, row_, table[k].Read(source_));
     ++row_;
   }
 
   // The stop step is known once the run settles, before its last row: the rows written get it
   // now, the last reads it.
   void Settled(const World& world) override {
-    static const std::size_t column = batch::ColumnIndex("stop_step");
+    static const std::size_t column = sweep::ColumnIndex("stop_step");
     source_.stopStep = world.StepCount;
-    const batch::ColumnValue value = batch::Columns()[column].read(source_);
+    const sweep::ColumnValue value = sweep::Columns()[column].Read(source_);
     for (std::size_t row = firstRow_; row < row_; ++row) Put(column, row, value);
   }
 
   std::size_t Rows() const { return row_ - firstRow_; }
 
  private:
-  void Put(std::size_t k, std::size_t row, const batch::ColumnValue& value) {
+  void Put(std::size_t k, std::size_t row, const sweep::ColumnValue& value) {
     // Eight bytes a value in every kind: int64 and uint64 from the whole number, or the double.
-    const void* bytes = batch::Columns()[k].kind == batch::ColumnKind::Real ? static_cast<const void*>(&value.real)
+    const void* bytes = sweep::Columns()[k].kind == sweep::ColumnKind::Real ? static_cast<const void*>(&value.real)
                                                                            : static_cast<const void*>(&value.integer);
     std::memcpy(out_.values[k] + row * 8, bytes, 8);
     if (out_.missing[k] != nullptr) out_.missing[k][row] = value.missing;
   }
 
-  batch::RowSource source_;
+  sweep::RowSource source_;
   const TableOut& out_;
   std::size_t firstRow_, row_;
 };
@@ -201,9 +229,9 @@ double NumberOf(const py::object& value, const std::string& name) {
 }
 
 // The measures written in Python, called at every recorded step with a view of the run.
-class MeasureSink : public batch::RunSink {
+class MeasureSink : public sweep::RunSink {
  public:
-  MeasureSink(const UserMeasures& user, std::shared_ptr<const batch::RunWorld> model, const batch::RunPlan& run,
+  MeasureSink(const UserMeasures& user, std::shared_ptr<const sweep::RunWorld> model, const sweep::RunPlan& run,
               const std::vector<double*>& columns, std::size_t firstRow)
       : user_(user), model_(std::move(model)), run_(run), columns_(columns), row_(firstRow) {}
   ~MeasureSink() {
@@ -214,6 +242,8 @@ class MeasureSink : public batch::RunSink {
   MeasureSink& operator=(const MeasureSink&) = delete;
 
   void Recorded(const World& /*world*/, const StepMeasures& measures) override {
+    // The measures' own lock before the GIL: a thread waiting for it holds no GIL.
+    const std::lock_guard oneAtATime(user_.oneAtATime);
     const WorkerGil gil;
     const py::object view = py::cast(RunView(model_, run_, measures, arrays_));
     for (std::size_t k = 0; k < user_.calls.size(); ++k) {
@@ -224,8 +254,8 @@ class MeasureSink : public batch::RunSink {
 
  private:
   const UserMeasures& user_;
-  std::shared_ptr<const batch::RunWorld> model_;
-  const batch::RunPlan& run_;
+  std::shared_ptr<const sweep::RunWorld> model_;
+  const sweep::RunPlan& run_;
   const std::vector<double*>& columns_;
   std::size_t row_;
   std::shared_ptr<ArrayCache> arrays_ = std::make_shared<ArrayCache>();
@@ -237,7 +267,7 @@ struct AgentRows {
   std::vector<bool> satisfied;
 };
 
-class AgentSink : public batch::RunSink {
+class AgentSink : public sweep::RunSink {
  public:
   explicit AgentSink(AgentRows& rows) : rows_(rows) {}
 
@@ -258,7 +288,7 @@ class AgentSink : public batch::RunSink {
 };
 
 // The long table of agents' rows, run after run.
-py::list AgentColumns(const std::vector<AgentRows>& runs, const std::vector<batch::RunPlan>& plans) {
+py::list AgentColumns(const std::vector<AgentRows>& runs, const Plan& plan) {
   std::size_t total = 0;
   for (const AgentRows& rows : runs) total += rows.step.size();
   py::array_t<std::int64_t> run(total), step(total), agent(total);
@@ -276,7 +306,7 @@ py::list AgentColumns(const std::vector<AgentRows>& runs, const std::vector<batc
     for (std::size_t r = 0; r < runs.size(); ++r) {
       const AgentRows& rows = runs[r];
       for (std::size_t k = 0; k < rows.step.size(); ++k, ++at) {
-        out.run[at] = plans[r].index;
+        out.run[at] = sweep::ShardRun(plan.request, std::int64_t(r));
         out.step[at] = rows.step[k];
         out.agent[at] = rows.agent[k];
         out.col[at] = rows.col[k];
@@ -330,28 +360,111 @@ class Failure {
   bool outOfMemory_ = false;
 };
 
+// A sweep with out=: the library's own session writes the command line's CSV, manifest and
+// journal, on a thread of its own, while this one looks for Ctrl-C and reports progress.
+py::dict RunToFiles(const sweep::Request& request, const py::dict& measures, bool agentRows, const py::object& progress) {
+  if (py::len(measures) > 0 || agentRows) {
+    throw py::value_error(std::string(agentRows ? "agent_rows" : "measures") +
+                          ": not with out=, whose CSV is the command line's; leave out= off to have them in memory");
+  }
+  sweep::SweepPlan plan = Checked([&] { return sweep::PrepareSweep(request); });
+  plan.program = "zelmora.sweep";
+  plan.resumeHint = [](const sweep::SweepPlan& p, std::int32_t jobs) {
+    return "call zelmora.sweep with the same arguments and resume=True" +
+           (jobs > 0 ? ", jobs=" + std::to_string(jobs) : std::string()) + " (master seed " +
+           std::to_string(p.masterSeed) + ")";
+  };
+  const std::shared_ptr<sweep::SweepCounters> counters = plan.counters;
+  std::ostringstream err;
+  std::atomic<int> stop{0};
+  int status = 0;
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  std::optional<py::error_already_set> raised;
+  const py::object steps =
+      request.untilSettled ? py::object(py::none()) : py::int_(plan.runs * std::int64_t(request.steps));
+  const auto report = [&] { progress(counters->runsDone.load(), plan.runs, counters->stepsDone.load(), steps); };
+  {
+    py::gil_scoped_release release;
+    std::thread session([&] {
+      try {
+        status = sweep::ExecuteSweep(plan, nullptr, err, stop);
+      } catch (const std::exception& e) {
+        err << "zelmora.sweep: " << e.what() << "\n";
+        status = sweep::ExitIoError;
+      }
+      std::lock_guard lock(mutex);
+      done = true;
+      ended.notify_one();
+    });
+    auto reported = std::chrono::steady_clock::now();
+    while (true) {
+      {
+        std::unique_lock lock(mutex);
+        if (ended.wait_for(lock, std::chrono::milliseconds(50), [&] { return done; })) break;
+      }
+      const py::gil_scoped_acquire gil;
+      try {
+        if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+        const auto now = std::chrono::steady_clock::now();
+        if (!progress.is_none() && !raised && now - reported >= std::chrono::milliseconds(250)) {
+          reported = now;
+          report();
+        }
+      } catch (py::error_already_set& e) {
+        if (!raised) raised = std::move(e);
+        stop = SIGINT;
+      }
+    }
+    session.join();
+  }
+  if (raised) {
+    // What was kept and how to resume, as the command line says it.
+    py::module_::import("sys").attr("stderr").attr("write")(FileSystemText(err.str()));
+    throw py::error_already_set(*raised);
+  }
+  if (status != 0) {
+    std::string message = err.str();
+    while (!message.empty() && message.back() == '\n') message.pop_back();
+    Raise(PyExc_OSError, message);
+  }
+  if (!progress.is_none()) report();
+  py::dict result;
+  result["out"] = FileSystemText(plan.paths.csv);
+  result["manifest"] = FileSystemText(plan.paths.manifest);
+  result["journal"] = FileSystemText(plan.paths.journal);
+  result["master_seed"] = plan.masterSeed;
+  result["runs"] = plan.runs;
+  return result;
+}
+
 py::dict RunSweep(const py::dict& keywords, const py::dict& measures, bool agentRows, const py::object& progress) {
-  const Plan plan = PlanSweep(keywords);
-  const UserMeasures user = MeasuresFrom(measures);
   if (!progress.is_none() && !PyCallable_Check(progress.ptr())) {
     throw py::type_error("progress: expects a function (runs_done, runs, steps_done, steps), True or None; got " +
                          TypeName(progress));
   }
-  CheckMemory(plan, batch::Columns().size() + user.names.size(), agentRows);
+  const sweep::Request request = Checked([&] { return RequestFrom(keywords); });
+  UserMeasures user;
+  MeasuresFrom(measures, user);
+  if (!request.out.empty()) return RunToFiles(request, measures, agentRows, progress);
+  const Plan plan = PlanSweep(request);
+  const sweep::RunLength length{request.steps, request.recordEvery, request.untilSettled};
+  CheckMemory(plan, sweep::Columns().size() + user.names.size(), agentRows);
 
   // The result's arrays, made before the workers start, which write their rows in place: a column
   // that may be empty as (name, values, missing), the others as (name, values).
-  const auto rows = py::ssize_t(plan.runs.size() * plan.rowsPerRun);
+  const auto rows = py::ssize_t(std::size_t(plan.runs) * plan.rowsPerRun);
   py::list columns;
   std::vector<py::array> arrays;
   TableOut tableOut;
   std::vector<double*> measureOut;
-  for (const batch::Column& column : batch::Columns()) {
+  for (const sweep::Column& column : sweep::Columns()) {
     py::array values(DtypeOf(column.kind), std::vector<py::ssize_t>{rows});
     tableOut.values.push_back(static_cast<char*>(values.mutable_data()));
     arrays.push_back(values);
     tableOut.missing.push_back(nullptr);
-    if (column.kind != batch::ColumnKind::IntegerOrEmpty) {
+    if (column.kind != sweep::ColumnKind::IntegerOrEmpty) {
       columns.append(py::make_tuple(column.name, values));
       continue;
     }
@@ -368,39 +481,39 @@ py::dict RunSweep(const py::dict& keywords, const py::dict& measures, bool agent
   }
   std::vector<std::pair<char*, std::size_t>> memory;
   for (py::array& array : arrays) memory.emplace_back(static_cast<char*>(array.mutable_data()), array.itemsize());
-  std::vector<std::size_t> rowsOfRun(plan.runs.size());
-  std::vector<AgentRows> agentData(agentRows ? plan.runs.size() : 0);
+  std::vector<std::size_t> rowsOfRun(std::size_t(plan.runs));
+  std::vector<AgentRows> agentData(agentRows ? std::size_t(plan.runs) : 0);
 
   Failure failure;
   std::atomic<std::int64_t> stepsDone{0};
   std::atomic<std::size_t> runsDone{0};
   // Runs that settle end early: their steps are not known before, so none are given.
-  const py::object steps = plan.options.untilSettled ? py::object(py::none())
-                                                     : py::int_(std::int64_t(plan.runs.size()) * plan.options.steps);
+  const py::object steps = plan.request.untilSettled ? py::object(py::none())
+                                                     : py::int_(plan.runs * plan.request.steps);
   const auto report = [&] {
-    progress(runsDone.load(), plan.runs.size(), stepsDone.load(), steps);
+    progress(runsDone.load(), plan.runs, stepsDone.load(), steps);
   };
-  const std::size_t jobs = std::min<std::size_t>(std::size_t(plan.options.jobs), plan.runs.size());
+  const std::size_t jobs = std::min<std::size_t>(std::size_t(plan.request.jobs), std::size_t(plan.runs));
   std::mutex mutex;
   std::condition_variable ended;
   std::size_t threadsLeft = jobs;
   {
     py::gil_scoped_release release;
     // Declared after everything its tasks read, so it is stopped and joined before they go.
-    batch::WorkerPool pool(
-        jobs, plan.runs.size(),
+    sweep::WorkerPool pool(
+        jobs, std::size_t(plan.runs),
         [&](std::size_t k) {
           try {
-            const batch::RunPlan& run = plan.runs[k];
+            const sweep::RunPlan run = plan.Run(std::int64_t(k));
             const std::size_t firstRow = k * plan.rowsPerRun;
-            const auto model = std::make_shared<batch::RunWorld>(plan.options, run);
-            TableSink table(plan.options, run, tableOut, firstRow);
-            std::vector<batch::RunSink*> sinks = {&table};
+            const auto model = std::make_shared<sweep::RunWorld>(run);
+            TableSink table(run, tableOut, firstRow);
+            std::vector<sweep::RunSink*> sinks = {&table};
             std::optional<MeasureSink> measured;
             if (!user.calls.empty()) sinks.push_back(&measured.emplace(user, model, run, measureOut, firstRow));
             std::optional<AgentSink> agents;
             if (agentRows) sinks.push_back(&agents.emplace(agentData[k]));
-            if (batch::RunModel(plan.options, *model, sinks, pool.Stopping(), stepsDone)) ++runsDone;
+            if (sweep::RunModel(length, *model, sinks, pool.Stopping(), stepsDone)) ++runsDone;
             rowsOfRun[k] = table.Rows();
           } catch (py::error_already_set& e) {
             failure.Keep(std::move(e));
@@ -443,7 +556,7 @@ py::dict RunSweep(const py::dict& keywords, const py::dict& measures, bool agent
   }
   failure.RaiseIfFailed();
   if (!progress.is_none()) report();
-  if (plan.options.untilSettled) {
+  if (plan.request.untilSettled) {
     std::size_t total = 0;
     {
       py::gil_scoped_release release;
@@ -455,7 +568,7 @@ py::dict RunSweep(const py::dict& keywords, const py::dict& measures, bool agent
 
   py::dict result;
   result["columns"] = columns;
-  result["agents"] = agentRows ? py::object(AgentColumns(agentData, plan.runs)) : py::none();
+  result["agents"] = agentRows ? py::object(AgentColumns(agentData, plan)) : py::none();
   result["master_seed"] = plan.masterSeed;
   return result;
 }
@@ -474,28 +587,19 @@ a World's are: read during the measure's call, they keep the recorded step's val
   view.def_property_readonly(
       "seed", [](const RunView& v) { return v.Run().seed; },
       "The run's seed: zelmora.World(seed=v.seed, ...) with its parameters replays the run.");
-  const auto parameters = [](const RunView& v) { return WorldParameters{v.Run().parameters, false}; };
-  const auto grid = [](const RunView& v) { return GridSize{v.Model().grid.Cols(), v.Model().grid.Rows()}; };
-  for (const ParameterInfo& info : ParameterTable()) {
-    const std::string name = info.name;
+  for (std::size_t k = 0; k < sweep::ParameterCount; ++k) {
     view.def_property_readonly(
-        info.name, [=](const RunView& v) { return ReadParameter(parameters(v), name, grid(v)); }, info.doc);
+        sweep::Parameters[k].name.data(), [k](const RunView& v) { return ParameterObject(k, v.Run().parameters[k]); },
+        ParameterDoc(k).c_str());
   }
   view.def(
-      "parameters",
-      [=](const RunView& v) {
-        py::dict values;
-        for (const ParameterInfo& info : ParameterTable()) {
-          values[info.name] = ReadParameter(parameters(v), info.name, grid(v));
-        }
-        return values;
-      },
+      "parameters", [](const RunView& v) { return ParameterDict(v.Run().parameters); },
       "parameters()\n\nThe run's parameters as a dict, name: value.");
   view.def(
       "measures",
       [](const RunView& v) {
         const World& world = v.Model();
-        const batch::RowSource source{&v.Run(), world.grid.Cols(), world.grid.Rows(), &world, &v.Measures(), std::nullopt};
+        const sweep::RowSource source{&v.Run(), &world, &v.Measures(), std::nullopt};
         return ColumnsDict(source, true);
       },
       "measures()\n\nThe CSV's row of the recorded step as a dict, keyed by its columns: what\n"
@@ -510,14 +614,26 @@ a World's are: read during the measure's call, they keep the recorded step's val
 
 void DefineSweep(py::module_& m) {
   DefineRunView(m);
+  m.def(
+      "parameters",
+      [] {
+        py::list rows;
+        for (std::size_t k = 0; k < sweep::ParameterCount; ++k) {
+          const sweep::ParameterRow& row = sweep::Parameters[k];
+          rows.append(py::make_tuple(std::string(row.name), sweep::KindName(row.kind), sweep::RangeText(k),
+                                     sweep::DefaultText(k), std::string(row.unit), std::string(row.description)));
+        }
+        return rows;
+      },
+      "parameters(): used by zelmora.parameters, which documents it.");
   m.def("sweep", &RunSweep, py::arg("keywords"), py::arg("measures"), py::arg("agent_rows"), py::arg("progress"),
         "sweep(keywords, measures, agent_rows, progress): used by zelmora.sweep, which documents it.");
   m.def(
       "columns",
       [] {
         py::list columns;
-        for (const batch::Column& c : batch::Columns()) {
-          columns.append(py::make_tuple(c.name, batch::KindName(c.kind), c.perRun, c.description));
+        for (const sweep::Column& c : sweep::Columns()) {
+          columns.append(py::make_tuple(c.name, sweep::KindName(c.kind), c.perRun, c.description));
         }
         return columns;
       },

@@ -6,27 +6,16 @@
 #include <stdexcept>
 #include <utility>
 
-#include "batch/Sweep.h"
 #include "python/Outputs.h"
+#include "sweep/RunPlan.h"
 
 namespace zelmora::python {
 
-namespace {
-
-batch::Options GridOptions(const GridSize& grid) {
-  batch::Options options;
-  options.cols = grid.cols;
-  options.rows = grid.rows;
-  return options;
-}
-
-}  // namespace
-
-PyWorld::PyWorld(const GridSize& grid, std::uint64_t seed, const WorldParameters& parameters)
-    : grid_(grid),
+PyWorld::PyWorld(std::uint64_t seed, const WorldParameters& parameters)
+    : grid_(parameters.Grid()),
       seed_(seed),
       parameters_(parameters),
-      model_(GridOptions(grid), batch::RunPlan{0, seed, parameters.batch}) {
+      model_(sweep::RunPlan{0, seed, parameters.Values()}) {
   // The price scape is read by the steps only.
   model_.settings = SettingsOf(parameters);
 }
@@ -40,7 +29,7 @@ PyWorld::Claim::~Claim() { busy_ = false; }
 
 void PyWorld::Set(const py::dict& values) {
   Claim claim(*this);
-  parameters_ = Applied(parameters_, values, grid_);
+  parameters_ = Applied(parameters_, values);
   model_.settings = SettingsOf(parameters_);
 }
 
@@ -109,7 +98,7 @@ py::dict PyWorld::Measures() {
     measurer_.SetThreshold(model_.settings.thresholdPercent);  // perhaps set since the last call
     measures = measurer_.Measure(model_.world);
   }
-  const batch::RowSource source{nullptr, grid_.cols, grid_.rows, &model_.world, &measures, std::nullopt};
+  const sweep::RowSource source{nullptr, &model_.world, &measures, std::nullopt};
   return ColumnsDict(source, false);
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "batch/Run.h"
+#include "sweep/Run.h"
 #include "python/Parameters.h"
 #include "python/StateArrays.h"
 #include "simulation/Measures.h"
@@ -21,9 +21,8 @@ namespace zelmora::python {
 // draw from, and a guard so that nothing changes it while it steps with the GIL released.
 class PyWorld {
  public:
-  // Made as zelmora-batch makes a run's World: grid, markets and agents drawn from the seed's
-  // stream.
-  PyWorld(const GridSize& grid, std::uint64_t seed, const WorldParameters& parameters);
+  // Made as a sweep makes a run's World: grid, markets and agents drawn from the seed's stream.
+  PyWorld(std::uint64_t seed, const WorldParameters& parameters);
 
   // Claims the World for one call; raises RuntimeError while another thread steps it.
   class Claim {
@@ -81,7 +80,7 @@ class PyWorld {
   WorldParameters parameters_;
   // Made as zelmora-batch makes a run's World; its settings, read at every phase, are replaced
   // only whole, between steps.
-  batch::RunWorld model_;
+  sweep::RunWorld model_;
   std::atomic<bool> busy_{false};
   // Kept from call to call, so that measures cost what changed since the last ones; given the
   // threshold of each call.

@@ -5,9 +5,9 @@
 #include <memory>
 #include <utility>
 
-#include "batch/Run.h"
-#include "batch/Sweep.h"
 #include "python/StateArrays.h"
+#include "sweep/Run.h"
+#include "sweep/RunPlan.h"
 #include "simulation/Measures.h"
 
 namespace zelmora::python {
@@ -22,20 +22,20 @@ class RunView {
  public:
   // `arrays`: the run's, shared by its views, so that each step's arrays are written into the
   // last step's where nobody holds those.
-  RunView(std::shared_ptr<const batch::RunWorld> model, const batch::RunPlan& run, const StepMeasures& measures,
+  RunView(std::shared_ptr<const sweep::RunWorld> model, const sweep::RunPlan& run, const StepMeasures& measures,
           std::shared_ptr<ArrayCache> arrays)
       : model_(std::move(model)), run_(run), measures_(measures), arrays_(std::move(arrays)) {}
 
   const World& Model() const { return model_->world; }
-  const batch::RunPlan& Run() const { return run_; }
+  const sweep::RunPlan& Run() const { return run_; }
   const StepMeasures& Measures() const { return measures_; }
   // The state arrays, made again once the run has stepped on.
   ArrayCache& Arrays() const { return *arrays_; }
   std::uint64_t StateVersion() const { return std::uint64_t(model_->world.StepCount); }
 
  private:
-  std::shared_ptr<const batch::RunWorld> model_;
-  batch::RunPlan run_;
+  std::shared_ptr<const sweep::RunWorld> model_;
+  sweep::RunPlan run_;
   StepMeasures measures_;
   std::shared_ptr<ArrayCache> arrays_;
 };

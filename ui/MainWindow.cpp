@@ -177,6 +177,7 @@ void TForm1::AdjustToFrame() {
 
 void TForm1::CreateControls() {
   lbl_Steps = new QLabel(this);
+  lbl_Steps->setObjectName("lbl_Steps");  // found by name from outside, e.g. by the package's test
   lbl_Steps->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   lbl_Steps->setGeometry(646, 88, 39, 12);
   SetLabelText(lbl_Steps, "lbl_Steps");

@@ -15,12 +15,12 @@
 #include <string>
 
 #include "batch/RenderPictures.h"
-#include "batch/Runner.h"
-#include "batch/Sweep.h"
+#include "sweep/Runner.h"
 
 namespace {
 
-using namespace zelmora::batch;
+using namespace zelmora::sweep;
+using zelmora::batch::RenderPictures;
 
 double ThreadSeconds() {
   timespec t{};
@@ -31,24 +31,24 @@ double ThreadSeconds() {
 void BM_ChartsOverRun(benchmark::State& state) {
   std::string pattern = (std::filesystem::temp_directory_path() / "zelmora-charts-XXXXXX").string();
   const std::string dir = ::mkdtemp(pattern.data());
-  Options options;
+  Request options;
   options.out = dir + "/c.csv";
   const OutputPaths paths(options.out);
   std::filesystem::create_directories(paths.spool);  // where a run streams its rows
-  const RunPlan run = SweepRun(options, 1, 0);
+  const RunPlan run = RunAt(options, 1, 0);
   RenderPictures pictures;
   const std::atomic<bool> stop{false};
   std::atomic<std::int64_t> steps{0};
   double plain = 0, charted = 0;
   for (auto _ : state) {
-    options.charts = false;
+    options.pictures.charts = false;
     double t = ThreadSeconds();
     benchmark::DoNotOptimize(RunOne(options, run, paths, nullptr, stop, steps));
     plain += ThreadSeconds() - t;
-    options.charts = true;
+    options.pictures.charts = true;
     t = ThreadSeconds();
     const RunResult result = RunOne(options, run, paths, &pictures, stop, steps);
-    pictures.SaveCharts(result.charts, paths.MarketChart(0), paths.SegregationChart(0));
+    pictures.SaveCharts(*result.charts, paths.MarketChart(0), paths.SegregationChart(0));
     charted += ThreadSeconds() - t;
   }
   std::filesystem::remove_all(dir);

@@ -11,7 +11,8 @@ CPU time of the calling thread (the steps run on it, with the GIL released), med
                sum over a contiguous array of its dtype, interleaved.
   sweep        zelmora.sweep with a measure written in Python at every recorded step against the
                same sweep without it and against the measure's own cost (the same calls on a
-               run's view outside the sweep): CPU time of the whole process, worker included.
+               run's view outside the sweep), for a light measure and a heavy one: CPU time of
+               the whole process, worker included.
 Arguments of Google Benchmark (make bench passes them) are ignored; --rounds sets the rounds.
 """
 
@@ -122,31 +123,39 @@ def like_share(v):
     return np.mean(same / np.maximum(same + other, 1))
 
 
+def median_price(v):
+    """A heavy measure: the median local price of the grid, sorting every cell's."""
+    return float(np.median(v.local_price))
+
+
 def process_cpu_of(call):
     start = time.process_time_ns()
     call()
     return (time.process_time_ns() - start) * 1e-9
 
 
-def sweep_measure(rounds, steps=300, repeats=2):
+def sweep_measure(rounds, measure, steps=300, repeats=2):
     options = dict(grid=(40, 40), steps=steps, record_every=1, repeats=repeats, jobs=1, seed=5)
     kept = []
     zelmora.sweep(grid=(40, 40), steps=steps, seed=5, measures={"keep": lambda v: kept.append(v) or 0})
     view, calls = kept[-1], repeats * (steps + 1)
     sides = {"without": lambda: zelmora.sweep(**options),
-             "with": lambda: zelmora.sweep(measures={"like": like_share}, **options),
-             "own": lambda: [like_share(view) for _ in range(calls)]}
+             "with": lambda: zelmora.sweep(measures={"m": measure}, **options),
+             "own": lambda: [measure(view) for _ in range(calls)]}
     times = {name: [] for name in sides}
     for k in range(rounds):
         for name in (list(sides) if k % 2 == 0 else reversed(list(sides))):
             times[name].append(process_cpu_of(sides[name]))
     without, with_, own = (statistics.median(times[n]) for n in ("without", "with", "own"))
-    added = [(w - o - n) / o for w, o, n in zip(times["with"], times["without"], times["own"])]
+    added = [w - o - n for w, o, n in zip(times["with"], times["without"], times["own"])]
+    of_measure = [a / o for a, o in zip(added, times["own"])]
+    of_sweep = [a / n for a, n in zip(added, times["without"])]
     per = 1e6 / calls
-    print(f"sweep 40 x 40, {calls} recorded steps   without {without * per:7.2f} us   with a measure "
+    print(f"sweep 40 x 40, {measure.__name__}, {calls} recorded steps   without {without * per:7.2f} us   with it "
           f"{with_ * per:7.2f} us   the measure alone {own * per:6.2f} us per recorded step")
-    print(f"sweep, added beyond the measure's own cost: median {statistics.median(added) * 100:.1f} % "
-          f"(of medians {(with_ - own - without) / without * 100:.1f} %)   (at most 20 %)")
+    print(f"sweep, {measure.__name__}: added beyond the measure's own cost, median "
+          f"{statistics.median(of_measure) * 100:.1f} % of the measure's cost, "
+          f"{statistics.median(of_sweep) * 100:.1f} % of the sweep without it   (at most 20 % of the sweep)")
 
 
 def main():
@@ -157,7 +166,8 @@ def main():
     loop_step(options.rounds)
     read_arrays(options.rounds)
     reduce_arrays(options.rounds)
-    sweep_measure(options.rounds)
+    sweep_measure(options.rounds, like_share)
+    sweep_measure(options.rounds, median_price)
 
 
 if __name__ == "__main__":

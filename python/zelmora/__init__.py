@@ -19,29 +19,31 @@ from . import _core
 from ._core import __version__, run_seed, RunView
 from ._core import World as _CoreWorld
 
-__all__ = ["World", "RunView", "sweep", "columns", "run_seed", "__version__"]
+__all__ = ["World", "RunView", "SweepFiles", "sweep", "columns", "parameters", "run_seed", "__version__"]
+
+
+def _parameter_lines(skip=()):
+    """The table's parameters, one a line, for the documentation of World and sweep."""
+    return "\n".join(f"    {name:17s} {description}; {kind} {range_}, default {default}."
+                     for name, kind, range_, default, unit, description in _core.parameters() if name not in skip)
 
 
 class World(_CoreWorld):
     """The model's World: the grid, its markets and agents, and the phases that change them.
 
-    The parameters are zelmora-batch's, by the same names with underscores, and checked as it
-    checks them:
+    The parameters are those of zelmora.parameters() (zelmora-batch --parameters), by name, and
+    checked as zelmora-batch checks them:
 
     grid              (cols, rows), each side 10 to 100000; fixed for the World's life.
     seed              0 to 2**64-1, or None to draw one (read it back as w.seed). The World is made
-                      as zelmora-batch makes a run's World, so World(seed=run_seed(m, i), ...) with
-                      run i's parameters steps exactly as that run.
-    agents            0 to the cells; default 800 on 40 x 40, otherwise half the cells.
-    density           instead of agents: a share of the cells, 0 to 1.
-    threshold         in eighths, 0 to 8: satisfied when the like share is above 12.5 x threshold %.
-    production_costs  0 to 1000000.   travel_expenses  0 to 1000000.   returns_to_scale  0 to 10.
-    segregation, centers  the two phases, True or False.
+                      as a sweep makes a run's World, so World(seed=run_seed(m, i), ...) with run
+                      i's parameters steps exactly as that run.
+{parameters}
     price_scape       the window's "show local price scape" (grey levels from prices), False.
 
-    Costs that could price a cell at the model's ceiling of 9999 or above are refused. A wrong
-    type raises TypeError and a bad value ValueError, each naming the parameter; an unknown
-    name raises TypeError.
+    agents and density are one fact under two names: give one of them. Costs that could price a
+    cell at the model's ceiling of 9999 or above are refused. A wrong type raises TypeError and a
+    bad value ValueError, each naming the parameter; an unknown name raises TypeError.
 
     Each parameter is also an attribute: w.threshold = 5 acts from the next step on, as a change
     in the window does (agents and density at the next setup()); w.set(...) changes several at
@@ -62,59 +64,58 @@ class World(_CoreWorld):
 
     __slots__ = ()
 
-    def __init__(self, grid=(40, 40), *, seed=None, agents=None, density=None, threshold=3,
-                 production_costs=100.0, travel_expenses=1.0, returns_to_scale=1.0,
-                 segregation=True, centers=True, price_scape=False):
+    def __init__(self, grid=(40, 40), *, seed=None, price_scape=False, **parameters):
         """Makes the World: grid, markets and agents; see the class's documentation."""
-        parameters = dict(threshold=threshold, production_costs=production_costs,
-                          travel_expenses=travel_expenses, returns_to_scale=returns_to_scale,
-                          segregation=segregation, centers=centers, price_scape=price_scape)
-        if agents is not None:
-            parameters["agents"] = agents
-        if density is not None:
-            parameters["density"] = density
+        parameters = {name: value for name, value in parameters.items() if value is not None}
+        parameters["price_scape"] = price_scape
         super().__init__(grid, seed, parameters)
 
 
-def sweep(grid=(40, 40), *, steps=500, record_every=1, repeats=1, seed=None, jobs=None, set=None,
-          design=None, until="steps", agents=None, density=None, threshold=None, production_costs=None,
-          travel_expenses=None, returns_to_scale=None, segregation=None, centers=None, measures=None,
-          agent_rows=False, progress=False):
-    """Runs a sweep as zelmora-batch does and returns its rows as a pandas DataFrame.
+World.__doc__ = World.__doc__.replace("{parameters}", _parameter_lines(skip=("grid_cols", "grid_rows")))
+
+
+def sweep(grid=None, *, steps=500, record_every=1, repeats=1, seed=None, jobs=None, set=None, design=None,
+          until="steps", shard=None, out=None, resume=False, force=False, measures=None, agent_rows=False,
+          progress=False, **parameters):
+    """Runs a sweep as zelmora-batch does: its rows as a pandas DataFrame, or its files with out=.
 
     The options are zelmora-batch's, by the same names with underscores, with its defaults and
-    its checks (see docs/EXPERIMENTS.md):
+    its checks (see docs/EXPERIMENTS.md), and every parameter of zelmora.parameters() is a
+    keyword, the same for every run but where set or design vary it:
 
-    grid          (cols, rows), each side 10 to 100000.
+    grid          (cols, rows), each side 10 to 100000 (or grid_cols= and grid_rows=).
     steps         steps per run, 0 to 10**9 (default 500); with until="settled" the most.
     record_every  rows at step 0, every record_every-th step and the last step (default 1).
     repeats       runs per combination of the set values (default 1).
     seed          the master seed, 0 to 2**64-1; None draws one (df.attrs["master_seed"]).
                   Run i's seed is run_seed(master_seed, i), as in zelmora-batch.
     jobs          worker threads, 1 to 1024; None: every core. The numbers do not depend on it.
-    set           the parameters varied, {name: values}: values a list, tuple, range or array, or
-                  zelmora-batch's own text ("1:7:1", "0.9,1,1.1"); several give their cross
-                  product, the first varying slowest, the repeats fastest.
+    set           the parameters varied, {name: values}: values a list, tuple, range (kept as a
+                  range, never listed) or array, or zelmora-batch's own text ("1:7:1",
+                  "0.9,1,1.1"); several give their cross product, the first varying slowest, the
+                  repeats fastest. The grid's sides and the agents may be varied too.
     design        a point design, as zelmora-batch's --design: a DataFrame with one column per
-                  parameter (the names of set, with _ or -) and one row per point, its values
-                  as set takes them (a threshold in whole eighths: 3, not 3.0; switches also as
-                  bools). Its points vary slower than every set, so a design listing a cross
-                  product in set's order gives the same runs. A bad design raises ValueError
-                  naming its row (points count from 1) and column.
+                  parameter (names with _ or -) and one row per point, its values as set takes
+                  them (a threshold in whole eighths: 3, not 3.0; switches as bools or 1 and 0).
+                  Its points vary slower than every set, so a design listing a cross product in
+                  set's order gives the same runs. A bad design raises ValueError naming its row
+                  (points count from 1) and column.
     until         "steps" (default) or "settled": a run ends at the first step after which no
                   agent is unsatisfied and none moved; it then has fewer rows, its last at that
                   step, and stop_step holds that step in each of them (<NA> in the rows of a
                   run that never settled).
-    agents, density, threshold, production_costs, travel_expenses, returns_to_scale,
-    segregation, centers
-                  every run's parameters where set does not vary them, as in zelmora.World;
-                  None leaves zelmora-batch's default.
+    shard         (index, count): only the runs whose index is index modulo count.
+    out           a path ending in .csv: the sweep writes the CSV, manifest and journal that
+                  zelmora-batch --out writes, streaming, and returns a SweepFiles, whose rows are
+                  read on request (read(), chunks()); resume=True finishes an interrupted one,
+                  force=True replaces one. Not with measures or agent_rows.
+{parameters}
 
-    The DataFrame has the columns of zelmora-batch's CSV, in its order and with its kinds
-    (zelmora.columns(): integer as int64, unsigned as uint64, integer or empty as pandas' Int64
-    with <NA> where the CSV is empty, real as float64 with NaN there), and its numbers: the CSV
-    of the same options read back, bit for bit. One row per run and recorded step, runs in index
-    order. It makes no pictures: zelmora.World(seed=run_seed(...)) replays a run to draw it.
+    Without out=, the DataFrame has the columns of zelmora-batch's CSV, in its order and with its
+    kinds (zelmora.columns(): integer as int64, unsigned as uint64, integer or empty as pandas'
+    Int64 with <NA> where the CSV is empty, real as float64 with NaN there), and its numbers: the
+    CSV of the same options read back, bit for bit. One row per run and recorded step, runs in
+    index order. It makes no pictures: zelmora.World(seed=run_seed(...)) replays a run to draw it.
 
     measures      {name: function}: each function is called at every recorded step of every run
                   with a zelmora.RunView (the run's World, read-only: the arrays, counters and
@@ -130,23 +131,22 @@ def sweep(grid=(40, 40), *, steps=500, record_every=1, repeats=1, seed=None, job
 
     The runs step on jobs threads with the GIL released. An exception raised by a measure or by
     progress stops the sweep, and so does Ctrl-C (KeyboardInterrupt): every thread stops between
-    two steps and has ended when the exception reaches the caller; nothing is returned. Bad
-    options raise ValueError (a value zelmora-batch refuses, with its words) or TypeError (a value
-    of the wrong type), each naming the option.
+    two steps and has ended when the exception reaches the caller; nothing is returned (with
+    out=, what finished is kept for resume=True). Bad options raise ValueError (a value
+    zelmora-batch refuses, with its words) or TypeError (a value of the wrong type), each naming
+    the option.
     """
-    import pandas
-
     if design is not None:
+        import pandas
+
         if not isinstance(design, pandas.DataFrame):
             raise TypeError(f"design: expects a pandas DataFrame, a column per parameter and a row per point; "
                             f"got {type(design).__name__}")
         if design.columns.empty:
             raise ValueError("design: the DataFrame has no columns; expects one per parameter")
-        design = design.rename(columns=lambda name: str(name).replace("_", "-")).to_csv(index=False)
-    keywords = dict(grid=grid, steps=steps, record_every=record_every, repeats=repeats, seed=seed,
-                    jobs=jobs, set=set, design=design, until=until, agents=agents, density=density,
-                    threshold=threshold, production_costs=production_costs, travel_expenses=travel_expenses,
-                    returns_to_scale=returns_to_scale, segregation=segregation, centers=centers)
+        design = [(str(name), design.iloc[:, k].to_numpy()) for k, name in enumerate(design.columns)]
+    keywords = dict(parameters, grid=grid, steps=steps, record_every=record_every, repeats=repeats, seed=seed,
+                    jobs=jobs, set=set, design=design, until=until, shard=shard, out=out, resume=resume, force=force)
     if measures is None:
         measures = {}
     if not isinstance(measures, dict):
@@ -160,6 +160,10 @@ def sweep(grid=(40, 40), *, steps=500, record_every=1, repeats=1, seed=None, job
     finally:
         if line:
             line.end()
+    if out is not None:
+        return SweepFiles(result)
+    import pandas
+
     # A column that may be empty comes with its mask of missing values.
     rows = pandas.DataFrame({name: pandas.arrays.IntegerArray(values, *missing) if missing else values
                              for name, values, *missing in result["columns"]}, copy=False)
@@ -169,6 +173,44 @@ def sweep(grid=(40, 40), *, steps=500, record_every=1, repeats=1, seed=None, job
     return rows, pandas.DataFrame(dict(result["agents"]), copy=False)
 
 
+sweep.__doc__ = sweep.__doc__.replace("{parameters}", _parameter_lines())
+
+
+class SweepFiles:
+    """The files of a sweep run with out=: the CSV (csv), its manifest (manifest) and journal, and
+    the master seed. The rows stay on disk until asked for: read() gives them as the DataFrame
+    zelmora.sweep returns without out=, chunks(rows) as DataFrames of at most that many rows."""
+
+    def __init__(self, result):
+        self.csv = result["out"]
+        self.manifest = result["manifest"]
+        self.journal = result["journal"]
+        self.master_seed = result["master_seed"]
+        self.runs = result["runs"]
+
+    def __repr__(self):
+        return f"<zelmora.SweepFiles {self.csv!r}: {self.runs} runs, master seed {self.master_seed}>"
+
+    def _read(self, **options):
+        import pandas
+
+        table = columns()
+        kinds = {"integer": "int64", "unsigned": "uint64", "integer or empty": "Int64", "real": "float64"}
+        return pandas.read_csv(self.csv, float_precision="round_trip",
+                               dtype=dict(zip(table.name, table.kind.map(kinds))), **options)
+
+    def read(self):
+        """The sweep's rows as one DataFrame, as zelmora.sweep returns them without out=."""
+        rows = self._read()
+        rows.attrs["master_seed"] = self.master_seed
+        return rows
+
+    def chunks(self, rows=100_000):
+        """The rows as DataFrames of at most `rows` rows each, read one after the other."""
+        with self._read(chunksize=rows) as reader:
+            yield from reader
+
+
 def columns():
     """The columns of zelmora-batch's CSV and of zelmora.sweep, in order, as a DataFrame: name,
     kind (integer, unsigned, integer or empty, or real), per_run (the same in every row of a
@@ -176,6 +218,16 @@ def columns():
     import pandas
 
     return pandas.DataFrame(_core.columns(), columns=["name", "kind", "per_run", "description"])
+
+
+def parameters():
+    """The model's parameters, as zelmora-batch --parameters lists them, as a DataFrame: name,
+    kind (integer, real, switch or choice), range, default, unit and description. Each is a
+    keyword of World and sweep, a name of set and of a design's columns, and a column of every
+    sweep's rows."""
+    import pandas
+
+    return pandas.DataFrame(_core.parameters(), columns=["name", "kind", "range", "default", "unit", "description"])
 
 
 class _ProgressLine:

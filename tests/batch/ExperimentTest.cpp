@@ -14,7 +14,7 @@
 
 #include "Csv.h"
 #include "Subprocess.h"
-#include "batch/Columns.h"
+#include "sweep/Columns.h"
 
 namespace zelmora::testing {
 namespace {
@@ -53,7 +53,7 @@ TEST(Experiments, TheDocumentedDesignsRunAndAHypercubeResumesAfterAKillToTheSame
     const Outcome outcome = RunProgram(Program, args, dir.path());
     ASSERT_EQ(outcome.status, 0) << line << ": " << outcome.err;
   }
-  EXPECT_EQ(nlohmann::json::parse(ReadFile(dir / "sobol-runs.json"))["sweep"]["size"], 32);
+  EXPECT_EQ(nlohmann::json::parse(ReadFile(dir / "sobol-runs.json"))["request"]["sweep"]["size"], 32);
   Subprocess analysis({Python, "analysis.py"}, dir.path());
   EXPECT_EQ(analysis.Wait(60), 0) << analysis.Err();
   EXPECT_NE(analysis.Out().find("stop_step"), std::string::npos) << analysis.Out();
@@ -63,7 +63,7 @@ TEST(Experiments, TheDocumentedDesignsRunAndAHypercubeResumesAfterAKillToTheSame
   ASSERT_EQ(RunProgram(Program, {args.begin() + 1, args.end()}, dir.path()).status, 0);
   args.back() = "k.csv";
   Subprocess child(args, dir.path());
-  ASSERT_TRUE(child.WaitUntil([&] { return ReadFile(dir / "k.csv.partial").size() > batch::CsvHeader().size(); }, 120))
+  ASSERT_TRUE(child.WaitUntil([&] { return ReadFile(dir / "k.csv.partial").size() > sweep::CsvHeader().size(); }, 120))
       << "no run was written; stderr: " << child.Err();
   ASSERT_FALSE(child.Exited()) << "the sweep ended before it could be killed; make it longer";
   child.Signal(SIGKILL);
@@ -128,14 +128,16 @@ TEST(Experiments, BadDesignsAndValuesAreRefusedNamingRowAndColumnAndWriteNothing
       {"threshold\n3\n9\n", {}, "row 2 (line 3), column 'threshold': expects a whole number of eighths"},
       {"", {}, "d.csv: the file is empty"},
       {"threshold\r\n", {}, "d.csv: no points"},
-      {"threshold,centers\n3,on\n4\n", {}, "row 2 (line 3) has 1 values for 2 columns"},
-      {"threshold,centers\n3,on\n\n", {}, "row 2 (line 3) has 1 values for 2 columns (an empty line)"},
+      {"threshold,centers\n3,on\n4\n", {}, "row 2 (line 3) has 1 values; expects 2 values, one per column"},
+      {"threshold,centers\n3,on\n\n4,off\n", {}, "row 2 (line 3) is empty; expects 2 values"},
+      {"\"threshold\",\"colour\"\n3,1\n", {}, "line 1, column 2 'colour' is no parameter"},
+      {"threshold\n2.0\n", {}, "row 1 (line 2), column 'threshold': expects a whole number of eighths"},
       {"centers,threshold,centers\n1,3,0\n", {}, "line 1, column 3 'centers' is given twice (also column 1)"},
-      {",threshold\n0,3\n", {}, "line 1, column 1 has no name"},
-      {"agents,density\n1,0.5\n", {}, "columns 'agents' and 'density' exclude each other"},
+      {",threshold\n7,3\n", {}, "line 1, column 1 has no name"},
+      {"agents,density\n1,0.5\n", {}, "column 'agents' and column 'density' exclude each other"},
       {three, {"--set", "threshold=1,2"}, "column 'threshold' is also varied by --set threshold"},
       {"density\n0.5\n", {"--agents", "10"}, "column 'density' and --agents exclude each other"},
-      {"agents\n10\n401\n", {"--grid", "20x20"}, "row 2 (line 3), column 'agents': 401 agents do not fit"},
+      {"agents\n10\n401\n", {"--grid", "20x20"}, "row 2 (line 3), column 'agents': run 1: 401 agents do not fit"},
       {"production-costs\n100\n9990\n", {}, "row 2 (line 3), column 'production-costs': run 1"},
       {three, {"--design", "gone.csv"}, "--design: cannot read 'gone.csv'"},
       {three, {"--until", "now"}, "--until: expects steps or settled; got 'now'"},

@@ -7,7 +7,7 @@
 
 #include "RChart.h"
 #include "Subprocess.h"
-#include "batch/Sweep.h"
+#include "sweep/RunPlan.h"
 #include "render/ChartPictures.h"
 #include "simulation/World.h"
 #include "ui/DrawingImage.h"
@@ -28,7 +28,7 @@ TEST(Pictures, SnapshotsAndChartAreWhatTheWindowShowsForTheSameRun) {
   TForm1 form;
   form.Timer1->stop();
   form.TrB_thresh->setValue(4);
-  form.GetWorld().SetSeedSource(batch::SeedStream(batch::RunSeed(11, 1)));
+  form.GetWorld().SetSeedSource(sweep::SeedStream(sweep::RunSeed(11, 1)));
   form.B_setupClick();
   form.RChart1->WindowCreated();
   World& world = form.GetWorld();

@@ -13,7 +13,8 @@
 #include <nlohmann/json.hpp>
 
 #include "Subprocess.h"
-#include "batch/Columns.h"
+#include "sweep/Columns.h"
+#include "sweep/RequestJson.h"
 
 namespace zelmora::testing {
 namespace {
@@ -71,13 +72,23 @@ TEST(Program, MergedShardsAreTheUnshardedSweepsBytes) {
   ASSERT_EQ(merged.status, 0) << merged.err;
   EXPECT_EQ(ReadFile(dir / "m.csv"), ReadFile(dir / "all.csv"));
   const nlohmann::json whole = Manifest(dir / "all.json"), joined = Manifest(dir / "m.json");
-  for (const char* field : {"build", "master_seed", "pictures", "sweep", "status", "runs_in_shard", "completed_runs"}) {
+  for (const char* field : {"format", "build", "master_seed", "request_hash", "status", "runs_in_shard", "completed_runs"}) {
     EXPECT_EQ(joined[field], whole[field]) << field;
   }
-  EXPECT_EQ(joined["run_times"].size(), whole["run_times"].size());
+  EXPECT_EQ(joined["request"]["sweep"], whole["request"]["sweep"]);
+  // The journal: a line per run in run order, each shard's, as the unsharded sweep has.
+  const std::vector<std::string> a = Lines(ReadFile(dir / "all.runs.jsonl")), b = Lines(ReadFile(dir / "m.runs.jsonl"));
+  ASSERT_EQ(a.size(), 6u);
+  ASSERT_EQ(b.size(), a.size());
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    const nlohmann::json x = nlohmann::json::parse(a[k]), y = nlohmann::json::parse(b[k]);
+    EXPECT_EQ(y["run"], k);
+    EXPECT_EQ(x["seed"], y["seed"]);
+  }
 }
 
-// Each refusal names the shard (or the missing shard's number) and changes nothing.
+// Each refusal names the shard (or the missing shard's number) and changes nothing; shards of
+// other sweeps are named by their first difference, a parameter with both values among them.
 TEST(Program, MergeRefusesAMissingRepeatedForeignOrUnfinishedShard) {
   TempDir dir;
   for (const char* shard : {"0", "1"}) {
@@ -88,6 +99,14 @@ TEST(Program, MergeRefusesAMissingRepeatedForeignOrUnfinishedShard) {
   foreign[9] = "43";  // the master seed
   ASSERT_EQ(foreign[8], "--seed");
   ASSERT_EQ(RunProgram(Program, foreign, dir.path()).status, 0);
+  const std::vector<std::vector<std::string>> others = {{"--threshold", "7", "--returns-to-scale", "1.2"},
+                                                        {"--set", "returns-to-scale=1,1.2"},
+                                                        {"--until", "settled"}};
+  for (std::size_t k = 0; k < others.size(); ++k) {
+    std::vector<std::string> more = {"--shard", "1/2"};
+    more.insert(more.end(), others[k].begin(), others[k].end());
+    ASSERT_EQ(RunProgram(Program, Sweep("o" + std::to_string(k) + ".csv", more), dir.path()).status, 0);
+  }
   ASSERT_EQ(RunProgram(Program, Sweep("u1.csv", {"--shard", "1/2"}), dir.path()).status, 0);
   nlohmann::json unfinished = Manifest(dir / "u1.json");
   unfinished["status"] = "interrupted";
@@ -95,7 +114,9 @@ TEST(Program, MergeRefusesAMissingRepeatedForeignOrUnfinishedShard) {
   nlohmann::json otherBuild = unfinished;
   otherBuild["status"] = "complete";
   otherBuild["build"] = "0.0+gother";
+  otherBuild["request_hash"] = sweep::RequestHash(otherBuild["request"]["sweep"], "0.0+gother");
   std::filesystem::copy_file(dir / "u1.csv", dir / "b1.csv");
+  std::filesystem::copy_file(dir / "u1.runs.jsonl", dir / "b1.runs.jsonl");
   { std::ofstream(dir / "b1.json") << otherBuild.dump(); }
   struct Case {
     std::vector<std::string> shards;
@@ -104,7 +125,10 @@ TEST(Program, MergeRefusesAMissingRepeatedForeignOrUnfinishedShard) {
   const std::vector<Case> cases = {
       {{"s0.csv"}, "shard 1/2 is missing"},
       {{"s0.csv", "s1.csv", "s0.csv"}, "'s0.csv' is shard 0/2 again"},
-      {{"s0.csv", "f1.csv"}, "'f1.csv' belongs to another sweep than 's0.csv': --seed: the sweep has 42, the command 43"},
+      {{"s0.csv", "f1.csv"}, "'f1.csv' belongs to another sweep than 's0.csv': seed: 's0.csv' has 42, 'f1.csv' 43"},
+      {{"s0.csv", "o0.csv"}, "'o0.csv' belongs to another sweep than 's0.csv': returns_to_scale: run 0 has 1 in 's0.csv', 1.2 in 'o0.csv'"},
+      {{"s0.csv", "o1.csv"}, "'o1.csv' belongs to another sweep than 's0.csv': runs: 's0.csv' has 6, 'o1.csv' 12"},
+      {{"s0.csv", "o2.csv"}, "'o2.csv' belongs to another sweep than 's0.csv': until: 's0.csv' has steps, 'o2.csv' settled"},
       {{"s0.csv", "u1.csv"}, "'u1.csv' is not complete"},
       {{"s0.csv", "b1.csv"}, "'b1.csv' was written by build 0.0+gother"},
   };
@@ -117,6 +141,7 @@ TEST(Program, MergeRefusesAMissingRepeatedForeignOrUnfinishedShard) {
     EXPECT_NE(outcome.err.find(c.named), std::string::npos) << outcome.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "m.csv"));
     EXPECT_FALSE(std::filesystem::exists(dir / "m.json"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "m.runs.jsonl"));
   }
 }
 
@@ -180,6 +205,15 @@ TEST(Program, BadInputGetsOneLineNamingTheOptionAndChangesNoFile) {
       {{"--out", "o.csv", "--snapshot-at", ""}, "--snapshot-at"},
       {{"--out", "o.csv", "--set", "density=0.5", "--agents", "10"}, "--set density"},
       {{"--out", "o.csv", "--set", "agents=10", "--density", "0.5"}, "--set agents"},
+      {{"--out", "o.csv", "--force=1"}, "--force: expects no value"},
+      {{"--out", "o.csv", "--grid", "20x20", "--grid-cols", "30"}, "--grid and --grid-cols"},
+      {{"--out", "o.csv", "--set", "colour=1"}, "--set colour"},
+      {{"--out", "o.csv", "--set", "threshold=1", "--set", "threshold=2"}, "--set threshold: given twice"},
+      {{"--out", "o.csv", "--set", "travel_expenses=1,500"}, "--set travel-expenses: run 1"},
+      {{"--out", "o.csv", "--repeats", "1000000000", "--set", "threshold=1,2"}, "--repeats: the sweep would have"},
+      {{"--out", "o.csv", "--set", "production-costs=0:1000000:0.0001"}, "--set production-costs: the sweep would"},
+      {{"--out", std::string(300, 'a') + ".csv"}, "--out: expects a shorter name"},
+      {{"--out", "o.csv", "--design", "nothere.csv"}, "--design: cannot read 'nothere.csv'"},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -222,8 +256,8 @@ print('ok')
   { std::ofstream(dir / "check.py") << script; }
   {
     std::ofstream kinds(dir / "kinds");
-    for (const batch::Column& c : batch::Columns()) {
-      kinds << c.name << (c.kind == batch::ColumnKind::Real ? " real\n" : " integer\n");
+    for (const sweep::Column& c : sweep::Columns()) {
+      kinds << c.name << (c.kind == sweep::ColumnKind::Real ? " real\n" : " integer\n");
     }
   }
   Subprocess python({"/usr/bin/python3", "check.py", "p.csv", "kinds"}, dir.path());
@@ -320,15 +354,25 @@ TEST(Program, AnIoErrorWhileWorkersRunKeepsWhatIsWholeAndResumes) {
   EXPECT_EQ(ReadFile(dir / "x.csv"), ReadFile(dir / "whole.csv"));
 }
 
-// A manifest whose fields are of the wrong type: exit 2, one line naming the field.
+// A manifest whose fields are of the wrong type, or of another format: exit 2, one line naming the
+// field or the format.
 TEST(Program, ADamagedManifestIsRefusedNamingTheField) {
   struct Case {
     const char* pointer;
     nlohmann::json value;
+    std::string named;
   };
-  const std::vector<Case> cases = {{"/sweep", "x"},       {"/resumed", "x"},           {"/run_times", nlohmann::json::array()},
-                                   {"/build", 7},         {"/sweep/master_seed", -1},  {"/sweep/runs/0/seed", "x"},
-                                   {"/pictures", nullptr}, {"/run_times/0", "x"}};
+  const std::vector<Case> cases = {
+      {"/request", "x", "field 'request' is missing or not an object"},
+      {"/resumed", "x", "field 'resumed' is not a list"},
+      {"/build", 7, "field 'build' is missing or not a string"},
+      {"/master_seed", -1, "field 'master_seed' is missing or not a whole number"},
+      {"/request/sweep/steps", "x", "field 'request.sweep.steps' is missing or not a whole number"},
+      {"/request/sweep/set/0/name", "colour", "field 'request.sweep.set[0].name' is missing or not a parameter's name"},
+      {"/request/sweep/parameters/threshold", 4, "its request does not match its request_hash"},
+      {"/format", "zelmora-sweep/9", "is of format zelmora-sweep/9, written by build"},
+      {"/format", nullptr, "is of format 1 (it names none)"},
+  };
   TempDir dir;
   std::vector<std::string> args = Sweep("d.csv");
   ASSERT_EQ(RunProgram(Program, args, dir.path()).status, 0);
@@ -342,10 +386,8 @@ TEST(Program, ADamagedManifestIsRefusedNamingTheField) {
     const Outcome outcome = RunProgram(Program, args, dir.path());
     EXPECT_EQ(outcome.status, 2) << c.pointer << ": " << outcome.err;
     EXPECT_EQ(Lines(outcome.err).size(), 1u) << outcome.err;
-    std::string field = std::string(c.pointer).substr(1);
-    std::replace(field.begin(), field.end(), '/', '.');
-    if (field == "sweep.runs.0.seed") field = "sweep.runs[0].seed";
-    EXPECT_NE(outcome.err.find("field '" + field + "'"), std::string::npos) << outcome.err;
+    EXPECT_EQ(outcome.err.rfind("zelmora-batch: --resume: the manifest '", 0), 0u) << outcome.err;
+    EXPECT_NE(outcome.err.find(c.named), std::string::npos) << outcome.err;
   }
 }
 
@@ -379,6 +421,135 @@ TEST(Program, VersionNamesTheBuildTheManifestRecords) {
   EXPECT_EQ(version.Wait(), 0);
   ASSERT_EQ(RunProgram(Program, Sweep("v.csv"), dir.path()).status, 0);
   EXPECT_EQ(version.Out(), "zelmora-batch " + Manifest(dir / "v.json")["build"].get<std::string>() + "\n");
+}
+
+// The program as a shell starts it after `setup` (a umask, a limit).
+Outcome RunInShell(const std::string& setup, const std::vector<std::string>& args, const std::string& dir) {
+  std::vector<std::string> all = {"-c", setup + "; exec \"$0\" \"$@\"", Program};
+  all.insert(all.end(), args.begin(), args.end());
+  return RunProgram("/bin/sh", all, dir);
+}
+
+// Paths are bytes: a name that is no UTF-8 (Latin-1 here) is an output, a shard and a merge's
+// output like any other, and the manifest keeps it without loss.
+TEST(Program, ANameThatIsNoUtf8IsWrittenResumedAndMerged) {
+  TempDir dir;
+  const std::string latin = "r\xe9sum\xe9";
+  ASSERT_EQ(RunProgram(Program, Sweep("plain.csv"), dir.path()).status, 0);
+  for (const char* shard : {"0", "1"}) {
+    const Outcome made = RunProgram(Program, Sweep(latin + shard + ".csv", {"--shard", shard + std::string("/2")}), dir.path());
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+  const Outcome merged = RunProgram(Program, {"merge", latin + ".csv", latin + "1.csv", latin + "0.csv"}, dir.path());
+  ASSERT_EQ(merged.status, 0) << merged.err;
+  EXPECT_EQ(ReadFile(dir / (latin + ".csv")), ReadFile(dir / "plain.csv"));
+  EXPECT_EQ(Manifest(dir / (latin + "0.json"))["request"]["outputs"]["csv"]["bytes"], "72e973756de9302e637376");
+  std::filesystem::rename(dir / (latin + "0.csv"), dir / (latin + "0.csv.partial"));  // as if interrupted
+  const Outcome resumed = RunProgram(Program, Sweep(latin + "0.csv", {"--shard", "0/2", "--resume"}), dir.path());
+  EXPECT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_TRUE(std::filesystem::exists(dir / (latin + "0.csv")));
+}
+
+// A link planted where the spool goes is never followed: a resume makes the runs again, and what
+// the link points to stays as it was.
+TEST(Program, AResumeDoesNotFollowALinkAtTheSpool) {
+  TempDir dir;
+  ASSERT_EQ(RunProgram(Program, Sweep("x.csv"), dir.path()).status, 0);
+  const std::string whole = ReadFile(dir / "x.csv");
+  const std::vector<std::string> lines = Lines(whole);
+  std::filesystem::remove(dir / "x.csv");
+  {
+    std::ofstream partial(dir / "x.csv.partial", std::ios::binary);
+    for (std::size_t k = 0; k < 5; ++k) partial << lines[k] << "\n";  // the header and run 0
+  }
+  std::filesystem::create_directory(dir / "elsewhere");
+  { std::ofstream(dir / "elsewhere/run1.csv") << lines[5] << "\n"; }
+  std::filesystem::create_directory_symlink(dir / "elsewhere", dir / "x.csv.spool");
+  const Outcome resumed = RunProgram(Program, Sweep("x.csv", {"--resume"}), dir.path());
+  ASSERT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_EQ(ReadFile(dir / "x.csv"), whole);
+  EXPECT_EQ(ReadFile(dir / "elsewhere/run1.csv"), lines[5] + "\n");
+  EXPECT_EQ(Files(dir / "elsewhere"), std::vector<std::string>{"run1.csv"});
+}
+
+// A file size limit makes writes fail instead of ending the program: an I/O error that says so,
+// and a resume command that finishes the sweep once the limit is lifted.
+TEST(Program, AFileSizeLimitIsAnIoErrorWithAResumeThatWorks) {
+  TempDir dir;
+  const Outcome limited = RunInShell("ulimit -f 8", Sweep("x.csv", {"--jobs", "1"}), dir.path());
+  EXPECT_EQ(limited.status, 1) << limited.err;
+  EXPECT_NE(limited.err.find("ulimit -f"), std::string::npos) << limited.err;
+  const std::size_t hint = limited.err.find("; to resume: ");
+  ASSERT_NE(hint, std::string::npos) << limited.err;
+  const std::string command = limited.err.substr(hint + 13, limited.err.find('\n', hint) - hint - 13);
+  const Outcome resumed = RunProgram("/bin/sh", {"-c", command}, dir.path());
+  ASSERT_EQ(resumed.status, 0) << command << ": " << resumed.err;
+  ASSERT_EQ(RunProgram(Program, Sweep("whole.csv"), dir.path()).status, 0);
+  EXPECT_EQ(ReadFile(dir / "x.csv"), ReadFile(dir / "whole.csv"));
+}
+
+// What a killed process left of an output (a merge's output, a video, a manifest, a spooled run,
+// each as a temporary) goes when the output is next claimed; other outputs' files stay.
+TEST(Program, StaleTemporariesOfTheOutputGoAndOthersStay) {
+  TempDir dir;
+  for (const char* shard : {"0", "1"}) {
+    ASSERT_EQ(RunProgram(Program, Sweep("s" + std::string(shard) + ".csv", {"--shard", shard + std::string("/2")}),
+                         dir.path()).status, 0);
+  }
+  std::filesystem::create_directory(dir / "x.csv.spool");
+  const std::vector<std::string> stale = {"m.csv.tmpAb12Cd", "m.runs.jsonl.tmp000000", "x.run1.mp4.tmpQwErTy",
+                                          "x.json.tmpzzzzzz", "x.run0.step4.png.tmp123456", "x.csv.spool/run3.csv.tmpabcdef"};
+  const std::vector<std::string> others = {"y.csv.tmpAb12Cd", "x.b.csv.tmpABCDEF", "x.run1.mp4", "notes.tmp123456",
+                                           "x.run1.tmp123456"};
+  for (const std::string& name : stale) std::ofstream(dir / name) << "left";
+  for (const std::string& name : others) std::ofstream(dir / name) << "kept";
+  ASSERT_EQ(RunProgram(Program, {"merge", "m.csv", "s0.csv", "s1.csv"}, dir.path()).status, 0);
+  ASSERT_EQ(RunProgram(Program, Sweep("x.csv", {"--force"}), dir.path()).status, 0);
+  for (const std::string& name : stale) EXPECT_FALSE(std::filesystem::exists(dir / name)) << name;
+  for (const std::string& name : others) EXPECT_EQ(ReadFile(dir / name), "kept") << name;
+}
+
+// Every output, videos included, takes the mode the umask leaves.
+TEST(Program, OutputsTakeTheUmasksMode) {
+  TempDir dir;
+  std::vector<std::string> args = Sweep("x.csv", {"--snapshot-at", "2"});
+  *std::find(args.begin(), args.end(), "off") = "on";  // --charts
+  if (std::filesystem::exists("/usr/bin/ffmpeg")) args.insert(args.end(), {"--video", "mp4"});
+  const Outcome outcome = RunInShell("umask 027", args, dir.path());
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    const auto perms = entry.status().permissions() & std::filesystem::perms::all;
+    EXPECT_EQ(perms, std::filesystem::perms(0640)) << entry.path();
+    ++files;
+  }
+  EXPECT_GE(files, 3u + 6 * 3);  // the CSV, manifest and journal, three pictures a run
+}
+
+// An output that holds a sweep is not run over: the same sweep is named as such, another by its
+// first difference from the command.
+TEST(Program, ARerunNamesHowItDiffersFromTheSweepThere) {
+  TempDir dir;
+  ASSERT_EQ(RunProgram(Program, Sweep("r.csv"), dir.path()).status, 0);
+  const std::string csv = ReadFile(dir / "r.csv");
+  struct Case {
+    std::vector<std::string> more;
+    std::string named;
+  };
+  const std::vector<Case> cases = {
+      {{}, "--out: 'r.csv' holds this sweep, complete; give --resume to finish it or --force to replace it"},
+      {{"--steps", "31"}, "--out: 'r.csv' holds another sweep (steps: it has 30, the request 31); give --force"},
+      {{"--centers", "off"}, "(centers: run 0 has on in it, off in the request)"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = Sweep("r.csv");
+    if (!c.more.empty() && c.more[0] == "--steps") args[5] = c.more[1];
+    if (!c.more.empty() && c.more[0] != "--steps") args.insert(args.end(), c.more.begin(), c.more.end());
+    const Outcome outcome = RunProgram(Program, args, dir.path());
+    EXPECT_EQ(outcome.status, 2) << outcome.err;
+    EXPECT_NE(outcome.err.find(c.named), std::string::npos) << outcome.err;
+    EXPECT_EQ(ReadFile(dir / "r.csv"), csv);
+  }
 }
 
 }  // namespace

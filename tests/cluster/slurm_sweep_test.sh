@@ -1,8 +1,13 @@
 #!/bin/bash
-# A sweep as a Slurm array job on a one-node cluster started here, merged, against the same sweep
-# run on this machine: the bytes must be the same.
+# A sweep as a Slurm array job on a one-node cluster started here, submitted and merged by the
+# commands the documentation shows, against the same sweep run on this machine: the bytes must be
+# the same.
 #
-#   slurm_sweep_test.sh ZELMORA-BATCH JOB-SCRIPT
+#   slurm_sweep_test.sh BIN-DIR JOB-SCRIPT EXPERIMENTS.md
+#
+# BIN-DIR holds the zelmora-batch to run: the unpacked package's usr/bin, or a build tree's batch
+# folder. It comes first on a PATH like the one an installed package is found on, as the docs say.
+# JOB-SCRIPT stands where the docs' commands name the package's job script.
 #
 # The daemons (munged, slurmctld, slurmd) run in the foreground as children of this script, with
 # their keys, sockets, state, spool, logs and ports in a fresh folder; they and everything they
@@ -10,15 +15,32 @@
 # run: not root, or the packages missing.
 set -uo pipefail
 
-program=$(realpath "$1")
+bin_dir=$(realpath "$1")
 job_script=$(realpath "$2")
+docs=$(realpath "$3")
 skip() { echo "SKIPPED: $*"; exit 77; }
 fail() { echo "FAILED: $*"; show_logs; exit 1; }
 
 # The documentation shows the job script as it is.
-docs="$(dirname "$job_script")/EXPERIMENTS.md"
 diff <(awk '/^#!\/bin\/bash$/ { shown = 1 } shown && /^```$/ { exit } shown' "$docs") "$job_script" ||
   { echo "FAILED: $docs does not show $job_script as it is"; exit 1; }
+
+# The docs' commands, continued lines joined: the sh block that submits the array.
+commands=$(awk '/^```sh$/ { block = ""; inside = 1; next } inside && /^```$/ { inside = 0; if (block ~ /sbatch --parsable/) { printf "%s", block; exit } next }
+                inside { block = block $0 "\n" }' "$docs" | sed -e ':join' -e '/\\$/{N;s/ *\\\n */ /;b join}')
+[ -n "$commands" ] || { echo "FAILED: $docs shows no sbatch command"; exit 1; }
+# The same commands on a small sweep in 3 shards (5 runs: one shard holds one run, the others two),
+# with the job script given.
+shards=3
+options=(--seed 424242 --grid 20x20 --steps 30 --record-every 7 --set threshold=2:6:1)
+replace() {
+  [[ $commands == *"$1"* ]] || { echo "FAILED: the docs' commands no longer hold '$1'"; exit 1; }
+  commands=${commands//"$1"/"$2"}
+}
+replace "--array=0-31" "--array=0-$((shards - 1))"
+replace "/usr/share/doc/zelmora/examples/slurm-sweep.sh" "$job_script"
+replace "--seed 20240601 --set returns-to-scale=0.9:1.3:0.05 --set threshold=2:5:1 --repeats 20 --steps 2000 --record-every 20" \
+  "${options[*]}"
 
 [ "$(id -u)" -eq 0 ] || skip "starting munged and slurmd needs root (scripts/install-deps installs slurm-wlm and munge)"
 for tool in munged munge slurmctld slurmd sbatch squeue scontrol sinfo; do
@@ -26,7 +48,7 @@ for tool in munged munge slurmctld slurmd sbatch squeue scontrol sinfo; do
 done
 
 work=""
-job=""
+submitted=""
 pids=()
 trap cleanup EXIT
 trap 'exit 1' INT TERM
@@ -41,7 +63,7 @@ export SLURM_CONF="$work/slurm.conf"
 deadline=$((SECONDS + 150))  # the whole test; ctest's timeout is above it
 
 show_logs() {
-  for log in "$work"/*.log "$work"/logs/*; do
+  for log in "$work"/*.log "$work"/run/*.out; do
     [ -f "$log" ] || continue
     echo "---- $log"
     tail -n 30 "$log"
@@ -53,7 +75,7 @@ show_logs() {
 cleanup() {
   trap - EXIT INT TERM
   [ -n "$work" ] || return
-  if [ -n "$job" ]; then timeout 5 scancel "$job" 2>/dev/null; fi
+  if [ -n "$submitted" ]; then timeout 5 scancel --user "$(id -un)" 2>/dev/null; fi
   for pid in "${pids[@]}"; do kill -TERM -- "-$pid" 2>/dev/null; done
   local until=$((SECONDS + 10))
   for pid in "${pids[@]}"; do
@@ -105,7 +127,7 @@ wait_for "munged" 20 munge_works
 # slurm: one node, this machine, with what slurmd finds on it.
 node=$(hostname -s)
 hardware=$(slurmd -C | head -n 1 | sed -e 's/^NodeName=[^ ]* //' -e 's/ RealMemory=[0-9]*//')
-mkdir -p "$work/state" "$work/spool" "$work/logs" "$work/out"
+mkdir -p "$work/state" "$work/spool"
 : >"$work/plugstack.conf"
 ctld_port=$(free_port)
 cat >"$SLURM_CONF" <<CONF
@@ -146,31 +168,25 @@ pids+=($!)
 node_idle() { [ "$(timeout 5 sinfo -h -n "$node" -o %T 2>/dev/null)" = idle ]; }
 wait_for "the node to come up idle" 40 node_idle
 
-# The sweep: 5 runs in 3 shards, so one shard holds one run and the others two.
-shards=3
-options=(--seed 424242 --grid 20x20 --steps 30 --record-every 7 --set threshold=2:6:1)
-export PATH="$(dirname "$program"):$PATH"
-job=$(cd "$work/out" && timeout 10 sbatch --parsable --array=0-$((shards - 1)) \
-  --output="$work/logs/task-%a.out" "$job_script" "$work/out/shards" "${options[@]}") ||
-  fail "sbatch refused the job"
-job=${job%%;*}
-queue_empty() { [ -z "$(timeout 5 squeue -h -j "$job" 2>/dev/null)" ] && timeout 5 squeue -h >/dev/null 2>&1; }
-wait_for "the array job $job to finish" 90 queue_empty
-for ((task = 0; task < shards; task++)); do
-  state=$(timeout 5 scontrol -o show job "${job}_$task" 2>/dev/null | grep -o 'JobState=[A-Z_]* .*ExitCode=[0-9:]*')
+# The docs' commands, run where their shards' folder is to go, find zelmora-batch on PATH.
+export PATH="$bin_dir:/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
+mkdir -p "$work/run"
+submitted=yes
+(cd "$work/run" && timeout 20 bash -euo pipefail -c "$commands") >"$work/submit.log" 2>&1 ||
+  fail "the docs' commands failed: $(cat "$work/submit.log")"
+queue_empty() { [ -z "$(timeout 5 squeue -h 2>/dev/null)" ] && timeout 5 squeue -h >/dev/null 2>&1; }
+wait_for "the array job and the merge to finish" 90 queue_empty
+jobs=$(timeout 5 scontrol -o show job 2>/dev/null)
+[ "$(grep -c . <<<"$jobs")" -eq $((shards + 1)) ] || fail "expected $shards array tasks and a merge, found: $jobs"
+while read -r state; do
   case "$state" in
     "JobState=COMPLETED "*"ExitCode=0:0") ;;
-    *) fail "array task $task ended as '${state:-unknown}'" ;;
+    *) fail "a job ended as '${state:-unknown}'" ;;
   esac
-done
+done < <(grep -o 'JobState=[A-Z_]* .*ExitCode=[0-9:]*' <<<"$jobs")
 
-"$program" "${options[@]}" --quiet --out "$work/single.csv" || fail "the sweep on one machine failed"
-shard_files=("$work"/out/shards/shard-*.csv)
+zelmora-batch "${options[@]}" --quiet --out "$work/single.csv" || fail "the sweep on one machine failed"
+shard_files=("$work"/run/out/shard-*.csv)
 [ ${#shard_files[@]} -eq $shards ] || fail "expected $shards shard files, found ${#shard_files[@]}"
-
-# merge gives the bytes of the sweep on one machine.
-"$program" merge "$work/merged.csv" "${shard_files[@]}" >"$work/merge.log" 2>&1
-status=$?
-[ $status -eq 0 ] || fail "merge failed: $(cat "$work/merge.log")"
-cmp "$work/merged.csv" "$work/single.csv" || fail "the merged shards differ from the sweep on one machine"
-echo "the sweep's $shards shards, run as a Slurm array and merged, equal the sweep on one machine"
+cmp "$work/run/out/sweep.csv" "$work/single.csv" || fail "the merged shards differ from the sweep on one machine"
+echo "the sweep's $shards shards, run as a Slurm array and merged as the docs show, equal the sweep on one machine"

@@ -1,6 +1,9 @@
 import _thread
+import io
+import json
 import os
 import subprocess
+import threading
 import time
 
 import numpy as np
@@ -166,3 +169,73 @@ def test_progress_counts_up_to_the_whole_sweep(capsys):
     zelmora.sweep(grid=(12, 12), steps=3, seed=4, progress=True)
     err = capsys.readouterr().err
     assert "zelmora.sweep: 1/1 runs" in err and err.endswith("\n")
+
+
+def test_with_out_a_sweep_writes_the_batch_programs_files_and_reads_its_rows_on_request(batch_program, tmp_path):
+    options = dict(grid=(18, 14), steps=25, record_every=6, seed=9, repeats=2, jobs=2,
+                   set={"threshold": range(2, 5), "grid_cols": [14, 18]}, density=0.45)
+    subprocess.run([batch_program, "--grid", "18x14", "--steps", "25", "--record-every", "6", "--seed", "9",
+                    "--repeats", "2", "--jobs", "1", "--set", "threshold=2:4:1", "--set", "grid-cols=14,18",
+                    "--density", "0.45", "--quiet", "--out", str(tmp_path / "batch.csv")], check=True, timeout=120)
+    files = zelmora.sweep(out=tmp_path / "python.csv", **options)
+    assert (tmp_path / "python.csv").read_bytes() == (tmp_path / "batch.csv").read_bytes()
+    manifests = [json.loads((tmp_path / name).read_text()) for name in ("batch.json", "python.json")]
+    assert manifests[0]["request_hash"] == manifests[1]["request_hash"]
+    assert manifests[0]["request"]["sweep"] == manifests[1]["request"]["sweep"]
+    assert files.master_seed == 9 and files.runs == 12
+    rows = zelmora.sweep(**options)
+    pd.testing.assert_frame_equal(files.read(), rows, check_exact=True)
+    pd.testing.assert_frame_equal(pd.concat(files.chunks(rows=7), ignore_index=True), rows, check_exact=True)
+    assert sorted(rows.groupby("run").grid_cols.first()) == [14] * 6 + [18] * 6
+    assert (rows.density == 0.45).all() and (rows.agents == (rows.grid_cols * 14 * 0.45).round()).all()
+
+
+def test_parameters_are_the_batch_programs_table(batch_program):
+    listed = subprocess.run([batch_program, "--parameters"], check=True, capture_output=True, text=True).stdout
+    table = pd.read_csv(io.StringIO(listed), sep="\t", dtype=str, keep_default_na=False)
+    pd.testing.assert_frame_equal(zelmora.parameters(), table)
+    assert set(table.name) <= set(zelmora.columns().name)
+
+
+def test_a_sweep_with_out_stopped_by_python_resumes_to_the_same_bytes(tmp_path):
+    options = dict(grid=(40, 40), steps=300, record_every=50, seed=3, repeats=120, jobs=2)
+
+    def stop_after_a_few(runs_done, *_):
+        if runs_done >= 3:
+            raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        zelmora.sweep(out=tmp_path / "x.csv", progress=stop_after_a_few, **options)
+    assert (tmp_path / "x.csv.partial").exists() and not (tmp_path / "x.csv").exists()
+    assert json.loads((tmp_path / "x.json").read_text())["status"] == "interrupted"
+    with pytest.raises(ValueError, match="resume=True to finish it"):
+        zelmora.sweep(out=tmp_path / "x.csv", **options)
+    zelmora.sweep(out=tmp_path / "x.csv", resume=True, **options)
+    zelmora.sweep(out=tmp_path / "whole.csv", **options)
+    assert (tmp_path / "x.csv").read_bytes() == (tmp_path / "whole.csv").read_bytes()
+
+
+def test_measures_run_one_at_a_time():
+    running, most = [0], [0]
+    lock = threading.Lock()
+
+    def busy(v):
+        with lock:
+            running[0] += 1
+            most[0] = max(most[0], running[0])
+        # NumPy lets go of the GIL in its loops: another worker's measure could start meanwhile.
+        total = np.add(np.arange(200_000.0), 1.0).sum()
+        with lock:
+            running[0] -= 1
+        return total
+
+    zelmora.sweep(grid=(20, 20), steps=20, repeats=12, jobs=4, seed=6, measures={"busy": busy})
+    assert most[0] == 1
+
+
+def test_a_path_that_is_no_utf8_is_an_output_like_any_other(tmp_path):
+    out = os.path.join(os.fsencode(tmp_path), b"r\xe9sum\xe9.csv")
+    files = zelmora.sweep(grid=(12, 12), steps=4, seed=2, repeats=2, out=out)
+    assert os.fsencode(files.csv) == out and len(files.read()) == 2 * 5
+    with pytest.raises(ValueError, match="holds this sweep"):
+        zelmora.sweep(grid=(12, 12), steps=4, seed=2, repeats=2, out=out)

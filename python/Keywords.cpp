@@ -1,0 +1,207 @@
+#include "python/Keywords.h"
+
+#include <pybind11/numpy.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <limits>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "python/Parameters.h"
+#include "sweep/RequestJson.h"
+
+namespace zelmora::python {
+namespace {
+
+using sweep::Parameters;
+using Source = sweep::RequestError::Source;
+
+constexpr std::size_t Cols = sweep::ParameterIndex("grid_cols");
+constexpr std::size_t Rows = sweep::ParameterIndex("grid_rows");
+
+std::string Text(py::handle value, const std::string& name) {
+  if (!py::isinstance<py::str>(value)) throw py::type_error(name + ": expects a str; got " + TypeName(value));
+  return py::str(value);
+}
+
+bool Flag(py::handle value, const std::string& name) {
+  if (!IsBool(value)) throw py::type_error(name + ": expects True or False; got " + TypeName(value));
+  return PyObject_IsTrue(value.ptr());
+}
+
+std::string PathText(py::handle value, const std::string& name) {
+  const py::object os = py::module_::import("os");
+  if (!py::isinstance<py::str>(value) && !py::isinstance<py::bytes>(value) && !py::hasattr(value, "__fspath__")) {
+    throw py::type_error(name + ": expects a path (str, bytes or os.PathLike); got " + TypeName(value));
+  }
+  // The file system's own bytes, so a name in any encoding (Latin-1, ...) reaches the file as given.
+  return py::bytes(os.attr("fsencode")(value));
+}
+
+// A one-dimensional NumPy array's values as doubles, its element kind checked against the
+// parameter's: whole numbers for an integer, numbers for a real, bools for a switch.
+std::vector<double> ArrayValues(std::size_t parameter, const py::array& array, const std::string& label) {
+  if (array.ndim() != 1) throw py::type_error(label + ": expects a one-dimensional array; got " + std::to_string(array.ndim()));
+  const char kind = array.dtype().kind();
+  const sweep::ParameterKind expected = Parameters[parameter].kind;
+  const bool fits = array.size() == 0 || (expected == sweep::ParameterKind::Integer && (kind == 'i' || kind == 'u')) ||
+                    (expected == sweep::ParameterKind::Real && (kind == 'i' || kind == 'u' || kind == 'f')) ||
+                    (expected == sweep::ParameterKind::Switch && kind == 'b');
+  if (!fits) {
+    throw py::type_error(label + ": expects " + std::string(sweep::KindName(expected)) + " values; got an array of " +
+                         std::string(py::str(array.dtype())));
+  }
+  const py::array_t<double, py::array::forcecast | py::array::c_style> values(array);
+  return {values.data(), values.data() + values.size()};
+}
+
+// One varied parameter's values.
+sweep::Axis AxisFrom(std::size_t parameter, py::handle values, const std::string& label) {
+  if (py::isinstance<py::str>(values)) return sweep::ParseAxis(parameter, std::string(py::str(values)));
+  if (py::isinstance(values, py::module_::import("builtins").attr("range"))) {
+    const std::int64_t start = py::int_(values.attr("start")), step = py::int_(values.attr("step"));
+    const std::int64_t count = py::len(values);
+    // An ascending range stays a range, however long; others are few enough to list.
+    if (step > 0 && count > 0 && Parameters[parameter].kind != sweep::ParameterKind::Switch) {
+      return sweep::Axis::Progression(parameter, start, step, count, 0);
+    }
+  }
+  if (py::isinstance<py::array>(values)) {
+    return sweep::Axis::Listed(parameter, ArrayValues(parameter, py::reinterpret_borrow<py::array>(values), label));
+  }
+  std::vector<double> listed;
+  if (py::hasattr(values, "__iter__")) {
+    for (const py::handle value : values) listed.push_back(ParameterValue(parameter, value, label));
+  } else {
+    listed.push_back(ParameterValue(parameter, values, label));
+  }
+  return sweep::Axis::Listed(parameter, std::move(listed));
+}
+
+void AddSets(py::handle sets, sweep::Request& request) {
+  if (!py::isinstance<py::dict>(sets)) {
+    throw py::type_error("set: expects a dict of parameter names and their values; got " + TypeName(sets));
+  }
+  for (const auto& [key, values] : py::reinterpret_borrow<py::dict>(sets)) {
+    if (!py::isinstance<py::str>(key)) throw py::type_error("set: names are strings; got " + TypeName(key));
+    const std::string name = py::str(key);
+    const auto parameter = sweep::FindParameter(name);
+    if (!parameter) throw sweep::RequestError(Source::Set, name, "", "is no parameter (zelmora.parameters() lists them)");
+    request.axes.push_back(AxisFrom(*parameter, values, "set " + name));
+  }
+}
+
+// A design's cell: the value a column's type gives it, or, for text and other objects, the value
+// the command line reads from its text. Errors name the row and column as a file's would.
+double CellValue(std::size_t parameter, py::handle cell, const std::string& name, std::int64_t row, std::int64_t column) {
+  const auto refuse = [&](const std::string& shown) {
+    sweep::RequestError error(Source::Design, name, shown, "expects " + sweep::Expects(parameter), row);
+    error.column = column;
+    return error;
+  };
+  const sweep::ParameterKind kind = Parameters[parameter].kind;
+  std::optional<double> value;
+  if (IsBool(cell)) {
+    if (kind == sweep::ParameterKind::Switch) value = PyObject_IsTrue(cell.ptr()) ? 1 : 0;
+  } else if (IsInteger(cell)) {
+    // A switch as the sweep's own CSV and DataFrame write it, 1 or 0.
+    value = double(py::int_(py::reinterpret_borrow<py::object>(cell)).cast<long long>());
+    if (kind == sweep::ParameterKind::Choice) value.reset();
+  } else if (IsReal(cell)) {
+    const double real = py::float_(py::reinterpret_borrow<py::object>(cell));
+    // A whole number written as a real (2.0) is no whole number, as "2.0" is none in a file.
+    if (kind == sweep::ParameterKind::Real) value = real;
+    if (!value) throw refuse(sweep::NumberText(real) + (real == std::floor(real) ? ".0" : ""));
+  } else if (py::isinstance<py::str>(cell)) {
+    value = sweep::ParseValue(parameter, std::string(py::str(cell)));
+  }
+  if (!value || !sweep::InRange(parameter, *value)) throw refuse(std::string(py::str(cell)));
+  return *value;
+}
+
+sweep::Design DesignFrom(py::handle columns) {
+  sweep::Design design;
+  const py::list list = py::reinterpret_borrow<py::list>(columns);
+  std::vector<py::list> cells;
+  for (std::size_t c = 0; c < list.size(); ++c) {
+    const py::tuple column = list[c].cast<py::tuple>();
+    const std::string name = py::str(column[0]);
+    const auto parameter = sweep::FindParameter(name);
+    if (!parameter) {
+      sweep::RequestError error(Source::Design, name, "", "is no parameter (zelmora.parameters() lists them)");
+      error.column = std::int64_t(c) + 1;
+      error.joined = true;
+      throw error;
+    }
+    design.columns.push_back(*parameter);
+    design.names.push_back(name);
+    cells.push_back(column[1].attr("tolist")());
+  }
+  design.points = cells.empty() ? 0 : std::int64_t(cells.front().size());
+  design.values.reserve(std::size_t(design.points) * cells.size());
+  for (std::int64_t point = 0; point < design.points; ++point) {
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      design.values.push_back(CellValue(design.columns[c], cells[c][std::size_t(point)], design.names[c], point + 1,
+                                        std::int64_t(c) + 1));
+    }
+  }
+  return design;
+}
+
+}  // namespace
+
+sweep::Request RequestFrom(const py::dict& keywords) {
+  sweep::Request request;
+  request.quiet = true;  // progress is Python's own
+  request.jobs = std::int32_t(std::max(1u, std::thread::hardware_concurrency()));
+  for (const auto& [key, value] : keywords) {
+    const std::string name = py::str(key);
+    if (value.is_none()) continue;
+    if (name == "grid") {
+      const GridSize grid = GridFrom(value);
+      for (const std::size_t side : {Cols, Rows}) {
+        if (keywords.contains(Parameters[side].name.data()) && !keywords[Parameters[side].name.data()].is_none()) {
+          throw py::type_error("grid and " + std::string(Parameters[side].name) + " exclude each other; give one of them");
+        }
+      }
+      request.base.Set(Cols, grid.cols);
+      request.base.Set(Rows, grid.rows);
+    } else if (name == "steps" || name == "record_every" || name == "jobs") {
+      const std::int64_t whole = WholeFrom(value, name, -2147483648LL, 2147483647LL);
+      (name == "steps" ? request.steps : name == "jobs" ? request.jobs : request.recordEvery) = std::int32_t(whole);
+    } else if (name == "repeats") {
+      request.repeats = WholeFrom(value, name, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max());
+    } else if (name == "seed") {
+      request.seed = SeedFrom(value, name);
+    } else if (name == "until") {
+      const std::string until = Text(value, name);
+      if (until != "steps" && until != "settled") throw sweep::RequestError(Source::Field, "until", until, "expects steps or settled");
+      request.untilSettled = until == "settled";
+    } else if (name == "shard") {
+      if (!py::isinstance<py::tuple>(value) || py::len(value) != 2) {
+        throw py::type_error("shard: expects (index, count), a pair of whole numbers; got " + TypeName(value));
+      }
+      const py::tuple pair = py::reinterpret_borrow<py::tuple>(value);
+      request.shardIndex = WholeFrom(pair[0], name, 0, std::numeric_limits<std::int64_t>::max());
+      request.shardCount = WholeFrom(pair[1], name, 1, std::numeric_limits<std::int64_t>::max());
+    } else if (name == "set") {
+      AddSets(value, request);
+    } else if (name == "design") {
+      request.design = DesignFrom(value);
+    } else if (name == "out") {
+      request.out = PathText(value, name);
+    } else if (name == "resume" || name == "force") {
+      (name == "resume" ? request.resume : request.force) = Flag(value, name);
+    } else if (const auto parameter = sweep::FindParameter(name)) {
+      request.base.Set(*parameter, ParameterValue(*parameter, value, name));
+    } else {
+      throw py::type_error("sweep: unknown keyword '" + name + "'");
+    }
+  }
+  return request;
+}
+
+}  // namespace zelmora::python

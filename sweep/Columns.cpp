@@ -1,0 +1,180 @@
+#include "sweep/Columns.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <utility>
+
+#include "sweep/Record.h"
+#include "simulation/Measures.h"
+#include "simulation/World.h"
+
+namespace zelmora::sweep {
+namespace {
+
+ColumnValue Whole(std::int64_t value) { return {std::uint64_t(value), 0, false}; }
+ColumnValue Real(double value) { return {0, value, false}; }
+constexpr double Missing = std::numeric_limits<double>::quiet_NaN();
+
+const TCell& Market(const RowSource& s, int m) { return s.world->grid.At(s.world->Markets[m].col, s.world->Markets[m].row); }
+// Before the first step no price is computed yet.
+bool Priced(const RowSource& s) { return s.world->StepCount > 0; }
+
+template <int M>
+ColumnValue MarketCustomers(const RowSource& s) {
+  return Whole(Market(s, M).customers);
+}
+template <int M>
+ColumnValue MarketUnitCost(const RowSource& s) {
+  return Real(Priced(s) ? Market(s, M).unitCost : Missing);
+}
+
+template <int M>
+void AddMarket(std::vector<Column>& columns) {
+  const std::string m = std::to_string(M);
+  columns.push_back({"market" + m + "_customers", ColumnKind::Integer,
+                     "customers of market " + m + "'s cell; markets sharing a cell show the same count", false, false,
+                     &MarketCustomers<M>});
+  columns.push_back({"market" + m + "_unit_cost", ColumnKind::Real,
+                     "market " + m + "'s unit cost (bid price) computed by the step; empty at step 0", false, true,
+                     &MarketUnitCost<M>});
+}
+
+template <int... M>
+void AddMarkets(std::vector<Column>& columns, std::integer_sequence<int, M...>) {
+  (AddMarket<M>(columns), ...);
+}
+
+// A choice's column writes its name, which needs a column kind of text (in the CSV's writer and
+// Python's arrays) before the first choice joins the table.
+static_assert(std::none_of(std::begin(Parameters), std::end(Parameters),
+                           [](const ParameterRow& row) { return row.kind == ParameterKind::Choice; }),
+              "a choice parameter needs a text column kind");
+
+// The parameters' columns: those that lead the row, or those that follow the measures.
+void AddParameters(std::vector<Column>& columns, bool trailing) {
+  for (std::size_t k = 0; k < ParameterCount; ++k) {
+    const ParameterRow& row = Parameters[k];
+    if (row.trailing != trailing) continue;
+    const ColumnKind kind = row.kind == ParameterKind::Real ? ColumnKind::Real : ColumnKind::Integer;
+    columns.push_back({std::string(row.name), kind, std::string(row.description), true, false, nullptr, k});
+  }
+}
+
+std::vector<Column> MakeColumns() {
+  using K = ColumnKind;
+  std::vector<Column> c = {
+      {"run", K::Integer, "the run's index in the sweep", true, false,
+       [](const RowSource& s) { return Whole(s.run->index); }},
+      {"seed", K::Unsigned, "the run's seed (unsigned 64-bit)", true, false,
+       [](const RowSource& s) { return ColumnValue{s.run->seed, 0, false}; }},
+  };
+  AddParameters(c, false);
+  const std::vector<Column> step = {
+      {"step", K::Integer, "steps completed; 0 is the setup", false, false,
+       [](const RowSource& s) { return Whole(s.world->StepCount); }},
+      {"satisfied", K::Integer, "agents whose satisfied flag is set after the step (placement sets every flag, so all at step 0)",
+       false, false, [](const RowSource& s) { return Whole(s.measures->satisfied); }},
+      {"unsatisfied", K::Integer, "the other agents (0 at step 0; see unsatisfied_by_rule)", false, false,
+       [](const RowSource& s) { return Whole(s.measures->unsatisfied); }},
+      {"moved", K::Integer,
+       "MovedCount of the step's relocation: agents that were unsatisfied when it began, moved or not (0 at step 0)",
+       false, false, [](const RowSource& s) { return Whole(s.world->MovedCount); }},
+      {"yellow_customers", K::Integer, "the chart's first series: customers of market 2, the yellow market", false,
+       false, [](const RowSource& s) { return Whole(Market(s, YellowMarket).customers); }},
+      {"yellow_bid_price", K::Real, "the chart's second series: the yellow market's unit cost; empty at step 0", false,
+       true, [](const RowSource& s) { return Real(Priced(s) ? Market(s, YellowMarket).unitCost : Missing); }},
+  };
+  c.insert(c.end(), step.begin(), step.end());
+  AddMarkets(c, std::make_integer_sequence<int, MarketCount>());
+  const std::vector<Column> measures = {
+      {"mean_local_price", K::Real, "mean of every cell's local price; empty at step 0", false, false,
+       [](const RowSource& s) { return Real(Priced(s) ? s.measures->meanLocalPrice : Missing); }},
+      {"herfindahl", K::Real,
+       "sum of squared shares of customers over the distinct market cells (empty without customers)", false, false,
+       [](const RowSource& s) { return Real(s.measures->herfindahl); }},
+      {"percent_similar", K::Real,
+       "mean, over agents with at least one occupied neighbour, of 100 x like / (like + other) among their 8 torus "
+       "neighbours (empty if no such agent)",
+       false, false, [](const RowSource& s) { return Real(s.measures->percentSimilar); }},
+      {"cluster_count", K::Integer, "connected groups of same-colour agents, 8-connected, on the torus", false, false,
+       [](const RowSource& s) { return Whole(s.measures->clusterCount); }},
+      {"mean_cluster_size", K::Real, "agents / cluster_count (empty without agents)", false, false,
+       [](const RowSource& s) { return Real(s.measures->meanClusterSize); }},
+      {"unsatisfied_by_rule", K::Integer,
+       "agents the segregation rule finds unsatisfied where they stand, counted at every recorded step, step 0 "
+       "included, whether or not the phase runs",
+       false, false, [](const RowSource& s) { return Whole(s.measures->unsatisfiedByRule); }},
+      {"moves", K::Integer,
+       "moves the step made: relocations and moves to cheaper cells (an agent may make one of each; 0 at step 0)",
+       false, false, [](const RowSource& s) { return Whole(s.world->MovesMade); }},
+      {"stop_step", K::IntegerOrEmpty,
+       "with --until settled, the step at which the run settled, its last; the same in every row of the run, "
+       "empty when it did not settle",
+       false, false,
+       [](const RowSource& s) { return s.stopStep ? Whole(*s.stopStep) : ColumnValue{0, 0, true}; }},
+  };
+  c.insert(c.end(), measures.begin(), measures.end());
+  AddParameters(c, true);
+  // Measures added since, after everything else, so that every column before keeps its place.
+  const std::vector<Column> added = {
+      {"mean_price_paid_black", K::Real,
+       "mean local price of the cells black agents stand on; empty at step 0 and without black agents", false, false,
+       [](const RowSource& s) { return Real(Priced(s) ? s.measures->meanPricePaid[0] : Missing); }},
+      {"mean_price_paid_white", K::Real,
+       "mean local price of the cells white agents stand on; empty at step 0 and without white agents", false, false,
+       [](const RowSource& s) { return Real(Priced(s) ? s.measures->meanPricePaid[1] : Missing); }},
+  };
+  c.insert(c.end(), added.begin(), added.end());
+  return c;
+}
+
+}  // namespace
+
+ColumnValue Column::Read(const RowSource& source) const {
+  if (!parameter) return read(source);
+  const double value = source.run->parameters[*parameter];
+  return kind == ColumnKind::Real ? Real(value) : Whole(std::int64_t(value));
+}
+
+const std::vector<Column>& Columns() {
+  static const std::vector<Column> columns = MakeColumns();
+  return columns;
+}
+
+std::size_t ColumnIndex(const std::string& name) {
+  const std::vector<Column>& columns = Columns();
+  for (std::size_t k = 0; k < columns.size(); ++k) {
+    if (columns[k].name == name) return k;
+  }
+  throw std::out_of_range("no column " + name);
+}
+
+const char* KindName(ColumnKind kind) {
+  switch (kind) {
+    case ColumnKind::Integer: return "integer";
+    case ColumnKind::Unsigned: return "unsigned";
+    case ColumnKind::IntegerOrEmpty: return "integer or empty";
+    case ColumnKind::Real: return "real";
+  }
+  return "";
+}
+
+std::string CsvHeader() {
+  std::string header;
+  for (const Column& column : Columns()) header += (header.empty() ? "" : ",") + column.name;
+  return header + LineEnd;
+}
+
+std::string RowPrefix(const RunPlan& run) {
+  RowSource source;
+  source.run = &run;
+  std::string prefix;
+  for (std::size_t k = 0; k < 2; ++k) {
+    AppendValue(prefix, Columns()[k].kind, Columns()[k].Read(source));
+    prefix += ',';
+  }
+  return prefix;
+}
+
+}  // namespace zelmora::sweep

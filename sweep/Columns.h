@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sweep/RunPlan.h"
+#include "simulation/ChartPoint.h"
+
+namespace zelmora {
+class World;
+struct StepMeasures;
+}  // namespace zelmora
+
+namespace zelmora::sweep {
+
+// A column's value: a whole number (Unsigned: one that may use all 64 bits, the seed;
+// IntegerOrEmpty: one that may be missing, an empty field) or a real one (NaN: missing, an empty
+// field). Readers that keep types (pandas) take the kind as it is.
+enum class ColumnKind { Integer, Unsigned, IntegerOrEmpty, Real };
+struct ColumnValue {
+  std::uint64_t integer = 0;  // every whole-number column is 0 or more
+  double real = 0;
+  bool missing = false;  // an IntegerOrEmpty that is not there: an empty field, as NaN for a real one
+};
+
+// What a row is made from: the run (the same in every row of a run) and, at a recorded step,
+// the World and its measures.
+struct RowSource {
+  const RunPlan* run = nullptr;
+  const World* world = nullptr;
+  const StepMeasures* measures = nullptr;
+  // The step at which the run settled, known only when it ends: rows are written without it and
+  // filled in then (FillStopStep).
+  std::optional<std::int32_t> stopStep;
+};
+
+// The kind's name in the docs' column reference: integer, unsigned, integer or empty, or real.
+const char* KindName(ColumnKind kind);
+
+// One column of the CSV. The table of them is the one place a column is defined: the header, the
+// rows, the column reference in docs/EXPERIMENTS.md (checked by a test) and readers come from it.
+// A parameter's column comes from the parameter table.
+struct Column {
+  std::string name;
+  ColumnKind kind = ColumnKind::Real;
+  std::string description;
+  bool perRun = false;   // reads the run only, so it is formatted once a run
+  bool recurs = false;   // a real value that recurs within a run: its text is kept for reuse
+  ColumnValue (*read)(const RowSource&) = nullptr;
+  std::optional<std::size_t> parameter = std::nullopt;  // the run's value of this parameter, instead of `read`
+
+  ColumnValue Read(const RowSource& source) const;
+};
+
+// Every column in the CSV's order; the run's own columns come first, new measures go at the end.
+const std::vector<Column>& Columns();
+
+// The position of a column in the table; throws std::out_of_range for an unknown name.
+std::size_t ColumnIndex(const std::string& name);
+
+// The header line of the CSV, line end included.
+std::string CsvHeader();
+
+// The start of every row of a run: its first two fields, "index,seed,".
+std::string RowPrefix(const RunPlan& run);
+
+}  // namespace zelmora::sweep

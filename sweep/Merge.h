@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zelmora::sweep {
+
+// `merge OUT.csv SHARD.csv...`: checks that the shards' manifests describe one sweep (the same
+// build, and the same request: every parameter of every run, the design, steps, recording and
+// master seed; the first difference is named with the parameter and both values), that every
+// shard of it is there once and complete and every run whole, then writes OUT.csv, OUT.json and
+// its journal as the unsharded sweep would have: the CSV byte for byte, the manifest's request
+// and its hash alike (times, command line and jobs are the shards'; docs/EXPERIMENTS.md). `args`
+// are those after "merge". Throws RequestError (naming "merge": a missing, repeated or foreign
+// shard) or IoError.
+void MergeShards(const std::vector<std::string>& args);
+
+}  // namespace zelmora::sweep

@@ -1,0 +1,412 @@
+#include "sweep/Request.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+
+namespace zelmora::sweep {
+namespace {
+
+using Source = RequestError::Source;
+
+constexpr double Pow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                            1e16, 1e17, 1e18};
+
+// A value as messages show it: a whole number's digits, otherwise its shortest text.
+std::string Shown(double value) {
+  if (value == std::floor(value) && std::abs(value) < 9e15) return std::to_string(std::int64_t(value));
+  return NumberText(value);
+}
+
+struct Field {
+  const char* name;
+  std::int64_t low, high;
+  const char* expects;
+};
+
+const Field Fields[] = {
+    {"steps", 0, 1'000'000'000, "a whole number from 0 to 1000000000"},
+    {"record_every", 1, 2147483647, "a whole number of steps, at least 1"},
+    {"repeats", 1, MaxRuns, "a whole number from 1 to 1000000000"},
+    {"jobs", 1, 1024, "a whole number of threads from 1 to 1024"},
+    {"progress_every", 0, 86400, "a whole number of seconds from 0 to 86400"},
+    {"snapshot_every", 1, 1'000'000'000, "a whole number of steps, at least 1"},
+    {"seed", 0, 0, "a whole number from 0 to 18446744073709551615"},
+    {"shard", 0, 0, "I/N with whole numbers 0 <= I < N"},
+    {"snapshot_at", 0, 0, "a list of steps from 0 to the steps of a run"},
+    {"out", 0, 0, "a file name ending in .csv"},
+    {"until", 0, 0, "steps or settled"},
+};
+
+const Field& FieldNamed(const std::string& name) {
+  for (const Field& field : Fields) {
+    if (name == field.name) return field;
+  }
+  throw std::logic_error("no request field " + name);
+}
+
+void CheckField(const char* name, std::int64_t value) {
+  const Field& field = FieldNamed(name);
+  if (value < field.low || value > field.high) {
+    throw RequestError(Source::Field, name, std::to_string(value), std::string("expects ") + field.expects);
+  }
+}
+
+RequestError Conflict(Source a, const std::string& aName, Source b, const std::string& bName, std::string reason,
+                      std::int64_t row = 0, std::int64_t column = 0) {
+  RequestError error(a, aName, "", std::move(reason), row);
+  error.column = column;
+  error.other = {b, bName};
+  error.joined = true;
+  return error;
+}
+
+std::string NameOf(std::size_t parameter) { return std::string(Parameters[parameter].name); }
+
+// Each fact from one place: the base's two names exclude each other, an axis excludes the base's
+// other name and another axis of the same fact, a design's column excludes every other place of
+// its fact but the base's same name (which it overrides, as an axis does).
+void CheckOnePlace(const Request& r) {
+  for (std::size_t k = 0; k < ParameterCount; ++k) {
+    for (std::size_t j = k + 1; j < ParameterCount; ++j) {
+      if (r.base.Given(k) && r.base.Given(j) && FactOf(k) == FactOf(j)) {
+        throw Conflict(Source::Parameter, NameOf(k), Source::Parameter, NameOf(j),
+                       "and {other} exclude each other; give one of them");
+      }
+    }
+  }
+  for (std::size_t a = 0; a < r.axes.size(); ++a) {
+    const std::size_t p = r.axes[a].parameter;
+    for (std::size_t b = 0; b < a; ++b) {
+      const std::size_t q = r.axes[b].parameter;
+      if (p == q) throw RequestError(Source::Set, NameOf(p), "", "given twice; give each name once");
+      if (FactOf(p) == FactOf(q)) {
+        throw Conflict(Source::Set, NameOf(q), Source::Set, NameOf(p), "and {other} exclude each other; vary one of them");
+      }
+    }
+    for (std::size_t k = 0; k < ParameterCount; ++k) {
+      if (r.base.Given(k) && k != p && FactOf(k) == FactOf(p)) {
+        throw Conflict(Source::Set, NameOf(p), Source::Parameter, NameOf(k),
+                       "and {other} exclude each other; give one of them");
+      }
+    }
+  }
+  if (!r.design) return;
+  const Design& d = *r.design;
+  for (std::size_t c = 0; c < d.columns.size(); ++c) {
+    const std::size_t p = d.columns[c];
+    const std::int64_t column = std::int64_t(c) + 1;
+    for (std::size_t e = 0; e < c; ++e) {
+      if (d.columns[e] == p) {
+        RequestError error(Source::Design, d.names[c], "", "is given twice (also column " + std::to_string(e + 1) + ")");
+        error.column = column;
+        error.joined = true;
+        throw error;
+      }
+      if (FactOf(d.columns[e]) == FactOf(p)) {
+        throw Conflict(Source::Design, d.names[e], Source::Design, d.names[c], "and {other} exclude each other; give one of them");
+      }
+    }
+    for (const Axis& axis : r.axes) {
+      if (FactOf(axis.parameter) != FactOf(p)) continue;
+      if (axis.parameter == p) {
+        throw Conflict(Source::Design, d.names[c], Source::Set, NameOf(axis.parameter),
+                       "is also varied by {other}; give each parameter in one of them");
+      }
+      throw Conflict(Source::Design, d.names[c], Source::Set, NameOf(axis.parameter),
+                     "and {other} exclude each other; give one of them");
+    }
+    for (std::size_t k = 0; k < ParameterCount; ++k) {
+      if (r.base.Given(k) && k != p && FactOf(k) == FactOf(p)) {
+        throw Conflict(Source::Design, d.names[c], Source::Parameter, NameOf(k),
+                       "and {other} exclude each other; give one of them");
+      }
+    }
+  }
+}
+
+void CheckValues(const Request& r) {
+  for (std::size_t k = 0; k < ParameterCount; ++k) {
+    if (r.base.Given(k) && !InRange(k, r.base.values[k])) {
+      throw RequestError(Source::Parameter, NameOf(k), Shown(r.base.values[k]), "expects " + Expects(k));
+    }
+  }
+  for (const Axis& axis : r.axes) {
+    if (axis.Size() == 0) throw RequestError(Source::Set, NameOf(axis.parameter), "", "expects at least one value");
+    const auto refuse = [&](double value) {
+      return RequestError(Source::Set, NameOf(axis.parameter), Shown(value), "expects " + Expects(axis.parameter));
+    };
+    if (axis.IsProgression()) {
+      // A range rises steadily: its ends bound it, and its values are whole where its start and
+      // step are (a real's value of a range is checked at its ends only).
+      const auto whole = [&](std::int64_t scaled) { return scaled % std::int64_t(Pow10[axis.places]) == 0; };
+      const bool real = Parameters[axis.parameter].kind == ParameterKind::Real;
+      if (!real && !whole(axis.start)) throw refuse(axis.At(0));
+      if (!real && !whole(axis.step)) throw refuse(axis.At(1));
+      if (!InRange(axis.parameter, axis.At(0))) throw refuse(axis.At(0));
+      const std::int64_t last = axis.Size() - 1;
+      if (!InRange(axis.parameter, axis.At(last))) {
+        // The first value past the top, as a list of the same values would name it.
+        const double top = Parameters[axis.parameter].high * Pow10[axis.places];
+        const double past = std::floor((top - double(axis.start)) / double(axis.step)) + 1;
+        throw refuse(axis.At(std::clamp<std::int64_t>(std::int64_t(past), 0, last)));
+      }
+      continue;
+    }
+    for (const double value : axis.listed) {
+      if (!InRange(axis.parameter, value)) throw refuse(value);
+    }
+  }
+  if (!r.design) return;
+  const Design& d = *r.design;
+  if (d.points == 0) throw RequestError(Source::Design, "", "", "no points; expects one row of values per point");
+  for (std::int64_t point = 0; point < d.points; ++point) {
+    for (std::size_t c = 0; c < d.columns.size(); ++c) {
+      const double value = d.At(point, c);
+      if (!InRange(d.columns[c], value)) {
+        RequestError error(Source::Design, d.names[c], Shown(value), "expects " + Expects(d.columns[c]), point + 1);
+        error.column = std::int64_t(c) + 1;
+        throw error;
+      }
+    }
+  }
+}
+
+// The points times the lists times the repeats may not pass MaxRuns: the factor that passes it is
+// named.
+void CheckSize(const Request& r) {
+  const std::string most = "the sweep would have more than " + std::to_string(MaxRuns) + " runs";
+  std::int64_t runs = r.design ? r.design->points : 1;
+  if (runs > MaxRuns) throw RequestError(Source::Field, "design", "", std::to_string(runs) + " points: " + most);
+  for (const Axis& axis : r.axes) {
+    if (axis.Size() > 0 && runs > MaxRuns / axis.Size()) throw RequestError(Source::Set, NameOf(axis.parameter), "", most);
+    runs *= std::max<std::int64_t>(axis.Size(), 1);
+  }
+  if (runs > MaxRuns / r.repeats) throw RequestError(Source::Field, "repeats", std::to_string(r.repeats), most);
+}
+
+// Where run `index` got parameter `p` (or its fact) from, to name it in a message: a design's
+// cell, an axis, the base, or nowhere (a default).
+RequestError Named(const Request& r, std::int64_t index, std::size_t p, std::string reason) {
+  if (r.design) {
+    for (std::size_t c = 0; c < r.design->columns.size(); ++c) {
+      if (FactOf(r.design->columns[c]) != FactOf(p)) continue;
+      RequestError error(Source::Design, r.design->names[c], "", std::move(reason), DesignPointOf(r, index) + 1);
+      error.column = std::int64_t(c) + 1;
+      return error;
+    }
+  }
+  for (const Axis& axis : r.axes) {
+    if (FactOf(axis.parameter) == FactOf(p)) return RequestError(Source::Set, NameOf(axis.parameter), "", std::move(reason));
+  }
+  for (std::size_t k = 0; k < ParameterCount; ++k) {
+    if (r.base.Given(k) && FactOf(k) == FactOf(p)) return RequestError(Source::Parameter, NameOf(k), "", std::move(reason));
+  }
+  return RequestError(Source::Parameter, NameOf(p), "", std::move(reason));
+}
+
+bool Varied(const Request& r, std::size_t p) {
+  if (r.design && std::any_of(r.design->columns.begin(), r.design->columns.end(),
+                              [&](std::size_t c) { return FactOf(c) == FactOf(p); })) {
+    return true;
+  }
+  return std::any_of(r.axes.begin(), r.axes.end(), [&](const Axis& a) { return FactOf(a.parameter) == FactOf(p); });
+}
+
+// Every run against the rules, once per combination of the values the rules read (the others at
+// their first value, the repeats at 0), in run order, so the first refused is the first run that
+// breaks a rule. Returns the most cells a run has.
+double CheckRuns(const Request& r) {
+  struct Digit {
+    std::int64_t size, stride;
+  };
+  std::vector<Digit> digits;
+  std::int64_t stride = r.repeats;
+  for (auto axis = r.axes.rbegin(); axis != r.axes.rend(); ++axis) {
+    if (RulesRead(axis->parameter)) digits.push_back({axis->Size(), stride});
+    stride *= axis->Size();
+  }
+  if (r.design && std::any_of(r.design->columns.begin(), r.design->columns.end(), RulesRead)) {
+    digits.push_back({r.design->points, stride});
+  }
+  std::vector<std::int64_t> at(digits.size(), 0);
+  double cells = 0;
+  const std::int64_t runs = SweepSize(r);
+  while (true) {
+    std::int64_t index = 0;
+    for (std::size_t k = 0; k < digits.size(); ++k) index += at[k] * digits[k].stride;
+    const RunPlan run = RunAt(r, 0, index);
+    if (const auto broken = CheckRules(run.parameters)) {
+      // The parameter a run varies, else one given, else the rule's first.
+      std::size_t named = broken->parameters.front();
+      const auto given = [&](std::size_t p) {
+        for (std::size_t k = 0; k < ParameterCount; ++k) {
+          if (r.base.Given(k) && FactOf(k) == FactOf(p)) return true;
+        }
+        return false;
+      };
+      const auto varied = std::find_if(broken->parameters.begin(), broken->parameters.end(),
+                                       [&](std::size_t p) { return Varied(r, p); });
+      const auto set = std::find_if(broken->parameters.begin(), broken->parameters.end(), given);
+      if (varied != broken->parameters.end()) {
+        named = *varied;
+      } else if (set != broken->parameters.end()) {
+        named = *set;
+      }
+      throw Named(r, index, named, (runs > 1 ? "run " + std::to_string(index) + ": " : "") + broken->reason);
+    }
+    cells = std::max(cells, table::Cells(run.parameters));
+    std::size_t k = 0;
+    for (; k < digits.size() && ++at[k] == digits[k].size; ++k) at[k] = 0;
+    if (k == digits.size()) break;
+  }
+  return cells;
+}
+
+}  // namespace
+
+// The longest name a sweep derives from its output, past its stem: a chart's picture's temporary.
+void CheckOutName(const Request& r) {
+  if (r.out.empty()) return;
+  if (r.out.size() < 5 || r.out.compare(r.out.size() - 4, 4, ".csv") != 0) {
+    throw RequestError(Source::Field, "out", r.out, std::string("expects ") + FieldNamed("out").expects);
+  }
+  const std::int64_t size = SweepSize(r);
+  const std::string longest = ".run" + std::to_string(std::max<std::int64_t>(size - 1, 0)) + ".step" +
+                              std::to_string(r.steps) + ".segregation.png.tmpXXXXXX";
+  const std::string stem = r.out.substr(0, r.out.size() - 4);
+  const std::string name = std::filesystem::path(stem).filename().string();
+  if (name.size() + longest.size() > 255 || stem.size() + longest.size() > 4095) {
+    throw RequestError(Source::Field, "out", r.out.size() > 80 ? r.out.substr(0, 40) + "..." + r.out.substr(r.out.size() - 20) : r.out,
+                       "expects a shorter name: the files it names (up to NAME" + longest + ") must fit the file system's limits of 255 bytes a name and 4095 a path");
+  }
+}
+
+namespace {
+
+void CheckMemory(const Request& r, double cells) {
+  const std::int64_t memory = PhysicalMemory();
+  const std::int64_t worlds = std::max<std::int64_t>(1, std::min<std::int64_t>(r.jobs, ShardSize(r)));
+  if (memory <= 0 || cells * double(BytesPerCell) * double(worlds) <= double(memory / 2)) return;
+  throw RequestError(Source::Field, "grid", "",
+                     "a grid of " + std::to_string(std::int64_t(cells)) + " cells needs about " +
+                         std::to_string(std::int64_t(cells) * BytesPerCell >> 20) + " MiB per World, and " +
+                         std::to_string(worlds) + " at once (jobs) exceed half of this machine's memory (" +
+                         std::to_string(memory >> 20) + " MiB); expects a smaller grid or fewer jobs");
+}
+
+}  // namespace
+
+RequestError::RequestError(Source source, std::string name, std::string value, std::string reason, std::int64_t row)
+    : std::runtime_error(name + ": " + reason + (value.empty() ? "" : "; got '" + value + "'")),
+      source(source),
+      name(std::move(name)),
+      value(std::move(value)),
+      reason(std::move(reason)),
+      row(row) {}
+
+Axis Axis::Listed(std::size_t parameter, std::vector<double> values) { return {parameter, std::move(values)}; }
+
+Axis Axis::Progression(std::size_t parameter, std::int64_t start, std::int64_t step, std::int64_t count, int places) {
+  return {parameter, {}, start, step, count, places};
+}
+
+double Axis::At(std::int64_t k) const {
+  // Both the scaled value and the power of ten are exact doubles, so the quotient is the double
+  // nearest the decimal: the value its text names.
+  return IsProgression() ? double(start + k * step) / Pow10[places] : listed[std::size_t(k)];
+}
+
+std::string Axis::RangeText() const {
+  const auto decimal = [this](std::int64_t scaled) {
+    std::string digits = std::to_string(scaled < 0 ? -scaled : scaled);
+    if (places > 0) {
+      if (int(digits.size()) <= places) digits.insert(0, std::size_t(places + 1) - digits.size(), '0');
+      digits.insert(digits.size() - std::size_t(places), ".");
+      while (digits.back() == '0') digits.pop_back();
+      if (digits.back() == '.') digits.pop_back();
+    }
+    return scaled < 0 ? "-" + digits : digits;
+  };
+  return decimal(start) + ":" + decimal(start + (count - 1) * step) + ":" + decimal(step);
+}
+
+std::int64_t SweepSize(const Request& r) {
+  std::int64_t runs = r.design ? r.design->points : 1;
+  for (const Axis& axis : r.axes) {
+    const std::int64_t n = axis.Size();
+    if (n > 0 && runs > MaxRuns / n) return MaxRuns + 1;
+    runs *= n;
+  }
+  if (r.repeats > 0 && runs > MaxRuns / r.repeats) return MaxRuns + 1;
+  return runs * r.repeats;
+}
+
+RunPlan RunAt(const Request& r, std::uint64_t masterSeed, std::int64_t index) {
+  ParameterSet values = r.base;
+  // Mixed radix: the repeats are the lowest digit, the last axis the next.
+  std::int64_t rest = index / r.repeats;
+  for (auto axis = r.axes.rbegin(); axis != r.axes.rend(); ++axis) {
+    const std::int64_t n = axis->Size();
+    values.Set(axis->parameter, axis->At(rest % n));
+    rest /= n;
+  }
+  // The design's point is the slowest digit: a design listing a cross product in the axes' order
+  // numbers its runs as those axes do.
+  if (r.design) {
+    for (std::size_t c = 0; c < r.design->columns.size(); ++c) values.Set(r.design->columns[c], r.design->At(rest, c));
+  }
+  return {index, RunSeed(masterSeed, index), Resolve(values)};
+}
+
+std::int64_t DesignPointOf(const Request& r, std::int64_t index) {
+  std::int64_t rest = index / r.repeats;
+  for (const Axis& axis : r.axes) rest /= axis.Size();
+  return rest;
+}
+
+std::int64_t ShardSize(const Request& r) {
+  const std::int64_t size = SweepSize(r);
+  return size > r.shardIndex ? (size - r.shardIndex + r.shardCount - 1) / r.shardCount : 0;
+}
+
+void Validate(const Request& r) {
+  CheckField("steps", r.steps);
+  CheckField("record_every", r.recordEvery);
+  CheckField("repeats", r.repeats);
+  CheckField("jobs", r.jobs);
+  CheckField("progress_every", r.progressEvery);
+  if (r.pictures.snapshotEvery != 0) CheckField("snapshot_every", r.pictures.snapshotEvery);
+  if (r.shardCount < 1 || r.shardIndex < 0 || r.shardIndex >= r.shardCount) {
+    throw RequestError(Source::Field, "shard", std::to_string(r.shardIndex) + "/" + std::to_string(r.shardCount),
+                       std::string("expects ") + FieldNamed("shard").expects);
+  }
+  for (const std::int32_t step : r.pictures.snapshotAt) {
+    if (step < 0 || step > r.steps) {
+      throw RequestError(Source::Field, "snapshot_at", std::to_string(step),
+                         "expects a list of steps from 0 to the steps of a run (" + std::to_string(r.steps) + ")");
+    }
+  }
+  if (r.resume && r.force) {
+    throw Conflict(Source::Field, "resume", Source::Field, "force", "and {other} exclude each other; give one of them");
+  }
+  CheckSize(r);
+  CheckOnePlace(r);
+  CheckValues(r);
+  CheckOutName(r);
+  CheckMemory(r, CheckRuns(r));
+}
+
+std::string FieldExpects(const std::string& field) { return FieldNamed(field).expects; }
+
+std::int64_t PhysicalMemory() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || pageSize <= 0) return 0;
+  return std::int64_t(pages) * std::int64_t(pageSize);
+}
+
+}  // namespace zelmora::sweep

@@ -1,0 +1,439 @@
+#include "sweep/RequestJson.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+
+namespace zelmora::sweep {
+namespace {
+
+using json = nlohmann::json;
+using Source = RequestError::Source;
+
+const char* const Videos[] = {"off", "mp4", "gif"};
+
+bool IsUtf8(std::string_view text) {
+  for (std::size_t k = 0; k < text.size();) {
+    const auto c = std::uint8_t(text[k]);
+    const std::size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    if (n == 0 || k + n > text.size()) return false;
+    for (std::size_t j = 1; j < n; ++j) {
+      if ((std::uint8_t(text[k + j]) >> 6) != 0x2) return false;
+    }
+    // No overlong forms, surrogates or code points past U+10FFFF: what a JSON reader refuses.
+    const std::uint32_t second = std::uint8_t(n > 1 ? text[k + 1] : 0);
+    if ((n == 2 && c < 0xC2) || (n == 3 && c == 0xE0 && second < 0xA0) || (n == 3 && c == 0xED && second >= 0xA0) ||
+        (n == 4 && c == 0xF0 && second < 0x90) || (n == 4 && (c > 0xF4 || (c == 0xF4 && second >= 0x90)))) {
+      return false;
+    }
+    k += n;
+  }
+  return true;
+}
+
+json ValueJson(std::size_t parameter, double value) {
+  switch (Parameters[parameter].kind) {
+    case ParameterKind::Integer: return std::int64_t(value);
+    case ParameterKind::Real: return value + 0.0;
+    case ParameterKind::Switch: return value != 0;
+    case ParameterKind::Choice: return ValueText(parameter, value);
+  }
+  return nullptr;
+}
+
+double ValueFrom(std::size_t parameter, const json& j, const std::string& field) {
+  const ParameterRow& row = Parameters[parameter];
+  switch (row.kind) {
+    case ParameterKind::Integer:
+      if (j.is_number_integer()) return double(j.get<std::int64_t>());
+      throw DamagedJson(field, "a whole number");
+    case ParameterKind::Real:
+      if (j.is_number()) return j.get<double>();
+      throw DamagedJson(field, "a number");
+    case ParameterKind::Switch:
+      if (j.is_boolean()) return j.get<bool>() ? 1 : 0;
+      throw DamagedJson(field, "true or false");
+    case ParameterKind::Choice:
+      if (j.is_string()) {
+        if (const auto value = ParseValue(parameter, j.get<std::string>())) return *value;
+      }
+      throw DamagedJson(field, "one of " + RangeText(parameter));
+  }
+  throw DamagedJson(field, "a value");
+}
+
+const json& At(const json& j, const char* key, const std::string& field) {
+  if (!j.is_object() || !j.contains(key)) throw DamagedJson(field + key, "there");
+  return j[key];
+}
+
+template <class T>
+T Whole(const json& j, const char* key, const std::string& field) {
+  const json& value = At(j, key, field);
+  if (!value.is_number_integer()) throw DamagedJson(field + key, "a whole number");
+  const auto whole = value.get<std::int64_t>();
+  if constexpr (std::is_unsigned_v<T>) {
+    if (value.is_number_unsigned()) return value.get<T>();
+    throw DamagedJson(field + key, "a whole number from 0");
+  } else {
+    if (whole < std::int64_t(std::numeric_limits<T>::min()) || whole > std::int64_t(std::numeric_limits<T>::max())) {
+      throw DamagedJson(field + key, "a whole number in range");
+    }
+    return T(whole);
+  }
+}
+
+std::string Text(const json& j, const char* key, const std::string& field) {
+  const json& value = At(j, key, field);
+  if (!value.is_string()) throw DamagedJson(field + key, "a string");
+  return value.get<std::string>();
+}
+
+std::size_t ParameterFrom(const json& name, const std::string& field) {
+  if (name.is_string()) {
+    if (const auto k = FindParameter(name.get<std::string>())) return *k;
+  }
+  throw DamagedJson(field, "a parameter's name");
+}
+
+json AxisJson(const Axis& axis) {
+  json j = {{"name", Parameters[axis.parameter].name}};
+  if (axis.IsProgression()) {
+    j["range"] = axis.RangeText();
+  } else {
+    json values = json::array();
+    for (const double value : axis.listed) values.push_back(ValueJson(axis.parameter, value));
+    j["values"] = std::move(values);
+  }
+  return j;
+}
+
+Axis AxisFrom(const json& j, const std::string& field) {
+  const std::size_t parameter = ParameterFrom(At(j, "name", field), field + "name");
+  if (j.contains("range")) {
+    try {
+      return ParseAxis(parameter, Text(j, "range", field));
+    } catch (const RequestError&) {
+      throw DamagedJson(field + "range", "a range start:stop:step");
+    }
+  }
+  const json& values = At(j, "values", field);
+  if (!values.is_array()) throw DamagedJson(field + "values", "a list");
+  std::vector<double> listed;
+  listed.reserve(values.size());
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    listed.push_back(ValueFrom(parameter, values[k], field + "values[" + std::to_string(k) + "]"));
+  }
+  return Axis::Listed(parameter, std::move(listed));
+}
+
+json DesignPoints(const Design& d) {
+  json columns = json::array(), points = json::array();
+  for (const std::size_t c : d.columns) columns.push_back(Parameters[c].name);
+  for (std::int64_t point = 0; point < d.points; ++point) {
+    json row = json::array();
+    for (std::size_t c = 0; c < d.columns.size(); ++c) row.push_back(ValueJson(d.columns[c], d.At(point, c)));
+    points.push_back(std::move(row));
+  }
+  return {{"columns", std::move(columns)}, {"points", std::move(points)}};
+}
+
+Design DesignFrom(const json& j, const std::string& field) {
+  Design d;
+  const json& columns = At(j, "columns", field);
+  const json& points = At(j, "points", field);
+  if (!columns.is_array() || columns.empty()) throw DamagedJson(field + "columns", "a list of parameters");
+  if (!points.is_array()) throw DamagedJson(field + "points", "a list");
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    d.columns.push_back(ParameterFrom(columns[c], field + "columns[" + std::to_string(c) + "]"));
+    d.names.push_back(columns[c].get<std::string>());
+  }
+  d.points = std::int64_t(points.size());
+  d.values.reserve(points.size() * columns.size());
+  for (std::size_t p = 0; p < points.size(); ++p) {
+    const std::string where = field + "points[" + std::to_string(p) + "]";
+    if (!points[p].is_array() || points[p].size() != columns.size()) throw DamagedJson(where, "a point of every column");
+    for (std::size_t c = 0; c < columns.size(); ++c) d.values.push_back(ValueFrom(d.columns[c], points[p][c], where));
+  }
+  return d;
+}
+
+// A decimal number as a count of 10^-places: "1.25" with places 3 is 1250. Only plain decimals
+// (digits, one point, an optional minus) take part in ranges.
+std::optional<int> DecimalPlaces(std::string_view text) {
+  std::size_t k = (!text.empty() && text[0] == '-') ? 1 : 0;
+  if (k == text.size()) return std::nullopt;
+  int places = -1;
+  bool digits = false;
+  for (; k < text.size(); ++k) {
+    if (text[k] == '.' && places < 0) {
+      places = 0;
+    } else if (text[k] >= '0' && text[k] <= '9') {
+      digits = true;
+      if (places >= 0) ++places;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (!digits) return std::nullopt;
+  return std::max(places, 0);
+}
+
+std::optional<std::int64_t> Scaled(std::string_view text, int places) {
+  std::string digits;
+  int seen = -1;
+  for (char c : text) {
+    if (c == '.') {
+      seen = 0;
+      continue;
+    }
+    digits += c;
+    if (seen >= 0) ++seen;
+  }
+  for (int k = std::max(seen, 0); k < places; ++k) digits += '0';
+  if (digits.size() > 17) return std::nullopt;
+  std::int64_t value = 0;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+json PathJson(const std::string& path) {
+  if (IsUtf8(path)) return path;
+  std::string hex;
+  char two[3];
+  for (const char c : path) {
+    std::snprintf(two, sizeof two, "%02x", unsigned(std::uint8_t(c)));
+    hex += two;
+  }
+  return {{"bytes", hex}};
+}
+
+std::string PathFromJson(const json& j, const std::string& field) {
+  if (j.is_string()) return j.get<std::string>();
+  if (j.is_object() && j.contains("bytes") && j["bytes"].is_string()) {
+    const std::string hex = j["bytes"].get<std::string>();
+    std::string path;
+    for (std::size_t k = 0; k + 1 < hex.size() + (hex.size() % 2); k += 2) {
+      unsigned byte = 0;
+      const auto [end, ec] = std::from_chars(hex.data() + k, hex.data() + k + 2, byte, 16);
+      if (ec != std::errc() || end != hex.data() + k + 2) throw DamagedJson(field + ".bytes", "hex digits");
+      path += char(byte);
+    }
+    return path;
+  }
+  throw DamagedJson(field, "a path");
+}
+
+json SweepJson(const Request& r, std::uint64_t masterSeed) {
+  json parameters = json::object();
+  for (std::size_t k = 0; k < ParameterCount; ++k) {
+    const ParameterRow& row = Parameters[k];
+    if (r.base.Given(k)) {
+      parameters[std::string(row.name)] = ValueJson(k, r.base.values[k]);
+    } else if (row.defaultFrom || !row.sameFactAs.empty()) {
+      parameters[std::string(row.name)] = nullptr;
+    } else {
+      parameters[std::string(row.name)] = ValueJson(k, row.defaultValue);
+    }
+  }
+  json axes = json::array();
+  for (const Axis& axis : r.axes) axes.push_back(AxisJson(axis));
+  json design = nullptr;
+  if (r.design) {
+    design = DesignPoints(*r.design);
+    design["hash"] = DesignHash(*r.design);
+  }
+  return {{"master_seed", masterSeed},
+          {"parameters", std::move(parameters)},
+          {"set", std::move(axes)},
+          {"design", std::move(design)},
+          {"repeats", r.repeats},
+          {"steps", r.steps},
+          {"until", r.untilSettled ? "settled" : "steps"},
+          {"record_every", r.recordEvery},
+          {"size", SweepSize(r)}};
+}
+
+json RequestJson(const Request& r, std::uint64_t masterSeed) {
+  const Pictures& p = r.pictures;
+  const json outputs = {{"csv", r.out.empty() ? json(nullptr) : PathJson(r.out)},
+                        {"design_file", r.design && !r.design->file.empty() ? PathJson(r.design->file) : json(nullptr)},
+                        {"charts", p.windowChart ? "window" : p.charts ? "on" : "off"},
+                        {"snapshot_at", p.snapshotAt},
+                        {"snapshot_every", p.snapshotEvery},
+                        {"video", Videos[int(p.video)]}};
+  return {{"sweep", SweepJson(r, masterSeed)},
+          {"shard", {r.shardIndex, r.shardCount}},
+          {"outputs", outputs},
+          {"jobs", r.jobs},
+          {"progress_every", r.progressEvery},
+          {"quiet", r.quiet}};
+}
+
+Request RequestFromJson(const json& j) {
+  Request r;
+  const std::string top = "request.";
+  const json& s = At(j, "sweep", top);
+  const std::string sweep = top + "sweep.";
+  r.seed = Whole<std::uint64_t>(s, "master_seed", sweep);
+  const json& parameters = At(s, "parameters", sweep);
+  if (!parameters.is_object()) throw DamagedJson(sweep + "parameters", "an object");
+  for (std::size_t k = 0; k < ParameterCount; ++k) {
+    const std::string name(Parameters[k].name);
+    const json& value = At(parameters, name.c_str(), sweep + "parameters.");
+    if (!value.is_null()) r.base.Set(k, ValueFrom(k, value, sweep + "parameters." + name));
+  }
+  const json& axes = At(s, "set", sweep);
+  if (!axes.is_array()) throw DamagedJson(sweep + "set", "a list");
+  for (std::size_t k = 0; k < axes.size(); ++k) r.axes.push_back(AxisFrom(axes[k], sweep + "set[" + std::to_string(k) + "]."));
+  const json& design = At(s, "design", sweep);
+  if (!design.is_null()) {
+    r.design = DesignFrom(design, sweep + "design.");
+    if (Text(design, "hash", sweep + "design.") != DesignHash(*r.design)) {
+      throw DamagedJson(sweep + "design.hash", "the hash of the design's points");
+    }
+  }
+  r.repeats = Whole<std::int64_t>(s, "repeats", sweep);
+  r.steps = Whole<std::int32_t>(s, "steps", sweep);
+  const std::string until = Text(s, "until", sweep);
+  if (until != "steps" && until != "settled") throw DamagedJson(sweep + "until", "steps or settled");
+  r.untilSettled = until == "settled";
+  r.recordEvery = Whole<std::int32_t>(s, "record_every", sweep);
+  if (r.repeats < 1 || Whole<std::int64_t>(s, "size", sweep) != SweepSize(r)) {
+    throw DamagedJson(sweep + "size", "the number of the sweep's runs");
+  }
+  const json& shard = At(j, "shard", top);
+  if (!shard.is_array() || shard.size() != 2 || !shard[0].is_number_integer() || !shard[1].is_number_integer()) {
+    throw DamagedJson(top + "shard", "a pair of whole numbers");
+  }
+  r.shardIndex = shard[0].get<std::int64_t>();
+  r.shardCount = shard[1].get<std::int64_t>();
+  const json& outputs = At(j, "outputs", top);
+  const std::string out = top + "outputs.";
+  if (!At(outputs, "csv", out).is_null()) r.out = PathFromJson(outputs["csv"], out + "csv");
+  if (r.design && !At(outputs, "design_file", out).is_null()) {
+    r.design->file = PathFromJson(outputs["design_file"], out + "design_file");
+  }
+  const std::string charts = Text(outputs, "charts", out);
+  if (charts != "on" && charts != "off" && charts != "window") throw DamagedJson(out + "charts", "on, off or window");
+  r.pictures.charts = charts != "off";
+  r.pictures.windowChart = charts == "window";
+  const json& at = At(outputs, "snapshot_at", out);
+  if (!at.is_array()) throw DamagedJson(out + "snapshot_at", "a list");
+  for (const json& step : at) {
+    if (!step.is_number_integer()) throw DamagedJson(out + "snapshot_at", "a list of whole numbers");
+    r.pictures.snapshotAt.push_back(step.get<std::int32_t>());
+  }
+  r.pictures.snapshotEvery = Whole<std::int32_t>(outputs, "snapshot_every", out);
+  const std::string video = Text(outputs, "video", out);
+  const auto found = std::find(std::begin(Videos), std::end(Videos), video);
+  if (found == std::end(Videos)) throw DamagedJson(out + "video", "off, mp4 or gif");
+  r.pictures.video = Video(found - std::begin(Videos));
+  r.jobs = Whole<std::int32_t>(j, "jobs", top);
+  r.progressEvery = Whole<std::int32_t>(j, "progress_every", top);
+  if (!At(j, "quiet", top).is_boolean()) throw DamagedJson(top + "quiet", "true or false");
+  r.quiet = j["quiet"].get<bool>();
+  return r;
+}
+
+std::string Hash(std::string_view bytes) {
+  std::uint64_t hash = 0xcbf29ce484222325ULL;
+  for (const char c : bytes) hash = (hash ^ std::uint8_t(c)) * 0x100000001b3ULL;
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
+
+std::string DesignHash(const Design& design) { return Hash(DesignPoints(design).dump()); }
+
+std::string RequestHash(const json& sweep, const std::string& build) {
+  return Hash(json{{"build", build}, {"sweep", sweep}}.dump());
+}
+
+std::optional<Difference> FirstDifference(const Request& kept, const Request& given) {
+  const auto differ = [](const char* name, const std::string& a, const std::string& b) -> std::optional<Difference> {
+    if (a == b) return std::nullopt;
+    return Difference{name, std::nullopt, a, b};
+  };
+  const auto seed = [](const Request& r) { return r.seed ? std::to_string(*r.seed) : std::string("drawn"); };
+  if (auto d = differ("seed", seed(kept), seed(given))) return d;
+  if (auto d = differ("runs", std::to_string(SweepSize(kept)), std::to_string(SweepSize(given)))) return d;
+  if (auto d = differ("steps", std::to_string(kept.steps), std::to_string(given.steps))) return d;
+  if (auto d = differ("until", kept.untilSettled ? "settled" : "steps", given.untilSettled ? "settled" : "steps")) {
+    return d;
+  }
+  if (auto d = differ("record_every", std::to_string(kept.recordEvery), std::to_string(given.recordEvery))) return d;
+  if (SweepJson(kept, 0) == SweepJson(given, 0)) return std::nullopt;
+  const std::int64_t runs = SweepSize(kept);
+  for (std::int64_t index = 0; index < runs; ++index) {
+    const ParameterValues a = RunAt(kept, 0, index).parameters, b = RunAt(given, 0, index).parameters;
+    for (std::size_t k = 0; k < ParameterCount; ++k) {
+      if (a[k] != b[k]) {
+        return Difference{std::string(Parameters[k].name), index, ValueText(k, a[k]), ValueText(k, b[k])};
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<Difference> PicturesDifference(const Pictures& kept, const Pictures& given) {
+  const auto charts = [](const Pictures& p) { return p.windowChart ? "window" : p.charts ? "on" : "off"; };
+  const auto list = [](const Pictures& p) { return json(p.snapshotAt).dump(); };
+  const std::pair<const char*, std::pair<std::string, std::string>> fields[] = {
+      {"charts", {charts(kept), charts(given)}},
+      {"snapshot_at", {list(kept), list(given)}},
+      {"snapshot_every", {std::to_string(kept.snapshotEvery), std::to_string(given.snapshotEvery)}},
+      {"video", {Videos[int(kept.video)], Videos[int(given.video)]}}};
+  for (const auto& [name, values] : fields) {
+    if (values.first != values.second) return Difference{name, std::nullopt, values.first, values.second};
+  }
+  return std::nullopt;
+}
+
+Axis ParseAxis(std::size_t parameter, std::string_view list) {
+  const std::string name(Parameters[parameter].name);
+  const auto refuse = [&](const std::string& why) -> RequestError {
+    return RequestError(Source::Set, name, std::string(list), why);
+  };
+  const char* accepts = "a list a,b,c or a range start:stop:step with step > 0 and start <= stop";
+  if (list.find(':') == std::string_view::npos) {
+    std::vector<double> values;
+    std::size_t start = 0;
+    while (true) {
+      const std::size_t comma = list.find(',', start);
+      const std::string_view part = list.substr(start, comma - start);
+      if (part.empty()) throw refuse(accepts);
+      const auto value = ParseValue(parameter, part);
+      if (!value) throw RequestError(Source::Set, name, std::string(part), "expects " + Expects(parameter));
+      values.push_back(*value);
+      if (comma == std::string_view::npos) break;
+      start = comma + 1;
+    }
+    return Axis::Listed(parameter, std::move(values));
+  }
+  const std::size_t first = list.find(':');
+  const std::size_t second = list.find(':', first + 1);
+  if (second == std::string_view::npos || list.find(':', second + 1) != std::string_view::npos) throw refuse(accepts);
+  const std::string_view parts[3] = {list.substr(0, first), list.substr(first + 1, second - first - 1),
+                                     list.substr(second + 1)};
+  int places = 0;
+  for (const std::string_view part : parts) {
+    const auto p = DecimalPlaces(part);
+    if (!p) throw refuse(accepts);
+    places = std::max(places, *p);
+  }
+  std::int64_t scaled[3];
+  for (int k = 0; k < 3; ++k) {
+    const auto s = Scaled(parts[k], places);
+    if (!s) throw refuse(accepts);
+    scaled[k] = *s;
+  }
+  const auto [start, stop, step] = scaled;
+  if (step <= 0 || start > stop) throw refuse(accepts);
+  return Axis::Progression(parameter, start, step, (stop - start) / step + 1, places);
+}
+
+}  // namespace zelmora::sweep

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "sweep/Request.h"
+
+namespace zelmora::sweep {
+
+// JSON that is not what it should be: `field` names the first field missing or of the wrong type
+// ("request.sweep.steps"), `expects` what it should hold.
+class DamagedJson : public std::runtime_error {
+ public:
+  DamagedJson(std::string field, std::string expects)
+      : std::runtime_error("field '" + field + "' is missing or not " + expects),
+        field(std::move(field)),
+        expects(std::move(expects)) {}
+  std::string field, expects;
+};
+
+// A path in JSON without loss: a string where its bytes are UTF-8, otherwise {"bytes": hex}.
+nlohmann::json PathJson(const std::string& path);
+std::string PathFromJson(const nlohmann::json& json, const std::string& field);
+
+// What decides a sweep's results, canonical: the master seed, every parameter's value for every run
+// before the lists and the design (null for a default that follows other parameters), the lists,
+// the design's points, repeats, steps, until, record_every and the size. Requests that ask for the
+// same spelled alike write the same bytes.
+nlohmann::json SweepJson(const Request& request, std::uint64_t masterSeed);
+
+// The whole request: the sweep, the shard, the outputs and how it runs.
+nlohmann::json RequestJson(const Request& request, std::uint64_t masterSeed);
+
+// A request read back from RequestJson, its master seed in `seed`. Throws DamagedJson.
+Request RequestFromJson(const nlohmann::json& json);
+
+// 64-bit FNV-1a as 16 hex digits: of a design's points, of a sweep with its build.
+std::string Hash(std::string_view bytes);
+std::string DesignHash(const Design& design);
+std::string RequestHash(const nlohmann::json& sweep, const std::string& build);
+
+// Where two sweeps first differ: a request's field (seed, runs, steps, until, record_every) or,
+// with `run` set, a parameter of that run; the values as the command line writes them.
+struct Difference {
+  std::string name;
+  std::optional<std::int64_t> run;
+  std::string kept, given;
+};
+
+// Compares two sweeps (their master seeds given in `seed`): the fields first, then, unless their
+// canonical JSON is the same, every parameter of every run in run order, so two spellings of one
+// sweep (a design of a cross product, a list of one value for an option) are the same sweep.
+std::optional<Difference> FirstDifference(const Request& kept, const Request& given);
+
+// The first picture option two requests differ in.
+std::optional<Difference> PicturesDifference(const Pictures& kept, const Pictures& given);
+
+// A list as the command line writes it ("a,b,c" or "start:stop:step", numbers in decimal, stop
+// included when reached) into an axis of `parameter`. Throws RequestError naming the list.
+Axis ParseAxis(std::size_t parameter, std::string_view list);
+
+}  // namespace zelmora::sweep

@@ -1,0 +1,219 @@
+// The request: its runs, its checks and their structured errors, its canonical JSON read back, and
+// the comparison that names where two sweeps first differ.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Requests.h"
+#include "sweep/Design.h"
+#include "sweep/RequestJson.h"
+
+namespace zelmora::sweep {
+namespace {
+
+using zelmora::testing::Given;
+using Source = RequestError::Source;
+
+std::size_t Index(std::string_view name) { return *FindParameter(name); }
+
+Design DesignOf(const std::string& text) { return ParseDesign("d.csv", text); }
+
+// Requests of every shape: base values, listed and ranged lists, a design, settled runs, pictures,
+// a shard, an output whose name is not UTF-8.
+std::vector<Request> Shapes() {
+  std::vector<Request> shapes(5, zelmora::testing::Small("o.csv"));
+  shapes[1].axes = {ParseAxis(Index("returns_to_scale"), "0.9:1.3:0.1"), ParseAxis(Index("centers"), "on,off")};
+  shapes[1].untilSettled = true;
+  shapes[2].design = DesignOf("threshold,travel-expenses\n2,0.5\n5,1.25\n");
+  shapes[2].design->file = "designs/d.csv";
+  shapes[2].axes = {ParseAxis(Index("density"), "0.25,0.5")};
+  shapes[2].base.given &= ~(1u << Index("agents"));
+  shapes[2].pictures = {true, true, {0, 5}, 3, Video::Gif};
+  shapes[3].shardIndex = 2;
+  shapes[3].shardCount = 3;
+  shapes[3].out = "r\xe9sum\xe9.csv";
+  shapes[3].axes = {Axis::Listed(Index("grid_cols"), {10, 20, 30})};
+  shapes[4].base = {};
+  shapes[4].axes = {Axis::Progression(Index("production_costs"), 0, 7, 1'000'000, 3)};  // a million, never listed
+  return shapes;
+}
+
+// The manifest's request reads back into the same request: the same JSON, the same runs.
+TEST(Request, ItsJsonReadsBackIntoTheSameRequest) {
+  for (const Request& request : Shapes()) {
+    const nlohmann::json json = RequestJson(request, 42);
+    const Request back = RequestFromJson(nlohmann::json::parse(json.dump()));
+    EXPECT_EQ(RequestJson(back, 42), json) << json.dump();
+    EXPECT_EQ(back.seed, 42u);
+    EXPECT_EQ(back.out, request.out);
+    Request seeded = request;
+    seeded.seed = 42;
+    EXPECT_FALSE(FirstDifference(seeded, back).has_value()) << json.dump();
+    const std::int64_t runs = SweepSize(request);
+    for (std::int64_t index = 0; index < runs; index += 1 + runs / 50) {
+      EXPECT_EQ(RunAt(request, 42, index).parameters, RunAt(back, 42, index).parameters) << index;
+    }
+  }
+}
+
+TEST(Request, DamagedJsonNamesTheField) {
+  const nlohmann::json good = RequestJson(Shapes()[2], 7);
+  const std::vector<std::pair<const char*, nlohmann::json>> cases = {
+      {"/sweep/steps", "x"},          {"/sweep/set/0/name", "colour"}, {"/sweep/design/points/1", {1}},
+      {"/sweep/design/hash", "0"},    {"/sweep/size", 5},              {"/outputs/video", "avi"},
+      {"/sweep/parameters/centers", 1}, {"/shard", 3}};
+  for (const auto& [pointer, value] : cases) {
+    nlohmann::json damaged = good;
+    damaged[nlohmann::json::json_pointer(pointer)] = value;
+    std::string field = std::string("request") + pointer;
+    std::replace(field.begin(), field.end(), '/', '.');
+    try {
+      RequestFromJson(damaged);
+      ADD_FAILURE() << pointer << ": read";
+    } catch (const DamagedJson& e) {
+      EXPECT_EQ(field.rfind(e.field.substr(0, e.field.find('[')), 0), 0u) << pointer << ": " << e.what();
+    }
+  }
+}
+
+// Two spellings of one sweep are one sweep; otherwise the first difference is named, a
+// parameter with the first run that has it.
+TEST(Request, TheFirstDifferenceIsNamedWithBothValues) {
+  const Request base = zelmora::testing::Small("o.csv");
+  struct Case {
+    std::function<void(Request&)> change;
+    std::optional<Difference> expected;
+  };
+  const std::vector<Case> cases = {
+      {[](Request& r) { Given(r, "threshold", 3); }, std::nullopt},  // the default, given
+      {[](Request& r) { r.axes = {Axis::Listed(Index("threshold"), {3})}; }, std::nullopt},
+      {[](Request& r) { r.design = DesignOf("agents\n200\n"); }, std::nullopt},
+      {[](Request& r) { r.shardIndex = 1, r.shardCount = 2, r.jobs = 7, r.out = "elsewhere.csv"; }, std::nullopt},
+      {[](Request& r) { r.seed = 4; }, Difference{"seed", std::nullopt, "3", "4"}},
+      {[](Request& r) { r.repeats = 5; }, Difference{"runs", std::nullopt, "4", "5"}},
+      {[](Request& r) { r.steps = 13; }, Difference{"steps", std::nullopt, "12", "13"}},
+      {[](Request& r) { r.untilSettled = true; }, Difference{"until", std::nullopt, "steps", "settled"}},
+      {[](Request& r) { Given(r, "centers", 0); }, Difference{"centers", 0, "on", "off"}},
+      {[](Request& r) { r.axes = {Axis::Listed(Index("threshold"), {3, 3, 3, 4})}, r.repeats = 1; },
+       Difference{"threshold", 3, "3", "4"}},
+      {[](Request& r) { r.design = DesignOf("density,threshold\n0.5,3\n0.5,3\n0.5,3\n0.5,6\n"), r.repeats = 1; },
+       Difference{"threshold", 3, "3", "6"}},
+  };
+  for (std::size_t k = 0; k < cases.size(); ++k) {
+    Request other = base;
+    cases[k].change(other);
+    const auto found = FirstDifference(base, other);
+    ASSERT_EQ(found.has_value(), cases[k].expected.has_value()) << k << ": " << (found ? found->name : "");
+    if (!found) continue;
+    EXPECT_EQ(found->name, cases[k].expected->name) << k;
+    EXPECT_EQ(found->run, cases[k].expected->run) << k;
+    EXPECT_EQ(found->kept, cases[k].expected->kept) << k;
+    EXPECT_EQ(found->given, cases[k].expected->given) << k;
+  }
+}
+
+// Every refusal says where the value was given and what is wrong, for a front end to word: the
+// field or parameter, a list, a design's cell, the value as given.
+TEST(Request, ValidationNamesWhereAndWhat) {
+  struct Case {
+    std::function<void(Request&)> change;
+    Source source;
+    std::string name;
+    std::int64_t row;
+    std::string value, reason;
+  };
+  const std::vector<Case> cases = {
+      {[](Request& r) { r.steps = -1; }, Source::Field, "steps", 0, "-1", "expects a whole number"},
+      {[](Request& r) { r.repeats = 0; }, Source::Field, "repeats", 0, "0", "expects a whole number from 1"},
+      {[](Request& r) { r.shardIndex = 2, r.shardCount = 2; }, Source::Field, "shard", 0, "2/2", "0 <= I < N"},
+      {[](Request& r) { r.pictures.snapshotAt = {13}; }, Source::Field, "snapshot_at", 0, "13", "from 0 to the steps"},
+      {[](Request& r) { Given(r, "threshold", 9); }, Source::Parameter, "threshold", 0, "9", "eighths from 0 to 8"},
+      {[](Request& r) { Given(r, "density", 0.5); }, Source::Parameter, "agents", 0, "", "and {other} exclude"},
+      {[](Request& r) { Given(r, "agents", 401); }, Source::Parameter, "agents", 0, "", "401 agents do not fit"},
+      {[](Request& r) { r.axes = {Axis::Listed(Index("threshold"), {2, 2.5})}; }, Source::Set, "threshold", 0, "2.5",
+       "expects a whole number"},
+      {[](Request& r) { r.axes = {Axis::Listed(Index("threshold"), {})}; }, Source::Set, "threshold", 0, "",
+       "at least one value"},
+      {[](Request& r) { r.axes = {ParseAxis(Index("centers"), "on"), ParseAxis(Index("centers"), "off")}; },
+       Source::Set, "centers", 0, "", "given twice"},
+      {[](Request& r) { r.axes = {ParseAxis(Index("travel_expenses"), "1:1000:1")}; }, Source::Set, "travel_expenses",
+       0, "", "run 1472: production costs 100, travel expenses 369"},
+      {[](Request& r) { r.design = DesignOf("agents\n10\n402\n"); }, Source::Design, "agents", 2, "",
+       "run 4: 402 agents do not fit"},
+      {[](Request& r) { r.design = DesignOf("threshold\n1\n"), r.axes = {ParseAxis(Index("threshold"), "2")}; },
+       Source::Design, "threshold", 0, "", "is also varied by {other}"},
+      {[](Request& r) { r.design = Design{{Index("centers")}, {"centers"}, {1, 3}, 2, "", false}; }, Source::Design,
+       "centers", 2, "3", "expects on or off"},
+      // Too many runs is refused before a value is looked at, naming the factor that passes the limit.
+      {[](Request& r) { r.axes = {Axis::Progression(Index("threshold"), 0, 1, MaxRuns, 0)}; }, Source::Field, "repeats",
+       0, "4", "more than 1000000000 runs"},
+      {[](Request& r) { r.axes = {Axis::Progression(Index("threshold"), 0, 1, MaxRuns + 1, 0)}; }, Source::Set,
+       "threshold", 0, "", "more than 1000000000 runs"},
+      {[](Request& r) { r.design = Design{{Index("centers")}, {"centers"}, {}, MaxRuns + 1, "", false}; },
+       Source::Field, "design", 0, "", "more than 1000000000 runs"},
+      {[](Request& r) { r.out = "x.txt"; }, Source::Field, "out", 0, "x.txt", "ending in .csv"},
+      {[](Request& r) { r.out = std::string(250, 'a') + ".csv"; }, Source::Field, "out", 0, "", "shorter name"},
+  };
+  for (std::size_t k = 0; k < cases.size(); ++k) {
+    Request request = zelmora::testing::Small("o.csv");
+    cases[k].change(request);
+    try {
+      Validate(request);
+      ADD_FAILURE() << k << ": valid";
+    } catch (const RequestError& e) {
+      EXPECT_EQ(e.source, cases[k].source) << k << ": " << e.what();
+      EXPECT_EQ(e.name, cases[k].name) << k << ": " << e.what();
+      EXPECT_EQ(e.row, cases[k].row) << k << ": " << e.what();
+      if (!cases[k].value.empty()) {
+        EXPECT_EQ(e.value, cases[k].value) << k << ": " << e.what();
+      }
+      EXPECT_NE(e.reason.find(cases[k].reason), std::string::npos) << k << ": " << e.what();
+    }
+  }
+}
+
+// A range's values are those its decimal text names, however long it is.
+TEST(Request, RangesAreExactAndCounted) {
+  struct Case {
+    const char* parameter;
+    const char* list;
+    std::vector<double> values;
+  };
+  const std::vector<Case> cases = {
+      {"threshold", "1:7:1", {1, 2, 3, 4, 5, 6, 7}},
+      {"returns_to_scale", "0.9:1.1:0.1", {0.9, 1, 1.1}},
+      {"travel_expenses", "0:1:0.3", {0, 0.3, 0.6, 0.9}},
+      {"production_costs", "5:5:1", {5}},
+      {"centers", "on,off", {1, 0}},
+      {"density", "0.5", {0.5}},
+  };
+  for (const Case& c : cases) {
+    const Axis axis = ParseAxis(Index(c.parameter), c.list);
+    std::vector<double> values;
+    for (std::int64_t k = 0; k < axis.Size(); ++k) values.push_back(axis.At(k));
+    EXPECT_EQ(values, c.values) << c.list;
+  }
+  for (const char* bad : {"1:7", "1:7:0", "7:1:1", "1::1", "a:b:c", "1,,2", ",", "1:2:3:4", "1e1:2e1:1"}) {
+    EXPECT_THROW(ParseAxis(Index("travel_expenses"), bad), RequestError) << bad;
+  }
+  const Axis huge = ParseAxis(Index("travel_expenses"), "0:999999.999999:0.000001");
+  EXPECT_EQ(huge.Size(), 1'000'000'000'000);
+  EXPECT_EQ(huge.At(123'456'789), 123.456789);
+  EXPECT_EQ(huge.RangeText(), "0:999999.999999:0.000001");
+}
+
+// A design is its points: the same points in other bytes (line ends, quotes, names with dashes, an
+// index, TRUE for on) are the same design; another value is another one.
+TEST(Request, ADesignsHashIsOfItsPoints) {
+  const std::string hash = DesignHash(DesignOf("threshold,centers\n2,on\n5,off\n"));
+  for (const char* same : {"threshold,centers\r\n2,on\r\n5,off\r\n", "\"threshold\",\"centers\"\n2,TRUE\n5,FALSE\n\n",
+                           ",threshold,centers\n1,2,1\n2,5,0\n"}) {
+    EXPECT_EQ(DesignHash(DesignOf(same)), hash) << same;
+  }
+  EXPECT_NE(DesignHash(DesignOf("threshold,centers\n2,on\n6,off\n")), hash);
+}
+
+}  // namespace
+}  // namespace zelmora::sweep
