@@ -22,13 +22,14 @@ class World;
 // Invariant: while Known, every free price is the cell's as the cells stand between phases (the
 // moves of a phase enter at once, before their cells are written); while the blocks are known, no
 // free price of a block or of the blocks around it is below its bounds.
-// Known: made in one pass from the occupancy and the prices (Make), or as a setup or the cells
-// are copied (Copy, then Made); kept by every move and pricing while the last step looked for
-// centers; left to the next LookForCenters by a pricing in full or a relocation of many agents
-// after a step that did not, and by pricing when it keeps them along; dropped with the World's
-// copies. Blocks known: made again from the free prices at the start of LookForCenters where a
-// pricing changed prices or too many blocks had a cell taken; a cell freed lowers them at once, a
-// block where a cell was taken is made again from its cells.
+// Known: as a setup or the cells are copied (Copy, then Made), or in one pass from the occupancy
+// and the prices by the LookForCenters that finds them unknown (MakeIfUnknown); then kept by
+// every move and pricing, except that a pricing in full, or a relocation of many agents, leaves
+// them unknown where the last step did not look for centers or its relocation moved many (the
+// next LookForCenters likely makes them afresh at less cost); dropped with the World's copies.
+// Blocks known: made again from the free prices at the start of LookForCenters where a pricing
+// changed prices or too many blocks had a cell taken; a cell freed lowers them at once, a block
+// where a cell was taken is made again from its cells.
 class FreePrices {
  public:
   // The blocks hold the window of today's shape on the torus.
