@@ -151,10 +151,13 @@ namespace {
 #endif
 FullWrites PriceTableWide(FullWrites w, const PricedGrid& grid, const std::array<double, MarketCount>& unitCost,
                           double travelCost) {
-  const std::size_t cols = std::size_t(grid.cols), count = std::size_t(grid.cols) * std::size_t(grid.rows);
+  const std::int32_t rows = grid.rows;
+  const std::size_t cols = std::size_t(grid.cols), count = std::size_t(grid.cols) * std::size_t(rows);
+  const DistanceTable& table = *grid.distances;
+  const std::array<MarketPosition, MarketCount>& positions = *grid.positions;
   std::array<const double*, MarketCount> distance;
-  for (std::int32_t row = 0; row < grid.rows; ++row) {
-    grid.distances->Row(row, *grid.positions, distance);
+  for (std::int32_t row = 0; row < rows; ++row) {
+    table.Row(row, positions, distance);
     const std::size_t start = std::size_t(row) * cols;
     std::size_t col = 0;
     for (; col + kLanes <= cols; col += kLanes) {
