@@ -82,8 +82,8 @@ void AddOptions(CLI::App& app, Texts& t, Request& request) {
                  "other parameters multiplies them, --repeats repeats each")
       ->type_name("FILE.csv");
   app.add_option("--until", t.until,
-                 "steps: run --steps steps; settled: end a run at the first step after which no agent is "
-                 "unsatisfied and none moved (--steps stays the most)")
+                 "steps: run --steps steps; settled: end a run at the first quiet step, after which no agent is "
+                 "unsatisfied and none moved; settled:W at the W-th quiet step in a row (--steps stays the most)")
       ->type_name("steps|settled")->capture_default_str();
   app.add_option("--jobs", t.jobs, "worker threads, 1 to 1024 [default: every core]")->type_name("J");
   app.add_option("--shard", t.shard, "run only the runs whose index is I modulo N, 0 <= I < N")
@@ -319,8 +319,9 @@ std::optional<Request> ParseCommandLine(int argc, const char* const* argv, std::
     request.progressEvery = FieldValue<std::int32_t>("progress_every", t.progressEvery);
     if (!t.seed.empty()) request.seed = FieldValue<std::uint64_t>("seed", t.seed);
     ParseShard(t.shard, request);
-    if (t.until != "steps" && t.until != "settled") Fail("--until", sweep::FieldExpects("until"), t.until);
-    request.untilSettled = t.until == "settled";
+    const auto until = sweep::ParseUntil(t.until);
+    if (!until) Fail("--until", sweep::FieldExpects("until"), t.until);
+    request.quietSteps = *until;
     ParsePictures(t, request);
     ParseDesign(t, request);
   } catch (const RequestError& e) {
@@ -355,7 +356,7 @@ std::vector<std::string> ResumeArguments(const Request& r, std::uint64_t masterS
   if (r.design) args.insert(args.end(), {"--design", r.design->file});
   args.insert(args.end(), {"--repeats", std::to_string(r.repeats), "--steps", std::to_string(r.steps), "--record-every",
                            std::to_string(r.recordEvery), "--seed", std::to_string(masterSeed)});
-  if (r.untilSettled) args.insert(args.end(), {"--until", "settled"});
+  if (r.quietSteps != 0) args.insert(args.end(), {"--until", sweep::UntilText(r.quietSteps)});
   if (r.shardCount != 1) {
     args.insert(args.end(), {"--shard", std::to_string(r.shardIndex) + "/" + std::to_string(r.shardCount)});
   }

@@ -177,9 +177,10 @@ sweep::Request RequestFrom(const py::dict& keywords) {
     } else if (name == "seed") {
       request.seed = SeedFrom(value, name);
     } else if (name == "until") {
-      const std::string until = Text(value, name);
-      if (until != "steps" && until != "settled") throw sweep::RequestError(Source::Field, "until", until, "expects steps or settled");
-      request.untilSettled = until == "settled";
+      const std::string text = Text(value, name);
+      const auto until = sweep::ParseUntil(text);
+      if (!until) throw sweep::RequestError(Source::Field, "until", text, "expects " + sweep::FieldExpects("until"));
+      request.quietSteps = *until;
     } else if (name == "shard") {
       if (!py::isinstance<py::tuple>(value) || py::len(value) != 2) {
         throw py::type_error("shard: expects (index, count), a pair of whole numbers; got " + TypeName(value));

@@ -180,9 +180,9 @@ class TableSink : public sweep::RunSink {
 
   // The stop step is known once the run settles, before its last row: the rows written get it
   // now, the last reads it.
-  void Settled(const World& world) override {
+  void Settled(const World&, std::int32_t stopStep) override {
     static const std::size_t column = sweep::ColumnIndex("stop_step");
-    source_.stopStep = world.StepCount;
+    source_.stopStep = stopStep;
     const sweep::ColumnValue value = sweep::Columns()[column].Read(source_);
     for (std::size_t row = firstRow_; row < row_; ++row) Put(column, row, value);
   }
@@ -376,7 +376,7 @@ py::dict RunToFiles(const sweep::Request& request, const py::dict& measures, boo
   bool done = false;
   std::optional<py::error_already_set> raised;
   const py::object steps =
-      request.untilSettled ? py::object(py::none()) : py::int_(plan.runs * std::int64_t(request.steps));
+      request.quietSteps != 0 ? py::object(py::none()) : py::int_(plan.runs * std::int64_t(request.steps));
   const auto report = [&] { progress(counters->runsDone.load(), plan.runs, counters->stepsDone.load(), steps); };
   {
     py::gil_scoped_release release;
@@ -442,7 +442,7 @@ py::dict RunSweep(const py::dict& keywords, const py::dict& measures, bool agent
   MeasuresFrom(measures, user);
   if (!request.out.empty()) return RunToFiles(request, measures, agentRows, progress);
   const Plan plan = PlanSweep(request);
-  const sweep::RunLength length{request.steps, request.recordEvery, request.untilSettled};
+  const sweep::RunLength length{request.steps, request.recordEvery, request.quietSteps};
   CheckMemory(plan, sweep::Columns().size() + user.names.size(), agentRows);
 
   // The result's arrays, made before the workers start, which write their rows in place: a column
@@ -481,7 +481,7 @@ py::dict RunSweep(const py::dict& keywords, const py::dict& measures, bool agent
   std::atomic<std::int64_t> stepsDone{0};
   std::atomic<std::size_t> runsDone{0};
   // Runs that settle end early: their steps are not known before, so none are given.
-  const py::object steps = plan.request.untilSettled ? py::object(py::none())
+  const py::object steps = plan.request.quietSteps != 0 ? py::object(py::none())
                                                      : py::int_(plan.runs * plan.request.steps);
   const auto report = [&] {
     progress(runsDone.load(), plan.runs, stepsDone.load(), steps);
@@ -549,7 +549,7 @@ py::dict RunSweep(const py::dict& keywords, const py::dict& measures, bool agent
   }
   failure.RaiseIfFailed();
   if (!progress.is_none()) report();
-  if (plan.request.untilSettled) {
+  if (plan.request.quietSteps != 0) {
     std::size_t total = 0;
     {
       py::gil_scoped_release release;

@@ -109,8 +109,8 @@ std::vector<Column> MakeColumns() {
        "moves the step made: relocations and moves to cheaper cells (an agent may make one of each; 0 at step 0)",
        false, false, [](const RowSource& s) { return Whole(s.world->MovesMade); }},
       {"stop_step", K::IntegerOrEmpty,
-       "with --until settled, the step at which the run settled, its last; the same in every row of the run, "
-       "empty when it did not settle",
+       "with --until settled:W, the first of the W quiet steps in a row that ended the run (with settled, W = 1: "
+       "its last step); the same in every row of the run, empty when it did not settle",
        false, false,
        [](const RowSource& s) { return s.stopStep ? Whole(*s.stopStep) : ColumnValue{0, 0, true}; }},
   };

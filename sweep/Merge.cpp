@@ -88,7 +88,7 @@ std::vector<Shard> CheckShards(const std::vector<std::string>& csvs) {
 void WriteRows(const std::vector<Shard>& shards, const OutputPaths& out) {
   const Request& request = shards.front().manifest.request;
   const std::uint64_t seed = *request.seed;
-  const RunLength length{request.steps, request.recordEvery, request.untilSettled};
+  const RunLength length{request.steps, request.recordEvery, request.quietSteps};
   const std::int64_t size = SweepSize(request);
   const std::string header = CsvHeader();
   std::vector<std::unique_ptr<std::ifstream>> rows, lines;

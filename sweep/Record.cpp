@@ -58,10 +58,11 @@ std::optional<std::size_t> RunLength::RowsOf(std::string_view firstRow) const {
   if (field.empty()) return RecordedCount(steps, recordEvery);
   std::int32_t stop = 0;
   const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), stop);
-  if (!untilSettled || ec != std::errc() || end != field.data() + field.size() || stop < 1 || stop > steps) {
+  if (quietSteps == 0 || ec != std::errc() || end != field.data() + field.size() || stop < 1 ||
+      stop > steps - (quietSteps - 1)) {
     return std::nullopt;
   }
-  return RecordedCount(stop, recordEvery);
+  return RecordedCount(stop + (quietSteps - 1), recordEvery);
 }
 
 void AppendNumber(std::string& out, double value) {

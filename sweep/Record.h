@@ -25,12 +25,13 @@ void AppendValue(std::string& out, ColumnKind kind, const ColumnValue& value);
 // which were written without it (whole rows, each ended by its line end).
 void FillStopStep(std::string& rows, std::int32_t stopStep);
 
-// How many rows a run has: its recorded steps up to --steps or, for a run that settled, up to the
-// stop step each of its rows names. Resume and merge read a run's length from its first row.
+// How many rows a run has: its recorded steps up to --steps or, for a run that settled, up to its
+// last quiet step, quietSteps - 1 after the stop step each of its rows names. Resume and merge read
+// a run's length from its first row.
 struct RunLength {
   std::int32_t steps = 0;
   std::int32_t recordEvery = 1;
-  bool untilSettled = false;
+  std::int32_t quietSteps = 0;  // 0: every run makes its steps
 
   // The rows of the run whose first row this is; nothing when the stop step it names is not one
   // a run of this sweep can have.

@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sweep/ParameterTable.h"
@@ -67,7 +68,7 @@ struct Request {
   std::optional<Design> design;  // its points vary slower than every axis
   std::int64_t repeats = 1;
   std::int32_t steps = 500;      // the most a run makes
-  bool untilSettled = false;     // a run ends at the first step that settles it
+  std::int32_t quietSteps = 0;   // 0: runs make their steps; W: a run ends at its W-th quiet step in a row
   std::int32_t recordEvery = 1;
   std::optional<std::uint64_t> seed;  // the master seed; drawn when none
 
@@ -160,6 +161,11 @@ void Validate(const Request& request);
 // Checks the output's name: a CSV's, and short enough for every file named after it. Part of
 // Validate, and cheap enough to come before anything is claimed.
 void CheckOutName(const Request& request);
+
+// The stop condition as the command line and the manifest write it: "steps" (0), "settled" (1
+// quiet step) or "settled:W"; and read back, nothing for any other text.
+std::string UntilText(std::int32_t quietSteps);
+std::optional<std::int32_t> ParseUntil(std::string_view text);
 
 // The range of a request's field as messages say it ("a whole number from 0 to 1000000000"), for
 // front ends that read the field before it is checked.

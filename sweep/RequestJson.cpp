@@ -252,7 +252,7 @@ json SweepJson(const Request& r, std::uint64_t masterSeed) {
           {"design", std::move(design)},
           {"repeats", r.repeats},
           {"steps", r.steps},
-          {"until", r.untilSettled ? "settled" : "steps"},
+          {"until", UntilText(r.quietSteps)},
           {"record_every", r.recordEvery},
           {"size", SweepSize(r)}};
 }
@@ -298,9 +298,9 @@ Request RequestFromJson(const json& j) {
   }
   r.repeats = Whole<std::int64_t>(s, "repeats", sweep);
   r.steps = Whole<std::int32_t>(s, "steps", sweep);
-  const std::string until = Text(s, "until", sweep);
-  if (until != "steps" && until != "settled") throw DamagedJson(sweep + "until", "steps or settled");
-  r.untilSettled = until == "settled";
+  const auto until = ParseUntil(Text(s, "until", sweep));
+  if (!until) throw DamagedJson(sweep + "until", "steps, settled or settled:W");
+  r.quietSteps = *until;
   r.recordEvery = Whole<std::int32_t>(s, "record_every", sweep);
   if (r.repeats < 1 || Whole<std::int64_t>(s, "size", sweep) != SweepSize(r)) {
     throw DamagedJson(sweep + "size", "the number of the sweep's runs");
@@ -362,9 +362,7 @@ std::optional<Difference> FirstDifference(const Request& kept, const Request& gi
   if (auto d = differ("seed", seed(kept), seed(given))) return d;
   if (auto d = differ("runs", std::to_string(SweepSize(kept)), std::to_string(SweepSize(given)))) return d;
   if (auto d = differ("steps", std::to_string(kept.steps), std::to_string(given.steps))) return d;
-  if (auto d = differ("until", kept.untilSettled ? "settled" : "steps", given.untilSettled ? "settled" : "steps")) {
-    return d;
-  }
+  if (auto d = differ("until", UntilText(kept.quietSteps), UntilText(given.quietSteps))) return d;
   if (auto d = differ("record_every", std::to_string(kept.recordEvery), std::to_string(given.recordEvery))) return d;
   if (SweepJson(kept, 0) == SweepJson(given, 0)) return std::nullopt;
   const std::int64_t runs = SweepSize(kept);

@@ -234,7 +234,7 @@ int Session::RunAndWrite(const std::atomic<int>& stopSignal) {
                               : plan_.stderrIsTerminal ? Progress::Kind::Terminal
                                                        : Progress::Kind::Log;
   std::optional<std::int64_t> stepsToDo;
-  if (!request_.untilSettled) stepsToDo = (tasks - std::int64_t(spooled_.size())) * request_.steps;
+  if (request_.quietSteps == 0) stepsToDo = (tasks - std::int64_t(spooled_.size())) * request_.steps;
   Progress progress(err_, kind, std::chrono::seconds(request_.progressEvery), std::size_t(plan_.runs),
                     std::size_t(Done()), stepsToDo, plan_.clock);
   const std::size_t jobs = std::size_t(std::min<std::int64_t>(request_.jobs, std::max<std::int64_t>(tasks, 0)));
@@ -453,7 +453,7 @@ RunResult RunOne(const Request& request, const RunPlan& run, const OutputPaths& 
     video.emplace(*pictures, paths.VideoFile(run.index, p.video), every);
     sinks.push_back(&*video);
   }
-  const RunLength length{request.steps, request.recordEvery, request.untilSettled};
+  const RunLength length{request.steps, request.recordEvery, request.quietSteps};
   if (!RunModel(length, run, sinks, stop, stepsDone)) return result;
   // The video is in place before the run's rows are: a spooled run has all its pictures.
   if (video) video->Finish();
@@ -508,7 +508,7 @@ SweepPlan PrepareSweep(const Request& request) {
                        "the encoder ffmpeg is not found on PATH; install it (scripts/install-deps) or leave {video} off");
   }
   plan.runs = ShardSize(plan.request);
-  plan.length = {plan.request.steps, plan.request.recordEvery, plan.request.untilSettled};
+  plan.length = {plan.request.steps, plan.request.recordEvery, plan.request.quietSteps};
   if (plan.start == OutputState::Partial) {
     plan.scan = ScanPartial(
         plan.paths.partial, CsvHeader(), [&plan](std::int64_t k) { return plan.Run(k); }, plan.runs, plan.length);

@@ -18,7 +18,7 @@ void CsvSink::Recorded(const World& world, const StepMeasures& measures) {
   }
 }
 
-void CsvSink::Settled(const World& world) { stopStep_ = world.StepCount; }
+void CsvSink::Settled(const World&, std::int32_t stopStep) { stopStep_ = stopStep; }
 
 RunRows CsvSink::Release() {
   if (stopStep_ && file_) {

@@ -28,7 +28,7 @@ class CsvSink : public RunSink {
  public:
   CsvSink(const RunPlan& run, const std::string& path);
   void Recorded(const World& world, const StepMeasures& measures) override;
-  void Settled(const World& world) override;
+  void Settled(const World& world, std::int32_t stopStep) override;
   // Hands the rows over, whole.
   RunRows Release();
 
@@ -53,8 +53,8 @@ class ChartSink : public RunSink {
   RunCharts charts_;
 };
 
-// The steps --snapshot-every K pictures: every K-th and the run's last (--steps, or the step that
-// settled it). K 0 picks none.
+// The steps --snapshot-every K pictures: every K-th and the run's last (--steps, or the last quiet
+// step of a run that settled). K 0 picks none.
 class EveryKth {
  public:
   EveryKth(std::int32_t every, std::int32_t steps) : every_(every), steps_(steps) {}
@@ -76,7 +76,7 @@ class SnapshotSink : public RunSink {
                const std::vector<std::int32_t>& steps, EveryKth every = {0, 0})
       : pictures_(pictures), paths_(paths), run_(run), steps_(steps), every_(every) {}
   void Stepped(const World& world) override;
-  void Settled(const World&) override { every_.Settled(); }
+  void Settled(const World&, std::int32_t) override { every_.Settled(); }
 
  private:
   PictureMaker& pictures_;
@@ -99,7 +99,7 @@ class VideoSink : public RunSink {
   ~VideoSink() override;
   void Stepped(const World& world) override;
   void Recorded(const World& world, const StepMeasures& measures) override;
-  void Settled(const World&) override { every_.Settled(); }
+  void Settled(const World&, std::int32_t) override { every_.Settled(); }
   void Finish();
 
  private:

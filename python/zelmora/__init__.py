@@ -101,10 +101,11 @@ def sweep(grid=None, *, steps=500, record_every=1, repeats=1, seed=None, jobs=No
                   Its points vary slower than every set, so a design listing a cross product in
                   set's order gives the same runs. A bad design raises ValueError naming its row
                   (points count from 1) and column.
-    until         "steps" (default) or "settled": a run ends at the first step after which no
-                  agent is unsatisfied and none moved; it then has fewer rows, its last at that
-                  step, and stop_step holds that step in each of them (<NA> in the rows of a
-                  run that never settled).
+    until         "steps" (default), "settled" or "settled:W": a run ends at the W-th quiet step
+                  in a row (W = 1 for "settled"; a quiet step leaves no agent unsatisfied and
+                  moves none); it then has fewer rows, its last at that step, and stop_step holds
+                  the first of the W quiet steps in each of them (<NA> in the rows of a run that
+                  never had W in a row).
     shard         (index, count): only the runs whose index is index modulo count.
     out           a path ending in .csv: the sweep writes the CSV, manifest and journal that
                   zelmora-batch --out writes, streaming, and returns a SweepFiles, whose rows are

@@ -25,7 +25,7 @@ Design DesignOf(const std::string& text) { return ParseDesign("d.csv", text); }
 std::vector<Request> Shapes() {
   std::vector<Request> shapes(5, zelmora::testing::Small("o.csv"));
   shapes[1].axes = {ParseAxis(Index("returns_to_scale"), "0.9:1.3:0.1"), ParseAxis(Index("centers"), "on,off")};
-  shapes[1].untilSettled = true;
+  shapes[1].quietSteps = 20;
   shapes[2].design = DesignOf("threshold,travel-expenses\n2,0.5\n5,1.25\n");
   shapes[2].design->file = "designs/d.csv";
   shapes[2].axes = {ParseAxis(Index("density"), "0.25,0.5")};
@@ -94,7 +94,8 @@ TEST(Request, TheFirstDifferenceIsNamedWithBothValues) {
       {[](Request& r) { r.seed = 4; }, Difference{"seed", std::nullopt, "3", "4"}},
       {[](Request& r) { r.repeats = 5; }, Difference{"runs", std::nullopt, "4", "5"}},
       {[](Request& r) { r.steps = 13; }, Difference{"steps", std::nullopt, "12", "13"}},
-      {[](Request& r) { r.untilSettled = true; }, Difference{"until", std::nullopt, "steps", "settled"}},
+      {[](Request& r) { r.quietSteps = 1; }, Difference{"until", std::nullopt, "steps", "settled"}},
+      {[](Request& r) { r.quietSteps = 20; }, Difference{"until", std::nullopt, "steps", "settled:20"}},
       {[](Request& r) { Given(r, "centers", 0); }, Difference{"centers", 0, "on", "off"}},
       {[](Request& r) { r.axes = {Axis::Listed(Index("threshold"), {3, 3, 3, 4})}, r.repeats = 1; },
        Difference{"threshold", 3, "3", "4"}},
