@@ -82,10 +82,10 @@ void AppendValue(std::string& out, ColumnKind kind, const ColumnValue& value) {
   }
 }
 
-RowWriter::RowWriter(const RunPlan& run) : texts_(Columns().size() * Slots) {
-  const std::vector<Column>& columns = Columns();
+RowWriter::RowWriter(const RunPlan& run, bool means) : columns_(Columns(means)), texts_(columns_.size() * Slots) {
+  const std::vector<Column>& columns = columns_;
   // The plan may not outlive the writer: what a row needs of it is formatted here.
-  const RowSource runOnly{&run, nullptr, nullptr, std::nullopt};
+  const RowSource runOnly{&run, nullptr, nullptr, nullptr, std::nullopt};
   while (firstStepColumn_ < columns.size() && columns[firstStepColumn_].perRun) {
     const Column& column = columns[firstStepColumn_++];
     AppendValue(prefix_, column.kind, column.Read(runOnly));
@@ -109,10 +109,11 @@ void RowWriter::AppendRecurring(std::string& out, std::size_t column, double val
   out.append(t.text, t.length);
 }
 
-void RowWriter::Append(std::string& out, const World& world, const StepMeasures& measures) {
+void RowWriter::Append(std::string& out, const World& world, const StepMeasures& measures, const StepMeans* means) {
   source_.world = &world;
   source_.measures = &measures;
-  const std::vector<Column>& columns = Columns();
+  source_.means = means;
+  const std::vector<Column>& columns = columns_;
   out += prefix_;
   for (std::size_t k = firstStepColumn_; k < columns.size(); ++k) {
     if (k > firstStepColumn_) out += ',';

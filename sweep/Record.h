@@ -43,10 +43,12 @@ struct RunLength {
 // customers) are kept by value: recording every step must stay cheap next to the step.
 class RowWriter {
  public:
-  explicit RowWriter(const RunPlan& run);
+  // With `means`, each row ends with the means of the per-step columns (Columns(true)).
+  explicit RowWriter(const RunPlan& run, bool means = false);
 
-  // Appends the row at the World's current step, line end included.
-  void Append(std::string& out, const World& world, const StepMeasures& measures);
+  // Appends the row at the World's current step, line end included; `means` holds the steps since
+  // the row before when the writer was made with means.
+  void Append(std::string& out, const World& world, const StepMeasures& measures, const StepMeans* means = nullptr);
 
  private:
   struct Text {
@@ -57,6 +59,7 @@ class RowWriter {
   static constexpr std::size_t Slots = 64;  // per recurring column
   void AppendRecurring(std::string& out, std::size_t column, double value);
 
+  const std::vector<Column>& columns_;
   RowSource source_;
   std::string prefix_;            // the run's columns that lead the row, each with its comma
   std::size_t firstStepColumn_ = 0;

@@ -368,7 +368,14 @@ std::int64_t DesignPointOf(const Request& r, std::int64_t index) {
   return rest;
 }
 
+std::optional<std::int64_t> ShardPosition(const Request& r, std::int64_t index) {
+  if (!r.runs.Empty()) return r.runs.PositionOf(index);
+  if (index < r.shardIndex || (index - r.shardIndex) % r.shardCount != 0 || index >= SweepSize(r)) return std::nullopt;
+  return (index - r.shardIndex) / r.shardCount;
+}
+
 std::int64_t ShardSize(const Request& r) {
+  if (!r.runs.Empty()) return r.runs.Size();
   const std::int64_t size = SweepSize(r);
   return size > r.shardIndex ? (size - r.shardIndex + r.shardCount - 1) / r.shardCount : 0;
 }
@@ -395,6 +402,13 @@ void Validate(const Request& r) {
     throw Conflict(Source::Field, "resume", Source::Field, "force", "and {other} exclude each other; give one of them");
   }
   CheckSize(r);
+  if (!r.runs.Empty()) {
+    if (r.shardCount != 1) throw RequestError(Source::Field, "shard", "", "a replay of chosen runs is not sharded");
+    if (r.runs.Last() >= SweepSize(r)) {
+      throw RequestError(Source::Field, "runs", std::to_string(r.runs.Last()),
+                         "expects runs of the sweep, from 0 to " + std::to_string(SweepSize(r) - 1));
+    }
+  }
   CheckOnePlace(r);
   CheckValues(r);
   CheckOutName(r);

@@ -23,10 +23,12 @@ struct RunRows {
 // The run's CSV rows, kept in memory up to about 64 KiB (a short run's rows go to the CSV from
 // there), past that written to a temporary beside `path` as they are made, which the writer puts
 // under its name (StreamedFile::Finish), so a run never finished leaves nothing. A run that
-// settles has its stop step filled into every row by Release.
+// settles has its stop step filled into every row by Release. With `means`, each row ends with
+// the means of the per-step columns since the row before.
 class CsvSink : public RunSink {
  public:
-  CsvSink(const RunPlan& run, const std::string& path);
+  CsvSink(const RunPlan& run, const std::string& path, bool means = false);
+  void Stepped(const World& world) override;
   void Recorded(const World& world, const StepMeasures& measures) override;
   void Settled(const World& world, std::int32_t stopStep) override;
   // Hands the rows over, whole.
@@ -34,6 +36,7 @@ class CsvSink : public RunSink {
 
  private:
   RowWriter writer_;
+  std::optional<StepMeans> means_;
   std::string path_;
   std::unique_ptr<StreamedFile> file_;  // made once the rows pass 64 KiB
   std::string rows_;

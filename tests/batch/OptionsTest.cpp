@@ -84,6 +84,7 @@ TEST(Options, TheResumeCommandGivesBackItsRequest) {
   const std::vector<std::vector<std::string>> commands = {
       {},
       {"--grid", "20x30", "--density", "0.3", "--set", "returns-to-scale=0.9:1.1:0.1", "--until", "settled"},
+      {"--until", "settled:20", "--means", "on", "--record-every", "3"},
       {"--design", dir / "d.csv", "--set", "centers=on,off", "--repeats", "3", "--snapshot-at", "0,5", "--charts",
        "window", "--shard", "1/3", "--quiet", "--progress-every", "5"},
       {"--set", "agents=10,20", "--grid-cols", "15", "--threshold", "7", "--video", "gif", "--snapshot-every", "4"},

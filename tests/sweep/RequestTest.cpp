@@ -26,6 +26,7 @@ std::vector<Request> Shapes() {
   std::vector<Request> shapes(5, zelmora::testing::Small("o.csv"));
   shapes[1].axes = {ParseAxis(Index("returns_to_scale"), "0.9:1.3:0.1"), ParseAxis(Index("centers"), "on,off")};
   shapes[1].quietSteps = 20;
+  shapes[1].means = true;
   shapes[2].design = DesignOf("threshold,travel-expenses\n2,0.5\n5,1.25\n");
   shapes[2].design->file = "designs/d.csv";
   shapes[2].axes = {ParseAxis(Index("density"), "0.25,0.5")};
@@ -96,6 +97,7 @@ TEST(Request, TheFirstDifferenceIsNamedWithBothValues) {
       {[](Request& r) { r.steps = 13; }, Difference{"steps", std::nullopt, "12", "13"}},
       {[](Request& r) { r.quietSteps = 1; }, Difference{"until", std::nullopt, "steps", "settled"}},
       {[](Request& r) { r.quietSteps = 20; }, Difference{"until", std::nullopt, "steps", "settled:20"}},
+      {[](Request& r) { r.means = true; }, Difference{"means", std::nullopt, "off", "on"}},
       {[](Request& r) { Given(r, "centers", 0); }, Difference{"centers", 0, "on", "off"}},
       {[](Request& r) { r.axes = {Axis::Listed(Index("threshold"), {3, 3, 3, 4})}, r.repeats = 1; },
        Difference{"threshold", 3, "3", "4"}},
