@@ -11,6 +11,7 @@
 
 #include "sweep/Build.h"
 #include "sweep/Design.h"
+#include "sweep/Replay.h"
 #include "sweep/RequestJson.h"
 
 namespace zelmora::batch {
@@ -44,7 +45,8 @@ T FieldValue(const std::string& field, const std::string& text) {
 struct Texts {
   std::array<std::string, ParameterCount> parameters;
   std::string grid, steps = "500", recordEvery = "1", seed, repeats = "1", jobs, shard = "0/1", snapshots,
-              charts = "off", design, until = "steps", snapshotEvery, video = "off", progressEvery = "60";
+              charts = "off", design, until = "steps", snapshotEvery, video = "off", progressEvery = "60", means = "off",
+              from, runs;
   std::vector<std::string> sets;
   bool listParameters = false;
 };
@@ -82,9 +84,21 @@ void AddOptions(CLI::App& app, Texts& t, Request& request) {
                  "other parameters multiplies them, --repeats repeats each")
       ->type_name("FILE.csv");
   app.add_option("--until", t.until,
-                 "steps: run --steps steps; settled: end a run at the first step after which no agent is "
-                 "unsatisfied and none moved (--steps stays the most)")
+                 "steps: run --steps steps; settled: end a run at the first quiet step, after which no agent is "
+                 "unsatisfied and none moved; settled:W at the W-th quiet step in a row (--steps stays the most)")
       ->type_name("steps|settled")->capture_default_str();
+  app.add_option("--means", t.means,
+                 "on: each row adds the mean of every per-step column (moves, customers, unit costs) over the "
+                 "steps since the row before, as NAME_mean")
+      ->type_name("on|off")->capture_default_str();
+  app.add_option("--from", t.from,
+                 "replay runs of the sweep whose manifest this is (a whole sweep's, a shard's or a merge's): its "
+                 "parameters and seeds, this command's pictures and recording; with --runs")
+      ->type_name("FILE.json");
+  app.add_option("--runs", t.runs,
+                 "the runs --from replays, by their index in the sweep: a list of runs and ranges first:last, e.g. "
+                 "13,20,100:110")
+      ->type_name("RUNS");
   app.add_option("--jobs", t.jobs, "worker threads, 1 to 1024 [default: every core]")->type_name("J");
   app.add_option("--shard", t.shard, "run only the runs whose index is I modulo N, 0 <= I < N")
       ->type_name("I/N")->capture_default_str();
@@ -244,6 +258,40 @@ void ParsePictures(const Texts& t, Request& request) {
   p.video = sweep::Video(video - std::begin(videos));
 }
 
+// A replay takes the runs as the sweep made them: an option that would change them is refused.
+void RefuseChangesOfTheRuns(const CLI::App& app, const Texts& t) {
+  if (t.from.empty()) {
+    throw UsageError("--runs: only with --from FILE.json, the manifest of the sweep whose runs it replays");
+  }
+  if (t.runs.empty()) throw UsageError("--runs: required with --from; expects the runs to replay, e.g. --runs 13,20");
+  for (const CLI::Option* option : app.get_options()) {
+    std::string field = option->get_name().substr(2);
+    std::replace(field.begin(), field.end(), '-', '_');
+    if (option->count() > 0 && !sweep::ReplayTakes(field)) {
+      throw UsageError(option->get_name() + ": not with --from: a replay makes the runs as the sweep made them; "
+                       "leave it out");
+    }
+  }
+}
+
+// --from FILE.json --runs LIST: the sweep's runs with this command's outputs, pictures and threads,
+// and its steps, recording and means where given.
+Request ReplayOf(const CLI::App& app, const Texts& t, const Request& command) {
+  sweep::ReplayAsked asked;
+  asked.manifest = t.from;
+  const auto runs = sweep::ParseRuns(t.runs);
+  if (!runs) {
+    Fail("--runs", "runs and ranges first:last of runs from 0 to " + std::to_string(sweep::RunSelection::MaxRun) +
+                       ", e.g. 13,20,100:110",
+         t.runs);
+  }
+  asked.runs = *runs;
+  if (app.count("--steps") > 0) asked.steps = command.steps;
+  if (app.count("--record-every") > 0) asked.recordEvery = command.recordEvery;
+  if (app.count("--means") > 0) asked.means = command.means;
+  return sweep::ReplayRequest(asked, command);
+}
+
 std::string NamedPlace(Source source, const std::string& name, std::int64_t row, std::int64_t column,
                        const std::string& designFile) {
   switch (source) {
@@ -271,6 +319,34 @@ bool Plain(const std::string& arg) {
   });
 }
 
+// The options that make the sweep's runs: its parameters as options (those at their defaults left
+// out), lists as --set, its design's file, repeats, steps, recording and the master seed.
+void SweepArguments(const Request& r, std::uint64_t masterSeed, std::vector<std::string>& args) {
+  for (std::size_t k = 0; k < ParameterCount; ++k) {
+    const sweep::ParameterRow& row = Parameters[k];
+    const bool standard = !row.defaultFrom && row.sameFactAs.empty() && r.base.values[k] == row.defaultValue;
+    if (!r.base.Given(k) || standard) continue;
+    args.insert(args.end(), {"--" + Dashed(row.name), sweep::ValueText(k, r.base.values[k])});
+  }
+  for (const sweep::Axis& axis : r.axes) {
+    std::string list;
+    if (axis.IsProgression()) {
+      list = axis.RangeText();
+    } else {
+      for (const double value : axis.listed) list += (list.empty() ? "" : ",") + sweep::ValueText(axis.parameter, value);
+    }
+    args.insert(args.end(), {"--set", Dashed(Parameters[axis.parameter].name) + "=" + list});
+  }
+  if (r.design) args.insert(args.end(), {"--design", r.design->file});
+  args.insert(args.end(), {"--repeats", std::to_string(r.repeats), "--steps", std::to_string(r.steps), "--record-every",
+                           std::to_string(r.recordEvery), "--seed", std::to_string(masterSeed)});
+  if (r.quietSteps != 0) args.insert(args.end(), {"--until", sweep::UntilText(r.quietSteps)});
+  if (r.means) args.insert(args.end(), {"--means", "on"});
+  if (r.shardCount != 1) {
+    args.insert(args.end(), {"--shard", std::to_string(r.shardIndex) + "/" + std::to_string(r.shardCount)});
+  }
+}
+
 }  // namespace
 
 std::optional<Request> ParseCommandLine(int argc, const char* const* argv, std::string& text) {
@@ -282,7 +358,8 @@ std::optional<Request> ParseCommandLine(int argc, const char* const* argv, std::
   CLI::App app{
       "Runs the model without the window: seeded runs and sweeps on every core, one tidy CSV\n"
       "row per run and recorded step, a JSON manifest beside it, and pictures.\n"
-      "  zelmora-batch merge OUT.csv SHARD.csv...  joins the shards of a sweep.",
+      "  zelmora-batch merge OUT.csv SHARD.csv...  joins the shards of a sweep.\n"
+      "  zelmora-batch --from FILE.json --runs 13,20 --out again.csv ...  replays runs of a sweep.",
       "zelmora-batch"};
   AddOptions(app, t, request);
   app.set_version_flag("--version", std::string("zelmora-batch ") + sweep::BuildId());
@@ -310,19 +387,25 @@ std::optional<Request> ParseCommandLine(int argc, const char* const* argv, std::
   }
   RefuseEmptyValues(app);
   if (request.out.empty()) throw UsageError("--out: required; expects the CSV file to write, e.g. --out runs.csv");
+  const bool replay = !t.from.empty() || !t.runs.empty();
+  if (replay) RefuseChangesOfTheRuns(app, t);
   try {
     ParseParameters(t, request);
     request.steps = FieldValue<std::int32_t>("steps", t.steps);
     request.recordEvery = FieldValue<std::int32_t>("record_every", t.recordEvery);
+    if (t.means != "on" && t.means != "off") Fail("--means", "on or off", t.means);
+    request.means = t.means == "on";
     request.repeats = FieldValue<std::int64_t>("repeats", t.repeats);
     request.jobs = FieldValue<std::int32_t>("jobs", t.jobs);
     request.progressEvery = FieldValue<std::int32_t>("progress_every", t.progressEvery);
     if (!t.seed.empty()) request.seed = FieldValue<std::uint64_t>("seed", t.seed);
     ParseShard(t.shard, request);
-    if (t.until != "steps" && t.until != "settled") Fail("--until", sweep::FieldExpects("until"), t.until);
-    request.untilSettled = t.until == "settled";
+    const auto until = sweep::ParseUntil(t.until);
+    if (!until) Fail("--until", sweep::FieldExpects("until"), t.until);
+    request.quietSteps = *until;
     ParsePictures(t, request);
     ParseDesign(t, request);
+    if (replay) request = ReplayOf(app, t, request);
   } catch (const RequestError& e) {
     throw UsageError(Worded(e, t.design));
   }
@@ -337,27 +420,12 @@ std::string Worded(const RequestError& error, const std::string& designFile) {
 
 std::vector<std::string> ResumeArguments(const Request& r, std::uint64_t masterSeed, std::int32_t jobs) {
   std::vector<std::string> args = {r.commandLine.empty() ? "zelmora-batch" : r.commandLine.front(), "--out", r.out};
-  for (std::size_t k = 0; k < ParameterCount; ++k) {
-    const sweep::ParameterRow& row = Parameters[k];
-    const bool standard = !row.defaultFrom && row.sameFactAs.empty() && r.base.values[k] == row.defaultValue;
-    if (!r.base.Given(k) || standard) continue;
-    args.insert(args.end(), {"--" + Dashed(row.name), sweep::ValueText(k, r.base.values[k])});
-  }
-  for (const sweep::Axis& axis : r.axes) {
-    std::string list;
-    if (axis.IsProgression()) {
-      list = axis.RangeText();
-    } else {
-      for (const double value : axis.listed) list += (list.empty() ? "" : ",") + sweep::ValueText(axis.parameter, value);
-    }
-    args.insert(args.end(), {"--set", Dashed(Parameters[axis.parameter].name) + "=" + list});
-  }
-  if (r.design) args.insert(args.end(), {"--design", r.design->file});
-  args.insert(args.end(), {"--repeats", std::to_string(r.repeats), "--steps", std::to_string(r.steps), "--record-every",
-                           std::to_string(r.recordEvery), "--seed", std::to_string(masterSeed)});
-  if (r.untilSettled) args.insert(args.end(), {"--until", "settled"});
-  if (r.shardCount != 1) {
-    args.insert(args.end(), {"--shard", std::to_string(r.shardIndex) + "/" + std::to_string(r.shardCount)});
+  if (!r.from.empty()) {
+    // A replay's runs come from the manifest it replays.
+    args.insert(args.end(), {"--from", r.from, "--runs", r.runs.Text(), "--steps", std::to_string(r.steps),
+                             "--record-every", std::to_string(r.recordEvery), "--means", r.means ? "on" : "off"});
+  } else {
+    SweepArguments(r, masterSeed, args);
   }
   args.insert(args.end(), {"--jobs", std::to_string(jobs > 0 ? jobs : r.jobs)});
   const sweep::Pictures& p = r.pictures;

@@ -29,8 +29,8 @@ std::optional<sweep::Request> ParseCommandLine(int argc, const char* const* argv
 std::string Worded(const sweep::RequestError& error, const std::string& designFile);
 
 // The command line that runs `request` again with its master seed, its parameters as options
-// (those at their defaults left out), lists as --set, its design's file, and --resume; `jobs` > 0
-// replaces its threads. Parsed, it gives the same request.
+// (those at their defaults left out), lists as --set, its design's file (a replay's: --from and
+// --runs), and --resume; `jobs` > 0 replaces its threads. Parsed, it gives the same request.
 std::vector<std::string> ResumeArguments(const sweep::Request& request, std::uint64_t masterSeed, std::int32_t jobs);
 
 // Arguments as one shell command line, each quoted where a shell would read it otherwise.

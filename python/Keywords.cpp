@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "python/Parameters.h"
+#include "sweep/Replay.h"
 #include "sweep/RequestJson.h"
 
 namespace zelmora::python {
@@ -151,15 +152,66 @@ sweep::Design DesignFrom(py::handle columns) {
   return design;
 }
 
+// The runs a replay makes: indices as a list, tuple, range (kept as a range where its step is 1)
+// or array of whole numbers, one whole number, or the command line's text ("13,20,100:110").
+sweep::RunSelection RunsFrom(py::handle runs) {
+  const std::string name = "runs";
+  if (py::isinstance<py::str>(runs)) {
+    const std::string text = py::str(runs);
+    if (const auto parsed = sweep::ParseRuns(text)) return *parsed;
+    throw sweep::RequestError(Source::Field, name, text,
+                              "expects runs and ranges first:last of runs, e.g. '13,20,100:110'");
+  }
+  const auto run = [&](py::handle value) { return WholeFrom(value, name, 0, sweep::RunSelection::MaxRun); };
+  if (py::isinstance(runs, py::module_::import("builtins").attr("range")) && py::int_(runs.attr("step")).cast<std::int64_t>() == 1) {
+    if (py::len(runs) == 0) return {};
+    return sweep::RunSelection({{run(runs.attr("start")), run(py::int_(runs.attr("stop")) - py::int_(1))}});
+  }
+  if (IsInteger(runs)) return sweep::RunSelection({{run(runs), run(runs)}});
+  if (py::isinstance<py::str>(runs) || !py::hasattr(runs, "__iter__")) {
+    throw py::type_error("runs: expects run indices (a list, range or array of whole numbers, or a str such as "
+                         "'13,20,100:110'); got " + TypeName(runs));
+  }
+  std::vector<sweep::RunSelection::Range> ranges;
+  for (const py::handle value : runs) ranges.push_back({run(value), run(value)});
+  return sweep::RunSelection(std::move(ranges));
+}
+
+bool Given(const py::dict& keywords, const char* name) { return keywords.contains(name) && !keywords[name].is_none(); }
+
+// A replay takes the runs as the sweep made them: a keyword that would change them is refused.
+void RefuseChangesOfTheRuns(const py::dict& keywords) {
+  for (const auto& [key, value] : keywords) {
+    const std::string name = py::str(key);
+    if (!value.is_none() && name != "from_manifest" && !sweep::ReplayTakes(name)) {
+      throw sweep::RequestError(Source::Field, name, "",
+                                "not with from_manifest: a replay makes the runs as the sweep made them; leave it out");
+    }
+  }
+}
+
+// from_manifest= and runs=: the sweep's runs with this call's outputs and threads, and its steps,
+// recording and means where given.
+sweep::Request ReplayOf(const py::dict& keywords, const sweep::Request& call) {
+  sweep::ReplayAsked asked;
+  asked.manifest = PathText(keywords["from_manifest"], "from_manifest");
+  if (Given(keywords, "runs")) asked.runs = RunsFrom(keywords["runs"]);
+  if (Given(keywords, "steps")) asked.steps = call.steps;
+  if (Given(keywords, "record_every")) asked.recordEvery = call.recordEvery;
+  if (Given(keywords, "means")) asked.means = call.means;
+  return sweep::ReplayRequest(asked, call);
+}
+
 }  // namespace
 
 sweep::Request RequestFrom(const py::dict& keywords) {
   sweep::Request request;
   request.quiet = true;  // progress is Python's own
   request.jobs = std::int32_t(std::max(1u, std::thread::hardware_concurrency()));
+  if (Given(keywords, "from_manifest")) RefuseChangesOfTheRuns(keywords);
   for (const auto& [key, value] : keywords) {
     const std::string name = py::str(key);
-    if (value.is_none()) continue;
+    if (value.is_none() || name == "from_manifest" || name == "runs") continue;
     if (name == "grid") {
       const GridSize grid = GridFrom(value);
       for (const std::size_t side : {Cols, Rows}) {
@@ -177,9 +229,10 @@ sweep::Request RequestFrom(const py::dict& keywords) {
     } else if (name == "seed") {
       request.seed = SeedFrom(value, name);
     } else if (name == "until") {
-      const std::string until = Text(value, name);
-      if (until != "steps" && until != "settled") throw sweep::RequestError(Source::Field, "until", until, "expects steps or settled");
-      request.untilSettled = until == "settled";
+      const std::string text = Text(value, name);
+      const auto until = sweep::ParseUntil(text);
+      if (!until) throw sweep::RequestError(Source::Field, "until", text, "expects " + sweep::FieldExpects("until"));
+      request.quietSteps = *until;
     } else if (name == "shard") {
       if (!py::isinstance<py::tuple>(value) || py::len(value) != 2) {
         throw py::type_error("shard: expects (index, count), a pair of whole numbers; got " + TypeName(value));
@@ -193,13 +246,18 @@ sweep::Request RequestFrom(const py::dict& keywords) {
       request.design = DesignFrom(value);
     } else if (name == "out") {
       request.out = PathText(value, name);
-    } else if (name == "resume" || name == "force") {
-      (name == "resume" ? request.resume : request.force) = Flag(value, name);
+    } else if (name == "resume" || name == "force" || name == "means") {
+      (name == "resume" ? request.resume : name == "force" ? request.force : request.means) = Flag(value, name);
     } else if (const auto parameter = sweep::FindParameter(name)) {
       request.base.Set(*parameter, ParameterValue(*parameter, value, name));
     } else {
       throw py::type_error("sweep: unknown keyword '" + name + "'");
     }
+  }
+  if (Given(keywords, "from_manifest")) return ReplayOf(keywords, request);
+  if (Given(keywords, "runs")) {
+    throw sweep::RequestError(Source::Field, "runs", "",
+                              "only with from_manifest, the manifest of the sweep whose runs it replays");
   }
   return request;
 }

@@ -208,6 +208,7 @@ std::string Worded(const sweep::RequestError& error) {
   return sweep::Word(error, [](Source source, const std::string& name, std::int64_t row, std::int64_t column) {
     switch (source) {
       case Source::Field:
+        if (name == "from") return std::string("from_manifest");
         return name == "resume" || name == "force" ? name + "=True" : name;
       case Source::Parameter:
         return name;

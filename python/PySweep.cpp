@@ -82,11 +82,11 @@ struct UserMeasures {
   mutable std::mutex oneAtATime;
 };
 
-void MeasuresFrom(const py::dict& measures, UserMeasures& user) {
+void MeasuresFrom(const py::dict& measures, bool means, UserMeasures& user) {
   for (const auto& [key, call] : measures) {
     if (!py::isinstance<py::str>(key)) throw py::type_error("measures: names are strings; got " + TypeName(key));
     const std::string name = py::str(key);
-    for (const sweep::Column& column : sweep::Columns()) {
+    for (const sweep::Column& column : sweep::Columns(means)) {
       if (column.name == name) {
         throw py::value_error("measures: '" + name + "' is a column of the sweep already; give another name");
       }
@@ -161,29 +161,38 @@ struct TableOut {
   std::vector<bool*> missing;
 };
 
-// A run's rows of the CSV's columns, written straight into the sweep's arrays.
+// A run's rows of the CSV's columns, written straight into the sweep's arrays; with `means`, the
+// means of the per-step columns too.
 class TableSink : public sweep::RunSink {
  public:
-  TableSink(const sweep::RunPlan& run, const TableOut& out, std::size_t firstRow)
-      : source_{&run, nullptr, nullptr, std::nullopt},
+  TableSink(const sweep::RunPlan& run, const TableOut& out, std::size_t firstRow, bool means)
+      : table_(sweep::Columns(means)),
+        source_{&run, nullptr, nullptr, nullptr, std::nullopt},
         out_(out),
         firstRow_(firstRow),
-        row_(firstRow) {}
+        row_(firstRow) {
+    if (means) means_.emplace();
+  }
+
+  void Stepped(const World& world) override {
+    if (means_ && world.StepCount > 0) means_->Add(world);
+  }
 
   void Recorded(const World& world, const StepMeasures& measures) override {
     source_.world = &world;
     source_.measures = &measures;
-    const std::vector<sweep::Column>& table = sweep::Columns();
-    for (std::size_t k = 0; k < table.size(); ++k) Put(k, row_, table[k].Read(source_));
+    source_.means = means_ ? &*means_ : nullptr;
+    for (std::size_t k = 0; k < table_.size(); ++k) Put(k, row_, table_[k].Read(source_));
+    if (means_) means_->Restart();
     ++row_;
   }
 
   // The stop step is known once the run settles, before its last row: the rows written get it
   // now, the last reads it.
-  void Settled(const World& world) override {
+  void Settled(const World&, std::int32_t stopStep) override {
     static const std::size_t column = sweep::ColumnIndex("stop_step");
-    source_.stopStep = world.StepCount;
-    const sweep::ColumnValue value = sweep::Columns()[column].Read(source_);
+    source_.stopStep = stopStep;
+    const sweep::ColumnValue value = table_[column].Read(source_);
     for (std::size_t row = firstRow_; row < row_; ++row) Put(column, row, value);
   }
 
@@ -192,12 +201,14 @@ class TableSink : public sweep::RunSink {
  private:
   void Put(std::size_t k, std::size_t row, const sweep::ColumnValue& value) {
     // Eight bytes a value in every kind: int64 and uint64 from the whole number, or the double.
-    const void* bytes = sweep::Columns()[k].kind == sweep::ColumnKind::Real ? static_cast<const void*>(&value.real)
-                                                                           : static_cast<const void*>(&value.integer);
+    const void* bytes = table_[k].kind == sweep::ColumnKind::Real ? static_cast<const void*>(&value.real)
+                                                                 : static_cast<const void*>(&value.integer);
     std::memcpy(out_.values[k] + row * 8, bytes, 8);
     if (out_.missing[k] != nullptr) out_.missing[k][row] = value.missing;
   }
 
+  const std::vector<sweep::Column>& table_;
+  std::optional<sweep::StepMeans> means_;
   sweep::RowSource source_;
   const TableOut& out_;
   std::size_t firstRow_, row_;
@@ -383,7 +394,7 @@ py::dict RunToFiles(const sweep::Request& request, const py::dict& measures, boo
   bool done = false;
   std::optional<py::error_already_set> raised;
   const py::object steps =
-      request.untilSettled ? py::object(py::none()) : py::int_(plan.runs * std::int64_t(request.steps));
+      request.quietSteps != 0 ? py::object(py::none()) : py::int_(plan.runs * std::int64_t(request.steps));
   const auto report = [&] { progress(counters->runsDone.load(), plan.runs, counters->stepsDone.load(), steps); };
   {
     py::gil_scoped_release release;
@@ -446,11 +457,12 @@ py::dict RunSweep(const py::dict& keywords, const py::dict& measures, bool agent
   }
   const sweep::Request request = Checked([&] { return RequestFrom(keywords); });
   UserMeasures user;
-  MeasuresFrom(measures, user);
+  MeasuresFrom(measures, request.means, user);
   if (!request.out.empty()) return RunToFiles(request, measures, agentRows, progress);
   const Plan plan = PlanSweep(request);
-  const sweep::RunLength length{request.steps, request.recordEvery, request.untilSettled};
-  CheckMemory(plan, sweep::Columns().size() + user.names.size(), agentRows);
+  const sweep::RunLength length{request.steps, request.recordEvery, request.quietSteps};
+  const std::vector<sweep::Column>& table = sweep::Columns(request.means);
+  CheckMemory(plan, table.size() + user.names.size(), agentRows);
 
   // The result's arrays, made before the workers start, which write their rows in place: a column
   // that may be empty as (name, values, missing), the others as (name, values).
@@ -459,7 +471,7 @@ py::dict RunSweep(const py::dict& keywords, const py::dict& measures, bool agent
   std::vector<py::array> arrays;
   TableOut tableOut;
   std::vector<double*> measureOut;
-  for (const sweep::Column& column : sweep::Columns()) {
+  for (const sweep::Column& column : table) {
     py::array values(DtypeOf(column.kind), std::vector<py::ssize_t>{rows});
     tableOut.values.push_back(static_cast<char*>(values.mutable_data()));
     arrays.push_back(values);
@@ -488,7 +500,7 @@ py::dict RunSweep(const py::dict& keywords, const py::dict& measures, bool agent
   std::atomic<std::int64_t> stepsDone{0};
   std::atomic<std::size_t> runsDone{0};
   // Runs that settle end early: their steps are not known before, so none are given.
-  const py::object steps = plan.request.untilSettled ? py::object(py::none())
+  const py::object steps = plan.request.quietSteps != 0 ? py::object(py::none())
                                                      : py::int_(plan.runs * plan.request.steps);
   const auto report = [&] {
     progress(runsDone.load(), plan.runs, stepsDone.load(), steps);
@@ -507,14 +519,14 @@ py::dict RunSweep(const py::dict& keywords, const py::dict& measures, bool agent
             const sweep::RunPlan run = plan.Run(std::int64_t(k));
             const std::size_t firstRow = k * plan.rowsPerRun;
             const auto model = std::make_shared<sweep::RunWorld>(run);
-            TableSink table(run, tableOut, firstRow);
-            std::vector<sweep::RunSink*> sinks = {&table};
+            TableSink tableRows(run, tableOut, firstRow, plan.request.means);
+            std::vector<sweep::RunSink*> sinks = {&tableRows};
             std::optional<MeasureSink> measured;
             if (!user.calls.empty()) sinks.push_back(&measured.emplace(user, model, run, measureOut, firstRow));
             std::optional<AgentSink> agents;
             if (agentRows) sinks.push_back(&agents.emplace(agentData[k]));
             if (sweep::RunModel(length, *model, sinks, pool.Stopping(), stepsDone)) ++runsDone;
-            rowsOfRun[k] = table.Rows();
+            rowsOfRun[k] = tableRows.Rows();
           } catch (py::error_already_set& e) {
             failure.Keep(std::move(e));
             pool.Stop();
@@ -556,7 +568,7 @@ py::dict RunSweep(const py::dict& keywords, const py::dict& measures, bool agent
   }
   failure.RaiseIfFailed();
   if (!progress.is_none()) report();
-  if (plan.request.untilSettled) {
+  if (plan.request.quietSteps != 0) {
     std::size_t total = 0;
     {
       py::gil_scoped_release release;
@@ -599,7 +611,7 @@ a World's are: read during the measure's call, they keep the recorded step's val
       "measures",
       [](const RunView& v) {
         const World& world = v.Model();
-        const sweep::RowSource source{&v.Run(), &world, &v.Measures(), std::nullopt};
+        const sweep::RowSource source{&v.Run(), &world, &v.Measures(), nullptr, std::nullopt};
         return ColumnsDict(source, true);
       },
       "measures()\n\nThe CSV's row of the recorded step as a dict, keyed by its columns: what\n"
@@ -630,14 +642,14 @@ void DefineSweep(py::module_& m) {
         "sweep(keywords, measures, agent_rows, progress): used by zelmora.sweep, which documents it.");
   m.def(
       "columns",
-      [] {
+      [](bool means) {
         py::list columns;
-        for (const sweep::Column& c : sweep::Columns()) {
+        for (const sweep::Column& c : sweep::Columns(means)) {
           columns.append(py::make_tuple(c.name, sweep::KindName(c.kind), c.perRun, c.description));
         }
         return columns;
       },
-      "columns(): used by zelmora.columns, which documents it.");
+      py::arg("means"), "columns(means): used by zelmora.columns, which documents it.");
 }
 
 }  // namespace zelmora::python

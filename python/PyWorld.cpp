@@ -98,7 +98,7 @@ py::dict PyWorld::Measures() {
     measurer_.SetThreshold(model_.settings.thresholdPercent);  // perhaps set since the last call
     measures = measurer_.Measure(model_.world);
   }
-  const sweep::RowSource source{nullptr, &model_.world, &measures, std::nullopt};
+  const sweep::RowSource source{nullptr, &model_.world, &measures, nullptr, std::nullopt};
   return ColumnsDict(source, false);
 }
 

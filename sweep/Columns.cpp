@@ -34,10 +34,10 @@ void AddMarket(std::vector<Column>& columns) {
   const std::string m = std::to_string(M);
   columns.push_back({"market" + m + "_customers", ColumnKind::Integer,
                      "customers of market " + m + "'s cell; markets sharing a cell show the same count", false, false,
-                     &MarketCustomers<M>});
+                     &MarketCustomers<M>, std::nullopt, true});
   columns.push_back({"market" + m + "_unit_cost", ColumnKind::Real,
                      "market " + m + "'s unit cost (bid price) computed by the step; empty at step 0", false, true,
-                     &MarketUnitCost<M>});
+                     &MarketUnitCost<M>, std::nullopt, true});
 }
 
 template <int... M>
@@ -79,11 +79,12 @@ std::vector<Column> MakeColumns() {
        [](const RowSource& s) { return Whole(s.measures->unsatisfied); }},
       {"moved", K::Integer,
        "MovedCount of the step's relocation: agents that were unsatisfied when it began, moved or not (0 at step 0)",
-       false, false, [](const RowSource& s) { return Whole(s.world->MovedCount); }},
+       false, false, [](const RowSource& s) { return Whole(s.world->MovedCount); }, std::nullopt, true},
       {"yellow_customers", K::Integer, "the chart's first series: customers of market 2, the yellow market", false,
-       false, [](const RowSource& s) { return Whole(Market(s, YellowMarket).customers); }},
+       false, [](const RowSource& s) { return Whole(Market(s, YellowMarket).customers); }, std::nullopt, true},
       {"yellow_bid_price", K::Real, "the chart's second series: the yellow market's unit cost; empty at step 0", false,
-       true, [](const RowSource& s) { return Real(Priced(s) ? Market(s, YellowMarket).unitCost : Missing); }},
+       true, [](const RowSource& s) { return Real(Priced(s) ? Market(s, YellowMarket).unitCost : Missing); },
+       std::nullopt, true},
   };
   c.insert(c.end(), step.begin(), step.end());
   AddMarkets(c, std::make_integer_sequence<int, MarketCount>());
@@ -107,10 +108,10 @@ std::vector<Column> MakeColumns() {
        false, false, [](const RowSource& s) { return Whole(s.measures->unsatisfiedByRule); }},
       {"moves", K::Integer,
        "moves the step made: relocations and moves to cheaper cells (an agent may make one of each; 0 at step 0)",
-       false, false, [](const RowSource& s) { return Whole(s.world->MovesMade); }},
+       false, false, [](const RowSource& s) { return Whole(s.world->MovesMade); }, std::nullopt, true},
       {"stop_step", K::IntegerOrEmpty,
-       "with --until settled, the step at which the run settled, its last; the same in every row of the run, "
-       "empty when it did not settle",
+       "with --until settled:W, the first of the W quiet steps in a row that ended the run (with settled, W = 1: "
+       "its last step); the same in every row of the run, empty when it did not settle",
        false, false,
        [](const RowSource& s) { return s.stopStep ? Whole(*s.stopStep) : ColumnValue{0, 0, true}; }},
   };
@@ -129,17 +130,33 @@ std::vector<Column> MakeColumns() {
   return c;
 }
 
+// The columns and, after them, the mean of each per-step column.
+std::vector<Column> WithMeans(std::vector<Column> c) {
+  std::size_t k = 0;
+  for (std::size_t column = 0, count = c.size(); column < count; ++column) {
+    if (!c[column].perStep) continue;
+    const std::string& name = c[column].name;
+    c.push_back({name + "_mean", ColumnKind::Real,
+                 "with --means on: the mean of " + name +
+                     " over the steps since the previous recorded row, this row's step included; empty at step 0",
+                 false, false, nullptr, std::nullopt, false, k++});
+  }
+  return c;
+}
+
 }  // namespace
 
 ColumnValue Column::Read(const RowSource& source) const {
+  if (meanOf) return Real(source.means ? source.means->Mean(*meanOf) : Missing);
   if (!parameter) return read(source);
   const double value = source.run->parameters[*parameter];
   return kind == ColumnKind::Real ? Real(value) : Whole(std::int64_t(value));
 }
 
-const std::vector<Column>& Columns() {
+const std::vector<Column>& Columns(bool means) {
   static const std::vector<Column> columns = MakeColumns();
-  return columns;
+  static const std::vector<Column> withMeans = WithMeans(columns);
+  return means ? withMeans : columns;
 }
 
 std::size_t ColumnIndex(const std::string& name) {
@@ -160,10 +177,31 @@ const char* KindName(ColumnKind kind) {
   return "";
 }
 
-std::string CsvHeader() {
+std::string CsvHeader(bool means) {
   std::string header;
-  for (const Column& column : Columns()) header += (header.empty() ? "" : ",") + column.name;
+  for (const Column& column : Columns(means)) header += (header.empty() ? "" : ",") + column.name;
   return header + LineEnd;
+}
+
+StepMeans::StepMeans() {
+  for (const Column& column : Columns()) {
+    if (column.perStep) columns_.push_back(&column);
+  }
+  sums_.assign(columns_.size(), 0);
+}
+
+void StepMeans::Add(const World& world) {
+  const RowSource source{nullptr, &world, nullptr, nullptr, std::nullopt};
+  for (std::size_t k = 0; k < columns_.size(); ++k) {
+    const ColumnValue value = columns_[k]->read(source);
+    sums_[k] += columns_[k]->kind == ColumnKind::Real ? value.real : double(std::int64_t(value.integer));
+  }
+  ++steps_;
+}
+
+void StepMeans::Restart() {
+  std::fill(sums_.begin(), sums_.end(), 0.0);
+  steps_ = 0;
 }
 
 std::string RowPrefix(const RunPlan& run) {

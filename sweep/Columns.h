@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,12 +26,15 @@ struct ColumnValue {
   bool missing = false;  // an IntegerOrEmpty that is not there: an empty field, as NaN for a real one
 };
 
+class StepMeans;
+
 // What a row is made from: the run (the same in every row of a run) and, at a recorded step,
-// the World and its measures.
+// the World and its measures, and the means of the steps since the row before (when asked for).
 struct RowSource {
   const RunPlan* run = nullptr;
   const World* world = nullptr;
   const StepMeasures* measures = nullptr;
+  const StepMeans* means = nullptr;
   // The step at which the run settled, known only when it ends: rows are written without it and
   // filled in then (FillStopStep).
   std::optional<std::int32_t> stopStep;
@@ -50,18 +54,43 @@ struct Column {
   bool recurs = false;   // a real value that recurs within a run: its text is kept for reuse
   ColumnValue (*read)(const RowSource&) = nullptr;
   std::optional<std::size_t> parameter = std::nullopt;  // the run's value of this parameter, instead of `read`
+  // A value the World holds after every step, read from it alone at the cost of a field: such a
+  // column has a mean between recorded rows.
+  bool perStep = false;
+  std::optional<std::size_t> meanOf = std::nullopt;  // the mean of StepMeans's column k, instead of `read`
 
   ColumnValue Read(const RowSource& source) const;
 };
 
 // Every column in the CSV's order; the run's own columns come first, new measures go at the end.
-const std::vector<Column>& Columns();
+// With `means`, each per-step column's mean follows them all, named NAME_mean.
+const std::vector<Column>& Columns(bool means = false);
 
 // The position of a column in the table; throws std::out_of_range for an unknown name.
 std::size_t ColumnIndex(const std::string& name);
 
 // The header line of the CSV, line end included.
-std::string CsvHeader();
+std::string CsvHeader(bool means = false);
+
+// The per-step columns' sums over the steps since the last recorded row, for their means: a
+// recorded row of an even --record-every sees both sides of a value that flips every step. Costs
+// an addition per column a step.
+class StepMeans {
+ public:
+  StepMeans();
+  // After a step (not the setup, step 0, which is no step).
+  void Add(const World& world);
+  // The mean of the k-th per-step column since the last Restart; NaN when no step was made since.
+  double Mean(std::size_t k) const { return steps_ > 0 ? sums_[k] / double(steps_) : Missing; }
+  // After a recorded row.
+  void Restart();
+
+ private:
+  static constexpr double Missing = std::numeric_limits<double>::quiet_NaN();
+  std::vector<const Column*> columns_;
+  std::vector<double> sums_;
+  std::int64_t steps_ = 0;
+};
 
 // The start of every row of a run: its first two fields, "index,seed,".
 std::string RowPrefix(const RunPlan& run);

@@ -117,6 +117,11 @@ void CheckSameSweep(const std::string& path, const Manifest& kept, const Request
                          "run " + std::to_string(*d->run) + " has " + d->kept + " in " + sweep + ", " + d->given +
                              " in the command");
     }
+    if (d->name == "replay") {
+      throw RequestError(Source::Field, "runs", "",
+                         sweep + " has " + d->kept + ", the command " + d->given +
+                             "; a replay is resumed by the command that began it");
+    }
     const std::string name = d->name == "runs" ? "repeats" : d->name;
     throw RequestError(Source::Field, name, "",
                        sweep + " has " + d->kept + (d->name == "runs" ? " runs" : "") + ", the command " + d->given +

@@ -37,6 +37,10 @@ Shard ReadShard(const std::string& csv) {
     throw Refused("the shard " + Quoted(csv) + " is not complete (status " + m["status"].dump() +
                   "); finish it with resume first");
   }
+  if (!shard.manifest.request.runs.Empty()) {
+    throw Refused(Quoted(csv) + " is a replay of runs " + shard.manifest.request.runs.Text() +
+                  " of a sweep, not a shard of one; merge joins the shards of one sweep");
+  }
   if (m["build"] != BuildId()) {
     throw Refused("the shard " + Quoted(csv) + " was written by build " + m["build"].get<std::string>() +
                   ", this is build " + BuildId() + "; merge with the build that ran the sweep");
@@ -88,9 +92,9 @@ std::vector<Shard> CheckShards(const std::vector<std::string>& csvs) {
 void WriteRows(const std::vector<Shard>& shards, const OutputPaths& out) {
   const Request& request = shards.front().manifest.request;
   const std::uint64_t seed = *request.seed;
-  const RunLength length{request.steps, request.recordEvery, request.untilSettled};
+  const RunLength length{request.steps, request.recordEvery, request.quietSteps};
   const std::int64_t size = SweepSize(request);
-  const std::string header = CsvHeader();
+  const std::string header = CsvHeader(request.means);
   std::vector<std::unique_ptr<std::ifstream>> rows, lines;
   for (const Shard& shard : shards) {
     rows.push_back(std::make_unique<std::ifstream>(shard.csv, std::ios::binary));

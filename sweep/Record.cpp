@@ -58,10 +58,11 @@ std::optional<std::size_t> RunLength::RowsOf(std::string_view firstRow) const {
   if (field.empty()) return RecordedCount(steps, recordEvery);
   std::int32_t stop = 0;
   const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), stop);
-  if (!untilSettled || ec != std::errc() || end != field.data() + field.size() || stop < 1 || stop > steps) {
+  if (quietSteps == 0 || ec != std::errc() || end != field.data() + field.size() || stop < 1 ||
+      stop > steps - (quietSteps - 1)) {
     return std::nullopt;
   }
-  return RecordedCount(stop, recordEvery);
+  return RecordedCount(stop + (quietSteps - 1), recordEvery);
 }
 
 void AppendNumber(std::string& out, double value) {
@@ -81,10 +82,10 @@ void AppendValue(std::string& out, ColumnKind kind, const ColumnValue& value) {
   }
 }
 
-RowWriter::RowWriter(const RunPlan& run) : texts_(Columns().size() * Slots) {
-  const std::vector<Column>& columns = Columns();
+RowWriter::RowWriter(const RunPlan& run, bool means) : columns_(Columns(means)), texts_(columns_.size() * Slots) {
+  const std::vector<Column>& columns = columns_;
   // The plan may not outlive the writer: what a row needs of it is formatted here.
-  const RowSource runOnly{&run, nullptr, nullptr, std::nullopt};
+  const RowSource runOnly{&run, nullptr, nullptr, nullptr, std::nullopt};
   while (firstStepColumn_ < columns.size() && columns[firstStepColumn_].perRun) {
     const Column& column = columns[firstStepColumn_++];
     AppendValue(prefix_, column.kind, column.Read(runOnly));
@@ -108,10 +109,11 @@ void RowWriter::AppendRecurring(std::string& out, std::size_t column, double val
   out.append(t.text, t.length);
 }
 
-void RowWriter::Append(std::string& out, const World& world, const StepMeasures& measures) {
+void RowWriter::Append(std::string& out, const World& world, const StepMeasures& measures, const StepMeans* means) {
   source_.world = &world;
   source_.measures = &measures;
-  const std::vector<Column>& columns = Columns();
+  source_.means = means;
+  const std::vector<Column>& columns = columns_;
   out += prefix_;
   for (std::size_t k = firstStepColumn_; k < columns.size(); ++k) {
     if (k > firstStepColumn_) out += ',';

@@ -25,12 +25,13 @@ void AppendValue(std::string& out, ColumnKind kind, const ColumnValue& value);
 // which were written without it (whole rows, each ended by its line end).
 void FillStopStep(std::string& rows, std::int32_t stopStep);
 
-// How many rows a run has: its recorded steps up to --steps or, for a run that settled, up to the
-// stop step each of its rows names. Resume and merge read a run's length from its first row.
+// How many rows a run has: its recorded steps up to --steps or, for a run that settled, up to its
+// last quiet step, quietSteps - 1 after the stop step each of its rows names. Resume and merge read
+// a run's length from its first row.
 struct RunLength {
   std::int32_t steps = 0;
   std::int32_t recordEvery = 1;
-  bool untilSettled = false;
+  std::int32_t quietSteps = 0;  // 0: every run makes its steps
 
   // The rows of the run whose first row this is; nothing when the stop step it names is not one
   // a run of this sweep can have.
@@ -42,10 +43,12 @@ struct RunLength {
 // customers) are kept by value: recording every step must stay cheap next to the step.
 class RowWriter {
  public:
-  explicit RowWriter(const RunPlan& run);
+  // With `means`, each row ends with the means of the per-step columns (Columns(true)).
+  explicit RowWriter(const RunPlan& run, bool means = false);
 
-  // Appends the row at the World's current step, line end included.
-  void Append(std::string& out, const World& world, const StepMeasures& measures);
+  // Appends the row at the World's current step, line end included; `means` holds the steps since
+  // the row before when the writer was made with means.
+  void Append(std::string& out, const World& world, const StepMeasures& measures, const StepMeans* means = nullptr);
 
  private:
   struct Text {
@@ -56,6 +59,7 @@ class RowWriter {
   static constexpr std::size_t Slots = 64;  // per recurring column
   void AppendRecurring(std::string& out, std::size_t column, double value);
 
+  const std::vector<Column>& columns_;
   RowSource source_;
   std::string prefix_;            // the run's columns that lead the row, each with its comma
   std::size_t firstStepColumn_ = 0;

@@ -38,7 +38,7 @@ const Field Fields[] = {
     {"shard", 0, 0, "I/N with whole numbers 0 <= I < N"},
     {"snapshot_at", 0, 0, "a list of steps from 0 to the steps of a run"},
     {"out", 0, 0, "a file name ending in .csv"},
-    {"until", 0, 0, "steps or settled"},
+    {"until", 1, 1'000'000'000, "steps, settled or settled:W with W quiet steps in a row, 1 to 1000000000"},
 };
 
 const Field& FieldNamed(const std::string& name) {
@@ -368,7 +368,14 @@ std::int64_t DesignPointOf(const Request& r, std::int64_t index) {
   return rest;
 }
 
+std::optional<std::int64_t> ShardPosition(const Request& r, std::int64_t index) {
+  if (!r.runs.Empty()) return r.runs.PositionOf(index);
+  if (index < r.shardIndex || (index - r.shardIndex) % r.shardCount != 0 || index >= SweepSize(r)) return std::nullopt;
+  return (index - r.shardIndex) / r.shardCount;
+}
+
 std::int64_t ShardSize(const Request& r) {
+  if (!r.runs.Empty()) return r.runs.Size();
   const std::int64_t size = SweepSize(r);
   return size > r.shardIndex ? (size - r.shardIndex + r.shardCount - 1) / r.shardCount : 0;
 }
@@ -379,6 +386,7 @@ void Validate(const Request& r) {
   CheckField("repeats", r.repeats);
   CheckField("jobs", r.jobs);
   CheckField("progress_every", r.progressEvery);
+  if (r.quietSteps != 0) CheckField("until", r.quietSteps);
   if (r.pictures.snapshotEvery != 0) CheckField("snapshot_every", r.pictures.snapshotEvery);
   if (r.shardCount < 1 || r.shardIndex < 0 || r.shardIndex >= r.shardCount) {
     throw RequestError(Source::Field, "shard", std::to_string(r.shardIndex) + "/" + std::to_string(r.shardCount),
@@ -394,6 +402,13 @@ void Validate(const Request& r) {
     throw Conflict(Source::Field, "resume", Source::Field, "force", "and {other} exclude each other; give one of them");
   }
   CheckSize(r);
+  if (!r.runs.Empty()) {
+    if (r.shardCount != 1) throw RequestError(Source::Field, "shard", "", "a replay of chosen runs is not sharded");
+    if (r.runs.Last() >= SweepSize(r)) {
+      throw RequestError(Source::Field, "runs", std::to_string(r.runs.Last()),
+                         "expects runs of the sweep, from 0 to " + std::to_string(SweepSize(r) - 1));
+    }
+  }
   CheckOnePlace(r);
   CheckValues(r);
   CheckOutName(r);
@@ -401,6 +416,22 @@ void Validate(const Request& r) {
 }
 
 std::string FieldExpects(const std::string& field) { return FieldNamed(field).expects; }
+
+std::string UntilText(std::int32_t quietSteps) {
+  if (quietSteps == 0) return "steps";
+  return quietSteps == 1 ? "settled" : "settled:" + std::to_string(quietSteps);
+}
+
+std::optional<std::int32_t> ParseUntil(std::string_view text) {
+  if (text == "steps") return 0;
+  if (text == "settled") return 1;
+  constexpr std::string_view Settled = "settled:";
+  if (text.substr(0, Settled.size()) != Settled) return std::nullopt;
+  const auto quiet = WholeText<std::int32_t>(text.substr(Settled.size()));
+  const Field& field = FieldNamed("until");
+  if (!quiet || *quiet < field.low || *quiet > field.high) return std::nullopt;
+  return *quiet;
+}
 
 std::int64_t PhysicalMemory() {
   const long pages = sysconf(_SC_PHYS_PAGES);

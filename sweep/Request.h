@@ -4,10 +4,12 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sweep/ParameterTable.h"
 #include "sweep/RunPlan.h"
+#include "sweep/RunSelection.h"
 
 namespace zelmora::sweep {
 
@@ -67,10 +69,14 @@ struct Request {
   std::optional<Design> design;  // its points vary slower than every axis
   std::int64_t repeats = 1;
   std::int32_t steps = 500;      // the most a run makes
-  bool untilSettled = false;     // a run ends at the first step that settles it
+  std::int32_t quietSteps = 0;   // 0: runs make their steps; W: a run ends at its W-th quiet step in a row
   std::int32_t recordEvery = 1;
+  bool means = false;  // each row adds the means of the per-step columns since the row before
   std::optional<std::uint64_t> seed;  // the master seed; drawn when none
+  // A replay's runs (its own files hold these runs of the sweep only); empty: every run.
+  RunSelection runs;
 
+  std::string from;  // the manifest whose sweep a replay replays; empty: no replay
   std::int64_t shardIndex = 0, shardCount = 1;
   std::int32_t jobs = 1;
   std::string out;  // the CSV; empty: no files (a sweep into memory)
@@ -86,6 +92,7 @@ struct Request {
 // (cells, the phases' copies, an agent, the measures' scratch), against which grids are checked.
 inline constexpr std::int64_t MaxRuns = 1'000'000'000;
 inline constexpr std::int64_t BytesPerCell = 256;
+static_assert(RunSelection::MaxRun == MaxRuns - 1);
 
 // A request that cannot run. `source` says where the wrong value was given, `name` which field or
 // parameter (as the table names it; a design's column as written), `row` and `column` a design's
@@ -143,12 +150,13 @@ RunPlan RunAt(const Request& request, std::uint64_t masterSeed, std::int64_t ind
 // The design's point (0 for the first row) that run `index` takes its values from.
 std::int64_t DesignPointOf(const Request& request, std::int64_t index);
 
-// The runs of this shard (indices shardIndex, shardIndex + shardCount, ...), and the index of the
-// shard's k-th run.
+// The runs of this shard (indices shardIndex, shardIndex + shardCount, ...) or of a replay, the
+// index of its k-th run, and the position of run `index` among them (nothing: not one of them).
 std::int64_t ShardSize(const Request& request);
 inline std::int64_t ShardRun(const Request& request, std::int64_t k) {
-  return request.shardIndex + k * request.shardCount;
+  return request.runs.Empty() ? request.shardIndex + k * request.shardCount : request.runs.At(k);
 }
+std::optional<std::int64_t> ShardPosition(const Request& request, std::int64_t index);
 
 // Checks everything a sweep needs before it starts: every field's range, every given value, that
 // each parameter's fact comes from one place, the size, and every run against the rules that tie
@@ -160,6 +168,11 @@ void Validate(const Request& request);
 // Checks the output's name: a CSV's, and short enough for every file named after it. Part of
 // Validate, and cheap enough to come before anything is claimed.
 void CheckOutName(const Request& request);
+
+// The stop condition as the command line and the manifest write it: "steps" (0), "settled" (1
+// quiet step) or "settled:W"; and read back, nothing for any other text.
+std::string UntilText(std::int32_t quietSteps);
+std::optional<std::int32_t> ParseUntil(std::string_view text);
 
 // The range of a request's field as messages say it ("a whole number from 0 to 1000000000"), for
 // front ends that read the field before it is checked.

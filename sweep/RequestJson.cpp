@@ -252,8 +252,10 @@ json SweepJson(const Request& r, std::uint64_t masterSeed) {
           {"design", std::move(design)},
           {"repeats", r.repeats},
           {"steps", r.steps},
-          {"until", r.untilSettled ? "settled" : "steps"},
+          {"until", UntilText(r.quietSteps)},
           {"record_every", r.recordEvery},
+          {"means", r.means},
+          {"runs", r.runs.Empty() ? json(nullptr) : json(r.runs.Text())},
           {"size", SweepSize(r)}};
 }
 
@@ -266,6 +268,7 @@ json RequestJson(const Request& r, std::uint64_t masterSeed) {
                         {"snapshot_every", p.snapshotEvery},
                         {"video", Videos[int(p.video)]}};
   return {{"sweep", SweepJson(r, masterSeed)},
+          {"from", r.from.empty() ? json(nullptr) : PathJson(r.from)},
           {"shard", {r.shardIndex, r.shardCount}},
           {"outputs", outputs},
           {"jobs", r.jobs},
@@ -298,13 +301,24 @@ Request RequestFromJson(const json& j) {
   }
   r.repeats = Whole<std::int64_t>(s, "repeats", sweep);
   r.steps = Whole<std::int32_t>(s, "steps", sweep);
-  const std::string until = Text(s, "until", sweep);
-  if (until != "steps" && until != "settled") throw DamagedJson(sweep + "until", "steps or settled");
-  r.untilSettled = until == "settled";
+  const auto until = ParseUntil(Text(s, "until", sweep));
+  if (!until) throw DamagedJson(sweep + "until", "steps, settled or settled:W");
+  r.quietSteps = *until;
   r.recordEvery = Whole<std::int32_t>(s, "record_every", sweep);
+  // Fields added since the format began: a manifest without them asked for none.
+  if (s.contains("means")) {
+    if (!s["means"].is_boolean()) throw DamagedJson(sweep + "means", "true or false");
+    r.means = s["means"].get<bool>();
+  }
+  if (s.contains("runs") && !s["runs"].is_null()) {
+    const auto runs = s["runs"].is_string() ? ParseRuns(s["runs"].get<std::string>()) : std::nullopt;
+    if (!runs) throw DamagedJson(sweep + "runs", "runs and ranges of runs");
+    r.runs = *runs;
+  }
   if (r.repeats < 1 || Whole<std::int64_t>(s, "size", sweep) != SweepSize(r)) {
     throw DamagedJson(sweep + "size", "the number of the sweep's runs");
   }
+  if (j.contains("from") && !j["from"].is_null()) r.from = PathFromJson(j["from"], top + "from");
   const json& shard = At(j, "shard", top);
   if (!shard.is_array() || shard.size() != 2 || !shard[0].is_number_integer() || !shard[1].is_number_integer()) {
     throw DamagedJson(top + "shard", "a pair of whole numbers");
@@ -359,13 +373,14 @@ std::optional<Difference> FirstDifference(const Request& kept, const Request& gi
     return Difference{name, std::nullopt, a, b};
   };
   const auto seed = [](const Request& r) { return r.seed ? std::to_string(*r.seed) : std::string("drawn"); };
+  const auto chosen = [](const Request& r) { return r.runs.Empty() ? std::string("every run") : "runs " + r.runs.Text(); };
+  if (auto d = differ("replay", chosen(kept), chosen(given))) return d;
   if (auto d = differ("seed", seed(kept), seed(given))) return d;
   if (auto d = differ("runs", std::to_string(SweepSize(kept)), std::to_string(SweepSize(given)))) return d;
   if (auto d = differ("steps", std::to_string(kept.steps), std::to_string(given.steps))) return d;
-  if (auto d = differ("until", kept.untilSettled ? "settled" : "steps", given.untilSettled ? "settled" : "steps")) {
-    return d;
-  }
+  if (auto d = differ("until", UntilText(kept.quietSteps), UntilText(given.quietSteps))) return d;
   if (auto d = differ("record_every", std::to_string(kept.recordEvery), std::to_string(given.recordEvery))) return d;
+  if (auto d = differ("means", kept.means ? "on" : "off", given.means ? "on" : "off")) return d;
   if (SweepJson(kept, 0) == SweepJson(given, 0)) return std::nullopt;
   const std::int64_t runs = SweepSize(kept);
   for (std::int64_t index = 0; index < runs; ++index) {

@@ -27,11 +27,12 @@ std::string PathFromJson(const nlohmann::json& json, const std::string& field);
 
 // What decides a sweep's results, canonical: the master seed, every parameter's value for every run
 // before the lists and the design (null for a default that follows other parameters), the lists,
-// the design's points, repeats, steps, until, record_every and the size. Requests that ask for the
-// same spelled alike write the same bytes.
+// the design's points, repeats, steps, until, record_every, means, a replay's runs (null: every
+// run) and the size. Requests that ask for the same spelled alike write the same bytes.
 nlohmann::json SweepJson(const Request& request, std::uint64_t masterSeed);
 
-// The whole request: the sweep, the shard, the outputs and how it runs.
+// The whole request: the sweep, the manifest a replay replays ("from", null for none), the shard,
+// the outputs and how it runs.
 nlohmann::json RequestJson(const Request& request, std::uint64_t masterSeed);
 
 // A request read back from RequestJson, its master seed in `seed`. Throws DamagedJson.
@@ -42,8 +43,9 @@ std::string Hash(std::string_view bytes);
 std::string DesignHash(const Design& design);
 std::string RequestHash(const nlohmann::json& sweep, const std::string& build);
 
-// Where two sweeps first differ: a request's field (seed, runs, steps, until, record_every) or,
-// with `run` set, a parameter of that run; the values as the command line writes them.
+// Where two sweeps first differ: the runs a replay makes ("replay": "runs 13,20" or "every run"), a
+// request's field (seed, runs, steps, until, record_every, means) or, with `run` set, a parameter of
+// that run; the values as the command line writes them.
 struct Difference {
   std::string name;
   std::optional<std::int64_t> run;

@@ -33,13 +33,15 @@ bool RunModel(const RunLength& length, RunWorld& model, std::span<RunSink* const
     for (RunSink* sink : sinks) sink->Recorded(world, measures);
   };
   handOn(false);
+  std::int32_t quiet = 0;  // quiet steps in a row, up to this one
   for (std::int32_t step = 1; step <= length.steps; ++step) {
     if (stop.load(std::memory_order_relaxed)) return false;
     world.SimulationStep();
     stepsDone.fetch_add(1, std::memory_order_relaxed);
-    const bool settled = length.untilSettled && IsSettled(world);
+    if (length.quietSteps > 0) quiet = IsSettled(world) ? quiet + 1 : 0;
+    const bool settled = length.quietSteps > 0 && quiet == length.quietSteps;
     if (settled) {
-      for (RunSink* sink : sinks) sink->Settled(world);
+      for (RunSink* sink : sinks) sink->Settled(world, step - quiet + 1);
     }
     handOn(settled);
     if (settled) break;

@@ -23,13 +23,13 @@ class RunSink {
   virtual void Stepped(const World& /*world*/) {}
   // At every recorded step (RecordedCount of them, step 0 and the last included) with its measures.
   virtual void Recorded(const World& /*world*/, const StepMeasures& /*measures*/) {}
-  // With untilSettled, once the run has settled: after the step that settled it and before
-  // that step's Stepped and Recorded, which are the run's last (world.StepCount is its stop step).
-  virtual void Settled(const World& /*world*/) {}
+  // With quietSteps, once the run has settled: after its last quiet step and before that step's
+  // Stepped and Recorded, which are the run's last. `stopStep` is the first of its quiet steps.
+  virtual void Settled(const World& /*world*/, std::int32_t /*stopStep*/) {}
 };
 
-// Whether the step just made settled the World: it moved no agent (a move to a cheaper cell counts)
-// and left none unsatisfied. Never at step 0, which is no step.
+// Whether the step just made was quiet: it moved no agent (a move to a cheaper cell counts) and
+// left none unsatisfied. Never at step 0, which is no step.
 bool IsSettled(const World& world);
 
 // A run's World set up as the sweep sets it up (a World of the run's grid, reseeded from the run's
@@ -44,7 +44,8 @@ struct RunWorld {
   World world;
 };
 
-// Steps a set-up run length.steps times, or with length.untilSettled until a step settles it,
+// Steps a set-up run length.steps times, or with length.quietSteps W until its W-th quiet step in a
+// row (the W-th of W consecutive quiet steps),
 // handing each step to every sink; the run's last step is recorded. Checks `stop` between steps and
 // returns false when it was set; adds each step to `stepsDone`.
 bool RunModel(const RunLength& length, RunWorld& model, std::span<RunSink* const> sinks,

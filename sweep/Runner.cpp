@@ -103,7 +103,7 @@ void Session::Start() {
     header_ = plan_.oldHeader;
     header_["resumed"].push_back({{"command_line", CommandLineJson(request_.commandLine)}, {"at", UtcNow()}});
     written_ = flushed_ = plan_.scan.completeRuns;
-    partial_.emplace(paths_.partial, CsvHeader(), plan_.scan.keepBytes);
+    partial_.emplace(paths_.partial, CsvHeader(request_.means), plan_.scan.keepBytes);
     journal_.emplace(paths_.journal, "", MendJournal(paths_.journal, written_, [this](std::int64_t k) { return plan_.Run(k); }));
     // A link planted where the spool goes is never followed: it goes, and the runs are made again.
     if (fs::is_symlink(fs::symlink_status(paths_.spool, ec))) fs::remove(paths_.spool, ec);
@@ -113,7 +113,7 @@ void Session::Start() {
                           fs::path(paths_.journal).filename().string());
     for (const std::string& path : {paths_.csv, paths_.manifest, paths_.journal}) fs::remove(path, ec);
     fs::remove_all(paths_.spool, ec);  // a link there goes, not what it points to
-    partial_.emplace(paths_.partial, CsvHeader(), std::nullopt);
+    partial_.emplace(paths_.partial, CsvHeader(request_.means), std::nullopt);
     journal_.emplace(paths_.journal, "", std::nullopt);
   }
   fs::create_directory(paths_.spool, ec);
@@ -137,12 +137,10 @@ void Session::TakeSpooled() {
     } catch (const std::exception&) {
       continue;
     }
-    if (name != "run" + std::to_string(index) + ".csv" || index < request_.shardIndex ||
-        (index - request_.shardIndex) % request_.shardCount != 0) {
-      continue;
-    }
-    const std::int64_t position = (index - request_.shardIndex) / request_.shardCount;
-    if (position < written_ || position >= plan_.runs) continue;
+    if (name != "run" + std::to_string(index) + ".csv") continue;
+    const auto found = ShardPosition(request_, index);
+    if (!found || *found < written_ || *found >= plan_.runs) continue;
+    const std::int64_t position = *found;
     const RunPlan run = plan_.Run(position);
     if (!SpooledRunIsWhole(paths_.SpoolFile(index), run, plan_.length)) continue;
     waiting_[position] = {run.index, run.seed, {}, true, {}, {}};
@@ -234,7 +232,7 @@ int Session::RunAndWrite(const std::atomic<int>& stopSignal) {
                               : plan_.stderrIsTerminal ? Progress::Kind::Terminal
                                                        : Progress::Kind::Log;
   std::optional<std::int64_t> stepsToDo;
-  if (!request_.untilSettled) stepsToDo = (tasks - std::int64_t(spooled_.size())) * request_.steps;
+  if (request_.quietSteps == 0) stepsToDo = (tasks - std::int64_t(spooled_.size())) * request_.steps;
   Progress progress(err_, kind, std::chrono::seconds(request_.progressEvery), std::size_t(plan_.runs),
                     std::size_t(Done()), stepsToDo, plan_.clock);
   const std::size_t jobs = std::size_t(std::min<std::int64_t>(request_.jobs, std::max<std::int64_t>(tasks, 0)));
@@ -438,7 +436,7 @@ RunResult RunOne(const Request& request, const RunPlan& run, const OutputPaths& 
   result.run = run;
   result.started = UtcNow();
   const Pictures& p = request.pictures;
-  CsvSink csv(run, paths.SpoolFile(run.index));
+  CsvSink csv(run, paths.SpoolFile(run.index), request.means);
   std::optional<ChartSink> charts;
   std::vector<RunSink*> sinks = {&csv};
   if (p.charts) sinks.push_back(&charts.emplace(p.windowChart));
@@ -453,7 +451,7 @@ RunResult RunOne(const Request& request, const RunPlan& run, const OutputPaths& 
     video.emplace(*pictures, paths.VideoFile(run.index, p.video), every);
     sinks.push_back(&*video);
   }
-  const RunLength length{request.steps, request.recordEvery, request.untilSettled};
+  const RunLength length{request.steps, request.recordEvery, request.quietSteps};
   if (!RunModel(length, run, sinks, stop, stepsDone)) return result;
   // The video is in place before the run's rows are: a spooled run has all its pictures.
   if (video) video->Finish();
@@ -508,10 +506,11 @@ SweepPlan PrepareSweep(const Request& request) {
                        "the encoder ffmpeg is not found on PATH; install it (scripts/install-deps) or leave {video} off");
   }
   plan.runs = ShardSize(plan.request);
-  plan.length = {plan.request.steps, plan.request.recordEvery, plan.request.untilSettled};
+  plan.length = {plan.request.steps, plan.request.recordEvery, plan.request.quietSteps};
   if (plan.start == OutputState::Partial) {
     plan.scan = ScanPartial(
-        plan.paths.partial, CsvHeader(), [&plan](std::int64_t k) { return plan.Run(k); }, plan.runs, plan.length);
+        plan.paths.partial, CsvHeader(plan.request.means), [&plan](std::int64_t k) { return plan.Run(k); }, plan.runs,
+        plan.length);
   }
   if (kept) plan.oldHeader = std::move(kept->header);
   return plan;

@@ -8,17 +8,24 @@
 
 namespace zelmora::sweep {
 
-CsvSink::CsvSink(const RunPlan& run, const std::string& path) : writer_(run), path_(path) {}
+CsvSink::CsvSink(const RunPlan& run, const std::string& path, bool means) : writer_(run, means), path_(path) {
+  if (means) means_.emplace();
+}
+
+void CsvSink::Stepped(const World& world) {
+  if (means_ && world.StepCount > 0) means_->Add(world);
+}
 
 void CsvSink::Recorded(const World& world, const StepMeasures& measures) {
-  writer_.Append(rows_, world, measures);
+  writer_.Append(rows_, world, measures, means_ ? &*means_ : nullptr);
+  if (means_) means_->Restart();
   if (rows_.size() >= (std::size_t(1) << 16)) {
     if (!file_) file_ = std::make_unique<StreamedFile>(path_);
     file_->Write(rows_);
   }
 }
 
-void CsvSink::Settled(const World& world) { stopStep_ = world.StepCount; }
+void CsvSink::Settled(const World&, std::int32_t stopStep) { stopStep_ = stopStep; }
 
 RunRows CsvSink::Release() {
   if (stopStep_ && file_) {

@@ -23,17 +23,20 @@ struct RunRows {
 // The run's CSV rows, kept in memory up to about 64 KiB (a short run's rows go to the CSV from
 // there), past that written to a temporary beside `path` as they are made, which the writer puts
 // under its name (StreamedFile::Finish), so a run never finished leaves nothing. A run that
-// settles has its stop step filled into every row by Release.
+// settles has its stop step filled into every row by Release. With `means`, each row ends with
+// the means of the per-step columns since the row before.
 class CsvSink : public RunSink {
  public:
-  CsvSink(const RunPlan& run, const std::string& path);
+  CsvSink(const RunPlan& run, const std::string& path, bool means = false);
+  void Stepped(const World& world) override;
   void Recorded(const World& world, const StepMeasures& measures) override;
-  void Settled(const World& world) override;
+  void Settled(const World& world, std::int32_t stopStep) override;
   // Hands the rows over, whole.
   RunRows Release();
 
  private:
   RowWriter writer_;
+  std::optional<StepMeans> means_;
   std::string path_;
   std::unique_ptr<StreamedFile> file_;  // made once the rows pass 64 KiB
   std::string rows_;
@@ -53,8 +56,8 @@ class ChartSink : public RunSink {
   RunCharts charts_;
 };
 
-// The steps --snapshot-every K pictures: every K-th and the run's last (--steps, or the step that
-// settled it). K 0 picks none.
+// The steps --snapshot-every K pictures: every K-th and the run's last (--steps, or the last quiet
+// step of a run that settled). K 0 picks none.
 class EveryKth {
  public:
   EveryKth(std::int32_t every, std::int32_t steps) : every_(every), steps_(steps) {}
@@ -76,7 +79,7 @@ class SnapshotSink : public RunSink {
                const std::vector<std::int32_t>& steps, EveryKth every = {0, 0})
       : pictures_(pictures), paths_(paths), run_(run), steps_(steps), every_(every) {}
   void Stepped(const World& world) override;
-  void Settled(const World&) override { every_.Settled(); }
+  void Settled(const World&, std::int32_t) override { every_.Settled(); }
 
  private:
   PictureMaker& pictures_;
@@ -99,7 +102,7 @@ class VideoSink : public RunSink {
   ~VideoSink() override;
   void Stepped(const World& world) override;
   void Recorded(const World& world, const StepMeasures& measures) override;
-  void Settled(const World&) override { every_.Settled(); }
+  void Settled(const World&, std::int32_t) override { every_.Settled(); }
   void Finish();
 
  private:

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "sweep/Columns.h"
 #include "sweep/Record.h"
 #include "sweep/Run.h"
 #include "sweep/Runner.h"
@@ -170,6 +171,30 @@ void BM_RecordingCost(benchmark::State& state) {
   state.counters["recorded_over_step"] = Seconds(step + measure + row) / Seconds(step);
 }
 BENCHMARK(BM_RecordingCost)->Arg(40)->Arg(200)->Unit(benchmark::kMicrosecond);
+
+// In one run: each step alone, then the means' part of it (--means on: the per-step columns added
+// to their sums), which must stay a few additions next to the step.
+void BM_MeansCost(benchmark::State& state) {
+  Run run(std::int32_t(state.range(0)));
+  for (int k = 0; k < 100; ++k) run.world.SimulationStep();
+  StepMeans means;
+  Clock::duration step{}, add{};
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    run.world.SimulationStep();
+    const auto t1 = Clock::now();
+    means.Add(run.world);
+    const auto t2 = Clock::now();
+    step += t1 - t0;
+    add += t2 - t1;
+  }
+  benchmark::DoNotOptimize(means.Mean(0));
+  const double n = double(state.iterations());
+  state.counters["step_us"] = Seconds(step) / n * 1e6;
+  state.counters["means_ns"] = Seconds(add) / n * 1e9;
+  state.counters["means_over_step_percent"] = Seconds(add) / Seconds(step) * 100;
+}
+BENCHMARK(BM_MeansCost)->Arg(40)->Arg(200)->Unit(benchmark::kMicrosecond);
 
 // One run on 1000 x 1000 cells with 500,000 agents, every step recorded.
 void BM_BigRun(benchmark::State& state) {

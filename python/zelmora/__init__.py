@@ -74,9 +74,9 @@ class World(_CoreWorld):
 World.__doc__ = World.__doc__.replace("{parameters}", _parameter_lines(skip=("grid_cols", "grid_rows")))
 
 
-def sweep(grid=None, *, steps=500, record_every=1, repeats=1, seed=None, jobs=None, set=None, design=None,
-          until="steps", shard=None, out=None, resume=False, force=False, measures=None, agent_rows=False,
-          progress=False, **parameters):
+def sweep(grid=None, *, steps=None, record_every=None, repeats=None, seed=None, jobs=None, set=None, design=None,
+          until=None, means=None, shard=None, from_manifest=None, runs=None, out=None, resume=False, force=False,
+          measures=None, agent_rows=False, progress=False, **parameters):
     """Runs a sweep as zelmora-batch does: its rows as a pandas DataFrame, or its files with out=.
 
     The options are zelmora-batch's, by the same names with underscores, with its defaults and
@@ -100,11 +100,26 @@ def sweep(grid=None, *, steps=500, record_every=1, repeats=1, seed=None, jobs=No
                   Its points vary slower than every set, so a design listing a cross product in
                   set's order gives the same runs. A bad design raises ValueError naming its row
                   (points count from 1) and column.
-    until         "steps" (default) or "settled": a run ends at the first step after which no
-                  agent is unsatisfied and none moved; it then has fewer rows, its last at that
-                  step, and stop_step holds that step in each of them (<NA> in the rows of a
-                  run that never settled).
+    until         "steps" (default), "settled" or "settled:W": a run ends at the W-th quiet step
+                  in a row (W = 1 for "settled"; a quiet step leaves no agent unsatisfied and
+                  moves none); it then has fewer rows, its last at that step, and stop_step holds
+                  the first of the W quiet steps in each of them (<NA> in the rows of a run that
+                  never had W in a row).
+    means         True: each row adds, after the other columns, the mean of every per-step column
+                  (moved, moves, the markets' customers and unit costs) over the steps since the
+                  row before, this row's step included, named NAME_mean (NaN at step 0); a value
+                  that flips every step is then seen on both sides at any record_every.
     shard         (index, count): only the runs whose index is index modulo count.
+    from_manifest a sweep's manifest (FILE.json of zelmora-batch --out or of out=: a whole sweep's,
+                  a shard's or a merge's), with runs: replays those runs of that sweep, with its
+                  parameters and seeds, as zelmora-batch --from FILE.json --runs does. The rows
+                  are the sweep's rows of those runs; steps (no more than the sweep's),
+                  record_every and means may be given (else the sweep's), and out, jobs,
+                  measures, agent_rows and progress as for any sweep. Every other option and
+                  parameter would change the runs and raises ValueError. Measures written in
+                  Python are not in a manifest: give them again (measures=) to have their columns.
+    runs          the runs from_manifest replays, by their index in the sweep: a list, range or
+                  array of whole numbers, or the command line's text ("13,20,100:110").
     out           a path ending in .csv: the sweep writes the CSV, manifest and journal that
                   zelmora-batch --out writes, streaming, and returns a SweepFiles, whose rows are
                   read on request (read(), chunks()); resume=True finishes an interrupted one,
@@ -146,7 +161,8 @@ def sweep(grid=None, *, steps=500, record_every=1, repeats=1, seed=None, jobs=No
             raise ValueError("design: the DataFrame has no columns; expects one per parameter")
         design = [(str(name), design.iloc[:, k].to_numpy()) for k, name in enumerate(design.columns)]
     keywords = dict(parameters, grid=grid, steps=steps, record_every=record_every, repeats=repeats, seed=seed,
-                    jobs=jobs, set=set, design=design, until=until, shard=shard, out=out, resume=resume, force=force)
+                    jobs=jobs, set=set, design=design, until=until, means=means, shard=shard,
+                    from_manifest=from_manifest, runs=runs, out=out, resume=resume, force=force)
     if measures is None:
         measures = {}
     if not isinstance(measures, dict):
@@ -194,7 +210,7 @@ class SweepFiles:
     def _read(self, **options):
         import pandas
 
-        table = columns()
+        table = columns(means=True)  # the means' kinds too, where the file has them
         kinds = {"integer": "int64", "unsigned": "uint64", "integer or empty": "Int64", "real": "float64"}
         return pandas.read_csv(self.csv, float_precision="round_trip",
                                dtype=dict(zip(table.name, table.kind.map(kinds))), **options)
@@ -211,13 +227,15 @@ class SweepFiles:
             yield from reader
 
 
-def columns():
+def columns(means=False):
     """The columns of zelmora-batch's CSV and of zelmora.sweep, in order, as a DataFrame: name,
     kind (integer, unsigned, integer or empty, or real), per_run (the same in every row of a
-    run) and description."""
+    run) and description; with means=True those of a sweep with means=True (--means on)."""
     import pandas
 
-    return pandas.DataFrame(_core.columns(), columns=["name", "kind", "per_run", "description"])
+    if not isinstance(means, bool):
+        raise TypeError(f"means: expects True or False; got {type(means).__name__}")
+    return pandas.DataFrame(_core.columns(means), columns=["name", "kind", "per_run", "description"])
 
 
 def parameters():

@@ -140,7 +140,7 @@ TEST(Experiments, BadDesignsAndValuesAreRefusedNamingRowAndColumnAndWriteNothing
       {"agents\n10\n401\n", {"--grid", "20x20"}, "row 2 (line 3), column 'agents': run 1: 401 agents do not fit"},
       {"production-costs\n100\n9990\n", {}, "row 2 (line 3), column 'production-costs': run 1"},
       {three, {"--design", "gone.csv"}, "--design: cannot read 'gone.csv'"},
-      {three, {"--until", "now"}, "--until: expects steps or settled; got 'now'"},
+      {three, {"--until", "now"}, "--until: expects steps, settled or settled:W with W quiet steps in a row"},
       {three, {"--snapshot-every", "0"}, "--snapshot-every: expects a whole number of steps"},
       {three, {"--video", "avi"}, "--video: expects off, mp4 or gif"},
       {three, {"--progress-every", "-1"}, "--progress-every: expects a whole number of seconds"},

@@ -11,6 +11,7 @@
 #include "Subprocess.h"
 #include "batch/Options.h"
 #include "sweep/Design.h"
+#include "sweep/Manifest.h"
 #include "sweep/RequestJson.h"
 
 namespace zelmora::batch {
@@ -81,20 +82,25 @@ TEST(Options, AgentsFollowTheGridOrTheDensity) {
 TEST(Options, TheResumeCommandGivesBackItsRequest) {
   zelmora::testing::TempDir dir;
   { std::ofstream(dir / "d.csv") << "threshold,travel-expenses\n2,0.5\n5,1.5\n"; }
+  const Request swept = Parse({"--design", dir / "d.csv", "--repeats", "3", "--seed", "5", "--means", "on"});
+  { std::ofstream(dir / "s.json") << sweep::NewManifest(swept, 5, false, "zelmora-batch", "s.runs.jsonl").dump(); }
   const std::vector<std::vector<std::string>> commands = {
       {},
       {"--grid", "20x30", "--density", "0.3", "--set", "returns-to-scale=0.9:1.1:0.1", "--until", "settled"},
+      {"--until", "settled:20", "--means", "on", "--record-every", "3"},
+      {"--from", dir / "s.json", "--runs", "1,3:4", "--steps", "300", "--means", "off", "--snapshot-at", "3"},
       {"--design", dir / "d.csv", "--set", "centers=on,off", "--repeats", "3", "--snapshot-at", "0,5", "--charts",
        "window", "--shard", "1/3", "--quiet", "--progress-every", "5"},
       {"--set", "agents=10,20", "--grid-cols", "15", "--threshold", "7", "--video", "gif", "--snapshot-every", "4"},
   };
   for (const std::vector<std::string>& command : commands) {
     const Request given = Parse(command);
-    const std::vector<std::string> again = ResumeArguments(given, 77, 0);
+    const std::uint64_t seed = given.seed.value_or(77);  // a replay's is its sweep's
+    const std::vector<std::string> again = ResumeArguments(given, seed, 0);
     ASSERT_EQ(again.back(), "--resume");
     const Request resumed = Parse({again.begin() + 1, again.end()});
     Request seeded = given;
-    seeded.seed = 77;
+    seeded.seed = seed;
     const std::string shown = ShellCommand(again);
     EXPECT_FALSE(sweep::FirstDifference(seeded, resumed).has_value()) << shown;
     EXPECT_EQ(resumed.pictures, given.pictures) << shown;
@@ -103,7 +109,7 @@ TEST(Options, TheResumeCommandGivesBackItsRequest) {
     EXPECT_EQ(resumed.quiet, given.quiet) << shown;
     EXPECT_EQ(resumed.progressEvery, given.progressEvery) << shown;
     EXPECT_EQ(std::find(again.begin(), again.end(), "--force"), again.end()) << shown;
-    const std::vector<std::string> fewer = ResumeArguments(given, 77, 1);
+    const std::vector<std::string> fewer = ResumeArguments(given, seed, 1);
     EXPECT_EQ(Parse({fewer.begin() + 1, fewer.end()}).jobs, 1) << shown;
   }
 }

@@ -19,14 +19,15 @@ DESIGN = pd.DataFrame({"threshold": [2, 5, 3], "travel_expenses": [0.5, 1.5, 1.0
 # options, the same as keywords, and a design given to both (a file, the DataFrame).
 SAME_SWEEPS = [
     (["--density", "0.55", "--steps", "23", "--record-every", "5", "--repeats", "2", "--set", "threshold=2,6",
-      "--set", "travel-expenses=0.5:1.5:1", "--set", "centers=on,off", "--returns-to-scale", "0.95"],
+      "--set", "travel-expenses=0.5:1.5:1", "--set", "centers=on,off", "--returns-to-scale", "0.95", "--means", "on"],
      dict(density=0.55, steps=23, record_every=5, repeats=2,
-          set={"threshold": [2, 6], "travel_expenses": "0.5:1.5:1", "centers": (True, False)}, returns_to_scale=0.95),
+          set={"threshold": [2, 6], "travel_expenses": "0.5:1.5:1", "centers": (True, False)}, returns_to_scale=0.95,
+          means=True),
      None),
     (["--density", "0.55", "--steps", "200", "--record-every", "7", "--repeats", "2", "--set", "threshold=2,4,6",
-      "--set", "centers=on,off", "--until", "settled"],
+      "--set", "centers=on,off", "--until", "settled:4"],
      dict(density=0.55, steps=200, record_every=7, repeats=2, set={"threshold": [2, 4, 6], "centers": [True, False]},
-          until="settled"),
+          until="settled:4"),
      None),
     (["--steps", "150", "--record-every", "10", "--set", "returns-to-scale=0.9,1.1", "--until", "settled"],
      dict(steps=150, record_every=10, set={"returns_to_scale": [0.9, 1.1]}, until="settled"),
@@ -65,12 +66,12 @@ def test_a_sweep_is_the_batch_programs_csv_with_the_columns_kinds(batch_program,
         keywords = dict(keywords, design=design)
     subprocess.run([batch_program, "--grid", "22x16", "--seed", "31", "--jobs", "2", "--charts", "off", "--quiet",
                     "--out", str(out)] + args, check=True, timeout=120)
-    table = zelmora.columns()
+    table = zelmora.columns(means=keywords.get("means", False))
     csv = pd.read_csv(out, float_precision="round_trip", dtype=dict(zip(table.name, table.kind.map(DTYPES))))
     rows = zelmora.sweep(grid=(22, 16), seed=31, jobs=3, **keywords)
     assert list(rows.columns) == list(table.name)
     assert rows.attrs["master_seed"] == 31
-    if keywords.get("until") == "settled":  # some runs settle, others run to the end
+    if keywords.get("until", "steps").startswith("settled"):  # some runs settle, others run to the end
         assert rows.stop_step.isna().any() and rows.stop_step.notna().any()
     pd.testing.assert_frame_equal(rows, csv, check_exact=True)
 

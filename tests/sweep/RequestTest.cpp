@@ -23,9 +23,10 @@ Design DesignOf(const std::string& text) { return ParseDesign("d.csv", text); }
 // Requests of every shape: base values, listed and ranged lists, a design, settled runs, pictures,
 // a shard, an output whose name is not UTF-8.
 std::vector<Request> Shapes() {
-  std::vector<Request> shapes(5, zelmora::testing::Small("o.csv"));
+  std::vector<Request> shapes(6, zelmora::testing::Small("o.csv"));
   shapes[1].axes = {ParseAxis(Index("returns_to_scale"), "0.9:1.3:0.1"), ParseAxis(Index("centers"), "on,off")};
-  shapes[1].untilSettled = true;
+  shapes[1].quietSteps = 20;
+  shapes[1].means = true;
   shapes[2].design = DesignOf("threshold,travel-expenses\n2,0.5\n5,1.25\n");
   shapes[2].design->file = "designs/d.csv";
   shapes[2].axes = {ParseAxis(Index("density"), "0.25,0.5")};
@@ -37,6 +38,8 @@ std::vector<Request> Shapes() {
   shapes[3].axes = {Axis::Listed(Index("grid_cols"), {10, 20, 30})};
   shapes[4].base = {};
   shapes[4].axes = {Axis::Progression(Index("production_costs"), 0, 7, 1'000'000, 3)};  // a million, never listed
+  shapes[5].runs = RunSelection({{1, 1}, {3, 3}});  // a replay's
+  shapes[5].from = "runs.json";
   return shapes;
 }
 
@@ -48,6 +51,7 @@ TEST(Request, ItsJsonReadsBackIntoTheSameRequest) {
     EXPECT_EQ(RequestJson(back, 42), json) << json.dump();
     EXPECT_EQ(back.seed, 42u);
     EXPECT_EQ(back.out, request.out);
+    EXPECT_EQ(back.from, request.from);
     Request seeded = request;
     seeded.seed = 42;
     EXPECT_FALSE(FirstDifference(seeded, back).has_value()) << json.dump();
@@ -63,7 +67,8 @@ TEST(Request, DamagedJsonNamesTheField) {
   const std::vector<std::pair<const char*, nlohmann::json>> cases = {
       {"/sweep/steps", "x"},          {"/sweep/set/0/name", "colour"}, {"/sweep/design/points/1", {1}},
       {"/sweep/design/hash", "0"},    {"/sweep/size", 5},              {"/outputs/video", "avi"},
-      {"/sweep/parameters/centers", 1}, {"/shard", 3}};
+      {"/sweep/parameters/centers", 1}, {"/shard", 3},   {"/sweep/runs", "3:1"},
+      {"/sweep/means", "on"},         {"/sweep/until", "settled:0"}};
   for (const auto& [pointer, value] : cases) {
     nlohmann::json damaged = good;
     damaged[nlohmann::json::json_pointer(pointer)] = value;
@@ -94,7 +99,11 @@ TEST(Request, TheFirstDifferenceIsNamedWithBothValues) {
       {[](Request& r) { r.seed = 4; }, Difference{"seed", std::nullopt, "3", "4"}},
       {[](Request& r) { r.repeats = 5; }, Difference{"runs", std::nullopt, "4", "5"}},
       {[](Request& r) { r.steps = 13; }, Difference{"steps", std::nullopt, "12", "13"}},
-      {[](Request& r) { r.untilSettled = true; }, Difference{"until", std::nullopt, "steps", "settled"}},
+      {[](Request& r) { r.quietSteps = 1; }, Difference{"until", std::nullopt, "steps", "settled"}},
+      {[](Request& r) { r.quietSteps = 20; }, Difference{"until", std::nullopt, "steps", "settled:20"}},
+      {[](Request& r) { r.means = true; }, Difference{"means", std::nullopt, "off", "on"}},
+      {[](Request& r) { r.runs = RunSelection({{1, 3}}), r.steps = 5; },
+       Difference{"replay", std::nullopt, "every run", "runs 1:3"}},
       {[](Request& r) { Given(r, "centers", 0); }, Difference{"centers", 0, "on", "off"}},
       {[](Request& r) { r.axes = {Axis::Listed(Index("threshold"), {3, 3, 3, 4})}, r.repeats = 1; },
        Difference{"threshold", 3, "3", "4"}},

@@ -276,74 +276,123 @@ TEST(ExecuteSweep, AResumeWithOtherOptionsNamesTheOptionAndBothValues) {
   EXPECT_EQ(ExecuteSweep(PrepareSweep(o), &none, err, noSignal), 0) << err.str();
 }
 
-// Runs that end when settled, on the default grid with every step recorded: each run ends at the
-// first step with no move and no unsatisfied agent, or at --steps, and names that step in each of
-// its rows. The bytes are the same on one or two threads, from merged shards and after a resume
-// that finds runs of different lengths cut, whole and spooled.
-TEST(ExecuteSweep, RunsThatSettleEndThereWhateverTheJobsShardsOrResume) {
-  TempDir dir;
-  std::atomic<int> noSignal{0};
-  std::ostringstream err;
-  const auto sweep = [&](const std::string& name, std::int32_t jobs, std::int64_t shard, std::int64_t shards) {
-    Request o;
-    o.steps = 2000;
-    o.untilSettled = true;
-    o.seed = 1;
-    o.repeats = 6;
-    o.jobs = jobs;
-    o.shardIndex = shard;
-    o.shardCount = shards;
-    o.quiet = true;
-    o.out = dir / name;
-    EXPECT_EQ(ExecuteSweep(PrepareSweep(o), nullptr, err, noSignal), 0) << err.str();
-    return o;
-  };
-  Request o = sweep("one.csv", 1, 0, 1);
-  const std::string whole = ReadFile(dir / "one.csv");
-  std::vector<std::string> lines = Rows(whole);
-  std::map<std::string, std::vector<std::string>> runs;
-  for (std::size_t k = 1; k < lines.size(); ++k) runs[Field(lines[k], "run")].push_back(lines[k]);
-  std::size_t settled = 0;
-  for (const auto& [run, rows] : runs) {
-    const std::string stop = Field(rows.back(), "stop_step");
-    const bool rests = Field(rows.back(), "moves") == "0" && Field(rows.back(), "unsatisfied") == "0";
-    EXPECT_EQ(stop.empty() ? "2000" : stop, Field(rows.back(), "step")) << run;
-    EXPECT_EQ(rests, !stop.empty()) << run;
-    EXPECT_EQ(rows.size(), std::stoul(Field(rows.back(), "step")) + 1) << run;
-    for (std::size_t k = 1; k + 1 < rows.size(); ++k) {
-      EXPECT_EQ(Field(rows[k], "stop_step"), stop) << run;
-      EXPECT_FALSE(Field(rows[k], "moves") == "0" && Field(rows[k], "unsatisfied") == "0") << rows[k];
+// Over many seeds: with W quiet steps asked for, a run ends at the first W quiet steps in a row of
+// the same run made to its end, Settled naming the first of them; without W in a row it makes its
+// steps.
+TEST(RunModel, ARunEndsAtTheFirstOfWQuietStepsInARow) {
+  struct Watch : RunSink {
+    std::vector<bool> quiet{false};  // by step; step 0 is none
+    std::optional<std::int32_t> stop;
+    void Stepped(const World& world) override {
+      if (world.StepCount > 0) quiet.push_back(IsSettled(world));
     }
-    settled += !stop.empty();
+    void Settled(const World&, std::int32_t stopStep) override { stop = stopStep; }
+  };
+  std::atomic<bool> stop{false};
+  std::atomic<std::int64_t> steps{0};
+  const Request request = zelmora::testing::Small("", 20, 200, 300, 1, 40, 5);
+  std::size_t differ = 0;  // runs whose first quiet step does not start W of them
+  for (std::int64_t index = 0; index < request.repeats; ++index) {
+    Watch whole;
+    std::vector<RunSink*> sinks = {&whole};
+    ASSERT_TRUE(RunModel({request.steps, 1, 0}, RunAt(request, 5, index), sinks, stop, steps));
+    for (const std::int32_t w : {1, 2, 5, 20}) {
+      std::optional<std::int32_t> first;
+      for (std::int32_t s = 1; !first && s + w - 1 <= request.steps; ++s) {
+        if (std::all_of(whole.quiet.begin() + s, whole.quiet.begin() + s + w, [](bool q) { return q; })) first = s;
+      }
+      Watch settled;
+      sinks = {&settled};
+      ASSERT_TRUE(RunModel({request.steps, 1, w}, RunAt(request, 5, index), sinks, stop, steps));
+      EXPECT_EQ(settled.stop, first) << index << " W " << w;
+      EXPECT_EQ(settled.quiet.size() - 1, first ? std::size_t(*first + w - 1) : std::size_t(request.steps));
+      EXPECT_TRUE(std::equal(settled.quiet.begin(), settled.quiet.end(), whole.quiet.begin())) << index << " W " << w;
+      if (w > 1 && first && whole.quiet.size() > 1) {
+        differ += std::find(whole.quiet.begin(), whole.quiet.end(), true) - whole.quiet.begin() != *first;
+      }
+    }
   }
-  ASSERT_EQ(runs.size(), 6u);
-  EXPECT_GE(settled, 2u);  // some settle, long before --steps (a test for the rows written to the file)
-  EXPECT_LT(settled, 6u);  // and some run to the end
+  EXPECT_GT(differ, 0u);  // quiet steps that do not last happen, or the test shows nothing
+}
 
-  sweep("two.csv", 2, 0, 1);
-  EXPECT_EQ(ReadFile(dir / "two.csv"), whole);
-  sweep("s0.csv", 2, 0, 2);
-  sweep("s1.csv", 1, 1, 2);
-  MergeShards({dir / "m.csv", dir / "s1.csv", dir / "s0.csv"});
-  EXPECT_EQ(ReadFile(dir / "m.csv"), whole);
-
-  // Runs 0 and 1 whole in the partial file with a torn row of run 2, run 4 spooled: the resume
-  // runs 2, 3 and 5 only.
-  const auto rowsOf = [&](std::int64_t from, std::int64_t to) {
-    std::string text;
-    for (std::int64_t run = from; run < to; ++run) {
-      for (const std::string& row : runs[std::to_string(run)]) text += row + "\n";
+// Runs that end when settled, on the default grid with every step recorded: each run ends at its
+// W-th quiet step in a row (no move, no unsatisfied agent), or at --steps, and names the first of
+// them in each of its rows. The bytes are the same on one or two threads, from merged shards and
+// after a resume that finds runs of different lengths cut, whole and spooled.
+TEST(ExecuteSweep, RunsThatSettleEndThereWhateverTheJobsShardsOrResume) {
+  for (const std::int32_t quietSteps : {1, 3}) {
+    TempDir dir;
+    std::atomic<int> noSignal{0};
+    std::ostringstream err;
+    const auto sweep = [&](const std::string& name, std::int32_t jobs, std::int64_t shard, std::int64_t shards) {
+      Request o;
+      o.steps = 2000;
+      o.quietSteps = quietSteps;
+      o.seed = 1;
+      o.repeats = 6;
+      o.jobs = jobs;
+      o.shardIndex = shard;
+      o.shardCount = shards;
+      o.quiet = true;
+      o.out = dir / name;
+      EXPECT_EQ(ExecuteSweep(PrepareSweep(o), nullptr, err, noSignal), 0) << err.str();
+      return o;
+    };
+    Request o = sweep("one.csv", 1, 0, 1);
+    const std::string whole = ReadFile(dir / "one.csv");
+    std::vector<std::string> lines = Rows(whole);
+    std::map<std::string, std::vector<std::string>> runs;
+    for (std::size_t k = 1; k < lines.size(); ++k) runs[Field(lines[k], "run")].push_back(lines[k]);
+    std::size_t settled = 0;
+    for (const auto& [run, rows] : runs) {
+      const std::string stop = Field(rows.back(), "stop_step");
+      const auto quiet = [&](std::size_t k) {
+        return Field(rows[k], "moves") == "0" && Field(rows[k], "unsatisfied") == "0" && k > 0;
+      };
+      const std::size_t last = rows.size() - 1;
+      EXPECT_EQ(stop.empty() ? 2000 : std::stoul(stop) + std::size_t(quietSteps) - 1, std::stoul(Field(rows[last], "step")))
+          << run;
+      EXPECT_EQ(last, std::stoul(Field(rows[last], "step"))) << run;
+      // The stop step starts the first run of W quiet steps; none came before it.
+      const std::size_t first = stop.empty() ? rows.size() : std::stoul(stop);
+      std::size_t inARow = 0;
+      for (std::size_t k = 0; k < rows.size(); ++k) {
+        EXPECT_EQ(Field(rows[k], "stop_step"), stop) << run;
+        inARow = quiet(k) ? inARow + 1 : 0;
+        EXPECT_TRUE(k < first || quiet(k)) << rows[k];
+        EXPECT_TRUE(inARow < std::size_t(quietSteps) || (k == last && !stop.empty())) << rows[k];
+      }
+      settled += !stop.empty();
     }
-    return text;
-  };
-  std::filesystem::rename(dir / "one.csv", dir / "one.csv.partial");
-  { std::ofstream(dir / "one.csv.partial", std::ios::binary) << lines[0] << "\n" << rowsOf(0, 2) << "2,1"; }
-  std::filesystem::create_directory(dir / "one.csv.spool");
-  { std::ofstream(dir / "one.csv.spool/run4.csv", std::ios::binary) << rowsOf(4, 5); }
-  o.resume = true;
-  o.jobs = 2;
-  ASSERT_EQ(ExecuteSweep(PrepareSweep(o), nullptr, err, noSignal), 0) << err.str();
-  EXPECT_EQ(ReadFile(dir / "one.csv"), whole);
+    ASSERT_EQ(runs.size(), 6u);
+    EXPECT_GE(settled, 2u);  // some settle, long before --steps (a test for the rows written to the file)
+    EXPECT_LT(settled, 6u);  // and some run to the end
+
+    sweep("two.csv", 2, 0, 1);
+    EXPECT_EQ(ReadFile(dir / "two.csv"), whole);
+    sweep("s0.csv", 2, 0, 2);
+    sweep("s1.csv", 1, 1, 2);
+    MergeShards({dir / "m.csv", dir / "s1.csv", dir / "s0.csv"});
+    EXPECT_EQ(ReadFile(dir / "m.csv"), whole);
+
+    // Runs 0 and 1 whole in the partial file with a torn row of run 2, run 4 spooled: the resume
+    // runs 2, 3 and 5 only.
+    const auto rowsOf = [&](std::int64_t from, std::int64_t to) {
+      std::string text;
+      for (std::int64_t run = from; run < to; ++run) {
+        for (const std::string& row : runs[std::to_string(run)]) text += row + "\n";
+      }
+      return text;
+    };
+    std::filesystem::rename(dir / "one.csv", dir / "one.csv.partial");
+    { std::ofstream(dir / "one.csv.partial", std::ios::binary) << lines[0] << "\n" << rowsOf(0, 2) << "2,1"; }
+    std::filesystem::create_directory(dir / "one.csv.spool");
+    { std::ofstream(dir / "one.csv.spool/run4.csv", std::ios::binary) << rowsOf(4, 5); }
+    o.resume = true;
+    o.jobs = 2;
+    ASSERT_EQ(ExecuteSweep(PrepareSweep(o), nullptr, err, noSignal), 0) << err.str();
+    EXPECT_EQ(ReadFile(dir / "one.csv"), whole);
+  }
 }
 
 // The log's progress lines come at the pace of the sweep's clock, here one that jumps a minute at
