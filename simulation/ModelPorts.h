@@ -3,6 +3,7 @@
 #include <string>
 
 #include "simulation/ChartPoint.h"
+#include "simulation/ModelShape.h"
 
 namespace zelmora {
 
@@ -24,6 +25,8 @@ class ModelInputs {
   virtual bool LookForCentersActive() const = 0;  // "activate: look for centers"
   virtual bool CatchmentShown() const = 0;        // "show catchment areas"
   virtual std::string AgentCountText() const = 0;
+  // The model's structure, read at every setup: the window always runs the model of its design.
+  virtual ModelShape Structure() const { return {}; }
 };
 
 // Plain values with the window's start settings, for runs without a window.
@@ -38,6 +41,7 @@ class ModelSettings : public ModelInputs {
   bool lookForCenters = true;
   bool showCatchment = true;
   std::string agentCount = "800";
+  ModelShape shape;
 
   double ReturnsToScale() const override { return returnsToScale; }
   double ProductionCost() const override { return productionCost; }
@@ -48,6 +52,7 @@ class ModelSettings : public ModelInputs {
   bool LookForCentersActive() const override { return lookForCenters; }
   bool CatchmentShown() const override { return showCatchment; }
   std::string AgentCountText() const override { return agentCount; }
+  ModelShape Structure() const override { return shape; }
 };
 
 // Where the model shows itself. Every call defaults to doing nothing, so the model runs and is
