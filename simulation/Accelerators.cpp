@@ -12,9 +12,11 @@ namespace zelmora {
 
 namespace {
 
-// Whether a cell holds the distances of the reset's table (DistanceTable::Row of its row), bit for bit.
-bool SameDistances(const TCell& cell, const std::array<const double*, MarketCount>& distance, std::size_t col) {
-  for (std::size_t m = 0; m < MarketCount; ++m) {
+// Whether a cell holds the distances of the reset's table (DistanceTable::Row of its row) to the
+// markets that exist, bit for bit.
+bool SameDistances(const TCell& cell, const std::array<const double*, MarketCount>& distance, std::size_t col,
+                   std::size_t markets) {
+  for (std::size_t m = 0; m < markets; ++m) {
     if (!detail::SameBits(distance[m][col], cell.marketDistance[m])) return false;
   }
   return true;
@@ -60,7 +62,7 @@ bool World::EnsureCopies() {
     if (asReset) distances_.Row(row, Markets, distance);
     for (std::int32_t col = 0; col < GridCols; ++col) {
       const std::size_t k = CellIndex(col, row);
-      asReset = asReset && SameDistances(cells[k], distance, std::size_t(col));
+      asReset = asReset && SameDistances(cells[k], distance, std::size_t(col), std::size_t(shape_.markets));
       agree = CopyCell(k, cells[k]) && agree;
     }
   }

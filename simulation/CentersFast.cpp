@@ -261,7 +261,7 @@ void World::LookForCentersInTurn() {
       std::int32_t col = 0, row = 0;
       bool take = false;
       for (; attempt < CenterTries && !take; ++attempt) {
-        DrawCandidate(random, *agent, col, row);
+        DrawWindowCandidate(random, *agent, col, row);
         take = freePrices[CellIndex(col, row)] < current;
       }
       state = random.State();
@@ -338,7 +338,7 @@ void World::LookForCentersDrawingAhead() {
       d.agent = nextToDraw;
       __builtin_prefetch(&prices_.Prices()[CellIndex(agent.col, agent.row)]);
       for (int attempt = 0; attempt < CenterTries; ++attempt) {
-        DrawCandidate(ahead, agent, d.cols[attempt], d.rows[attempt]);
+        DrawWindowCandidate(ahead, agent, d.cols[attempt], d.rows[attempt]);
         d.after[attempt] = ahead;
         __builtin_prefetch(&freePrices_.Data()[CellIndex(d.cols[attempt], d.rows[attempt])]);
       }

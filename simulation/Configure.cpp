@@ -24,9 +24,9 @@ void CheckPlace(const char* what, std::size_t index, std::int32_t col, std::int3
 }  // namespace
 
 void World::SetMarkets(const std::array<MarketPosition, MarketCount>& markets) {
-  for (int m = 0; m < MarketCount; ++m)
+  for (int m = 0; m < shape_.markets; ++m)
     CheckPlace("market", std::size_t(m), markets[m].col, markets[m].row, GridCols, GridRows);
-  Markets = markets;
+  for (int m = 0; m < MarketCount; ++m) Markets[m] = m < shape_.markets ? markets[m] : MarketPosition{};
   LastCustomers = 0.0;
   ResetCells();  // empties every cell; the agents stand on theirs again below
   const bool fresh = copies_.Empty();  // the reset made the copies of the free cells
@@ -37,7 +37,7 @@ void World::SetMarkets(const std::array<MarketPosition, MarketCount>& markets) {
     cell.SetState(agent.colour);
     cell.occupant = std::int32_t(i);
     cell.occupied = true;
-    MarketCell(cell.catchment).customers += 1;
+    if (HasMarkets()) MarketCell(cell.catchment).customers += 1;
     if (fresh) agree = StandInCopies(i) && agree;
   }
   if (fresh) FinishStanding(agree, false);  // the agents keep their flags
@@ -69,7 +69,7 @@ void World::SetAgents(const std::vector<AgentPlace>& places) {
     copies_.Vacate();
     freePrices_.Vacate(prices_.Prices());
   }
-  for (int m = 0; m < MarketCount; ++m) MarketCell(m).customers = 0;
+  for (int m = 0; m < shape_.markets; ++m) MarketCell(m).customers = 0;
   std::vector<TAgent> agents(places.size());
   for (std::size_t i = 0; i < places.size(); ++i) {
     TAgent& agent = agents[i];
@@ -84,7 +84,7 @@ void World::SetAgents(const std::vector<AgentPlace>& places) {
     cell.SetState(agent.colour);
     cell.occupant = std::int32_t(i);
     cell.occupied = true;
-    MarketCell(cell.catchment).customers += 1;
+    if (HasMarkets()) MarketCell(cell.catchment).customers += 1;
   }
   Agents = std::move(agents);
   if (keep) {

@@ -21,6 +21,7 @@ const Measurer::Row Measurer::kMeasures[] = {
 Measurer::Measurer(double thresholdPercent) { SetThreshold(thresholdPercent); }
 
 void Measurer::SetThreshold(double thresholdPercent) {
+  thresholdPercent_ = thresholdPercent;
   occupancyMeasures_.SetRule(IncrementalMeasures::RuleOf(thresholdPercent));
 }
 
@@ -67,7 +68,15 @@ Measurer::Changes Measurer::Follow(const World& world) {
   changes.prices = !(sameGrid && prices == pricesVersion_);
   changes.moves = world.MovesSince(occupancyVersion_);
   changes.occupancy = world.Occupancy(occupancy_);
-  if (!tracking_ || !sameGrid) {
+  const ModelShape& shape = world.Shape();
+  if (shape.radius != 1 || !shape.torus) {
+    // Another neighbourhood: measured afresh, and the next call of the default one starts afresh.
+    shapeMeasured_ = shapeMeasures_.Measure(changes.occupancy, world.GridCols, world.GridRows, shape,
+                                            thresholdPercent_);
+    cols_ = 0;
+    rows_ = 0;
+    tracking_ = false;
+  } else if (!tracking_ || !sameGrid) {
     // Measured afresh, and kept to follow the next changes, unless the moves since the last
     // call changed so many cells that the next call, likely to see many too, would measure
     // afresh anyway or follow them at more than the cost of measuring afresh (the rule below,
@@ -97,8 +106,9 @@ void Measurer::Flags(const World& world, const Changes&, StepMeasures& m) {
   m.satisfied = std::int64_t(world.Agents.size()) - m.unsatisfied;
 }
 
-// The World keeps the sum of the prices with them.
+// The World keeps the sum of the prices with them. Without markets there are no prices.
 void Measurer::MeanLocalPrice(const World& world, const Changes&, StepMeasures& m) {
+  if (world.Shape().markets == 0) return;
   m.meanLocalPrice = world.LocalPriceSum() / (double(world.GridCols) * double(world.GridRows));
 }
 
@@ -107,7 +117,7 @@ void Measurer::MeanLocalPrice(const World& world, const Changes&, StepMeasures& 
 void Measurer::Concentration(const World& world, const Changes&, StepMeasures& m) {
   std::array<const TCell*, MarketCount> markets{};
   std::array<std::int32_t, MarketCount> counts{};
-  for (std::size_t i = 0; i < MarketCount; ++i) {
+  for (std::size_t i = 0; i < std::size_t(world.Shape().markets); ++i) {
     markets[i] = &world.grid.At(world.Markets[i].col, world.Markets[i].row);
     counts[i] = markets[i]->customers;
   }
@@ -120,6 +130,7 @@ void Measurer::Concentration(const World& world, const Changes&, StepMeasures& m
     std::size_t distinct = 0;
     double customers = 0.0;
     for (const TCell* cell : markets) {
+      if (cell == nullptr) break;  // the markets that exist come first
       if (std::find(cells.begin(), cells.begin() + distinct, cell) != cells.begin() + distinct) continue;
       cells[distinct++] = cell;
       customers += cell->customers;
@@ -136,15 +147,24 @@ void Measurer::Concentration(const World& world, const Changes&, StepMeasures& m
   m.herfindahl = concentration_;
 }
 
-// Kept by Follow.
+// Kept by Follow, or measured by it in another neighbourhood.
 void Measurer::OccupancyMeasures(const World& world, const Changes&, StepMeasures& m) {
+  const auto agents = std::int64_t(world.Agents.size());
+  const ModelShape& shape = world.Shape();
+  if (shape.radius != 1 || !shape.torus) {
+    const NeighbourhoodMeasures::Result& r = shapeMeasured_;
+    if (r.counted > 0) m.percentSimilar = 100.0 * r.likeShares / double(r.counted);
+    m.unsatisfiedByRule = r.unsatisfied;
+    m.clusterCount = r.clusters;
+    if (agents > 0) m.meanClusterSize = double(agents) / double(m.clusterCount);
+    return;
+  }
   if (occupancyMeasures_.Counted() > 0) {
     m.percentSimilar = 100.0 * double(occupancyMeasures_.Shares()) /
                        (double(IncrementalMeasures::ShareUnit) * double(occupancyMeasures_.Counted()));
   }
   m.unsatisfiedByRule = occupancyMeasures_.UnsatisfiedByRule();
   m.clusterCount = occupancyMeasures_.Clusters();
-  const auto agents = std::int64_t(world.Agents.size());
   if (agents > 0) m.meanClusterSize = double(agents) / double(m.clusterCount);
 }
 
@@ -163,6 +183,7 @@ inline std::int64_t InUnits(double price) {
 // difference of the two cells' prices, and nothing else. Summed afresh where a price may have
 // changed, on another grid, or where the World kept no moves.
 void Measurer::PricePaid(const World& world, const Changes& changes, StepMeasures& m) {
+  if (world.Shape().markets == 0) return;  // no prices to pay
   if (changes.afresh || changes.prices || !changes.moves) {
     const double* prices = world.LocalPrices(prices_);
     const std::size_t cells = std::size_t(world.GridCols) * std::size_t(world.GridRows);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "simulation/IncrementalMeasures.h"
+#include "simulation/NeighbourhoodMeasures.h"
 #include "simulation/World.h"
 
 namespace zelmora {
@@ -21,17 +22,20 @@ struct StepMeasures {
   // Agents the segregation rule finds unsatisfied where they stand now, whether or not the phase
   // ran: unlike the flags, which placement sets for every agent, this holds at step 0 too.
   std::int64_t unsatisfiedByRule = 0;
-  double meanLocalPrice = NaN;   // mean `localPrice` over all cells
-  // Sum of squared shares of customers over the distinct market cells (markets sharing a cell
-  // share one count, counted once); NaN with no customers.
+  double meanLocalPrice = NaN;   // mean `localPrice` over all cells; NaN without markets
+  // Sum of squared shares of customers over the distinct cells of the markets that exist (markets
+  // sharing a cell share one count, counted once); NaN with no customers.
   double herfindahl = NaN;
   // Mean over agents with at least one occupied neighbour of 100 * like / (like + other) among
-  // their 8 torus neighbours; NaN if there is no such agent.
+  // their neighbours (the model's: 8 at the default radius, wrapped on the torus); NaN if there
+  // is no such agent.
   double percentSimilar = NaN;
-  std::int64_t clusterCount = 0;  // connected groups of same-colour occupied cells, 8-connected, on the torus
+  // Connected groups of same-colour agents, two joined where one is the other's neighbour: at the
+  // default radius 8-connected, on the torus where the grid wraps.
+  std::int64_t clusterCount = 0;
   double meanClusterSize = NaN;   // agents / clusterCount; NaN with no agents
   // Per colour (0 black, 1 white): the mean `localPrice` of the cells its agents stand on; NaN
-  // for a colour without agents.
+  // for a colour without agents, and without markets.
   std::array<double, 2> meanPricePaid{NaN, NaN};
 };
 
@@ -95,7 +99,11 @@ class Measurer {
   World::Version occupancyVersion_, pricesVersion_;
   std::vector<std::uint8_t> occupancy_;  // the World's occupancy where it keeps no copy
   std::vector<double> prices_;           // its prices likewise
-  IncrementalMeasures occupancyMeasures_;
+  IncrementalMeasures occupancyMeasures_;  // the default neighbourhood: eight cells on the torus
+  // Any other shape's neighbourhood, measured afresh at every call into shapeMeasured_.
+  NeighbourhoodMeasures shapeMeasures_;
+  NeighbourhoodMeasures::Result shapeMeasured_;
+  double thresholdPercent_ = 0.0;
   bool tracking_ = false;  // occupancyMeasures_ keeps what following changes needs
   // The market cells and their customers the concentration was last worked out from.
   std::array<const TCell*, MarketCount> concentrationOf_{};

@@ -36,12 +36,13 @@ inline double UnitCost(std::int32_t customers, double returnsToScale, double pro
 }
 
 // The segregation rule for one agent: strictly more like neighbours, in percent, than the
-// threshold; no neighbour at all gives a share of 0.
+// threshold, 100 * same > T * n with n = same + other; no neighbour at all gives a share of 0.
+// Decided exactly: the fused product-difference is rounded once, and a rounding keeps the sign,
+// so a like share that equals the threshold (7 of 100 against 7 %) never counts as above it.
 inline bool IsSatisfied(std::int32_t same, std::int32_t other, double thresholdPercent) {
   const std::int32_t total = same + other;
-  double likeShare = 0.0;
-  if (total > 0) likeShare = double(same) / total * 100.0;
-  return likeShare > thresholdPercent;
+  if (total <= 0) return 0.0 > thresholdPercent;
+  return std::fma(-thresholdPercent, double(total), 100.0 * double(same)) > 0.0;
 }
 
 // Stores only what differs: the value nearly always stands already, and a line left clean need

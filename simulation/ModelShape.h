@@ -6,16 +6,25 @@
 
 namespace zelmora {
 
-// The shape of the model: what a variant of it may change. Every World has the window's shape
-// today; each accelerator says which shapes its fast phase serves (`Handles`), and for any other
-// the phase runs its plain version, so a variant needs that rule and the plain phase, nothing on
-// the World.
+// The shape of the model: what a variant of it may change. A World takes it from its inputs at
+// every setup (ModelInputs::Structure; the window's is the default); each accelerator says which
+// shapes its fast phase serves (`Handles`), and for any other the phase runs its plain version.
 struct ModelShape {
   std::int32_t radius = 1;              // neighbours within this many cells: (2r + 1)^2 - 1 of them
-  std::int32_t markets = MarketCount;
+  std::int32_t markets = MarketCount;   // markets 0 .. markets - 1 exist
   std::int32_t windowHalfWidth = 10;    // a candidate's offsets run from -w to w - 1
   bool torus = true;                    // the grid wraps round at its edges
-  bool relocateAnywhere = false;        // an unsatisfied agent tries any cell, not its window
+  bool relocateAnywhere = false;        // an unsatisfied agent draws any free cell, not its window
+
+  bool operator==(const ModelShape&) const = default;
 };
+
+inline constexpr std::int32_t MaxRadius = 5;
+inline constexpr std::int32_t MaxWindowHalfWidth = 20;
+
+// Throws std::invalid_argument, naming the parameter ("markets", "radius", "search_window"), for
+// a shape a World of cols x rows cells cannot run: markets outside 0..10, a radius outside 1..5 or
+// whose neighbourhood (2r + 1 cells a side) is wider than the grid, a half-width outside 1..20.
+void CheckShape(const ModelShape& shape, std::int32_t cols, std::int32_t rows);
 
 }  // namespace zelmora

@@ -11,7 +11,7 @@ namespace zelmora {
 void World::ComputeUnitCostsPlain() {
   const double returnsToScale = inputs_->ReturnsToScale();
   const double productionCost = inputs_->ProductionCost();
-  for (int k = 0; k < MarketCount; ++k) {
+  for (int k = 0; k < shape_.markets; ++k) {
     TCell& market = MarketCell(k);
     market.unitCost = detail::UnitCost(market.customers, returnsToScale, productionCost);
   }
@@ -20,15 +20,16 @@ void World::ComputeUnitCostsPlain() {
 void World::ComputeLocalPricesPlain() {
   const double travelCost = inputs_->TravelCost();
   // Every cell is priced with the unit costs of this step's start, whatever moves meanwhile.
+  const int markets = shape_.markets;
   std::array<double, MarketCount> unitCost;
-  for (int k = 0; k < MarketCount; ++k) unitCost[k] = MarketCell(k).unitCost;
+  for (int k = 0; k < markets; ++k) unitCost[k] = MarketCell(k).unitCost;
 
   for (std::int32_t row = 0; row < GridRows; ++row) {
     for (std::int32_t col = 0; col < GridCols; ++col) {
       TCell& cell = grid.At(col, row);
       const std::int32_t old = cell.catchment;
       double best = PriceCeiling;
-      for (int k = 0; k < MarketCount; ++k) {
+      for (int k = 0; k < markets; ++k) {
         const double travel = cell.marketDistance[k] * travelCost;
         const double price = unitCost[k] + travel;
         if (price < best) {
@@ -43,6 +44,7 @@ void World::ComputeLocalPricesPlain() {
 }
 
 void World::MoveCustomer(TCell& cell, std::int32_t oldMarket) {
+  if (!HasMarkets()) return;  // no catchments: nobody is anyone's customer
   MarketCell(oldMarket).customers -= 1;
   MarketCell(cell.catchment).customers += 1;
 }

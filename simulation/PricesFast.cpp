@@ -203,11 +203,15 @@ void KeptPrices::Made(bool fromTable) {
   fromTable_ = fromTable;
 }
 
-void KeptPrices::ComputeUnitCosts(const std::array<TCell*, MarketCount>& markets, double returnsToScale,
-                                  double productionCost) {
+void KeptPrices::ComputeUnitCosts(const std::array<TCell*, MarketCount>& markets, std::int32_t count,
+                                  double returnsToScale, double productionCost) {
   const bool sameInputs = costsKnown_ && detail::SameBits(returnsToScale, costedReturns_) &&
-                          detail::SameBits(productionCost, costedProduction_);
+                          detail::SameBits(productionCost, costedProduction_) && count == costedMarkets_;
   for (std::size_t k = 0; k < MarketCount; ++k) {
+    if (std::int32_t(k) >= count) {
+      costs_[k] = Absent;
+      continue;
+    }
     TCell& market = *markets[k];
     if (!sameInputs || market.customers != costedCustomers_[k]) {
       costs_[k] = detail::UnitCost(market.customers, returnsToScale, productionCost);
@@ -217,6 +221,7 @@ void KeptPrices::ComputeUnitCosts(const std::array<TCell*, MarketCount>& markets
   }
   costedReturns_ = returnsToScale;
   costedProduction_ = productionCost;
+  costedMarkets_ = count;
   costsKnown_ = true;
 }
 
@@ -224,7 +229,7 @@ void KeptPrices::ComputeLocalPrices(const PricedGrid& grid, double travelCost, F
   std::array<double, MarketCount> unitCost;
   bool same = !priceAll_ && detail::SameBits(travelCost, pricedTravelCost_);
   for (std::size_t k = 0; k < MarketCount; ++k) {
-    unitCost[k] = grid.markets[k]->unitCost;
+    unitCost[k] = std::int32_t(k) < grid.count ? grid.markets[k]->unitCost : Absent;
     same = same && detail::SameBits(unitCost[k], pricedUnitCost_[k]);
   }
   if (same) return;
@@ -393,7 +398,8 @@ void KeptPrices::ShowPriceScape(TCell* cells) {
 }
 
 void World::ComputeLocalPricesFast() {
-  const PricedGrid priced{grid.Cells().data(), GridCols, GridRows, MarketCells(), &Markets, &distances_, copies_.State()};
+  const PricedGrid priced{grid.Cells().data(), GridCols, GridRows, MarketCells(), shape_.markets,
+                          &Markets, &distances_, copies_.State()};
   prices_.ComputeLocalPrices(priced, inputs_->TravelCost(), freePrices_);
 }
 
@@ -414,7 +420,7 @@ void KeptPrices::Check(const World& world) const {
     if (!fromTable_) continue;
     const std::size_t col = k % std::size_t(world.GridCols);
     if (col == 0) table.Row(std::int32_t(k / std::size_t(world.GridCols)), world.Markets, distance);
-    for (std::size_t m = 0; m < MarketCount; ++m) {
+    for (std::size_t m = 0; m < std::size_t(world.Shape().markets); ++m) {
       if (!detail::SameBits(distance[m][col], cell.marketDistance[m])) stale("marketDistance");
     }
   }

@@ -22,7 +22,8 @@ struct FullWrites;  // what pricing every cell writes; see PricesFast.cpp
 struct PricedGrid {
   TCell* cells;
   std::int32_t cols, rows;
-  std::array<TCell*, MarketCount> markets;  // the market cells
+  std::array<TCell*, MarketCount> markets;  // the market cells; only the first `count` exist
+  std::int32_t count;
   const std::array<MarketPosition, MarketCount>* positions;
   const DistanceTable* distances;
   const std::uint8_t* states;  // the occupancy copy: 0 for a free cell
@@ -38,15 +39,18 @@ struct PricedGrid {
 // Invariant, while current: the copies of the prices and catchments are the cells' own, bit for
 // bit, and the sum is detail::SumInLanes of them; a cell's rival is no more than the price any
 // other market offered it at its epoch; where the distances are the table's (fromTable) every
-// cell holds the table's distances; where the scape is drawn, every `grey` is its price's grey.
+// cell holds the table's distances to the markets that exist; where the scape is drawn, every `grey` is its price's grey.
 // Current: from a setup or the cells (Copy, then Made), kept by the price phases, until the World
 // drops its copies. The unit costs kept are the costs of their inputs whatever the cells hold,
 // so they are never dropped.
 // Version: a count of the pricings that changed a price, under the occupancy copy's identity.
 class KeptPrices {
  public:
-  // Ten markets, one cost and one rival per market and cell.
-  static constexpr bool Handles(const ModelShape& shape) { return shape.markets == MarketCount; }
+  // Any markets there are: those that do not exist take a unit cost out of every price's reach
+  // (Absent), so the search over ten finds what the plain phase's over the others finds. With no
+  // market the price phases do nothing.
+  static constexpr bool Handles(const ModelShape& shape) { return shape.markets > 0; }
+  static constexpr double Absent = 1e300;
 
   void Size(std::size_t cells);
   // Cell k as it stands, into copies just sized; false where its catchment names no market.
@@ -60,7 +64,9 @@ class KeptPrices {
   // Every `grey` was written over (GrayCells, a reset): the scape must be drawn again.
   void GreyOverwritten() { greyIsScape_ = false; }
 
-  void ComputeUnitCosts(const std::array<TCell*, MarketCount>& markets, double returnsToScale, double productionCost);
+  // The unit costs of the first `count` market cells.
+  void ComputeUnitCosts(const std::array<TCell*, MarketCount>& markets, std::int32_t count, double returnsToScale,
+                        double productionCost);
   void ComputeLocalPrices(const PricedGrid& grid, double travelCost, FreePrices& free);
   void ShowPriceScape(TCell* cells);
 
@@ -81,6 +87,7 @@ class KeptPrices {
   std::array<std::int32_t, MarketCount> costedCustomers_{};
   std::array<double, MarketCount> costs_{};
   double costedReturns_ = 0.0, costedProduction_ = 0.0;
+  std::int32_t costedMarkets_ = 0;
   bool costsKnown_ = false;
 
   std::vector<double, LargePageAllocator<double>> price_;

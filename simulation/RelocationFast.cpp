@@ -110,7 +110,7 @@ std::int64_t World::TryToRelocate(const TAgent& agent, std::uint64_t& state, std
       for (; attempt < RelocationTries; ++attempt) {
         ++drawn;
         std::int32_t col, row;
-        DrawCandidate(random, agent, col, row);
+        DrawWindowCandidate(random, agent, col, row);
         if (copies_.State()[CellIndex(col, row)] == 0) {
           state = random.State();
           return std::int64_t(CellIndex(col, row));
@@ -169,6 +169,7 @@ void World::WriteMoves(bool freePricesDone) {
   };
   std::array<TCell*, MarketCount> market;
   for (int m = 0; m < MarketCount; ++m) market[m] = &MarketCell(m);
+  const bool priced = HasMarkets();
   for (std::size_t j = 0; j < std::min(n, ahead); ++j) fetch(moves[j]);
   for (std::size_t j = 0; j < n; ++j) {
     if (j + ahead < n) fetch(moves[j + ahead]);
@@ -182,8 +183,10 @@ void World::WriteMoves(bool freePricesDone) {
     copies_.NoteOccupant(move.to, move.agent);
     if (free) freePrices_.Move(move.from, move.to, prices);
     // MoveCustomer, with the catchments from their copy.
-    market[catchments[move.from]]->customers -= 1;
-    market[catchments[move.to]]->customers += 1;
+    if (priced) {
+      market[catchments[move.from]]->customers -= 1;
+      market[catchments[move.to]]->customers += 1;
+    }
     if (note) noted->push_back({move.from, move.to, states[move.to] - 1, cells[move.from].localPrice, target.localPrice});
   }
   moves.clear();

@@ -1,5 +1,5 @@
-// The segregation phase as written: every occupied cell counts its eight neighbours and sets its
-// agent's flag. The reference for the fast phase in SegregationFast.cpp.
+// The segregation phase as written: every occupied cell counts its neighbours (eight at the
+// default radius) and sets its agent's flag. The reference for the fast phase in SegregationFast.cpp.
 #include "simulation/ModelMath.h"
 #include "simulation/World.h"
 
@@ -10,12 +10,17 @@ void World::CountNeighbours(std::int32_t col, std::int32_t row) {
   TCell& cell = grid.At(col, row);
   cell.sameNeighbours = 0;
   cell.otherNeighbours = 0;
-  for (std::int32_t dr = -1; dr <= 1; ++dr) {
-    for (std::int32_t dc = -1; dc <= 1; ++dc) {
+  const std::int32_t r = shape_.radius;
+  for (std::int32_t dr = -r; dr <= r; ++dr) {
+    for (std::int32_t dc = -r; dc <= r; ++dc) {
       std::int32_t c = col + dc;
-      std::int32_t r = row + dr;
-      WrapToTorus(c, r);
-      const TCell& neighbour = grid.At(c, r);
+      std::int32_t n = row + dr;
+      if (shape_.torus) {
+        WrapToTorus(c, n);  // a radius is at most a side less one: one add or subtract
+      } else if (c < 0 || c >= GridCols || n < 0 || n >= GridRows) {
+        continue;  // a bounded grid's neighbourhood ends at its edge
+      }
+      const TCell& neighbour = grid.At(c, n);
       if (!neighbour.occupied) continue;
       if (neighbour.State() == cell.State()) {
         cell.sameNeighbours += 1;

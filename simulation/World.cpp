@@ -83,11 +83,19 @@ void World::CreateGrid() {
 }
 
 void World::ResetWorld() {
+  const ModelShape shape = inputs_->Structure();
+  CheckShape(shape, GridCols, GridRows);
+  shape_ = shape;
   LastCustomers = 0.0;
   chartStep_ = 0;
   chartX_ = 0;
   Reseed();
-  for (auto& market : Markets) {
+  // The markets that exist take the draws the first of ten would take: a seed places them alike
+  // whatever their number.
+  for (std::int32_t m = 0; m < MarketCount; ++m) {
+    MarketPosition& market = Markets[std::size_t(m)];
+    market = {};
+    if (m >= shape_.markets) continue;
     market.col = static_cast<std::int32_t>(random_.Below(std::uint32_t(GridCols)));
     market.row = static_cast<std::int32_t>(random_.Below(std::uint32_t(GridRows)));
   }
@@ -110,13 +118,15 @@ void World::ResetCells() {
       cell.catchment = 0;
       cell.customers = 0;
       cell.unitCost = 1.0;
+      // Without markets no pricing ever writes the price: it is 0, whatever an earlier run left.
+      if (!HasMarkets()) cell.localPrice = 0.0;
       ResetCell(col, row);
       view_->DrawCell(cell, inputs_->CatchmentShown());
       // The copies of a free cell, made while its lines are at hand; PlaceAgents adds the agents.
       if (copy) CopyCell(CellIndex(col, row), cell);
     }
   }
-  for (int m = 0; m < MarketCount; ++m) {
+  for (int m = 0; m < shape_.markets; ++m) {
     TCell& cell = MarketCell(m);
     cell.isMarket = true;
     view_->DrawCell(cell, inputs_->CatchmentShown());
@@ -133,6 +143,8 @@ void World::ComputeMarketDistances(std::int32_t col, std::int32_t row) {
   InvalidateCopies();  // the catchment may change: the fast price phase must see it
   TCell& cell = grid.At(col, row);
   for (int m = 0; m < MarketCount; ++m) {
+    cell.marketDistance[m] = 0.0;  // a market that does not exist is at no distance and never nearest
+    if (m >= shape_.markets) continue;
     cell.marketDistance[m] = GridDistance(col, row, Markets[m].col, Markets[m].row);
     // Ties keep the lower index: a market sharing a cell with a lower one never wins a cell.
     if (cell.marketDistance[m] < cell.minDistance) {
@@ -148,6 +160,8 @@ void World::ResetCell(std::int32_t col, std::int32_t row) {
   std::array<const double*, MarketCount> distance;
   distances_.Row(row, Markets, distance);
   for (std::size_t m = 0; m < MarketCount; ++m) {
+    cell.marketDistance[m] = 0.0;
+    if (std::int32_t(m) >= shape_.markets) continue;
     cell.marketDistance[m] = distance[m][col];
     if (cell.marketDistance[m] < cell.minDistance) {
       cell.minDistance = cell.marketDistance[m];
@@ -199,7 +213,7 @@ void World::PlaceAgents() {
     cell.SetState(agent.colour);
     cell.occupant = static_cast<std::int32_t>(index);
     cell.occupied = true;
-    MarketCell(cell.catchment).customers += 1;
+    if (HasMarkets()) MarketCell(cell.catchment).customers += 1;
     if (fresh) StandInCopies(index);  // on a free cell, in a colour of 0 or 1
   }
   if (fresh) {
@@ -248,37 +262,42 @@ void World::RunPhase(void (World::*plain)(), void (World::*fast)(), bool handled
   }
 }
 
+// Without markets the price phases and look for centers do nothing, and need not run plain.
 // Unit costs need no copies: the fast path only skips the powers whose inputs did not change.
 void World::ComputeUnitCosts() {
-  if (plainPhases_ || !KeptPrices::Handles(Shape)) {
+  if (!HasMarkets()) return;
+  if (plainPhases_ || !KeptPrices::Handles(shape_)) {
     ComputeUnitCostsPlain();
   } else {
     const double returnsToScale = inputs_->ReturnsToScale();
     const double productionCost = inputs_->ProductionCost();
-    prices_.ComputeUnitCosts(MarketCells(), returnsToScale, productionCost);
+    prices_.ComputeUnitCosts(MarketCells(), shape_.markets, returnsToScale, productionCost);
   }
 }
 
 void World::ComputeLocalPrices() {
-  RunPhase(&World::ComputeLocalPricesPlain, &World::ComputeLocalPricesFast, KeptPrices::Handles(Shape));
+  if (!HasMarkets()) return;
+  RunPhase(&World::ComputeLocalPricesPlain, &World::ComputeLocalPricesFast, KeptPrices::Handles(shape_));
 }
 
 void World::ShowPriceScape() {
-  RunPhase(&World::ShowPriceScapePlain, &World::ShowPriceScapeFast, KeptPrices::Handles(Shape));
+  if (!HasMarkets()) return;
+  RunPhase(&World::ShowPriceScapePlain, &World::ShowPriceScapeFast, KeptPrices::Handles(shape_));
 }
 
 void World::EvaluateSegregation() {
-  RunPhase(&World::EvaluateSegregationPlain, &World::EvaluateSegregationFast, NeighbourCounts::Handles(Shape));
+  RunPhase(&World::EvaluateSegregationPlain, &World::EvaluateSegregationFast, NeighbourCounts::Handles(shape_));
 }
 
 void World::RelocateUnsatisfied() {
   MovesMade = 0;  // the step's moves begin here: the phases before move nobody
-  RunPhase(&World::RelocateUnsatisfiedPlain, &World::RelocateUnsatisfiedFast, OccupancyCopy::Handles(Shape));
+  RunPhase(&World::RelocateUnsatisfiedPlain, &World::RelocateUnsatisfiedFast, OccupancyCopy::Handles(shape_));
 }
 
 void World::LookForCenters() {
+  if (!HasMarkets()) return;
   freePrices_.LookingThisStep();
-  RunPhase(&World::LookForCentersPlain, &World::LookForCentersFast, FreePrices::Handles(Shape));
+  RunPhase(&World::LookForCentersPlain, &World::LookForCentersFast, FreePrices::Handles(shape_));
 }
 
 void World::GrayCells() {
@@ -321,10 +340,13 @@ void World::CountStep() {
 }
 
 void World::FeedChart() {
-  const TCell& market = MarketCell(YellowMarket);
+  // Without a yellow market (fewer than three) the chart follows none: no customers, no price.
+  const bool yellow = YellowMarket < shape_.markets;
+  const double customers = yellow ? MarketCell(YellowMarket).customers : 0.0;
+  const double bidPrice = yellow ? MarketCell(YellowMarket).unitCost : 0.0;
   const ChartPoint previous{
       .step = chartStep_, .sweep = SweepCount, .x = chartX_, .customers = LastCustomers, .bidPrice = LastBidPrice};
-  const ChartPoint point = NextChartPoint(previous, StepCount, market.customers, market.unitCost);
+  const ChartPoint point = NextChartPoint(previous, StepCount, customers, bidPrice);
   chartStep_ = point.step;
   chartX_ = point.x;
   SweepCount = point.sweep;
@@ -347,6 +369,7 @@ void World::SimulationStep() {
 }
 
 void World::NewSetup() {
+  CheckShape(inputs_->Structure(), GridCols, GridRows);  // before anything changes
   StepCount = 0;
   std::vector<TAgent>().swap(Agents);
   view_->ResetChartRange();

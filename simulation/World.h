@@ -14,6 +14,7 @@
 #include "simulation/CentersFast.h"
 #include "simulation/CopyCheck.h"
 #include "simulation/DistanceTable.h"
+#include "simulation/FreeCells.h"
 #include "simulation/LargePageAllocator.h"
 #include "simulation/ModelPorts.h"
 #include "simulation/ModelShape.h"
@@ -84,7 +85,9 @@ class World {
   std::vector<TAgent> Agents;  // owned; an agent's index is its identity. Replaced at each setup
   std::int32_t GridCols = 0;   // from the panel width, fixed after the grid is sized
   std::int32_t GridRows = 0;
-  std::array<MarketPosition, MarketCount> Markets{};  // drawn by ResetWorld; may coincide
+  // Drawn by ResetWorld; may coincide. Only the first Shape().markets exist; the others hold
+  // (0, 0) and no phase reads them.
+  std::array<MarketPosition, MarketCount> Markets{};
   std::int32_t StepCount = 0;       // steps since the last setup; stops at its maximum
   std::int32_t SatisfiedCount = 0;  // written by RelocateUnsatisfied
   std::int32_t MovedCount = 0;      // written by RelocateUnsatisfied: unsatisfied agents, moved or not
@@ -109,8 +112,8 @@ class World {
     InvalidateCopies();
   }
   bool PlainPhases() const { return plainPhases_; }
-  // The shape of the model (ModelShape.h): the window's, for every World today.
-  static constexpr ModelShape Shape{};
+  // The shape of the model (ModelShape.h), taken from the inputs at the last setup.
+  const ModelShape& Shape() const { return shape_; }
   // The accelerators keep copies of the cells' and agents' state. Whoever writes TCell or TAgent
   // fields other than through the World's operations calls this before the next phase; the
   // copies are then made afresh from the cells.
@@ -175,7 +178,7 @@ class World {
   void ResetCells();
   void ComputeMarketDistances(std::int32_t col, std::int32_t row);
   static double GridDistance(std::int32_t col1, std::int32_t row1, std::int32_t col2, std::int32_t row2);
-  // Adds or subtracts the size once: callers stay within 10 cells of the grid.
+  // Adds or subtracts the size once: callers stay within one side of the grid.
   void WrapToTorus(std::int32_t& col, std::int32_t& row) const {
     col += GridCols * ((col < 0) - (col > GridCols - 1));
     row += GridRows * ((row < 0) - (row > GridRows - 1));
@@ -189,6 +192,7 @@ class World {
   // other than 0 or 1, or two agents on one cell. Afterwards cells, agents and markets agree and
   // the fast phases' copies are made afresh at the next phase; the step count stays.
   // The markets at the given cells, as a reset places drawn ones; the agents stay where they are.
+  // Only the first Shape().markets are read: the others do not exist.
   void SetMarkets(const std::array<MarketPosition, MarketCount>& markets);
   // A new agent list, agent i at places[i], satisfied, as a setup places drawn ones.
   void SetAgents(const std::vector<AgentPlace>& places);
@@ -214,26 +218,50 @@ class World {
   void FeedChart();
 
   void SimulationStep();
-  // "new Setup": counters, agents, markets, cells and chart start again on the same grid. A
-  // SetupError from the agent count leaves the World reset but without agents.
+  // "new Setup": counters, agents, markets, cells and chart start again on the same grid, in the
+  // shape the inputs give now. A shape the grid cannot hold (CheckShape) throws
+  // std::invalid_argument before anything changes; a SetupError from the agent count leaves the
+  // World reset but without agents.
   void NewSetup();
 
   TCell& MarketCell(int market) { return grid.At(Markets[market].col, Markets[market].row); }
   TCell& CellOf(const TAgent& agent) { return grid.At(agent.col, agent.row); }
 
  private:
-  // A candidate of the search window: offsets -10..+9, column first, wrapped on the torus.
-  void DrawCandidate(Random& random, const TAgent& agent, std::int32_t& col, std::int32_t& row) const {
+  // A candidate of the search window: offsets -w..w-1, column first, wrapped on the torus
+  // however far the window reaches. False where it falls off a bounded grid: a failed try.
+  bool DrawCandidate(Random& random, const TAgent& agent, std::int32_t& col, std::int32_t& row) const {
+    const std::int32_t w = shape_.windowHalfWidth;
+    std::uint32_t dc, dr;
+    random.BelowTwice(std::uint32_t(2 * w), dc, dr);
+    col = agent.col + std::int32_t(dc) - w;
+    row = agent.row + std::int32_t(dr) - w;
+    return OnGrid(col, row);
+  }
+  // The candidate as the fast phases draw it: the window of the shapes their Handles rules admit
+  // (offsets -10..+9 on the torus), wrapped by one add or subtract.
+  void DrawWindowCandidate(Random& random, const TAgent& agent, std::int32_t& col, std::int32_t& row) const {
     std::uint32_t dc, dr;
     random.BelowTwice(20, dc, dr);
     col = agent.col + std::int32_t(dc) - 10;
     row = agent.row + std::int32_t(dr) - 10;
     WrapToTorus(col, row);
   }
+  // Wraps a place on the torus (by the remainder: any distance); on a bounded grid, says whether
+  // it lies on the grid.
+  bool OnGrid(std::int32_t& col, std::int32_t& row) const {
+    if (shape_.torus) {
+      col = (col % GridCols + GridCols) % GridCols;
+      row = (row % GridRows + GridRows) % GridRows;
+      return true;
+    }
+    return col >= 0 && col < GridCols && row >= 0 && row < GridRows;
+  }
   std::size_t CellIndex(std::int32_t col, std::int32_t row) const {
     return std::size_t(row) * std::size_t(GridCols) + std::size_t(col);
   }
   bool ViewDraws() const { return view_->DrawsCells(); }
+  bool HasMarkets() const { return shape_.markets > 0; }
   std::array<TCell*, MarketCount> MarketCells() {
     std::array<TCell*, MarketCount> cells;
     for (int m = 0; m < MarketCount; ++m) cells[std::size_t(m)] = &MarketCell(m);
@@ -246,6 +274,7 @@ class World {
   void ShowPriceScapePlain();
   void EvaluateSegregationPlain();
   void RelocateUnsatisfiedPlain();
+  void RelocateAnywhere(std::int32_t i, FreeCells& free);
   void LookForCentersPlain();
 
   // The fast phases: the same outcome, at the cost of what changed since the last step. Each
@@ -308,6 +337,7 @@ class World {
   std::int64_t chartX_ = 0;
 
   const ModelInputs* inputs_;
+  ModelShape shape_;  // taken from the inputs by every setup (ResetWorld)
   WorldView* view_;
   Random random_;
   std::function<std::uint64_t()> seedSource_;

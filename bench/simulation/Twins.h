@@ -26,6 +26,7 @@ struct Settings {
   std::int32_t side = 40;
   double returns = 1.0;
   bool lookForCenters = true;  // segregation is always on
+  ModelShape shape;            // the model's structure; the window's by default
 };
 
 // Two Worlds that run the same setups: one on the fast phases, one on the plain references.

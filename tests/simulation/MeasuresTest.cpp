@@ -21,20 +21,23 @@ using testing::SeededWorld;
 
 constexpr double NaN = StepMeasures::NaN;
 
-// The plain recount the fast measures must equal: a per-agent loop over the eight neighbours and
-// a flood fill of the same-colour groups.
+// The plain recount the fast measures must equal: a per-agent loop over the neighbours of the
+// World's shape and a flood fill of the same-colour groups.
 StepMeasures Recount(const World& w, double thresholdPercent = 37.5) {
   StepMeasures m;
   for (const TAgent& a : w.Agents) (a.satisfied ? m.satisfied : m.unsatisfied) += 1;
   const std::int32_t cols = w.GridCols, rows = w.GridRows;
+  const ModelShape& shape = w.Shape();
+  const int radius = shape.radius;
   double priceSum = 0;
   for (std::int32_t row = 0; row < rows; ++row) {
     for (std::int32_t col = 0; col < cols; ++col) priceSum += w.grid.At(col, row).localPrice;
   }
-  m.meanLocalPrice = priceSum / (double(cols) * rows);
+  if (shape.markets > 0) m.meanLocalPrice = priceSum / (double(cols) * rows);
   std::vector<const TCell*> markets;
   double customers = 0;
-  for (const MarketPosition& p : w.Markets) {
+  for (int k = 0; k < shape.markets; ++k) {
+    const MarketPosition& p = w.Markets[k];
     const TCell* market = &w.grid.At(p.col, p.row);
     if (std::find(markets.begin(), markets.end(), market) != markets.end()) continue;
     markets.push_back(market);
@@ -44,8 +47,10 @@ StepMeasures Recount(const World& w, double thresholdPercent = 37.5) {
     m.herfindahl = 0;
     for (const TCell* market : markets) m.herfindahl += (market->customers / customers) * (market->customers / customers);
   }
-  const auto at = [&](std::int32_t col, std::int32_t row) -> const TCell& {
-    return w.grid.At((col + cols) % cols, (row + rows) % rows);
+  // A neighbour's cell; null off a bounded grid.
+  const auto at = [&](std::int32_t col, std::int32_t row) -> const TCell* {
+    if (!shape.torus && (col < 0 || col >= cols || row < 0 || row >= rows)) return nullptr;
+    return &w.grid.At((col + cols) % cols, (row + rows) % rows);
   };
   double similar = 0;
   std::int64_t withNeighbours = 0, agents = 0;
@@ -54,14 +59,14 @@ StepMeasures Recount(const World& w, double thresholdPercent = 37.5) {
   std::vector<char> seen(std::size_t(cols) * rows, 0);
   for (std::int32_t row = 0; row < rows; ++row) {
     for (std::int32_t col = 0; col < cols; ++col) {
-      const TCell& cell = at(col, row);
+      const TCell& cell = *at(col, row);
       if (!cell.occupied) continue;
       ++agents;
       int like = 0, other = 0;
-      for (int dr = -1; dr <= 1; ++dr) {
-        for (int dc = -1; dc <= 1; ++dc) {
-          const TCell& n = at(col + dc, row + dr);
-          if ((dr || dc) && n.occupied) (n.State() == cell.State() ? like : other) += 1;
+      for (int dr = -radius; dr <= radius; ++dr) {
+        for (int dc = -radius; dc <= radius; ++dc) {
+          const TCell* n = at(col + dc, row + dr);
+          if ((dr || dc) && n && n->occupied) (n->State() == cell.State() ? like : other) += 1;
         }
       }
       m.unsatisfiedByRule += !detail::IsSatisfied(like, other, thresholdPercent);
@@ -78,12 +83,13 @@ StepMeasures Recount(const World& w, double thresholdPercent = 37.5) {
       while (!stack.empty()) {
         const auto [c, r] = stack.back();
         stack.pop_back();
-        for (int dr = -1; dr <= 1; ++dr) {
-          for (int dc = -1; dc <= 1; ++dc) {
+        for (int dr = -radius; dr <= radius; ++dr) {
+          for (int dc = -radius; dc <= radius; ++dc) {
+            const TCell* n = at(c + dc, r + dr);
+            if (n == nullptr) continue;
             const std::int32_t nc = (c + dc + cols) % cols, nr = (r + dr + rows) % rows;
-            const TCell& n = w.grid.At(nc, nr);
             char& s = seen[std::size_t(nr) * cols + nc];
-            if (!s && n.occupied && n.State() == cell.State()) {
+            if (!s && n->occupied && n->State() == cell.State()) {
               s = 1;
               stack.push_back({nc, nr});
             }
@@ -95,7 +101,7 @@ StepMeasures Recount(const World& w, double thresholdPercent = 37.5) {
   if (withNeighbours > 0) m.percentSimilar = similar / double(withNeighbours);
   if (agents > 0) m.meanClusterSize = double(agents) / double(m.clusterCount);
   for (std::size_t colour = 0; colour < 2; ++colour) {
-    if (payers[colour] > 0) m.meanPricePaid[colour] = paid[colour] / double(payers[colour]);
+    if (payers[colour] > 0 && shape.markets > 0) m.meanPricePaid[colour] = paid[colour] / double(payers[colour]);
   }
   return m;
 }
@@ -521,6 +527,49 @@ TEST(Measures, EqualAPlainRecountAfterRandomStepsAndEdits) {
         if (below(4) == 0) {
           ASSERT_TRUE(SameMeasures(measurer.Measure(w), measured)) << "again, call " << call;
         }
+      }
+    }
+  }
+}
+
+// Every measure against the plain recount in the model's variants: neighbourhoods of every
+// radius, cut at a bounded grid's edges, and fewer markets or none; with one Measurer through a
+// run, whose new setups may change the shape under it.
+TEST(Measures, EqualAPlainRecountInEveryShape) {
+  struct ShapeRun {
+    ModelShape shape;
+    int cols, rows;
+    const char* agents;
+  };
+  const ShapeRun runs[] = {
+      {{.radius = 2}, 30, 30, "450"},
+      {{.radius = 5, .markets = 4}, 11, 13, "70"},
+      {{.torus = false}, 40, 40, "800"},
+      {{.radius = 3, .markets = 0, .torus = false}, 25, 20, "300"},
+      {{.markets = 0}, 40, 40, "800"},
+      {{.markets = 1, .relocateAnywhere = true}, 20, 20, "200"},
+  };
+  for (const ShapeRun& run : runs) {
+    for (const bool plain : {false, true}) {
+      SeededWorld s(5, run.cols, run.rows);
+      s.world.UsePlainPhases(plain);
+      s.settings.shape = run.shape;
+      s.settings.thresholdPercent = 50.0;
+      s.Start(run.agents);
+      Measurer measurer(50.0);
+      for (int step = 0; step <= 16; ++step) {
+        if (step == 8) {  // the default shape for a setup, then the run's again
+          s.settings.shape = ModelShape{};
+          s.world.NewSetup();
+        } else if (step == 11) {
+          s.settings.shape = run.shape;
+          s.world.NewSetup();
+        } else if (step > 0) {
+          s.world.SimulationStep();
+        }
+        ASSERT_TRUE(SameMeasures(measurer.Measure(s.world), Recount(s.world, 50.0)))
+            << run.cols << " x " << run.rows << ", radius " << s.world.Shape().radius << ", markets "
+            << s.world.Shape().markets << (plain ? ", plain" : ", fast") << ", step " << step;
       }
     }
   }

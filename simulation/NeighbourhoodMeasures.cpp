@@ -1,0 +1,66 @@
+#include "simulation/NeighbourhoodMeasures.h"
+
+#include <array>
+#include <cstddef>
+
+#include "simulation/ModelMath.h"
+
+namespace zelmora {
+
+std::int32_t NeighbourhoodMeasures::Find(std::int32_t k) {
+  while (parent_[std::size_t(k)] != k) {
+    const std::int32_t up = parent_[std::size_t(parent_[std::size_t(k)])];
+    parent_[std::size_t(k)] = up;  // halves the path as it goes
+    k = up;
+  }
+  return k;
+}
+
+NeighbourhoodMeasures::Result NeighbourhoodMeasures::Measure(const std::uint8_t* occupancy, std::int32_t cols,
+                                                             std::int32_t rows, const ModelShape& shape,
+                                                             double thresholdPercent) {
+  const std::size_t cells = std::size_t(cols) * std::size_t(rows);
+  parent_.resize(cells);
+  for (std::size_t k = 0; k < cells; ++k) parent_[k] = std::int32_t(k);
+  const std::int32_t r = shape.radius;
+  // Per count of occupied neighbours, the like ones summed: the shares are added per count, each
+  // a whole number divided once, so the sum does not depend on the order of the cells.
+  std::array<std::int64_t, (2 * MaxRadius + 1) * (2 * MaxRadius + 1)> likeByCount{};
+  Result result;
+  for (std::int32_t row = 0; row < rows; ++row) {
+    for (std::int32_t col = 0; col < cols; ++col) {
+      const std::size_t k = std::size_t(row) * std::size_t(cols) + std::size_t(col);
+      const std::uint8_t own = occupancy[k];
+      if (own == 0) continue;
+      std::int32_t like = 0, neighbours = 0;
+      for (std::int32_t dr = -r; dr <= r; ++dr) {
+        for (std::int32_t dc = -r; dc <= r; ++dc) {
+          if (dr == 0 && dc == 0) continue;
+          std::int32_t c = col + dc, n = row + dr;
+          if (shape.torus) {
+            c += cols * ((c < 0) - (c >= cols));
+            n += rows * ((n < 0) - (n >= rows));
+          } else if (c < 0 || c >= cols || n < 0 || n >= rows) {
+            continue;
+          }
+          const std::size_t j = std::size_t(n) * std::size_t(cols) + std::size_t(c);
+          if (occupancy[j] == 0) continue;
+          ++neighbours;
+          if (occupancy[j] != own) continue;
+          ++like;
+          // Each pair is joined once, from the later cell of the two in row-major order.
+          if (j < k) parent_[std::size_t(Find(std::int32_t(j)))] = Find(std::int32_t(k));
+        }
+      }
+      result.unsatisfied += !detail::IsSatisfied(like, neighbours - like, thresholdPercent);
+      if (neighbours == 0) continue;
+      ++result.counted;
+      likeByCount[std::size_t(neighbours)] += like;
+    }
+  }
+  for (std::size_t n = 1; n < likeByCount.size(); ++n) result.likeShares += double(likeByCount[n]) / double(n);
+  for (std::size_t k = 0; k < cells; ++k) result.clusters += occupancy[k] != 0 && parent_[k] == std::int32_t(k);
+  return result;
+}
+
+}  // namespace zelmora
