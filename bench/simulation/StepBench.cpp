@@ -75,7 +75,7 @@ void Settled(benchmark::State& state, Settings s) { Measure(state, Warmed(s), 0,
 void Register() {
   for (const double returns : {1.0, 1.1, 0.9}) {
     const auto add = [&](const char* what, void (*f)(benchmark::State&, Settings), std::int32_t side, bool centers) {
-      const Settings s{side, returns, centers};
+      const Settings s{side, returns, centers, {}};
       benchmark::RegisterBenchmark(zelmora::bench::Name(what, s).c_str(), f, s)
           ->Iterations(1)
           ->UseManualTime()
