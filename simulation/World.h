@@ -247,15 +247,14 @@ class World {
     row = agent.row + std::int32_t(dr) - 10;
     WrapToTorus(col, row);
   }
-  // Wraps a place on the torus (by the remainder: any distance); on a bounded grid, says whether
-  // it lies on the grid.
+  // Wraps a place on the torus (by the remainder, so from any distance; only a place off the
+  // grid pays the division); on a bounded grid, says whether it lies on the grid.
   bool OnGrid(std::int32_t& col, std::int32_t& row) const {
-    if (shape_.torus) {
-      col = (col % GridCols + GridCols) % GridCols;
-      row = (row % GridRows + GridRows) % GridRows;
-      return true;
-    }
-    return col >= 0 && col < GridCols && row >= 0 && row < GridRows;
+    const bool on = std::uint32_t(col) < std::uint32_t(GridCols) && std::uint32_t(row) < std::uint32_t(GridRows);
+    if (on || !shape_.torus) return on;
+    col = (col % GridCols + GridCols) % GridCols;
+    row = (row % GridRows + GridRows) % GridRows;
+    return true;
   }
   std::size_t CellIndex(std::int32_t col, std::int32_t row) const {
     return std::size_t(row) * std::size_t(GridCols) + std::size_t(col);
