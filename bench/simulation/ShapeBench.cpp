@@ -24,11 +24,7 @@
 namespace {
 
 using zelmora::ModelShape;
-using zelmora::bench::CpuSeconds;
-using zelmora::bench::RunWindow;
-using zelmora::bench::Settings;
-using zelmora::bench::Twins;
-using zelmora::bench::Window;
+namespace bench = zelmora::bench;
 
 constexpr int kWindow = 20;
 constexpr std::int32_t kSide = 200;
@@ -62,9 +58,10 @@ int PlainPhases(const ModelShape& shape) {
 }
 
 struct Pair {
-  Twins variant, defaults;
+  bench::Twins variant, defaults;
   explicit Pair(const Variant& v)
-      : variant(Settings{kSide, 1.0, v.lookForCenters, v.shape}), defaults(Settings{kSide, 1.0, v.defaultsLookForCenters, {}}) {}
+      : variant(bench::Settings{kSide, 1.0, v.lookForCenters, v.shape}),
+        defaults(bench::Settings{kSide, 1.0, v.defaultsLookForCenters, {}}) {}
   void Setup() {
     variant.Setup();
     defaults.Setup();
@@ -87,14 +84,14 @@ Pair& Made(const Variant& v, bool warmed) {
 }
 
 void Measure(benchmark::State& state, const Variant* v, bool warmed) {
-  Window w;
+  bench::Window w;
   double defaults = 0.0;
   for (auto _ : state) {
     Pair& pair = Made(*v, warmed);
-    const double t = CpuSeconds();
+    const double t = bench::CpuSeconds();
     for (int i = 0; i < kWindow; ++i) pair.defaults.Fast().SimulationStep();
-    defaults = CpuSeconds() - t;
-    w = RunWindow(pair.variant, kWindow);
+    defaults = bench::CpuSeconds() - t;
+    w = bench::RunWindow(pair.variant, kWindow);
     state.SetIterationTime(w.fast);
   }
   const double fast = w.fast / kWindow * 1e6;

@@ -469,6 +469,13 @@ TEST(FastPhases, MatchThePlainPhasesInEveryVariant) {
           pair.plain.settings = pair.fast.settings;
         }
         if (c.OneIn(7)) Edit(pair, c);
+        if (c.OneIn(12)) {  // a new setup in the defaults' shape or back in the variant's
+          const ModelShape shape = pair.fast.settings.shape == v.shape ? ModelShape{} : v.shape;
+          pair.Both([&](SeededWorld& s) {
+            s.settings.shape = shape;
+            s.world.NewSetup();
+          });
+        }
         ASSERT_TRUE(StepAndCompare(pair, !c.OneIn(3))) << v.name << ", seed " << seed << ", step " << step;
         ASSERT_TRUE(testing::WorldIsConsistent(pair.fast.world)) << v.name << ", seed " << seed << ", step " << step;
       }
