@@ -1,44 +1,74 @@
 // The segregation phase as written: every occupied cell counts its neighbours (eight at the
 // default radius) and sets its agent's flag. The reference for the fast phase in SegregationFast.cpp.
+#include <cstdint>
+#include <limits>
+#include <vector>
+
 #include "simulation/ModelMath.h"
 #include "simulation/World.h"
 
 namespace zelmora {
 
+namespace {
+
+// What a neighbour is to the count: its State where occupied, kFree (like no State) where free.
+constexpr std::int64_t kFree = std::numeric_limits<std::int64_t>::min();
+
+// The cell's own colour's and the other occupied cells of the shape's neighbourhood of
+// (col, row), the cell itself among the like ones; `at(c, r)` says what cell (c, r) is.
+template <class At>
+void CountAround(const ModelShape& shape, std::int32_t cols, std::int32_t rows, std::int32_t col, std::int32_t row,
+                 std::int64_t own, At at, std::int32_t& same, std::int32_t& other) {
+  same = 0;
+  other = 0;
+  const std::int32_t r = shape.radius;
+  for (std::int32_t dr = -r; dr <= r; ++dr) {
+    for (std::int32_t dc = -r; dc <= r; ++dc) {
+      std::int32_t c = col + dc, n = row + dr;
+      if (shape.torus) {
+        // A radius is at most a side less one: one add or subtract wraps it.
+        c += cols * ((c < 0) - (c > cols - 1));
+        n += rows * ((n < 0) - (n > rows - 1));
+      } else if (c < 0 || c >= cols || n < 0 || n >= rows) {
+        continue;  // a bounded grid's neighbourhood ends at its edge
+      }
+      const std::int64_t neighbour = at(c, n);
+      if (neighbour == kFree) continue;
+      (neighbour == own ? same : other) += 1;
+    }
+  }
+}
+
+}  // namespace
+
 void World::CountNeighbours(std::int32_t col, std::int32_t row) {
   InvalidateCopies();  // the counts written here are not in the fast phases' copy
   TCell& cell = grid.At(col, row);
-  cell.sameNeighbours = 0;
-  cell.otherNeighbours = 0;
-  const std::int32_t r = shape_.radius;
-  for (std::int32_t dr = -r; dr <= r; ++dr) {
-    for (std::int32_t dc = -r; dc <= r; ++dc) {
-      std::int32_t c = col + dc;
-      std::int32_t n = row + dr;
-      if (shape_.torus) {
-        WrapToTorus(c, n);  // a radius is at most a side less one: one add or subtract
-      } else if (c < 0 || c >= GridCols || n < 0 || n >= GridRows) {
-        continue;  // a bounded grid's neighbourhood ends at its edge
-      }
-      const TCell& neighbour = grid.At(c, n);
-      if (!neighbour.occupied) continue;
-      if (neighbour.State() == cell.State()) {
-        cell.sameNeighbours += 1;
-      } else {
-        cell.otherNeighbours += 1;
-      }
-    }
-  }
+  const auto at = [this](std::int32_t c, std::int32_t r) {
+    const TCell& neighbour = grid.At(c, r);
+    return neighbour.occupied ? std::int64_t(neighbour.State()) : kFree;
+  };
+  CountAround(shape_, GridCols, GridRows, col, row, cell.State(), at, cell.sameNeighbours, cell.otherNeighbours);
   cell.sameNeighbours -= 1;  // the cell itself was counted as a like neighbour
 }
 
 void World::EvaluateSegregationPlain() {
+  InvalidateCopies();  // the counts written here are not in the fast phases' copy
   const double threshold = inputs_->ThresholdPercent();
+  // The cells as the counts see them, in a row of their own: a neighbourhood of radius r then
+  // reads (2r + 1)^2 numbers close together rather than as many whole cells.
+  std::vector<std::int64_t> seen(grid.Cells().size());
+  for (std::size_t k = 0; k < seen.size(); ++k) {
+    const TCell& cell = grid.Cells()[k];
+    seen[k] = cell.occupied ? std::int64_t(cell.State()) : kFree;
+  }
+  const auto at = [&](std::int32_t c, std::int32_t r) { return seen[CellIndex(c, r)]; };
   for (std::int32_t row = 0; row < GridRows; ++row) {
     for (std::int32_t col = 0; col < GridCols; ++col) {
       TCell& cell = grid.At(col, row);
       if (!cell.occupied) continue;
-      CountNeighbours(col, row);
+      CountAround(shape_, GridCols, GridRows, col, row, cell.State(), at, cell.sameNeighbours, cell.otherNeighbours);
+      cell.sameNeighbours -= 1;  // the cell itself was counted as a like neighbour
       Agents[std::size_t(cell.occupant)].satisfied =
           detail::IsSatisfied(cell.sameNeighbours, cell.otherNeighbours, threshold);
     }
