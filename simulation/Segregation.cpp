@@ -39,40 +39,51 @@ void CountAround(const ModelShape& shape, std::int32_t cols, std::int32_t rows, 
   }
 }
 
+// A cell as the counts see it, read from the grid.
+auto SeenOn(const TGrid& grid) {
+  return [&grid](std::int32_t c, std::int32_t r) {
+    const TCell& neighbour = grid.At(c, r);
+    return neighbour.occupied ? std::int64_t(neighbour.State()) : kFree;
+  };
+}
+
 }  // namespace
 
 void World::CountNeighbours(std::int32_t col, std::int32_t row) {
   InvalidateCopies();  // the counts written here are not in the fast phases' copy
   TCell& cell = grid.At(col, row);
-  const auto at = [this](std::int32_t c, std::int32_t r) {
-    const TCell& neighbour = grid.At(c, r);
-    return neighbour.occupied ? std::int64_t(neighbour.State()) : kFree;
-  };
-  CountAround(shape_, GridCols, GridRows, col, row, cell.State(), at, cell.sameNeighbours, cell.otherNeighbours);
+  CountAround(shape_, GridCols, GridRows, col, row, cell.State(), SeenOn(grid), cell.sameNeighbours,
+              cell.otherNeighbours);
   cell.sameNeighbours -= 1;  // the cell itself was counted as a like neighbour
 }
 
 void World::EvaluateSegregationPlain() {
   InvalidateCopies();  // the counts written here are not in the fast phases' copy
   const double threshold = inputs_->ThresholdPercent();
-  // The cells as the counts see them, in a row of their own: a neighbourhood of radius r then
-  // reads (2r + 1)^2 numbers close together rather than as many whole cells.
-  std::vector<std::int64_t> seen(grid.Cells().size());
-  for (std::size_t k = 0; k < seen.size(); ++k) {
-    const TCell& cell = grid.Cells()[k];
-    seen[k] = cell.occupied ? std::int64_t(cell.State()) : kFree;
-  }
-  const auto at = [&](std::int32_t c, std::int32_t r) { return seen[CellIndex(c, r)]; };
-  for (std::int32_t row = 0; row < GridRows; ++row) {
-    for (std::int32_t col = 0; col < GridCols; ++col) {
-      TCell& cell = grid.At(col, row);
-      if (!cell.occupied) continue;
-      CountAround(shape_, GridCols, GridRows, col, row, cell.State(), at, cell.sameNeighbours, cell.otherNeighbours);
-      cell.sameNeighbours -= 1;  // the cell itself was counted as a like neighbour
-      Agents[std::size_t(cell.occupant)].satisfied =
-          detail::IsSatisfied(cell.sameNeighbours, cell.otherNeighbours, threshold);
+  const auto evaluate = [&](auto at) {
+    for (std::int32_t row = 0; row < GridRows; ++row) {
+      for (std::int32_t col = 0; col < GridCols; ++col) {
+        TCell& cell = grid.At(col, row);
+        if (!cell.occupied) continue;
+        CountAround(shape_, GridCols, GridRows, col, row, cell.State(), at, cell.sameNeighbours, cell.otherNeighbours);
+        cell.sameNeighbours -= 1;  // the cell itself was counted as a like neighbour
+        Agents[std::size_t(cell.occupant)].satisfied =
+            detail::IsSatisfied(cell.sameNeighbours, cell.otherNeighbours, threshold);
+      }
     }
+  };
+  if (shape_.radius == 1) {
+    evaluate(SeenOn(grid));
+    return;
   }
+  // Wider neighbourhoods count from the cells' colours in a row of their own: (2r + 1)^2 numbers
+  // close together rather than as many whole cells.
+  std::vector<std::int64_t> seen(grid.Cells().size());
+  const auto onGrid = SeenOn(grid);
+  for (std::int32_t row = 0; row < GridRows; ++row) {
+    for (std::int32_t col = 0; col < GridCols; ++col) seen[CellIndex(col, row)] = onGrid(col, row);
+  }
+  evaluate([&](std::int32_t c, std::int32_t r) { return seen[CellIndex(c, r)]; });
 }
 
 }  // namespace zelmora
