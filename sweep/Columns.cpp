@@ -45,18 +45,14 @@ void AddMarkets(std::vector<Column>& columns, std::integer_sequence<int, M...>) 
   (AddMarket<M>(columns), ...);
 }
 
-// A choice's column writes its name, which needs a column kind of text (in the CSV's writer and
-// Python's arrays) before the first choice joins the table.
-static_assert(std::none_of(std::begin(Parameters), std::end(Parameters),
-                           [](const ParameterRow& row) { return row.kind == ParameterKind::Choice; }),
-              "a choice parameter needs a text column kind");
-
-// The parameters' columns: those that lead the row, or those that follow the measures.
-void AddParameters(std::vector<Column>& columns, bool trailing) {
+// The parameters' columns at one place in the row: a choice writes its name, a switch 1 or 0.
+void AddParameters(std::vector<Column>& columns, ColumnPlace place) {
   for (std::size_t k = 0; k < ParameterCount; ++k) {
     const ParameterRow& row = Parameters[k];
-    if (row.trailing != trailing) continue;
-    const ColumnKind kind = row.kind == ParameterKind::Real ? ColumnKind::Real : ColumnKind::Integer;
+    if (row.place != place) continue;
+    const ColumnKind kind = row.kind == ParameterKind::Choice                   ? ColumnKind::Text
+                            : row.kind == ParameterKind::Real || row.fractional ? ColumnKind::Real
+                                                                                : ColumnKind::Integer;
     columns.push_back({std::string(row.name), kind, std::string(row.description), true, false, nullptr, k});
   }
 }
@@ -69,7 +65,7 @@ std::vector<Column> MakeColumns() {
       {"seed", K::Unsigned, "the run's seed (unsigned 64-bit)", true, false,
        [](const RowSource& s) { return ColumnValue{s.run->seed, 0, false}; }},
   };
-  AddParameters(c, false);
+  AddParameters(c, ColumnPlace::Leading);
   const std::vector<Column> step = {
       {"step", K::Integer, "steps completed; 0 is the setup", false, false,
        [](const RowSource& s) { return Whole(s.world->StepCount); }},
@@ -116,8 +112,9 @@ std::vector<Column> MakeColumns() {
        [](const RowSource& s) { return s.stopStep ? Whole(*s.stopStep) : ColumnValue{0, 0, true}; }},
   };
   c.insert(c.end(), measures.begin(), measures.end());
-  AddParameters(c, true);
-  // Measures added since, after everything else, so that every column before keeps its place.
+  AddParameters(c, ColumnPlace::Trailing);
+  // Measures added since, after everything else, so that every column before keeps its place; the
+  // model's structure, added later still, ends the row.
   const std::vector<Column> added = {
       {"mean_price_paid_black", K::Real,
        "mean local price of the cells black agents stand on; empty at step 0 and without black agents", false, false,
@@ -127,6 +124,7 @@ std::vector<Column> MakeColumns() {
        [](const RowSource& s) { return Real(Priced(s) ? s.measures->meanPricePaid[1] : Missing); }},
   };
   c.insert(c.end(), added.begin(), added.end());
+  AddParameters(c, ColumnPlace::End);
   return c;
 }
 
@@ -150,6 +148,7 @@ ColumnValue Column::Read(const RowSource& source) const {
   if (meanOf) return Real(source.means ? source.means->Mean(*meanOf) : Missing);
   if (!parameter) return read(source);
   const double value = source.run->parameters[*parameter];
+  if (kind == ColumnKind::Text) return {std::uint64_t(value), 0, false, Parameters[*parameter].choices[std::size_t(value)]};
   return kind == ColumnKind::Real ? Real(value) : Whole(std::int64_t(value));
 }
 
@@ -173,6 +172,7 @@ const char* KindName(ColumnKind kind) {
     case ColumnKind::Unsigned: return "unsigned";
     case ColumnKind::IntegerOrEmpty: return "integer or empty";
     case ColumnKind::Real: return "real";
+    case ColumnKind::Text: return "text";
   }
   return "";
 }

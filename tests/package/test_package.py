@@ -239,9 +239,11 @@ COMPLETIONS = [
     ("zelmora-batch me", ["merge"]),
     ("zelmora-batch merge ", FILES),
     ("zelmora-batch merge all.csv s", ["sub"]),
-    ("zelmora-batch --set re", ["returns_to_scale="]),
+    ("zelmora-batch --set re", ["relocation=", "returns_to_scale="]),
     ("zelmora-batch --set threshold=", []),
-    ("zelmora-batch --set threshold=2 --set t", ["threshold=", "travel_expenses="]),
+    ("zelmora-batch --set threshold=2 --set t", ["threshold=", "threshold_percent=", "travel_expenses="]),
+    ("zelmora-batch --wrap ", ["off", "on"]),
+    ("zelmora-batch --relocation ", ["anywhere", "nearby"]),
 ]
 
 
