@@ -17,27 +17,31 @@ ColumnValue Real(double value) { return {0, value, false}; }
 constexpr double Missing = std::numeric_limits<double>::quiet_NaN();
 
 const TCell& Market(const RowSource& s, int m) { return s.world->grid.At(s.world->Markets[m].col, s.world->Markets[m].row); }
+// A market the run's model does not have (markets below ten) has empty columns.
+bool Exists(const RowSource& s, int m) { return m < s.world->Shape.markets; }
+constexpr ColumnValue NoValue{0, 0, true};
 // Before the first step no price is computed yet.
 bool Priced(const RowSource& s) { return s.world->StepCount > 0; }
 
 template <int M>
 ColumnValue MarketCustomers(const RowSource& s) {
-  return Whole(Market(s, M).customers);
+  return Exists(s, M) ? Whole(Market(s, M).customers) : NoValue;
 }
 template <int M>
 ColumnValue MarketUnitCost(const RowSource& s) {
-  return Real(Priced(s) ? Market(s, M).unitCost : Missing);
+  return Real(Priced(s) && Exists(s, M) ? Market(s, M).unitCost : Missing);
 }
 
 template <int M>
 void AddMarket(std::vector<Column>& columns) {
   const std::string m = std::to_string(M);
-  columns.push_back({"market" + m + "_customers", ColumnKind::Integer,
-                     "customers of market " + m + "'s cell; markets sharing a cell show the same count", false, false,
-                     &MarketCustomers<M>, std::nullopt, true});
+  const std::string absent = "; empty where the run has " + m + " markets or fewer";
+  columns.push_back({"market" + m + "_customers", ColumnKind::IntegerOrEmpty,
+                     "customers of market " + m + "'s cell; markets sharing a cell show the same count" + absent, false,
+                     false, &MarketCustomers<M>, std::nullopt, true});
   columns.push_back({"market" + m + "_unit_cost", ColumnKind::Real,
-                     "market " + m + "'s unit cost (bid price) computed by the step; empty at step 0", false, true,
-                     &MarketUnitCost<M>, std::nullopt, true});
+                     "market " + m + "'s unit cost (bid price) computed by the step; empty at step 0" + absent, false,
+                     true, &MarketUnitCost<M>, std::nullopt, true});
 }
 
 template <int... M>
@@ -76,11 +80,12 @@ std::vector<Column> MakeColumns() {
       {"moved", K::Integer,
        "MovedCount of the step's relocation: agents that were unsatisfied when it began, moved or not (0 at step 0)",
        false, false, [](const RowSource& s) { return Whole(s.world->MovedCount); }, std::nullopt, true},
-      {"yellow_customers", K::Integer, "the chart's first series: customers of market 2, the yellow market", false,
-       false, [](const RowSource& s) { return Whole(Market(s, YellowMarket).customers); }, std::nullopt, true},
-      {"yellow_bid_price", K::Real, "the chart's second series: the yellow market's unit cost; empty at step 0", false,
-       true, [](const RowSource& s) { return Real(Priced(s) ? Market(s, YellowMarket).unitCost : Missing); },
-       std::nullopt, true},
+      {"yellow_customers", K::IntegerOrEmpty,
+       "the chart's first series: customers of market 2, the yellow market; empty with fewer than 3 markets", false,
+       false, &MarketCustomers<YellowMarket>, std::nullopt, true},
+      {"yellow_bid_price", K::Real,
+       "the chart's second series: the yellow market's unit cost; empty at step 0 and with fewer than 3 markets",
+       false, true, &MarketUnitCost<YellowMarket>, std::nullopt, true},
   };
   c.insert(c.end(), step.begin(), step.end());
   AddMarkets(c, std::make_integer_sequence<int, MarketCount>());
@@ -194,7 +199,10 @@ void StepMeans::Add(const World& world) {
   const RowSource source{nullptr, &world, nullptr, nullptr, std::nullopt};
   for (std::size_t k = 0; k < columns_.size(); ++k) {
     const ColumnValue value = columns_[k]->read(source);
-    sums_[k] += columns_[k]->kind == ColumnKind::Real ? value.real : double(std::int64_t(value.integer));
+    // A market the run does not have has no mean.
+    sums_[k] += value.missing                          ? Missing
+                : columns_[k]->kind == ColumnKind::Real ? value.real
+                                                        : double(std::int64_t(value.integer));
   }
   ++steps_;
 }
