@@ -106,16 +106,9 @@ TEST(Program, TheStructureRoundTripsThroughTheCsvADesignAndAMerge) {
   run("a.csv", sets);
   const std::vector<std::string> lines = Lines(ReadFile(dir / "a.csv"));
   ASSERT_EQ(lines.size(), 1u + 4 * 3);
-  std::map<std::string, std::size_t> at;
-  {
-    std::size_t k = 0, start = 0;
-    for (std::size_t comma; (comma = lines[0].find_first_of(",\r", start)) != std::string::npos; start = comma + 1) {
-      at[lines[0].substr(start, comma - start)] = k++;
-    }
-  }
-  const auto field = [&](const std::string& line, const std::string& name) {
+  const auto field = [](const std::string& line, const std::string& name) {
     std::size_t start = 0;
-    for (std::size_t k = 0; k < at.at(name); ++k) start = line.find(',', start) + 1;
+    for (std::size_t k = 0; k < sweep::ColumnIndex(name); ++k) start = line.find(',', start) + 1;
     return line.substr(start, line.find_first_of(",\r", start) - start);
   };
   std::string design = "\"\",\"relocation\",\"wrap\"\r\n";
@@ -148,6 +141,27 @@ TEST(Program, TheStructureRoundTripsThroughTheCsvADesignAndAMerge) {
   const Outcome merged = RunProgram(Program, {"merge", "m.csv", "s1.csv", "s0.csv"}, dir.path());
   ASSERT_EQ(merged.status, 0) << merged.err;
   EXPECT_EQ(ReadFile(dir / "m.csv"), ReadFile(dir / "a.csv"));
+}
+
+// A sweep that names no structure writes every column it wrote before the structure came, byte
+// for byte: the hash is that of the CSV the build before wrote for this command.
+TEST(Program, ASweepAtTheWindowsModelWritesTheBytesItWroteBefore) {
+  TempDir dir;
+  ASSERT_EQ(RunProgram(Program, {"--out", "g.csv", "--quiet", "--grid", "20x20", "--steps", "40", "--seed", "5",
+                                 "--means", "on", "--set", "threshold=2,5", "--record-every", "4"},
+                       dir.path()).status, 0);
+  std::string before;
+  for (std::string line : Lines(ReadFile(dir / "g.csv"))) {
+    line.back() = ',';  // the CR of the line end
+    for (std::size_t k = 0, start = 0, end; (end = line.find(',', start)) != std::string::npos; ++k, start = end + 1) {
+      const auto parameter = sweep::Columns(true)[k].parameter;
+      if (parameter && sweep::Parameters[*parameter].place == sweep::ColumnPlace::End) continue;
+      before += line.substr(start, end - start) + ",";
+    }
+    before.back() = '\r';
+    before += '\n';
+  }
+  EXPECT_EQ(sweep::Hash(before), "00a5ea0cbc65a087");
 }
 
 // Each refusal names the shard (or the missing shard's number) and changes nothing; shards of
