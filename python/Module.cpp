@@ -91,8 +91,9 @@ constexpr const char* Set = R"(set(**parameters)
 
 Changes several parameters at once, e.g. w.set(production_costs=200, travel_expenses=0.5).
 Every value is checked first: on an error nothing changes. Each value acts where the model
-next reads it, as in the window: costs, threshold and switches from the next step, agents
-and density at the next setup().)";
+next reads it, as in the window: costs, threshold and switches from the next step, agents,
+density and the model's structure (markets, radius, search_window, wrap, relocation) at the
+next setup().)";
 
 constexpr const char* Setup = R"(setup()
 

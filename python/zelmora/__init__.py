@@ -41,13 +41,15 @@ class World(_CoreWorld):
 {parameters}
     price_scape       the window's "show local price scape" (grey levels from prices), False.
 
-    agents and density are one fact under two names: give one of them. Costs that could price a
-    cell at the model's ceiling of 9999 or above are refused. A wrong type raises TypeError and a
-    bad value ValueError, each naming the parameter; an unknown name raises TypeError.
+    agents and density are one fact under two names, and so are threshold and threshold_percent:
+    give one of each. Costs that could price a cell at the model's ceiling of 9999 or above are
+    refused, and so is a neighbourhood wider than the grid (2 x radius + 1 above a side). A wrong
+    type raises TypeError and a bad value ValueError, each naming the parameter; an unknown name
+    raises TypeError.
 
     Each parameter is also an attribute: w.threshold = 5 acts from the next step on, as a change
-    in the window does (agents and density at the next setup()); w.set(...) changes several at
-    once, all or nothing.
+    in the window does (agents, density and the model's structure at the next setup()); w.set(...)
+    changes several at once, all or nothing.
 
     State arrays are read-only NumPy arrays, contiguous in C order (writing raises ValueError).
     Per cell, indexed [row, col]: occupied, occupant, colour, same_neighbours, other_neighbours

@@ -174,7 +174,8 @@ for row, line in zip(rows.itertuples(index=False), lines):
         if text == "":
             assert pd.isna(value), (row, line)
         else:
-            assert value == (float(text) if isinstance(value, float) else int(text)), (row, line)
+            assert value == (float(text) if isinstance(value, float) else text if isinstance(value, str)
+                             else int(text)), (row, line)
 print("equal")
 """
 
