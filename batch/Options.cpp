@@ -323,10 +323,8 @@ bool Plain(const std::string& arg) {
 // out), lists as --set, its design's file, repeats, steps, recording and the master seed.
 void SweepArguments(const Request& r, std::uint64_t masterSeed, std::vector<std::string>& args) {
   for (std::size_t k = 0; k < ParameterCount; ++k) {
-    const sweep::ParameterRow& row = Parameters[k];
-    const bool standard = !row.defaultFrom && row.sameFactAs.empty() && r.base.values[k] == row.defaultValue;
-    if (!r.base.Given(k) || standard) continue;
-    args.insert(args.end(), {"--" + Dashed(row.name), sweep::ValueText(k, r.base.values[k])});
+    if (sweep::AtDefault(r.base, k)) continue;
+    args.insert(args.end(), {"--" + Dashed(Parameters[k].name), sweep::ValueText(k, r.base.values[k])});
   }
   for (const sweep::Axis& axis : r.axes) {
     std::string list;

@@ -66,7 +66,8 @@ sweep::Axis AxisFrom(std::size_t parameter, py::handle values, const std::string
     const std::int64_t start = py::int_(values.attr("start")), step = py::int_(values.attr("step"));
     const std::int64_t count = py::len(values);
     // An ascending range stays a range, however long; others are few enough to list.
-    if (step > 0 && count > 0 && Parameters[parameter].kind != sweep::ParameterKind::Switch) {
+    const sweep::ParameterKind kind = Parameters[parameter].kind;
+    if (step > 0 && count > 0 && kind != sweep::ParameterKind::Switch && kind != sweep::ParameterKind::Choice) {
       return sweep::Axis::Progression(parameter, start, step, count, 0);
     }
   }

@@ -63,10 +63,13 @@ py::dict WorldParameterDict(const PyWorld& w) {
 std::string Repr(const PyWorld& w) {
   std::string text = "zelmora.World(grid=(" + std::to_string(w.Grid().cols) + ", " +
                      std::to_string(w.Grid().rows) + "), seed=" + std::to_string(w.Seed());
+  const sweep::ParameterSet& given = w.Parameters().given;
   for (const auto& [name, value] : WorldParameterDict(w)) {
     const auto parameter = sweep::FindParameter(std::string(py::str(name)));
-    // A second name says what its fact says, and the grid is given first.
-    if (parameter && (!sweep::Parameters[*parameter].sameFactAs.empty() ||
+    // One name of each fact, the second where it was given (threshold_percent=40 is no whole
+    // threshold), and the grid is given first.
+    if (parameter && ((!sweep::Parameters[*parameter].sameFactAs.empty() && !given.Given(*parameter)) ||
+                      sweep::GivenBySecondName(given, *parameter) ||
                       sweep::Parameters[*parameter].reach == sweep::Reach::Grid)) {
       continue;
     }
@@ -88,8 +91,9 @@ constexpr const char* Set = R"(set(**parameters)
 
 Changes several parameters at once, e.g. w.set(production_costs=200, travel_expenses=0.5).
 Every value is checked first: on an error nothing changes. Each value acts where the model
-next reads it, as in the window: costs, threshold and switches from the next step, agents
-and density at the next setup().)";
+next reads it, as in the window: costs, threshold and switches from the next step, agents,
+density and the model's structure (markets, radius, search_window, wrap, relocation) at the
+next setup().)";
 
 constexpr const char* Setup = R"(setup()
 

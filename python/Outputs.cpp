@@ -8,6 +8,9 @@
 #include "render/GridPicture.h"
 
 namespace zelmora::python {
+
+using namespace pybind11::literals;
+
 namespace {
 
 QImage Draw(const World& world, bool showCatchment) {
@@ -30,6 +33,7 @@ py::dict ColumnsDict(const sweep::RowSource& source, bool runColumns) {
             value.missing ? py::object(py::float_(std::nan(""))) : py::int_(std::int64_t(value.integer));
         break;
       case sweep::ColumnKind::Real: row[column.name.c_str()] = value.real; break;
+      case sweep::ColumnKind::Text: row[column.name.c_str()] = py::str(value.text.data(), value.text.size()); break;
     }
   }
   return row;
@@ -38,11 +42,19 @@ py::dict ColumnsDict(const sweep::RowSource& source, bool runColumns) {
 py::dtype DtypeOf(sweep::ColumnKind kind) {
   switch (kind) {
     case sweep::ColumnKind::Integer:
-    case sweep::ColumnKind::IntegerOrEmpty: return py::dtype::of<std::int64_t>();
+    case sweep::ColumnKind::IntegerOrEmpty:
+    case sweep::ColumnKind::Text: return py::dtype::of<std::int64_t>();  // a choice's place, named by TextArray
     case sweep::ColumnKind::Unsigned: return py::dtype::of<std::uint64_t>();
     case sweep::ColumnKind::Real: break;
   }
   return py::dtype::of<double>();
+}
+
+py::object TextArray(const sweep::Column& column, const py::array& places) {
+  py::list names;
+  for (const std::string_view name : sweep::Parameters[*column.parameter].choices) names.append(py::str(name.data(), name.size()));
+  const py::module_ numpy = py::module_::import("numpy");
+  return numpy.attr("array")(names, "dtype"_a = "object").attr("take")(places);
 }
 
 py::array_t<std::uint8_t> PictureArray(const World& world, bool showCatchment) {

@@ -19,8 +19,11 @@ namespace py = pybind11;
 py::dict ColumnsDict(const sweep::RowSource& source, bool runColumns);
 
 // The NumPy type of a column's kind: int64, uint64 or float64 (an IntegerOrEmpty's values are
-// int64, beside a mask of the missing ones).
+// int64, beside a mask of the missing ones; a Text column's, each value's place among its names).
 py::dtype DtypeOf(sweep::ColumnKind kind);
+
+// A Text column's values as Python str (a NumPy object array), from their places.
+py::object TextArray(const sweep::Column& column, const py::array& places);
 
 // The grid as the window shows it, drawn by the shared drawing code: rows x cols x 3 RGB bytes at
 // render's pixels per cell. A new array.

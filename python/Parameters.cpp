@@ -55,7 +55,10 @@ WorldParameters DefaultParameters(const GridSize& grid) {
 
 py::object ParameterObject(std::size_t parameter, double value) {
   switch (Parameters[parameter].kind) {
-    case ParameterKind::Integer: return py::int_(std::int64_t(value));
+    case ParameterKind::Integer:
+      // 3.2 eighths where a threshold of 40 % was given.
+      if (value != std::floor(value)) return py::float_(value);
+      return py::int_(std::int64_t(value));
     case ParameterKind::Real: return py::float_(value);
     case ParameterKind::Switch: return py::bool_(value != 0);
     case ParameterKind::Choice: return py::str(sweep::ValueText(parameter, value));

@@ -578,6 +578,12 @@ py::dict RunSweep(const py::dict& keywords, const py::dict& measures, bool agent
     for (py::array& array : arrays) array.resize({py::ssize_t(total)}, false);
   }
 
+  // A choice's column is written as its places, read as its names.
+  for (std::size_t k = 0; k < table.size(); ++k) {
+    if (table[k].kind != sweep::ColumnKind::Text) continue;
+    const py::tuple written = columns[k];
+    columns[k] = py::make_tuple(written[0], TextArray(table[k], written[1]));
+  }
   py::dict result;
   result["columns"] = columns;
   result["agents"] = agentRows ? py::object(AgentColumns(agentData, plan)) : py::none();

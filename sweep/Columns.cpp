@@ -17,27 +17,31 @@ ColumnValue Real(double value) { return {0, value, false}; }
 constexpr double Missing = std::numeric_limits<double>::quiet_NaN();
 
 const TCell& Market(const RowSource& s, int m) { return s.world->grid.At(s.world->Markets[m].col, s.world->Markets[m].row); }
+// A market the run's model does not have (markets below ten) has empty columns.
+bool Exists(const RowSource& s, int m) { return m < s.world->Shape.markets; }
+constexpr ColumnValue NoValue{0, 0, true};
 // Before the first step no price is computed yet.
 bool Priced(const RowSource& s) { return s.world->StepCount > 0; }
 
 template <int M>
 ColumnValue MarketCustomers(const RowSource& s) {
-  return Whole(Market(s, M).customers);
+  return Exists(s, M) ? Whole(Market(s, M).customers) : NoValue;
 }
 template <int M>
 ColumnValue MarketUnitCost(const RowSource& s) {
-  return Real(Priced(s) ? Market(s, M).unitCost : Missing);
+  return Real(Priced(s) && Exists(s, M) ? Market(s, M).unitCost : Missing);
 }
 
 template <int M>
 void AddMarket(std::vector<Column>& columns) {
   const std::string m = std::to_string(M);
-  columns.push_back({"market" + m + "_customers", ColumnKind::Integer,
-                     "customers of market " + m + "'s cell; markets sharing a cell show the same count", false, false,
-                     &MarketCustomers<M>, std::nullopt, true});
+  const std::string absent = "; empty where the run has " + m + " markets or fewer";
+  columns.push_back({"market" + m + "_customers", ColumnKind::IntegerOrEmpty,
+                     "customers of market " + m + "'s cell; markets sharing a cell show the same count" + absent, false,
+                     false, &MarketCustomers<M>, std::nullopt, true});
   columns.push_back({"market" + m + "_unit_cost", ColumnKind::Real,
-                     "market " + m + "'s unit cost (bid price) computed by the step; empty at step 0", false, true,
-                     &MarketUnitCost<M>, std::nullopt, true});
+                     "market " + m + "'s unit cost (bid price) computed by the step; empty at step 0" + absent, false,
+                     true, &MarketUnitCost<M>, std::nullopt, true});
 }
 
 template <int... M>
@@ -45,18 +49,14 @@ void AddMarkets(std::vector<Column>& columns, std::integer_sequence<int, M...>) 
   (AddMarket<M>(columns), ...);
 }
 
-// A choice's column writes its name, which needs a column kind of text (in the CSV's writer and
-// Python's arrays) before the first choice joins the table.
-static_assert(std::none_of(std::begin(Parameters), std::end(Parameters),
-                           [](const ParameterRow& row) { return row.kind == ParameterKind::Choice; }),
-              "a choice parameter needs a text column kind");
-
-// The parameters' columns: those that lead the row, or those that follow the measures.
-void AddParameters(std::vector<Column>& columns, bool trailing) {
+// The parameters' columns at one place in the row: a choice writes its name, a switch 1 or 0.
+void AddParameters(std::vector<Column>& columns, ColumnPlace place) {
   for (std::size_t k = 0; k < ParameterCount; ++k) {
     const ParameterRow& row = Parameters[k];
-    if (row.trailing != trailing) continue;
-    const ColumnKind kind = row.kind == ParameterKind::Real ? ColumnKind::Real : ColumnKind::Integer;
+    if (row.place != place) continue;
+    const ColumnKind kind = row.kind == ParameterKind::Choice                   ? ColumnKind::Text
+                            : row.kind == ParameterKind::Real || row.fractional ? ColumnKind::Real
+                                                                                : ColumnKind::Integer;
     columns.push_back({std::string(row.name), kind, std::string(row.description), true, false, nullptr, k});
   }
 }
@@ -69,7 +69,7 @@ std::vector<Column> MakeColumns() {
       {"seed", K::Unsigned, "the run's seed (unsigned 64-bit)", true, false,
        [](const RowSource& s) { return ColumnValue{s.run->seed, 0, false}; }},
   };
-  AddParameters(c, false);
+  AddParameters(c, ColumnPlace::Leading);
   const std::vector<Column> step = {
       {"step", K::Integer, "steps completed; 0 is the setup", false, false,
        [](const RowSource& s) { return Whole(s.world->StepCount); }},
@@ -80,11 +80,12 @@ std::vector<Column> MakeColumns() {
       {"moved", K::Integer,
        "MovedCount of the step's relocation: agents that were unsatisfied when it began, moved or not (0 at step 0)",
        false, false, [](const RowSource& s) { return Whole(s.world->MovedCount); }, std::nullopt, true},
-      {"yellow_customers", K::Integer, "the chart's first series: customers of market 2, the yellow market", false,
-       false, [](const RowSource& s) { return Whole(Market(s, YellowMarket).customers); }, std::nullopt, true},
-      {"yellow_bid_price", K::Real, "the chart's second series: the yellow market's unit cost; empty at step 0", false,
-       true, [](const RowSource& s) { return Real(Priced(s) ? Market(s, YellowMarket).unitCost : Missing); },
-       std::nullopt, true},
+      {"yellow_customers", K::IntegerOrEmpty,
+       "the chart's first series: customers of market 2, the yellow market; empty with fewer than 3 markets", false,
+       false, &MarketCustomers<YellowMarket>, std::nullopt, true},
+      {"yellow_bid_price", K::Real,
+       "the chart's second series: the yellow market's unit cost; empty at step 0 and with fewer than 3 markets",
+       false, true, &MarketUnitCost<YellowMarket>, std::nullopt, true},
   };
   c.insert(c.end(), step.begin(), step.end());
   AddMarkets(c, std::make_integer_sequence<int, MarketCount>());
@@ -116,8 +117,9 @@ std::vector<Column> MakeColumns() {
        [](const RowSource& s) { return s.stopStep ? Whole(*s.stopStep) : ColumnValue{0, 0, true}; }},
   };
   c.insert(c.end(), measures.begin(), measures.end());
-  AddParameters(c, true);
-  // Measures added since, after everything else, so that every column before keeps its place.
+  AddParameters(c, ColumnPlace::Trailing);
+  // Measures added since, after everything else, so that every column before keeps its place; the
+  // model's structure, added later still, ends the row.
   const std::vector<Column> added = {
       {"mean_price_paid_black", K::Real,
        "mean local price of the cells black agents stand on; empty at step 0 and without black agents", false, false,
@@ -127,6 +129,7 @@ std::vector<Column> MakeColumns() {
        [](const RowSource& s) { return Real(Priced(s) ? s.measures->meanPricePaid[1] : Missing); }},
   };
   c.insert(c.end(), added.begin(), added.end());
+  AddParameters(c, ColumnPlace::End);
   return c;
 }
 
@@ -150,6 +153,7 @@ ColumnValue Column::Read(const RowSource& source) const {
   if (meanOf) return Real(source.means ? source.means->Mean(*meanOf) : Missing);
   if (!parameter) return read(source);
   const double value = source.run->parameters[*parameter];
+  if (kind == ColumnKind::Text) return {std::uint64_t(value), 0, false, Parameters[*parameter].choices[std::size_t(value)]};
   return kind == ColumnKind::Real ? Real(value) : Whole(std::int64_t(value));
 }
 
@@ -173,6 +177,7 @@ const char* KindName(ColumnKind kind) {
     case ColumnKind::Unsigned: return "unsigned";
     case ColumnKind::IntegerOrEmpty: return "integer or empty";
     case ColumnKind::Real: return "real";
+    case ColumnKind::Text: return "text";
   }
   return "";
 }
@@ -194,7 +199,10 @@ void StepMeans::Add(const World& world) {
   const RowSource source{nullptr, &world, nullptr, nullptr, std::nullopt};
   for (std::size_t k = 0; k < columns_.size(); ++k) {
     const ColumnValue value = columns_[k]->read(source);
-    sums_[k] += columns_[k]->kind == ColumnKind::Real ? value.real : double(std::int64_t(value.integer));
+    // A market the run does not have has no mean.
+    sums_[k] += value.missing                          ? Missing
+                : columns_[k]->kind == ColumnKind::Real ? value.real
+                                                        : double(std::int64_t(value.integer));
   }
   ++steps_;
 }

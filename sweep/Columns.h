@@ -4,6 +4,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sweep/RunPlan.h"
@@ -17,13 +18,15 @@ struct StepMeasures;
 namespace zelmora::sweep {
 
 // A column's value: a whole number (Unsigned: one that may use all 64 bits, the seed;
-// IntegerOrEmpty: one that may be missing, an empty field) or a real one (NaN: missing, an empty
-// field). Readers that keep types (pandas) take the kind as it is.
-enum class ColumnKind { Integer, Unsigned, IntegerOrEmpty, Real };
+// IntegerOrEmpty: one that may be missing, an empty field), a real one (NaN: missing, an empty
+// field) or text, a choice's name (a plain word, never quoted). Readers that keep types (pandas)
+// take the kind as it is.
+enum class ColumnKind { Integer, Unsigned, IntegerOrEmpty, Real, Text };
 struct ColumnValue {
-  std::uint64_t integer = 0;  // every whole-number column is 0 or more
+  std::uint64_t integer = 0;  // every whole-number column is 0 or more; Text: the choice's place
   double real = 0;
   bool missing = false;  // an IntegerOrEmpty that is not there: an empty field, as NaN for a real one
+  std::string_view text = {};  // Text: the choice's name, from the parameter table
 };
 
 class StepMeans;
@@ -40,7 +43,7 @@ struct RowSource {
   std::optional<std::int32_t> stopStep;
 };
 
-// The kind's name in the docs' column reference: integer, unsigned, integer or empty, or real.
+// The kind's name in the docs' column reference: integer, unsigned, integer or empty, real or text.
 const char* KindName(ColumnKind kind);
 
 // One column of the CSV. The table of them is the one place a column is defined: the header, the

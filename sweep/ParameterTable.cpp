@@ -55,6 +55,13 @@ const Rule Rules[] = {
               GridText(v) + " grid could price cells at about " + Number(std::round(dearest)) +
               "; expects costs whose delivered prices stay below the model's ceiling 9999";
      }},
+    {{ParameterIndex("radius"), GridCols, GridRows},
+     [](const ParameterValues& v) -> std::optional<std::string> {
+       const double side = 2 * v[ParameterIndex("radius")] + 1;
+       if (side <= v[GridCols] && side <= v[GridRows]) return std::nullopt;
+       return "a neighbourhood of radius " + Number(v[ParameterIndex("radius")]) + " spans " + Number(side) +
+              " cells, more than a side of the " + GridText(v) + " grid; expects 2 x radius + 1 at most each side";
+     }},
 };
 
 }  // namespace
@@ -66,6 +73,19 @@ std::optional<std::size_t> FindParameter(std::string_view name) {
     if (Parameters[k].name == underscored) return k;
   }
   return std::nullopt;
+}
+
+bool AtDefault(const ParameterSet& set, std::size_t parameter) {
+  const ParameterRow& row = Parameters[parameter];
+  if (!set.Given(parameter)) return true;
+  return !row.defaultFrom && row.sameFactAs.empty() && set.values[parameter] == row.defaultValue;
+}
+
+bool GivenBySecondName(const ParameterSet& set, std::size_t parameter) {
+  for (std::size_t k = 0; k < ParameterCount; ++k) {
+    if (k != parameter && FactOf(k) == parameter && set.Given(k)) return true;
+  }
+  return false;
 }
 
 ParameterValues Resolve(const ParameterSet& given) {
@@ -105,7 +125,7 @@ ModelSettings SettingsOf(const ParameterValues& values) {
 std::string ValueText(std::size_t parameter, double value) {
   const ParameterRow& row = Parameters[parameter];
   switch (row.kind) {
-    case ParameterKind::Integer: return std::to_string(std::int64_t(value));
+    case ParameterKind::Integer: return row.fractional ? Number(value) : std::to_string(std::int64_t(value));
     case ParameterKind::Real: return Number(value);
     case ParameterKind::Switch: return value != 0 ? "on" : "off";
     case ParameterKind::Choice: return std::string(row.choices[std::size_t(value)]);

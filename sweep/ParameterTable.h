@@ -18,6 +18,11 @@ namespace zelmora::sweep {
 // one of a few named choices (held as the choice's place in its list).
 enum class ParameterKind { Integer, Real, Switch, Choice };
 
+// Where a parameter's CSV column stands: the parameters declared before the columns' order was
+// fixed lead the row; later ones follow the measures of their time (Trailing, density) or, since
+// the measures after those, end the row (End), so every existing column keeps its place.
+enum class ColumnPlace { Leading, Trailing, End };
+
 // Where the model reads a parameter: the grid's size when a World is made, the agents at a setup,
 // everything else at the phases of every step. A front end that changes a parameter between steps
 // tells its user when the change acts from this.
@@ -46,16 +51,18 @@ struct ParameterRow {
   std::string_view sameFactAs = {};
   double (*toFact)(double value, std::span<const double> values) = nullptr;
   double (*fromFact)(double fact, std::span<const double> values) = nullptr;
-  // Its CSV column follows the measures: the parameters declared before the columns' order was
-  // fixed lead the row, later ones go at its end, so existing columns keep their places.
-  bool trailing = false;
+  ColumnPlace place = ColumnPlace::Leading;
   std::span<const std::string_view> choices = {};  // a Choice's names, in the order of their values
+  // Given whole, but a fraction where it comes from its other name (3.2 eighths from 40 %): its
+  // column and texts are real numbers, which read the same as today's where the value is whole.
+  bool fractional = false;
 };
 
 namespace table {
 inline double GridCols(std::span<const double> v);
 inline double GridRows(std::span<const double> v);
 inline double Cells(std::span<const double> v) { return GridCols(v) * GridRows(v); }
+inline constexpr std::string_view Relocations[] = {"nearby", "anywhere"};
 }  // namespace table
 
 // Every model parameter, in the order of the CSV's columns. A parameter's default may follow only
@@ -75,8 +82,8 @@ inline constexpr ParameterRow Parameters[] = {
      }},
     {.name = "threshold", .kind = ParameterKind::Integer, .low = 0, .high = 8, .defaultValue = 3, .unit = "eighths",
      .description = "K in eighths (ThresholdPercent = 12.5 K): an agent is satisfied when its like share is strictly "
-                    "above 12.5 K %",
-     .apply = [](double v, ModelSettings& s) { s.thresholdPercent = 12.5 * v; }},
+                    "above 12.5 K %; threshold_percent / 12.5 where that is given",
+     .fractional = true},
     {.name = "production_costs", .kind = ParameterKind::Real, .low = 0, .high = 1e6, .defaultValue = 100,
      .description = "production costs (the window: 1 to 500)",
      .apply = [](double v, ModelSettings& s) { s.productionCost = v; }},
@@ -99,7 +106,41 @@ inline constexpr ParameterRow Parameters[] = {
      .reach = Reach::Setup, .sameFactAs = "agents",
      .toFact = [](double density, std::span<const double> v) { return std::nearbyint(density * table::Cells(v)); },
      .fromFact = [](double agents, std::span<const double> v) { return agents / table::Cells(v); },
-     .trailing = true},
+     .place = ColumnPlace::Trailing},
+    // The model's structure, read at a setup; each default is the window's model.
+    {.name = "markets", .kind = ParameterKind::Integer, .low = 0, .high = 10, .defaultValue = 10, .unit = "markets",
+     .description = "markets a setup places; 0: segregation alone (no prices, no catchments, no look for centers)",
+     .reach = Reach::Setup, .apply = [](double v, ModelSettings& s) { s.shape.markets = std::int32_t(v); },
+     .place = ColumnPlace::End},
+    {.name = "radius", .kind = ParameterKind::Integer, .low = 1, .high = 5, .defaultValue = 1, .unit = "cells",
+     .description = "the neighbourhood's radius r: the (2r+1)^2 - 1 cells around an agent; 2r+1 at most each side of "
+                    "the grid",
+     .reach = Reach::Setup, .apply = [](double v, ModelSettings& s) { s.shape.radius = std::int32_t(v); },
+     .place = ColumnPlace::End},
+    // The model reads the threshold from here: T = 12.5 K exactly for K eighths, any whole T given.
+    {.name = "threshold_percent", .kind = ParameterKind::Integer, .low = 0, .high = 100,
+     .defaultText = "12.5 x threshold", .unit = "percent",
+     .description = "the threshold's second name, T in percent: an agent is satisfied when its like share is "
+                    "strictly above T %; the threshold given x 12.5, or the T given",
+     .apply = [](double v, ModelSettings& s) { s.thresholdPercent = v; }, .sameFactAs = "threshold",
+     .toFact = [](double percent, std::span<const double>) { return percent / 12.5; },
+     .fromFact = [](double eighths, std::span<const double>) { return 12.5 * eighths; },
+     .place = ColumnPlace::End, .fractional = true},
+    {.name = "search_window", .kind = ParameterKind::Integer, .low = 1, .high = 20, .defaultValue = 10,
+     .unit = "cells",
+     .description = "half-width w of the search window of relocation and look for centers: offsets -w to w-1",
+     .reach = Reach::Setup, .apply = [](double v, ModelSettings& s) { s.shape.windowHalfWidth = std::int32_t(v); },
+     .place = ColumnPlace::End},
+    {.name = "wrap", .kind = ParameterKind::Switch, .low = 0, .high = 1, .defaultValue = 1,
+     .description = "on: the grid wraps round at its edges (a torus); off: a bounded grid, neighbourhoods cut at "
+                    "the edges",
+     .reach = Reach::Setup, .apply = [](double v, ModelSettings& s) { s.shape.torus = v != 0; },
+     .place = ColumnPlace::End},
+    {.name = "relocation", .kind = ParameterKind::Choice, .low = 0, .high = 1, .defaultValue = 0,
+     .description = "where an unsatisfied agent looks: nearby, its search window; anywhere, one uniform draw among "
+                    "the free cells of the grid",
+     .reach = Reach::Setup, .apply = [](double v, ModelSettings& s) { s.shape.relocateAnywhere = v != 0; },
+     .place = ColumnPlace::End, .choices = table::Relocations},
 };
 
 inline constexpr std::size_t ParameterCount = std::size(Parameters);
@@ -149,6 +190,12 @@ static_assert(ParameterCount <= 32, "ParameterSet keeps one bit per parameter");
 
 // The parameter of that name, with underscores or dashes, or nothing.
 std::optional<std::size_t> FindParameter(std::string_view name);
+
+// Whether a parameter is at its default: not given, or given at a default that is one fixed value.
+bool AtDefault(const ParameterSet& set, std::size_t parameter);
+
+// Whether a second name of this parameter was given (threshold_percent for threshold).
+bool GivenBySecondName(const ParameterSet& set, std::size_t parameter);
 
 // The parameter whose fact a parameter names (itself, or the one it is a second name of).
 inline std::size_t FactOf(std::size_t parameter) { return Facts[parameter]; }

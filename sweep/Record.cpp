@@ -75,7 +75,9 @@ void AppendNumber(std::string& out, std::uint64_t value) { AppendChars(out, valu
 
 void AppendValue(std::string& out, ColumnKind kind, const ColumnValue& value) {
   if (value.missing) return;
-  if (kind == ColumnKind::Real) {
+  if (kind == ColumnKind::Text) {
+    out += value.text;
+  } else if (kind == ColumnKind::Real) {
     AppendNumber(out, value.real);
   } else {
     AppendNumber(out, value.integer);

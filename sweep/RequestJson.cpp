@@ -198,6 +198,11 @@ std::optional<std::int64_t> Scaled(std::string_view text, int places) {
   return value;
 }
 
+// A parameter added at the end of the row since sweeps were first recorded, at the value every
+// sweep before it had: left out of the sweep's JSON, so such a sweep keeps its bytes and a
+// manifest written before it came is read (and refused by its build, not as damaged).
+bool Unwritten(const Request& r, std::size_t k) { return Parameters[k].place == ColumnPlace::End && AtDefault(r.base, k); }
+
 }  // namespace
 
 json PathJson(const std::string& path) {
@@ -231,9 +236,11 @@ json SweepJson(const Request& r, std::uint64_t masterSeed) {
   json parameters = json::object();
   for (std::size_t k = 0; k < ParameterCount; ++k) {
     const ParameterRow& row = Parameters[k];
+    if (Unwritten(r, k)) continue;
+    // A fact given by its second name is null here, as one that follows other parameters.
     if (r.base.Given(k)) {
       parameters[std::string(row.name)] = ValueJson(k, r.base.values[k]);
-    } else if (row.defaultFrom || !row.sameFactAs.empty()) {
+    } else if (row.defaultFrom || !row.sameFactAs.empty() || GivenBySecondName(r.base, k)) {
       parameters[std::string(row.name)] = nullptr;
     } else {
       parameters[std::string(row.name)] = ValueJson(k, row.defaultValue);
@@ -286,6 +293,7 @@ Request RequestFromJson(const json& j) {
   if (!parameters.is_object()) throw DamagedJson(sweep + "parameters", "an object");
   for (std::size_t k = 0; k < ParameterCount; ++k) {
     const std::string name(Parameters[k].name);
+    if (Parameters[k].place == ColumnPlace::End && !parameters.contains(name)) continue;  // see Unwritten
     const json& value = At(parameters, name.c_str(), sweep + "parameters.");
     if (!value.is_null()) r.base.Set(k, ValueFrom(k, value, sweep + "parameters." + name));
   }
@@ -429,6 +437,8 @@ Axis ParseAxis(std::size_t parameter, std::string_view list) {
     }
     return Axis::Listed(parameter, std::move(values));
   }
+  // A choice's values are names, which make no range.
+  if (Parameters[parameter].kind == ParameterKind::Choice) throw refuse("a list of " + Expects(parameter));
   const std::size_t first = list.find(':');
   const std::size_t second = list.find(':', first + 1);
   if (second == std::string_view::npos || list.find(':', second + 1) != std::string_view::npos) throw refuse(accepts);

@@ -41,13 +41,15 @@ class World(_CoreWorld):
 {parameters}
     price_scape       the window's "show local price scape" (grey levels from prices), False.
 
-    agents and density are one fact under two names: give one of them. Costs that could price a
-    cell at the model's ceiling of 9999 or above are refused. A wrong type raises TypeError and a
-    bad value ValueError, each naming the parameter; an unknown name raises TypeError.
+    agents and density are one fact under two names, and so are threshold and threshold_percent:
+    give one of each. Costs that could price a cell at the model's ceiling of 9999 or above are
+    refused, and so is a neighbourhood wider than the grid (2 x radius + 1 above a side). A wrong
+    type raises TypeError and a bad value ValueError, each naming the parameter; an unknown name
+    raises TypeError.
 
     Each parameter is also an attribute: w.threshold = 5 acts from the next step on, as a change
-    in the window does (agents and density at the next setup()); w.set(...) changes several at
-    once, all or nothing.
+    in the window does (agents, density and the model's structure at the next setup()); w.set(...)
+    changes several at once, all or nothing.
 
     State arrays are read-only NumPy arrays, contiguous in C order (writing raises ValueError).
     Per cell, indexed [row, col]: occupied, occupant, colour, same_neighbours, other_neighbours
@@ -128,9 +130,9 @@ def sweep(grid=None, *, steps=None, record_every=None, repeats=None, seed=None, 
 
     Without out=, the DataFrame has the columns of zelmora-batch's CSV, in its order and with its
     kinds (zelmora.columns(): integer as int64, unsigned as uint64, integer or empty as pandas'
-    Int64 with <NA> where the CSV is empty, real as float64 with NaN there), and its numbers: the
-    CSV of the same options read back, bit for bit. One row per run and recorded step, runs in
-    index order. It makes no pictures: zelmora.World(seed=run_seed(...)) replays a run to draw it.
+    Int64 with <NA> where the CSV is empty, real as float64 with NaN there, text as str), and its
+    numbers: the CSV of the same options read back, bit for bit. One row per run and recorded
+    step, runs in index order. It makes no pictures: zelmora.World(seed=run_seed(...)) replays a run to draw it.
 
     measures      {name: function}: each function is called at every recorded step of every run
                   with a zelmora.RunView (the run's World, read-only: the arrays, counters and
@@ -211,7 +213,8 @@ class SweepFiles:
         import pandas
 
         table = columns(means=True)  # the means' kinds too, where the file has them
-        kinds = {"integer": "int64", "unsigned": "uint64", "integer or empty": "Int64", "real": "float64"}
+        kinds = {"integer": "int64", "unsigned": "uint64", "integer or empty": "Int64", "real": "float64",
+                 "text": "object"}
         return pandas.read_csv(self.csv, float_precision="round_trip",
                                dtype=dict(zip(table.name, table.kind.map(kinds))), **options)
 
@@ -229,7 +232,7 @@ class SweepFiles:
 
 def columns(means=False):
     """The columns of zelmora-batch's CSV and of zelmora.sweep, in order, as a DataFrame: name,
-    kind (integer, unsigned, integer or empty, or real), per_run (the same in every row of a
+    kind (integer, unsigned, integer or empty, real or text), per_run (the same in every row of a
     run) and description; with means=True those of a sweep with means=True (--means on)."""
     import pandas
 

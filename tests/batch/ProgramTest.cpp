@@ -87,6 +87,83 @@ TEST(Program, MergedShardsAreTheUnshardedSweepsBytes) {
   }
 }
 
+// The model's structure as any parameter: recorded in every row (a choice by its name, the
+// threshold in eighths as the real it is), written in the manifest where given, and read back
+// from the sweep's own CSV as a design (R's quoting, its row names) to make the same runs again;
+// its shards merge to its bytes.
+TEST(Program, TheStructureRoundTripsThroughTheCsvADesignAndAMerge) {
+  TempDir dir;
+  const std::vector<std::string> base = {"--grid", "20x20", "--steps", "6", "--record-every", "3", "--seed", "9",
+                                         "--markets", "3", "--threshold-percent", "40", "--charts", "off", "--quiet"};
+  const auto run = [&](std::string out, std::vector<std::string> more) {
+    std::vector<std::string> args = {"--out", out};
+    args.insert(args.end(), base.begin(), base.end());
+    args.insert(args.end(), more.begin(), more.end());
+    const Outcome outcome = RunProgram(Program, args, dir.path());
+    EXPECT_EQ(outcome.status, 0) << out << ": " << outcome.err;
+  };
+  const std::vector<std::string> sets = {"--set", "relocation=nearby,anywhere", "--set", "wrap=off,on"};
+  run("a.csv", sets);
+  const std::vector<std::string> lines = Lines(ReadFile(dir / "a.csv"));
+  ASSERT_EQ(lines.size(), 1u + 4 * 3);
+  const auto field = [](const std::string& line, const std::string& name) {
+    std::size_t start = 0;
+    for (std::size_t k = 0; k < sweep::ColumnIndex(name); ++k) start = line.find(',', start) + 1;
+    return line.substr(start, line.find_first_of(",\r", start) - start);
+  };
+  std::string design = "\"\",\"relocation\",\"wrap\"\r\n";
+  for (std::size_t row = 1; row < lines.size(); ++row) {
+    const std::string& line = lines[row];
+    const std::size_t point = (row - 1) / 3;  // runs in order: relocation slowest
+    EXPECT_EQ(field(line, "relocation"), point < 2 ? "nearby" : "anywhere") << line;
+    EXPECT_EQ(field(line, "wrap"), point % 2 == 0 ? "0" : "1") << line;
+    EXPECT_EQ(field(line, "threshold"), "3.2") << line;
+    EXPECT_EQ(field(line, "threshold_percent"), "40") << line;
+    EXPECT_EQ(field(line, "markets"), "3") << line;
+    EXPECT_EQ(field(line, "radius"), "1") << line;
+    EXPECT_EQ(field(line, "search_window"), "10") << line;
+    if (field(line, "step") == "0") {
+      design += "\"" + std::to_string(point + 1) + "\",\"" + field(line, "relocation") + "\"," + field(line, "wrap") + "\r\n";
+    }
+  }
+  { std::ofstream(dir / "d.csv", std::ios::binary) << design; }
+  run("b.csv", {"--design", "d.csv"});
+  EXPECT_EQ(ReadFile(dir / "b.csv"), ReadFile(dir / "a.csv")) << design;
+  const nlohmann::json parameters = Manifest(dir / "a.json")["request"]["sweep"]["parameters"];
+  EXPECT_EQ(parameters["markets"], 3);
+  EXPECT_EQ(parameters["threshold_percent"], 40);
+  EXPECT_FALSE(parameters.contains("radius"));  // the window's, as in every sweep before it
+  for (const char* shard : {"0", "1"}) {
+    std::vector<std::string> more = sets;
+    more.insert(more.end(), {"--shard", shard + std::string("/2")});
+    run("s" + std::string(shard) + ".csv", more);
+  }
+  const Outcome merged = RunProgram(Program, {"merge", "m.csv", "s1.csv", "s0.csv"}, dir.path());
+  ASSERT_EQ(merged.status, 0) << merged.err;
+  EXPECT_EQ(ReadFile(dir / "m.csv"), ReadFile(dir / "a.csv"));
+}
+
+// A sweep that names no structure writes every column it wrote before the structure came, byte
+// for byte: the hash is that of the CSV the build before wrote for this command.
+TEST(Program, ASweepAtTheWindowsModelWritesTheBytesItWroteBefore) {
+  TempDir dir;
+  ASSERT_EQ(RunProgram(Program, {"--out", "g.csv", "--quiet", "--grid", "20x20", "--steps", "40", "--seed", "5",
+                                 "--means", "on", "--set", "threshold=2,5", "--record-every", "4"},
+                       dir.path()).status, 0);
+  std::string before;
+  for (std::string line : Lines(ReadFile(dir / "g.csv"))) {
+    line.back() = ',';  // the CR of the line end
+    for (std::size_t k = 0, start = 0, end; (end = line.find(',', start)) != std::string::npos; ++k, start = end + 1) {
+      const auto parameter = sweep::Columns(true)[k].parameter;
+      if (parameter && sweep::Parameters[*parameter].place == sweep::ColumnPlace::End) continue;
+      before += line.substr(start, end - start) + ",";
+    }
+    before.back() = '\r';
+    before += '\n';
+  }
+  EXPECT_EQ(sweep::Hash(before), "00a5ea0cbc65a087");
+}
+
 // Each refusal names the shard (or the missing shard's number) and changes nothing; shards of
 // other sweeps are named by their first difference, a parameter with both values among them.
 TEST(Program, MergeRefusesAMissingRepeatedForeignOrUnfinishedShard) {
@@ -214,6 +291,21 @@ TEST(Program, BadInputGetsOneLineNamingTheOptionAndChangesNoFile) {
       {{"--out", "o.csv", "--set", "production-costs=0:1000000:0.0001"}, "--set production-costs: the sweep would"},
       {{"--out", std::string(300, 'a') + ".csv"}, "--out: expects a shorter name"},
       {{"--out", "o.csv", "--design", "nothere.csv"}, "--design: cannot read 'nothere.csv'"},
+      // The model's structure: ranges, a neighbourhood wider than the grid, one fact under two
+      // names, names of values that do not exist.
+      {{"--out", "o.csv", "--markets", "11"}, "--markets: expects a whole number of markets from 0 to 10"},
+      {{"--out", "o.csv", "--radius", "0"}, "--radius: expects a whole number of cells from 1 to 5"},
+      {{"--out", "o.csv", "--radius", "5", "--grid", "10x40"}, "--radius: a neighbourhood of radius 5 spans 11 "
+                                                               "cells, more than a side of the 10 x 40 grid"},
+      {{"--out", "o.csv", "--set", "radius=4,5", "--grid", "40x10"}, "--set radius: run 1: a neighbourhood"},
+      {{"--out", "o.csv", "--threshold-percent", "101"}, "--threshold-percent: expects a whole number of percent"},
+      {{"--out", "o.csv", "--threshold-percent", "37.5"}, "--threshold-percent"},
+      {{"--out", "o.csv", "--threshold", "3", "--threshold-percent", "40"}, "--threshold and --threshold-percent"},
+      {{"--out", "o.csv", "--search-window", "21"}, "--search-window: expects a whole number of cells from 1 to 20"},
+      {{"--out", "o.csv", "--wrap", "maybe"}, "--wrap: expects on or off; got 'maybe'"},
+      {{"--out", "o.csv", "--relocation", "far"}, "--relocation: expects one of nearby, anywhere; got 'far'"},
+      {{"--out", "o.csv", "--set", "relocation=nearby,far"}, "--set relocation: expects one of nearby, anywhere"},
+      {{"--out", "o.csv", "--set", "relocation=0:1:1"}, "--set relocation"},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -243,12 +335,14 @@ for r in rows:
     for name, kind in kinds.items():
         if kind == 'integer' and name != 'stop_step':
             int(r[name])
+        if kind == 'text':
+            assert r[name] == 'nearby', r
     assert r['stop_step'] == '', r  # runs --steps: never stopped as settled
     assert int(r['satisfied']) + int(r['unsatisfied']) == int(r['agents']) == 200, r
     assert r['threshold'] in ('3', '5')
     assert sum(int(r['market%d_customers' % m]) for m in range(10)) >= 200
-    for v in r.values():
-        assert v == '' or math.isfinite(float(v)), r
+    for name, v in r.items():
+        assert kinds[name] == 'text' or v == '' or math.isfinite(float(v)), r
     if r['step'] != '0':
         assert float(r['yellow_bid_price']) == float(r['market2_unit_cost']) > 0
 print('ok')
@@ -257,7 +351,8 @@ print('ok')
   {
     std::ofstream kinds(dir / "kinds");
     for (const sweep::Column& c : sweep::Columns()) {
-      kinds << c.name << (c.kind == sweep::ColumnKind::Real ? " real\n" : " integer\n");
+      const bool named = c.kind == sweep::ColumnKind::Real || c.kind == sweep::ColumnKind::Text;
+      kinds << c.name << " " << (named ? sweep::KindName(c.kind) : "integer") << "\n";
     }
   }
   Subprocess python({"/usr/bin/python3", "check.py", "p.csv", "kinds"}, dir.path());

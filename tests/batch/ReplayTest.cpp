@@ -188,6 +188,7 @@ TEST(Replay, BadInputOfTheNewOptionsIsRefusedNamingTheOptionAndWritesNothing) {
       {{"--from", "all.json", "--runs", "1", "--set", "threshold=3"}, "--set: not with --from"},
       {{"--from", "all.json", "--runs", "1", "--threshold", "3"}, "--threshold: not with --from"},
       {{"--from", "all.json", "--runs", "1", "--grid", "20x20"}, "--grid: not with --from"},
+      {{"--from", "all.json", "--runs", "1", "--relocation", "anywhere"}, "--relocation: not with --from"},
       {{"--from", "all.json", "--runs", "1", "--seed", "3"}, "--seed: not with --from"},
       {{"--from", "all.json", "--runs", "1", "--design", "all.csv"}, "--design: not with --from"},
       {{"--from", "all.json", "--runs", "1", "--repeats", "4"}, "--repeats: not with --from"},

@@ -174,7 +174,8 @@ for row, line in zip(rows.itertuples(index=False), lines):
         if text == "":
             assert pd.isna(value), (row, line)
         else:
-            assert value == (float(text) if isinstance(value, float) else int(text)), (row, line)
+            assert value == (float(text) if isinstance(value, float) else text if isinstance(value, str)
+                             else int(text)), (row, line)
 print("equal")
 """
 
@@ -239,9 +240,11 @@ COMPLETIONS = [
     ("zelmora-batch me", ["merge"]),
     ("zelmora-batch merge ", FILES),
     ("zelmora-batch merge all.csv s", ["sub"]),
-    ("zelmora-batch --set re", ["returns_to_scale="]),
+    ("zelmora-batch --set re", ["relocation=", "returns_to_scale="]),
     ("zelmora-batch --set threshold=", []),
-    ("zelmora-batch --set threshold=2 --set t", ["threshold=", "travel_expenses="]),
+    ("zelmora-batch --set threshold=2 --set t", ["threshold=", "threshold_percent=", "travel_expenses="]),
+    ("zelmora-batch --wrap ", ["off", "on"]),
+    ("zelmora-batch --relocation ", ["anywhere", "nearby"]),
 ]
 
 

@@ -32,6 +32,19 @@ MAKING = [
     (dict(seed=2 ** 64), ValueError, "seed"),
     (dict(seed=1.0), TypeError, "seed"),
     (dict(thresold=3), TypeError, "thresold"),
+    # The model's structure.
+    (dict(markets=11), ValueError, "markets: expects a whole number of markets from 0 to 10"),
+    (dict(markets=2.0), TypeError, "markets"),
+    (dict(radius=0), ValueError, "radius"),
+    (dict(grid=(10, 40), radius=5), ValueError, "radius: a neighbourhood of radius 5 spans 11 cells, more than a "
+                                                "side of the 10 x 40 grid"),
+    (dict(threshold_percent=101), ValueError, "threshold_percent"),
+    (dict(threshold_percent=37.5), TypeError, "threshold_percent"),
+    (dict(threshold=3, threshold_percent=40), ValueError, "threshold and threshold_percent exclude each other"),
+    (dict(search_window=21), ValueError, "search_window"),
+    (dict(wrap="off"), TypeError, "wrap"),
+    (dict(relocation="far"), ValueError, "relocation: expects one of nearby, anywhere; got 'far'"),
+    (dict(relocation=1), TypeError, "relocation"),
 ]
 
 CHANGING = [
@@ -44,6 +57,9 @@ CHANGING = [
     (lambda w: setattr(w, "plain_phases", "yes"), TypeError, "plain_phases"),
     (lambda w: setattr(w, "grid_cols", 50), TypeError, "grid_cols"),
     (lambda w: w.set(agents=10, density=0.5), ValueError, "agents and density"),
+    (lambda w: w.set(threshold=2, threshold_percent=40), ValueError, "threshold and threshold_percent"),
+    (lambda w: setattr(w, "relocation", "Anywhere"), ValueError, "relocation"),
+    (lambda w: w.set(radius=2, production_costs=-1), ValueError, "production_costs"),
     (lambda w: w.step(-1), ValueError, "n"),
     (lambda w: w.step(1.5), TypeError, "n"),
     (lambda w: w.place_agents([0, 40], [0, 0], [0, 1]), ValueError, "place_agents"),
@@ -135,6 +151,15 @@ SWEEPING = [
     (dict(out="a" * 300 + ".csv", measures={}), ValueError, "out: expects a shorter name"),
     (dict(out=3, measures={}), TypeError, "out"),
     (dict(out="x.csv"), ValueError, "measures: not with out="),
+    (dict(grid=(10, 10), set={"radius": [4, 5]}), ValueError, "set radius: run 1: a neighbourhood of radius 5"),
+    (dict(set={"relocation": ["nearby", "far"]}), ValueError, "set relocation: expects one of nearby, anywhere"),
+    (dict(set={"relocation": range(2)}), TypeError, "set relocation"),
+    (dict(set={"wrap": ["off"]}), TypeError, "set wrap"),
+    (dict(threshold=2, set={"threshold_percent": [40]}), ValueError, "set threshold_percent and threshold exclude"),
+    (dict(design=pd.DataFrame({"relocation": ["nearby", "Nearby"]})), ValueError, r"row 2 .*column 'relocation'"),
+    (dict(design=pd.DataFrame({"relocation": [0]})), ValueError, r"row 1 .*column 'relocation'"),
+    (dict(design=pd.DataFrame({"threshold": [2], "threshold_percent": [40]})), ValueError,
+     "column 'threshold' and column 'threshold_percent'"),
 ]
 
 

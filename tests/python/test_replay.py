@@ -89,6 +89,7 @@ REPLAYING = [
     (dict(from_manifest="all.json", runs=1.5), TypeError, "runs"),
     (dict(from_manifest="all.json", runs=[1], steps=21), ValueError, "steps: expects at most the sweep's 20 steps"),
     (dict(from_manifest="all.json", runs=[1], threshold=3), ValueError, "threshold: not with from_manifest"),
+    (dict(from_manifest="all.json", runs=[1], markets=0), ValueError, "markets: not with from_manifest"),
     (dict(from_manifest="all.json", runs=[1], set={"threshold": [9]}), ValueError, "set: not with from_manifest"),
     (dict(from_manifest="all.json", runs=[1], grid=(20, 20)), ValueError, "grid: not with from_manifest"),
     (dict(from_manifest="all.json", runs=[1], seed=3), ValueError, "seed: not with from_manifest"),

@@ -12,7 +12,8 @@ import pytest
 
 import zelmora
 
-DTYPES = {"integer": np.int64, "unsigned": np.uint64, "integer or empty": pd.Int64Dtype(), "real": np.float64}
+DTYPES = {"integer": np.int64, "unsigned": np.uint64, "integer or empty": pd.Int64Dtype(), "real": np.float64,
+          "text": object}
 DESIGN = pd.DataFrame({"threshold": [2, 5, 3], "travel_expenses": [0.5, 1.5, 1.0], "centers": [True, False, False]})
 
 # One sweep given to zelmora-batch and to zelmora.sweep (on 22 x 16, master seed 31): the batch's
@@ -32,6 +33,12 @@ SAME_SWEEPS = [
     (["--steps", "150", "--record-every", "10", "--set", "returns-to-scale=0.9,1.1", "--until", "settled"],
      dict(steps=150, record_every=10, set={"returns_to_scale": [0.9, 1.1]}, until="settled"),
      DESIGN),
+    # The model's structure: given, varied by set (a choice by its names) and by a design.
+    (["--steps", "8", "--record-every", "4", "--markets", "3", "--threshold-percent", "40", "--set",
+      "relocation=nearby,anywhere", "--set", "wrap=on,off"],
+     dict(steps=8, record_every=4, markets=3, threshold_percent=40,
+          set={"relocation": ["nearby", "anywhere"], "wrap": [True, False]}),
+     pd.DataFrame({"radius": [1, 2], "search_window": [10, 3]})),
 ]
 
 
@@ -74,6 +81,15 @@ def test_a_sweep_is_the_batch_programs_csv_with_the_columns_kinds(batch_program,
     if keywords.get("until", "steps").startswith("settled"):  # some runs settle, others run to the end
         assert rows.stop_step.isna().any() and rows.stop_step.notna().any()
     pd.testing.assert_frame_equal(rows, csv, check_exact=True)
+
+
+def test_the_sweeps_own_rows_are_a_design_of_its_runs():
+    options = dict(grid=(16, 12), steps=4, record_every=2, seed=5, threshold_percent=30)
+    rows = zelmora.sweep(set={"relocation": ["anywhere", "nearby"], "wrap": [True, False], "markets": [0, 4]},
+                         **options)
+    assert set(rows.relocation) == {"nearby", "anywhere"} and (rows.threshold == 2.4).all()
+    points = rows.loc[rows.step == 0, ["relocation", "wrap", "markets"]]
+    pd.testing.assert_frame_equal(zelmora.sweep(design=points, **options), rows)
 
 
 @pytest.mark.parametrize("seed, until", [(1, "steps"), (2, "settled"), (3, "settled")])

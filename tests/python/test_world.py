@@ -11,6 +11,46 @@ import pytest
 import zelmora
 
 
+def world_of(row, grid):
+    """The World of a batch run's row: its seed and every parameter as the CSV wrote it."""
+    kinds = {"integer": int, "real": float, "switch": lambda text: text == "1", "choice": str}
+    parameters = {name: kinds[kind](row[name]) for name, kind in zelmora.parameters()[["name", "kind"]].values
+                  if name not in ("grid_cols", "grid_rows", "density", "threshold")}
+    return zelmora.World(grid=grid, seed=int(row["seed"]), **parameters)
+
+
+def test_the_structure_reaches_a_world_as_it_reaches_a_batch_run(batch_program, tmp_path):
+    out = tmp_path / "runs.csv"
+    subprocess.run([batch_program, "--grid", "20x16", "--steps", "12", "--record-every", "4", "--seed", "77",
+                    "--set", "markets=0,3", "--set", "relocation=nearby,anywhere", "--radius", "2", "--wrap", "off",
+                    "--search-window", "4", "--threshold-percent", "45", "--charts", "off", "--quiet",
+                    "--out", str(out)], check=True, timeout=120)
+    with open(out, newline="") as f:
+        rows = list(csv.DictReader(f))
+    assert {(r["markets"], r["relocation"]) for r in rows} == {("0", "nearby"), ("0", "anywhere"), ("3", "nearby"),
+                                                              ("3", "anywhere")}
+    for row in rows:
+        if row["step"] != "0":
+            continue
+        w = world_of(row, (20, 16))
+        given = w.parameters()
+        assert (given["threshold"], given["threshold_percent"]) == (3.6, 45)
+        for name in ("markets", "radius", "search_window", "wrap", "relocation"):
+            assert str(given[name] if not isinstance(given[name], bool) else int(given[name])) == row[name], name
+        assert "threshold_percent=45" in repr(w) and "threshold=" not in repr(w)
+        recorded = [r for r in rows if r["run"] == row["run"]]
+        for r in recorded:
+            w.step(int(r["step"]) - w.step_count)
+            for name, value in w.measures().items():
+                expected = float(r[name]) if r[name] else math.nan
+                assert value == expected or (math.isnan(value) and math.isnan(expected)), (r["run"], r["step"], name)
+    w = zelmora.World(seed=1)
+    w.threshold_percent = 40
+    assert (w.threshold, w.threshold_percent) == (3.2, 40)
+    w.threshold = 5
+    assert (w.threshold, w.threshold_percent) == (5, 62.5)
+
+
 def test_python_reproduces_the_rows_of_a_batch_sweep(batch_program, tmp_path):
     out = tmp_path / "runs.csv"
     subprocess.run([batch_program, "--grid", "24x18", "--density", "0.45", "--steps", "30",

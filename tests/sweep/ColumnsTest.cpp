@@ -16,7 +16,8 @@ namespace {
 std::vector<std::string> DocumentedColumns() {
   std::vector<std::string> rows;
   for (const std::string& line : testing::Lines(testing::ReadFile(ZELMORA_SOURCE_DIR "/docs/EXPERIMENTS.md"))) {
-    for (const ColumnKind kind : {ColumnKind::Integer, ColumnKind::Unsigned, ColumnKind::IntegerOrEmpty, ColumnKind::Real}) {
+    for (const ColumnKind kind :
+         {ColumnKind::Integer, ColumnKind::Unsigned, ColumnKind::IntegerOrEmpty, ColumnKind::Real, ColumnKind::Text}) {
       // The column table's rows have three fields; the parameter table's, which share names, six.
       std::size_t separators = 0;
       for (std::size_t at = line.find(" | "); at != std::string::npos; at = line.find(" | ", at + 1)) ++separators;
@@ -46,7 +47,7 @@ TEST(Columns, NamesAreDistinctAndTheRunsOwnColumnsComeFirst) {
   std::size_t parameters = 0;
   for (const Column& c : Columns(true)) {
     EXPECT_TRUE(names.insert(c.name).second) << c.name;
-    const bool trailing = c.parameter && Parameters[*c.parameter].trailing;
+    const bool trailing = c.parameter && Parameters[*c.parameter].place != ColumnPlace::Leading;
     EXPECT_FALSE(c.perRun && !perRun && !trailing) << c.name << " follows a column of the step";
     perRun = perRun && c.perRun;
     EXPECT_FALSE(c.recurs && c.kind != ColumnKind::Real) << c.name;
@@ -63,6 +64,18 @@ TEST(Columns, NamesAreDistinctAndTheRunsOwnColumnsComeFirst) {
                          [](const Column& a, const Column& b) { return a.name == b.name; }));
   EXPECT_EQ(Columns(true).size() - base.size(),
             std::size_t(std::count_if(base.begin(), base.end(), [](const Column& c) { return c.perStep; })));
+}
+
+// The structure's columns end the row, after every column there was before them.
+TEST(Columns, TheStructuresColumnsEndTheRow) {
+  const std::vector<Column>& columns = Columns();
+  std::size_t first = columns.size();
+  for (std::size_t k = 0; k < columns.size(); ++k) {
+    const bool end = columns[k].parameter && Parameters[*columns[k].parameter].place == ColumnPlace::End;
+    if (end) first = std::min(first, k);
+    EXPECT_EQ(end, k >= first) << columns[k].name << " among the structure's columns";
+  }
+  EXPECT_EQ(columns[first - 1].name, "mean_price_paid_white");
 }
 
 }  // namespace

@@ -21,9 +21,10 @@ inline std::vector<std::string> Fields(std::string row) {
   return fields;
 }
 
-// A row's field by its column's name in the table of columns.
+// A row's field by its column's name in the table of columns (the means, where the row has them,
+// follow the others).
 inline std::string Field(const std::string& row, const std::string& name) {
-  const auto& columns = sweep::Columns();
+  const auto& columns = sweep::Columns(true);
   for (std::size_t k = 0; k < columns.size(); ++k) {
     if (columns[k].name == name) return Fields(row).at(k);
   }

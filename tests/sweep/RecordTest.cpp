@@ -11,6 +11,7 @@
 #include "simulation/Measures.h"
 #include "simulation/World.h"
 #include "sweep/Record.h"
+#include "sweep/Run.h"
 #include "sweep/RunPlan.h"
 
 namespace zelmora::sweep {
@@ -87,6 +88,33 @@ TEST(Record, UnitCostsShowTheWorldsValues) {
       EXPECT_EQ(std::stod(Field(row, "market" + std::to_string(m) + "_unit_cost")), cell.unitCost) << row;
     }
     EXPECT_EQ(Field(row, "yellow_bid_price"), Field(row, "market2_unit_cost"));
+  }
+}
+
+// With fewer than ten markets the columns of those the run lacks are empty, the yellow market's
+// too below three, in the rows and in their means; those it has keep their numbers.
+TEST(Record, MarketsARunLacksHaveEmptyColumns) {
+  for (const int markets : {10, 0, 2, 3, 7}) {
+    ParameterSet given;
+    given.Set(ParameterIndex("markets"), markets);
+    const RunPlan plan{0, 5, Resolve(given)};
+    RunWorld model(plan);
+    if (model.world.Shape.markets != markets) GTEST_SKIP() << "this World runs the window's ten markets only";
+    model.world.SimulationStep();
+    StepMeans means;
+    means.Add(model.world);
+    RowWriter writer(plan, true);
+    std::string row;
+    writer.Append(row, model.world, StepMeasures{}, &means);
+    for (int m = 0; m < MarketCount; ++m) {
+      for (const std::string& column : {"market" + std::to_string(m) + "_customers", "market" + std::to_string(m) +
+                                       "_unit_cost", "market" + std::to_string(m) + "_customers_mean"}) {
+        EXPECT_EQ(Field(row, column).empty(), m >= markets) << markets << " markets: " << column;
+      }
+    }
+    for (const char* yellow : {"yellow_customers", "yellow_bid_price", "yellow_customers_mean"}) {
+      EXPECT_EQ(Field(row, yellow).empty(), markets < 3) << markets << " markets: " << yellow;
+    }
   }
 }
 

@@ -23,7 +23,7 @@ Design DesignOf(const std::string& text) { return ParseDesign("d.csv", text); }
 // Requests of every shape: base values, listed and ranged lists, a design, settled runs, pictures,
 // a shard, an output whose name is not UTF-8.
 std::vector<Request> Shapes() {
-  std::vector<Request> shapes(6, zelmora::testing::Small("o.csv"));
+  std::vector<Request> shapes(7, zelmora::testing::Small("o.csv"));
   shapes[1].axes = {ParseAxis(Index("returns_to_scale"), "0.9:1.3:0.1"), ParseAxis(Index("centers"), "on,off")};
   shapes[1].quietSteps = 20;
   shapes[1].means = true;
@@ -40,6 +40,12 @@ std::vector<Request> Shapes() {
   shapes[4].axes = {Axis::Progression(Index("production_costs"), 0, 7, 1'000'000, 3)};  // a million, never listed
   shapes[5].runs = RunSelection({{1, 1}, {3, 3}});  // a replay's
   shapes[5].from = "runs.json";
+  // The model's structure: given, varied by lists and by a design's names, a percent that is no
+  // whole number of eighths.
+  Given(shapes[6], "markets", 0);
+  Given(shapes[6], "threshold_percent", 40);
+  shapes[6].axes = {ParseAxis(Index("relocation"), "anywhere,nearby"), ParseAxis(Index("radius"), "1,3")};
+  shapes[6].design = DesignOf("wrap,search_window\noff,1\non,20\n");
   return shapes;
 }
 
@@ -109,6 +115,13 @@ TEST(Request, TheFirstDifferenceIsNamedWithBothValues) {
        Difference{"threshold", 3, "3", "4"}},
       {[](Request& r) { r.design = DesignOf("density,threshold\n0.5,3\n0.5,3\n0.5,3\n0.5,6\n"), r.repeats = 1; },
        Difference{"threshold", 3, "3", "6"}},
+      // The structure at its defaults, given or not, is the window's model; the threshold's fact
+      // as a percent is the same fact.
+      {[](Request& r) { Given(r, "markets", 10), Given(r, "wrap", 1), Given(r, "relocation", 0); }, std::nullopt},
+      {[](Request& r) { Given(r, "threshold_percent", 37); }, Difference{"threshold", 0, "3", "2.96"}},
+      {[](Request& r) { Given(r, "relocation", 1); }, Difference{"relocation", 0, "nearby", "anywhere"}},
+      {[](Request& r) { r.design = DesignOf("search-window\n10\n10\n10\n9\n"), r.repeats = 1; },
+       Difference{"search_window", 3, "10", "9"}},
   };
   for (std::size_t k = 0; k < cases.size(); ++k) {
     Request other = base;
@@ -163,6 +176,14 @@ TEST(Request, ValidationNamesWhereAndWhat) {
       {[](Request& r) { r.design = Design{{Index("centers")}, {"centers"}, {}, MaxRuns + 1, "", false}; },
        Source::Field, "design", 0, "", "more than 1000000000 runs"},
       {[](Request& r) { r.out = "x.txt"; }, Source::Field, "out", 0, "x.txt", "ending in .csv"},
+      {[](Request& r) { Given(r, "radius", 6); }, Source::Parameter, "radius", 0, "6", "cells from 1 to 5"},
+      {[](Request& r) { Given(r, "relocation", 2); }, Source::Parameter, "relocation", 0, "", "nearby, anywhere"},
+      {[](Request& r) { Given(r, "threshold", 3), Given(r, "threshold_percent", 40); }, Source::Parameter, "threshold",
+       0, "", "and {other}"},
+      {[](Request& r) { Given(r, "grid_cols", 10), Given(r, "agents", 50), r.axes = {ParseAxis(Index("radius"), "1:5:1")}; },
+       Source::Set, "radius", 0, "", "run 16: a neighbourhood of radius 5 spans 11 cells, more than a side of the 10 x 20 grid"},
+      {[](Request& r) { Given(r, "threshold", 3), r.design = DesignOf("threshold_percent\n40\n"); }, Source::Design,
+       "threshold_percent", 0, "", "and {other}"},
       {[](Request& r) { r.out = std::string(250, 'a') + ".csv"; }, Source::Field, "out", 0, "", "shorter name"},
   };
   for (std::size_t k = 0; k < cases.size(); ++k) {
@@ -180,6 +201,32 @@ TEST(Request, ValidationNamesWhereAndWhat) {
       }
       EXPECT_NE(e.reason.find(cases[k].reason), std::string::npos) << k << ": " << e.what();
     }
+  }
+}
+
+// The structure's parameters came after sweeps were first recorded: at the window's model they are
+// left out of the sweep's JSON, given at the default or not, so such a sweep keeps its bytes.
+TEST(Request, TheStructureIsWrittenOnlyWhereItIsNotTheWindowsModel) {
+  const nlohmann::json plain = SweepJson(zelmora::testing::Small("o.csv"), 1);
+  struct Case {
+    const char* name;
+    double value;
+    bool written;
+  };
+  const std::vector<Case> cases = {
+      {"markets", 10, false}, {"markets", 0, true},          {"radius", 1, false},  {"radius", 2, true},
+      {"search_window", 10, false}, {"search_window", 3, true}, {"wrap", 1, false}, {"wrap", 0, true},
+      {"relocation", 0, false}, {"relocation", 1, true},    {"threshold_percent", 37, true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_FALSE(plain["parameters"].contains(c.name)) << c.name;
+    Request given = zelmora::testing::Small("o.csv");
+    Given(given, c.name, c.value);
+    const nlohmann::json json = SweepJson(given, 1);
+    EXPECT_EQ(json["parameters"].contains(c.name), c.written) << c.name << " " << c.value;
+    EXPECT_EQ(json == plain, !c.written) << c.name << " " << c.value;
+    const Request back = RequestFromJson(RequestJson(given, 1));
+    EXPECT_EQ(RunAt(back, 1, 0).parameters, RunAt(given, 1, 0).parameters) << c.name;
   }
 }
 
@@ -207,6 +254,9 @@ TEST(Request, RangesAreExactAndCounted) {
   for (const char* bad : {"1:7", "1:7:0", "7:1:1", "1::1", "a:b:c", "1,,2", ",", "1:2:3:4", "1e1:2e1:1"}) {
     EXPECT_THROW(ParseAxis(Index("travel_expenses"), bad), RequestError) << bad;
   }
+  // A choice's values are its names: no numbers, no ranges.
+  EXPECT_EQ(ParseAxis(Index("relocation"), "anywhere,nearby").listed, (std::vector<double>{1, 0}));
+  for (const char* bad : {"0:1:1", "1", "nearby,", "far"}) EXPECT_THROW(ParseAxis(Index("relocation"), bad), RequestError) << bad;
   const Axis huge = ParseAxis(Index("travel_expenses"), "0:999999.999999:0.000001");
   EXPECT_EQ(huge.Size(), 1'000'000'000'000);
   EXPECT_EQ(huge.At(123'456'789), 123.456789);
