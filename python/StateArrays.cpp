@@ -60,8 +60,10 @@ py::object AgentField(const World& w, py::object reuse, Field field) {
 
 template <class T, class Field>
 py::object MarketField(const World& w, py::object reuse, Field field) {
-  const Written<T> out = ToWrite<T>(std::move(reuse), {MarketCount});
-  for (int m = 0; m < MarketCount; ++m) out.values[m] = T(field(w, m));
+  // One entry per market the World's structure has: the places beyond them name no market.
+  const int markets = w.Shape().markets;
+  const Written<T> out = ToWrite<T>(std::move(reuse), {py::ssize_t(markets)});
+  for (int m = 0; m < markets; ++m) out.values[m] = T(field(w, m));
   return out.array;
 }
 
@@ -178,21 +180,21 @@ const ArrayInfo kArrays[] = {
      "Per agent, bool: satisfied at the last segregation phase (True after a setup). A copy of the state when read."},
     {"market_col",
      [](const World& w, py::object reuse) { return MarketField<std::int32_t>(w, std::move(reuse), [](const World& v, int m) { return v.Markets[m].col; }); },
-     "Per market 0..9, int32: its column. A copy of the state when read."},
+     "Per market 0..markets-1, int32: its column. A copy of the state when read."},
     {"market_row",
      [](const World& w, py::object reuse) { return MarketField<std::int32_t>(w, std::move(reuse), [](const World& v, int m) { return v.Markets[m].row; }); },
-     "Per market 0..9, int32: its row. A copy of the state when read."},
+     "Per market 0..markets-1, int32: its row. A copy of the state when read."},
     {"market_customers",
      [](const World& w, py::object reuse) {
        return MarketField<std::int32_t>(w, std::move(reuse), [](const World& v, int m) { return MarketCell(v, m).customers; });
      },
-     "Per market 0..9, int32: agents in its catchment (markets sharing a cell show the same\n"
+     "Per market 0..markets-1, int32: agents in its catchment (markets sharing a cell show the same\n"
      "count). A copy of the state when read."},
     {"market_unit_cost",
      [](const World& w, py::object reuse) {
        return MarketField<double>(w, std::move(reuse), [](const World& v, int m) { return MarketCell(v, m).unitCost; });
      },
-     "Per market 0..9, float64: its unit cost (bid price) as the last step computed it (1\n"
+     "Per market 0..markets-1, float64: its unit cost (bid price) as the last step computed it (1\n"
      "before the first step). A copy of the state when read."},
 };
 

@@ -18,7 +18,7 @@ constexpr double Missing = std::numeric_limits<double>::quiet_NaN();
 
 const TCell& Market(const RowSource& s, int m) { return s.world->grid.At(s.world->Markets[m].col, s.world->Markets[m].row); }
 // A market the run's model does not have (markets below ten) has empty columns.
-bool Exists(const RowSource& s, int m) { return m < s.world->Shape.markets; }
+bool Exists(const RowSource& s, int m) { return m < s.world->Shape().markets; }
 constexpr ColumnValue NoValue{0, 0, true};
 // Before the first step no price is computed yet.
 bool Priced(const RowSource& s) { return s.world->StepCount > 0; }

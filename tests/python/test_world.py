@@ -51,6 +51,20 @@ def test_the_structure_reaches_a_world_as_it_reaches_a_batch_run(batch_program, 
     assert (w.threshold, w.threshold_percent) == (5, 62.5)
 
 
+@pytest.mark.parametrize("markets", [0, 1, 3, 10])
+def test_the_market_arrays_hold_the_markets_that_exist(markets):
+    w = zelmora.World(grid=(30, 20), seed=markets + 5, markets=markets)
+    w.step(3)
+    places = list(zip(w.market_row, w.market_col))
+    assert len(places) == len(w.market_customers) == len(w.market_unit_cost) == markets
+    assert all(w.is_market[row, col] for row, col in places)
+    assert w.is_market.sum() == len(set(places))
+    buyers = w.catchment[w.occupied]
+    for m, (row, col) in enumerate(places):
+        sharing = [k for k, place in enumerate(places) if place == (row, col)]
+        assert w.market_customers[m] == np.isin(buyers, sharing).sum()
+
+
 def test_python_reproduces_the_rows_of_a_batch_sweep(batch_program, tmp_path):
     out = tmp_path / "runs.csv"
     subprocess.run([batch_program, "--grid", "24x18", "--density", "0.45", "--steps", "30",
