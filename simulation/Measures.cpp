@@ -69,7 +69,7 @@ Measurer::Changes Measurer::Follow(const World& world) {
   changes.moves = world.MovesSince(occupancyVersion_);
   changes.occupancy = world.Occupancy(occupancy_);
   const ModelShape& shape = world.Shape();
-  if (shape.radius != 1 || !shape.torus) {
+  if (!IncrementalMeasures::Handles(shape)) {
     // Another neighbourhood: measured afresh, and the next call of the default one starts afresh.
     shapeMeasured_ = shapeMeasures_.Measure(changes.occupancy, world.GridCols, world.GridRows, shape,
                                             thresholdPercent_);
@@ -150,8 +150,7 @@ void Measurer::Concentration(const World& world, const Changes&, StepMeasures& m
 // Kept by Follow, or measured by it in another neighbourhood.
 void Measurer::OccupancyMeasures(const World& world, const Changes&, StepMeasures& m) {
   const auto agents = std::int64_t(world.Agents.size());
-  const ModelShape& shape = world.Shape();
-  if (shape.radius != 1 || !shape.torus) {
+  if (!IncrementalMeasures::Handles(world.Shape())) {
     const NeighbourhoodMeasures::Result& r = shapeMeasured_;
     if (r.counted > 0) m.percentSimilar = 100.0 * r.likeShares / double(r.counted);
     m.unsatisfiedByRule = r.unsatisfied;

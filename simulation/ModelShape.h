@@ -27,4 +27,26 @@ inline constexpr std::int32_t MaxWindowHalfWidth = 20;
 // whose neighbourhood (2r + 1 cells a side) is wider than the grid, a half-width outside 1..20.
 void CheckShape(const ModelShape& shape, std::int32_t cols, std::int32_t rows);
 
+// Calls visit(c, r) for every cell of the shape's neighbourhood of (col, row) on a cols x rows
+// grid, the cell itself left out: wrapped on the torus (2r + 1 is at most a side, so one add or
+// subtract wraps and no cell comes twice), cut at the edges of a bounded grid.
+template <class Visit>
+void ForEachNeighbour(const ModelShape& shape, std::int32_t cols, std::int32_t rows, std::int32_t col,
+                      std::int32_t row, Visit visit) {
+  const std::int32_t r = shape.radius;
+  for (std::int32_t dr = -r; dr <= r; ++dr) {
+    for (std::int32_t dc = -r; dc <= r; ++dc) {
+      if (dr == 0 && dc == 0) continue;
+      std::int32_t c = col + dc, n = row + dr;
+      if (shape.torus) {
+        c += cols * ((c < 0) - (c >= cols));
+        n += rows * ((n < 0) - (n >= rows));
+      } else if (c < 0 || c >= cols || n < 0 || n >= rows) {
+        continue;
+      }
+      visit(c, n);
+    }
+  }
+}
+
 }  // namespace zelmora

@@ -22,7 +22,6 @@ NeighbourhoodMeasures::Result NeighbourhoodMeasures::Measure(const std::uint8_t*
   const std::size_t cells = std::size_t(cols) * std::size_t(rows);
   parent_.resize(cells);
   for (std::size_t k = 0; k < cells; ++k) parent_[k] = std::int32_t(k);
-  const std::int32_t r = shape.radius;
   // Per count of occupied neighbours, the like ones summed: the shares are added per count, each
   // a whole number divided once, so the sum does not depend on the order of the cells.
   std::array<std::int64_t, (2 * MaxRadius + 1) * (2 * MaxRadius + 1)> likeByCount{};
@@ -33,25 +32,15 @@ NeighbourhoodMeasures::Result NeighbourhoodMeasures::Measure(const std::uint8_t*
       const std::uint8_t own = occupancy[k];
       if (own == 0) continue;
       std::int32_t like = 0, neighbours = 0;
-      for (std::int32_t dr = -r; dr <= r; ++dr) {
-        for (std::int32_t dc = -r; dc <= r; ++dc) {
-          if (dr == 0 && dc == 0) continue;
-          std::int32_t c = col + dc, n = row + dr;
-          if (shape.torus) {
-            c += cols * ((c < 0) - (c >= cols));
-            n += rows * ((n < 0) - (n >= rows));
-          } else if (c < 0 || c >= cols || n < 0 || n >= rows) {
-            continue;
-          }
-          const std::size_t j = std::size_t(n) * std::size_t(cols) + std::size_t(c);
-          if (occupancy[j] == 0) continue;
-          ++neighbours;
-          if (occupancy[j] != own) continue;
-          ++like;
-          // Each pair is joined once, from the later cell of the two in row-major order.
-          if (j < k) parent_[std::size_t(Find(std::int32_t(j)))] = Find(std::int32_t(k));
-        }
-      }
+      ForEachNeighbour(shape, cols, rows, col, row, [&](std::int32_t c, std::int32_t n) {
+        const std::size_t j = std::size_t(n) * std::size_t(cols) + std::size_t(c);
+        if (occupancy[j] == 0) return;
+        ++neighbours;
+        if (occupancy[j] != own) return;
+        ++like;
+        // Each pair is joined once, from the later cell of the two in row-major order.
+        if (j < k) parent_[std::size_t(Find(std::int32_t(j)))] = Find(std::int32_t(k));
+      });
       result.unsatisfied += !detail::IsSatisfied(like, neighbours - like, thresholdPercent);
       if (neighbours == 0) continue;
       ++result.counted;

@@ -14,29 +14,17 @@ namespace {
 // What a neighbour is to the count: its State where occupied, kFree (like no State) where free.
 constexpr std::int64_t kFree = std::numeric_limits<std::int64_t>::min();
 
-// The cell's own colour's and the other occupied cells of the shape's neighbourhood of
-// (col, row), the cell itself among the like ones; `at(c, r)` says what cell (c, r) is.
+// The like and the other occupied cells of the shape's neighbourhood of (col, row); `at(c, r)`
+// says what cell (c, r) is.
 template <class At>
 void CountAround(const ModelShape& shape, std::int32_t cols, std::int32_t rows, std::int32_t col, std::int32_t row,
                  std::int64_t own, At at, std::int32_t& same, std::int32_t& other) {
   same = 0;
   other = 0;
-  const std::int32_t r = shape.radius;
-  for (std::int32_t dr = -r; dr <= r; ++dr) {
-    for (std::int32_t dc = -r; dc <= r; ++dc) {
-      std::int32_t c = col + dc, n = row + dr;
-      if (shape.torus) {
-        // A radius is at most a side less one: one add or subtract wraps it.
-        c += cols * ((c < 0) - (c > cols - 1));
-        n += rows * ((n < 0) - (n > rows - 1));
-      } else if (c < 0 || c >= cols || n < 0 || n >= rows) {
-        continue;  // a bounded grid's neighbourhood ends at its edge
-      }
-      const std::int64_t neighbour = at(c, n);
-      if (neighbour == kFree) continue;
-      (neighbour == own ? same : other) += 1;
-    }
-  }
+  ForEachNeighbour(shape, cols, rows, col, row, [&](std::int32_t c, std::int32_t n) {
+    const std::int64_t neighbour = at(c, n);
+    if (neighbour != kFree) (neighbour == own ? same : other) += 1;
+  });
 }
 
 // A cell as the counts see it, read from the grid.
@@ -54,7 +42,6 @@ void World::CountNeighbours(std::int32_t col, std::int32_t row) {
   TCell& cell = grid.At(col, row);
   CountAround(shape_, GridCols, GridRows, col, row, cell.State(), SeenOn(grid), cell.sameNeighbours,
               cell.otherNeighbours);
-  cell.sameNeighbours -= 1;  // the cell itself was counted as a like neighbour
 }
 
 void World::EvaluateSegregationPlain() {
@@ -66,7 +53,6 @@ void World::EvaluateSegregationPlain() {
         TCell& cell = grid.At(col, row);
         if (!cell.occupied) continue;
         CountAround(shape_, GridCols, GridRows, col, row, cell.State(), at, cell.sameNeighbours, cell.otherNeighbours);
-        cell.sameNeighbours -= 1;  // the cell itself was counted as a like neighbour
         Agents[std::size_t(cell.occupant)].satisfied =
             detail::IsSatisfied(cell.sameNeighbours, cell.otherNeighbours, threshold);
       }
