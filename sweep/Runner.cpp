@@ -506,9 +506,14 @@ SweepPlan PrepareSweep(const Request& request) {
   const bool begun = state == OutputState::Partial || state == OutputState::Complete ||
                      (state == OutputState::ManifestOnly && std::filesystem::exists(std::filesystem::symlink_status(plan.paths.manifest, ec)));
   if (request.resume && !request.force && begun) {
-    kept = ReadManifest("resume", plan.paths.manifest);
-    if (state == OutputState::ManifestOnly) RefuseAnotherSweep(plan.paths, *kept, request);
-    if (!plan.request.seed) plan.request.seed = kept->request.seed;
+    try {
+      kept = ReadManifest("resume", plan.paths.manifest);
+    } catch (const RequestError&) {
+      // A manifest alone that cannot be read holds no sweep that can be resumed: it starts anew.
+      if (state != OutputState::ManifestOnly) throw;
+    }
+    if (kept && state == OutputState::ManifestOnly) RefuseAnotherSweep(plan.paths, *kept, request);
+    if (kept && !plan.request.seed) plan.request.seed = kept->request.seed;
   }
   if (plan.request.design && plan.request.design->fromManifest) {
     // A resume needs only the manifest, which holds the design.
