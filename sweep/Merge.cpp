@@ -148,7 +148,7 @@ void WriteRows(const std::vector<Shard>& shards, const OutputPaths& out, std::os
     if (std::getline(*lines[k], line)) {
       throw Refused(Quoted(OutputPaths(shards[k].csv).journal) + " line " + std::to_string(lineNumbers[k] + 1) +
                     " names no run of the shard " + Quoted(shards[k].csv) + ", which holds " +
-                    std::to_string(lineNumbers[k]) + "; mend or remove the line");
+                    std::to_string(lineNumbers[k]) + " runs; mend or remove the line");
     }
   }
   for (std::size_t k = 0; k < shards.size(); ++k) {
