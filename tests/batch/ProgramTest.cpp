@@ -755,6 +755,15 @@ TEST(Program, AResumeDeniedItsFilesKeepsEveryRun) {
   if (root && ::access("/usr/bin/setpriv", X_OK) != 0) {
     GTEST_SKIP() << "runs as root without setpriv to become 'nobody': root reads and writes any file";
   }
+  if (root) {
+    TempDir probe;
+    ASSERT_EQ(::chown(probe.path().c_str(), 65534, 65534), 0);
+    Subprocess reach(AsUser(true, ":", "test -x '" + Program + "' && touch reached"), probe.path());
+    reach.Wait();
+    if (!std::filesystem::exists(probe / "reached")) {
+      GTEST_SKIP() << "runs as root, and 'nobody' cannot reach the program or the tests' folder to run it";
+    }
+  }
   const auto mode = [](const char* name, std::filesystem::perms perms) {
     return [=](const TempDir& dir) { std::filesystem::permissions(dir / name, perms); };
   };
