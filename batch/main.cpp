@@ -44,7 +44,7 @@ void InstallStopHandlers() {
 int Run(int argc, char** argv, std::string& designFile) {
   using namespace zelmora;
   if (argc >= 2 && std::string(argv[1]) == "merge") {
-    sweep::MergeShards(std::vector<std::string>(argv + 2, argv + argc));
+    sweep::MergeShards(std::vector<std::string>(argv + 2, argv + argc), std::cerr);
     return 0;
   }
   std::string text;

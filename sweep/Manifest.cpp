@@ -1,5 +1,6 @@
 #include "sweep/Manifest.h"
 
+#include <filesystem>
 #include <fstream>
 
 #include "sweep/Build.h"
@@ -146,17 +147,89 @@ std::string JournalLine(const RunPlan& run, const std::string& started, const st
          time(started) + ",\"finished\":" + time(finished) + "}\n";
 }
 
-std::uint64_t MendJournal(const std::string& path, std::int64_t keep, const std::function<RunPlan(std::int64_t)>& runAt) {
-  std::ifstream in(path, std::ios::binary);
-  std::uint64_t offset = 0;
-  std::int64_t lines = 0;
-  for (std::string line; lines < keep && std::getline(in, line) && !in.eof(); ++lines) offset += line.size() + 1;
-  in.close();
-  std::string missing;
-  for (std::int64_t k = lines; k < keep; ++k) missing += JournalLine(runAt(k), "", "");
-  PartialFile journal(path, "", offset);
-  journal.Append(missing);
-  return offset + missing.size();
+std::optional<std::string> JournalLineFault(std::string_view line, const RunPlan& run) {
+  const json j = json::parse(line, nullptr, false);
+  if (!j.is_object()) return std::string("is no JSON object");
+  for (const char* field : {"run", "seed", "started", "finished"}) {
+    if (!j.contains(field)) return "lacks '" + std::string(field) + "'";
+  }
+  for (const auto& [field, value] : j.items()) {
+    if (field != "run" && field != "seed" && field != "started" && field != "finished") {
+      return "has '" + field + "', a field of no journal line";
+    }
+  }
+  const std::string wanted = "run " + std::to_string(run.index);
+  if (!j["run"].is_number_unsigned() || j["run"].get<std::uint64_t>() != std::uint64_t(run.index)) {
+    return "names run " + j["run"].dump() + ", not " + wanted;
+  }
+  if (!j["seed"].is_number_unsigned() || j["seed"].get<std::uint64_t>() != run.seed) {
+    return "gives " + wanted + " seed " + j["seed"].dump() + ", not " + std::to_string(run.seed);
+  }
+  for (const char* time : {"started", "finished"}) {
+    if (!j[time].is_string() && !j[time].is_null()) return "has '" + std::string(time) + "' neither a time nor null";
+  }
+  return std::nullopt;
+}
+
+MendedJournal MendJournal(const std::string& path, std::int64_t keep, const std::function<RunPlan(std::int64_t)>& runAt) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(path, ec);
+  if (fs::is_symlink(status) || (fs::exists(status) && !fs::is_regular_file(status))) {
+    throw IoError(path, std::string("is ") + (fs::is_symlink(status) ? "a link" : "not a file") +
+                            ", where this program keeps the sweep's journal; remove it");
+  }
+  const auto open = [&] {
+    std::ifstream in(path, std::ios::binary);
+    if (fs::exists(status) && !in) throw IoError(path, "cannot be read");
+    return in;
+  };
+  constexpr std::size_t Piece = std::size_t(1) << 16;
+  // The lines there (up to the kept runs), and which of them are damaged.
+  MendedJournal mended;
+  std::uint64_t whole = 0;  // bytes of the lines before the first damaged one
+  std::int64_t present = 0;
+  {
+    std::ifstream in = open();
+    for (std::string line; present < keep && std::getline(in, line) && !in.eof(); ++present) {
+      if (const auto fault = JournalLineFault(line, runAt(present))) {
+        if (mended.rewritten++ == 0) mended.firstFault = "line " + std::to_string(present + 1) + " " + *fault;
+      } else if (mended.rewritten == 0) {
+        whole += line.size() + 1;
+      }
+    }
+  }
+  if (mended.rewritten == 0) {
+    // Every line there is its run's: cut back to them, the lines it lacks (a failed append's)
+    // added without times.
+    PartialFile journal(path, "", whole);
+    mended.size = whole;
+    std::string text;
+    for (std::int64_t k = present; k < keep; ++k) {
+      text += JournalLine(runAt(k), "", "");
+      if (text.size() < Piece && k + 1 < keep) continue;
+      journal.Append(text);
+      mended.size += text.size();
+      text.clear();
+    }
+    return mended;
+  }
+  StreamedFile journal(path);
+  std::ifstream in = open();
+  std::string text, line;
+  for (std::int64_t k = 0; k < keep; ++k) {
+    const RunPlan run = runAt(k);
+    if (k < present && std::getline(in, line) && !JournalLineFault(line, run)) {
+      text += line + "\n";
+    } else {
+      text += JournalLine(run, "", "");
+    }
+    if (text.size() < Piece && k + 1 < keep) continue;
+    mended.size += text.size();
+    journal.Write(text);
+  }
+  journal.Finish();
+  return mended;
 }
 
 }  // namespace zelmora::sweep

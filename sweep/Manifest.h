@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "sweep/Request.h"
 #include "sweep/RequestJson.h"
@@ -47,9 +49,24 @@ std::string DifferenceText(const Difference& difference, const std::string& kept
 // (times null for a run an earlier session made whose times were lost).
 std::string JournalLine(const RunPlan& run, const std::string& started, const std::string& finished);
 
-// On resume: the journal cut back to its first `keep` lines (the runs the partial file keeps), and
-// lines without times added for kept runs it lacks, `runAt(k)` being the shard's k-th run. Returns
-// the journal's size, from which it is appended to.
-std::uint64_t MendJournal(const std::string& path, std::int64_t keep, const std::function<RunPlan(std::int64_t)>& runAt);
+// Why a journal line is not `run`'s (another run or seed, a field missing, of the wrong type or
+// of no journal line, no JSON object), or nothing when it is.
+std::optional<std::string> JournalLineFault(std::string_view line, const RunPlan& run);
+
+// What a resume made of the journal: its size, from which it is appended to, and the lines it
+// found damaged (the first named, with why).
+struct MendedJournal {
+  std::uint64_t size = 0;
+  std::int64_t rewritten = 0;
+  std::string firstFault;  // "line 3 names run 5, not run 2"
+};
+
+// On resume: the journal brought to the `keep` runs the partial file holds, `runAt(k)` being the
+// shard's k-th run. Its first `keep` lines are checked: when each is its run's, the journal is cut
+// back to them and lines without times are added for kept runs it lacks; otherwise it is rewritten
+// whole through a temporary (a failure leaves it as it was), a damaged line replaced by the line
+// the CSV proves (run and seed, times null). Lines past the kept runs go: those runs are made
+// again. A link or anything but a file at the journal is an IoError, and so is a failed write.
+MendedJournal MendJournal(const std::string& path, std::int64_t keep, const std::function<RunPlan(std::int64_t)>& runAt);
 
 }  // namespace zelmora::sweep

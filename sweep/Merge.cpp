@@ -5,6 +5,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <ostream>
 
 #include "sweep/Build.h"
 #include "sweep/Columns.h"
@@ -89,13 +90,16 @@ std::vector<Shard> CheckShards(const std::vector<std::string>& csvs) {
 }
 
 // The CSV in run order, each run's rows taken whole from its shard, and the journal's lines alike.
-void WriteRows(const std::vector<Shard>& shards, const OutputPaths& out) {
+void WriteRows(const std::vector<Shard>& shards, const OutputPaths& out, std::ostream& err) {
   const Request& request = shards.front().manifest.request;
   const std::uint64_t seed = *request.seed;
   const RunLength length{request.steps, request.recordEvery, request.quietSteps};
   const std::int64_t size = SweepSize(request);
   const std::string header = CsvHeader(request.means);
   std::vector<std::unique_ptr<std::ifstream>> rows, lines;
+  // By shard: journal lines read, lines rewritten, the first of them named.
+  std::vector<std::int64_t> lineNumbers(shards.size()), rewritten(shards.size());
+  std::vector<std::string> firstFault(shards.size());
   for (const Shard& shard : shards) {
     rows.push_back(std::make_unique<std::ifstream>(shard.csv, std::ios::binary));
     const std::string journal = OutputPaths(shard.csv).journal;
@@ -121,22 +125,36 @@ void WriteRows(const std::vector<Shard>& shards, const OutputPaths& out) {
       text += line;
       text += '\n';
     }
-    // A shard's journal line for its run, or one without times where it has none.
-    std::ifstream& journalIn = *lines[std::size_t(index % count)];
-    const std::string expected = "{\"run\":" + std::to_string(index) + ",";
-    const auto at = journalIn.tellg();
-    if (std::getline(journalIn, line) && !journalIn.eof() && line.rfind(expected, 0) == 0) {
-      journalText += line + "\n";
+    // The shard's journal line for its run, checked: where it is missing or damaged the run's
+    // rows, whole in the shard's CSV, prove the line without times.
+    const std::size_t k = std::size_t(index % count);
+    std::ifstream& journalIn = *lines[k];
+    const RunPlan run{index, RunSeed(seed, index), {}};
+    ++lineNumbers[k];
+    const bool read = std::getline(journalIn, line) && !journalIn.eof();
+    const auto fault = read ? JournalLineFault(line, run) : std::optional<std::string>("is missing");
+    if (fault) {
+      if (rewritten[k]++ == 0) firstFault[k] = "line " + std::to_string(lineNumbers[k]) + " " + *fault;
+      journalText += JournalLine(run, "", "");
     } else {
-      journalIn.clear();
-      journalIn.seekg(at);
-      journalText += JournalLine({index, RunSeed(seed, index), {}}, "", "");
+      journalText += line + "\n";
     }
     if (text.size() >= (std::size_t(1) << 16)) csv.Write(text);
     if (journalText.size() >= (std::size_t(1) << 16)) journal.Write(journalText);
   }
   for (std::size_t k = 0; k < shards.size(); ++k) {
     if (rows[k]->peek() != std::char_traits<char>::eof()) throw Refused(Quoted(shards[k].csv) + " holds rows beyond its runs");
+    // A line past the shard's runs names a run its CSV does not hold: nothing proves it.
+    if (std::getline(*lines[k], line)) {
+      throw Refused(Quoted(OutputPaths(shards[k].csv).journal) + " line " + std::to_string(lineNumbers[k] + 1) +
+                    " names no run of the shard " + Quoted(shards[k].csv) + ", which holds " +
+                    std::to_string(lineNumbers[k]) + " runs; mend or remove the line");
+    }
+  }
+  for (std::size_t k = 0; k < shards.size(); ++k) {
+    if (rewritten[k] == 0) continue;
+    err << "zelmora-batch: merge: " << OutputPaths(shards[k].csv).journal << ": " << firstFault[k] << "; "
+        << rewritten[k] << (rewritten[k] == 1 ? " line" : " lines") << " rewritten from its CSV, without times\n";
   }
   csv.Write(text);
   journal.Write(journalText);
@@ -170,6 +188,7 @@ nlohmann::json MergedManifest(const std::vector<Shard>& shards, const std::vecto
   m["request"] = RequestJson(request, *request.seed);
   m["request_hash"] = RequestHash(m["request"]["sweep"], BuildId());
   m["journal"] = PathJson(std::filesystem::path(out.journal).filename().string());
+  m["master_seed"] = *request.seed;
   m["runs_in_shard"] = SweepSize(request);
   m["completed_runs"] = SweepSize(request);
   m["status"] = "complete";
@@ -179,7 +198,7 @@ nlohmann::json MergedManifest(const std::vector<Shard>& shards, const std::vecto
 
 }  // namespace
 
-void MergeShards(const std::vector<std::string>& args) {
+void MergeShards(const std::vector<std::string>& args, std::ostream& err) {
   if (args.size() < 2) throw Refused("expects OUT.csv and the shards' CSVs: merge OUT.csv SHARD.csv...");
   const std::string& out = args.front();
   if (out.size() < 5 || out.compare(out.size() - 4, 4, ".csv") != 0) {
@@ -197,7 +216,7 @@ void MergeShards(const std::vector<std::string>& args) {
   }
   const std::vector<Shard> shards = CheckShards({args.begin() + 1, args.end()});
   const nlohmann::json manifest = MergedManifest(shards, args, paths);
-  WriteRows(shards, paths);
+  WriteRows(shards, paths, err);
   try {
     WriteWhole(paths.manifest, manifest.dump(1) + "\n");
   } catch (...) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,9 @@ namespace zelmora::sweep {
 // its journal as the unsharded sweep would have: the CSV byte for byte, the manifest's request
 // and its hash alike (times, command line and jobs are the shards'; docs/EXPERIMENTS.md). `args`
 // are those after "merge". Throws RequestError (naming "merge": a missing, repeated or foreign
-// shard) or IoError.
-void MergeShards(const std::vector<std::string>& args);
+// shard) or IoError. Each shard's journal line is checked against its run: one missing or damaged
+// is written as the run's rows prove it (run and seed, without times) and named on `err`; a line
+// past the shard's runs is refused.
+void MergeShards(const std::vector<std::string>& args, std::ostream& err);
 
 }  // namespace zelmora::sweep

@@ -62,7 +62,7 @@ class Session {
 
  private:
   void Start();
-  void TakeSpooled();
+  void FindSpooled();
   int RunAndWrite(const std::atomic<int>& stopSignal);
   void Write(Finished& item);
   void WriteInOrder();
@@ -100,14 +100,29 @@ void Session::Start() {
   const bool resume = plan_.start == OutputState::Partial;
   std::error_code ec;
   if (resume) {
+    // This sweep's manifest is on disk: whatever fails from here on, what is kept stays.
+    headerOnDisk_ = true;
     header_ = plan_.oldHeader;
     header_["resumed"].push_back({{"command_line", CommandLineJson(request_.commandLine)}, {"at", UtcNow()}});
-    written_ = flushed_ = plan_.scan.completeRuns;
-    partial_.emplace(paths_.partial, CsvHeader(request_.means), plan_.scan.keepBytes);
-    journal_.emplace(paths_.journal, "", MendJournal(paths_.journal, written_, [this](std::int64_t k) { return plan_.Run(k); }));
+    // The request's, whatever a damaged header says.
+    header_["master_seed"] = plan_.masterSeed;
+    header_["runs_in_shard"] = plan_.runs;
+    PartialScan scan;
+    if (fs::exists(fs::symlink_status(paths_.partial, ec))) {
+      scan = ScanPartial(paths_.partial, CsvHeader(request_.means), [this](std::int64_t k) { return plan_.Run(k); },
+                         plan_.runs, plan_.length);
+    }
+    written_ = flushed_ = scan.completeRuns;
     // A link planted where the spool goes is never followed: it goes, and the runs are made again.
     if (fs::is_symlink(fs::symlink_status(paths_.spool, ec))) fs::remove(paths_.spool, ec);
-    headerOnDisk_ = true;
+    FindSpooled();
+    partial_.emplace(paths_.partial, CsvHeader(request_.means), scan.keepBytes);
+    const MendedJournal mended = MendJournal(paths_.journal, written_, [this](std::int64_t k) { return plan_.Run(k); });
+    if (mended.rewritten > 0) {
+      err_ << plan_.program << ": " << paths_.journal << ": " << mended.firstFault << "; " << mended.rewritten
+           << (mended.rewritten == 1 ? " line" : " lines") << " rewritten from the CSV, without times\n";
+    }
+    journal_.emplace(paths_.journal, "", mended.size);
   } else {
     header_ = NewManifest(request_, plan_.masterSeed, plan_.seedDrawn, plan_.program,
                           fs::path(paths_.journal).filename().string());
@@ -124,9 +139,10 @@ void Session::Start() {
 }
 
 // Runs an interrupted session spooled whole need not run again: found by listing the spool, so a
-// resume costs what is there, not what the sweep holds.
-void Session::TakeSpooled() {
-  if (plan_.start != OutputState::Partial) return;
+// resume costs what is there, not what the sweep holds. The spool is this program's own folder: a
+// link or anything but a file at a run's name is damage, removed (not what a link points to), and
+// that run is made again.
+void Session::FindSpooled() {
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(paths_.spool, ec)) {
     const std::string name = entry.path().filename().string();
@@ -138,6 +154,11 @@ void Session::TakeSpooled() {
       continue;
     }
     if (name != "run" + std::to_string(index) + ".csv") continue;
+    std::error_code statusError;
+    if (!fs::is_regular_file(entry.symlink_status(statusError))) {
+      fs::remove_all(entry.path(), statusError);
+      continue;
+    }
     const auto found = ShardPosition(request_, index);
     if (!found || *found < written_ || *found >= plan_.runs) continue;
     const std::int64_t position = *found;
@@ -146,7 +167,6 @@ void Session::TakeSpooled() {
     waiting_[position] = {run.index, run.seed, {}, true, {}, {}};
     spooled_.insert(position);
   }
-  WriteInOrder();
 }
 
 void Session::WriteHeader(const std::string& status) {
@@ -348,7 +368,7 @@ int Session::Fail(const std::string& message, bool fewerThreads) {
   }
   // What is whole is kept as far as the files still take it; the error reported is the first.
   try {
-    Flush();
+    if (partial_ && journal_) Flush();
   } catch (const std::exception&) {
     rows_.clear();
     lines_.clear();
@@ -377,7 +397,7 @@ int Session::Fail(const std::string& message, bool fewerThreads) {
 int Session::Execute(const std::atomic<int>& stopSignal) {
   try {
     Start();
-    TakeSpooled();
+    WriteInOrder();  // the spooled runs whose turn has come
     return RunAndWrite(stopSignal);
   } catch (const ThreadsRefused& e) {
     return Fail(e.what(), true);
@@ -401,6 +421,19 @@ bool OnSearchPath(const std::string& program) {
   }
 }
 
+// Refuses the request when the sweep the manifest holds is another one, naming how they differ.
+void RefuseAnotherSweep(const OutputPaths& paths, const Manifest& kept, const Request& request) {
+  Request given = request;
+  if (!given.seed) given.seed = kept.request.seed;
+  if (given.design && given.design->fromManifest) given.design = kept.request.design;
+  const auto difference = FirstDifference(kept.request, given);
+  if (difference && (request.seed || difference->name != "seed")) {
+    throw RequestError(Source::Field, "out", "",
+                       "'" + paths.csv + "' holds another sweep (" + DifferenceText(*difference, "it", "the request") +
+                           "); give {force} to replace it or choose another {out}");
+  }
+}
+
 // An output that holds a sweep, given neither `resume` nor `force`: refused, naming how it differs
 // from the request when its manifest says.
 [[noreturn]] void RefuseRerun(const OutputPaths& paths, OutputState state, const Request& request) {
@@ -410,18 +443,9 @@ bool OnSearchPath(const std::string& program) {
   } catch (const RequestError&) {
   }
   if (kept) {
-    Request given = request;
-    if (!given.seed) given.seed = kept->request.seed;
-    if (given.design && given.design->fromManifest) given.design = kept->request.design;
-    const std::string holds = "'" + paths.csv + "' holds ";
-    const auto difference = FirstDifference(kept->request, given);
-    if (difference && (request.seed || difference->name != "seed")) {
-      throw RequestError(Source::Field, "out", "",
-                         holds + "another sweep (" + DifferenceText(*difference, "it", "the request") +
-                             "); give {force} to replace it or choose another {out}");
-    }
+    RefuseAnotherSweep(paths, *kept, request);
     throw RequestError(Source::Field, "out", "",
-                       holds + "this sweep, " + (state == OutputState::Complete ? "complete" : "begun") +
+                       "'" + paths.csv + "' holds this sweep, " + (state == OutputState::Complete ? "complete" : "begun") +
                            "; give {resume} to finish it or {force} to replace it");
   }
   throw RequestError(Source::Field, "out", "",
@@ -475,9 +499,21 @@ SweepPlan PrepareSweep(const Request& request) {
   const OutputState state = LookAtOutput(plan.paths);
   if (state != OutputState::Nothing && !request.force && !request.resume) RefuseRerun(plan.paths, state, request);
   std::optional<Manifest> kept;
-  if (request.resume && (state == OutputState::Partial || state == OutputState::Complete)) {
-    kept = ReadManifest("resume", plan.paths.manifest);
-    if (!plan.request.seed) plan.request.seed = kept->request.seed;
+  std::error_code ec;
+  // A manifest without its partial file (lost, or removed) is still a sweep begun: its spool may
+  // hold finished runs. A resume of it goes on from them; one of another sweep is refused, as a
+  // command run again over it is.
+  const bool begun = state == OutputState::Partial || state == OutputState::Complete ||
+                     (state == OutputState::ManifestOnly && std::filesystem::exists(std::filesystem::symlink_status(plan.paths.manifest, ec)));
+  if (request.resume && !request.force && begun) {
+    try {
+      kept = ReadManifest("resume", plan.paths.manifest);
+    } catch (const RequestError&) {
+      // A manifest alone that cannot be read holds no sweep that can be resumed: it starts anew.
+      if (state != OutputState::ManifestOnly) throw;
+    }
+    if (kept && state == OutputState::ManifestOnly) RefuseAnotherSweep(plan.paths, *kept, request);
+    if (kept && !plan.request.seed) plan.request.seed = kept->request.seed;
   }
   if (plan.request.design && plan.request.design->fromManifest) {
     // A resume needs only the manifest, which holds the design.
@@ -488,7 +524,10 @@ SweepPlan PrepareSweep(const Request& request) {
     plan.request.design = kept->request.design;
     plan.request.design->file = file;
   }
-  plan.start = request.force ? OutputState::Nothing : state == OutputState::ManifestOnly ? OutputState::Nothing : state;
+  plan.start = request.force                            ? OutputState::Nothing
+               : state != OutputState::ManifestOnly     ? state
+               : kept                                   ? OutputState::Partial
+                                                        : OutputState::Nothing;
   Validate(plan.request);
   if (plan.request.seed) {
     plan.masterSeed = *plan.request.seed;
@@ -507,11 +546,6 @@ SweepPlan PrepareSweep(const Request& request) {
   }
   plan.runs = ShardSize(plan.request);
   plan.length = {plan.request.steps, plan.request.recordEvery, plan.request.quietSteps};
-  if (plan.start == OutputState::Partial) {
-    plan.scan = ScanPartial(
-        plan.paths.partial, CsvHeader(plan.request.means), [&plan](std::int64_t k) { return plan.Run(k); }, plan.runs,
-        plan.length);
-  }
   if (kept) plan.oldHeader = std::move(kept->header);
   return plan;
 }

@@ -53,8 +53,8 @@ struct SweepPlan {
   RunLength length;           // how many rows each run has
   bool stderrIsTerminal = false;  // progress as a line rewritten in place, else as a log's lines
   Progress::Now clock = Progress::Clock::now;  // what progress and the writer's pace read
-  OutputState start = OutputState::Nothing;  // Partial: a resume; Complete: nothing to do
-  PartialScan scan;           // what of the partial file is kept, when resuming
+  // Partial: a resume (of a sweep begun, its partial file there or not); Complete: nothing to do.
+  OutputState start = OutputState::Nothing;
   nlohmann::json oldHeader;   // the manifest's header, when resuming
   std::string program = "zelmora-batch";  // who writes the manifest
   // The command that resumes the sweep, with `jobs` threads (0: as before), in the front end's terms.

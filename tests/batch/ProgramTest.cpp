@@ -647,5 +647,311 @@ TEST(Program, ARerunNamesHowItDiffersFromTheSweepThere) {
   }
 }
 
+
+// A resume's files, damaged as the cases below need: 20 of 24 runs whole in the partial file with
+// their journal lines, run 21 whole in the spool.
+struct Resumable {
+  std::vector<std::string> args = {"--out", "s.csv", "--grid", "10x10", "--steps", "5", "--repeats", "24",
+                                   "--seed", "5", "--jobs", "1", "--quiet"};
+  std::string whole;
+
+  explicit Resumable(const TempDir& dir) {
+    EXPECT_EQ(RunProgram(Program, args, dir.path()).status, 0);
+    whole = ReadFile(dir / "s.csv");
+    const std::vector<std::string> rows = Lines(whole), journal = Lines(ReadFile(dir / "s.runs.jsonl"));
+    std::filesystem::remove(dir / "s.csv");
+    std::ofstream partial(dir / "s.csv.partial", std::ios::binary), lines(dir / "s.runs.jsonl", std::ios::binary);
+    for (std::size_t k = 0; k < 1 + 20 * 6; ++k) partial << rows[k] << "\n";  // a run: steps 0 to 5
+    for (std::size_t k = 0; k < 20; ++k) lines << journal[k] << "\n";
+    std::filesystem::create_directory(dir / "s.csv.spool");
+    std::ofstream spooled(dir / "s.csv.spool/run21.csv", std::ios::binary);
+    for (std::size_t k = 1 + 21 * 6; k < 1 + 22 * 6; ++k) spooled << rows[k] << "\n";
+  }
+  std::vector<std::string> Resume() const {
+    std::vector<std::string> resume = args;
+    resume.push_back("--resume");
+    return resume;
+  }
+};
+
+// The program, or `command` in a shell, as the user 'nobody' where the tests run as root (root
+// writes whatever a file's permissions say), after `setup`.
+std::vector<std::string> AsUser(bool nobody, const std::string& setup, const std::string& command) {
+  std::vector<std::string> args;
+  if (nobody) args = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  args.insert(args.end(), {"/bin/sh", "-c", setup + "; " + command});
+  return args;
+}
+
+std::string Quoted(const std::vector<std::string>& args) {
+  std::string text;
+  for (const std::string& arg : args) text += " '" + arg + "'";
+  return text;
+}
+
+struct Failure {
+  std::string name;
+  std::function<void(const TempDir&)> damage, mend;
+  std::string setup, cause;
+};
+
+// Each failure of a resume keeps every run there (the partial file's, the spool's) as it was,
+// exits 1 naming the cause with a resume command, and that command, once the cause is mended,
+// finishes the sweep to the bytes of one never interrupted.
+void ResumeFailuresKeepEveryRun(const std::vector<Failure>& failures, bool nobody) {
+  for (const Failure& f : failures) {
+    TempDir dir;
+    const Resumable files(dir);
+    f.damage(dir);
+    if (nobody) {
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
+        ASSERT_EQ(::lchown(entry.path().c_str(), 65534, 65534), 0) << entry.path();
+      }
+      ASSERT_EQ(::chown(dir.path().c_str(), 65534, 65534), 0);
+    }
+    const std::string partial = ReadFile(dir / "s.csv.partial"), spooled = ReadFile(dir / "s.csv.spool/run21.csv");
+    std::vector<std::string> resume = files.Resume();
+    resume.insert(resume.begin(), Program);
+    const std::vector<std::string> failing = AsUser(nobody, f.setup, "exec" + Quoted(resume));
+    Subprocess child(failing, dir.path());
+    const int status = child.Wait();
+    const std::string err = child.Err();
+    EXPECT_EQ(status, 1) << f.name << ": " << err;
+    EXPECT_NE(err.find(f.cause), std::string::npos) << f.name << ": " << err;
+    EXPECT_EQ(ReadFile(dir / "s.csv.partial"), partial) << f.name;
+    EXPECT_EQ(ReadFile(dir / "s.csv.spool/run21.csv"), spooled) << f.name;
+    const std::size_t hint = err.find("; to resume: ");
+    ASSERT_NE(hint, std::string::npos) << f.name << ": " << err;
+    f.mend(dir);
+    Subprocess resumed(AsUser(nobody, ":", err.substr(hint + 13, err.find('\n', hint) - hint - 13)), dir.path());
+    EXPECT_EQ(resumed.Wait(), 0) << f.name << ": " << resumed.Err();
+    EXPECT_EQ(ReadFile(dir / "s.csv"), files.whole) << f.name;
+  }
+}
+
+TEST(Program, AResumeThatCannotWriteItsFilesKeepsEveryRun) {
+  const auto remove = [](const TempDir& dir) { std::filesystem::remove_all(dir / "s.runs.jsonl"); };
+  const std::vector<Failure> failures = {
+      {"a folder at the journal",
+       [](const TempDir& dir) {
+         std::filesystem::remove(dir / "s.runs.jsonl");
+         std::filesystem::create_directory(dir / "s.runs.jsonl");
+       },
+       remove, ":", "s.runs.jsonl: is not a file"},
+      {"a link at the journal",
+       [](const TempDir& dir) {
+         std::filesystem::rename(dir / "s.runs.jsonl", dir / "elsewhere");
+         std::filesystem::create_symlink(dir / "elsewhere", dir / "s.runs.jsonl");
+       },
+       remove, ":", "s.runs.jsonl: is a link"},
+      // A file size limit, as a full disk would, fails the writes of the journal's 20 lines.
+      {"a write of the journal failing", remove, [](const TempDir&) {}, "ulimit -f 1", "(past the file size limit"},
+  };
+  ResumeFailuresKeepEveryRun(failures, false);
+}
+
+TEST(Program, AResumeDeniedItsFilesKeepsEveryRun) {
+  const bool root = ::geteuid() == 0;
+  if (root && ::access("/usr/bin/setpriv", X_OK) != 0) {
+    GTEST_SKIP() << "runs as root without setpriv to become 'nobody': root reads and writes any file";
+  }
+  if (root) {
+    TempDir probe;
+    ASSERT_EQ(::chown(probe.path().c_str(), 65534, 65534), 0);
+    Subprocess reach(AsUser(true, ":", "test -x '" + Program + "' && touch reached"), probe.path());
+    reach.Wait();
+    if (!std::filesystem::exists(probe / "reached")) {
+      GTEST_SKIP() << "runs as root, and 'nobody' cannot reach the program or the tests' folder to run it";
+    }
+  }
+  const auto mode = [](const char* name, std::filesystem::perms perms) {
+    return [=](const TempDir& dir) { std::filesystem::permissions(dir / name, perms); };
+  };
+  using std::filesystem::perms;
+  const perms readOnly = perms::owner_read | perms::group_read | perms::others_read;
+  const perms readWrite = readOnly | perms::owner_write;
+  const std::vector<Failure> failures = {
+      {"a read-only partial file", mode("s.csv.partial", readOnly), mode("s.csv.partial", readWrite), ":",
+       "s.csv.partial: cannot be opened for writing: Permission denied"},
+      {"an unreadable partial file", mode("s.csv.partial", perms::none), mode("s.csv.partial", readWrite), ":",
+       "s.csv.partial: cannot be read"},
+      {"a read-only journal", mode("s.runs.jsonl", readOnly), mode("s.runs.jsonl", readWrite), ":",
+       "s.runs.jsonl: cannot be opened for writing: Permission denied"},
+  };
+  ResumeFailuresKeepEveryRun(failures, root);
+}
+
+// A sweep whose partial file is gone, its manifest, journal and spooled runs there: a resume of
+// another sweep is refused as a command run again over it is, touching nothing; a resume of this
+// sweep takes the spooled runs (run 4's carries a mark, to show it was not made again).
+TEST(Program, AResumeWhosePartialFileIsGoneKeepsItsSpooledRuns) {
+  TempDir dir;
+  ASSERT_EQ(RunProgram(Program, Sweep("x.csv"), dir.path()).status, 0);
+  std::vector<std::string> rows = Lines(ReadFile(dir / "x.csv"));
+  std::filesystem::remove(dir / "x.csv");
+  std::string& marked = rows[1 + 4 * 4];  // run 4's first row: its moves gain a digit
+  std::size_t at = 0;
+  for (std::size_t k = 0; k <= sweep::ColumnIndex("moves"); ++k) at = marked.find(',', at) + 1;
+  marked.insert(at - 1, "7");
+  std::filesystem::create_directory(dir / "x.csv.spool");
+  const auto spool = [&](std::size_t run) {
+    std::ofstream out(dir / ("x.csv.spool/run" + std::to_string(run) + ".csv"), std::ios::binary);
+    for (std::size_t k = 1 + run * 4; k < 1 + (run + 1) * 4; ++k) out << rows[k] << "\n";
+  };
+  spool(2);
+  spool(4);
+  const std::string spooled = ReadFile(dir / "x.csv.spool/run4.csv"), journal = ReadFile(dir / "x.runs.jsonl");
+  std::vector<std::string> other = Sweep("x.csv", {"--centers", "off", "--resume"});
+  const Outcome refused = RunProgram(Program, other, dir.path());
+  EXPECT_EQ(refused.status, 2) << refused.err;
+  EXPECT_NE(refused.err.find("--out: 'x.csv' holds another sweep (centers: run 0 has on in it, off in the request)"),
+            std::string::npos) << refused.err;
+  EXPECT_EQ(ReadFile(dir / "x.csv.spool/run4.csv"), spooled);
+  EXPECT_EQ(ReadFile(dir / "x.runs.jsonl"), journal);
+
+  const Outcome resumed = RunProgram(Program, Sweep("x.csv", {"--resume"}), dir.path());
+  ASSERT_EQ(resumed.status, 0) << resumed.err;
+  std::string expected;
+  for (const std::string& row : rows) expected += row + "\n";
+  EXPECT_EQ(ReadFile(dir / "x.csv"), expected);
+}
+
+// A journal damaged in any way is checked line by line against the request on resume: a line that
+// is not its run's is rewritten from the CSV (run and seed, times null) and the first is named;
+// the lines that are their runs' keep their times. The manifest's header takes the request's
+// master seed and runs, whatever it said.
+TEST(Program, AResumeRewritesTheJournalLinesTheCsvProvesAndNamesTheFirst) {
+  using Journal = std::vector<std::string>;
+  struct Case {
+    std::string name;
+    std::function<void(Journal&)> damage;
+    std::string named;
+  };
+  const std::vector<Case> cases = {
+      {"another seed",
+       [](Journal& j) {
+         const std::size_t at = j[2].find("\"seed\":") + 7;
+         j[2].replace(at, j[2].find(',', at) - at, "12345");
+       },
+       "line 3 gives run 2 seed 12345, not "},
+      {"a line twice", [](Journal& j) { j.insert(j.begin() + 2, j[1]); }, "line 3 names run 1, not run 2"},
+      {"a line missing", [](Journal& j) { j.erase(j.begin() + 1); }, "line 2 names run 2, not run 1"},
+      {"two lines swapped", [](Journal& j) { std::swap(j[3], j[4]); }, "line 4 names run 4, not run 3"},
+      {"garbage", [](Journal& j) { j[4] = "{\"run\":4,\"seed\""; }, "line 5 is no JSON object"},
+      {"a field missing", [](Journal& j) { j[0] = j[0].substr(0, j[0].find(",\"finished\"")) + "}"; }, "line 1 lacks 'finished'"},
+      {"a field more", [](Journal& j) { j[5].insert(1, "\"host\":\"x\","); }, "line 6 has 'host', a field of no journal line"},
+      {"a time of another type", [](Journal& j) { j[5] = j[5].substr(0, j[5].find(",\"finished\"")) + ",\"finished\":7}"; },
+       "line 6 has 'finished' neither a time nor null"},
+  };
+  TempDir dir;
+  std::vector<std::string> other = Sweep("other.csv");
+  other[9] = "43";  // the master seed
+  ASSERT_EQ(RunProgram(Program, other, dir.path()).status, 0);
+  std::vector<Case> all = cases;
+  all.push_back({"another sweep's journal", [&](Journal& j) { j = Lines(ReadFile(dir / "other.runs.jsonl")); },
+                 "line 1 gives run 0 seed"});
+  for (const Case& c : all) {
+    ASSERT_EQ(RunProgram(Program, Sweep("j.csv", {"--force"}), dir.path()).status, 0);
+    const std::string csv = ReadFile(dir / "j.csv");
+    const Journal good = Lines(ReadFile(dir / "j.runs.jsonl"));
+    std::filesystem::rename(dir / "j.csv", dir / "j.csv.partial");  // as if interrupted at its end
+    Journal damaged = good;
+    c.damage(damaged);
+    {
+      std::ofstream out(dir / "j.runs.jsonl", std::ios::binary);
+      for (const std::string& line : damaged) out << line << "\n";
+    }
+    nlohmann::json header = Manifest(dir / "j.json");
+    header["master_seed"] = 7;
+    header["runs_in_shard"] = 2;
+    { std::ofstream(dir / "j.json") << header.dump(); }
+    const Outcome resumed = RunProgram(Program, Sweep("j.csv", {"--resume"}), dir.path());
+    ASSERT_EQ(resumed.status, 0) << c.name << ": " << resumed.err;
+    EXPECT_NE(resumed.err.find("j.runs.jsonl: " + c.named), std::string::npos) << c.name << ": " << resumed.err;
+    EXPECT_EQ(ReadFile(dir / "j.csv"), csv) << c.name;
+    const Journal mended = Lines(ReadFile(dir / "j.runs.jsonl"));
+    ASSERT_EQ(mended.size(), good.size()) << c.name;
+    for (std::size_t k = 0; k < good.size(); ++k) {
+      const nlohmann::json line = nlohmann::json::parse(mended[k]), was = nlohmann::json::parse(good[k]);
+      EXPECT_EQ(line["run"], k) << c.name;
+      EXPECT_EQ(line["seed"], was["seed"]) << c.name;
+      // A line kept as it was, or rewritten without times.
+      const bool intact = k < damaged.size() && damaged[k] == good[k];
+      EXPECT_EQ(mended[k] == good[k], intact) << c.name << ": " << mended[k];
+      EXPECT_TRUE(intact || (line["started"].is_null() && line["finished"].is_null())) << c.name << ": " << mended[k];
+    }
+    header = Manifest(dir / "j.json");
+    EXPECT_EQ(header["master_seed"], 42) << c.name;
+    EXPECT_EQ(header["runs_in_shard"], 6) << c.name;
+  }
+}
+
+// Merge checks each shard's journal alike: a line the shard's CSV proves is rewritten and named; a
+// line past the shard's runs, which nothing proves, is refused, naming it.
+TEST(Program, MergeRewritesADamagedJournalLineAndRefusesOneNoRunProves) {
+  TempDir dir;
+  for (const char* shard : {"0", "1"}) {
+    ASSERT_EQ(RunProgram(Program, Sweep("s" + std::string(shard) + ".csv", {"--shard", shard + std::string("/2")}),
+                         dir.path()).status, 0);
+  }
+  ASSERT_EQ(RunProgram(Program, Sweep("all.csv"), dir.path()).status, 0);
+  const std::string journal = ReadFile(dir / "s1.runs.jsonl");
+  { std::ofstream(dir / "s1.runs.jsonl", std::ios::binary) << journal << Lines(journal)[0] << "\n"; }
+  const Outcome refused = RunProgram(Program, {"merge", "m.csv", "s0.csv", "s1.csv"}, dir.path());
+  EXPECT_EQ(refused.status, 2) << refused.err;
+  EXPECT_NE(refused.err.find("'s1.runs.jsonl' line 4 names no run of the shard 's1.csv', which holds 3"),
+            std::string::npos) << refused.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "m.csv"));
+
+  std::vector<std::string> lines = Lines(journal);
+  std::swap(lines[0], lines[1]);
+  {
+    std::ofstream out(dir / "s1.runs.jsonl", std::ios::binary);
+    for (const std::string& line : lines) out << line << "\n";
+  }
+  const Outcome merged = RunProgram(Program, {"merge", "m.csv", "s0.csv", "s1.csv"}, dir.path());
+  ASSERT_EQ(merged.status, 0) << merged.err;
+  EXPECT_NE(merged.err.find("s1.runs.jsonl: line 1 names run 3, not run 1; 2 lines rewritten"), std::string::npos)
+      << merged.err;
+  EXPECT_EQ(ReadFile(dir / "m.csv"), ReadFile(dir / "all.csv"));
+  const std::vector<std::string> a = Lines(ReadFile(dir / "all.runs.jsonl")), m = Lines(ReadFile(dir / "m.runs.jsonl"));
+  ASSERT_EQ(m.size(), a.size());
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    const nlohmann::json x = nlohmann::json::parse(a[k]), y = nlohmann::json::parse(m[k]);
+    EXPECT_EQ(y["run"], k);
+    EXPECT_EQ(y["seed"], x["seed"]);
+    EXPECT_EQ(y["started"].is_null(), k == 1 || k == 3) << m[k];
+  }
+}
+
+// A link at a spooled run's name (or anything but a file) is damage, whatever it points to: the
+// run is made again, and what the link points to stays as it was.
+TEST(Program, AResumeMakesAgainARunWhoseSpoolFileIsALink) {
+  for (const bool folder : {false, true}) {
+    TempDir dir;
+    ASSERT_EQ(RunProgram(Program, Sweep("x.csv"), dir.path()).status, 0);
+    const std::string whole = ReadFile(dir / "x.csv");
+    const std::vector<std::string> lines = Lines(whole);
+    std::filesystem::remove(dir / "x.csv");
+    {
+      std::ofstream partial(dir / "x.csv.partial", std::ios::binary);
+      for (std::size_t k = 0; k < 5; ++k) partial << lines[k] << "\n";  // the header and run 0
+      std::ofstream run1(dir / "run1.csv", std::ios::binary);  // run 1 whole, outside the spool
+      for (std::size_t k = 5; k < 9; ++k) run1 << lines[k] << "\n";
+    }
+    std::filesystem::create_directory(dir / "x.csv.spool");
+    if (folder) {
+      std::filesystem::create_directory(dir / "x.csv.spool/run1.csv");
+    } else {
+      std::filesystem::create_symlink(dir / "run1.csv", dir / "x.csv.spool/run1.csv");
+    }
+    const std::string target = ReadFile(dir / "run1.csv");
+    const Outcome resumed = RunProgram(Program, Sweep("x.csv", {"--resume"}), dir.path());
+    ASSERT_EQ(resumed.status, 0) << resumed.err;
+    EXPECT_EQ(ReadFile(dir / "x.csv"), whole);
+    EXPECT_EQ(ReadFile(dir / "run1.csv"), target);
+  }
+}
+
 }  // namespace
 }  // namespace zelmora::testing

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -218,6 +219,46 @@ TEST(Replay, BadInputOfTheNewOptionsIsRefusedNamingTheOptionAndWritesNothing) {
   // Both builds are named.
   const Outcome outcome = RunProgram(Program, {"--from", "other.json", "--runs", "1", "--out", "x.csv"}, dir.path());
   EXPECT_NE(outcome.err.find(Manifest(dir / "all.json")["build"].get<std::string>()), std::string::npos) << outcome.err;
+}
+
+// A replay whose --steps end before a settled run's last step did not see it settle: its rows are
+// the sweep's at those steps but for stop_step, empty as in any run that makes its steps; from that
+// last step on they are the sweep's to the byte.
+TEST(Replay, ARunCutBeforeItSettledHasNoStopStep) {
+  TempDir dir;
+  ASSERT_EQ(RunProgram(Program, {"--grid", "20x20", "--steps", "300", "--until", "settled:2", "--seed", "42", "--repeats",
+                                 "4", "--quiet", "--out", "all.csv"},
+                       dir.path()).status, 0);
+  const auto sweepRows = RowsByRunAndStep(dir / "all.csv");
+  std::string run, stop;
+  for (const auto& [at, row] : sweepRows) {
+    if (Field(row, "stop_step").empty() || std::stoi(Field(row, "stop_step")) <= 2) continue;
+    run = at.first;
+    stop = Field(row, "stop_step");
+  }
+  ASSERT_FALSE(stop.empty()) << "no run settled after step 2; choose another seed";
+  const int last = std::stoi(stop) + 1;  // W = 2: the run's last step
+  const std::size_t column = sweep::ColumnIndex("stop_step");
+  for (const int steps : {last - 2, last - 1, last, 300}) {
+    const std::string out = "r" + std::to_string(steps) + ".csv";
+    const Outcome replayed = RunProgram(Program, {"--from", "all.json", "--runs", run, "--steps", std::to_string(steps),
+                                                  "--quiet", "--out", out}, dir.path());
+    ASSERT_EQ(replayed.status, 0) << replayed.err;
+    const auto rows = RowsByRunAndStep(dir / out);
+    EXPECT_EQ(rows.size(), std::size_t(std::min(steps, last) + 1)) << steps;
+    for (const auto& [at, row] : rows) {
+      const std::string& kept = sweepRows.at(at);
+      if (steps >= last) {
+        EXPECT_EQ(row, kept) << steps;
+        continue;
+      }
+      EXPECT_EQ(Field(row, "stop_step"), "") << steps << ": " << row;
+      std::vector<std::string> a = Fields(row), b = Fields(kept);
+      a.erase(a.begin() + std::ptrdiff_t(column));
+      b.erase(b.begin() + std::ptrdiff_t(column));
+      EXPECT_EQ(a, b) << steps << " step " << at.second;
+    }
+  }
 }
 
 }  // namespace

@@ -372,7 +372,7 @@ TEST(ExecuteSweep, RunsThatSettleEndThereWhateverTheJobsShardsOrResume) {
     EXPECT_EQ(ReadFile(dir / "two.csv"), whole);
     sweep("s0.csv", 2, 0, 2);
     sweep("s1.csv", 1, 1, 2);
-    MergeShards({dir / "m.csv", dir / "s1.csv", dir / "s0.csv"});
+    MergeShards({dir / "m.csv", dir / "s1.csv", dir / "s0.csv"}, err);
     EXPECT_EQ(ReadFile(dir / "m.csv"), whole);
 
     // Runs 0 and 1 whole in the partial file with a torn row of run 2, run 4 spooled: the resume
