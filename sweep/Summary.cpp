@@ -290,8 +290,8 @@ void CheckMeasureName(const std::string& field, const std::string& name, const s
                                                     : "expects a measure, a column of the sweep's CSV");
   }
   if (known != table.end() && !IsMeasure(*known, true)) {
-    const std::string what = known->parameter ? "a parameter" : known->kind == ColumnKind::Text ? "text" : "the run's own";
-    throw Refused(field, name, "expects a numeric measure; " + name + " is " + what);
+    const std::string what = known->parameter ? "a parameter" : known->kind == ColumnKind::Text ? "text" : "the run's index or seed";
+    throw Refused(field, name, "expects a numeric measure, not " + what);
   }
 }
 
@@ -348,9 +348,9 @@ Summary Summarise(const SummaryRequest& request) {
     }
   } else {
     for (const std::string& name : request.measures) {
-      CheckMeasureName("measures", name, header.names);
+      CheckMeasureName(request.measuresField, name, header.names);
       if (name == "step" && !stepIsMeasure) {
-        throw Refused("measures", name, "the step is a measure with --at last only; otherwise rows are grouped by it");
+        throw Refused(request.measuresField, name, "the step is a measure with --at last only; otherwise rows are grouped by it");
       }
       const auto at = std::find(header.names.begin(), header.names.end(), name);
       summary.measures.push_back({name, std::size_t(at - header.names.begin())});
@@ -477,7 +477,7 @@ std::string AxisTitle(const std::string& name) {
 }
 
 Summary PlotSummary(const PlotRequest& request) {
-  SummaryRequest summary{request.path, {}, request.at, {request.y}, true};
+  SummaryRequest summary{request.path, {}, request.at, {request.y}, true, "y"};
   const bool overSteps = request.x == "step";
   if (!overSteps) {
     if (!FindParameter(request.x)) throw Refused("x", request.x, "expects a parameter's name or step");
@@ -490,7 +490,8 @@ Summary PlotSummary(const PlotRequest& request) {
     if (!FindParameter(*request.by)) throw Refused("by", *request.by, "expects a parameter's name");
     summary.by.push_back(*request.by);
   }
-  if (FindParameter(request.y)) throw Refused("y", request.y, "expects a numeric measure; " + request.y + " is a parameter");
+  if (FindParameter(request.y)) throw Refused("y", request.y, "expects a numeric measure, not a parameter");
+  summary.measuresField = "y";
   return Summarise(summary);
 }
 

@@ -32,6 +32,7 @@ struct SummaryRequest {
   SummaryAt at;
   std::vector<std::string> measures;
   bool byGiven = false;  // by as given, even empty: every run one group
+  std::string measuresField = "measures";  // how the front end names the measures, for messages
 };
 
 // One row of a summary: a point's group at a step, for one measure. Over the runs with a value

@@ -19,7 +19,8 @@ from . import _core
 from ._core import __version__, run_seed, RunView
 from ._core import World as _CoreWorld
 
-__all__ = ["World", "RunView", "SweepFiles", "sweep", "columns", "parameters", "run_seed", "__version__"]
+__all__ = ["World", "RunView", "SweepFiles", "sweep", "columns", "parameters", "run_seed", "__version__",
+           "open_sweep", "summary", "plot"]
 
 
 def _parameter_lines(skip=()):
@@ -98,7 +99,8 @@ def sweep(grid=None, *, steps=None, record_every=None, repeats=None, seed=None, 
                   repeats fastest. The grid's sides and the agents may be varied too.
     design        a point design, as zelmora-batch's --design: a DataFrame with one column per
                   parameter (names with _ or -) and one row per point, its values as set takes
-                  them (a threshold in whole eighths: 3, not 3.0; switches as bools or 1 and 0).
+                  them (a threshold in whole eighths, 3 or 3.0; switches as bools or 1 and 0), so
+                  a sweep's own rows go back in as they are.
                   Its points vary slower than every set, so a design listing a cross product in
                   set's order gives the same runs. A bad design raises ValueError naming its row
                   (points count from 1) and column.
@@ -224,6 +226,16 @@ class SweepFiles:
         rows.attrs["master_seed"] = self.master_seed
         return rows
 
+    rows = read
+
+    def summary(self, **options):
+        """zelmora.summary(self.csv, **options)."""
+        return summary(self.csv, **options)
+
+    def plot(self, x, y, **options):
+        """zelmora.plot(self.csv, x, y, **options)."""
+        return plot(self.csv, x, y, **options)
+
     def chunks(self, rows=100_000):
         """The rows as DataFrames of at most `rows` rows each, read one after the other."""
         with self._read(chunksize=rows) as reader:
@@ -279,3 +291,96 @@ class _ProgressLine:
         if self.shown:
             _sys.stderr.write("\n")
             _sys.stderr.flush()
+
+
+# ---- A sweep on disk: reopened, summarised, plotted (zelmora-batch summary and plot).
+
+def _sweep_path(path):
+    import os
+    path = os.fspath(path.csv if isinstance(path, SweepFiles) else path)
+    if not isinstance(path, str):
+        raise TypeError(f"path: expects a sweep's CSV or manifest; got {type(path).__name__}")
+    return path
+
+
+def open_sweep(path):
+    """The SweepFiles of a sweep on disk, by its CSV or its manifest (FILE.csv or FILE.json, as
+    zelmora-batch --out or zelmora.sweep(out=) wrote them; a shard's or a merge's too): rows()
+    reads its rows with the kinds of zelmora.columns() and its numbers bit for bit, summary() and
+    plot() summarise it. Raises ValueError naming the path when no sweep's manifest is there."""
+    import json
+    import os
+    path = _sweep_path(path)
+    stem, extension = os.path.splitext(path)
+    if extension not in (".csv", ".json"):
+        raise ValueError(f"path: expects a sweep's CSV (FILE.csv) or its manifest (FILE.json); got {path!r}")
+    manifest = stem + ".json"
+    try:
+        with open(manifest, encoding="utf-8") as file:
+            header = json.load(file)
+    except (OSError, ValueError):
+        raise ValueError(f"path: {path!r} is no sweep: the manifest {manifest!r} is missing or not JSON") from None
+    if not isinstance(header, dict) or not str(header.get("format", "")).startswith("zelmora-sweep/"):
+        raise ValueError(f"path: {path!r} is no sweep: {manifest!r} is no sweep's manifest")
+    journal = os.path.join(os.path.dirname(manifest), header.get("journal", ""))
+    return SweepFiles({"out": stem + ".csv", "manifest": manifest, "journal": journal,
+                       "master_seed": header["master_seed"], "runs": header["runs_in_shard"]})
+
+
+def summary(path, *, by=None, at="every", measures=None, out=None):
+    """zelmora-batch summary as a DataFrame: per point (the values of the parameters the sweep
+    varies, or of those named in by), per step (at="every", the default; at=STEP one step; not
+    with at="last", each run's last row, where the step is a measure) and per measure (every
+    numeric one, or those named): runs (with a value), mean, sd (n - 1), ci_low and ci_high (the
+    95 % interval of the mean by Student's t; NaN for one run), min and max. path is a sweep's
+    CSV or manifest or its SweepFiles, complete, running or interrupted: the whole runs it holds
+    so far are read, df.attrs["runs_read"] of df.attrs["runs"]. out= also writes the summary's
+    CSV and manifest as zelmora-batch summary --out does."""
+    import io
+    import pandas
+    path = _sweep_path(path)
+    if isinstance(by, str):
+        by = [by]
+    if isinstance(measures, str):
+        measures = [measures]
+    result = _core.summary(path, None if by is None else list(by), str(at), list(measures or []),
+                           None if out is None else _sweep_path(out))
+    table = columns(means=True)
+    kinds = {"integer": "int64", "unsigned": "uint64", "integer or empty": "Int64", "real": "float64", "text": "object"}
+    dtypes = dict(zip(table.name, table.kind.map(kinds)))
+    dtypes.update(step="int64", measure="object", runs="int64")
+    frame = pandas.read_csv(io.StringIO(result["csv"]), float_precision="round_trip", dtype=dtypes,
+                            keep_default_na=False, na_values=[""])
+    for key in ("runs_read", "runs", "status"):
+        frame.attrs[key] = result[key]
+    return frame
+
+
+def plot(path, x, y, *, by=None, at=None, ax=None):
+    """zelmora-batch plot on a matplotlib Axes (ax; the current one by default): the mean of the
+    measure y over x (a parameter, or "step") with its 95 % interval, error bars over a parameter
+    and a band over the steps, one line per value of by with a legend, the axes titled with
+    names and units. at is as summary's; over a parameter it defaults to "last" (each run's last
+    row). The same numbers as summary(path, by=[x, by], at=at, measures=[y]). Returns the Axes."""
+    path = _sweep_path(path)
+    if at is None:
+        at = "every" if x == "step" else "last"
+    data = _core.plot_data(path, x, y, by, str(at))
+    if ax is None:
+        import matplotlib.pyplot
+        ax = matplotlib.pyplot.gca()
+    for legend, xs, mean, low, high in data["series"]:
+        import numpy
+        xs, mean, low, high = (numpy.asarray(v, dtype=float) for v in (xs, mean, low, high))
+        label = legend or None
+        if data["over_steps"]:
+            (line,) = ax.plot(xs, mean, label=label)
+            ax.fill_between(xs, low, high, color=line.get_color(), alpha=0.3, linewidth=0)
+        else:
+            spread = numpy.nan_to_num(numpy.vstack([mean - low, high - mean]))
+            ax.errorbar(xs, mean, yerr=spread, marker="x", capsize=3, label=label)
+    ax.set_xlabel(data["x_title"])
+    ax.set_ylabel(data["y_title"])
+    if by is not None:
+        ax.legend()
+    return ax
