@@ -37,6 +37,7 @@ std::pair<double, double> Fitted(double low, double high) {
 }  // namespace
 
 TColor SeriesColour(std::size_t k) { return kSeriesColours[k % std::size(kSeriesColours)]; }
+TColor BandColour(std::size_t k) { return Lighter(SeriesColour(k)); }
 
 void PlotSweep(TRChart& chart, const sweep::PlotData& plot) {
   chart.BeginLoading();
@@ -91,7 +92,7 @@ void PlotSweep(TRChart& chart, const sweep::PlotData& plot) {
     if (!plot.overSteps) return;
     for (std::size_t k = 0; k < plot.series.size(); ++k) {
       const sweep::PlotSeries& s = plot.series[k];
-      canvas.SetPenColor(Lighter(SeriesColour(k)));
+      canvas.SetPenColor(BandColour(k));
       for (std::size_t i = 1; i < s.x.size(); ++i) {
         if (!std::isfinite(s.low[i - 1] + s.high[i - 1] + s.low[i] + s.high[i])) continue;
         const QPoint a = chart.DataToPixel(1, s.x[i - 1], 0), b = chart.DataToPixel(1, s.x[i], 0);

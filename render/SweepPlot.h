@@ -17,7 +17,8 @@ class TRChart;
 void PlotSweep(TRChart& chart, const sweep::PlotData& plot);
 QImage DrawSweepPlot(const sweep::PlotData& plot);
 
-// The colour of the k-th series.
+// The colour of the k-th series, and of its band (a third of the way to white).
 TColor SeriesColour(std::size_t k);
+TColor BandColour(std::size_t k);
 
 }  // namespace zelmora

@@ -8,6 +8,7 @@
 #include <limits>
 #include <map>
 #include <mutex>
+#include <numbers>
 #include <set>
 
 #include "sweep/Build.h"
@@ -73,30 +74,20 @@ struct Moments {
   }
 };
 
-// The regularised incomplete beta function I_x(a, b) by its continued fraction.
-double IncompleteBeta(double a, double b, double x) {
-  if (x <= 0) return 0;
-  if (x >= 1) return 1;
-  const double front = std::exp(std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b) + a * std::log(x) +
-                                b * std::log1p(-x));
-  if (x > (a + 1) / (a + b + 2)) return 1 - IncompleteBeta(b, a, 1 - x);
-  constexpr double Tiny = 1e-300;
-  double c = 1, d = 1 - (a + b) * x / (a + 1);
-  d = 1 / (std::abs(d) < Tiny ? Tiny : d);
-  double f = d;
-  for (int m = 1; m <= 300; ++m) {
-    for (int half = 0; half < 2; ++half) {
-      const double numerator = half == 0 ? m * (b - m) * x / ((a + 2 * m - 1) * (a + 2 * m))
-                                         : -(a + m) * (a + b + m) * x / ((a + 2 * m) * (a + 2 * m + 1));
-      d = 1 + numerator * d;
-      d = 1 / (std::abs(d) < Tiny ? Tiny : d);
-      c = 1 + numerator / c;
-      if (std::abs(c) < Tiny) c = Tiny;
-      f *= c * d;
-      if (half == 1 && std::abs(c * d - 1) < 1e-16) return front * f / a;
-    }
+// P(|T| < t) for Student's t with v degrees of freedom, by its finite series in theta = atan(t / sqrt v)
+// (a sum of positive terms, so exact to rounding): for odd v, 2/pi (theta + sin theta (cos theta +
+// 2/3 cos^3 theta + ...)); for even v, sin theta (1 + 1/2 cos^2 theta + 3/8 cos^4 theta + ...).
+double CentralT(double t, std::int64_t v) {
+  const double theta = std::atan(t / std::sqrt(double(v)));
+  const double c2 = std::cos(theta) * std::cos(theta);
+  double term = v % 2 == 1 ? std::cos(theta) : 1.0, sum = v % 2 == 1 ? 0.0 : 1.0;
+  if (v % 2 == 1) {
+    sum = v > 1 ? term : 0.0;
+    for (std::int64_t k = 3; k <= v - 2; k += 2) sum += term *= c2 * double(k - 1) / double(k);
+    return 2 / std::numbers::pi * (theta + std::sin(theta) * sum);
   }
-  return front * f / a;
+  for (std::int64_t k = 2; k <= v - 2; k += 2) sum += term *= c2 * double(k - 1) / double(k);
+  return std::sin(theta) * sum;
 }
 
 // The parameters a sweep varies: its design's columns, then its lists, each once.
@@ -270,13 +261,16 @@ double StudentT975(std::int64_t dof) {
   static std::map<std::int64_t, double> known;
   const std::lock_guard lock(mutex);
   if (const auto found = known.find(dof); found != known.end()) return found->second;
-  // P(T > t) = I_{v / (v + t^2)}(v / 2, 1 / 2) / 2 falls as t grows: halve the interval until it is
-  // one number.
-  const double v = double(dof);
+  // Past a million degrees of freedom, the normal quantile and its first correction (Cornish and
+  // Fisher) are exact to rounding; below, halve an interval until it is one number.
+  if (dof > 1'000'000) {
+    constexpr double z = 1.959963984540054;
+    return known[dof] = z + (z * z * z + z) / (4 * double(dof));
+  }
   double low = 0, high = 64;
   for (int k = 0; k < 200 && high - low > 1e-15 * high; ++k) {
     const double t = (low + high) / 2;
-    (IncompleteBeta(v / 2, 0.5, v / (v + t * t)) / 2 > 0.025 ? low : high) = t;
+    (CentralT(t, dof) < 0.95 ? low : high) = t;
   }
   return known[dof] = (low + high) / 2;
 }
@@ -306,14 +300,20 @@ Summary Summarise(const SummaryRequest& request) {
   const OutputPaths paths(csv);
   summary.csv = csv;
   summary.manifest = paths.manifest;
+  {
+    // Another program's file, or a summary's, is named as such before any sweep's check.
+    std::ifstream in(paths.manifest);
+    const nlohmann::json header = nlohmann::json::parse(in, nullptr, false);
+    const nlohmann::json format = header.is_object() ? header.value("format", nlohmann::json()) : nlohmann::json();
+    if (in.is_open() && !header.is_discarded() && (!format.is_string() || format.get<std::string>().rfind("zelmora-sweep/", 0) != 0)) {
+      throw Refused("file", "", Quoted(request.path) + " is no sweep: " + Quoted(paths.manifest) + " is no sweep's manifest");
+    }
+  }
   Manifest manifest;
   try {
     manifest = ReadManifest("file", paths.manifest);
   } catch (const RequestError& e) {
     throw Refused("file", "", Quoted(request.path) + " is no sweep: " + e.reason);
-  }
-  if (manifest.header.contains("format") && manifest.header["format"] == SummaryFormat) {
-    throw Refused("file", "", Quoted(request.path) + " is a summary, not a sweep");
   }
   summary.sweepHeader = manifest.header;
   summary.status = manifest.header.value("status", "");
