@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <utility>
+#include <vector>
 
 #include "RChart.h"
 #include "render/ChartFeed.h"
@@ -35,6 +36,17 @@ std::pair<double, double> Fitted(double low, double high) {
 }
 
 }  // namespace
+
+double DrawnX(const sweep::PlotData& plot, std::size_t k, std::size_t i) {
+  const double x = plot.series[k].x[i];
+  if (plot.overSteps || plot.series.size() < 2) return x;
+  double low = x, high = x;
+  for (const sweep::PlotSeries& s : plot.series) {
+    for (const double v : s.x) low = std::min(low, v), high = std::max(high, v);
+  }
+  const double gap = (high > low ? high - low : 1.0) / 120;
+  return x + gap * (double(k) - double(plot.series.size() - 1) / 2);
+}
 
 TColor SeriesColour(std::size_t k) { return kSeriesColours[k % std::size(kSeriesColours)]; }
 TColor BandColour(std::size_t k) { return Lighter(SeriesColour(k)); }
@@ -112,22 +124,24 @@ void PlotSweep(TRChart& chart, const sweep::PlotData& plot) {
   const double markY = (yRange.second - yRange.first) / 120;
   for (std::size_t k = 0; k < plot.series.size(); ++k) {
     const sweep::PlotSeries& s = plot.series[k];
+    std::vector<double> x(s.x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) x[i] = DrawnX(plot, k, i);
     chart.SetDataColor(SeriesColour(k));
     chart.SetLineWidth(2);
-    for (std::size_t i = 1; i < s.x.size(); ++i) {
-      if (std::isfinite(s.mean[i - 1]) && std::isfinite(s.mean[i])) chart.AddLine(s.x[i - 1], s.mean[i - 1], s.x[i], s.mean[i]);
+    for (std::size_t i = 1; i < x.size(); ++i) {
+      if (std::isfinite(s.mean[i - 1]) && std::isfinite(s.mean[i])) chart.AddLine(x[i - 1], s.mean[i - 1], x[i], s.mean[i]);
     }
     chart.SetLineWidth(1);
     if (plot.overSteps) continue;
-    for (std::size_t i = 0; i < s.x.size(); ++i) {
+    for (std::size_t i = 0; i < x.size(); ++i) {
       if (std::isfinite(s.low[i]) && std::isfinite(s.high[i])) {
-        chart.AddLine(s.x[i], s.low[i], s.x[i], s.high[i]);
-        chart.AddLine(s.x[i] - cap, s.low[i], s.x[i] + cap, s.low[i]);
-        chart.AddLine(s.x[i] - cap, s.high[i], s.x[i] + cap, s.high[i]);
+        chart.AddLine(x[i], s.low[i], x[i], s.high[i]);
+        chart.AddLine(x[i] - cap, s.low[i], x[i] + cap, s.low[i]);
+        chart.AddLine(x[i] - cap, s.high[i], x[i] + cap, s.high[i]);
       }
       if (std::isfinite(s.mean[i])) {
-        chart.AddLine(s.x[i] - cap, s.mean[i] - markY, s.x[i] + cap, s.mean[i] + markY);
-        chart.AddLine(s.x[i] - cap, s.mean[i] + markY, s.x[i] + cap, s.mean[i] - markY);
+        chart.AddLine(x[i] - cap, s.mean[i] - markY, x[i] + cap, s.mean[i] + markY);
+        chart.AddLine(x[i] - cap, s.mean[i] + markY, x[i] + cap, s.mean[i] - markY);
       }
     }
   }

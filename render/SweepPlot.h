@@ -17,6 +17,10 @@ class TRChart;
 void PlotSweep(TRChart& chart, const sweep::PlotData& plot);
 QImage DrawSweepPlot(const sweep::PlotData& plot);
 
+// Where series k's i-th point is drawn: over a parameter, the series side by side around its x
+// (a hundred-and-twentieth of the x span apart), so their error bars do not hide each other.
+double DrawnX(const sweep::PlotData& plot, std::size_t k, std::size_t i);
+
 // The colour of the k-th series, and of its band (a third of the way to white).
 TColor SeriesColour(std::size_t k);
 TColor BandColour(std::size_t k);

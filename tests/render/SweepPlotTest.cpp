@@ -26,12 +26,14 @@ TEST(SweepPlot, EachMeanAndBothEndsOfItsErrorBarStandWhereTheAxesPutThem) {
     const sweep::PlotSeries& s = plot.series[k];
     for (std::size_t i = 0; i < s.x.size(); ++i) {
       SCOPED_TRACE(testing::Message() << "series " << k << ", point " << i);
+      const double x = DrawnX(plot, k, i);
+      EXPECT_NE(x, s.x[i]);  // side by side
       for (const double y : {s.mean[i], s.low[i], s.high[i]}) {
-        EXPECT_EQ(PixelAt(chart, chart.DataToPixel(1, s.x[i], y)), SeriesColour(k)) << "at " << y;
+        EXPECT_EQ(PixelAt(chart, chart.DataToPixel(1, x, y)), SeriesColour(k)) << "at " << y;
       }
       // Nothing of the bar past its ends.
-      const QPoint above = chart.DataToPixel(1, s.x[i], s.high[i]) - QPoint(0, 3);
-      const QPoint below = chart.DataToPixel(1, s.x[i], s.low[i]) + QPoint(0, 3);
+      const QPoint above = chart.DataToPixel(1, x, s.high[i]) - QPoint(0, 3);
+      const QPoint below = chart.DataToPixel(1, x, s.low[i]) + QPoint(0, 3);
       EXPECT_NE(PixelAt(chart, above), SeriesColour(k));
       EXPECT_NE(PixelAt(chart, below), SeriesColour(k));
     }
