@@ -2,7 +2,6 @@
 
 #include <QFont>
 #include <QString>
-
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -129,7 +128,8 @@ void PlotSweep(TRChart& chart, const sweep::PlotData& plot) {
     chart.SetDataColor(SeriesColour(k));
     chart.SetLineWidth(2);
     for (std::size_t i = 1; i < x.size(); ++i) {
-      if (std::isfinite(s.mean[i - 1]) && std::isfinite(s.mean[i])) chart.AddLine(x[i - 1], s.mean[i - 1], x[i], s.mean[i]);
+      if (std::isfinite(s.mean[i - 1]) && std::isfinite(s.mean[i]))
+        chart.AddLine(x[i - 1], s.mean[i - 1], x[i], s.mean[i]);
     }
     chart.SetLineWidth(1);
     if (plot.overSteps) continue;

@@ -128,8 +128,10 @@ Header ReadHeader(const std::string& line, bool means, const std::string& path) 
   bool same = header.names.size() >= table.size();
   for (std::size_t k = 0; same && k < table.size(); ++k) same = header.names[k] == table[k].name;
   if (!same) {
-    throw Refused("file", "", Quoted(path) + " does not begin with this build's header; expects a sweep's CSV "
-                              "written by this build");
+    throw Refused("file", "",
+                  Quoted(path) +
+                      " does not begin with this build's header; expects a sweep's CSV "
+                      "written by this build");
   }
   return header;
 }
@@ -205,7 +207,9 @@ class Reading {
       case SummaryAt::Kind::Every:
         for (const auto& row : run.rows) add(row, std::int32_t(row[by]));
         break;
-      case SummaryAt::Kind::Last: add(run.rows.back(), -1); break;
+      case SummaryAt::Kind::Last:
+        add(run.rows.back(), -1);
+        break;
       case SummaryAt::Kind::Step:
         for (const auto& row : run.rows) {
           if (row[by] == summary_.at.step) add(row, summary_.at.step);
@@ -249,9 +253,12 @@ std::optional<SummaryAt> ParseAt(std::string_view text) {
 
 std::string AtText(const SummaryAt& at) {
   switch (at.kind) {
-    case SummaryAt::Kind::Every: return "every";
-    case SummaryAt::Kind::Last: return "last";
-    case SummaryAt::Kind::Step: return std::to_string(at.step);
+    case SummaryAt::Kind::Every:
+      return "every";
+    case SummaryAt::Kind::Last:
+      return "last";
+    case SummaryAt::Kind::Step:
+      return std::to_string(at.step);
   }
   return "";
 }
@@ -280,11 +287,14 @@ void CheckMeasureName(const std::string& field, const std::string& name, const s
   const std::vector<Column>& table = Columns(true);
   const auto known = std::find_if(table.begin(), table.end(), [&](const Column& c) { return c.name == name; });
   if (at == header.end()) {
-    throw Refused(field, name, known != table.end() ? "the sweep's CSV has no such column (a sweep with --means on has it)"
-                                                    : "expects a measure, a column of the sweep's CSV");
+    throw Refused(field, name,
+                  known != table.end() ? "the sweep's CSV has no such column (a sweep with --means on has it)"
+                                       : "expects a measure, a column of the sweep's CSV");
   }
   if (known != table.end() && !IsMeasure(*known, true)) {
-    const std::string what = known->parameter ? "a parameter" : known->kind == ColumnKind::Text ? "text" : "the run's index or seed";
+    const std::string what = known->parameter                  ? "a parameter"
+                             : known->kind == ColumnKind::Text ? "text"
+                                                               : "the run's index or seed";
     throw Refused(field, name, "expects a numeric measure, not " + what);
   }
 }
@@ -305,8 +315,10 @@ Summary Summarise(const SummaryRequest& request) {
     std::ifstream in(paths.manifest);
     const nlohmann::json header = nlohmann::json::parse(in, nullptr, false);
     const nlohmann::json format = header.is_object() ? header.value("format", nlohmann::json()) : nlohmann::json();
-    if (in.is_open() && !header.is_discarded() && (!format.is_string() || format.get<std::string>().rfind("zelmora-sweep/", 0) != 0)) {
-      throw Refused("file", "", Quoted(request.path) + " is no sweep: " + Quoted(paths.manifest) + " is no sweep's manifest");
+    if (in.is_open() && !header.is_discarded() &&
+        (!format.is_string() || format.get<std::string>().rfind("zelmora-sweep/", 0) != 0)) {
+      throw Refused("file", "",
+                    Quoted(request.path) + " is no sweep: " + Quoted(paths.manifest) + " is no sweep's manifest");
     }
   }
   Manifest manifest;
@@ -350,7 +362,8 @@ Summary Summarise(const SummaryRequest& request) {
     for (const std::string& name : request.measures) {
       CheckMeasureName(request.measuresField, name, header.names);
       if (name == "step" && !stepIsMeasure) {
-        throw Refused(request.measuresField, name, "the step is a measure with --at last only; otherwise rows are grouped by it");
+        throw Refused(request.measuresField, name,
+                      "the step is a measure with --at last only; otherwise rows are grouped by it");
       }
       const auto at = std::find(header.names.begin(), header.names.end(), name);
       summary.measures.push_back({name, std::size_t(at - header.names.begin())});
@@ -394,7 +407,8 @@ std::string SummaryCsv(const Summary& summary) {
   for (const SummaryRow& row : summary.rows) {
     for (std::size_t b = 0; b < summary.by.size(); ++b) {
       const std::size_t k = summary.by[b];
-      const auto column = std::find_if(Columns().begin(), Columns().end(), [&](const Column& c) { return c.parameter == k; });
+      const auto column =
+          std::find_if(Columns().begin(), Columns().end(), [&](const Column& c) { return c.parameter == k; });
       RunPlan run;
       run.parameters[k] = row.point[b];
       RowSource source;
@@ -451,7 +465,8 @@ void WriteSummary(const Summary& summary, const std::string& out, const std::vec
     std::ifstream in(paths.manifest);
     const nlohmann::json kept = nlohmann::json::parse(in, nullptr, false);
     if (!kept.is_object() || kept.value("format", "") != SummaryFormat) {
-      throw Refused("out", out, Quoted(paths.manifest) + " is no summary's manifest; expects a new name or a summary's");
+      throw Refused("out", out,
+                    Quoted(paths.manifest) + " is no summary's manifest; expects a new name or a summary's");
     }
   } else if (exists(paths.csv)) {
     throw Refused("out", out, Quoted(paths.csv) + " exists and is no summary; expects a new name or a summary's");
@@ -483,8 +498,8 @@ Summary PlotSummary(const PlotRequest& request) {
     if (!FindParameter(request.x)) throw Refused("x", request.x, "expects a parameter's name or step");
     summary.by.push_back(request.x);
   } else if (request.at.kind != SummaryAt::Kind::Every) {
-    throw Refused("x", request.x, "the steps need every recorded step's rows; --at " + AtText(request.at) +
-                                      " gives one row a run");
+    throw Refused("x", request.x,
+                  "the steps need every recorded step's rows; --at " + AtText(request.at) + " gives one row a run");
   }
   if (request.by) {
     if (!FindParameter(*request.by)) throw Refused("by", *request.by, "expects a parameter's name");
@@ -508,8 +523,8 @@ PlotData PlotOf(const PlotRequest& request, const Summary& summary) {
     PlotSeries& line = series[key];
     if (byGiven && line.legend.empty()) {
       const std::size_t k = summary.by.back();
-      const std::string value = Parameters[k].kind == ParameterKind::Switch ? (key != 0 ? "1" : "0")
-                                                                            : ValueText(k, key);
+      const std::string value =
+          Parameters[k].kind == ParameterKind::Switch ? (key != 0 ? "1" : "0") : ValueText(k, key);
       line.legend = std::string(Parameters[k].name) + " = " + value;
     }
     // Rows come by point, then step: over a parameter, each series' x rise with the first by.

@@ -74,6 +74,19 @@ class World(_CoreWorld):
         super().__init__(grid, seed, parameters)
 
 
+    @classmethod
+    def from_run(cls, manifest, run):
+        """The World of run `run` of the sweep whose manifest this is (FILE.json, or its FILE.csv),
+        set up as that run was: its grid, its parameters and its seed, so it steps as the run did
+        (w.step(n) then gives the run's row at step n; w.picture() draws it)."""
+        import os
+        manifest = os.fspath(manifest)
+        if manifest.endswith(".csv"):
+            manifest = manifest[:-4] + ".json"
+        grid, seed, parameters = _core.run_of(manifest, run)
+        return cls(grid, seed=seed, **parameters)
+
+
 World.__doc__ = World.__doc__.replace("{parameters}", _parameter_lines(skip=("grid_cols", "grid_rows")))
 
 
@@ -144,7 +157,9 @@ def sweep(grid=None, *, steps=None, record_every=None, repeats=None, seed=None, 
     agent_rows    True returns (rows, agents): agents is a long DataFrame of every agent at every
                   recorded step, columns run, step, agent, col, row, colour, satisfied, in the
                   order of the rows (agents by index). It needs about 37 bytes per agent and step.
-    progress      True: a line on stderr with the runs done, steps per second and time left; or
+    progress      True: a bar with the runs done, steps per second and time left, updated in
+                  place in Jupyter and on a terminal, and plain lines every 10 seconds where
+                  stderr is a log; or
                   a function called about four times a second and at the end as
                   progress(runs_done, runs, steps_done, steps), steps None with until="settled".
 
@@ -264,13 +279,34 @@ def parameters():
 
 
 class _ProgressLine:
-    """zelmora.sweep's progress=True: one line on stderr, rewritten in place."""
+    """zelmora.sweep's progress=True: a bar updated in place in Jupyter (a display updated by its
+    id) and on a terminal (one line rewritten), and plain lines, one every 10 seconds or so and
+    one at the end, where stderr is a log."""
+    WIDTH = 30
+    LOG_EVERY = 10.0
 
-    def __init__(self):
+    def __init__(self, stream=None):
         self.start = _time.monotonic()
+        self.stream = _sys.stderr if stream is None else stream
         self.shown = False
+        self.logged = None
+        self.ended = False
+        self.display = None
+        self.kind = "log"
+        if self._in_notebook():
+            self.kind = "notebook"
+        elif hasattr(self.stream, "isatty") and self.stream.isatty():
+            self.kind = "terminal"
 
-    def __call__(self, runs_done, runs, steps_done, steps):
+    @staticmethod
+    def _in_notebook():
+        shell = _sys.modules.get("IPython")
+        try:
+            return shell is not None and type(shell.get_ipython()).__name__ == "ZMQInteractiveShell"
+        except Exception:
+            return False
+
+    def text(self, runs_done, runs, steps_done, steps):
         seconds = _time.monotonic() - self.start
         text = f"{runs_done}/{runs} runs"
         if steps_done > 0 and seconds > 0:
@@ -283,14 +319,37 @@ class _ProgressLine:
                 left = int(seconds * (runs - runs_done) / runs_done)
             if left is not None:
                 text += f", {left // 3600}:{left // 60 % 60:02d}:{left % 60:02d} left"
-        _sys.stderr.write(f"\rzelmora.sweep: {text}   ")
-        _sys.stderr.flush()
-        self.shown = True
+        return text
+
+    def bar(self, runs_done, runs):
+        filled = self.WIDTH * runs_done // max(runs, 1)
+        return "[" + "#" * filled + "." * (self.WIDTH - filled) + "] "
+
+    def __call__(self, runs_done, runs, steps_done, steps):
+        text = self.text(runs_done, runs, steps_done, steps)
+        if self.kind == "notebook":
+            from IPython.display import display
+            line = "zelmora.sweep: " + self.bar(runs_done, runs) + text
+            if self.display is None:
+                self.display = display({"text/plain": line}, raw=True, display_id=True)
+            else:
+                self.display.update({"text/plain": line}, raw=True)
+        elif self.kind == "terminal":
+            self.stream.write(f"\rzelmora.sweep: {self.bar(runs_done, runs)}{text}   ")
+            self.stream.flush()
+            self.shown = True
+        else:
+            now = _time.monotonic()
+            final = runs_done == runs
+            if (final and not self.ended) or self.logged is None or now - self.logged >= self.LOG_EVERY:
+                self.stream.write(f"zelmora.sweep: {text}\n")
+                self.stream.flush()
+                self.logged, self.ended = now, final
 
     def end(self):
         if self.shown:
-            _sys.stderr.write("\n")
-            _sys.stderr.flush()
+            self.stream.write("\n")
+            self.stream.flush()
 
 
 # ---- A sweep on disk: reopened, summarised, plotted (zelmora-batch summary and plot).

@@ -218,3 +218,52 @@ def test_a_file_that_is_no_sweep_is_named(tmp_path, batch_program, manifest):
         zelmora.summary(path)
     with pytest.raises(ValueError, match="^path: .*other.csv' is no sweep"):
         zelmora.open_sweep(path)
+
+
+def test_a_world_from_a_run_steps_as_that_run_did(tmp_path):
+    files = zelmora.sweep(grid=(20, 16), steps=6, seed=13, threshold_percent=40, out=str(tmp_path / "s.csv"),
+                          set={"markets": [2, 4], "relocation": ["nearby", "anywhere"], "centers": [True, False]})
+    rows = files.rows()
+    for run in (0, 5, 7):
+        world = zelmora.World.from_run(files.manifest, run)
+        world.step(6)
+        row = rows[(rows.run == run) & (rows.step == 6)].iloc[0]
+        assert world.seed == row.seed and world.grid == (20, 16)
+        for name in ("markets", "relocation", "centers", "threshold_percent"):
+            assert world.parameters()[name] == row[name], name
+        measures = world.measures()
+        for name in ("percent_similar", "herfindahl", "moves", "unsatisfied"):
+            assert measures[name] == row[name] or (np.isnan(measures[name]) and np.isnan(row[name])), name
+    with pytest.raises(ValueError, match="run: expects a run of the sweep, 0 to 7; got 8"):
+        zelmora.World.from_run(files.csv, 8)
+
+
+class _Terminal(list):
+    def write(self, text):
+        self.append(text)
+
+    def flush(self):
+        pass
+
+    def isatty(self):
+        return True
+
+
+class _Log(_Terminal):
+    def isatty(self):
+        return False
+
+
+@pytest.mark.parametrize("stream, rewritten", [(_Terminal(), True), (_Log(), False)])
+def test_progress_rewrites_a_terminal_line_and_writes_plain_lines_to_a_log(stream, rewritten):
+    line = zelmora._ProgressLine(stream)
+    for done in range(11):
+        line(done, 10, done * 100, 1000)
+    line.end()
+    text = "".join(stream)
+    assert ("\r" in text) == rewritten
+    assert "10/10 runs" in text.rstrip().split("\r")[-1].splitlines()[-1]
+    if not rewritten:
+        # The first line and the last; the ten between come faster than a log's pace.
+        assert [l.split(",")[0] for l in text.splitlines()] == ["zelmora.sweep: 0/10 runs", "zelmora.sweep: 10/10 runs"]
+        assert text.endswith("\n")
