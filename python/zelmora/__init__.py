@@ -147,7 +147,8 @@ def sweep(grid=None, *, steps=None, record_every=None, repeats=None, seed=None, 
     kinds (zelmora.columns(): integer as int64, unsigned as uint64, integer or empty as pandas'
     Int64 with <NA> where the CSV is empty, real as float64 with NaN there, text as str), and its
     numbers: the CSV of the same options read back, bit for bit. One row per run and recorded
-    step, runs in index order. It makes no pictures: zelmora.World(seed=run_seed(...)) replays a run to draw it.
+    step, runs in index order. It makes no pictures: zelmora.World.from_run(manifest, run) sets a run of a
+    sweep on disk up again to draw it, zelmora.World(seed=run_seed(...), ...) one of any sweep.
 
     measures      {name: function}: each function is called at every recorded step of every run
                   with a zelmora.RunView (the run's World, read-only: the arrays, counters and
