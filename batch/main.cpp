@@ -16,6 +16,7 @@
 
 #include "batch/Options.h"
 #include "batch/RenderPictures.h"
+#include "batch/Study.h"
 #include "sweep/Merge.h"
 #include "sweep/Runner.h"
 
@@ -46,6 +47,23 @@ int Run(int argc, char** argv, std::string& designFile) {
   if (argc >= 2 && std::string(argv[1]) == "merge") {
     sweep::MergeShards(std::vector<std::string>(argv + 2, argv + argc), std::cerr);
     return 0;
+  }
+  if (argc >= 2 && (std::string(argv[1]) == "summary" || std::string(argv[1]) == "plot")) {
+    const std::string command = argv[1];
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    try {
+      if (command == "summary") return batch::SummaryCommand(args, std::vector<std::string>(argv, argv + argc));
+      // The plot is drawn by a chart control, which needs a QApplication.
+      qputenv("QT_QPA_PLATFORM", "offscreen");
+      qInstallMessageHandler(QuietQtMessages);
+      static int qtArgc = 1;
+      QApplication application(qtArgc, argv);
+      return batch::PlotCommand(args);
+    } catch (const sweep::RequestError& e) {
+      // The file read is the command's own argument: named by the command.
+      if (e.name != "file") throw;
+      throw batch::UsageError(command + ": " + e.reason + (e.value.empty() ? "" : "; got '" + e.value + "'"));
+    }
   }
   std::string text;
   const auto request = batch::ParseCommandLine(argc, argv, text);

@@ -7,6 +7,7 @@
 #include <string>
 #include <limits>
 #include <optional>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -48,14 +49,23 @@ std::vector<double> ArrayValues(std::size_t parameter, const py::array& array, c
   if (array.ndim() != 1) throw py::type_error(label + ": expects a one-dimensional array; got " + std::to_string(array.ndim()));
   const char kind = array.dtype().kind();
   const sweep::ParameterKind expected = Parameters[parameter].kind;
-  const bool fits = array.size() == 0 || (expected == sweep::ParameterKind::Integer && (kind == 'i' || kind == 'u')) ||
-                    (expected == sweep::ParameterKind::Real && (kind == 'i' || kind == 'u' || kind == 'f')) ||
-                    (expected == sweep::ParameterKind::Switch && kind == 'b');
+  // Whole numbers and switches may come as a sweep's rows hold them: reals (2.0) and 1 or 0.
+  const bool number = kind == 'i' || kind == 'u' || kind == 'f';
+  const bool fits = array.size() == 0 || (expected == sweep::ParameterKind::Integer && number) ||
+                    (expected == sweep::ParameterKind::Real && number) ||
+                    (expected == sweep::ParameterKind::Switch && (kind == 'b' || number));
   if (!fits) {
     throw py::type_error(label + ": expects " + std::string(sweep::KindName(expected)) + " values; got an array of " +
                          std::string(py::str(array.dtype())));
   }
   const py::array_t<double, py::array::forcecast | py::array::c_style> values(array);
+  for (const double value : std::span(values.data(), std::size_t(values.size()))) {
+    const bool whole = value == std::floor(value) && std::isfinite(value);
+    if ((expected == sweep::ParameterKind::Integer && !whole) ||
+        (expected == sweep::ParameterKind::Switch && kind != 'b' && value != 0 && value != 1)) {
+      throw py::value_error(label + ": expects " + sweep::Expects(parameter) + "; got " + sweep::NumberText(value));
+    }
+  }
   return {values.data(), values.data() + values.size()};
 }
 
@@ -114,8 +124,10 @@ double CellValue(std::size_t parameter, py::handle cell, const std::string& name
     if (kind == sweep::ParameterKind::Choice) value.reset();
   } else if (IsReal(cell)) {
     const double real = py::float_(py::reinterpret_borrow<py::object>(cell));
-    // A whole number written as a real (2.0) is no whole number, as "2.0" is none in a file.
-    if (kind == sweep::ParameterKind::Real) value = real;
+    // A whole number as a sweep's rows hold it where the column is real (2.0), and a switch's 1.0.
+    if (kind == sweep::ParameterKind::Real || (kind != sweep::ParameterKind::Choice && real == std::floor(real))) {
+      value = real;
+    }
     if (!value) throw refuse(sweep::NumberText(real) + (real == std::floor(real) ? ".0" : ""));
   } else if (py::isinstance<py::str>(cell)) {
     value = sweep::ParseValue(parameter, std::string(py::str(cell)));

@@ -10,6 +10,7 @@
 
 #include "python/Parameters.h"
 #include "python/PySweep.h"
+#include "python/Study.h"
 #include "python/PyWorld.h"
 #include "python/StateArrays.h"
 #include "sweep/RunPlan.h"
@@ -256,6 +257,7 @@ PYBIND11_MODULE(_core, m) {
   m.attr("__version__") = ZELMORA_VERSION;
   DefineWorld(m);
   DefineSweep(m);
+  DefineStudy(m);
   m.def(
       "run_seed",
       [](py::handle masterSeed, py::handle index) {

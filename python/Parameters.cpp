@@ -69,6 +69,12 @@ py::object ParameterObject(std::size_t parameter, double value) {
 double ParameterValue(std::size_t parameter, py::handle value, const std::string& label) {
   switch (Parameters[parameter].kind) {
     case ParameterKind::Integer: {
+      if (!IsInteger(value) && IsReal(value)) {
+        // A whole number as a sweep's rows hold it where the column is real (2.0) is that number.
+        const double real = py::float_(py::reinterpret_borrow<py::object>(value));
+        if (real == std::floor(real) && std::isfinite(real)) return real;
+        throw py::value_error(label + ": expects " + sweep::Expects(parameter) + "; got " + std::string(py::repr(value)));
+      }
       if (!IsInteger(value)) throw py::type_error(label + ": expects a whole number (int); got " + TypeName(value));
       int overflow = 0;
       const py::int_ number(py::reinterpret_borrow<py::object>(value));
@@ -80,7 +86,13 @@ double ParameterValue(std::size_t parameter, py::handle value, const std::string
       if (!IsReal(value)) throw py::type_error(label + ": expects a number (int or float); got " + TypeName(value));
       return py::float_(py::reinterpret_borrow<py::object>(value));
     case ParameterKind::Switch:
-      if (!IsBool(value)) throw py::type_error(label + ": expects True or False; got " + TypeName(value));
+      if (!IsBool(value) && IsReal(value)) {
+        // 1 or 0, as a sweep's CSV writes a switch.
+        const double number = py::float_(py::reinterpret_borrow<py::object>(value));
+        if (number == 0 || number == 1) return number;
+        throw py::value_error(label + ": expects True or False, or 1 or 0; got " + std::string(py::repr(value)));
+      }
+      if (!IsBool(value)) throw py::type_error(label + ": expects True or False, or 1 or 0; got " + TypeName(value));
       return PyObject_IsTrue(value.ptr()) ? 1 : 0;
     case ParameterKind::Choice: {
       if (!py::isinstance<py::str>(value)) throw py::type_error(label + ": expects a str; got " + TypeName(value));

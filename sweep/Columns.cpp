@@ -130,6 +130,19 @@ std::vector<Column> MakeColumns() {
   };
   c.insert(c.end(), added.begin(), added.end());
   AddParameters(c, ColumnPlace::End);
+  // What the measures count, for plots' axes.
+  const std::pair<const char*, const char*> units[] = {
+      {"satisfied", "agents"},     {"unsatisfied", "agents"},
+      {"moved", "agents"},     {"yellow_customers", "agents"}, {"percent_similar", "%"},
+      {"cluster_count", "clusters"}, {"mean_cluster_size", "agents"}, {"unsatisfied_by_rule", "agents"},
+      {"moves", "moves"},      {"stop_step", "steps"}};
+  for (Column& column : c) {
+    for (const auto& [name, unit] : units) {
+      if (column.name == name) column.unit = unit;
+    }
+    if (column.name.starts_with("market") && column.name.ends_with("_customers")) column.unit = "agents";
+    if (column.parameter) column.unit = Parameters[*column.parameter].unit;
+  }
   return c;
 }
 
@@ -142,7 +155,7 @@ std::vector<Column> WithMeans(std::vector<Column> c) {
     c.push_back({name + "_mean", ColumnKind::Real,
                  "with --means on: the mean of " + name +
                      " over the steps since the previous recorded row, this row's step included; empty at step 0",
-                 false, false, nullptr, std::nullopt, false, k++});
+                 false, false, nullptr, std::nullopt, false, k++, c[column].unit});
   }
   return c;
 }

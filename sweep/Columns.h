@@ -61,6 +61,7 @@ struct Column {
   // column has a mean between recorded rows.
   bool perStep = false;
   std::optional<std::size_t> meanOf = std::nullopt;  // the mean of StepMeans's column k, instead of `read`
+  std::string unit = {};  // what a value counts, for axes' titles: "agents", "%"; empty: a pure number or a price
 
   ColumnValue Read(const RowSource& source) const;
 };

@@ -19,7 +19,8 @@ from . import _core
 from ._core import __version__, run_seed, RunView
 from ._core import World as _CoreWorld
 
-__all__ = ["World", "RunView", "SweepFiles", "sweep", "columns", "parameters", "run_seed", "__version__"]
+__all__ = ["World", "RunView", "SweepFiles", "sweep", "columns", "parameters", "run_seed", "__version__",
+           "open_sweep", "summary", "plot"]
 
 
 def _parameter_lines(skip=()):
@@ -73,6 +74,19 @@ class World(_CoreWorld):
         super().__init__(grid, seed, parameters)
 
 
+    @classmethod
+    def from_run(cls, manifest, run):
+        """The World of run `run` of the sweep whose manifest this is (FILE.json, or its FILE.csv),
+        set up as that run was: its grid, its parameters and its seed, so it steps as the run did
+        (w.step(n) then gives the run's row at step n; w.picture() draws it)."""
+        import os
+        manifest = os.fspath(manifest)
+        if manifest.endswith(".csv"):
+            manifest = manifest[:-4] + ".json"
+        grid, seed, parameters = _core.run_of(manifest, run)
+        return cls(grid, seed=seed, **parameters)
+
+
 World.__doc__ = World.__doc__.replace("{parameters}", _parameter_lines(skip=("grid_cols", "grid_rows")))
 
 
@@ -98,7 +112,8 @@ def sweep(grid=None, *, steps=None, record_every=None, repeats=None, seed=None, 
                   repeats fastest. The grid's sides and the agents may be varied too.
     design        a point design, as zelmora-batch's --design: a DataFrame with one column per
                   parameter (names with _ or -) and one row per point, its values as set takes
-                  them (a threshold in whole eighths: 3, not 3.0; switches as bools or 1 and 0).
+                  them (a threshold in whole eighths, 3 or 3.0; switches as bools or 1 and 0), so
+                  a sweep's own rows go back in as they are.
                   Its points vary slower than every set, so a design listing a cross product in
                   set's order gives the same runs. A bad design raises ValueError naming its row
                   (points count from 1) and column.
@@ -132,7 +147,8 @@ def sweep(grid=None, *, steps=None, record_every=None, repeats=None, seed=None, 
     kinds (zelmora.columns(): integer as int64, unsigned as uint64, integer or empty as pandas'
     Int64 with <NA> where the CSV is empty, real as float64 with NaN there, text as str), and its
     numbers: the CSV of the same options read back, bit for bit. One row per run and recorded
-    step, runs in index order. It makes no pictures: zelmora.World(seed=run_seed(...)) replays a run to draw it.
+    step, runs in index order. It makes no pictures: zelmora.World.from_run(manifest, run) sets a run of a
+    sweep on disk up again to draw it, zelmora.World(seed=run_seed(...), ...) one of any sweep.
 
     measures      {name: function}: each function is called at every recorded step of every run
                   with a zelmora.RunView (the run's World, read-only: the arrays, counters and
@@ -142,7 +158,9 @@ def sweep(grid=None, *, steps=None, record_every=None, repeats=None, seed=None, 
     agent_rows    True returns (rows, agents): agents is a long DataFrame of every agent at every
                   recorded step, columns run, step, agent, col, row, colour, satisfied, in the
                   order of the rows (agents by index). It needs about 37 bytes per agent and step.
-    progress      True: a line on stderr with the runs done, steps per second and time left; or
+    progress      True: a bar with the runs done, steps per second and time left, updated in
+                  place in Jupyter and on a terminal, and plain lines every 10 seconds where
+                  stderr is a log; or
                   a function called about four times a second and at the end as
                   progress(runs_done, runs, steps_done, steps), steps None with until="settled".
 
@@ -224,6 +242,16 @@ class SweepFiles:
         rows.attrs["master_seed"] = self.master_seed
         return rows
 
+    rows = read
+
+    def summary(self, **options):
+        """zelmora.summary(self.csv, **options)."""
+        return summary(self.csv, **options)
+
+    def plot(self, x, y, **options):
+        """zelmora.plot(self.csv, x, y, **options)."""
+        return plot(self.csv, x, y, **options)
+
     def chunks(self, rows=100_000):
         """The rows as DataFrames of at most `rows` rows each, read one after the other."""
         with self._read(chunksize=rows) as reader:
@@ -252,13 +280,34 @@ def parameters():
 
 
 class _ProgressLine:
-    """zelmora.sweep's progress=True: one line on stderr, rewritten in place."""
+    """zelmora.sweep's progress=True: a bar updated in place in Jupyter (a display updated by its
+    id) and on a terminal (one line rewritten), and plain lines, one every 10 seconds or so and
+    one at the end, where stderr is a log."""
+    WIDTH = 30
+    LOG_EVERY = 10.0
 
-    def __init__(self):
+    def __init__(self, stream=None):
         self.start = _time.monotonic()
+        self.stream = _sys.stderr if stream is None else stream
         self.shown = False
+        self.logged = None
+        self.ended = False
+        self.display = None
+        self.kind = "log"
+        if self._in_notebook():
+            self.kind = "notebook"
+        elif hasattr(self.stream, "isatty") and self.stream.isatty():
+            self.kind = "terminal"
 
-    def __call__(self, runs_done, runs, steps_done, steps):
+    @staticmethod
+    def _in_notebook():
+        shell = _sys.modules.get("IPython")
+        try:
+            return shell is not None and type(shell.get_ipython()).__name__ == "ZMQInteractiveShell"
+        except Exception:
+            return False
+
+    def text(self, runs_done, runs, steps_done, steps):
         seconds = _time.monotonic() - self.start
         text = f"{runs_done}/{runs} runs"
         if steps_done > 0 and seconds > 0:
@@ -271,11 +320,127 @@ class _ProgressLine:
                 left = int(seconds * (runs - runs_done) / runs_done)
             if left is not None:
                 text += f", {left // 3600}:{left // 60 % 60:02d}:{left % 60:02d} left"
-        _sys.stderr.write(f"\rzelmora.sweep: {text}   ")
-        _sys.stderr.flush()
-        self.shown = True
+        return text
+
+    def bar(self, runs_done, runs):
+        filled = self.WIDTH * runs_done // max(runs, 1)
+        return "[" + "#" * filled + "." * (self.WIDTH - filled) + "] "
+
+    def __call__(self, runs_done, runs, steps_done, steps):
+        text = self.text(runs_done, runs, steps_done, steps)
+        if self.kind == "notebook":
+            from IPython.display import display
+            line = "zelmora.sweep: " + self.bar(runs_done, runs) + text
+            if self.display is None:
+                self.display = display({"text/plain": line}, raw=True, display_id=True)
+            else:
+                self.display.update({"text/plain": line}, raw=True)
+        elif self.kind == "terminal":
+            self.stream.write(f"\rzelmora.sweep: {self.bar(runs_done, runs)}{text}   ")
+            self.stream.flush()
+            self.shown = True
+        else:
+            now = _time.monotonic()
+            final = runs_done == runs
+            if (final and not self.ended) or self.logged is None or now - self.logged >= self.LOG_EVERY:
+                self.stream.write(f"zelmora.sweep: {text}\n")
+                self.stream.flush()
+                self.logged, self.ended = now, final
 
     def end(self):
         if self.shown:
-            _sys.stderr.write("\n")
-            _sys.stderr.flush()
+            self.stream.write("\n")
+            self.stream.flush()
+
+
+# ---- A sweep on disk: reopened, summarised, plotted (zelmora-batch summary and plot).
+
+def _sweep_path(path):
+    import os
+    path = os.fspath(path.csv if isinstance(path, SweepFiles) else path)
+    if not isinstance(path, str):
+        raise TypeError(f"path: expects a sweep's CSV or manifest; got {type(path).__name__}")
+    return path
+
+
+def open_sweep(path):
+    """The SweepFiles of a sweep on disk, by its CSV or its manifest (FILE.csv or FILE.json, as
+    zelmora-batch --out or zelmora.sweep(out=) wrote them; a shard's or a merge's too): rows()
+    reads its rows with the kinds of zelmora.columns() and its numbers bit for bit, summary() and
+    plot() summarise it. Raises ValueError naming the path when no sweep's manifest is there."""
+    import json
+    import os
+    path = _sweep_path(path)
+    stem, extension = os.path.splitext(path)
+    if extension not in (".csv", ".json"):
+        raise ValueError(f"path: expects a sweep's CSV (FILE.csv) or its manifest (FILE.json); got {path!r}")
+    manifest = stem + ".json"
+    try:
+        with open(manifest, encoding="utf-8") as file:
+            header = json.load(file)
+    except (OSError, ValueError):
+        raise ValueError(f"path: {path!r} is no sweep: the manifest {manifest!r} is missing or not JSON") from None
+    if not isinstance(header, dict) or not str(header.get("format", "")).startswith("zelmora-sweep/"):
+        raise ValueError(f"path: {path!r} is no sweep: {manifest!r} is no sweep's manifest")
+    journal = os.path.join(os.path.dirname(manifest), header.get("journal", ""))
+    return SweepFiles({"out": stem + ".csv", "manifest": manifest, "journal": journal,
+                       "master_seed": header["master_seed"], "runs": header["runs_in_shard"]})
+
+
+def summary(path, *, by=None, at="every", measures=None, out=None):
+    """zelmora-batch summary as a DataFrame: per point (the values of the parameters the sweep
+    varies, or of those named in by), per step (at="every", the default; at=STEP one step; not
+    with at="last", each run's last row, where the step is a measure) and per measure (every
+    numeric one, or those named): runs (with a value), mean, sd (n - 1), ci_low and ci_high (the
+    95 % interval of the mean by Student's t; NaN for one run), min and max. path is a sweep's
+    CSV or manifest or its SweepFiles, complete, running or interrupted: the whole runs it holds
+    so far are read, df.attrs["runs_read"] of df.attrs["runs"]. out= also writes the summary's
+    CSV and manifest as zelmora-batch summary --out does."""
+    import io
+    import pandas
+    path = _sweep_path(path)
+    if isinstance(by, str):
+        by = [by]
+    if isinstance(measures, str):
+        measures = [measures]
+    result = _core.summary(path, None if by is None else list(by), str(at), list(measures or []),
+                           None if out is None else _sweep_path(out))
+    table = columns(means=True)
+    kinds = {"integer": "int64", "unsigned": "uint64", "integer or empty": "Int64", "real": "float64", "text": "object"}
+    dtypes = dict(zip(table.name, table.kind.map(kinds)))
+    dtypes.update(step="int64", measure="object", runs="int64")
+    frame = pandas.read_csv(io.StringIO(result["csv"]), float_precision="round_trip", dtype=dtypes,
+                            keep_default_na=False, na_values=[""])
+    for key in ("runs_read", "runs", "status"):
+        frame.attrs[key] = result[key]
+    return frame
+
+
+def plot(path, x, y, *, by=None, at=None, ax=None):
+    """zelmora-batch plot on a matplotlib Axes (ax; the current one by default): the mean of the
+    measure y over x (a parameter, or "step") with its 95 % interval, error bars over a parameter
+    and a band over the steps, one line per value of by with a legend, the axes titled with
+    names and units. at is as summary's; over a parameter it defaults to "last" (each run's last
+    row). The same numbers as summary(path, by=[x, by], at=at, measures=[y]). Returns the Axes."""
+    path = _sweep_path(path)
+    if at is None:
+        at = "every" if x == "step" else "last"
+    data = _core.plot_data(path, x, y, by, str(at))
+    if ax is None:
+        import matplotlib.pyplot
+        ax = matplotlib.pyplot.gca()
+    for legend, xs, mean, low, high in data["series"]:
+        import numpy
+        xs, mean, low, high = (numpy.asarray(v, dtype=float) for v in (xs, mean, low, high))
+        label = legend or None
+        if data["over_steps"]:
+            (line,) = ax.plot(xs, mean, label=label)
+            ax.fill_between(xs, low, high, color=line.get_color(), alpha=0.3, linewidth=0)
+        else:
+            spread = numpy.nan_to_num(numpy.vstack([mean - low, high - mean]))
+            ax.errorbar(xs, mean, yerr=spread, marker="x", capsize=3, label=label)
+    ax.set_xlabel(data["x_title"])
+    ax.set_ylabel(data["y_title"])
+    if by is not None:
+        ax.legend()
+    return ax
