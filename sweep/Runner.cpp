@@ -503,7 +503,7 @@ SweepPlan PrepareSweep(const Request& request) {
   }
   if (plan.request.pictures.video != Video::None && !OnSearchPath("ffmpeg")) {
     throw RequestError(Source::Field, "video", "",
-                       "the encoder ffmpeg is not found on PATH; install it (scripts/install-deps) or leave {video} off");
+                       "the encoder ffmpeg is not found on PATH; install Debian's package ffmpeg (apt install ffmpeg) or leave {video} off");
   }
   plan.runs = ShardSize(plan.request);
   plan.length = {plan.request.steps, plan.request.recordEvery, plan.request.quietSteps};
