@@ -249,9 +249,10 @@ class Reader:
 
 
 def same_pixels(made, shown):
-    from PIL import Image
-    with Image.open(made) as a, Image.open(shown) as b:
-        return a.size == b.size and a.convert("RGB").tobytes() == b.convert("RGB").tobytes()
+    import matplotlib.image
+    import numpy as np
+    a, b = (matplotlib.image.imread(p)[..., :3] for p in (made, shown))
+    return a.shape == b.shape and np.array_equal(a, b)
 
 
 def reader_environment(scratch, manual_page):
@@ -317,7 +318,9 @@ def test_the_examples_of_a_page_run_as_written(path, tmp_path, tally):
                 previous = None
                 continue
             if block.language == "text":
-                if previous is not None:
+                if previous is not None and previous[0].shorten:
+                    print(f"{block.where}: output not compared: {previous[0].where} ran shortened")
+                elif previous is not None:
                     missing = output_matches(block.code, previous[1])
                     tally["outputs"] += 1
                     if missing is not None:
