@@ -25,6 +25,7 @@ import json
 import os
 import pathlib
 import re
+import select
 import shutil
 import subprocess
 import sys
@@ -235,6 +236,9 @@ class Reader:
         padded = "\n" * block.line + code
         self.python.stdin.write(json.dumps({"code": padded, "page": block.page, "out": str(out)}) + "\n")
         self.python.stdin.flush()
+        if not select.select([self.replies], [], [], BLOCK_TIMEOUT)[0]:
+            self.python.kill()
+            return f"still running after {BLOCK_TIMEOUT} s", out.read_text(errors="replace")
         reply = self.replies.readline()
         printed = out.read_text(errors="replace")
         if not reply:
@@ -243,8 +247,15 @@ class Reader:
 
     def close(self):
         if self.python is not None:
-            self.python.stdin.close()
-            self.python.wait(timeout=60)
+            try:
+                self.python.stdin.close()
+            except BrokenPipeError:
+                pass
+            try:
+                self.python.wait(timeout=60)
+            except subprocess.TimeoutExpired:
+                self.python.kill()
+                self.python.wait()
             self.replies.close()
 
 
@@ -358,3 +369,24 @@ def test_the_examples_of_a_page_run_as_written(path, tmp_path, tally):
         reader.close()
         print(f"{path.relative_to(SOURCE)}: {time.monotonic() - started:.1f} s")
     assert not failures, "\n".join(failures)
+
+
+@pytest.mark.parametrize("text,fault", [
+    ("```sh\nls\n```python\n", "x.md:3: '```python' inside the block opened at line 1"),
+    ("a\n```sh\nls\n", "x.md:2: the block opened here is never closed"),
+    ("```\nls\n```\n", "x.md:1: a block without a language"),
+])
+def test_unbalanced_fences_and_blocks_without_a_language_are_named_with_their_line(text, fault):
+    with pytest.raises(AssertionError, match=re.escape(fault)):
+        markdown_blocks("x.md", text)
+
+
+def test_markers_and_output_are_read_as_the_docs_write_them():
+    blocks = markdown_blocks("x.md", "<!-- skip: no cluster -->\n```sh\nsbatch\n```\n"
+                                     "<!-- shorten: --steps 900 => --steps 9 -->\n```python\nrun('--steps 900')\n```\n")
+    assert [(b.line, b.language, b.skip, b.runnable_code()) for b in blocks] == [
+        (2, "sh", "no cluster", "sbatch\n"), (6, "python", None, "run('--steps 9')\n")]
+    assert output_matches("a  b\n...\nc\n", "x\na b\ny\nc\n") is None
+    assert output_matches("c\na b\n", "a b\nc\n") == "a b"  # in order
+    manual = man_blocks("x.1", '.\\" skip: needs a display\n.nf\nzelmora\\-batch \\-\\-out a.csv \\e\n.fi\n')
+    assert [(b.skip, b.code) for b in manual] == [("needs a display", "zelmora-batch --out a.csv \\\n")]
