@@ -57,3 +57,32 @@ def test_the_ranges_and_defaults_written_in_prose_are_the_tables(table):
             assert table[name]["range"] == f"{bounds[1]}..{bounds[2]}", \
                 f"docs/MODEL.md: `{name}` ranges {bounds[1]} to {bounds[2]}; the table says {table[name]['range']}"
     assert checked == set(table), f"docs/MODEL.md: the parameters' table lacks {sorted(set(table) - checked)}"
+
+
+SETUP_SENTENCE = re.compile(r"next `?setup(?:\(\))?`?|read at (?:a|every) setup|is read and checked")
+NUMBERS = {"two": 2, "three": 3, "four": 4, "five": 5, "six": 6, "seven": 7, "eight": 8, "nine": 9, "ten": 10}
+
+
+def test_the_parameters_said_to_act_at_a_setup_are_those_the_table_says(table):
+    """Sentences saying which parameters a setup reads name only those, and each page names all of
+    them: the agents' two names and the structure, or the structure alone, as the module (whose
+    attributes tell when each acts, from the table) has them."""
+    zelmora = pytest.importorskip("zelmora")
+    at_setup = {name for name in table if "Acts at the next setup()" in (getattr(zelmora.World, name).__doc__ or "")}
+    structure = at_setup - {"agents", "density"}
+    assert structure, "the module names no parameter that acts at the next setup"
+    for page in ["README.md", "docs/EXPERIMENTS.md", "docs/MODEL.md", "docs/PYTHON.md"]:
+        named = set()
+        for paragraph in re.split(r"\n\s*\n", (SOURCE / page).read_text()):
+            for sentence in re.split(r"(?<=[.:;])\s+(?=[A-Z`])", " ".join(paragraph.split())):
+                if not SETUP_SENTENCE.search(sentence):
+                    continue
+                names = set(re.findall(r"`(\w+)`", sentence)) & set(table)
+                assert names <= at_setup, f"{page}: '{sentence}' names {sorted(names - at_setup)}, which act otherwise"
+                named |= names
+                count = re.search(r"\b(\w+) parameters\b", sentence)
+                if count and count[1].lower() in NUMBERS and "structure" in sentence:
+                    assert NUMBERS[count[1].lower()] == len(structure), f"{page}: '{sentence}'"
+        if named:
+            assert named in (at_setup, structure), f"{page} names {sorted(named)} as acting at a setup; " \
+                                                   f"the table: {sorted(at_setup)}"
