@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "python/Parameters.h"
+#include "sweep/Printable.h"
 #include "sweep/Replay.h"
 #include "sweep/RequestJson.h"
 
@@ -143,13 +144,15 @@ sweep::Design DesignFrom(py::handle columns) {
     cells.push_back(column[1].attr("tolist")());
   }
   design.points = cells.empty() ? 0 : std::int64_t(cells.front().size());
-  design.values.reserve(std::size_t(design.points) * cells.size());
+  std::vector<double> values;
+  values.reserve(std::size_t(design.points) * cells.size());
   for (std::int64_t point = 0; point < design.points; ++point) {
     for (std::size_t c = 0; c < cells.size(); ++c) {
-      design.values.push_back(CellValue(design.columns[c], cells[c][std::size_t(point)], design.names[c], point + 1,
-                                        std::int64_t(c) + 1));
+      values.push_back(CellValue(design.columns[c], cells[c][std::size_t(point)], design.names[c], point + 1,
+                                 std::int64_t(c) + 1));
     }
   }
+  design.values = std::make_shared<const std::vector<double>>(std::move(values));
   return design;
 }
 
@@ -252,7 +255,7 @@ sweep::Request RequestFrom(const py::dict& keywords) {
     } else if (const auto parameter = sweep::FindParameter(name)) {
       request.base.Set(*parameter, ParameterValue(*parameter, value, name));
     } else {
-      throw py::type_error("sweep: unknown keyword '" + name + "'");
+      throw py::type_error(sweep::Printable("sweep: unknown keyword '" + name + "'"));
     }
   }
   if (Given(keywords, "from_manifest")) return ReplayOf(keywords, request);

@@ -45,21 +45,22 @@ json NewManifest(const Request& request, std::uint64_t masterSeed, bool seedDraw
                  const std::string& journal) {
   json requestJson = RequestJson(request, masterSeed);
   const std::string hash = RequestHash(requestJson["sweep"], BuildId());
-  return {{"format", ManifestFormat},
-          {"program", program},
-          {"build", BuildId()},
-          {"build_source", BuildSource()},
-          {"command_line", CommandLineJson(request.commandLine)},
-          {"jobs", request.jobs},
-          {"started", UtcNow()},
-          {"finished", nullptr},
-          {"status", "running"},
-          {"master_seed", masterSeed},
-          {"master_seed_drawn", seedDrawn},
-          {"request", std::move(requestJson)},
-          {"request_hash", hash},
-          {"runs_in_shard", ShardSize(request)},
-          {"journal", PathJson(journal)}};
+  json header = {{"format", ManifestFormat},
+                 {"program", program},
+                 {"build", BuildId()},
+                 {"build_source", BuildSource()},
+                 {"command_line", CommandLineJson(request.commandLine)},
+                 {"jobs", request.jobs},
+                 {"started", UtcNow()},
+                 {"finished", nullptr},
+                 {"status", "running"},
+                 {"master_seed", masterSeed},
+                 {"master_seed_drawn", seedDrawn},
+                 {"request_hash", hash},
+                 {"runs_in_shard", ShardSize(request)},
+                 {"journal", PathJson(journal)}};
+  header["request"] = std::move(requestJson);  // moved, not copied: it holds the design's points
+  return header;
 }
 
 Manifest ReadManifest(const std::string& field, const std::string& path) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -33,16 +34,19 @@ struct Axis {
 };
 
 // A point design: one point per row, one column per parameter. Values are parsed and checked,
-// point after point: values[point * columns.size() + column].
+// point after point: values[point * columns.size() + column], shared by every copy of the request,
+// so a sweep holds its points once, 8 bytes a value.
 struct Design {
   std::vector<std::size_t> columns;  // parameters, as given
   std::vector<std::string> names;    // the columns' names as written, for messages
-  std::vector<double> values;
+  std::shared_ptr<const std::vector<double>> values = std::make_shared<const std::vector<double>>();
   std::int64_t points = 0;
   std::string file;  // where it came from (a file's name, or empty): for messages and the resume hint
   bool fromManifest = false;  // the file is gone: a resume takes the points from the sweep's manifest
 
-  double At(std::int64_t point, std::size_t column) const { return values[std::size_t(point) * columns.size() + column]; }
+  double At(std::int64_t point, std::size_t column) const {
+    return (*values)[std::size_t(point) * columns.size() + column];
+  }
 };
 
 enum class Video { None, Mp4, Gif };

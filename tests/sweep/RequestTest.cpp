@@ -20,6 +20,10 @@ std::size_t Index(std::string_view name) { return *FindParameter(name); }
 
 Design DesignOf(const std::string& text) { return ParseDesign("d.csv", text); }
 
+std::shared_ptr<const std::vector<double>> Values(std::vector<double> values) {
+  return std::make_shared<const std::vector<double>>(std::move(values));
+}
+
 // Requests of every shape: base values, listed and ranged lists, a design, settled runs, pictures,
 // a shard, an output whose name is not UTF-8.
 std::vector<Request> Shapes() {
@@ -71,8 +75,10 @@ TEST(Request, ItsJsonReadsBackIntoTheSameRequest) {
 TEST(Request, DamagedJsonNamesTheField) {
   const nlohmann::json good = RequestJson(Shapes()[2], 7);
   const std::vector<std::pair<const char*, nlohmann::json>> cases = {
-      {"/sweep/steps", "x"},          {"/sweep/set/0/name", "colour"}, {"/sweep/design/points/1", {1}},
-      {"/sweep/design/hash", "0"},    {"/sweep/size", 5},              {"/outputs/video", "avi"},
+      {"/sweep/steps", "x"},          {"/sweep/set/0/name", "colour"}, {"/sweep/design/points", {{2, 0.5}}},
+      {"/sweep/design/points", "2,0.5;5"}, {"/sweep/design/points", "2,0.5;5,1.25,1"},
+      {"/sweep/design/points", "2,0.5;;5,1.25"}, {"/sweep/design/points", "2,0.5;9,1.25"},
+      {"/sweep/design/points", "2,0.5;5,1.25;"}, {"/sweep/design/hash", "0"},    {"/sweep/size", 5},              {"/outputs/video", "avi"},
       {"/sweep/parameters/centers", 1}, {"/shard", 3},   {"/sweep/runs", "3:1"},
       {"/sweep/means", "on"},         {"/sweep/until", "settled:0"}};
   for (const auto& [pointer, value] : cases) {
@@ -82,7 +88,7 @@ TEST(Request, DamagedJsonNamesTheField) {
     std::replace(field.begin(), field.end(), '/', '.');
     try {
       RequestFromJson(damaged);
-      ADD_FAILURE() << pointer << ": read";
+      ADD_FAILURE() << pointer << " " << value.dump() << ": read";
     } catch (const DamagedJson& e) {
       EXPECT_EQ(field.rfind(e.field.substr(0, e.field.find('[')), 0), 0u) << pointer << ": " << e.what();
     }
@@ -166,14 +172,14 @@ TEST(Request, ValidationNamesWhereAndWhat) {
        "run 4: 402 agents do not fit"},
       {[](Request& r) { r.design = DesignOf("threshold\n1\n"), r.axes = {ParseAxis(Index("threshold"), "2")}; },
        Source::Design, "threshold", 0, "", "is also varied by {other}"},
-      {[](Request& r) { r.design = Design{{Index("centers")}, {"centers"}, {1, 3}, 2, "", false}; }, Source::Design,
-       "centers", 2, "3", "expects on or off"},
+      {[](Request& r) { r.design = Design{{Index("centers")}, {"centers"}, Values({1, 3}), 2, "", false}; },
+       Source::Design, "centers", 2, "3", "expects on or off"},
       // Too many runs is refused before a value is looked at, naming the factor that passes the limit.
       {[](Request& r) { r.axes = {Axis::Progression(Index("threshold"), 0, 1, MaxRuns, 0)}; }, Source::Field, "repeats",
        0, "4", "more than 1000000000 runs"},
       {[](Request& r) { r.axes = {Axis::Progression(Index("threshold"), 0, 1, MaxRuns + 1, 0)}; }, Source::Set,
        "threshold", 0, "", "more than 1000000000 runs"},
-      {[](Request& r) { r.design = Design{{Index("centers")}, {"centers"}, {}, MaxRuns + 1, "", false}; },
+      {[](Request& r) { r.design = Design{{Index("centers")}, {"centers"}, Values({}), MaxRuns + 1, "", false}; },
        Source::Field, "design", 0, "", "more than 1000000000 runs"},
       {[](Request& r) { r.out = "x.txt"; }, Source::Field, "out", 0, "x.txt", "ending in .csv"},
       {[](Request& r) { Given(r, "radius", 6); }, Source::Parameter, "radius", 0, "6", "cells from 1 to 5"},
