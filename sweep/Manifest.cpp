@@ -69,9 +69,18 @@ Manifest ReadManifest(const std::string& field, const std::string& path) {
   };
   std::ifstream in(path);
   json header;
+  // A manifest nests a few levels; one nesting deeper is no manifest of ours, and rewriting it
+  // (indented) would cost the square of its depth.
+  struct TooDeep {};
+  const json::parser_callback_t depth = [](int level, json::parse_event_t, json&) {
+    if (level > MaxManifestDepth) throw TooDeep{};
+    return true;
+  };
   try {
     if (!in) throw std::runtime_error("missing");
-    header = json::parse(in);
+    header = json::parse(in, depth);
+  } catch (const TooDeep&) {
+    throw damaged("is damaged: it nests lists or objects more than " + std::to_string(MaxManifestDepth) + " deep");
   } catch (const std::exception&) {
     throw damaged("is missing or not JSON, so the sweep is unknown");
   }
