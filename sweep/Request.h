@@ -165,8 +165,8 @@ std::optional<std::int64_t> ShardPosition(const Request& request, std::int64_t i
 // Checks everything a sweep needs before it starts: every field's range, every given value, that
 // each parameter's fact comes from one place, the size, and every run against the rules that tie
 // parameters together (agents that fit, prices below the model's ceiling) and the machine's
-// memory. Cost follows the values given, not the runs: a run is checked once per combination of
-// the values the rules read. Throws RequestError.
+// memory. Cost follows the lists' logarithms and the design's points, not the runs: the rules are
+// monotone, so they are checked on the corners of boxes of runs. Throws RequestError.
 void Validate(const Request& request);
 
 // Checks the output's name: a CSV's, and short enough for every file named after it. Part of
