@@ -171,7 +171,9 @@ void Session::FindSpooled() {
 
 void Session::WriteHeader(const std::string& status) {
   header_["status"] = status;
-  WriteWhole(paths_.manifest, header_.dump(1) + "\n");
+  std::string text = header_.dump(1);  // appended to, not copied: it may hold a design's points
+  text += '\n';
+  WriteWhole(paths_.manifest, text);
 }
 
 // Puts the piece bound for the CSV there, then its runs' lines in the journal: the journal never
