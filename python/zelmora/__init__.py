@@ -12,14 +12,16 @@ DataFrame, with measures written in Python; zelmora.run_seed(master_seed, i) is 
 of a sweep. See docs/PYTHON.md.
 """
 
+import os as _os
 import sys as _sys
 import time as _time
 
 from . import _core
-from ._core import __version__, run_seed, RunView
+from ._core import __version__, build_id, run_seed, RunView
 from ._core import World as _CoreWorld
 
-__all__ = ["World", "RunView", "SweepFiles", "sweep", "columns", "parameters", "run_seed", "__version__"]
+__all__ = ["World", "RunView", "SweepFiles", "sweep", "merge", "columns", "parameters", "run_seed", "__version__",
+           "build_id"]
 
 
 def _parameter_lines(skip=()):
@@ -78,7 +80,7 @@ World.__doc__ = World.__doc__.replace("{parameters}", _parameter_lines(skip=("gr
 
 def sweep(grid=None, *, steps=None, record_every=None, repeats=None, seed=None, jobs=None, set=None, design=None,
           until=None, means=None, shard=None, from_manifest=None, runs=None, out=None, resume=False, force=False,
-          measures=None, agent_rows=False, progress=False, **parameters):
+          measures=None, agent_rows=False, progress=False, client=None, shards=None, shard_folder=None, **parameters):
     """Runs a sweep as zelmora-batch does: its rows as a pandas DataFrame, or its files with out=.
 
     The options are zelmora-batch's, by the same names with underscores, with its defaults and
@@ -192,6 +194,24 @@ def sweep(grid=None, *, steps=None, record_every=None, repeats=None, seed=None, 
 
 
 sweep.__doc__ = sweep.__doc__.replace("{parameters}", _parameter_lines())
+
+
+def merge(out, shards):
+    """Joins the shards of one sweep (zelmora.sweep(..., shard=(i, n), out=...) or zelmora-batch
+    --shard, each complete) into out, a new CSV, as zelmora-batch merge OUT.csv SHARD.csv... does:
+    the CSV byte for byte and the manifest's request as the unsharded sweep's, with its refusals
+    (ValueError: a shard missing, repeated, unfinished, of another sweep or another build; an out=
+    that exists). Returns a SweepFiles."""
+    import json
+
+    if isinstance(shards, (str, bytes)) or not hasattr(shards, "__iter__"):
+        raise TypeError(f"shards: expects a list of the shards' CSVs; got {type(shards).__name__}")
+    out = _os.fsdecode(_os.fspath(out))
+    _core.merge([_os.fsencode(out), *(_os.fsencode(_os.fspath(shard)) for shard in shards)])
+    with open(out[:-4] + ".json") as manifest:
+        header = json.load(manifest)
+    return SweepFiles(dict(out=out, manifest=out[:-4] + ".json", journal=out[:-4] + ".runs.jsonl",
+                           master_seed=header["master_seed"], runs=header["completed_runs"]))
 
 
 class SweepFiles:
