@@ -647,7 +647,9 @@ void DefineSweep(py::module_& m) {
       "parameters(): used by zelmora.parameters, which documents it.");
   m.def(
       "merge",
-      [](const std::vector<std::string>& args) {
+      [](const py::list& paths) {
+        std::vector<std::string> args;
+        for (const py::handle path : paths) args.push_back(path.cast<std::string>());
         try {
           Checked([&] {
             sweep::MergeShards(args);

@@ -154,7 +154,26 @@ def sweep(grid=None, *, steps=None, record_every=None, repeats=None, seed=None, 
     out=, what finished is kept for resume=True). Bad options raise ValueError (a value
     zelmora-batch refuses, with its words) or TypeError (a value of the wrong type), each naming
     the option.
+
+    client        a dask.distributed Client: the sweep runs as `shards` tasks on its cluster
+                  (default: one per worker thread), each one shard (shard=(i, shards)) on jobs
+                  threads (default 1) writing its files in shard_folder (default OUT.shards beside
+                  out=, which is required), a folder the workers and this process all reach; then
+                  zelmora.merge joins them into out=: the CSV and the manifest's request are those
+                  of the sweep on one machine. A task Dask runs again after losing its worker
+                  resumes the runs the shard had finished; Ctrl-C stops the tasks and says which
+                  shards are kept, and the same call again finishes them. seed=None draws a master
+                  seed here (or takes the stopped call's). Not with shard, resume, force or
+                  progress. Dask is imported only then.
     """
+    if client is not None:
+        from . import _dask
+
+        given = {name: value for name, value in locals().items() if name not in (
+            "client", "shards", "shard_folder", "out", "parameters", "_dask")}
+        return SweepFiles(_dask.sweep(client, dict(parameters, **given), out, shards, shard_folder))
+    if shards is not None or shard_folder is not None:
+        raise ValueError(f"{'shards' if shards is not None else 'shard_folder'}: only with client=")
     if design is not None:
         import pandas
 

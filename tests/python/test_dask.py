@@ -17,14 +17,13 @@ from zelmora import _dask
 
 SWEEP = dict(grid=(20, 16), seed=11, steps=30, record_every=10, set={"threshold": [2, 4, 6]}, repeats=3)
 # Shards of runs long enough for progress calls between their first run and their last.
-LONG = dict(grid=(40, 40), seed=5, steps=600, record_every=200, repeats=8, jobs=1)
+LONG = dict(grid=(80, 80), seed=5, steps=1500, record_every=500, repeats=8, jobs=1)
 
 
 def identity(manifest_path):
-    """What a manifest says the sweep is: its request and the hash of it with the build."""
+    """What a manifest says the sweep is: its sweep's request and the hash of it with the build."""
     manifest = json.loads(manifest_path.read_text())
-    request = dict(manifest["request"], out=None)
-    return request, manifest["request_hash"], manifest["build"], manifest["completed_runs"]
+    return manifest["request"]["sweep"], manifest["request_hash"], manifest["build"], manifest["completed_runs"]
 
 
 @pytest.fixture(scope="module")
@@ -36,7 +35,7 @@ def client():
 
     # The workers are other processes: they get this module's functions by value.
     cloudpickle.register_pickle_by_value(sys.modules[__name__])
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0",
                                   silence_logs=logging.CRITICAL) as cluster, distributed.Client(cluster) as dask:
         yield dask
 
