@@ -176,12 +176,14 @@ def test_the_programs_and_the_module_are_hardened():
                     "a new tree with them (remove build/CMakeCache.txt)")
     binaries = [ROOT / "usr/bin/zelmora", ROOT / "usr/bin/zelmora-batch", *DIST_PACKAGES.glob("zelmora/_core.*.so")]
     assert len(binaries) == 3
-    # Each protection hardening-check knows, failed or not; fortify may find no function to fortify.
-    done = subprocess.run(["hardening-check", "--nofortify", *map(str, binaries)], capture_output=True, text=True)
+    # What Debian 12's dpkg-buildflags gives with hardening=+all: PIE, the stack protector, read-only
+    # relocations and bind-now (control flow protection is not among them). Fortify is checked where
+    # a program calls a function it protects: the window may call none.
+    done = subprocess.run(["hardening-check", "--nofortify", "--nocfprotection", *map(str, binaries)],
+                          capture_output=True, text=True)
     assert done.returncode == 0, done.stdout + done.stderr
-    fortified = subprocess.run(["hardening-check", "--nopie", "--nostackprotector", "--norelro", "--nobindnow",
-                                *map(str, binaries[:2])], capture_output=True, text=True)
-    assert fortified.returncode == 0, fortified.stdout
+    fortified = re.findall(r"Fortify Source functions: yes", done.stdout)
+    assert len(fortified) >= 2, done.stdout
 
 
 # zelmora.sweep's rows against the CSV's text, value by value: integers exactly, reals to the bit,

@@ -73,7 +73,7 @@ class KillOnce:
 
 
 def test_a_shard_whose_worker_is_killed_is_resumed_elsewhere_and_the_bytes_stay(client, tmp_path):
-    one_machine(tmp_path / "one", **LONG)
+    one_machine(tmp_path / "one", **dict(LONG, jobs=None))
     (tmp_path / "many").mkdir()
     out = tmp_path / "many/sweep.csv"
     marker = tmp_path / "killed"
@@ -99,7 +99,7 @@ def test_ctrl_c_stops_the_tasks_says_which_shards_are_kept_and_the_same_call_fin
                                                                                           capsys):
     import distributed
 
-    one_machine(tmp_path / "one", **LONG)
+    one_machine(tmp_path / "one", **dict(LONG, jobs=None))
     out = tmp_path / "sweep.csv"
     begun = distributed.Event("zelmora-test-begun", client=client)
     interrupter = threading.Thread(target=lambda: (begun.wait(), _thread.interrupt_main()))
