@@ -40,14 +40,15 @@ def _shard(keywords, index, count, csv, stop_name, hook):
     return index
 
 
-def _kept_seed(folder):
-    """The master seed of a sweep begun in folder (by a call without seed=), or None."""
+def _kept(folder):
+    """The master seed and shard count of a sweep begun in folder, or (None, None)."""
     for manifest in sorted(Path(folder).glob("shard-*.json")):
         try:
-            return json.loads(manifest.read_text())["master_seed"]
-        except (OSError, ValueError, KeyError):
+            header = json.loads(manifest.read_text())
+            return header["master_seed"], header["request"]["shard"][1]
+        except (OSError, ValueError, KeyError, IndexError, TypeError):
             continue
-    return None
+    return None, None
 
 
 def shard_files(folder, count):
@@ -72,20 +73,22 @@ def sweep(client, keywords, out, shards=None, shard_folder=None, hook=None):
     out = os.fsdecode(os.fspath(out))
     if not out.endswith(".csv"):
         raise ValueError(f"out: '{out}' is not a name ending in .csv")
-    if shards is None:
-        shards = max(1, sum(client.nthreads().values()))
-    if isinstance(shards, bool) or not isinstance(shards, int) or shards < 1:
+    if os.path.lexists(out):
+        raise ValueError(f"out: '{out}' exists; expects a new CSV to merge the shards into")
+    if shards is not None and (isinstance(shards, bool) or not isinstance(shards, int) or shards < 1):
         raise ValueError(f"shards: expects a whole number of shards, 1 or more; got {shards!r}")
     folder = os.path.abspath(shard_folder if shard_folder is not None else out[:-4] + ".shards")
     os.makedirs(folder, exist_ok=True)
+    # A stopped call's shards are finished with its master seed and shard count (unless given),
+    # so that running it again resumes the same sweep on a cluster of any size.
+    kept_seed, kept_count = _kept(folder)
+    if shards is None:
+        shards = kept_count or max(1, sum(client.nthreads().values()))
     keywords = {name: value for name, value in keywords.items() if value is not None and name not in
                 ("shard", "resume", "force", "progress")}
-    # Every shard draws its runs' seeds from one master seed: one drawn here, or the one a cancelled
-    # call drew, so that running it again resumes the same sweep.
+    # Every shard draws its runs' seeds from one master seed.
     if keywords.get("seed") is None:
-        keywords["seed"] = _kept_seed(folder)
-        if keywords["seed"] is None:
-            keywords["seed"] = secrets.randbits(64)
+        keywords["seed"] = kept_seed if kept_seed is not None else secrets.randbits(64)
     keywords.setdefault("jobs", 1)  # each task is one of a worker's threads
     csvs = shard_files(folder, shards)
 
@@ -107,9 +110,9 @@ def sweep(client, keywords, out, shards=None, shard_folder=None, hook=None):
             complete = [index for index, csv in enumerate(csvs) if os.path.exists(csv)]
             begun = [index for index, csv in enumerate(csvs) if os.path.exists(csv + ".partial")]
             sys.stderr.write(
-                f"zelmora.sweep: stopped; kept in {folder}: shards {_listed(complete)} of {shards} complete, "
-                f"{_listed(begun)} begun; the same call again (master seed {keywords['seed']}) finishes the others "
-                f"and merges\n")
+                f"zelmora.sweep: stopped; kept in {folder}, of shards 0 to {shards - 1}: complete {_listed(complete)}; "
+                f"begun {_listed(begun)}; the same call again (master seed {keywords['seed']}) finishes them and "
+                f"merges\n")
             sys.stderr.flush()
         raise
     _core.merge([os.fsencode(out), *map(os.fsencode, csvs)])

@@ -105,24 +105,27 @@ def test_ctrl_c_stops_the_tasks_says_which_shards_are_kept_and_the_same_call_fin
     interrupter = threading.Thread(target=lambda: (begun.wait(), _thread.interrupt_main()))
     interrupter.start()
     with pytest.raises(KeyboardInterrupt):
-        _dask.sweep(client, dict(LONG), str(out), shards=2, hook=SayBegun())
+        _dask.sweep(client, dict(LONG), str(out), shards=3, hook=SayBegun())
     interrupter.join()
     said = capsys.readouterr().err
-    kept = re.search(r"kept in (\S+): shards ([\d, ]+|none) of 2 complete, ([\d, ]+|none) begun", said)
+    kept = re.search(r"kept in (\S+), of shards 0 to 2: complete ([\d, ]+|none); begun ([\d, ]+|none);", said)
     assert kept and kept.group(1) == str(tmp_path / "sweep.shards"), said
     listed = {group: set(re.findall(r"\d+", kept.group(group))) for group in (2, 3)}
     assert "1" in listed[2] | listed[3] and not out.exists()
-    files = zelmora.sweep(**LONG, out=out, client=client, shards=2)
+    files = zelmora.sweep(**LONG, out=out, client=client)  # the stopped call's three shards, not one a thread
     assert out.read_bytes() == (tmp_path / "one/sweep.csv").read_bytes() and files.runs == 8
+    assert len(list((tmp_path / "sweep.shards").glob("shard-*-of-3.csv"))) == 3
     for index in listed[3]:  # a begun shard went on from its runs
-        assert json.loads((tmp_path / f"sweep.shards/shard-{index}-of-2.json").read_text())["resumed"]
+        assert json.loads((tmp_path / f"sweep.shards/shard-{index}-of-3.json").read_text())["resumed"]
 
 
 def test_the_options_a_cluster_sweep_refuses(client, tmp_path):
+    (tmp_path / "taken.csv").write_text("")
     for options, words in [(dict(), "client: needs out="), (dict(out=tmp_path / "a.csv", shard=(0, 2)), "shard: not"),
                            (dict(out=tmp_path / "a.csv", resume=True), "resume: not"),
                            (dict(out=tmp_path / "a.txt"), "ending in .csv"),
-                           (dict(out=tmp_path / "a.csv", shards=0), "shards: expects")]:
+                           (dict(out=tmp_path / "a.csv", shards=0), "shards: expects"),
+                           (dict(out=tmp_path / "taken.csv"), "taken.csv' exists")]:
         with pytest.raises(ValueError, match=words):
             zelmora.sweep(**SWEEP, client=client, **options)
     with pytest.raises(TypeError, match="client: expects a dask.distributed Client"):
