@@ -174,3 +174,15 @@ def test_merge_refuses_what_the_command_line_refuses_in_its_words(shards, batch_
             zelmora.merge(arguments[0], arguments[1:])
         assert f"zelmora-batch: {refused.value}\n" == cli.stderr, (out, names)
         assert not (tmp_path / "out.csv").exists()
+
+
+def test_dask_is_imported_only_for_a_sweep_given_a_client(tmp_path):
+    code = ("import sys, zelmora\n"
+            "zelmora.sweep(grid=(10, 10), steps=2, seed=1, out='a.csv')\n"
+            "zelmora.merge('b.csv', [zelmora.sweep(grid=(10, 10), steps=2, seed=1, out='s.csv').csv])\n"
+            "print(sorted(name for name in sys.modules if name.split('.')[0] in ('dask', 'distributed')))\n")
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(zelmora.__file__)))
+    done = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, env=env, capture_output=True, text=True,
+                          timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout == "[]\n"
