@@ -13,6 +13,7 @@
 #include "python/Study.h"
 #include "python/PyWorld.h"
 #include "python/StateArrays.h"
+#include "sweep/Build.h"
 #include "sweep/RunPlan.h"
 
 #ifndef ZELMORA_VERSION
@@ -255,6 +256,8 @@ PYBIND11_MODULE(_core, m) {
   options.disable_function_signatures();
   m.doc() = "The Zelmora model's core; use the package zelmora.";
   m.attr("__version__") = ZELMORA_VERSION;
+  // The id zelmora-batch --version prints and every manifest carries: the same id, the same bytes.
+  m.attr("build_id") = zelmora::sweep::BuildId();
   DefineWorld(m);
   DefineSweep(m);
   DefineStudy(m);

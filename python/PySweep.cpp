@@ -21,6 +21,7 @@
 #include "python/RunView.h"
 #include "python/StateArrays.h"
 #include "sweep/Columns.h"
+#include "sweep/Merge.h"
 #include "sweep/Run.h"
 #include "sweep/Runner.h"
 #include "sweep/WorkerPool.h"
@@ -644,6 +645,21 @@ void DefineSweep(py::module_& m) {
         return rows;
       },
       "parameters(): used by zelmora.parameters, which documents it.");
+  m.def(
+      "merge",
+      [](const py::list& paths) {
+        std::vector<std::string> args;
+        for (const py::handle path : paths) args.push_back(path.cast<std::string>());
+        try {
+          Checked([&] {
+            sweep::MergeShards(args);
+            return 0;
+          });
+        } catch (const sweep::IoError& e) {
+          Raise(PyExc_OSError, e.what());
+        }
+      },
+      py::arg("args"), "merge(args): used by zelmora.merge, which documents it.");
   m.def("sweep", &RunSweep, py::arg("keywords"), py::arg("measures"), py::arg("agent_rows"), py::arg("progress"),
         "sweep(keywords, measures, agent_rows, progress): used by zelmora.sweep, which documents it.");
   m.def(

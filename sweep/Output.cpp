@@ -164,9 +164,11 @@ OutputLock::OutputLock(const std::string& field, const std::string& path) : path
     struct stat held {}, now {};
     if (::fstat(fd_, &held) == 0 && ::stat(path.c_str(), &now) == 0 && held.st_ino == now.st_ino &&
         held.st_dev == now.st_dev) {
-      // The pid is for the message above only; the lock holds without it.
+      // The pid is for the message above only; the lock holds without it, so a failed write is let be.
       const std::string pid = std::to_string(::getpid()) + "\n";
-      if (::ftruncate(fd_, 0) == 0) static_cast<void>(::pwrite(fd_, pid.data(), pid.size(), 0));
+      if (::ftruncate(fd_, 0) == 0) {
+        [[maybe_unused]] const ssize_t written = ::pwrite(fd_, pid.data(), pid.size(), 0);
+      }
       return;
     }
     ::close(fd_);

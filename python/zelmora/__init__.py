@@ -12,15 +12,16 @@ DataFrame, with measures written in Python; zelmora.run_seed(master_seed, i) is 
 of a sweep. See docs/PYTHON.md.
 """
 
+import os as _os
 import sys as _sys
 import time as _time
 
 from . import _core
-from ._core import __version__, run_seed, RunView
+from ._core import __version__, build_id, run_seed, RunView
 from ._core import World as _CoreWorld
 
-__all__ = ["World", "RunView", "SweepFiles", "sweep", "columns", "parameters", "run_seed", "__version__",
-           "open_sweep", "summary", "plot"]
+__all__ = ["World", "RunView", "SweepFiles", "sweep", "merge", "columns", "parameters", "run_seed", "__version__",
+           "build_id", "open_sweep", "summary", "plot"]
 
 
 def _parameter_lines(skip=()):
@@ -92,7 +93,7 @@ World.__doc__ = World.__doc__.replace("{parameters}", _parameter_lines(skip=("gr
 
 def sweep(grid=None, *, steps=None, record_every=None, repeats=None, seed=None, jobs=None, set=None, design=None,
           until=None, means=None, shard=None, from_manifest=None, runs=None, out=None, resume=False, force=False,
-          measures=None, agent_rows=False, progress=False, **parameters):
+          measures=None, agent_rows=False, progress=False, client=None, shards=None, shard_folder=None, **parameters):
     """Runs a sweep as zelmora-batch does: its rows as a pandas DataFrame, or its files with out=.
 
     The options are zelmora-batch's, by the same names with underscores, with its defaults and
@@ -170,7 +171,26 @@ def sweep(grid=None, *, steps=None, record_every=None, repeats=None, seed=None, 
     out=, what finished is kept for resume=True). Bad options raise ValueError (a value
     zelmora-batch refuses, with its words) or TypeError (a value of the wrong type), each naming
     the option.
+
+    client        a dask.distributed Client: the sweep runs as `shards` tasks on its cluster
+                  (default: one per worker thread), each one shard (shard=(i, shards)) on jobs
+                  threads (default 1) writing its files in shard_folder (default OUT.shards beside
+                  out=, which is required), a folder the workers and this process all reach; then
+                  zelmora.merge joins them into out=: the CSV and the manifest's request are those
+                  of the sweep on one machine. A task Dask runs again after losing its worker
+                  resumes the runs the shard had finished; Ctrl-C stops the tasks and says which
+                  shards are kept, and the same call again finishes them. seed=None draws a master
+                  seed here (or takes the stopped call's). Not with shard, resume, force or
+                  progress. Dask is imported only then.
     """
+    if client is not None:
+        from . import _dask
+
+        given = {name: value for name, value in locals().items() if name not in (
+            "client", "shards", "shard_folder", "out", "parameters", "_dask")}
+        return SweepFiles(_dask.sweep(client, dict(parameters, **given), out, shards, shard_folder))
+    if shards is not None or shard_folder is not None:
+        raise ValueError(f"{'shards' if shards is not None else 'shard_folder'}: only with client=")
     if design is not None:
         import pandas
 
@@ -210,6 +230,24 @@ def sweep(grid=None, *, steps=None, record_every=None, repeats=None, seed=None, 
 
 
 sweep.__doc__ = sweep.__doc__.replace("{parameters}", _parameter_lines())
+
+
+def merge(out, shards):
+    """Joins the shards of one sweep (zelmora.sweep(..., shard=(i, n), out=...) or zelmora-batch
+    --shard, each complete) into out, a new CSV, as zelmora-batch merge OUT.csv SHARD.csv... does:
+    the CSV byte for byte and the manifest's request as the unsharded sweep's, with its refusals
+    (ValueError: a shard missing, repeated, unfinished, of another sweep or another build; an out=
+    that exists). Returns a SweepFiles."""
+    import json
+
+    if isinstance(shards, (str, bytes)) or not hasattr(shards, "__iter__"):
+        raise TypeError(f"shards: expects a list of the shards' CSVs; got {type(shards).__name__}")
+    out = _os.fsdecode(_os.fspath(out))
+    _core.merge([_os.fsencode(out), *(_os.fsencode(_os.fspath(shard)) for shard in shards)])
+    with open(out[:-4] + ".json") as manifest:
+        header = json.load(manifest)
+    return SweepFiles(dict(out=out, manifest=out[:-4] + ".json", journal=out[:-4] + ".runs.jsonl",
+                           master_seed=header["master_seed"], runs=header["completed_runs"]))
 
 
 class SweepFiles:

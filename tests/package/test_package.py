@@ -59,7 +59,7 @@ def test_every_file_is_under_usr_in_one_package_beside_its_copyright_and_changel
     for name, deb in debs.items():
         files = files_of(deb)
         assert all(path.startswith("./usr/") for path in files), sorted(files)
-        assert {f"./usr/share/doc/{name}/copyright", f"./usr/share/doc/{name}/changelog.gz"} <= files
+        assert {f"./usr/share/doc/{name}/copyright", f"./usr/share/doc/{name}/changelog.Debian.gz"} <= files
         for path in files:
             assert path not in owner, f"{path} is in {owner.get(path)} and {name}: dpkg installs only one"
             owner[path] = name
@@ -142,20 +142,48 @@ def module_says(code, home, *args):
 def test_one_version_everywhere_and_the_build_trees_build_id(debs, tmp_path):
     version = control(debs["zelmora"], "Version")
     assert control(debs["python3-zelmora"], "Version") == version
+    upstream, revision = version.rsplit("-", 1)  # the project's version and the Debian revision
     packaged = batch_version(ROOT / "usr/bin/zelmora-batch", tmp_path)
     assert packaged == batch_version(os.environ["ZELMORA_BUILD_BATCH"], tmp_path)
-    assert re.fullmatch(rf"zelmora-batch {re.escape(version)}\+\S+", packaged)
-    said = module_says("import sys, zelmora; print(zelmora.__version__, zelmora.__file__, sys.version_info[:2])",
-                       tmp_path).split(" ", 2)
-    assert said[0] == version
-    assert said[1].startswith(f"{DIST_PACKAGES}/zelmora/")
+    assert re.fullmatch(rf"zelmora-batch {re.escape(upstream)}\+\S+", packaged)
+    said = module_says("import sys, zelmora; print(zelmora.__version__, zelmora.build_id, zelmora.__file__, "
+                       "sys.version_info[:2])", tmp_path).split(" ", 3)
+    assert said[0] == upstream
+    assert said[1] == packaged.split()[1]
+    assert said[2].startswith(f"{DIST_PACKAGES}/zelmora/")
     # The module is built for one Python, and the package says which.
-    major, minor = map(int, re.findall(r"\d+", said[2]))
+    major, minor = map(int, re.findall(r"\d+", said[3]))
     depends = control(debs["python3-zelmora"], "Depends")
     assert f"python3 (>= {major}.{minor}~)" in depends and f"python3 (<< {major}.{minor + 1})" in depends
     assert list(DIST_PACKAGES.glob(f"zelmora/_core.cpython-{major}{minor}-*.so"))
     assert {"python3-numpy", "python3-pandas"} <= {d.split()[0] for d in depends.split(", ")}
     assert "ffmpeg" in control(debs["zelmora"], "Recommends").split(", ")
+
+
+def test_the_maintainer_is_one_and_the_changelog_signed_by_them(debs):
+    maintainer = control(debs["zelmora"], "Maintainer")
+    assert control(debs["python3-zelmora"], "Maintainer") == maintainer
+    assert "example.org" not in maintainer
+    changelog = (SOURCE / "debian/changelog").read_text()
+    assert re.search(r"^ -- (.+?)  ", changelog, re.M).group(1) == maintainer
+
+
+def test_the_programs_and_the_module_are_hardened():
+    if shutil.which("hardening-check") is None:
+        pytest.skip("hardening-check is missing (scripts/install-deps installs devscripts)")
+    if "-fstack-protector-strong" not in os.environ.get("ZELMORA_BUILD_FLAGS", ""):
+        pytest.skip("this build tree was configured without dpkg-buildflags' flags; `make build` configures "
+                    "a new tree with them (remove build/CMakeCache.txt)")
+    binaries = [ROOT / "usr/bin/zelmora", ROOT / "usr/bin/zelmora-batch", *DIST_PACKAGES.glob("zelmora/_core.*.so")]
+    assert len(binaries) == 3
+    # What Debian 12's dpkg-buildflags gives with hardening=+all: PIE, the stack protector, read-only
+    # relocations and bind-now (control flow protection is not among them). Fortify is checked where
+    # a program calls a function it protects: the window may call none.
+    done = subprocess.run(["hardening-check", "--nofortify", "--nocfprotection", *map(str, binaries)],
+                          capture_output=True, text=True)
+    assert done.returncode == 0, done.stdout + done.stderr
+    fortified = re.findall(r"Fortify Source functions: yes", done.stdout)
+    assert len(fortified) >= 2, done.stdout
 
 
 # zelmora.sweep's rows against the CSV's text, value by value: integers exactly, reals to the bit,
