@@ -650,14 +650,17 @@ void DefineSweep(py::module_& m) {
       [](const py::list& paths) {
         std::vector<std::string> args;
         for (const py::handle path : paths) args.push_back(path.cast<std::string>());
+        // What merge mends (a shard's damaged journal line) is said on Python's stderr.
+        std::ostringstream notes;
         try {
           Checked([&] {
-            sweep::MergeShards(args);
+            sweep::MergeShards(args, notes);
             return 0;
           });
         } catch (const sweep::IoError& e) {
           Raise(PyExc_OSError, e.what());
         }
+        if (!notes.str().empty()) py::module_::import("sys").attr("stderr").attr("write")(notes.str());
       },
       py::arg("args"), "merge(args): used by zelmora.merge, which documents it.");
   m.def("sweep", &RunSweep, py::arg("keywords"), py::arg("measures"), py::arg("agent_rows"), py::arg("progress"),
