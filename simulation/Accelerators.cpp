@@ -28,7 +28,7 @@ void World::SizeCopies() {
   const std::size_t cells = std::size_t(GridCols) * std::size_t(GridRows);
   copies_.Size(GridCols, GridRows);
   prices_.Size(cells);
-  counts_.Size(GridCols, GridRows, cells <= DrawAheadCells);  // only small grids keep neighbour bytes
+  counts_.Size(GridCols, GridRows, cells <= DrawAheadCells, shape_);  // only small grids keep neighbour bytes
   freePrices_.Size(GridCols, GridRows);
 }
 

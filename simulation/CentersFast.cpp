@@ -38,7 +38,9 @@ struct CenterDraws {
 void World::LookForCentersFast() {
   freePrices_.MakeIfUnknown(copies_.State(), prices_.Prices());
   copies_.Pending().clear();
-  if (freePrices_.Cells() > DrawAheadCells) {
+  if (!WindowOfTen(shape_)) {
+    LookForCentersInAnyWindow();
+  } else if (freePrices_.Cells() > DrawAheadCells) {
     LookForCentersDrawingAhead();
   } else {
     // Where many agents found a cheaper cell last time, the tries note which are cheaper; where
@@ -50,6 +52,26 @@ void World::LookForCentersFast() {
     }
   }
   WriteMoves(true);
+}
+
+// Any other window: each satisfied agent's tries one after another, as the plain phase makes
+// them, tested on the free prices (a taken cell's is +infinity, never cheaper).
+void World::LookForCentersInAnyWindow() {
+  const double* const freePrice = freePrices_.Data();
+  const double* const price = prices_.Prices();
+  for (std::int32_t i = 0; i < static_cast<std::int32_t>(Agents.size()); ++i) {
+    if (copies_.Unsatisfied(std::size_t(i))) continue;
+    const TAgent& agent = Agents[std::size_t(i)];
+    const double current = price[CellIndex(agent.col, agent.row)];
+    for (int attempt = 0; attempt < CenterTries; ++attempt) {
+      ++CandidatesDrawn;
+      std::int32_t col, row;
+      if (DrawCandidate(random_, agent, col, row) && freePrice[CellIndex(col, row)] < current) {
+        MoveToCheaper(i, col, row);
+        break;
+      }
+    }
+  }
 }
 
 // A move of LookForCenters: what later tries read (occupancy, free prices) at once, the rest

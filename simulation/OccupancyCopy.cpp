@@ -14,6 +14,7 @@ void OccupancyCopy::Size(std::int32_t cols, std::int32_t rows) {
   const std::size_t cellCount = std::size_t(cols) * std::size_t(rows);
   cols_ = cols;
   valid_ = false;
+  freeKnown_ = false;
   shadesDrawn_ = false;
   state_.assign(cellCount, 0);
   occupied_.assign((cellCount + 63) / 64, 0);
@@ -29,6 +30,7 @@ void OccupancyCopy::Size(std::int32_t cols, std::int32_t rows) {
 }
 
 void OccupancyCopy::Vacate() {
+  freeKnown_ = false;
   std::fill(state_.begin(), state_.end(), 0);
   std::fill(occupied_.begin(), occupied_.end(), 0);
 }
@@ -42,6 +44,7 @@ void OccupancyCopy::CopyUnsatisfied(std::size_t i) {
 
 bool OccupancyCopy::Stand(std::size_t index, const TAgent& agent, std::size_t k) {
   if (state_[k] != 0 || (agent.colour != 0 && agent.colour != 1)) return false;
+  freeKnown_ = false;
   state_[k] = std::uint8_t(1 + agent.colour);
   occupied_[k / 64] |= std::uint64_t(1) << (k % 64);
   occupant_[k] = std::int32_t(index);
@@ -51,6 +54,7 @@ bool OccupancyCopy::Stand(std::size_t index, const TAgent& agent, std::size_t k)
 bool OccupancyCopy::Finish(const std::vector<TAgent>& agents, bool agree, bool allSatisfied, bool cellsCopied) {
   fresh_ = false;
   valid_ = false;
+  freeKnown_ = false;
   if (cellsCopied) {
     // Each agent on a cell of its own that names it, and no other cell occupied.
     std::size_t occupiedCells = 0;
@@ -90,6 +94,14 @@ void OccupancyCopy::Check(const World& world) const {
     if (cell.occupied && state_[k] != 1 + cell.State()) stale("State");
     if (((occupied_[k / 64] >> (k % 64)) & 1) != (state_[k] != 0)) stale("occupied");
     if (cell.occupied && occupant_[k] != cell.occupant) stale("occupant");
+  }
+  if (freeKnown_) {
+    // The kept free cells follow the copy, held to the cells above: the k-th free cell by order.
+    std::uint32_t rank = 0;
+    for (std::size_t k = 0; k < state_.size(); ++k) {
+      if (state_[k] == 0 && free_.Nth(rank++) != k) detail::Stale(detail::CellName(k, cols_), "occupied (the free cells kept)");
+    }
+    if (free_.Count() != rank) detail::Stale("the free cells kept", "occupied");
   }
   for (std::size_t i = 0; i < world.Agents.size(); ++i) {
     const TAgent& agent = world.Agents[i];

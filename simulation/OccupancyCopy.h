@@ -6,6 +6,7 @@
 
 #include "simulation/Agent.h"
 #include "simulation/Cell.h"
+#include "simulation/FreeCells.h"
 #include "simulation/ModelShape.h"
 
 namespace zelmora {
@@ -27,12 +28,15 @@ class World;
 // until the agent list is replaced or resized, which Current notices by itself.
 // Version: a copy made afresh takes an identity no copy of any World had before, and every move
 // counts one: equal versions mean the same occupancy.
+//
+// Relocation anywhere reads the free cells by their order (FreeCells), made from the copy by the
+// first relocation that asks for them (KeptFreeCells) and from then on kept by every move in the
+// copy, until the copy is made or stood in again.
 class OccupancyCopy {
  public:
-  // The relocation's tries are drawn from the window of today's shape on the torus.
-  static constexpr bool Handles(const ModelShape& shape) {
-    return shape.windowHalfWidth == 10 && shape.torus && !shape.relocateAnywhere;
-  }
+  // Every shape: the window of the torus's default width on its own tables (ColAt, RowStartAt),
+  // any other window, and relocation anywhere on the kept free cells.
+  static constexpr bool Handles(const ModelShape&) { return true; }
 
   struct PendingMove {
     std::uint32_t from, to;
@@ -47,6 +51,7 @@ class OccupancyCopy {
   void Drop() {
     valid_ = false;
     fresh_ = false;
+    freeKnown_ = false;
   }
   // Whether every cell is free in the copy, as a reset leaves them: agents may stand in next
   // (Stand). Anything else the World does to the cells makes it false.
@@ -81,6 +86,16 @@ class OccupancyCopy {
     occupied_[from / 64] &= ~(std::uint64_t(1) << (from % 64));
     occupied_[to / 64] |= std::uint64_t(1) << (to % 64);
     ++moves_;
+    if (freeKnown_) {
+      free_.Change(from, +1);
+      free_.Change(to, -1);
+    }
+  }
+  // The free cells by their order, as the copy has them.
+  FreeCells& KeptFreeCells() {
+    if (!freeKnown_) free_.Make(state_.size(), [this](std::size_t k) { return state_[k] == 0; });
+    freeKnown_ = true;
+    return free_;
   }
   void NoteOccupant(std::size_t k, std::int32_t agent) { occupant_[k] = agent; }
 
@@ -152,6 +167,8 @@ class OccupancyCopy {
   std::vector<std::size_t> wrapCol_, wrapRowStart_;
   std::vector<PendingMove> pending_;
   std::vector<std::uint32_t> listed_;
+  FreeCells free_;
+  bool freeKnown_ = false;
 };
 
 }  // namespace zelmora

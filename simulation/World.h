@@ -283,6 +283,9 @@ class World {
   void EvaluateSegregationFast();
   void RelocateUnsatisfiedFast();
   std::int64_t TryToRelocate(const TAgent& agent, std::uint64_t& state, std::int64_t& drawn) const;
+  std::int64_t TryInWindow(const TAgent& agent, std::uint64_t& state, std::int64_t& drawn) const;
+  std::int64_t TryAnywhere(const FreeCells& free, std::uint64_t& state, std::int64_t& drawn) const;
+  void LookForCentersInAnyWindow();
   void WriteMoves(bool freePricesDone);
   void MoveToCheaper(std::int32_t i, std::int32_t col, std::int32_t row);
   void NoteCheaperMove(std::int32_t i, std::size_t from, std::size_t to);
