@@ -76,10 +76,11 @@ bool World::EnsureCopies() {
 
 void World::CheckCopies() const {
   if (!CopiesCurrent()) return;
-  copies_.Check(*this);
-  prices_.Check(*this);
-  counts_.Check(*this, copies_);
-  freePrices_.Check(*this);
+  const ModelState state = State();
+  copies_.Check(state);
+  prices_.Check(state);
+  counts_.Check(state, copies_);
+  freePrices_.Check(state);
 }
 
 std::int64_t World::UnsatisfiedAgents() const {

@@ -11,10 +11,10 @@
 
 namespace zelmora {
 
-class World;
+struct ModelState;
 
-// What the fast LookForCenters tests its tries against (CentersFast.cpp; the plain phase is in
-// Relocation.cpp): one double per cell, its free price (the cell's `localPrice` where it is free,
+// What the fast LookForCenters (LookForCentersFast.cpp; the plain phase is in Relocation.cpp)
+// tests its tries against (CentersFast.cpp): one double per cell, its free price (the cell's `localPrice` where it is free,
 // +infinity where it is taken), and, on grids of whole blocks of kBlock x kBlock cells at least
 // three a side, per block a bound on the lowest free price in it and in the three by three blocks
 // around it, which hold the search window of every cell of the block.
@@ -93,7 +93,7 @@ class FreePrices {
   }
 
   // Throws where a free price differs from the cells or falls below its blocks' bounds.
-  void Check(const World& world) const;
+  void Check(const ModelState& world) const;
 
  private:
   std::size_t BlockOf(std::size_t cell) const {

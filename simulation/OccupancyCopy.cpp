@@ -6,7 +6,7 @@
 #include <string>
 
 #include "simulation/CopyCheck.h"
-#include "simulation/World.h"
+#include "simulation/ModelState.h"
 
 namespace zelmora {
 
@@ -85,7 +85,7 @@ bool OccupancyCopy::Finish(const std::vector<TAgent>& agents, bool agree, bool a
   return true;
 }
 
-void OccupancyCopy::Check(const World& world) const {
+void OccupancyCopy::Check(const ModelState& world) const {
   const TGrid::CellVector& cells = world.grid.Cells();
   for (std::size_t k = 0; k < cells.size(); ++k) {
     const TCell& cell = cells[k];
@@ -103,10 +103,10 @@ void OccupancyCopy::Check(const World& world) const {
     }
     if (free_.Count() != rank) detail::Stale("the free cells kept", "occupied");
   }
-  for (std::size_t i = 0; i < world.Agents.size(); ++i) {
-    const TAgent& agent = world.Agents[i];
+  for (std::size_t i = 0; i < world.agents.size(); ++i) {
+    const TAgent& agent = world.agents[i];
     const auto stale = [i](const char* field) { detail::Stale("agent " + std::to_string(i), field); };
-    if (agent.col < 0 || agent.col >= world.GridCols || agent.row < 0 || agent.row >= world.GridRows) stale("col or row");
+    if (agent.col < 0 || agent.col >= world.Cols() || agent.row < 0 || agent.row >= world.Rows()) stale("col or row");
     const std::size_t k = std::size_t(agent.row) * std::size_t(cols_) + std::size_t(agent.col);
     if (state_[k] == 0 || occupant_[k] != std::int32_t(i)) stale("col or row");
     if (state_[k] != 1 + agent.colour) stale("colour");

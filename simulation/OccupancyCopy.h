@@ -11,7 +11,7 @@
 
 namespace zelmora {
 
-class World;
+struct ModelState;
 
 // Who stands where, as every fast phase reads it, and what the fast relocation phase reads alone:
 // per cell a byte (0 free, 1 + the colour of its agent), a bit (occupied) and the occupant; per
@@ -147,7 +147,7 @@ class OccupancyCopy {
   std::vector<std::uint32_t>& Listed() { return listed_; }
 
   // Throws CopiesStale where a cell or agent of the World differs from the copy.
-  void Check(const World& world) const;
+  void Check(const ModelState& world) const;
 
  private:
   void CopyUnsatisfied(std::size_t i);

@@ -20,7 +20,7 @@
 #include "simulation/ModelMath.h"
 #include "simulation/OccupancyCopy.h"
 #include "simulation/SegregationFast.h"
-#include "simulation/World.h"
+#include "simulation/ModelState.h"
 
 namespace zelmora {
 
@@ -182,8 +182,6 @@ std::uint8_t NeighbourCounts::CountCell(const std::uint8_t* state, std::size_t k
   // The cell itself was counted as a like neighbour.
   return std::uint8_t((like - 1) | (occupied - like) << 4);
 }
-
-void World::EvaluateSegregationFast() { counts_.Evaluate(inputs_->ThresholdPercent(), copies_, grid, Agents); }
 
 void NeighbourCounts::Evaluate(double threshold, OccupancyCopy& copies, TGrid& grid, std::vector<TAgent>& agents) {
   if (!tableKnown_ || std::bit_cast<std::uint64_t>(threshold) != std::bit_cast<std::uint64_t>(tabledThreshold_)) {
@@ -354,7 +352,7 @@ void NeighbourCounts::EvaluateRows(Pass& pass, bool everyFlag) {
   // Where the cells outgrow the caches, a row's visits are listed first and the lines of the
   // cells fetched a few visits ahead, so that the misses overlap; on smaller grids the cells
   // stay in cache and the list would only cost.
-  const bool fetch = pass.cellCount > World::DrawAheadCells;
+  const bool fetch = pass.cellCount > DrawAheadCells;
   constexpr std::size_t ahead = 8;
   for (std::int32_t row = 0; row < rows_; ++row) {
     const std::size_t first = std::size_t(row) * cols;
@@ -536,7 +534,7 @@ std::uint16_t NeighbourCounts::LiveAt(const std::uint8_t* state, std::int32_t co
   return live;
 }
 
-void NeighbourCounts::Check(const World& world, const OccupancyCopy& copies) const {
+void NeighbourCounts::Check(const ModelState& world, const OccupancyCopy& copies) const {
   const TGrid::CellVector& cells = world.grid.Cells();
   const std::uint8_t* const state = copies.State();
   for (std::size_t k = 0; k < cells.size(); ++k) {

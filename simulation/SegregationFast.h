@@ -14,13 +14,13 @@ namespace zelmora {
 
 class OccupancyCopy;
 class TGrid;
-class World;
+struct ModelState;
 
 // EvaluateSegregation at the cost of what changed (SegregationFast.cpp; the plain phase is in
 // Segregation.cpp). Kept: every cell's neighbour counts as the cell holds them (same | other << 4,
 // detail::UnknownCounts where an edit put them outside 0..8); the cells whose occupant changed
 // since the last evaluation, and those an agent arrived at; the threshold evaluated last and the
-// rule by packed counts; and, on grids of at most World::DrawAheadCells cells, per cell its eight
+// rule by packed counts; and, on grids of at most DrawAheadCells cells, per cell its eight
 // neighbours' occupancy and colours (occupied | white << 4).
 //
 // Invariant: the counts are the cells' own; every cell whose occupant changed since the last
@@ -81,7 +81,7 @@ class NeighbourCounts {
   const std::uint8_t* Counts() const { return counts_.data(); }
 
   // Throws CopiesStale where a cell's counts, or a neighbour byte, differ from the cells.
-  void Check(const World& world, const OccupancyCopy& copies) const;
+  void Check(const ModelState& world, const OccupancyCopy& copies) const;
 
  private:
   struct Pass;  // what an evaluation reads and writes; see SegregationFast.cpp
