@@ -29,6 +29,46 @@ void OccupancyCopy::Size(std::int32_t cols, std::int32_t rows) {
   }
 }
 
+void OccupancyCopy::KeepFreeCells() {
+  if (freeKnown_) return;
+  const std::size_t words = occupied_.size();
+  freeTree_.assign(words + 1, 0);
+  freeCount_ = 0;
+  for (std::size_t i = 1; i <= words; ++i) {
+    const std::uint32_t free = std::uint32_t(std::popcount(FreeBits(i - 1)));
+    freeCount_ += free;
+    freeTree_[i] += free;
+    const std::size_t up = i + (i & (0 - i));
+    if (up <= words) freeTree_[up] += freeTree_[i];
+  }
+  freeHigh_ = std::bit_floor(words | 1);
+  freeKnown_ = true;
+}
+
+std::size_t OccupancyCopy::NthFree(std::uint32_t rank) const {
+  // The word: the tree's descent to the last word whose free cells before it are at most rank.
+  std::size_t at = 0;
+  for (std::size_t step = freeHigh_; step > 0; step /= 2) {
+    if (at + step < freeTree_.size() && freeTree_[at + step] <= rank) {
+      at += step;
+      rank -= freeTree_[at];
+    }
+  }
+  // The cell: the free bit of that word with `rank` free bits before it, halving the word.
+  std::uint64_t bits = FreeBits(at);
+  std::size_t base = 0;
+  for (unsigned width = 32; width >= 8; width /= 2) {
+    const std::uint32_t low = std::uint32_t(std::popcount(bits & ((std::uint64_t(1) << width) - 1)));
+    if (rank >= low) {
+      rank -= low;
+      bits >>= width;
+      base += width;
+    }
+  }
+  for (; rank > 0; --rank) bits &= bits - 1;
+  return at * 64 + base + std::size_t(std::countr_zero(bits));
+}
+
 void OccupancyCopy::Vacate() {
   freeKnown_ = false;
   std::fill(state_.begin(), state_.end(), 0);
@@ -99,9 +139,9 @@ void OccupancyCopy::Check(const ModelState& world) const {
     // The kept free cells follow the copy, held to the cells above: the k-th free cell by order.
     std::uint32_t rank = 0;
     for (std::size_t k = 0; k < state_.size(); ++k) {
-      if (state_[k] == 0 && free_.Nth(rank++) != k) detail::Stale(detail::CellName(k, cols_), "occupied (the free cells kept)");
+      if (state_[k] == 0 && NthFree(rank++) != k) detail::Stale(detail::CellName(k, cols_), "occupied (the free cells kept)");
     }
-    if (free_.Count() != rank) detail::Stale("the free cells kept", "occupied");
+    if (freeCount_ != rank) detail::Stale("the free cells kept", "occupied");
   }
   for (std::size_t i = 0; i < world.agents.size(); ++i) {
     const TAgent& agent = world.agents[i];

@@ -6,7 +6,6 @@
 
 #include "simulation/Agent.h"
 #include "simulation/Cell.h"
-#include "simulation/FreeCells.h"
 #include "simulation/ModelShape.h"
 
 namespace zelmora {
@@ -29,9 +28,11 @@ struct ModelState;
 // Version: a copy made afresh takes an identity no copy of any World had before, and every move
 // counts one: equal versions mean the same occupancy.
 //
-// Relocation anywhere reads the free cells by their order (FreeCells), made from the copy by the
-// first relocation that asks for them (KeptFreeCells) and from then on kept by every move in the
-// copy, until the copy is made or stood in again.
+// Relocation anywhere reads the free cells by their order: the free cells of each word of the
+// occupied bits counted in a binary indexed tree over the words (a 64th of the cells, so it stays
+// in cache where a tree over the cells would miss at every level), the cell found in its word by
+// its bits. Made from the copy by the first relocation that asks for it (KeepFreeCells) and from
+// then on kept by every move in the copy, until the copy is made or stood in again.
 class OccupancyCopy {
  public:
   // Every shape: the window of the torus's default width on its own tables (ColAt, RowStartAt),
@@ -87,16 +88,16 @@ class OccupancyCopy {
     occupied_[to / 64] |= std::uint64_t(1) << (to % 64);
     ++moves_;
     if (freeKnown_) {
-      free_.Change(from, +1);
-      free_.Change(to, -1);
+      ChangeFree(from / 64, +1);
+      ChangeFree(to / 64, -1);
     }
   }
-  // The free cells by their order, as the copy has them.
-  FreeCells& KeptFreeCells() {
-    if (!freeKnown_) free_.Make(state_.size(), [this](std::size_t k) { return state_[k] == 0; });
-    freeKnown_ = true;
-    return free_;
-  }
+  // The free cells by their order kept from now on, made where they are not.
+  void KeepFreeCells();
+  // While kept: the free cells, and the index of the free cell with `rank` free cells before it
+  // in row-major order (rank below FreeCount()).
+  std::uint32_t FreeCount() const { return freeCount_; }
+  std::size_t NthFree(std::uint32_t rank) const;
   void NoteOccupant(std::size_t k, std::int32_t agent) { occupant_[k] = agent; }
 
   // Sets agent's bit where `satisfied` is false and clears it where true, keeping the summary
@@ -167,7 +168,20 @@ class OccupancyCopy {
   std::vector<std::size_t> wrapCol_, wrapRowStart_;
   std::vector<PendingMove> pending_;
   std::vector<std::uint32_t> listed_;
-  FreeCells free_;
+  // The free cells of word w of occupied_ (bits past the last cell are no cells).
+  std::uint64_t FreeBits(std::size_t w) const {
+    const std::size_t past = state_.size() - w * 64;
+    return ~occupied_[w] & (past >= 64 ? ~std::uint64_t(0) : (std::uint64_t(1) << past) - 1);
+  }
+  void ChangeFree(std::size_t word, std::int32_t by) {
+    freeCount_ = std::uint32_t(std::int64_t(freeCount_) + by);
+    for (std::size_t i = word + 1; i < freeTree_.size(); i += i & (0 - i)) {
+      freeTree_[i] = std::uint32_t(std::int64_t(freeTree_[i]) + by);
+    }
+  }
+  std::vector<std::uint32_t> freeTree_;  // per word, its free cells, as a binary indexed tree
+  std::size_t freeHigh_ = 1;
+  std::uint32_t freeCount_ = 0;
   bool freeKnown_ = false;
 };
 

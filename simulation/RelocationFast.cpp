@@ -56,12 +56,13 @@ void World::RelocateUnsatisfiedFast() {
   std::int64_t drawn = 0;
   constexpr std::size_t ahead = 8;
   const bool windowOfTen = WindowOfTen(shape_);
-  FreeCells* const free = shape_.relocateAnywhere ? &copies_.KeptFreeCells() : nullptr;
+  const bool anywhere = shape_.relocateAnywhere;
+  if (anywhere) copies_.KeepFreeCells();
   for (std::size_t j = 0; j < list.size(); ++j) {
     if (j + ahead < list.size()) __builtin_prefetch(&Agents[list[j + ahead]]);
     const std::int32_t i = std::int32_t(list[j]);
     const TAgent& agent = Agents[std::size_t(i)];
-    const std::int64_t to = free            ? TryAnywhere(*free, state, drawn)
+    const std::int64_t to = anywhere        ? TryAnywhere(state, drawn)
                             : windowOfTen ? TryToRelocate(agent, state, drawn)
                                           : TryInWindow(agent, state, drawn);
     if (to < 0) continue;
@@ -155,12 +156,12 @@ std::int64_t World::TryInWindow(const TAgent& agent, std::uint64_t& state, std::
 
 // Relocation anywhere: the free cell of a drawn rank among the kept free cells, as
 // RelocateAnywhere draws it; the move then keeps them (OccupancyCopy::Move). -1 with none free.
-std::int64_t World::TryAnywhere(const FreeCells& free, std::uint64_t& state, std::int64_t& drawn) const {
-  if (free.Count() == 0) return -1;
+std::int64_t World::TryAnywhere(std::uint64_t& state, std::int64_t& drawn) const {
+  if (copies_.FreeCount() == 0) return -1;
   ++drawn;
   Random random;
   random.Seed(state);
-  const std::size_t to = free.Nth(random.Below(free.Count()));
+  const std::size_t to = copies_.NthFree(random.Below(copies_.FreeCount()));
   state = random.State();
   return std::int64_t(to);
 }

@@ -409,8 +409,7 @@ void NeighbourCounts::WriteFlags(const OccupancyCopy& copies, std::vector<TAgent
 
 // The general neighbourhood: a move takes the agent's part (occupied | white << 8) off the kept
 // occupancy of the cells around its old cell and adds it around the new one, and notes both
-// cells. Past so many changes that an evaluation would read more cells around them than the grid
-// holds, the moves stop following the kept occupancy: the evaluation makes it afresh.
+// cells. Past so many changes that an evaluation would rather walk every occupied cell, it does.
 void NeighbourCounts::MovedGeneral(std::size_t fromCol, std::size_t fromRow, std::size_t toCol, std::size_t toRow,
                                    std::int32_t colour) {
   const std::size_t cols = std::size_t(cols_);
@@ -425,10 +424,14 @@ void NeighbourCounts::MovedGeneral(std::size_t fromCol, std::size_t fromRow, std
   if (evaluateAll_ || countRows_) return;
   changed_.push_back(std::uint32_t(fromRow * cols + fromCol));
   changed_.push_back(std::uint32_t(toRow * cols + toCol));
+  // Visiting the cells around a change costs a few cache misses each, a cell of the walk over
+  // every occupied cell a few instructions: the walk pays past a quarter of the grid's worth of
+  // visits. At radius 1 the moves keep following the kept occupancy, three lines a cell; wider
+  // neighbourhoods have it made afresh.
   const std::size_t side = std::size_t(2 * shape_.radius + 1);
-  if (changed_.size() * side * side > counts_.size()) {
+  if (changed_.size() * side * side * 4 > counts_.size()) {
     countRows_ = true;
-    liveKnown_ = false;
+    liveKnown_ = liveKnown_ && shape_.radius == 1;
     changed_.clear();
   }
 }

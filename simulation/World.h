@@ -247,7 +247,7 @@ class World {
   void RelocateUnsatisfiedFast();
   std::int64_t TryToRelocate(const TAgent& agent, std::uint64_t& state, std::int64_t& drawn) const;
   std::int64_t TryInWindow(const TAgent& agent, std::uint64_t& state, std::int64_t& drawn) const;
-  std::int64_t TryAnywhere(const FreeCells& free, std::uint64_t& state, std::int64_t& drawn) const;
+  std::int64_t TryAnywhere(std::uint64_t& state, std::int64_t& drawn) const;
   void LookForCentersInAnyWindow();
   void WriteMoves(bool freePricesDone);
   void MoveToCheaper(std::int32_t i, std::int32_t col, std::int32_t row);
