@@ -442,6 +442,11 @@ void NeighbourCounts::MovedGeneral(std::size_t fromCol, std::size_t fromRow, std
 // the rows and columns wrap (2r + 1 is at most a side: none comes twice); on a bounded grid those
 // off the grid are left out.
 void NeighbourCounts::MakeLive(const std::uint8_t* state) {
+  CountLive(state, live_.data());
+  liveKnown_ = true;
+}
+
+void NeighbourCounts::CountLive(const std::uint8_t* state, std::uint16_t* out) const {
   const std::int32_t r = shape_.radius;
   const std::size_t cols = std::size_t(cols_);
   const auto part = [](std::uint8_t s) { return std::uint16_t(Occupied(s) | White(s) << 8); };
@@ -461,7 +466,7 @@ void NeighbourCounts::MakeLive(const std::uint8_t* state) {
   for (std::int32_t row = 0; row < rows_; ++row) {
     addRow(row + r, +1);
     const std::uint8_t* here = &state[std::size_t(row) * cols];
-    std::uint16_t* live = &live_[std::size_t(row) * cols];
+    std::uint16_t* live = &out[std::size_t(row) * cols];
     std::uint16_t sum = 0;
     for (std::int32_t c = -r; c <= r - 1; ++c) {
       const std::int32_t at = wrapped(c, cols_);
@@ -475,7 +480,6 @@ void NeighbourCounts::MakeLive(const std::uint8_t* state) {
     }
     addRow(row - r, -1);
   }
-  liveKnown_ = true;
 }
 
 // Every occupied cell to evaluate: its counts from the kept occupancy of its neighbours, written
@@ -528,18 +532,13 @@ void NeighbourCounts::EvaluateGeneral(Pass& pass) {
   }
 }
 
-std::uint16_t NeighbourCounts::LiveAt(const std::uint8_t* state, std::int32_t col, std::int32_t row) const {
-  std::uint16_t live = 0;
-  ForEachNeighbour(shape_, cols_, rows_, col, row, [&](std::int32_t c, std::int32_t r) {
-    const std::uint8_t s = state[std::size_t(r) * std::size_t(cols_) + std::size_t(c)];
-    live = std::uint16_t(live + (Occupied(s) | White(s) << 8));
-  });
-  return live;
-}
-
 void NeighbourCounts::Check(const ModelState& world, const OccupancyCopy& copies) const {
   const TGrid::CellVector& cells = world.grid.Cells();
   const std::uint8_t* const state = copies.State();
+  // The kept occupancy around every cell, as the occupancy copy (held to the cells by its own
+  // check) gives it now.
+  std::vector<std::uint16_t> live(general_ && liveKnown_ ? cells.size() : 0);
+  if (!live.empty()) CountLive(state, live.data());
   for (std::size_t k = 0; k < cells.size(); ++k) {
     const TCell& cell = cells[k];
     const auto stale = [&](const char* field) { detail::Stale(detail::CellName(k, cols_), field); };
@@ -551,9 +550,7 @@ void NeighbourCounts::Check(const ModelState& world, const OccupancyCopy& copies
       if (held_[k] != UnknownHeld && held_[k] != Hold(cell.sameNeighbours, cell.otherNeighbours)) {
         stale("sameNeighbours or otherNeighbours");
       }
-      // The kept occupancy around follows the occupancy copy, which its own check holds to the cells.
-      const std::int32_t col = std::int32_t(k % std::size_t(cols_)), row = std::int32_t(k / std::size_t(cols_));
-      if (liveKnown_ && live_[k] != LiveAt(state, col, row)) stale("neighbours' occupancy (a neighbour's occupied or State)");
+      if (!live.empty() && live_[k] != live[k]) stale("neighbours' occupancy (a neighbour's occupied or State)");
       continue;
     }
     if (!aroundKnown_) continue;

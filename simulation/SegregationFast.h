@@ -94,7 +94,7 @@ class NeighbourCounts {
   void MovedGeneral(std::size_t fromCol, std::size_t fromRow, std::size_t toCol, std::size_t toRow, std::int32_t colour);
   void EvaluateGeneral(Pass& pass);
   void MakeLive(const std::uint8_t* state);
-  std::uint16_t LiveAt(const std::uint8_t* state, std::int32_t col, std::int32_t row) const;
+  void CountLive(const std::uint8_t* state, std::uint16_t* out) const;
 
   void MoveAround(std::size_t col, std::size_t row, std::uint8_t part, const OccupancyCopy& copies);
   void NoteChanged(std::size_t cell) {
