@@ -87,7 +87,8 @@ py::object CountsOfCells(const World& w, py::object reuse, bool same) {
 }
 
 // Per cell, the occupied neighbours of its agent's colour (like) or of the other (!like), as the
-// occupancy stands; 0 for a free cell.
+// occupancy stands, in the model's own neighbourhood (its radius, wrapped or cut at the edges);
+// 0 for a free cell.
 py::object NeighboursNow(const World& w, py::object reuse, bool like) {
   const std::int32_t cols = w.grid.Cols(), rows = w.grid.Rows();
   std::vector<std::uint8_t> scratch;
@@ -95,20 +96,18 @@ py::object NeighboursNow(const World& w, py::object reuse, bool like) {
   const Written<std::int32_t> out = ToWrite<std::int32_t>(std::move(reuse), GridShape(w));
   const std::size_t width = std::size_t(cols);
   for (std::int32_t row = 0; row < rows; ++row) {
-    const std::uint8_t* lines[3] = {state + std::size_t(row == 0 ? rows - 1 : row - 1) * width,
-                                    state + std::size_t(row) * width,
-                                    state + std::size_t(row == rows - 1 ? 0 : row + 1) * width};
-    for (std::size_t col = 0; col < width; ++col) {
-      const std::uint8_t self = lines[1][col];
-      const std::size_t left = col == 0 ? width - 1 : col - 1, right = col + 1 == width ? 0 : col + 1;
-      const std::uint8_t around[8] = {lines[0][left], lines[0][col], lines[0][right], lines[1][left],
-                                      lines[1][right], lines[2][left], lines[2][col], lines[2][right]};
+    for (std::int32_t col = 0; col < cols; ++col) {
+      const std::size_t k = std::size_t(row) * width + std::size_t(col);
+      const std::uint8_t self = state[k];
       std::int32_t occupied = 0, same = 0;
-      for (const std::uint8_t n : around) {
-        occupied += n != 0;
-        same += n == self;
+      if (self != 0) {
+        ForEachNeighbour(w.Shape(), cols, rows, col, row, [&](std::int32_t c, std::int32_t r) {
+          const std::uint8_t n = state[std::size_t(r) * width + std::size_t(c)];
+          occupied += n != 0;
+          same += n == self;
+        });
       }
-      out.values[std::size_t(row) * width + col] = self == 0 ? 0 : like ? same : occupied - same;
+      out.values[k] = like ? same : occupied - same;
     }
   }
   return out.array;

@@ -28,7 +28,7 @@ void World::SizeCopies() {
   const std::size_t cells = std::size_t(GridCols) * std::size_t(GridRows);
   copies_.Size(GridCols, GridRows);
   prices_.Size(cells);
-  counts_.Size(GridCols, GridRows, cells <= DrawAheadCells);  // only small grids keep neighbour bytes
+  counts_.Size(GridCols, GridRows, cells <= DrawAheadCells, shape_);  // only small grids keep neighbour bytes
   freePrices_.Size(GridCols, GridRows);
 }
 
@@ -76,10 +76,11 @@ bool World::EnsureCopies() {
 
 void World::CheckCopies() const {
   if (!CopiesCurrent()) return;
-  copies_.Check(*this);
-  prices_.Check(*this);
-  counts_.Check(*this, copies_);
-  freePrices_.Check(*this);
+  const ModelState state = State();
+  copies_.Check(state);
+  prices_.Check(state);
+  counts_.Check(state, copies_);
+  freePrices_.Check(state);
 }
 
 std::int64_t World::UnsatisfiedAgents() const {

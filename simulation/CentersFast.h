@@ -11,10 +11,10 @@
 
 namespace zelmora {
 
-class World;
+struct ModelState;
 
-// What the fast LookForCenters tests its tries against (CentersFast.cpp; the plain phase is in
-// Relocation.cpp): one double per cell, its free price (the cell's `localPrice` where it is free,
+// What the fast LookForCenters (LookForCentersFast.cpp; the plain phase is in Relocation.cpp)
+// tests its tries against (CentersFast.cpp): one double per cell, its free price (the cell's `localPrice` where it is free,
 // +infinity where it is taken), and, on grids of whole blocks of kBlock x kBlock cells at least
 // three a side, per block a bound on the lowest free price in it and in the three by three blocks
 // around it, which hold the search window of every cell of the block.
@@ -32,8 +32,9 @@ class World;
 // where a cell was taken is made again from its cells.
 class FreePrices {
  public:
-  // The blocks hold the window of today's shape on the torus.
-  static constexpr bool Handles(const ModelShape& shape) { return shape.windowHalfWidth == 10 && shape.torus; }
+  // Every shape: the blocks hold the window of today's shape on the torus (WindowOfTen); any other
+  // window tests its tries on the free prices alone.
+  static constexpr bool Handles(const ModelShape&) { return true; }
   static constexpr std::int32_t kBlock = 10;
 
   void Size(std::int32_t cols, std::int32_t rows);
@@ -92,7 +93,7 @@ class FreePrices {
   }
 
   // Throws where a free price differs from the cells or falls below its blocks' bounds.
-  void Check(const World& world) const;
+  void Check(const ModelState& world) const;
 
  private:
   std::size_t BlockOf(std::size_t cell) const {

@@ -1,8 +1,14 @@
 #include "simulation/DistanceTable.h"
 
-#include "simulation/World.h"
+#include <cmath>
 
 namespace zelmora {
+
+double GridDistance(std::int32_t col1, std::int32_t row1, std::int32_t col2, std::int32_t row2) {
+  const long double dc = static_cast<long double>(col1) - col2;
+  const long double dr = static_cast<long double>(row1) - row2;
+  return static_cast<double>(std::sqrt(dc * dc + dr * dr));
+}
 
 void DistanceTable::Make(std::int32_t cols, std::int32_t rows) {
   if (Fits(cols, rows)) return;
@@ -12,7 +18,7 @@ void DistanceTable::Make(std::int32_t cols, std::int32_t rows) {
   table_.resize(std::size_t(rows) * width);
   for (std::int32_t dr = 0; dr < rows; ++dr) {
     double* row = &table_[std::size_t(dr) * width + std::size_t(cols - 1)];
-    for (std::int32_t dc = 0; dc < cols; ++dc) row[dc] = row[-dc] = World::GridDistance(0, 0, dc, dr);
+    for (std::int32_t dc = 0; dc < cols; ++dc) row[dc] = row[-dc] = GridDistance(0, 0, dc, dr);
   }
 }
 

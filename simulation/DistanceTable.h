@@ -11,10 +11,13 @@
 
 namespace zelmora {
 
+// The Euclidean distance of two cells, computed in long double and rounded once; never wrapped.
+double GridDistance(std::int32_t col1, std::int32_t row1, std::int32_t col2, std::int32_t row2);
+
 // The reset's distances. A cell's distance to a market depends on the two differences of their
 // places alone, so one table of a grid's size serves every market and setup: row dr holds the
 // distances from the origin to (dc - cols + 1, dr), and row |r - mr| from column cols - 1 - mc on
-// gives the distances of row r to a market at (mc, mr), as World::GridDistance gives them.
+// gives the distances of row r to a market at (mc, mr), as GridDistance gives them.
 // Current: once made for the grid's size (Make), for good. The reset writes the cells'
 // distances from it; pricing reads it instead of three lines of every cell while the cells hold
 // what it gives (KeptPrices).

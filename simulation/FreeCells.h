@@ -7,16 +7,24 @@
 
 namespace zelmora {
 
-// The free cells of a grid (anything with `occupied` cells, row-major) by their order, counted in a binary indexed tree: the
-// k-th of them is found, and a cell taken or freed, in steps of the tree's height.
+// The free cells of a grid (anything with `occupied` cells, row-major, or any test of a cell) by
+// their order, counted in a binary indexed tree: the k-th of them is found, and a cell taken or freed, in steps of the tree's height.
 class FreeCells {
  public:
+  FreeCells() = default;
   template <class Cells>
-  explicit FreeCells(const Cells& cells) : tree_(cells.size() + 1, 0) {
+  explicit FreeCells(const Cells& cells) {
+    Make(cells.size(), [&cells](std::size_t k) { return !cells[k].occupied; });
+  }
+  // Made afresh for n cells, cell k free where free(k).
+  template <class Free>
+  void Make(std::size_t n, Free free) {
+    tree_.assign(n + 1, 0);
+    count_ = 0;
     for (std::size_t i = 1; i < tree_.size(); ++i) {
-      const bool free = !cells[i - 1].occupied;
-      count_ += free;
-      tree_[i] += free;
+      const bool isFree = free(i - 1);
+      count_ += isFree;
+      tree_[i] += isFree;
       const std::size_t up = i + (i & (0 - i));
       if (up < tree_.size()) tree_[up] += tree_[i];
     }

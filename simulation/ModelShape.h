@@ -19,6 +19,11 @@ struct ModelShape {
   bool operator==(const ModelShape&) const = default;
 };
 
+// The search window of the window's own shape, on the torus: the fast phases' tables and blocks
+// (OccupancyCopy::ColAt, FreePrices' blocks) are made for it; any other window draws its tries
+// one after another.
+inline constexpr bool WindowOfTen(const ModelShape& shape) { return shape.windowHalfWidth == 10 && shape.torus; }
+
 inline constexpr std::int32_t MaxRadius = 5;
 inline constexpr std::int32_t MaxWindowHalfWidth = 20;
 

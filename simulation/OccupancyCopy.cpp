@@ -6,7 +6,7 @@
 #include <string>
 
 #include "simulation/CopyCheck.h"
-#include "simulation/World.h"
+#include "simulation/ModelState.h"
 
 namespace zelmora {
 
@@ -14,6 +14,7 @@ void OccupancyCopy::Size(std::int32_t cols, std::int32_t rows) {
   const std::size_t cellCount = std::size_t(cols) * std::size_t(rows);
   cols_ = cols;
   valid_ = false;
+  freeKnown_ = false;
   shadesDrawn_ = false;
   state_.assign(cellCount, 0);
   occupied_.assign((cellCount + 63) / 64, 0);
@@ -28,7 +29,48 @@ void OccupancyCopy::Size(std::int32_t cols, std::int32_t rows) {
   }
 }
 
+void OccupancyCopy::KeepFreeCells() {
+  if (freeKnown_) return;
+  const std::size_t words = occupied_.size();
+  freeTree_.assign(words + 1, 0);
+  freeCount_ = 0;
+  for (std::size_t i = 1; i <= words; ++i) {
+    const std::uint32_t free = std::uint32_t(std::popcount(FreeBits(i - 1)));
+    freeCount_ += free;
+    freeTree_[i] += free;
+    const std::size_t up = i + (i & (0 - i));
+    if (up <= words) freeTree_[up] += freeTree_[i];
+  }
+  freeHigh_ = std::bit_floor(words | 1);
+  freeKnown_ = true;
+}
+
+std::size_t OccupancyCopy::NthFree(std::uint32_t rank) const {
+  // The word: the tree's descent to the last word whose free cells before it are at most rank.
+  std::size_t at = 0;
+  for (std::size_t step = freeHigh_; step > 0; step /= 2) {
+    if (at + step < freeTree_.size() && freeTree_[at + step] <= rank) {
+      at += step;
+      rank -= freeTree_[at];
+    }
+  }
+  // The cell: the free bit of that word with `rank` free bits before it, halving the word.
+  std::uint64_t bits = FreeBits(at);
+  std::size_t base = 0;
+  for (unsigned width = 32; width >= 8; width /= 2) {
+    const std::uint32_t low = std::uint32_t(std::popcount(bits & ((std::uint64_t(1) << width) - 1)));
+    if (rank >= low) {
+      rank -= low;
+      bits >>= width;
+      base += width;
+    }
+  }
+  for (; rank > 0; --rank) bits &= bits - 1;
+  return at * 64 + base + std::size_t(std::countr_zero(bits));
+}
+
 void OccupancyCopy::Vacate() {
+  freeKnown_ = false;
   std::fill(state_.begin(), state_.end(), 0);
   std::fill(occupied_.begin(), occupied_.end(), 0);
 }
@@ -42,6 +84,7 @@ void OccupancyCopy::CopyUnsatisfied(std::size_t i) {
 
 bool OccupancyCopy::Stand(std::size_t index, const TAgent& agent, std::size_t k) {
   if (state_[k] != 0 || (agent.colour != 0 && agent.colour != 1)) return false;
+  freeKnown_ = false;
   state_[k] = std::uint8_t(1 + agent.colour);
   occupied_[k / 64] |= std::uint64_t(1) << (k % 64);
   occupant_[k] = std::int32_t(index);
@@ -51,6 +94,7 @@ bool OccupancyCopy::Stand(std::size_t index, const TAgent& agent, std::size_t k)
 bool OccupancyCopy::Finish(const std::vector<TAgent>& agents, bool agree, bool allSatisfied, bool cellsCopied) {
   fresh_ = false;
   valid_ = false;
+  freeKnown_ = false;
   if (cellsCopied) {
     // Each agent on a cell of its own that names it, and no other cell occupied.
     std::size_t occupiedCells = 0;
@@ -81,7 +125,7 @@ bool OccupancyCopy::Finish(const std::vector<TAgent>& agents, bool agree, bool a
   return true;
 }
 
-void OccupancyCopy::Check(const World& world) const {
+void OccupancyCopy::Check(const ModelState& world) const {
   const TGrid::CellVector& cells = world.grid.Cells();
   for (std::size_t k = 0; k < cells.size(); ++k) {
     const TCell& cell = cells[k];
@@ -91,10 +135,18 @@ void OccupancyCopy::Check(const World& world) const {
     if (((occupied_[k / 64] >> (k % 64)) & 1) != (state_[k] != 0)) stale("occupied");
     if (cell.occupied && occupant_[k] != cell.occupant) stale("occupant");
   }
-  for (std::size_t i = 0; i < world.Agents.size(); ++i) {
-    const TAgent& agent = world.Agents[i];
+  if (freeKnown_) {
+    // The kept free cells follow the copy, held to the cells above: the k-th free cell by order.
+    std::uint32_t rank = 0;
+    for (std::size_t k = 0; k < state_.size(); ++k) {
+      if (state_[k] == 0 && NthFree(rank++) != k) detail::Stale(detail::CellName(k, cols_), "occupied (the free cells kept)");
+    }
+    if (freeCount_ != rank) detail::Stale("the free cells kept", "occupied");
+  }
+  for (std::size_t i = 0; i < world.agents.size(); ++i) {
+    const TAgent& agent = world.agents[i];
     const auto stale = [i](const char* field) { detail::Stale("agent " + std::to_string(i), field); };
-    if (agent.col < 0 || agent.col >= world.GridCols || agent.row < 0 || agent.row >= world.GridRows) stale("col or row");
+    if (agent.col < 0 || agent.col >= world.Cols() || agent.row < 0 || agent.row >= world.Rows()) stale("col or row");
     const std::size_t k = std::size_t(agent.row) * std::size_t(cols_) + std::size_t(agent.col);
     if (state_[k] == 0 || occupant_[k] != std::int32_t(i)) stale("col or row");
     if (state_[k] != 1 + agent.colour) stale("colour");

@@ -10,7 +10,7 @@
 
 namespace zelmora {
 
-class World;
+struct ModelState;
 
 // Who stands where, as every fast phase reads it, and what the fast relocation phase reads alone:
 // per cell a byte (0 free, 1 + the colour of its agent), a bit (occupied) and the occupant; per
@@ -27,12 +27,17 @@ class World;
 // until the agent list is replaced or resized, which Current notices by itself.
 // Version: a copy made afresh takes an identity no copy of any World had before, and every move
 // counts one: equal versions mean the same occupancy.
+//
+// Relocation anywhere reads the free cells by their order: the free cells of each word of the
+// occupied bits counted in a binary indexed tree over the words (a 64th of the cells, so it stays
+// in cache where a tree over the cells would miss at every level), the cell found in its word by
+// its bits. Made from the copy by the first relocation that asks for it (KeepFreeCells) and from
+// then on kept by every move in the copy, until the copy is made or stood in again.
 class OccupancyCopy {
  public:
-  // The relocation's tries are drawn from the window of today's shape on the torus.
-  static constexpr bool Handles(const ModelShape& shape) {
-    return shape.windowHalfWidth == 10 && shape.torus && !shape.relocateAnywhere;
-  }
+  // Every shape: the window of the torus's default width on its own tables (ColAt, RowStartAt),
+  // any other window, and relocation anywhere on the kept free cells.
+  static constexpr bool Handles(const ModelShape&) { return true; }
 
   struct PendingMove {
     std::uint32_t from, to;
@@ -47,6 +52,7 @@ class OccupancyCopy {
   void Drop() {
     valid_ = false;
     fresh_ = false;
+    freeKnown_ = false;
   }
   // Whether every cell is free in the copy, as a reset leaves them: agents may stand in next
   // (Stand). Anything else the World does to the cells makes it false.
@@ -81,7 +87,17 @@ class OccupancyCopy {
     occupied_[from / 64] &= ~(std::uint64_t(1) << (from % 64));
     occupied_[to / 64] |= std::uint64_t(1) << (to % 64);
     ++moves_;
+    if (freeKnown_) {
+      ChangeFree(from / 64, +1);
+      ChangeFree(to / 64, -1);
+    }
   }
+  // The free cells by their order kept from now on, made where they are not.
+  void KeepFreeCells();
+  // While kept: the free cells, and the index of the free cell with `rank` free cells before it
+  // in row-major order (rank below FreeCount()).
+  std::uint32_t FreeCount() const { return freeCount_; }
+  std::size_t NthFree(std::uint32_t rank) const;
   void NoteOccupant(std::size_t k, std::int32_t agent) { occupant_[k] = agent; }
 
   // Sets agent's bit where `satisfied` is false and clears it where true, keeping the summary
@@ -132,7 +148,7 @@ class OccupancyCopy {
   std::vector<std::uint32_t>& Listed() { return listed_; }
 
   // Throws CopiesStale where a cell or agent of the World differs from the copy.
-  void Check(const World& world) const;
+  void Check(const ModelState& world) const;
 
  private:
   void CopyUnsatisfied(std::size_t i);
@@ -152,6 +168,21 @@ class OccupancyCopy {
   std::vector<std::size_t> wrapCol_, wrapRowStart_;
   std::vector<PendingMove> pending_;
   std::vector<std::uint32_t> listed_;
+  // The free cells of word w of occupied_ (bits past the last cell are no cells).
+  std::uint64_t FreeBits(std::size_t w) const {
+    const std::size_t past = state_.size() - w * 64;
+    return ~occupied_[w] & (past >= 64 ? ~std::uint64_t(0) : (std::uint64_t(1) << past) - 1);
+  }
+  void ChangeFree(std::size_t word, std::int32_t by) {
+    freeCount_ = std::uint32_t(std::int64_t(freeCount_) + by);
+    for (std::size_t i = word + 1; i < freeTree_.size(); i += i & (0 - i)) {
+      freeTree_[i] = std::uint32_t(std::int64_t(freeTree_[i]) + by);
+    }
+  }
+  std::vector<std::uint32_t> freeTree_;  // per word, its free cells, as a binary indexed tree
+  std::size_t freeHigh_ = 1;
+  std::uint32_t freeCount_ = 0;
+  bool freeKnown_ = false;
 };
 
 }  // namespace zelmora

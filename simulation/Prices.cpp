@@ -54,4 +54,13 @@ void World::ShowPriceScapePlain() {
   for (TCell& cell : grid.Cells()) cell.grey = detail::RoundToInt32(cell.localPrice * 9.0);
 }
 
+// The fast phases are the accelerator's own (PricesFast.cpp).
+void World::ComputeLocalPricesFast() {
+  const PricedGrid priced{grid.Cells().data(), GridCols, GridRows, MarketCells(), shape_.markets,
+                          &Markets, &distances_, copies_.State()};
+  prices_.ComputeLocalPrices(priced, inputs_->TravelCost(), freePrices_);
+}
+
+void World::ShowPriceScapeFast() { prices_.ShowPriceScape(grid.Cells().data()); }
+
 }  // namespace zelmora

@@ -21,7 +21,7 @@
 #include "simulation/ModelMath.h"
 #include "simulation/PricesFast.h"
 #include "simulation/Registers.h"
-#include "simulation/World.h"
+#include "simulation/ModelState.h"
 
 namespace zelmora {
 
@@ -39,7 +39,7 @@ struct Priced {
 template <class Distance>
 inline Priced PriceInFull(Distance distance, const std::array<double, MarketCount>& unitCost, double travelCost) {
   // A branch, as in the plain phase: which market wins changes little from a cell to the next.
-  Priced p{World::PriceCeiling, detail::Taken, -1};
+  Priced p{PriceCeiling, detail::Taken, -1};
   for (std::size_t m = 0; m < MarketCount; ++m) {
     const double price = unitCost[m] + distance(m) * travelCost;
     if (price < p.best) {
@@ -161,7 +161,7 @@ FullWrites PriceTableWide(FullWrites w, const PricedGrid& grid, const std::array
     const std::size_t start = std::size_t(row) * cols;
     std::size_t col = 0;
     for (; col + kLanes <= cols; col += kLanes) {
-      Lanes best = World::PriceCeiling - Lanes{}, rival = detail::Taken - Lanes{};
+      Lanes best = PriceCeiling - Lanes{}, rival = detail::Taken - Lanes{};
       LaneMarks market = -1 - LaneMarks{};
       for (std::size_t m = 0; m < MarketCount; ++m) {
         Lanes d;
@@ -169,7 +169,7 @@ FullWrites PriceTableWide(FullWrites w, const PricedGrid& grid, const std::array
         const Lanes price = unitCost[m] + d * travelCost;
         const LaneMarks cheaper = price < best;
         // The ceiling is no price: a cell's first market below it leaves the rival alone.
-        const Lanes other = cheaper ? (best < World::PriceCeiling ? best : detail::Taken) : price;
+        const Lanes other = cheaper ? (best < PriceCeiling ? best : detail::Taken) : price;
         rival = other < rival ? other : rival;
         best = cheaper ? price : best;
         market = cheaper ? std::int64_t(m) : market;
@@ -347,7 +347,7 @@ void KeptPrices::PriceRows(const PricedGrid& grid, const std::array<double, Mark
       double price = unitCost[catchment] + d * travelCost;
       const double bound = rivals[k] - fall[std::uint8_t(epoch - epochs[k])];
       const double room = (std::fabs(rivals[k]) + std::fabs(price) + 1.0) * 0x1p-40;
-      const bool full = !(price < World::PriceCeiling && bound - room > price);
+      const bool full = !(price < PriceCeiling && bound - room > price);
       kept += !full;
       if (full) {
         const Priced p = fromTable ? PriceInFull(distance, col, unitCost, travelCost)
@@ -397,30 +397,22 @@ void KeptPrices::ShowPriceScape(TCell* cells) {
   greyIsScape_ = true;
 }
 
-void World::ComputeLocalPricesFast() {
-  const PricedGrid priced{grid.Cells().data(), GridCols, GridRows, MarketCells(), shape_.markets,
-                          &Markets, &distances_, copies_.State()};
-  prices_.ComputeLocalPrices(priced, inputs_->TravelCost(), freePrices_);
-}
-
-void World::ShowPriceScapeFast() { prices_.ShowPriceScape(grid.Cells().data()); }
-
-void KeptPrices::Check(const World& world) const {
+void KeptPrices::Check(const ModelState& world) const {
   const TGrid::CellVector& cells = world.grid.Cells();
   std::array<const double*, MarketCount> distance{};
-  const DistanceTable& table = world.Distances();
+  const DistanceTable& table = world.distances;
   for (std::size_t k = 0; k < cells.size(); ++k) {
     const TCell& cell = cells[k];
-    const auto stale = [&](const char* field) { detail::Stale(detail::CellName(k, world.GridCols), field); };
+    const auto stale = [&](const char* field) { detail::Stale(detail::CellName(k, world.Cols()), field); };
     if (catchment_[k] != cell.catchment) stale("catchment");
     if (!detail::SameBits(price_[k], cell.localPrice)) stale("localPrice");
     if (greyIsScape_ && cell.grey != detail::RoundToInt32(price_[k] * 9.0)) stale("grey");
     // Prices kept by their bounds assume the distances unchanged since the copies were made;
     // pricing reads them from the table while the cells hold what it gives.
     if (!fromTable_) continue;
-    const std::size_t col = k % std::size_t(world.GridCols);
-    if (col == 0) table.Row(std::int32_t(k / std::size_t(world.GridCols)), world.Markets, distance);
-    for (std::size_t m = 0; m < std::size_t(world.Shape().markets); ++m) {
+    const std::size_t col = k % std::size_t(world.Cols());
+    if (col == 0) table.Row(std::int32_t(k / std::size_t(world.Cols())), world.markets, distance);
+    for (std::size_t m = 0; m < std::size_t(world.shape.markets); ++m) {
       if (!detail::SameBits(distance[m][col], cell.marketDistance[m])) stale("marketDistance");
     }
   }

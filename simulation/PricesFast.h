@@ -15,7 +15,7 @@ namespace zelmora {
 
 class DistanceTable;
 class FreePrices;
-class World;
+struct ModelState;
 struct FullWrites;  // what pricing every cell writes; see PricesFast.cpp
 
 // What a pricing reads and writes besides the copies of the prices.
@@ -77,7 +77,7 @@ class KeptPrices {
   bool FromTable() const { return fromTable_; }
 
   // Throws CopiesStale where a cell differs from the copies.
-  void Check(const World& world) const;
+  void Check(const ModelState& world) const;
 
  private:
   void PriceRows(const PricedGrid& grid, const std::array<double, MarketCount>& unitCost, double travelCost,

@@ -55,11 +55,16 @@ void World::RelocateUnsatisfiedFast() {
   std::uint64_t state = random_.State();  // kept in a register through the try loop
   std::int64_t drawn = 0;
   constexpr std::size_t ahead = 8;
+  const bool windowOfTen = WindowOfTen(shape_);
+  const bool anywhere = shape_.relocateAnywhere;
+  if (anywhere) copies_.KeepFreeCells();
   for (std::size_t j = 0; j < list.size(); ++j) {
     if (j + ahead < list.size()) __builtin_prefetch(&Agents[list[j + ahead]]);
     const std::int32_t i = std::int32_t(list[j]);
     const TAgent& agent = Agents[std::size_t(i)];
-    const std::int64_t to = TryToRelocate(agent, state, drawn);
+    const std::int64_t to = anywhere        ? TryAnywhere(state, drawn)
+                            : windowOfTen ? TryToRelocate(agent, state, drawn)
+                                          : TryInWindow(agent, state, drawn);
     if (to < 0) continue;
     // An unsigned 32-bit division (the cells are numbered in 32 bits, as changed_ notes them):
     // a signed 64-bit one costs several times as much.
@@ -129,6 +134,36 @@ std::int64_t World::TryToRelocate(const TAgent& agent, std::uint64_t& state, std
     drawn += 4;
   }
   return -1;
+}
+
+// The tries of one unsatisfied agent in any other window, one after another as the plain phase
+// makes them, tested on the occupancy copy.
+std::int64_t World::TryInWindow(const TAgent& agent, std::uint64_t& state, std::int64_t& drawn) const {
+  Random random;
+  random.Seed(state);
+  const std::uint8_t* const occupancy = copies_.State();
+  for (int attempt = 0; attempt < RelocationTries; ++attempt) {
+    ++drawn;
+    std::int32_t col, row;
+    if (DrawCandidate(random, agent, col, row) && occupancy[CellIndex(col, row)] == 0) {
+      state = random.State();
+      return std::int64_t(CellIndex(col, row));
+    }
+  }
+  state = random.State();
+  return -1;
+}
+
+// Relocation anywhere: the free cell of a drawn rank among the kept free cells, as
+// RelocateAnywhere draws it; the move then keeps them (OccupancyCopy::Move). -1 with none free.
+std::int64_t World::TryAnywhere(std::uint64_t& state, std::int64_t& drawn) const {
+  if (copies_.FreeCount() == 0) return -1;
+  ++drawn;
+  Random random;
+  random.Seed(state);
+  const std::size_t to = copies_.NthFree(random.Below(copies_.FreeCount()));
+  state = random.State();
+  return std::int64_t(to);
 }
 
 // The rest of the moves just made, in their order: the cells, the other copies, the customers.

@@ -72,4 +72,7 @@ void World::EvaluateSegregationPlain() {
   evaluate([&](std::int32_t c, std::int32_t r) { return seen[CellIndex(c, r)]; });
 }
 
+// The fast phase is the accelerator's own (SegregationFast.cpp).
+void World::EvaluateSegregationFast() { counts_.Evaluate(inputs_->ThresholdPercent(), copies_, grid, Agents); }
+
 }  // namespace zelmora

@@ -20,7 +20,7 @@
 #include "simulation/ModelMath.h"
 #include "simulation/OccupancyCopy.h"
 #include "simulation/SegregationFast.h"
-#include "simulation/World.h"
+#include "simulation/ModelState.h"
 
 namespace zelmora {
 
@@ -116,10 +116,16 @@ struct NeighbourCounts::Pass {
   }
 };
 
-void NeighbourCounts::Size(std::int32_t cols, std::int32_t rows, bool keepsAround) {
+void NeighbourCounts::Size(std::int32_t cols, std::int32_t rows, bool keepsAround, const ModelShape& shape) {
   const std::size_t cells = std::size_t(cols) * std::size_t(rows);
   cols_ = cols;
   rows_ = rows;
+  shape_ = shape;
+  general_ = shape.radius != 1 || !shape.torus;
+  keepsAround = keepsAround && !general_;
+  held_.resize(general_ ? cells : 0);
+  live_.resize(general_ ? cells : 0);
+  liveKnown_ = false;
   words_ = (std::size_t(cols) + 63) / 64;
   keepsAround_ = keepsAround;
   counts_.resize(cells);
@@ -177,8 +183,6 @@ std::uint8_t NeighbourCounts::CountCell(const std::uint8_t* state, std::size_t k
   return std::uint8_t((like - 1) | (occupied - like) << 4);
 }
 
-void World::EvaluateSegregationFast() { counts_.Evaluate(inputs_->ThresholdPercent(), copies_, grid, Agents); }
-
 void NeighbourCounts::Evaluate(double threshold, OccupancyCopy& copies, TGrid& grid, std::vector<TAgent>& agents) {
   if (!tableKnown_ || std::bit_cast<std::uint64_t>(threshold) != std::bit_cast<std::uint64_t>(tabledThreshold_)) {
     // The rule for every pair of counts, by their packed byte, worked out with the plain arithmetic.
@@ -195,7 +199,11 @@ void NeighbourCounts::Evaluate(double threshold, OccupancyCopy& copies, TGrid& g
                                        std::bit_cast<std::uint64_t>(evaluatedThreshold_);
   if (flipped_.size() <= agents.size()) flipped_.resize(agents.size() + 1);
   Pass pass{satisfiedBy_.data(), copies, grid.Cells().data(), grid.Cells().size()};
-  if (all || countRows_) {
+  threshold_ = threshold;
+  if (general_) {
+    evaluateAll_ = evaluateAll_ || all;
+    EvaluateGeneral(pass);
+  } else if (all || countRows_) {
     // Counting a block per change would cost more than counting every row.
     EvaluateRows(pass, all);
   } else if (aroundKnown_) {
@@ -208,7 +216,7 @@ void NeighbourCounts::Evaluate(double threshold, OccupancyCopy& copies, TGrid& g
   // this one's copies were made: then the next are likely few too. After many, the moves would
   // keep them only to have the rows counted again.
   const bool sameCopy = copies.Identity() == evaluatedCopy_;
-  if (keepsAround_ && !aroundKnown_ && sameCopy && (copies.Moves() - evaluatedMoves_) * 2 * 16 <= counts_.size()) {
+  if (!general_ && keepsAround_ && !aroundKnown_ && sameCopy && (copies.Moves() - evaluatedMoves_) * 2 * 16 <= counts_.size()) {
     MakeAround(copies);
   }
   evaluatedCopy_ = copies.Identity();
@@ -344,7 +352,7 @@ void NeighbourCounts::EvaluateRows(Pass& pass, bool everyFlag) {
   // Where the cells outgrow the caches, a row's visits are listed first and the lines of the
   // cells fetched a few visits ahead, so that the misses overlap; on smaller grids the cells
   // stay in cache and the list would only cost.
-  const bool fetch = pass.cellCount > World::DrawAheadCells;
+  const bool fetch = pass.cellCount > DrawAheadCells;
   constexpr std::size_t ahead = 8;
   for (std::int32_t row = 0; row < rows_; ++row) {
     const std::size_t first = std::size_t(row) * cols;
@@ -399,15 +407,151 @@ void NeighbourCounts::WriteFlags(const OccupancyCopy& copies, std::vector<TAgent
   flippedCount_ = 0;
 }
 
-void NeighbourCounts::Check(const World& world, const OccupancyCopy& copies) const {
+// The general neighbourhood: a move takes the agent's part (occupied | white << 8) off the kept
+// occupancy of the cells around its old cell and adds it around the new one, and notes both
+// cells. Past so many changes that an evaluation would rather walk every occupied cell, it does.
+void NeighbourCounts::MovedGeneral(std::size_t fromCol, std::size_t fromRow, std::size_t toCol, std::size_t toRow,
+                                   std::int32_t colour) {
+  const std::size_t cols = std::size_t(cols_);
+  if (liveKnown_) {
+    const std::uint16_t part = std::uint16_t(1 + (colour << 8));
+    std::uint16_t* live = live_.data();
+    ForEachNeighbour(shape_, cols_, rows_, std::int32_t(fromCol), std::int32_t(fromRow),
+                     [&](std::int32_t c, std::int32_t r) { live[std::size_t(r) * cols + std::size_t(c)] -= part; });
+    ForEachNeighbour(shape_, cols_, rows_, std::int32_t(toCol), std::int32_t(toRow),
+                     [&](std::int32_t c, std::int32_t r) { live[std::size_t(r) * cols + std::size_t(c)] += part; });
+  }
+  if (evaluateAll_ || countRows_) return;
+  changed_.push_back(std::uint32_t(fromRow * cols + fromCol));
+  changed_.push_back(std::uint32_t(toRow * cols + toCol));
+  // Visiting the cells around a change costs a few cache misses each, a cell of the walk over
+  // every occupied cell a few instructions: the walk pays past a quarter of the grid's worth of
+  // visits. At radius 1 the moves keep following the kept occupancy, three lines a cell; wider
+  // neighbourhoods have it made afresh.
+  const std::size_t side = std::size_t(2 * shape_.radius + 1);
+  if (changed_.size() * side * side * 4 > counts_.size()) {
+    countRows_ = true;
+    liveKnown_ = liveKnown_ && shape_.radius == 1;
+    changed_.clear();
+  }
+}
+
+// Every cell's neighbours' occupancy and colours from the occupancy copy: the parts summed down
+// each column over the 2r + 1 rows around a row, then along the row over the 2r + 1 columns
+// around a cell, each sum slid by one cell at a time; the cell's own part taken off. On the torus
+// the rows and columns wrap (2r + 1 is at most a side: none comes twice); on a bounded grid those
+// off the grid are left out.
+void NeighbourCounts::MakeLive(const std::uint8_t* state) {
+  CountLive(state, live_.data());
+  liveKnown_ = true;
+}
+
+void NeighbourCounts::CountLive(const std::uint8_t* state, std::uint16_t* out) const {
+  const std::int32_t r = shape_.radius;
+  const std::size_t cols = std::size_t(cols_);
+  const auto part = [](std::uint8_t s) { return std::uint16_t(Occupied(s) | White(s) << 8); };
+  const auto wrapped = [&](std::int32_t v, std::int32_t size) -> std::int32_t {
+    if (v >= 0 && v < size) return v;
+    if (!shape_.torus) return -1;
+    return v < 0 ? v + size : v - size;
+  };
+  std::vector<std::uint16_t> column(cols, 0);
+  const auto addRow = [&](std::int32_t row, int sign) {
+    const std::int32_t at = wrapped(row, rows_);
+    if (at < 0) return;
+    const std::uint8_t* line = &state[std::size_t(at) * cols];
+    for (std::size_t c = 0; c < cols; ++c) column[c] = std::uint16_t(column[c] + sign * part(line[c]));
+  };
+  for (std::int32_t row = -r; row <= r - 1; ++row) addRow(row, +1);
+  for (std::int32_t row = 0; row < rows_; ++row) {
+    addRow(row + r, +1);
+    const std::uint8_t* here = &state[std::size_t(row) * cols];
+    std::uint16_t* live = &out[std::size_t(row) * cols];
+    std::uint16_t sum = 0;
+    for (std::int32_t c = -r; c <= r - 1; ++c) {
+      const std::int32_t at = wrapped(c, cols_);
+      if (at >= 0) sum = std::uint16_t(sum + column[std::size_t(at)]);
+    }
+    for (std::int32_t c = 0; c < cols_; ++c) {
+      const std::int32_t in = wrapped(c + r, cols_), out = wrapped(c - r - 1, cols_);
+      if (in >= 0) sum = std::uint16_t(sum + column[std::size_t(in)]);
+      if (c - r - 1 >= -r && out >= 0) sum = std::uint16_t(sum - column[std::size_t(out)]);
+      live[c] = std::uint16_t(sum - part(here[c]));
+    }
+    addRow(row - r, -1);
+  }
+}
+
+// Every occupied cell to evaluate: its counts from the kept occupancy of its neighbours, written
+// where they differ from the cell's, and its agent's flag.
+void NeighbourCounts::EvaluateGeneral(Pass& pass) {
+  const std::uint8_t* const state = pass.copies.State();
+  const std::int32_t* const occupant = pass.copies.Occupant();
+  const auto visit = [&](std::size_t k) {
+    const std::uint8_t s = state[k];
+    const std::uint16_t live = live_[k];
+    const std::int32_t occupied = live & 255, white = live >> 8;
+    const std::int32_t same = s == 2 ? white : occupied - white, other = occupied - same;
+    const std::uint16_t held = std::uint16_t(same | other << 8);
+    if (held_[k] != held) {
+      held_[k] = held;
+      counts_[k] = detail::PackCounts(same, other);
+      pass.cells[k].sameNeighbours = same;
+      pass.cells[k].otherNeighbours = other;
+    }
+    flipped_[flippedCount_] = std::uint32_t(occupant[k]);
+    flippedCount_ += pass.copies.Flag(std::size_t(occupant[k]), detail::IsSatisfied(same, other, threshold_));
+  };
+  if (evaluateAll_ || countRows_ || !liveKnown_) {
+    // Every occupied cell, its flag set as the plain phase sets every flag.
+    if (!liveKnown_) MakeLive(state);
+    const std::uint64_t* bits = pass.copies.OccupiedBits();
+    const std::size_t words = (counts_.size() + 63) / 64;
+    for (std::size_t w = 0; w < words; ++w) {
+      for (std::uint64_t b = bits[w]; b != 0; b &= b - 1) visit(w * 64 + std::size_t(std::countr_zero(b)));
+    }
+    return;
+  }
+  // The cells around each changed one, and the changed one itself (an agent that arrived has its
+  // flag set even where its counts stand), each once.
+  block_.clear();
+  const std::size_t cols = std::size_t(cols_);
+  const auto mark = [&](std::size_t n) {
+    if (marked_[n]) return;
+    marked_[n] = 1;
+    block_.push_back(std::uint32_t(n));
+  };
+  for (const std::uint32_t k : changed_) {
+    mark(k);
+    ForEachNeighbour(shape_, cols_, rows_, std::int32_t(k % cols), std::int32_t(k / cols),
+                     [&](std::int32_t c, std::int32_t r) { mark(std::size_t(r) * cols + std::size_t(c)); });
+  }
+  for (const std::uint32_t k : block_) {
+    marked_[k] = 0;
+    if (state[k] != 0) visit(k);
+  }
+}
+
+void NeighbourCounts::Check(const ModelState& world, const OccupancyCopy& copies) const {
   const TGrid::CellVector& cells = world.grid.Cells();
   const std::uint8_t* const state = copies.State();
+  // The kept occupancy around every cell, as the occupancy copy (held to the cells by its own
+  // check) gives it now.
+  std::vector<std::uint16_t> live(general_ && liveKnown_ ? cells.size() : 0);
+  if (!live.empty()) CountLive(state, live.data());
   for (std::size_t k = 0; k < cells.size(); ++k) {
     const TCell& cell = cells[k];
     const auto stale = [&](const char* field) { detail::Stale(detail::CellName(k, cols_), field); };
     if (counts_[k] != detail::UnknownCounts &&
         counts_[k] != detail::PackCounts(cell.sameNeighbours, cell.otherNeighbours)) {
       stale("sameNeighbours or otherNeighbours");
+    }
+    if (general_) {
+      if (held_[k] != UnknownHeld && held_[k] != Hold(cell.sameNeighbours, cell.otherNeighbours)) {
+        stale("sameNeighbours or otherNeighbours");
+      }
+      if (!live.empty() && live_[k] != live[k]) stale("neighbours' occupancy (a neighbour's occupied or State)");
+      continue;
     }
     if (!aroundKnown_) continue;
     // The neighbour bytes follow the occupancy copy, which its own check holds to the cells.

@@ -14,13 +14,13 @@ namespace zelmora {
 
 class OccupancyCopy;
 class TGrid;
-class World;
+struct ModelState;
 
 // EvaluateSegregation at the cost of what changed (SegregationFast.cpp; the plain phase is in
 // Segregation.cpp). Kept: every cell's neighbour counts as the cell holds them (same | other << 4,
 // detail::UnknownCounts where an edit put them outside 0..8); the cells whose occupant changed
 // since the last evaluation, and those an agent arrived at; the threshold evaluated last and the
-// rule by packed counts; and, on grids of at most World::DrawAheadCells cells, per cell its eight
+// rule by packed counts; and, on grids of at most DrawAheadCells cells, per cell its eight
 // neighbours' occupancy and colours (occupied | white << 4).
 //
 // Invariant: the counts are the cells' own; every cell whose occupant changed since the last
@@ -30,24 +30,41 @@ class World;
 // Current: with the World's copies (Copy, then Made, which has every cell evaluated next); the
 // moves keep the lists and the neighbour bytes. The neighbour bytes are made by an evaluation that
 // followed few moves and dropped once so many come that the rows will be counted.
+//
+// Any other neighbourhood (a radius of 2 to 5, or a bounded grid, whose edge cells have fewer
+// neighbours) is kept apart from the eight of the torus: per cell the counts as the cell holds
+// them, in full (held_), and, while liveKnown_, its neighbours' occupancy and colours now
+// (occupied | white << 8), which every move updates in the (2r + 1)^2 - 1 cells around its two
+// cells. An evaluation then counts nothing: it reads the kept occupancy of the cells around the
+// changed ones, or of every occupied cell where the changes were many (the kept occupancy then
+// made afresh, by sliding sums, rather than followed move by move).
 class NeighbourCounts {
  public:
-  // Eight neighbours on the torus.
-  static constexpr bool Handles(const ModelShape& shape) { return shape.radius == 1 && shape.torus; }
+  // Every neighbourhood: the eight of the torus on their own path, any other on the general one.
+  static constexpr bool Handles(const ModelShape&) { return true; }
 
-  // Sized for the grid; keepsAround: the moves keep the neighbour bytes where they are known.
-  void Size(std::int32_t cols, std::int32_t rows, bool keepsAround);
-  void Copy(std::size_t k, const TCell& cell) { counts_[k] = detail::PackCounts(cell.sameNeighbours, cell.otherNeighbours); }
+  // Sized for the grid and the shape; keepsAround: the moves keep the neighbour bytes where they
+  // are known (the eight of the torus).
+  void Size(std::int32_t cols, std::int32_t rows, bool keepsAround, const ModelShape& shape);
+  void Copy(std::size_t k, const TCell& cell) {
+    counts_[k] = detail::PackCounts(cell.sameNeighbours, cell.otherNeighbours);
+    if (general_) held_[k] = Hold(cell.sameNeighbours, cell.otherNeighbours);
+  }
   // Every cell may have changed hands: the next evaluation counts them all.
   void Made() {
     evaluateAll_ = true;
     aroundKnown_ = false;
+    liveKnown_ = false;
     changed_.clear();
   }
 
   // A move in the occupancy copy of an agent of this colour from (fromCol, fromRow) to (toCol, toRow).
   void Moved(std::size_t fromCol, std::size_t fromRow, std::size_t toCol, std::size_t toRow, std::int32_t colour,
              const OccupancyCopy& copies) {
+    if (general_) {
+      MovedGeneral(fromCol, fromRow, toCol, toRow, colour);
+      return;
+    }
     if (aroundKnown_) {
       // The agent leaves its neighbours' bytes at its old cell and enters them at the new one.
       const std::uint8_t part = std::uint8_t(1 + (colour << 4));
@@ -64,9 +81,21 @@ class NeighbourCounts {
   const std::uint8_t* Counts() const { return counts_.data(); }
 
   // Throws CopiesStale where a cell's counts, or a neighbour byte, differ from the cells.
-  void Check(const World& world, const OccupancyCopy& copies) const;
+  void Check(const ModelState& world, const OccupancyCopy& copies) const;
 
  private:
+  struct Pass;  // what an evaluation reads and writes; see SegregationFast.cpp
+  // A cell's counts in full, same | other << 8; UnknownHeld where they are not 0..255.
+  static constexpr std::uint16_t UnknownHeld = 0xffff;
+  static std::uint16_t Hold(std::int32_t same, std::int32_t other) {
+    if (same < 0 || same > 255 || other < 0 || other > 255) return UnknownHeld;
+    return std::uint16_t(same | other << 8);
+  }
+  void MovedGeneral(std::size_t fromCol, std::size_t fromRow, std::size_t toCol, std::size_t toRow, std::int32_t colour);
+  void EvaluateGeneral(Pass& pass);
+  void MakeLive(const std::uint8_t* state);
+  void CountLive(const std::uint8_t* state, std::uint16_t* out) const;
+
   void MoveAround(std::size_t col, std::size_t row, std::uint8_t part, const OccupancyCopy& copies);
   void NoteChanged(std::size_t cell) {
     if (evaluateAll_ || countRows_) return;
@@ -80,7 +109,6 @@ class NeighbourCounts {
       aroundKnown_ = false;  // nor need the moves keep the neighbour bytes
     }
   }
-  struct Pass;  // what an evaluation reads and writes; see SegregationFast.cpp
   void EvaluateBlocks(Pass& pass);
   void EvaluateAround(Pass& pass);
   void EvaluateRows(Pass& pass, bool everyFlag);
@@ -89,6 +117,11 @@ class NeighbourCounts {
   void WriteFlags(const OccupancyCopy& copies, std::vector<TAgent>& agents);
 
   std::int32_t cols_ = 0, rows_ = 0;
+  ModelShape shape_;
+  bool general_ = false;  // a neighbourhood other than the eight of the torus
+  std::vector<std::uint16_t> held_, live_;
+  bool liveKnown_ = false;
+  double threshold_ = 0.0;  // of the evaluation under way
   std::size_t words_ = 0;  // of a row of arrived_
   bool keepsAround_ = false;
   std::vector<std::uint8_t> counts_;

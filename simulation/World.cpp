@@ -172,9 +172,7 @@ void World::ResetCell(std::int32_t col, std::int32_t row) {
 
 double World::GridDistance(std::int32_t col1, std::int32_t row1, std::int32_t col2,
                            std::int32_t row2) {
-  const long double dc = static_cast<long double>(col1) - col2;
-  const long double dr = static_cast<long double>(row1) - row2;
-  return static_cast<double>(std::sqrt(dc * dc + dr * dr));
+  return zelmora::GridDistance(col1, row1, col2, row2);
 }
 
 void World::CreateAgents() {

@@ -18,6 +18,7 @@
 #include "simulation/LargePageAllocator.h"
 #include "simulation/ModelPorts.h"
 #include "simulation/ModelShape.h"
+#include "simulation/ModelState.h"
 #include "simulation/MoveLog.h"
 #include "simulation/OccupancyCopy.h"
 #include "simulation/Places.h"
@@ -27,56 +28,16 @@
 
 namespace zelmora {
 
-// The cells, indexed grid[col][row]. They lie in one block, row after row, so that the phases'
-// row-by-row sweeps read memory in order and a search window stays in a few cache lines.
-class TGrid {
- public:
-  using CellVector = std::vector<TCell, LargePageAllocator<TCell>>;
-
-  class Column {
-   public:
-    Column(TCell* top, std::int32_t stride) : top_(top), stride_(stride) {}
-    TCell& operator[](std::int32_t row) const { return top_[std::ptrdiff_t(row) * stride_]; }
-
-   private:
-    TCell* top_;
-    std::int32_t stride_;
-  };
-
-  Column operator[](std::int32_t col) { return Column(cells_.data() + col, cols_); }
-  TCell& At(std::int32_t col, std::int32_t row) { return cells_[std::size_t(row) * cols_ + col]; }
-  const TCell& At(std::int32_t col, std::int32_t row) const {
-    return cells_[std::size_t(row) * cols_ + col];
-  }
-  std::int32_t Cols() const { return cols_; }
-  std::int32_t Rows() const { return rows_; }
-  bool HasCells() const { return !cells_.empty(); }
-  CellVector& Cells() { return cells_; }
-  const CellVector& Cells() const { return cells_; }
-
-  // Sizes the grid without creating cells; CreateCells fills it row by row.
-  void Size(std::int32_t cols, std::int32_t rows);
-  void CreateCells();
-
- private:
-  std::int32_t cols_ = 0;
-  std::int32_t rows_ = 0;
-  CellVector cells_;
-};
-
 // The whole state of the simulation and the phases that change it. The window owns one, calls its
 // operations from its handlers, and lends it the inputs it reads and the view it draws on.
 class World {
  public:
   static constexpr std::int32_t CellPitch = 10;      // pixels per cell, both ways
   static constexpr std::int32_t MinGridSize = 10;    // the search window needs 10 cells a side
-  static constexpr double PriceCeiling = 9999.0;     // a delivered price is taken only below it
+  static constexpr double PriceCeiling = zelmora::PriceCeiling;  // a delivered price is taken only below it
   static constexpr int RelocationTries = 100;        // per unsatisfied agent and step
   static constexpr int CenterTries = 10;             // per satisfied agent and step
-  // Above this many cells the fast LookForCenters draws the tries of later agents ahead of their
-  // turn and fetches their cells; on smaller grids all it reads stays in cache, and it makes each
-  // agent's ten tries as cheap as it can instead.
-  static constexpr std::size_t DrawAheadCells = std::size_t(1) << 17;
+  static constexpr std::size_t DrawAheadCells = zelmora::DrawAheadCells;
 
   explicit World(const ModelInputs& inputs);
   World(const ModelInputs& inputs, WorldView& view);
@@ -166,6 +127,8 @@ class World {
   const std::uint8_t* PackedCounts(std::vector<std::uint8_t>& scratch) const;
   // The reset's table of distances, for the grid's size once it is reset.
   const DistanceTable& Distances() const { return distances_; }
+  // The model's state as the accelerators' checks read it.
+  ModelState State() const { return {grid, Agents, Markets, shape_, distances_}; }
 
   // Grid size from the drawing panel: Round(size / CellPitch), halves to even. Throws
   // std::invalid_argument below MinGridSize cells either way.
@@ -283,6 +246,9 @@ class World {
   void EvaluateSegregationFast();
   void RelocateUnsatisfiedFast();
   std::int64_t TryToRelocate(const TAgent& agent, std::uint64_t& state, std::int64_t& drawn) const;
+  std::int64_t TryInWindow(const TAgent& agent, std::uint64_t& state, std::int64_t& drawn) const;
+  std::int64_t TryAnywhere(std::uint64_t& state, std::int64_t& drawn) const;
+  void LookForCentersInAnyWindow();
   void WriteMoves(bool freePricesDone);
   void MoveToCheaper(std::int32_t i, std::int32_t col, std::int32_t row);
   void NoteCheaperMove(std::int32_t i, std::size_t from, std::size_t to);

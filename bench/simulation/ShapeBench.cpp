@@ -1,18 +1,16 @@
-// The model's variants at 200 x 200 beside the defaults: for each, the variant's twins (fast and
-// plain phases) and the defaults' fast World, from the same seeds, take the same window of steps
-// in turn, timed in CPU time, each figure the mean of the window. Returns to scale 1, segregation
-// on, the grids half full.
-//   Busy:    steps 1-20 after a setup.
-//   Settled: steps 101-120 (and later windows).
-// Counters: fast_us and plain_us a step of the variant, defaults_us a step of the defaults (the
-// window's shape; look for centers as the variant has it, except NoMarkets/vs_segregation_only,
-// whose defaults are today's segregation-only scenario, look for centers off), to_defaults =
-// fast / defaults, ratio = plain / fast, and plain_phases, the phases the variant runs plain (a
-// bit each: 1 pricing, 2 segregation, 4 relocation, 8 look for centers; 0: every phase fast).
+// The model's shapes at 200 x 200 and 1000 x 1000, each on its fast phases beside the plain
+// ones, from the same seeds, timed in CPU time; returns to scale 1, segregation on, the grids
+// half full.
+//   Busy:    steps 2-21 after a setup (the first step after a setup moves nobody), look for
+//            centers on.
+//   Settled: 20 steps once a step moved nobody, look for centers off (it draws for every
+//            satisfied agent however settled the grid is).
+// Counters: fast_us and plain_us a step, ratio = plain / fast, moves a step, us_per_move = fast
+// microseconds a step per move, and plain_phases, the phases the shape runs plain (a bit each: 1
+// pricing, 2 segregation, 4 relocation, 8 look for centers; 0: every phase fast).
+// Run a subset with --benchmark_filter, e.g. --benchmark_filter=/200$ for the small grid.
 #include <benchmark/benchmark.h>
 
-#include <map>
-#include <memory>
 #include <string>
 
 #include "bench/simulation/Twins.h"
@@ -27,18 +25,17 @@ using zelmora::ModelShape;
 namespace bench = zelmora::bench;
 
 constexpr int kWindow = 20;
-constexpr std::int32_t kSide = 200;
+constexpr int kMostWarmSteps = 400;
 
 struct Variant {
   const char* name;
   ModelShape shape;
-  bool lookForCenters = true;
-  bool defaultsLookForCenters = true;
+  double threshold = 37.5;
 };
 
 const Variant kVariants[] = {
+    {"Defaults", {}},
     {"NoMarkets", {.markets = 0}},
-    {"NoMarkets/vs_segregation_only", {.markets = 0}, true, false},
     {"OneMarket", {.markets = 1}},
     {"FiveMarkets", {.markets = 5}},
     {"Radius2", {.radius = 2}},
@@ -48,6 +45,8 @@ const Variant kVariants[] = {
     {"Bounded", {.torus = false}},
     {"Anywhere", {.relocateAnywhere = true}},
     {"NoMarketsAnywhereRadius2", {.radius = 2, .markets = 0, .relocateAnywhere = true}},
+    // The classic segregation model: no markets, a bounded grid, relocation anywhere.
+    {"Classic", {.markets = 0, .torus = false, .relocateAnywhere = true}, 38.0},
 };
 
 // The phases whose accelerators do not serve the shape: they run plain (docs/DESIGN.md).
@@ -57,62 +56,52 @@ int PlainPhases(const ModelShape& shape) {
          !zelmora::OccupancyCopy::Handles(shape) * 4 + (priced && !zelmora::FreePrices::Handles(shape)) * 8;
 }
 
-struct Pair {
-  bench::Twins variant, defaults;
-  explicit Pair(const Variant& v)
-      : variant(bench::Settings{kSide, 1.0, v.lookForCenters, v.shape}),
-        defaults(bench::Settings{kSide, 1.0, v.defaultsLookForCenters, {}}) {}
-  void Setup() {
-    variant.Setup();
-    defaults.Setup();
-  }
-};
-
-Pair& Made(const Variant& v, bool warmed) {
-  static std::map<std::pair<const Variant*, bool>, std::unique_ptr<Pair>> pairs;
-  auto& p = pairs[{&v, warmed}];
-  if (!p) {
-    p = std::make_unique<Pair>(v);
-    if (warmed) {
-      p->Setup();
-      p->variant.Warm(100);
-      p->defaults.Warm(100);
-    }
-  }
-  if (!warmed) p->Setup();
-  return *p;
-}
-
-void Measure(benchmark::State& state, const Variant* v, bool warmed) {
-  bench::Window w;
-  double defaults = 0.0;
+void Measure(benchmark::State& state, const Variant* v, std::int32_t side, bool settled) {
+  double fast = 0.0, plain = 0.0, moves = 0.0;
   for (auto _ : state) {
-    Pair& pair = Made(*v, warmed);
-    const double t = bench::CpuSeconds();
-    for (int i = 0; i < kWindow; ++i) pair.defaults.Fast().SimulationStep();
-    defaults = bench::CpuSeconds() - t;
-    w = bench::RunWindow(pair.variant, kWindow);
-    state.SetIterationTime(w.fast);
+    bench::Twins twins(bench::Settings{side, 1.0, !settled, v->shape, v->threshold});
+    twins.Setup();
+    if (settled) {
+      for (int i = 0; i < kMostWarmSteps; ++i) {
+        twins.Warm(1);
+        if (twins.Fast().MovesMade == 0 && i > 0) break;
+      }
+    } else {
+      twins.Warm(1);
+    }
+    // Each twin takes the whole window in turn, so neither starts in caches the other filled.
+    double t = bench::CpuSeconds();
+    for (int i = 0; i < kWindow; ++i) {
+      twins.Fast().SimulationStep();
+      moves += twins.Fast().MovesMade;
+    }
+    fast = bench::CpuSeconds() - t;
+    t = bench::CpuSeconds();
+    for (int i = 0; i < kWindow; ++i) twins.Plain().SimulationStep();
+    plain = bench::CpuSeconds() - t;
+    state.SetIterationTime(fast / kWindow);
   }
-  const double fast = w.fast / kWindow * 1e6;
-  state.counters["fast_us"] = fast;
-  state.counters["plain_us"] = w.plain / kWindow * 1e6;
-  state.counters["defaults_us"] = defaults / kWindow * 1e6;
-  state.counters["to_defaults"] = w.fast / defaults;
-  state.counters["ratio"] = w.plain / w.fast;
+  state.counters["fast_us"] = fast / kWindow * 1e6;
+  state.counters["plain_us"] = plain / kWindow * 1e6;
+  state.counters["ratio"] = plain / fast;
+  state.counters["moves"] = moves / kWindow;
+  state.counters["us_per_move"] = moves > 0 ? fast * 1e6 / moves : 0.0;
   state.counters["plain_phases"] = PlainPhases(v->shape);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (const Variant& v : kVariants) {
-    for (const bool warmed : {false, true}) {
-      const std::string name = std::string(warmed ? "Settled/" : "Busy/") + v.name + "/" + std::to_string(kSide);
-      benchmark::RegisterBenchmark(name.c_str(), Measure, &v, warmed)
-          ->Iterations(1)
-          ->UseManualTime()
-          ->Unit(benchmark::kMicrosecond);
+  for (const std::int32_t side : {200, 1000}) {
+    for (const Variant& v : kVariants) {
+      for (const bool settled : {false, true}) {
+        const std::string name =
+            std::string(settled ? "Settled/" : "Busy/") + v.name + "/" + std::to_string(side);
+        benchmark::RegisterBenchmark(name.c_str(), Measure, &v, side, settled)
+            ->Iterations(1)
+            ->UseManualTime()
+            ->Unit(benchmark::kMicrosecond);
+      }
     }
   }
   benchmark::Initialize(&argc, argv);

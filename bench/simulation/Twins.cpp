@@ -14,6 +14,7 @@ Twins::Twins(const Settings& s) : settings_(s) {
   inputs_.returnsToScale = s.returns;
   inputs_.lookForCenters = s.lookForCenters;
   inputs_.shape = s.shape;
+  inputs_.thresholdPercent = s.threshold;
   inputs_.agentCount = std::to_string(s.side * s.side / 2);  // half the cells, as in the window
   plain_.UsePlainPhases(true);
   fast_.SetSeedSource([this] { return fastSeed_++; });

@@ -27,6 +27,7 @@ struct Settings {
   double returns = 1.0;
   bool lookForCenters = true;  // segregation is always on
   ModelShape shape;            // the model's structure; the window's by default
+  double threshold = 37.5;     // percent
 };
 
 // Two Worlds that run the same setups: one on the fast phases, one on the plain references.

@@ -33,26 +33,33 @@ def test_arrays_keep_the_step_they_were_read_at_and_are_read_again_without_copyi
     assert before["occupied"].sum() == 800
 
 
-def roll_count(occupied, colour, like):
-    """Occupied neighbours of each occupied cell's colour (like) or the other, on the torus."""
+def roll_count(occupied, colour, like, radius=1, wrap=True):
+    """Occupied neighbours of each occupied cell's colour (like) or the other, within radius cells,
+    on the torus (wrap) or cut at the edges of a bounded grid."""
+    rows, cols = occupied.shape
     count = np.zeros(occupied.shape, dtype=int)
-    for dr in (-1, 0, 1):
-        for dc in (-1, 0, 1):
+    padded = [np.pad(a, radius) for a in (occupied, colour)]
+    for dr in range(-radius, radius + 1):
+        for dc in range(-radius, radius + 1):
             if dr or dc:
-                n_occupied = np.roll(occupied, (dr, dc), axis=(0, 1))
-                n_colour = np.roll(colour, (dr, dc), axis=(0, 1))
+                if wrap:
+                    n_occupied, n_colour = (np.roll(a, (dr, dc), axis=(0, 1)) for a in (occupied, colour))
+                else:
+                    n_occupied, n_colour = (a[radius - dr:radius - dr + rows, radius - dc:radius - dc + cols]
+                                            for a in padded)
                 count += n_occupied & ((n_colour == colour) == like)
     return np.where(occupied, count, 0)
 
 
-@pytest.mark.parametrize("centers", [True, False])
-def test_current_counts_are_where_agents_stand_and_the_phase_counts_are_the_segregation_phases(centers):
-    w = zelmora.World(grid=(30, 20), density=0.5, seed=12, threshold=4, centers=centers)
+@pytest.mark.parametrize("centers,radius,wrap", [(True, 1, True), (False, 1, True), (False, 1, False),
+                                                 (True, 2, True), (False, 3, False)])
+def test_current_counts_are_where_agents_stand_and_the_phase_counts_are_the_segregation_phases(centers, radius, wrap):
+    w = zelmora.World(grid=(30, 20), density=0.5, seed=12, threshold=4, centers=centers, radius=radius, wrap=wrap)
     w.step(15)
     occupied, colour = w.occupied, w.colour
     for like, now, phase in [(True, w.same_neighbours_now, w.same_neighbours),
                              (False, w.other_neighbours_now, w.other_neighbours)]:
-        assert np.array_equal(now, roll_count(occupied, colour, like))
+        assert np.array_equal(now, roll_count(occupied, colour, like, radius, wrap))
         if not centers:  # nobody moved after the segregation phase counted
             assert np.array_equal(now[occupied], phase[occupied])
 

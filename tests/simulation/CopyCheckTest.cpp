@@ -62,13 +62,18 @@ void PrintTo(const ForgottenEdit& e, std::ostream* os) { *os << e.name; }
 
 class ForgottenCellsEdited : public ::testing::TestWithParam<ForgottenEdit> {};
 
-// The edit's phase, or a Measurer, which reads the copies too.
+// The edit's phase, or a Measurer, which reads the copies too; and the phase in a shape whose
+// accelerators take their general paths (a wider neighbourhood on a bounded grid, another window,
+// relocation anywhere), whose copies are checked alike.
 TEST_P(ForgottenCellsEdited, StopsTheNextFastPhaseAndMeasureNamingTheField) {
-  for (const bool measure : {false, true}) {
+  const ModelShape general{.radius = 2, .windowHalfWidth = 4, .torus = false, .relocateAnywhere = true};
+  for (const int route : {0, 1, 2}) {
+    const bool measure = route == 1;
     for (const bool tell : {false, true}) {
       SeededWorld s(3, 30, 20);
       s.world.CheckCopiesEveryPhase(true);
       s.settings.returnsToScale = 1.2;
+      if (route == 2) s.settings.shape = general;
       s.Start("300");
       for (int step = 0; step < 3; ++step) s.world.SimulationStep();
       Measurer measurer(s.settings.thresholdPercent);

@@ -449,6 +449,9 @@ constexpr Variant kVariants[] = {
     {"NoMarketsAnywhereRadius2", Shaped(2, 0, 10, true, true), 40, 40},
     {"BoundedWideWindowOneMarket", Shaped(1, 1, 20, false, false), 12, 10},
     {"BigNoMarkets", Shaped(1, 0, 10, true, false), 200, 200},
+    {"Classic", Shaped(1, 0, 10, false, true), 50, 50},
+    {"BoundedRadius5WideWindow", Shaped(5, 4, 20, false, false), 60, 50},
+    {"Radius4NarrowWindowAnywhere", Shaped(4, 2, 3, true, true), 45, 40},
 };
 
 TEST(FastPhases, MatchThePlainPhasesInEveryVariant) {
@@ -457,6 +460,7 @@ TEST(FastPhases, MatchThePlainPhasesInEveryVariant) {
     for (int seed = 1; seed <= seeds; ++seed) {
       Choices c{std::uint64_t(seed) * 104729 + std::uint64_t(v.cols * v.rows)};
       Pair pair(std::uint64_t(seed), v.cols, v.rows);
+      pair.fast.world.CheckCopiesEveryPhase(true);  // every kept copy held to the cells, too
       ChooseSettings(pair.fast.settings, c);
       pair.fast.settings.shape = v.shape;
       pair.plain.settings = pair.fast.settings;
@@ -479,6 +483,52 @@ TEST(FastPhases, MatchThePlainPhasesInEveryVariant) {
         ASSERT_TRUE(StepAndCompare(pair, !c.OneIn(3))) << v.name << ", seed " << seed << ", step " << step;
         ASSERT_TRUE(testing::WorldIsConsistent(pair.fast.world)) << v.name << ", seed " << seed << ", step " << step;
       }
+    }
+  }
+}
+
+// Every shape long after a setup, when few agents move a step: the general neighbourhoods then
+// follow the moves cell by cell, relocation anywhere keeps its free cells through every move, and
+// the other windows' tries are drawn one by one. A threshold change mid-run evaluates every agent,
+// and a hand edit makes every copy afresh.
+TEST(FastPhases, MatchThePlainPhasesLongAfterTheSetupInEveryShape) {
+  struct Long {
+    const char* name;
+    ModelShape shape;
+    int side;
+  };
+  constexpr Long kLong[] = {
+      {"Classic", Shaped(1, 0, 10, false, true), 60},
+      {"Radius2Anywhere", Shaped(2, 3, 10, true, true), 60},
+      {"BoundedRadius3Window4", Shaped(3, 10, 4, false, false), 64},
+      {"Radius5Window20", Shaped(5, 1, 20, true, false), 70},
+  };
+  for (const Long& run : kLong) {
+    for (std::uint64_t seed = 1; seed <= 2; ++seed) {
+      Pair pair(seed * 17 + std::uint64_t(run.side), run.side, run.side);
+      pair.fast.world.CheckCopiesEveryPhase(seed == 1);
+      const std::string agents = std::to_string(run.side * run.side * 3 / 5);
+      pair.Both([&](SeededWorld& s) {
+        s.settings.shape = run.shape;
+        s.settings.thresholdPercent = 38.0;
+        s.settings.lookForCenters = false;  // so that the moves are few: the relocation's alone
+        s.Start(agents.c_str());
+      });
+      int settled = 0;  // steps with some moves, but few
+      for (int step = 0; step < 90; ++step) {
+        if (step == 60) pair.Both([](SeededWorld& s) { s.settings.thresholdPercent = 45.0; });
+        if (step == 75 && seed == 2) {
+          pair.Both([](SeededWorld& s) {
+            s.world.grid.At(3, 4).otherNeighbours = 40;
+            s.world.CellsEdited();
+          });
+        }
+        ASSERT_TRUE(StepAndCompare(pair, step % 4 != 3)) << run.name << ", seed " << seed << ", step " << step;
+        const int r = run.shape.radius;
+        settled += pair.plain.world.MovesMade > 0 &&
+                   pair.plain.world.MovesMade * 2 * (2 * r + 1) * (2 * r + 1) <= run.side * run.side;
+      }
+      EXPECT_GT(settled, 10) << run.name << ", seed " << seed;
     }
   }
 }
