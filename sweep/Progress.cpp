@@ -44,24 +44,34 @@ void Progress::Show(std::size_t done, std::int64_t steps, bool last) {
 std::string Progress::Line(std::size_t done, std::int64_t steps, Clock::time_point now) const {
   const double seconds = std::chrono::duration<double>(now - start_).count();
   const double rate = seconds > 0 ? double(steps) / seconds : 0.0;
-  std::optional<double> left;
+  std::optional<double> left, most;
   if (stepsToDo_ && rate > 0) {
     left = double(std::max<std::int64_t>(*stepsToDo_ - steps, 0)) / rate;
   } else if (!stepsToDo_ && rate > 0) {
-    // Runs that settle end early, and those that do not run to the most: the runs left are the
-    // long ones, so the runs done so far say little of them. The steps they can still make do.
+    // Runs that settle end early, and those that do not run to the most. The runs' own lengths so
+    // far give the estimate; the most the runs not finished can still make bounds it, and is the
+    // time left once only runs that do not settle remain.
     const std::int64_t runsLeft = std::int64_t(runs_ - doneBefore_) - finishedRuns_;
     const std::int64_t madeByThem = std::max<std::int64_t>(steps - finishedSteps_, 0);
-    left = double(std::max<std::int64_t>(runsLeft * mostSteps_ - madeByThem, 0)) / rate;
+    most = double(std::max<std::int64_t>(runsLeft * mostSteps_ - madeByThem, 0)) / rate;
+    if (finishedRuns_ > 0) {
+      const double meanLength = double(finishedSteps_) / double(finishedRuns_);
+      left = std::min(std::max(double(runsLeft) * meanLength - double(madeByThem), 0.0) / rate, *most);
+    }
   }
+  const auto clock = [](double seconds) {
+    const auto s = static_cast<long long>(seconds);
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+    return std::string(text);
+  };
   char line[160];
-  int n = std::snprintf(line, sizeof line, "%zu/%zu runs, %.0f steps/s", done, runs_, rate);
-  if (left) {
-    const auto s = static_cast<long long>(*left);
-    std::snprintf(line + n, sizeof line - std::size_t(n), ", %s%lld:%02lld:%02lld left", stepsToDo_ ? "" : "at most ",
-                  s / 3600, s / 60 % 60, s % 60);
-  }
-  return line;
+  std::snprintf(line, sizeof line, "%zu/%zu runs, %.0f steps/s", done, runs_, rate);
+  std::string text = line;
+  if (left && stepsToDo_) text += ", " + clock(*left) + " left";
+  if (left && most) text += ", about " + clock(*left) + " left (at most " + clock(*most) + ")";
+  if (!left && most) text += ", at most " + clock(*most) + " left";
+  return text;
 }
 
 }  // namespace zelmora::sweep

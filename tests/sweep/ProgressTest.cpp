@@ -17,14 +17,16 @@
 namespace zelmora::sweep {
 namespace {
 
-// The seconds left a log's last line gives, or -1 where it gives none.
-long long SecondsLeft(const std::string& log) {
-  const std::size_t from = log.rfind("zelmora-batch: ");
+// A time "H:MM:SS" after `label` in a log's last line, in seconds, or -1 where there is none.
+long long SecondsAfter(const std::string& log, const std::string& label) {
+  const std::string last = log.substr(log.rfind("zelmora-batch: "));
+  const std::size_t at = last.find(label);
   int h = 0, m = 0, s = 0, end = 0;
-  std::sscanf(log.c_str() + from, "zelmora-batch: %*d/%*d runs, %*d steps/s, at most %d:%d:%d left%n", &h, &m, &s,
-              &end);
+  if (at == std::string::npos) return -1;
+  std::sscanf(last.c_str() + at + label.size(), "%d:%d:%d%n", &h, &m, &s, &end);
   return end == 0 ? -1 : h * 3600LL + m * 60LL + s;
 }
+long long SecondsLeft(const std::string& log) { return SecondsAfter(log, "at most "); }
 
 TEST(Progress, TimeLeftOfRunsThatSettleIsAtMostWhatTheRunsLeftCanTake) {
   constexpr std::int64_t Most = 3000, Rate = 1000;  // steps a run makes at most; steps a second
@@ -56,6 +58,29 @@ TEST(Progress, TimeLeftOfRunsThatSettleIsAtMostWhatTheRunsLeftCanTake) {
         }
       }
     }
+  }
+}
+
+// Runs that all settle after the same number of steps: their own lengths say exactly how long the
+// runs left take, once one has finished; the bound stays above.
+TEST(Progress, TimeLeftOfRunsThatSettleFollowsTheRunsOwnLengths) {
+  constexpr std::int64_t Most = 3000, Rate = 1000, Length = 400, Runs = 30;
+  std::int64_t steps = 0;
+  std::ostringstream log;
+  Progress progress(log, Progress::Kind::Log, std::chrono::seconds(1), Runs, 0, std::nullopt,
+                    [&] { return Progress::Clock::time_point(std::chrono::milliseconds(steps * 1000 / Rate)); }, Most);
+  for (std::int64_t run = 0; run < Runs; ++run) {
+    steps += Length / 2;
+    progress.Log(std::size_t(run), steps);
+    if (run > 0) {
+      EXPECT_LE(std::abs(SecondsAfter(log.str(), "about ") - ((Runs - run) * Length - Length / 2) / Rate), 1)
+          << "halfway through run " << run;
+    }
+    steps += Length / 2;
+    progress.RunFinished(Length);
+    progress.Log(std::size_t(run + 1), steps);
+    EXPECT_LE(std::abs(SecondsAfter(log.str(), "about ") - (Runs - run - 1) * Length / Rate), 1) << "after run " << run;
+    EXPECT_GE(SecondsLeft(log.str()), SecondsAfter(log.str(), "about ")) << "after run " << run;
   }
 }
 
