@@ -296,6 +296,7 @@ std::string NamedPlace(Source source, const std::string& name, std::int64_t row,
                        const std::string& designFile) {
   switch (source) {
     case Source::Field:
+      if (name == "measures") return std::string("measures written in Python");  // no option gives them
       return name == "merge" ? name : "--" + Dashed(name);
     case Source::Parameter:
       return "--" + Dashed(name);

@@ -133,14 +133,16 @@ def sweep(grid=None, *, steps=None, record_every=None, repeats=None, seed=None, 
                   are the sweep's rows of those runs; steps (no more than the sweep's),
                   record_every and means may be given (else the sweep's), and out, jobs,
                   measures, agent_rows and progress as for any sweep. Every other option and
-                  parameter would change the runs and raises ValueError. Measures written in
-                  Python are not in a manifest: give them again (measures=) to have their columns.
+                  parameter would change the runs and raises ValueError. A replay computes the
+                  measures given to it (measures=), whichever the sweep had: the sweep's own
+                  are in its manifest by name only, so give them again to have their columns.
     runs          the runs from_manifest replays, by their index in the sweep: a list, range or
                   array of whole numbers, or the command line's text ("13,20,100:110").
     out           a path ending in .csv: the sweep writes the CSV, manifest and journal that
                   zelmora-batch --out writes, streaming, and returns a SweepFiles, whose rows are
                   read on request (read(), chunks()); resume=True finishes an interrupted one,
-                  force=True replaces one. Not with measures or agent_rows.
+                  force=True replaces one. Measures go into the CSV after its other columns and
+                  the manifest names them; a resume needs the same measures. Not with agent_rows.
 {parameters}
 
     Without out=, the DataFrame has the columns of zelmora-batch's CSV, in its order and with its
@@ -233,8 +235,12 @@ class SweepFiles:
         table = columns(means=True)  # the means' kinds too, where the file has them
         kinds = {"integer": "int64", "unsigned": "uint64", "integer or empty": "Int64", "real": "float64",
                  "text": "object"}
-        return pandas.read_csv(self.csv, float_precision="round_trip",
-                               dtype=dict(zip(table.name, table.kind.map(kinds))), **options)
+        dtypes = dict(zip(table.name, table.kind.map(kinds)))
+        # The columns after the program's are measures written in Python: numbers, as without out=.
+        with open(self.csv, encoding="utf-8", newline="") as file:
+            header = file.readline().rstrip("\r\n").split(",")
+        dtypes.update((name, "float64") for name in header if name not in dtypes)
+        return pandas.read_csv(self.csv, float_precision="round_trip", dtype=dtypes, **options)
 
     def read(self):
         """The sweep's rows as one DataFrame, as zelmora.sweep returns them without out=."""
