@@ -359,7 +359,7 @@ std::optional<Request> ParseCommandLine(int argc, const char* const* argv, std::
       "row per run and recorded step, a JSON manifest beside it, and pictures.\n"
       "  zelmora-batch merge OUT.csv SHARD.csv...  joins the shards of a sweep.\n"
       "  zelmora-batch summary FILE.csv ...  means and 95 % intervals of a sweep's measures (summary --help).\n"
-      "  zelmora-batch plot FILE.csv --x P --y M --out FIG.png ...  their figure (plot --help).\n"
+      "  zelmora-batch plot FILE.csv --x P --y M --out FIG.png|.svg  their figure (plot --help).\n"
       "  zelmora-batch --from FILE.json --runs 13,20 --out again.csv ...  replays runs of a sweep.",
       "zelmora-batch"};
   AddOptions(app, t, request);
