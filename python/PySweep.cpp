@@ -21,6 +21,7 @@
 #include "python/Parameters.h"
 #include "python/RunView.h"
 #include "python/StateArrays.h"
+#include "python/SweepPictures.h"
 #include "sweep/Columns.h"
 #include "sweep/Run.h"
 #include "sweep/Runner.h"
@@ -431,6 +432,12 @@ py::dict RunToFiles(sweep::Request request, const UserMeasures& user, bool agent
   plan.program = "zelmora.sweep";
   std::optional<FileMeasures> measured;
   if (!user.names.empty()) plan.measures = &measured.emplace(user);
+  // Drawn as zelmora-batch draws them; made before the session, whose writer draws the charts.
+  std::unique_ptr<sweep::PictureMaker> pictures;
+  if (plan.request.pictures.Any()) {
+    py::gil_scoped_release release;
+    pictures = MakeSweepPictures();
+  }
   plan.resumeHint = [](const sweep::SweepPlan& p, std::int32_t jobs) {
     return "call zelmora.sweep with the same arguments and resume=True" +
            (jobs > 0 ? ", jobs=" + std::to_string(jobs) : std::string()) + " (master seed " +
@@ -451,7 +458,7 @@ py::dict RunToFiles(sweep::Request request, const UserMeasures& user, bool agent
     py::gil_scoped_release release;
     std::thread session([&] {
       try {
-        status = sweep::ExecuteSweep(plan, nullptr, err, stop);
+        status = sweep::ExecuteSweep(plan, pictures.get(), err, stop);
       } catch (const std::exception& e) {
         err << "zelmora.sweep: " << e.what() << "\n";
         status = sweep::ExitIoError;
@@ -512,6 +519,11 @@ py::dict RunSweep(const py::dict& keywords, const py::dict& measures, bool agent
                          TypeName(progress));
   }
   const sweep::Request request = Checked([&] { return RequestFrom(keywords); });
+  if (request.out.empty() && request.pictures.Any()) {
+    const sweep::Pictures& p = request.pictures;
+    const char* given = p.charts ? "charts" : !p.snapshotAt.empty() ? "snapshot_at" : p.snapshotEvery ? "snapshot_every" : "video";
+    throw py::value_error(std::string(given) + ": only with out=: the pictures are files beside the sweep's CSV");
+  }
   UserMeasures user;
   MeasuresFrom(measures, request.means, user);
   if (!request.out.empty()) return RunToFiles(request, user, agentRows, progress);
