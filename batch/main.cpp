@@ -18,6 +18,7 @@
 #include "render/RenderPictures.h"
 #include "batch/Study.h"
 #include "sweep/Merge.h"
+#include "sweep/Printable.h"
 #include "sweep/Runner.h"
 
 namespace {
@@ -100,23 +101,24 @@ int main(int argc, char** argv) {
   // A file size limit (ulimit -f) makes a write fail with a message instead of ending the program.
   std::signal(SIGXFSZ, SIG_IGN);
   std::string designFile;
-  // Nothing ends the program by an escaped exception.
+  // Nothing ends the program by an escaped exception; a refusal may quote input, shown escaped.
+  const auto say = [](const std::string& message) { std::cerr << "zelmora-batch: " << sweep::Printable(message) << "\n"; };
   try {
     return Run(argc, argv, designFile);
   } catch (const batch::UsageError& e) {
-    std::cerr << "zelmora-batch: " << e.what() << "\n";
+    say(e.what());
     return 2;
   } catch (const sweep::RequestError& e) {
-    std::cerr << "zelmora-batch: " << batch::Worded(e, designFile) << "\n";
+    say(batch::Worded(e, designFile));
     return 2;
   } catch (const sweep::IoError& e) {
-    std::cerr << "zelmora-batch: " << e.what() << "\n";
+    say(e.what());
     return sweep::ExitIoError;
   } catch (const std::bad_alloc&) {
-    std::cerr << "zelmora-batch: out of memory\n";
+    say("out of memory");
     return sweep::ExitIoError;
   } catch (const std::exception& e) {
-    std::cerr << "zelmora-batch: " << e.what() << "\n";
+    say(e.what());
     return sweep::ExitIoError;
   } catch (...) {
     std::cerr << "zelmora-batch: an unknown error\n";

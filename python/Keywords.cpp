@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "python/Parameters.h"
+#include "sweep/Printable.h"
 #include "sweep/Replay.h"
 #include "sweep/RequestJson.h"
 
@@ -70,16 +71,42 @@ std::vector<double> ArrayValues(std::size_t parameter, const py::array& array, c
   return {values.data(), values.data() + values.size()};
 }
 
+// A Python int as 64 bits, or nothing where it needs more.
+std::optional<std::int64_t> Int64(py::handle number) {
+  int overflow = 0;
+  const long long value = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+  if (overflow != 0) return std::nullopt;
+  if (value == -1 && PyErr_Occurred() != nullptr) throw py::error_already_set();
+  return value;
+}
+
+// An ascending range of a number as an axis, however long: one of more runs than a sweep may have
+// stands for its size alone (the size is refused before any value is read), and one whose values
+// pass 64 bits is refused naming its first value past the parameter's range.
+sweep::Axis RangeAxis(std::size_t parameter, py::handle values) {
+  const py::object start = values.attr("start"), step = values.attr("step"), stop = values.attr("stop");
+  // Python's own arithmetic: the ends may pass 64 bits.
+  const py::object count = (stop - start + step - py::int_(1)).attr("__floordiv__")(step);
+  if (count > py::int_(sweep::MaxRuns)) return sweep::Axis::Progression(parameter, 0, 1, sweep::MaxRuns + 1, 0);
+  const auto first = Int64(start), by = Int64(step), last = Int64(start + (count - py::int_(1)) * step);
+  if (first && by && last) return sweep::Axis::Progression(parameter, *first, *by, *Int64(count), 0);
+  const py::int_ high(std::int64_t(Parameters[parameter].high));
+  py::object past = start;
+  if (start <= high) past = start + ((high - start).attr("__floordiv__")(step) + py::int_(1)) * step;
+  throw sweep::RequestError(Source::Set, std::string(Parameters[parameter].name), std::string(py::str(past)),
+                            "expects " + sweep::Expects(parameter));
+}
+
 // One varied parameter's values.
 sweep::Axis AxisFrom(std::size_t parameter, py::handle values, const std::string& label) {
   if (py::isinstance<py::str>(values)) return sweep::ParseAxis(parameter, std::string(py::str(values)));
   if (py::isinstance(values, py::module_::import("builtins").attr("range"))) {
-    const std::int64_t start = py::int_(values.attr("start")), step = py::int_(values.attr("step"));
-    const std::int64_t count = py::len(values);
     // An ascending range stays a range, however long; others are few enough to list.
     const sweep::ParameterKind kind = Parameters[parameter].kind;
-    if (step > 0 && count > 0 && kind != sweep::ParameterKind::Switch && kind != sweep::ParameterKind::Choice) {
-      return sweep::Axis::Progression(parameter, start, step, count, 0);
+    const py::object start = values.attr("start"), step = values.attr("step"), stop = values.attr("stop");
+    if (step > py::int_(0) && stop > start &&
+        kind != sweep::ParameterKind::Switch && kind != sweep::ParameterKind::Choice) {
+      return RangeAxis(parameter, values);
     }
   }
   if (py::isinstance<py::array>(values)) {
@@ -107,6 +134,16 @@ void AddSets(py::handle sets, sweep::Request& request) {
   }
 }
 
+// A request field's whole number, held in `low` to `high` until Validate checks the field's range:
+// one past them is refused as Validate refuses one past that range, naming it.
+std::int64_t FieldWhole(py::handle value, const std::string& name, std::int64_t low, std::int64_t high) {
+  try {
+    return WholeFrom(value, name, low, high);
+  } catch (const py::value_error&) {
+    throw sweep::RequestError(Source::Field, name, std::string(py::str(value)), "expects " + sweep::FieldExpects(name));
+  }
+}
+
 // A design's cell: the value a column's type gives it, or, for text and other objects, the value
 // the command line reads from its text. Errors name the row and column as a file's would.
 double CellValue(std::size_t parameter, py::handle cell, const std::string& name, std::int64_t row, std::int64_t column) {
@@ -121,7 +158,8 @@ double CellValue(std::size_t parameter, py::handle cell, const std::string& name
     if (kind == sweep::ParameterKind::Switch) value = PyObject_IsTrue(cell.ptr()) ? 1 : 0;
   } else if (IsInteger(cell)) {
     // A switch as the sweep's own CSV and DataFrame write it, 1 or 0.
-    value = double(py::int_(py::reinterpret_borrow<py::object>(cell)).cast<long long>());
+    // Past 64 bits, past every range.
+    if (const auto whole = Int64(cell)) value = double(*whole);
     if (kind == sweep::ParameterKind::Choice) value.reset();
   } else if (IsReal(cell)) {
     const double real = py::float_(py::reinterpret_borrow<py::object>(cell));
@@ -156,13 +194,15 @@ sweep::Design DesignFrom(py::handle columns) {
     cells.push_back(column[1].attr("tolist")());
   }
   design.points = cells.empty() ? 0 : std::int64_t(cells.front().size());
-  design.values.reserve(std::size_t(design.points) * cells.size());
+  std::vector<double> values;
+  values.reserve(std::size_t(design.points) * cells.size());
   for (std::int64_t point = 0; point < design.points; ++point) {
     for (std::size_t c = 0; c < cells.size(); ++c) {
-      design.values.push_back(CellValue(design.columns[c], cells[c][std::size_t(point)], design.names[c], point + 1,
-                                        std::int64_t(c) + 1));
+      values.push_back(CellValue(design.columns[c], cells[c][std::size_t(point)], design.names[c], point + 1,
+                                 std::int64_t(c) + 1));
     }
   }
+  design.values = std::make_shared<const std::vector<double>>(std::move(values));
   return design;
 }
 
@@ -177,8 +217,8 @@ sweep::RunSelection RunsFrom(py::handle runs) {
                               "expects runs and ranges first:last of runs, e.g. '13,20,100:110'");
   }
   const auto run = [&](py::handle value) { return WholeFrom(value, name, 0, sweep::RunSelection::MaxRun); };
-  if (py::isinstance(runs, py::module_::import("builtins").attr("range")) && py::int_(runs.attr("step")).cast<std::int64_t>() == 1) {
-    if (py::len(runs) == 0) return {};
+  if (py::isinstance(runs, py::module_::import("builtins").attr("range")) && py::object(runs.attr("step")).equal(py::int_(1))) {
+    if (py::object(runs.attr("stop")) <= py::object(runs.attr("start"))) return {};
     return sweep::RunSelection({{run(runs.attr("start")), run(py::int_(runs.attr("stop")) - py::int_(1))}});
   }
   if (IsInteger(runs)) return sweep::RunSelection({{run(runs), run(runs)}});
@@ -236,10 +276,10 @@ sweep::Request RequestFrom(const py::dict& keywords) {
       request.base.Set(Cols, grid.cols);
       request.base.Set(Rows, grid.rows);
     } else if (name == "steps" || name == "record_every" || name == "jobs") {
-      const std::int64_t whole = WholeFrom(value, name, -2147483648LL, 2147483647LL);
+      const std::int64_t whole = FieldWhole(value, name, -2147483648LL, 2147483647LL);
       (name == "steps" ? request.steps : name == "jobs" ? request.jobs : request.recordEvery) = std::int32_t(whole);
     } else if (name == "repeats") {
-      request.repeats = WholeFrom(value, name, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max());
+      request.repeats = FieldWhole(value, name, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max());
     } else if (name == "seed") {
       request.seed = SeedFrom(value, name);
     } else if (name == "until") {
@@ -288,7 +328,7 @@ sweep::Request RequestFrom(const py::dict& keywords) {
     } else if (const auto parameter = sweep::FindParameter(name)) {
       request.base.Set(*parameter, ParameterValue(*parameter, value, name));
     } else {
-      throw py::type_error("sweep: unknown keyword '" + name + "'");
+      throw py::type_error(sweep::Printable("sweep: unknown keyword '" + name + "'"));
     }
   }
   if (Given(keywords, "from_manifest")) return ReplayOf(keywords, request);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "sweep/Printable.h"
 #include "sweep/RunPlan.h"
 
 namespace zelmora::python {
@@ -117,7 +118,7 @@ WorldParameters Applied(const WorldParameters& current, const py::dict& values) 
       continue;
     }
     const auto parameter = sweep::FindParameter(name);
-    if (!parameter) throw py::type_error("unknown parameter '" + name + "'; parameters: " + Names());
+    if (!parameter) throw py::type_error(sweep::Printable("unknown parameter '" + name + "'; parameters: " + Names()));
     const double v = ParameterValue(*parameter, value, name);
     if (Parameters[*parameter].reach == sweep::Reach::Grid && v != (*parameter == Cols ? grid.cols : grid.rows)) {
       throw py::type_error(name + ": fixed for the World's life (grid=(cols, rows) when it is made)");
@@ -220,7 +221,7 @@ GridSize GridFrom(py::handle grid) {
 }
 
 std::string Worded(const sweep::RequestError& error) {
-  return sweep::Word(error, [](Source source, const std::string& name, std::int64_t row, std::int64_t column) {
+  return sweep::Printable(sweep::Word(error, [](Source source, const std::string& name, std::int64_t row, std::int64_t column) {
     switch (source) {
       case Source::Field:
         if (name == "from") return std::string("from_manifest");
@@ -239,7 +240,7 @@ std::string Worded(const sweep::RequestError& error) {
     }
     if (column > 0) return design + ": column " + std::to_string(column) + (name.empty() ? "" : " '" + name + "'");
     return name.empty() ? design : design + ": column '" + name + "'";
-  });
+  }));
 }
 
 }  // namespace zelmora::python

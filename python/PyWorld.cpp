@@ -60,9 +60,6 @@ void PyWorld::Setup() {
     py::gil_scoped_release release;
     model_.world.NewSetup();  // cannot refuse: the agent count was checked when it was set
   }
-  // Nobody has relocated since the setup, as at the start of a run.
-  model_.world.SatisfiedCount = 0;
-  model_.world.MovedCount = 0;
 }
 
 void PyWorld::PlaceMarkets(const std::array<MarketPosition, MarketCount>& markets) {

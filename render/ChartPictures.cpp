@@ -161,6 +161,12 @@ QImage RunChartPictures::Market(const std::vector<RunPoint>& customers, const st
               firstStep, lastStep, std::nullopt, "customers");
 }
 
+QImage RunChartPictures::NoMarket(double firstStep, double lastStep) {
+  static const std::vector<RunPoint> none;
+  return Draw({{&none, RGBColor(0, 0, 0), 1, "this run has no yellow market (fewer than 3 markets)"}}, firstStep,
+              lastStep, std::nullopt, "customers");
+}
+
 QImage RunChartPictures::Segregation(const std::vector<RunPoint>& similar, const std::vector<RunPoint>& unsatisfied,
                                      const std::vector<RunPoint>& clusterSize, double firstStep, double lastStep) {
   return Draw({{&similar, RGBColor(255, 0, 0), 1, "% similar"},

@@ -57,6 +57,8 @@ class RunChartPictures {
   ~RunChartPictures();
   QImage Market(const std::vector<RunPoint>& customers, const std::vector<RunPoint>& bidPrice, double firstStep,
                 double lastStep);
+  // The market chart of a run without a yellow market: no line, and a legend that says so.
+  QImage NoMarket(double firstStep, double lastStep);
   QImage Segregation(const std::vector<RunPoint>& similar, const std::vector<RunPoint>& unsatisfied,
                      const std::vector<RunPoint>& clusterSize, double firstStep, double lastStep);
 

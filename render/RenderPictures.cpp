@@ -81,13 +81,15 @@ bool RenderPictures::DrawFrame(const World& world, sweep::Frame& frame) {
 void RenderPictures::SaveCharts(const sweep::RunCharts& charts, const std::string& marketPath,
                                 const std::string& segregationPath) {
   const sweep::RunSeries& market = charts.Market();
-  if (charts.WindowView()) {
+  const sweep::RunSeries& s = charts.Segregation();
+  if (charts.NoYellowMarket()) {
+    Save(runCharts_.NoMarket(double(s.FirstStep()), double(s.LastStep())), marketPath);
+  } else if (charts.WindowView()) {
     Save(DrawWindowChart(charts.Window().Points()), marketPath);
   } else {
     Save(runCharts_.Market(market.Line(0), market.Line(1), double(market.FirstStep()), double(market.LastStep())),
          marketPath);
   }
-  const sweep::RunSeries& s = charts.Segregation();
   Save(runCharts_.Segregation(s.Line(0), s.Line(1), s.Line(2), double(s.FirstStep()), double(s.LastStep())),
        segregationPath);
 }

@@ -371,6 +371,10 @@ void World::SimulationStep() {
 void World::NewSetup() {
   CheckShape(inputs_->Structure(), GridCols, GridRows);  // before anything changes
   StepCount = 0;
+  // Every count of the last step starts afresh, as in a World just made: step 0 moved nobody.
+  MovesMade = 0;
+  MovedCount = 0;
+  SatisfiedCount = 0;
   std::vector<TAgent>().swap(Agents);
   view_->ResetChartRange();
   ResetWorld();

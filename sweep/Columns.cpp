@@ -35,7 +35,7 @@ ColumnValue MarketUnitCost(const RowSource& s) {
 template <int M>
 void AddMarket(std::vector<Column>& columns) {
   const std::string m = std::to_string(M);
-  const std::string absent = "; empty where the run has " + m + " markets or fewer";
+  const std::string absent = "; empty where the run has no market " + m + " (markets at most " + m + ")";
   columns.push_back({"market" + m + "_customers", ColumnKind::IntegerOrEmpty,
                      "customers of market " + m + "'s cell; markets sharing a cell show the same count" + absent, false,
                      false, &MarketCustomers<M>, std::nullopt, true});
@@ -96,10 +96,12 @@ std::vector<Column> MakeColumns() {
        "sum of squared shares of customers over the distinct market cells (empty without customers)", false, false,
        [](const RowSource& s) { return Real(s.measures->herfindahl); }},
       {"percent_similar", K::Real,
-       "mean, over agents with at least one occupied neighbour, of 100 x like / (like + other) among their 8 torus "
-       "neighbours (empty if no such agent)",
+       "mean, over agents with at least one occupied neighbour, of 100 x like / (like + other) among their "
+       "neighbours in the run's neighbourhood (radius, wrap; the default: the 8 around, on the torus); empty if no "
+       "such agent",
        false, false, [](const RowSource& s) { return Real(s.measures->percentSimilar); }},
-      {"cluster_count", K::Integer, "connected groups of same-colour agents, 8-connected, on the torus", false, false,
+      {"cluster_count", K::Integer, "connected groups of same-colour agents, two joined where one is in the other's neighbourhood (radius, "
+       "wrap; the default: 8-connected, on the torus)", false, false,
        [](const RowSource& s) { return Whole(s.measures->clusterCount); }},
       {"mean_cluster_size", K::Real, "agents / cluster_count (empty without agents)", false, false,
        [](const RowSource& s) { return Real(s.measures->meanClusterSize); }},

@@ -46,21 +46,22 @@ json NewManifest(const Request& request, std::uint64_t masterSeed, bool seedDraw
                  const std::string& journal) {
   json requestJson = RequestJson(request, masterSeed);
   const std::string hash = RequestHash(requestJson["sweep"], BuildId());
-  return {{"format", ManifestFormat},
-          {"program", program},
-          {"build", BuildId()},
-          {"build_source", BuildSource()},
-          {"command_line", CommandLineJson(request.commandLine)},
-          {"jobs", request.jobs},
-          {"started", UtcNow()},
-          {"finished", nullptr},
-          {"status", "running"},
-          {"master_seed", masterSeed},
-          {"master_seed_drawn", seedDrawn},
-          {"request", std::move(requestJson)},
-          {"request_hash", hash},
-          {"runs_in_shard", ShardSize(request)},
-          {"journal", PathJson(journal)}};
+  json header = {{"format", ManifestFormat},
+                 {"program", program},
+                 {"build", BuildId()},
+                 {"build_source", BuildSource()},
+                 {"command_line", CommandLineJson(request.commandLine)},
+                 {"jobs", request.jobs},
+                 {"started", UtcNow()},
+                 {"finished", nullptr},
+                 {"status", "running"},
+                 {"master_seed", masterSeed},
+                 {"master_seed_drawn", seedDrawn},
+                 {"request_hash", hash},
+                 {"runs_in_shard", ShardSize(request)},
+                 {"journal", PathJson(journal)}};
+  header["request"] = std::move(requestJson);  // moved, not copied: it holds the design's points
+  return header;
 }
 
 Manifest ReadManifest(const std::string& field, const std::string& path) {
@@ -69,9 +70,18 @@ Manifest ReadManifest(const std::string& field, const std::string& path) {
   };
   std::ifstream in(path);
   json header;
+  // A manifest nests a few levels; one nesting deeper is no manifest of ours, and rewriting it
+  // (indented) would cost the square of its depth.
+  struct TooDeep {};
+  const json::parser_callback_t depth = [](int level, json::parse_event_t, json&) {
+    if (level > MaxManifestDepth) throw TooDeep{};
+    return true;
+  };
   try {
     if (!in) throw std::runtime_error("missing");
-    header = json::parse(in);
+    header = json::parse(in, depth);
+  } catch (const TooDeep&) {
+    throw damaged("is damaged: it nests lists or objects more than " + std::to_string(MaxManifestDepth) + " deep");
   } catch (const std::exception&) {
     throw damaged("is missing or not JSON, so the sweep is unknown");
   }

@@ -15,6 +15,9 @@ namespace zelmora::sweep {
 // The manifest's format. A manifest names its format; one of another is refused by that name.
 inline constexpr const char* ManifestFormat = "zelmora-sweep/2";
 
+// The deepest nesting of lists and objects a manifest may have; its own fields nest 4 deep.
+inline constexpr int MaxManifestDepth = 32;
+
 // A manifest read back: its header, and the request it holds.
 struct Manifest {
   nlohmann::json header;
@@ -33,8 +36,9 @@ nlohmann::json NewManifest(const Request& request, std::uint64_t masterSeed, boo
 nlohmann::json CommandLineJson(const std::vector<std::string>& args);
 
 // Reads a manifest and checks its format and shape. Throws RequestError naming `field` ("resume",
-// "merge", "out"), the file and what is wrong with it: another format (named), the first field
-// missing or of the wrong type, a request whose hash does not match.
+// "merge", "out"), the file and what is wrong with it: another format (named), nesting deeper than
+// MaxManifestDepth, the first field missing or of the wrong type, a request whose hash does not
+// match.
 Manifest ReadManifest(const std::string& field, const std::string& path);
 
 // Throws RequestError unless the manifest was written by this build and its sweep, shard and

@@ -218,7 +218,9 @@ void MergeShards(const std::vector<std::string>& args, std::ostream& err) {
   const nlohmann::json manifest = MergedManifest(shards, args, paths);
   WriteRows(shards, paths, err);
   try {
-    WriteWhole(paths.manifest, manifest.dump(1) + "\n");
+    std::string text = manifest.dump(1);
+    text += '\n';
+    WriteWhole(paths.manifest, text);
   } catch (...) {
     std::filesystem::remove(paths.csv);
     std::filesystem::remove(paths.journal);

@@ -103,6 +103,9 @@ std::string OutputPaths::SpoolFile(std::int64_t run) const {
 std::string OutputPaths::Snapshot(std::int64_t run, std::int32_t step) const {
   return stem + ".run" + std::to_string(run) + ".step" + std::to_string(step) + ".png";
 }
+std::string OutputPaths::SettledSnapshot(std::int64_t run, std::int32_t step) const {
+  return stem + ".run" + std::to_string(run) + ".step" + std::to_string(step) + ".settled.png";
+}
 std::string OutputPaths::MarketChart(std::int64_t run) const {
   return stem + ".run" + std::to_string(run) + ".chart.png";
 }

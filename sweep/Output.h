@@ -30,6 +30,8 @@ struct OutputPaths {
 
   std::string SpoolFile(std::int64_t run) const;
   std::string Snapshot(std::int64_t run, std::int32_t step) const;
+  // The picture of a run that settled at `step`, before steps --snapshot-at chose.
+  std::string SettledSnapshot(std::int64_t run, std::int32_t step) const;
   std::string MarketChart(std::int64_t run) const;
   std::string SegregationChart(std::int64_t run) const;
   std::string VideoFile(std::int64_t run, Video format) const;

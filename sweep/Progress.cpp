@@ -7,13 +7,14 @@
 namespace zelmora::sweep {
 
 Progress::Progress(std::ostream& err, Kind kind, std::chrono::seconds pace, std::size_t runs,
-                   std::size_t doneBefore, std::optional<std::int64_t> stepsToDo, Now now)
+                   std::size_t doneBefore, std::optional<std::int64_t> stepsToDo, Now now, std::int64_t mostSteps)
     : err_(err),
       kind_(kind),
       pace_(pace),
       runs_(runs),
       doneBefore_(doneBefore),
       stepsToDo_(stepsToDo),
+      mostSteps_(mostSteps),
       now_(std::move(now)),
       start_(now_()),
       lastShown_(start_),
@@ -46,14 +47,19 @@ std::string Progress::Line(std::size_t done, std::int64_t steps, Clock::time_poi
   std::optional<double> left;
   if (stepsToDo_ && rate > 0) {
     left = double(std::max<std::int64_t>(*stepsToDo_ - steps, 0)) / rate;
-  } else if (!stepsToDo_ && done > doneBefore_) {
-    left = seconds * double(runs_ - done) / double(done - doneBefore_);
+  } else if (!stepsToDo_ && rate > 0) {
+    // Runs that settle end early, and those that do not run to the most: the runs left are the
+    // long ones, so the runs done so far say little of them. The steps they can still make do.
+    const std::int64_t runsLeft = std::int64_t(runs_ - doneBefore_) - finishedRuns_;
+    const std::int64_t madeByThem = std::max<std::int64_t>(steps - finishedSteps_, 0);
+    left = double(std::max<std::int64_t>(runsLeft * mostSteps_ - madeByThem, 0)) / rate;
   }
   char line[160];
   int n = std::snprintf(line, sizeof line, "%zu/%zu runs, %.0f steps/s", done, runs_, rate);
   if (left) {
     const auto s = static_cast<long long>(*left);
-    std::snprintf(line + n, sizeof line - std::size_t(n), ", %lld:%02lld:%02lld left", s / 3600, s / 60 % 60, s % 60);
+    std::snprintf(line + n, sizeof line - std::size_t(n), ", %s%lld:%02lld:%02lld left", stepsToDo_ ? "" : "at most ",
+                  s / 3600, s / 60 % 60, s % 60);
   }
   return line;
 }

@@ -20,9 +20,16 @@ class Progress {
   enum class Kind { None, Terminal, Log };
 
   // `doneBefore`: runs a resume found done. `stepsToDo`: the steps of the runs to do, unknown
-  // with --until settled (time left then follows the runs). A pace of 0 seconds never ticks.
+  // with --until settled, where a run makes at most `mostSteps`: time left is then at most the
+  // steps the runs not finished can still make, at the rate so far. A pace of 0 seconds never ticks.
   Progress(std::ostream& err, Kind kind, std::chrono::seconds pace, std::size_t runs, std::size_t doneBefore,
-           std::optional<std::int64_t> stepsToDo, Now now = Clock::now);
+           std::optional<std::int64_t> stepsToDo, Now now = Clock::now, std::int64_t mostSteps = 0);
+
+  // A run of this session finished after `steps` steps (with --until settled, its own length).
+  void RunFinished(std::int64_t steps) {
+    ++finishedRuns_;
+    finishedSteps_ += steps;
+  }
 
   // True once per pace (whatever the kind: the sweep brings its manifest up to date then).
   bool Tick();
@@ -39,6 +46,8 @@ class Progress {
   Clock::duration pace_;
   std::size_t runs_, doneBefore_;
   std::optional<std::int64_t> stepsToDo_;
+  std::int64_t mostSteps_;
+  std::int64_t finishedRuns_ = 0, finishedSteps_ = 0;
   Now now_;
   Clock::time_point start_, lastShown_, nextTick_;
 };

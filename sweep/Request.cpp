@@ -218,54 +218,128 @@ bool Varied(const Request& r, std::size_t p) {
   return std::any_of(r.axes.begin(), r.axes.end(), [&](const Axis& a) { return FactOf(a.parameter) == FactOf(p); });
 }
 
-// Every run against the rules, once per combination of the values the rules read (the others at
-// their first value, the repeats at 0), in run order, so the first refused is the first run that
-// breaks a rule. Returns the most cells a run has.
-double CheckRuns(const Request& r) {
-  struct Digit {
-    std::int64_t size, stride;
-  };
-  std::vector<Digit> digits;
-  std::int64_t stride = r.repeats;
-  for (auto axis = r.axes.rbegin(); axis != r.axes.rend(); ++axis) {
-    if (RulesRead(axis->parameter)) digits.push_back({axis->Size(), stride});
-    stride *= axis->Size();
-  }
-  if (r.design && std::any_of(r.design->columns.begin(), r.design->columns.end(), RulesRead)) {
-    digits.push_back({r.design->points, stride});
-  }
-  std::vector<std::int64_t> at(digits.size(), 0);
-  double cells = 0;
-  const std::int64_t runs = SweepSize(r);
-  while (true) {
-    std::int64_t index = 0;
-    for (std::size_t k = 0; k < digits.size(); ++k) index += at[k] * digits[k].stride;
-    const RunPlan run = RunAt(r, 0, index);
-    if (const auto broken = CheckRules(run.parameters)) {
-      // The parameter a run varies, else one given, else the rule's first.
-      std::size_t named = broken->parameters.front();
-      const auto given = [&](std::size_t p) {
-        for (std::size_t k = 0; k < ParameterCount; ++k) {
-          if (r.base.Given(k) && FactOf(k) == FactOf(p)) return true;
-        }
-        return false;
-      };
-      const auto varied = std::find_if(broken->parameters.begin(), broken->parameters.end(),
-                                       [&](std::size_t p) { return Varied(r, p); });
-      const auto set = std::find_if(broken->parameters.begin(), broken->parameters.end(), given);
-      if (varied != broken->parameters.end()) {
-        named = *varied;
-      } else if (set != broken->parameters.end()) {
-        named = *set;
-      }
-      throw Named(r, index, named, (runs > 1 ? "run " + std::to_string(index) + ": " : "") + broken->reason);
+// The first run, in run order, that breaks a rule (nothing if none does), and the most cells a run
+// has. The rules are monotone in each parameter they read, each in one direction whatever the
+// others are (prices rise with costs, travel, agents and the grid, fall with returns; agents fit
+// fewer cells; a radius fits larger grids), so over a box of runs (each varied parameter between
+// two of its values) the worst run of each rule is a corner of the box, and every corner is a run.
+// The slowest digit breaking somewhere is found by halving its values, then the next: a refusal
+// costs the logarithms of the lists' lengths, not their product. A design's points, which make no
+// box, are each looked at.
+class RuleSearch {
+ public:
+  explicit RuleSearch(const Request& r) : r_(r) {
+    std::int64_t stride = r.repeats;
+    for (auto axis = r.axes.rbegin(); axis != r.axes.rend(); ++axis) {
+      if (RulesRead(axis->parameter)) digits_.push_back({&*axis, axis->Size(), stride, 0, axis->Size() - 1});
+      stride *= axis->Size();
     }
-    cells = std::max(cells, table::Cells(run.parameters));
-    std::size_t k = 0;
-    for (; k < digits.size() && ++at[k] == digits[k].size; ++k) at[k] = 0;
-    if (k == digits.size()) break;
+    if (r.design && std::any_of(r.design->columns.begin(), r.design->columns.end(), RulesRead)) {
+      digits_.push_back({nullptr, r.design->points, stride, 0, r.design->points - 1});
+    }
   }
-  return cells;
+
+  std::optional<std::int64_t> FirstBroken() {
+    // The design is the slowest digit: each point with the axes' whole box.
+    if (!digits_.empty() && digits_.back().axis == nullptr) {
+      Digit& design = digits_.back();
+      for (std::int64_t point = 0; point < design.size; ++point) {
+        design.lo = design.hi = point;
+        if (Breaks()) return Narrowed(digits_.size() - 1);
+      }
+      return std::nullopt;
+    }
+    if (!Breaks()) return std::nullopt;
+    return Narrowed(digits_.size());
+  }
+
+  double cells = 0;
+
+ private:
+  struct Digit {
+    const Axis* axis;  // null: the design's points
+    std::int64_t size, stride, lo, hi;
+  };
+
+  // With the digits from `fixed` on fixed and some run of the box breaking a rule: each faster
+  // digit narrowed to its first value under which one does, slowest first.
+  std::int64_t Narrowed(std::size_t fixed) {
+    for (std::size_t k = fixed; k-- > 0;) {
+      Digit& digit = digits_[k];
+      std::int64_t a = digit.lo, b = digit.hi;
+      while (a < b) {
+        digit.hi = a + (b - a) / 2;
+        if (Breaks()) {
+          b = digit.hi;
+        } else {
+          a = digit.hi + 1;
+        }
+      }
+      digit.lo = digit.hi = a;
+    }
+    std::int64_t index = 0;
+    for (const Digit& digit : digits_) index += digit.lo * digit.stride;
+    return index;
+  }
+
+  // The positions of an axis's least and greatest value between lo and hi.
+  static std::pair<std::int64_t, std::int64_t> Ends(const Digit& d) {
+    if (d.axis == nullptr || d.axis->IsProgression() || d.lo == d.hi) return {d.lo, d.hi};
+    std::int64_t least = d.lo, most = d.lo;
+    for (std::int64_t k = d.lo; k <= d.hi; ++k) {
+      if (d.axis->At(k) < d.axis->At(least)) least = k;
+      if (d.axis->At(k) > d.axis->At(most)) most = k;
+    }
+    return {least, most};
+  }
+
+  // Whether a corner of the box breaks a rule; the corners' cells count towards the most.
+  bool Breaks() {
+    std::vector<std::pair<std::int64_t, std::int64_t>> ends;
+    for (const Digit& digit : digits_) ends.push_back(Ends(digit));
+    for (std::uint64_t corner = 0; corner < (std::uint64_t(1) << ends.size()); ++corner) {
+      std::int64_t index = 0;
+      for (std::size_t k = 0; k < ends.size(); ++k) {
+        index += ((corner >> k) & 1 ? ends[k].second : ends[k].first) * digits_[k].stride;
+      }
+      const RunPlan run = RunAt(r_, 0, index);
+      if (CheckRules(run.parameters)) return true;
+      cells = std::max(cells, table::Cells(run.parameters));
+    }
+    return false;
+  }
+
+  const Request& r_;
+  std::vector<Digit> digits_;  // the fastest first
+};
+
+// Every run against the rules; the first that breaks one is refused, naming it and what it varies.
+// Returns the most cells a run has.
+double CheckRuns(const Request& r) {
+  RuleSearch search(r);
+  const auto broken_at = search.FirstBroken();
+  if (!broken_at) return search.cells;
+  const std::int64_t index = *broken_at;
+  const std::int64_t runs = SweepSize(r);
+  const RunPlan run = RunAt(r, 0, index);
+  const auto broken = CheckRules(run.parameters);
+  // The parameter a run varies, else one given, else the rule's first.
+  std::size_t named = broken->parameters.front();
+  const auto given = [&](std::size_t p) {
+    for (std::size_t k = 0; k < ParameterCount; ++k) {
+      if (r.base.Given(k) && FactOf(k) == FactOf(p)) return true;
+    }
+    return false;
+  };
+  const auto varied = std::find_if(broken->parameters.begin(), broken->parameters.end(),
+                                   [&](std::size_t p) { return Varied(r, p); });
+  const auto set = std::find_if(broken->parameters.begin(), broken->parameters.end(), given);
+  if (varied != broken->parameters.end()) {
+    named = *varied;
+  } else if (set != broken->parameters.end()) {
+    named = *set;
+  }
+  throw Named(r, index, named, (runs > 1 ? "run " + std::to_string(index) + ": " : "") + broken->reason);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -33,16 +34,19 @@ struct Axis {
 };
 
 // A point design: one point per row, one column per parameter. Values are parsed and checked,
-// point after point: values[point * columns.size() + column].
+// point after point: values[point * columns.size() + column], shared by every copy of the request,
+// so a sweep holds its points once, 8 bytes a value.
 struct Design {
   std::vector<std::size_t> columns;  // parameters, as given
   std::vector<std::string> names;    // the columns' names as written, for messages
-  std::vector<double> values;
+  std::shared_ptr<const std::vector<double>> values = std::make_shared<const std::vector<double>>();
   std::int64_t points = 0;
   std::string file;  // where it came from (a file's name, or empty): for messages and the resume hint
   bool fromManifest = false;  // the file is gone: a resume takes the points from the sweep's manifest
 
-  double At(std::int64_t point, std::size_t column) const { return values[std::size_t(point) * columns.size() + column]; }
+  double At(std::int64_t point, std::size_t column) const {
+    return (*values)[std::size_t(point) * columns.size() + column];
+  }
 };
 
 enum class Video { None, Mp4, Gif };
@@ -164,8 +168,8 @@ std::optional<std::int64_t> ShardPosition(const Request& request, std::int64_t i
 // Checks everything a sweep needs before it starts: every field's range, every given value, that
 // each parameter's fact comes from one place, the size, and every run against the rules that tie
 // parameters together (agents that fit, prices below the model's ceiling) and the machine's
-// memory. Cost follows the values given, not the runs: a run is checked once per combination of
-// the values the rules read. Throws RequestError.
+// memory. Cost follows the lists' logarithms and the design's points, not the runs: the rules are
+// monotone, so they are checked on the corners of boxes of runs. Throws RequestError.
 void Validate(const Request& request);
 
 // Checks the output's name: a CSV's, and short enough for every file named after it. Part of

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <ostream>
+#include <streambuf>
 
 namespace zelmora::sweep {
 namespace {
@@ -127,34 +129,104 @@ Axis AxisFrom(const json& j, const std::string& field) {
   return Axis::Listed(parameter, std::move(listed));
 }
 
-json DesignPoints(const Design& d) {
-  json columns = json::array(), points = json::array();
-  for (const std::size_t c : d.columns) columns.push_back(Parameters[c].name);
-  for (std::int64_t point = 0; point < d.points; ++point) {
-    json row = json::array();
-    for (std::size_t c = 0; c < d.columns.size(); ++c) row.push_back(ValueJson(d.columns[c], d.At(point, c)));
-    points.push_back(std::move(row));
+// A design value as the points' text writes it: whole numbers in digits, reals in the shortest text
+// that reads back (1e+06 where that is shorter), switches as 1 or 0, choices by name; so the text
+// is no longer than the file's values were.
+void AppendValue(std::string& out, std::size_t parameter, double value) {
+  char buffer[32];
+  std::to_chars_result written{buffer, {}};
+  switch (Parameters[parameter].kind) {
+    case ParameterKind::Integer: written = std::to_chars(buffer, buffer + sizeof buffer, std::int64_t(value)); break;
+    case ParameterKind::Real: written = std::to_chars(buffer, buffer + sizeof buffer, value + 0.0); break;
+    case ParameterKind::Switch: *written.ptr++ = value != 0 ? '1' : '0'; break;
+    case ParameterKind::Choice: out += ValueText(parameter, value); return;
   }
-  return {{"columns", std::move(columns)}, {"points", std::move(points)}};
+  out.append(buffer, written.ptr);
+}
+
+// The design's points as one text, points apart by ';' and values by ',' (neither needs escaping
+// in JSON, so a manifest holds the points in about the bytes of the file they came from), handed
+// to `take` a point at a time.
+template <class Take>
+void PointsText(const Design& d, Take take) {
+  std::string point;
+  for (std::int64_t p = 0; p < d.points; ++p) {
+    point.clear();
+    if (p > 0) point += ';';
+    for (std::size_t c = 0; c < d.columns.size(); ++c) {
+      if (c > 0) point += ',';
+      AppendValue(point, d.columns[c], d.At(p, c));
+    }
+    take(std::string_view(point));
+  }
+}
+
+// 64-bit FNV-1a, taken in pieces.
+struct Fnv {
+  std::uint64_t hash = 0xcbf29ce484222325ULL;
+  void Add(std::string_view bytes) {
+    for (const char c : bytes) hash = (hash ^ std::uint8_t(c)) * 0x100000001b3ULL;
+  }
+  std::string Hex() const {
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return text;
+  }
+};
+
+json DesignColumns(const Design& d) {
+  json columns = json::array();
+  for (const std::size_t c : d.columns) columns.push_back(Parameters[c].name);
+  return columns;
+}
+
+// The design as the sweep's JSON holds it; without its points (their hash stands for them) where
+// two sweeps are compared.
+json DesignJson(const Design& d, bool withPoints) {
+  json design = {{"columns", DesignColumns(d)}};
+  if (withPoints) {
+    std::size_t size = 0;
+    PointsText(d, [&](std::string_view point) { size += point.size(); });
+    std::string points;
+    points.reserve(size);
+    PointsText(d, [&](std::string_view point) { points += point; });
+    design["points"] = std::move(points);
+  }
+  design["hash"] = DesignHash(d);
+  return design;
 }
 
 Design DesignFrom(const json& j, const std::string& field) {
   Design d;
   const json& columns = At(j, "columns", field);
-  const json& points = At(j, "points", field);
   if (!columns.is_array() || columns.empty()) throw DamagedJson(field + "columns", "a list of parameters");
-  if (!points.is_array()) throw DamagedJson(field + "points", "a list");
   for (std::size_t c = 0; c < columns.size(); ++c) {
     d.columns.push_back(ParameterFrom(columns[c], field + "columns[" + std::to_string(c) + "]"));
     d.names.push_back(columns[c].get<std::string>());
   }
-  d.points = std::int64_t(points.size());
-  d.values.reserve(points.size() * columns.size());
-  for (std::size_t p = 0; p < points.size(); ++p) {
-    const std::string where = field + "points[" + std::to_string(p) + "]";
-    if (!points[p].is_array() || points[p].size() != columns.size()) throw DamagedJson(where, "a point of every column");
-    for (std::size_t c = 0; c < columns.size(); ++c) d.values.push_back(ValueFrom(d.columns[c], points[p][c], where));
+  const json& points = At(j, "points", field);
+  if (!points.is_string()) throw DamagedJson(field + "points", "the points' values, points apart by ';'");
+  const std::string& text = points.get_ref<const std::string&>();
+  std::vector<double> values;
+  for (std::size_t start = 0, end = 0; !text.empty() && end < text.size(); start = end + 1) {
+    end = std::min(text.find(';', start), text.size());
+    const std::string_view point = std::string_view(text).substr(start, end - start);
+    const auto damaged = [&] {
+      return DamagedJson(field + "points", "points apart by ';' of " + std::to_string(columns.size()) +
+                                               " values apart by ',' (point " + std::to_string(d.points + 1) + " is not)");
+    };
+    std::size_t from = 0;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      const std::size_t comma = std::min(point.find(',', from), point.size());
+      if (from > point.size() || (c + 1 < columns.size()) != (comma < point.size())) throw damaged();
+      const auto value = ParseValue(d.columns[c], point.substr(from, comma - from));
+      if (!value) throw damaged();
+      values.push_back(*value);
+      from = comma + 1;
+    }
+    ++d.points;
   }
+  d.values = std::make_shared<const std::vector<double>>(std::move(values));
   return d;
 }
 
@@ -232,7 +304,7 @@ std::string PathFromJson(const json& j, const std::string& field) {
   throw DamagedJson(field, "a path");
 }
 
-json SweepJson(const Request& r, std::uint64_t masterSeed) {
+json SweepJson(const Request& r, std::uint64_t masterSeed, bool withPoints) {
   json parameters = json::object();
   for (std::size_t k = 0; k < ParameterCount; ++k) {
     const ParameterRow& row = Parameters[k];
@@ -248,22 +320,19 @@ json SweepJson(const Request& r, std::uint64_t masterSeed) {
   }
   json axes = json::array();
   for (const Axis& axis : r.axes) axes.push_back(AxisJson(axis));
-  json design = nullptr;
-  if (r.design) {
-    design = DesignPoints(*r.design);
-    design["hash"] = DesignHash(*r.design);
-  }
+  json design = r.design ? DesignJson(*r.design, withPoints) : json(nullptr);
+  // The design is moved in, not copied as a list of pairs would: it may hold the bytes of a file.
   json sweep = {{"master_seed", masterSeed},
-          {"parameters", std::move(parameters)},
-          {"set", std::move(axes)},
-          {"design", std::move(design)},
-          {"repeats", r.repeats},
-          {"steps", r.steps},
-          {"until", UntilText(r.quietSteps)},
-          {"record_every", r.recordEvery},
-          {"means", r.means},
-          {"runs", r.runs.Empty() ? json(nullptr) : json(r.runs.Text())},
-          {"size", SweepSize(r)}};
+                {"parameters", std::move(parameters)},
+                {"set", std::move(axes)},
+                {"repeats", r.repeats},
+                {"steps", r.steps},
+                {"until", UntilText(r.quietSteps)},
+                {"record_every", r.recordEvery},
+                {"means", r.means},
+                {"runs", r.runs.Empty() ? json(nullptr) : json(r.runs.Text())},
+                {"size", SweepSize(r)}};
+  sweep["design"] = std::move(design);
   // Written only when there are some, so a sweep without keeps the manifest and hash it always had.
   if (!r.measures.empty()) sweep["measures"] = r.measures;
   return sweep;
@@ -277,13 +346,14 @@ json RequestJson(const Request& r, std::uint64_t masterSeed) {
                         {"snapshot_at", p.snapshotAt},
                         {"snapshot_every", p.snapshotEvery},
                         {"video", Videos[int(p.video)]}};
-  return {{"sweep", SweepJson(r, masterSeed)},
-          {"from", r.from.empty() ? json(nullptr) : PathJson(r.from)},
-          {"shard", {r.shardIndex, r.shardCount}},
-          {"outputs", outputs},
-          {"jobs", r.jobs},
-          {"progress_every", r.progressEvery},
-          {"quiet", r.quiet}};
+  json request = {{"from", r.from.empty() ? json(nullptr) : PathJson(r.from)},
+                  {"shard", {r.shardIndex, r.shardCount}},
+                  {"outputs", outputs},
+                  {"jobs", r.jobs},
+                  {"progress_every", r.progressEvery},
+                  {"quiet", r.quiet}};
+  request["sweep"] = SweepJson(r, masterSeed);
+  return request;
 }
 
 Request RequestFromJson(const json& j) {
@@ -373,17 +443,38 @@ Request RequestFromJson(const json& j) {
 }
 
 std::string Hash(std::string_view bytes) {
-  std::uint64_t hash = 0xcbf29ce484222325ULL;
-  for (const char c : bytes) hash = (hash ^ std::uint8_t(c)) * 0x100000001b3ULL;
-  char text[17];
-  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-  return text;
+  Fnv fnv;
+  fnv.Add(bytes);
+  return fnv.Hex();
 }
 
-std::string DesignHash(const Design& design) { return Hash(DesignPoints(design).dump()); }
+std::string DesignHash(const Design& design) {
+  Fnv fnv;
+  fnv.Add(DesignColumns(design).dump());
+  PointsText(design, [&](std::string_view point) { fnv.Add(point); });
+  return fnv.Hex();
+}
 
 std::string RequestHash(const json& sweep, const std::string& build) {
-  return Hash(json{{"build", build}, {"sweep", sweep}}.dump());
+  // The hash of {"build": build, "sweep": sweep} as dump() writes it, taken as it is written: the
+  // sweep may hold a design's points, never copied or held as text for this.
+  class Hashing : public std::streambuf {
+   public:
+    Fnv fnv;
+
+   protected:
+    int_type overflow(int_type c) override {
+      if (c != traits_type::eof()) xsputn(reinterpret_cast<const char*>(&c), 1);
+      return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+      fnv.Add(std::string_view(s, std::size_t(n)));
+      return n;
+    }
+  } hashing;
+  std::ostream out(&hashing);
+  out << "{\"build\":" << json(build) << ",\"sweep\":" << sweep << "}";
+  return hashing.fnv.Hex();
 }
 
 std::optional<Difference> FirstDifference(const Request& kept, const Request& given) {
@@ -406,7 +497,10 @@ std::optional<Difference> FirstDifference(const Request& kept, const Request& gi
     return text.empty() ? std::string("none") : text;
   };
   if (auto d = differ("measures", names(kept), names(given))) return d;
-  if (SweepJson(kept, 0) == SweepJson(given, 0)) return std::nullopt;
+  if (SweepJson(kept, 0, false) == SweepJson(given, 0, false) && kept.design.has_value() == given.design.has_value() &&
+      (!kept.design || *kept.design->values == *given.design->values)) {
+    return std::nullopt;
+  }
   const std::int64_t runs = SweepSize(kept);
   for (std::int64_t index = 0; index < runs; ++index) {
     const ParameterValues a = RunAt(kept, 0, index).parameters, b = RunAt(given, 0, index).parameters;

@@ -27,9 +27,11 @@ std::string PathFromJson(const nlohmann::json& json, const std::string& field);
 
 // What decides a sweep's results, canonical: the master seed, every parameter's value for every run
 // before the lists and the design (null for a default that follows other parameters), the lists,
-// the design's points, repeats, steps, until, record_every, means, a replay's runs (null: every
-// run) and the size. Requests that ask for the same spelled alike write the same bytes.
-nlohmann::json SweepJson(const Request& request, std::uint64_t masterSeed);
+// the design (its columns, its points as one text "v,v;v,v" and their hash; without the points,
+// `withPoints` false, where only its identity matters), repeats, steps, until, record_every,
+// means, a replay's runs (null: every run) and the size. Requests that ask for the same spelled
+// alike write the same bytes.
+nlohmann::json SweepJson(const Request& request, std::uint64_t masterSeed, bool withPoints = true);
 
 // The whole request: the sweep, the manifest a replay replays ("from", null for none), the shard,
 // the outputs and how it runs.
@@ -38,7 +40,7 @@ nlohmann::json RequestJson(const Request& request, std::uint64_t masterSeed);
 // A request read back from RequestJson, its master seed in `seed`. Throws DamagedJson.
 Request RequestFromJson(const nlohmann::json& json);
 
-// 64-bit FNV-1a as 16 hex digits: of a design's points, of a sweep with its build.
+// 64-bit FNV-1a as 16 hex digits: of a design's columns and points' text, of a sweep with its build.
 std::string Hash(std::string_view bytes);
 std::string DesignHash(const Design& design);
 std::string RequestHash(const nlohmann::json& sweep, const std::string& build);

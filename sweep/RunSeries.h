@@ -81,12 +81,16 @@ class RunCharts {
   // % similar, % unsatisfied, mean cluster size.
   const RunSeries& Segregation() const { return segregation_; }
   bool WindowView() const { return windowView_; }
+  // A run with fewer markets than the yellow market's index has no market line to draw.
+  void SetNoYellowMarket() { noYellowMarket_ = true; }
+  bool NoYellowMarket() const { return noYellowMarket_; }
   const ChartSweep& Window() const { return window_; }
 
  private:
   RunSeries market_{2};
   RunSeries segregation_{3};
   bool windowView_;
+  bool noYellowMarket_ = false;
   ChartSweep window_;
 };
 

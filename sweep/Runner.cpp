@@ -171,7 +171,9 @@ void Session::FindSpooled() {
 
 void Session::WriteHeader(const std::string& status) {
   header_["status"] = status;
-  WriteWhole(paths_.manifest, header_.dump(1) + "\n");
+  std::string text = header_.dump(1);  // appended to, not copied: it may hold a design's points
+  text += '\n';
+  WriteWhole(paths_.manifest, text);
 }
 
 // Puts the piece bound for the CSV there, then its runs' lines in the journal: the journal never
@@ -254,7 +256,7 @@ int Session::RunAndWrite(const std::atomic<int>& stopSignal) {
   std::optional<std::int64_t> stepsToDo;
   if (request_.quietSteps == 0) stepsToDo = (tasks - std::int64_t(spooled_.size())) * request_.steps;
   Progress progress(err_, kind, std::chrono::seconds(request_.progressEvery), std::size_t(plan_.runs),
-                    std::size_t(Done()), stepsToDo, plan_.clock);
+                    std::size_t(Done()), stepsToDo, plan_.clock, request_.steps);
   const std::size_t jobs = std::size_t(std::min<std::int64_t>(request_.jobs, std::max<std::int64_t>(tasks, 0)));
   std::size_t threadsLeft = jobs;
   // Declared after everything its tasks read, so it is stopped and joined before they go.
@@ -310,6 +312,7 @@ int Session::RunAndWrite(const std::atomic<int>& stopSignal) {
       if (!item.error.empty()) {
         if (!failure) failure = std::move(item);
       } else if (item.result.complete) {
+        progress.RunFinished(item.result.steps);
         Write(item);
       }
     }
@@ -481,7 +484,13 @@ RunResult RunOne(const Request& request, const RunPlan& run, const OutputPaths& 
     sinks.push_back(&*video);
   }
   const RunLength length{request.steps, request.recordEvery, request.quietSteps};
+  struct LastStep : RunSink {
+    std::int32_t step = 0;
+    void Stepped(const World& world) override { step = world.StepCount; }
+  } last;
+  sinks.push_back(&last);
   if (!RunModel(length, *model, sinks, stop, stepsDone)) return result;
+  result.steps = last.step;
   // The video is in place before the run's rows are: a spooled run has all its pictures.
   if (video) video->Finish();
   result.rows = csv.Release();
@@ -547,7 +556,7 @@ SweepPlan PrepareSweep(const Request& request) {
   }
   if (plan.request.pictures.video != Video::None && !OnSearchPath("ffmpeg")) {
     throw RequestError(Source::Field, "video", "",
-                       "the encoder ffmpeg is not found on PATH; install it (scripts/install-deps) or leave {video} off");
+                       "the encoder ffmpeg is not found on PATH; install Debian's package ffmpeg (apt install ffmpeg) or leave {video} off");
   }
   plan.runs = ShardSize(plan.request);
   plan.length = {plan.request.steps, plan.request.recordEvery, plan.request.quietSteps};

@@ -26,6 +26,7 @@ struct RunResult {
   RunRows rows;           // whole: in memory, or in a file the writer puts in the spool
   std::optional<RunCharts> charts;  // with charts: their memory is made only for runs that draw them
   std::string started, finished;  // UTC
+  std::int32_t steps = 0;          // the steps it made
 };
 
 // One run of a sweep from setup to its last step: its rows kept in memory while few, else streamed

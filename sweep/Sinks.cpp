@@ -54,6 +54,10 @@ RunRows CsvSink::Release() {
 
 void ChartSink::Stepped(const World& world) {
   if (world.StepCount == 0) return;  // the chart begins after the first step
+  if (world.Shape().markets <= YellowMarket) {
+    charts_.SetNoYellowMarket();  // a line at 0 customers would show a market that is not there
+    return;
+  }
   const TCell& yellow = world.grid.At(world.Markets[YellowMarket].col, world.Markets[YellowMarket].row);
   charts_.Add(world.StepCount, {double(yellow.customers), yellow.unitCost});
 }
@@ -68,6 +72,7 @@ void SnapshotSink::Stepped(const World& world) {
   const bool listed = next_ < steps_.size() && steps_[next_] == world.StepCount;
   if (listed) ++next_;
   if (listed || every_.Picks(world.StepCount)) pictures_.SaveSnapshot(world, paths_.Snapshot(run_, world.StepCount));
+  if (settled_ && next_ < steps_.size()) pictures_.SaveSnapshot(world, paths_.SettledSnapshot(run_, world.StepCount));
 }
 
 VideoSink::~VideoSink() = default;

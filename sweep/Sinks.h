@@ -76,14 +76,18 @@ class EveryKth {
   bool settled_ = false;
 };
 
-// The grid's pictures after the chosen steps (sorted), and after those `every` picks.
+// The grid's pictures after the chosen steps (sorted), and after those `every` picks. A run that
+// settles before a chosen step is pictured where it stopped, under a name that says so.
 class SnapshotSink : public RunSink {
  public:
   SnapshotSink(PictureMaker& pictures, const OutputPaths& paths, std::int64_t run,
                const std::vector<std::int32_t>& steps, EveryKth every = {0, 0})
       : pictures_(pictures), paths_(paths), run_(run), steps_(steps), every_(every) {}
   void Stepped(const World& world) override;
-  void Settled(const World&, std::int32_t) override { every_.Settled(); }
+  void Settled(const World&, std::int32_t) override {
+    every_.Settled();
+    settled_ = true;
+  }
 
  private:
   PictureMaker& pictures_;
@@ -92,6 +96,7 @@ class SnapshotSink : public RunSink {
   const std::vector<std::int32_t>& steps_;
   EveryKth every_;
   std::size_t next_ = 0;
+  bool settled_ = false;
 };
 
 // The run's video: a frame at every step `every` picks, or at every recorded step when it picks

@@ -2,7 +2,9 @@
 // and the input they refuse.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -73,6 +75,40 @@ TEST(Experiments, TheDocumentedDesignsRunAndAHypercubeResumesAfterAKillToTheSame
   const Outcome resumed = RunProgram(Program, {args.begin() + 1, args.end()}, dir.path());
   ASSERT_EQ(resumed.status, 0) << resumed.err;
   EXPECT_EQ(ReadFile(dir / "k.csv"), ReadFile(dir / "whole.csv"));
+}
+
+// A design is held once, in about its file's bytes: each shard's manifest is no larger than the
+// file and the rest of a manifest, and the shards' manifests alone merge, replay and resume it.
+TEST(Experiments, EachShardsManifestHoldsTheDesignInAboutItsFilesBytes) {
+  TempDir dir;
+  std::string design = "threshold,production-costs,travel-expenses,centers,relocation\n";
+  for (int k = 0; k < 2000; ++k) {
+    design += std::to_string(k % 9) + "," + std::to_string(1 + k % 499) + ".125," + std::to_string(k % 7) +
+              ".0625," + (k % 2 ? "on" : "off") + "," + (k % 3 ? "nearby" : "anywhere") + "\n";
+  }
+  { std::ofstream(dir / "d.csv", std::ios::binary) << design; }
+  const std::vector<std::string> common = {"--design", "d.csv", "--grid", "10x10", "--steps", "1", "--seed", "4", "--quiet"};
+  const auto run = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), common.begin(), common.end());
+    const Outcome outcome = RunProgram(Program, args, dir.path());
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+  };
+  run({"--out", "whole.csv"});
+  run({"--shard", "0/2", "--out", "s0.csv"});
+  run({"--shard", "1/2", "--out", "s1.csv"});
+  // The rest of a manifest (the command, the parameters, the outputs) is a few KB.
+  for (const char* manifest : {"whole.json", "s0.json", "s1.json"}) {
+    EXPECT_LE(std::filesystem::file_size(dir / manifest), design.size() + 4096) << manifest;
+  }
+  std::filesystem::remove(dir / "d.csv");
+  ASSERT_EQ(RunProgram(Program, {"merge", "merged.csv", "s0.csv", "s1.csv"}, dir.path()).status, 0);
+  EXPECT_EQ(ReadFile(dir / "merged.csv"), ReadFile(dir / "whole.csv"));
+  for (const char* from : {"whole", "s1"}) {
+    const Outcome replay = RunProgram(Program, {"--from", std::string(from) + ".json", "--runs", "1997,1999", "--quiet",
+                                                "--out", std::string(from) + "-again.csv"}, dir.path());
+    ASSERT_EQ(replay.status, 0) << replay.err;
+  }
+  EXPECT_EQ(ReadFile(dir / "s1-again.csv"), ReadFile(dir / "whole-again.csv"));
 }
 
 // Videos of 200 steps, a frame every 10 steps, by an encoder that fails for run 1 only, in its own
@@ -149,6 +185,12 @@ TEST(Experiments, BadDesignsAndValuesAreRefusedNamingRowAndColumnAndWriteNothing
       {three, {"--snapshot-every", "0"}, "--snapshot-every: expects a whole number of steps"},
       {three, {"--video", "avi"}, "--video: expects off, mp4 or gif"},
       {three, {"--progress-every", "-1"}, "--progress-every: expects a whole number of seconds"},
+      // Input is quoted with its control characters escaped: none reaches the terminal.
+      {"threshold\r3\r", {}, "column 1 'threshold\\r3' is no parameter"},
+      {three, {"--seed", "1\x1b]0;x\a"}, "--seed: expects a whole number from 0 to 18446744073709551615; got '1\\e]0;x\\a'"},
+      {"threshold\n\x9b" "2\n", {}, "got '\\x9b" "2'"},
+      {"threshold\n\xc2\x9b" "2\n", {}, "got '\\u009b" "2'"},
+      {"centers\non\n", {"--set", "thres\x7fhold=1"}, "--set thres\\x7fhold: cannot vary"},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -160,6 +202,10 @@ TEST(Experiments, BadDesignsAndValuesAreRefusedNamingRowAndColumnAndWriteNothing
     EXPECT_EQ(outcome.status, 2) << c.named;
     EXPECT_EQ(Lines(outcome.err).size(), 1u) << outcome.err;
     EXPECT_NE(outcome.err.find(c.named), std::string::npos) << outcome.err;
+    EXPECT_EQ(std::count_if(outcome.err.begin(), outcome.err.end(),
+                            [](char ch) { return (std::uint8_t(ch) < 0x20 && ch != '\n') || ch == 0x7f; }),
+              0)
+        << outcome.err;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << c.named;
   }
 }

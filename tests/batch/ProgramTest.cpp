@@ -484,6 +484,15 @@ TEST(Program, ADamagedManifestIsRefusedNamingTheField) {
     EXPECT_EQ(outcome.err.rfind("zelmora-batch: --resume: the manifest '", 0), 0u) << outcome.err;
     EXPECT_NE(outcome.err.find(c.named), std::string::npos) << outcome.err;
   }
+  // A field nested deeper than a manifest nests is refused, never carried into the rewritten one.
+  const std::size_t depth = 3000;
+  {
+    std::ofstream(dir / "d.json") << "{\"extra\":" << std::string(depth, '[') << std::string(depth, ']') << ","
+                                  << good.dump().substr(1);
+  }
+  const Outcome nested = RunProgram(Program, args, dir.path());
+  EXPECT_EQ(nested.status, 2) << nested.err;
+  EXPECT_NE(nested.err.find("is damaged: it nests lists or objects more than 32 deep"), std::string::npos) << nested.err;
 }
 
 // A failure before the first manifest: nothing can be resumed, so nothing is left and no resume

@@ -2,7 +2,10 @@
 // the comparison that names where two sweeps first differ.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,10 @@ using Source = RequestError::Source;
 std::size_t Index(std::string_view name) { return *FindParameter(name); }
 
 Design DesignOf(const std::string& text) { return ParseDesign("d.csv", text); }
+
+std::shared_ptr<const std::vector<double>> Values(std::vector<double> values) {
+  return std::make_shared<const std::vector<double>>(std::move(values));
+}
 
 // Requests of every shape: base values, listed and ranged lists, a design, settled runs, pictures,
 // a shard, an output whose name is not UTF-8, a front end's own measures.
@@ -72,8 +79,10 @@ TEST(Request, ItsJsonReadsBackIntoTheSameRequest) {
 TEST(Request, DamagedJsonNamesTheField) {
   const nlohmann::json good = RequestJson(Shapes()[2], 7);
   const std::vector<std::pair<const char*, nlohmann::json>> cases = {
-      {"/sweep/steps", "x"},          {"/sweep/set/0/name", "colour"}, {"/sweep/design/points/1", {1}},
-      {"/sweep/design/hash", "0"},    {"/sweep/size", 5},              {"/outputs/video", "avi"},
+      {"/sweep/steps", "x"},          {"/sweep/set/0/name", "colour"}, {"/sweep/design/points", {{2, 0.5}}},
+      {"/sweep/design/points", "2,0.5;5"}, {"/sweep/design/points", "2,0.5;5,1.25,1"},
+      {"/sweep/design/points", "2,0.5;;5,1.25"}, {"/sweep/design/points", "2,0.5;9,1.25"},
+      {"/sweep/design/points", "2,0.5;5,1.25;"}, {"/sweep/design/hash", "0"},    {"/sweep/size", 5},              {"/outputs/video", "avi"},
       {"/sweep/parameters/centers", 1}, {"/shard", 3},   {"/sweep/runs", "3:1"},
       {"/sweep/means", "on"},         {"/sweep/until", "settled:0"},   {"/sweep/measures", "like"},
       {"/sweep/measures", {1}}};
@@ -84,7 +93,7 @@ TEST(Request, DamagedJsonNamesTheField) {
     std::replace(field.begin(), field.end(), '/', '.');
     try {
       RequestFromJson(damaged);
-      ADD_FAILURE() << pointer << ": read";
+      ADD_FAILURE() << pointer << " " << value.dump() << ": read";
     } catch (const DamagedJson& e) {
       EXPECT_EQ(field.rfind(e.field.substr(0, e.field.find('[')), 0), 0u) << pointer << ": " << e.what();
     }
@@ -173,14 +182,14 @@ TEST(Request, ValidationNamesWhereAndWhat) {
        "run 4: 402 agents do not fit"},
       {[](Request& r) { r.design = DesignOf("threshold\n1\n"), r.axes = {ParseAxis(Index("threshold"), "2")}; },
        Source::Design, "threshold", 0, "", "is also varied by {other}"},
-      {[](Request& r) { r.design = Design{{Index("centers")}, {"centers"}, {1, 3}, 2, "", false}; }, Source::Design,
-       "centers", 2, "3", "expects on or off"},
+      {[](Request& r) { r.design = Design{{Index("centers")}, {"centers"}, Values({1, 3}), 2, "", false}; },
+       Source::Design, "centers", 2, "3", "expects on or off"},
       // Too many runs is refused before a value is looked at, naming the factor that passes the limit.
       {[](Request& r) { r.axes = {Axis::Progression(Index("threshold"), 0, 1, MaxRuns, 0)}; }, Source::Field, "repeats",
        0, "4", "more than 1000000000 runs"},
       {[](Request& r) { r.axes = {Axis::Progression(Index("threshold"), 0, 1, MaxRuns + 1, 0)}; }, Source::Set,
        "threshold", 0, "", "more than 1000000000 runs"},
-      {[](Request& r) { r.design = Design{{Index("centers")}, {"centers"}, {}, MaxRuns + 1, "", false}; },
+      {[](Request& r) { r.design = Design{{Index("centers")}, {"centers"}, Values({}), MaxRuns + 1, "", false}; },
        Source::Field, "design", 0, "", "more than 1000000000 runs"},
       {[](Request& r) { r.out = "x.txt"; }, Source::Field, "out", 0, "x.txt", "ending in .csv"},
       {[](Request& r) { Given(r, "radius", 6); }, Source::Parameter, "radius", 0, "6", "cells from 1 to 5"},
@@ -268,6 +277,55 @@ TEST(Request, RangesAreExactAndCounted) {
   EXPECT_EQ(huge.Size(), 1'000'000'000'000);
   EXPECT_EQ(huge.At(123'456'789), 123.456789);
   EXPECT_EQ(huge.RangeText(), "0:999999.999999:0.000001");
+}
+
+// The rules are checked on the corners of the runs' box, not run by run: random sweeps of lists in
+// any order, ranges, a design and repeats are refused naming the very run a walk of every run
+// finds first, or pass where it finds none. A request whose last runs break a rule is refused
+// without walking its billion runs.
+TEST(Request, TheFirstRunThatBreaksARuleIsTheOneAWalkFinds) {
+  std::mt19937 random(7);
+  const auto pick = [&](std::initializer_list<const char*> lists) {
+    std::vector<const char*> all(lists);
+    return all[std::uniform_int_distribution<std::size_t>(0, all.size() - 1)(random)];
+  };
+  for (int trial = 0; trial < 300; ++trial) {
+    Request r = zelmora::testing::Small("o.csv", 20, 200, 12, 5, 1 + trial % 3);
+    std::vector<std::pair<const char*, const char*>> axes = {
+        {"production_costs", pick({"100", "9000,100,5000", "0:9990:1110", "4000:9000:2500"})},
+        {"travel_expenses", pick({"1", "300,2,250", "0:400:100"})},
+        {"returns_to_scale", pick({"1", "0.2,1.1,0.5", "0.1:1.3:0.6"})},
+        {"grid_cols", pick({"20", "10,40,20", "10:40:15"})},
+        {"radius", pick({"1", "5,1", "1:5:2"})}};
+    std::shuffle(axes.begin(), axes.end(), random);
+    for (const auto& [name, list] : axes) {
+      if (random() % 2) r.axes.push_back(ParseAxis(Index(name), list));
+    }
+    if (random() % 3 == 0) r.design = DesignOf(pick({"agents\n10\n300\n150\n", "grid_rows,agents\n10,100\n40,900\n"}));
+    std::optional<std::int64_t> walked;
+    for (std::int64_t index = 0; index < SweepSize(r) && !walked; ++index) {
+      if (CheckRules(RunAt(r, 0, index).parameters)) walked = index;
+    }
+    std::optional<std::string> refused;
+    try {
+      Validate(r);
+    } catch (const RequestError& e) {
+      refused = e.reason;
+    }
+    SCOPED_TRACE(::testing::Message() << "trial " << trial << ": " << RequestJson(r, 0)["sweep"].dump());
+    ASSERT_EQ(refused.has_value(), walked.has_value()) << refused.value_or("valid");
+    if (walked && SweepSize(r) > 1) {
+      EXPECT_EQ(refused->rfind("run " + std::to_string(*walked) + ": ", 0), 0u) << *refused;
+    }
+  }
+  Request r = zelmora::testing::Small("o.csv", 40, 800, 12, 5, 1);
+  r.axes = {ParseAxis(Index("production_costs"), "0:999999:1"), ParseAxis(Index("travel_expenses"), "0:0.999:0.001")};
+  try {
+    Validate(r);
+    ADD_FAILURE() << "valid";
+  } catch (const RequestError& e) {
+    EXPECT_EQ(e.reason.rfind("run 9944998: production costs 9944, travel expenses 0.998 ", 0), 0u) << e.reason;
+  }
 }
 
 // A design is its points: the same points in other bytes (line ends, quotes, names with dashes, an
