@@ -296,6 +296,7 @@ std::string NamedPlace(Source source, const std::string& name, std::int64_t row,
                        const std::string& designFile) {
   switch (source) {
     case Source::Field:
+      if (name == "measures") return std::string("measures written in Python");  // no option gives them
       return name == "merge" ? name : "--" + Dashed(name);
     case Source::Parameter:
       return "--" + Dashed(name);
@@ -358,7 +359,7 @@ std::optional<Request> ParseCommandLine(int argc, const char* const* argv, std::
       "row per run and recorded step, a JSON manifest beside it, and pictures.\n"
       "  zelmora-batch merge OUT.csv SHARD.csv...  joins the shards of a sweep.\n"
       "  zelmora-batch summary FILE.csv ...  means and 95 % intervals of a sweep's measures (summary --help).\n"
-      "  zelmora-batch plot FILE.csv --x P --y M --out FIG.png ...  their figure (plot --help).\n"
+      "  zelmora-batch plot FILE.csv --x P --y M --out FIG.png|.svg  their figure (plot --help).\n"
       "  zelmora-batch --from FILE.json --runs 13,20 --out again.csv ...  replays runs of a sweep.",
       "zelmora-batch"};
   AddOptions(app, t, request);

@@ -98,17 +98,23 @@ int PlotCommand(const std::vector<std::string>& args) {
   app.add_option("--by", by, "one line per value of this parameter, with a legend")->type_name("P");
   app.add_option("--at", at, "with a parameter on x: the rows read, each run's last or one step")
       ->type_name("every|last|STEP")->capture_default_str();
-  app.add_option("--out", out, "the picture, 800 x 480 (name ending in .png)")->type_name("FIG.png")->required();
+  app.add_option("--out", out, "the picture, 800 x 480: a PNG, or an SVG whose lines scale (name ending in .png or .svg)")
+      ->type_name("FIG.png|FIG.svg")
+      ->required();
   if (!Parse(app, args)) return 0;
-  if (!out.ends_with(".png")) {
-    throw UsageError("--out: expects a name ending in .png" +
-                     std::string(out.ends_with(".svg") ? " (SVG is not drawn yet)" : "") + "; got '" + out + "'");
+  if (!out.ends_with(".png") && !out.ends_with(".svg")) {
+    throw UsageError("--out: expects a name ending in .png or .svg; got '" + out + "'");
   }
   sweep::PlotRequest request{file, x, y, std::nullopt, At(at)};
   if (!by.empty()) request.by = by;
   if (x != "step" && at == "every" && app.count("--at") == 0) request.at = {sweep::SummaryAt::Kind::Last, 0};
   const sweep::Summary summary = sweep::PlotSummary(request);
   const sweep::PlotData plot = sweep::PlotOf(request, summary);
+  if (out.ends_with(".svg")) {
+    sweep::WriteWhole(out, SweepPlotSvg(plot));
+    Tell(summary);
+    return 0;
+  }
   const QImage image = DrawSweepPlot(plot);
   QByteArray bytes;
   QBuffer buffer(&bytes);

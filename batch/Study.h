@@ -11,7 +11,7 @@ namespace zelmora::batch {
 // many runs of how many it read. Throws UsageError, RequestError (worded by StudyWorded) or IoError.
 int SummaryCommand(const std::vector<std::string>& args, const std::vector<std::string>& commandLine);
 
-// `plot FILE.csv --x P|step --y MEASURE [--by P] [--at ...] --out FIG.png`: the plot of the same
+// `plot FILE.csv --x P|step --y MEASURE [--by P] [--at ...] --out FIG.png|FIG.svg`: the plot of the same
 // means and intervals, drawn by the chart control. Needs the QApplication made.
 int PlotCommand(const std::vector<std::string>& args);
 

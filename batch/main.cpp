@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "batch/Options.h"
-#include "batch/RenderPictures.h"
+#include "render/RenderPictures.h"
 #include "batch/Study.h"
 #include "sweep/Merge.h"
 #include "sweep/Printable.h"
@@ -83,7 +83,7 @@ int Run(int argc, char** argv, std::string& designFile) {
   // The charts are drawn by a chart control, a widget never shown: the program needs a
   // QApplication, on the platform that needs no display whatever the environment says.
   std::unique_ptr<QApplication> application;
-  batch::RenderPictures pictures;
+  RenderPictures pictures;
   const bool drawing = plan.request.pictures.Any();
   if (drawing) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

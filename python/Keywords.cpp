@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 #include <string>
 #include <limits>
 #include <optional>
@@ -299,6 +300,29 @@ sweep::Request RequestFrom(const py::dict& keywords) {
       request.design = DesignFrom(value);
     } else if (name == "out") {
       request.out = PathText(value, name);
+    } else if (name == "charts") {
+      // True and False, or the command line's on, off and window.
+      const std::string charts = IsBool(value) ? (PyObject_IsTrue(value.ptr()) ? "on" : "off") : Text(value, name);
+      if (charts != "on" && charts != "off" && charts != "window") {
+        throw sweep::RequestError(Source::Field, name, charts, "expects True, False, \"on\", \"off\" or \"window\"");
+      }
+      request.pictures.charts = charts != "off";
+      request.pictures.windowChart = charts == "window";
+    } else if (name == "snapshot_at") {
+      if (py::isinstance<py::str>(value) || !py::hasattr(value, "__iter__")) {
+        throw py::type_error("snapshot_at: expects a list of steps; got " + TypeName(value));
+      }
+      std::set<std::int32_t> steps;
+      for (const py::handle step : value) steps.insert(std::int32_t(WholeFrom(step, name, -2147483648LL, 2147483647LL)));
+      request.pictures.snapshotAt.assign(steps.begin(), steps.end());
+    } else if (name == "snapshot_every") {
+      request.pictures.snapshotEvery = std::int32_t(WholeFrom(value, name, -2147483648LL, 2147483647LL));
+    } else if (name == "video") {
+      const std::string video = Text(value, name);
+      const char* videos[] = {"off", "mp4", "gif"};
+      const auto found = std::find(std::begin(videos), std::end(videos), video);
+      if (found == std::end(videos)) throw sweep::RequestError(Source::Field, name, video, "expects \"off\", \"mp4\" or \"gif\"");
+      request.pictures.video = sweep::Video(found - std::begin(videos));
     } else if (name == "resume" || name == "force" || name == "means") {
       (name == "resume" ? request.resume : name == "force" ? request.force : request.means) = Flag(value, name);
     } else if (const auto parameter = sweep::FindParameter(name)) {

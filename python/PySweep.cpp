@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "python/Parameters.h"
 #include "python/RunView.h"
 #include "python/StateArrays.h"
+#include "python/SweepPictures.h"
 #include "sweep/Columns.h"
 #include "sweep/Merge.h"
 #include "sweep/Run.h"
@@ -240,37 +242,119 @@ double NumberOf(const py::object& value, const std::string& name) {
   return number;
 }
 
-// The measures written in Python, called at every recorded step with a view of the run.
-class MeasureSink : public sweep::RunSink {
+// The first failure of a sweep: a Python exception (a measure's, Ctrl-C) or a worker's error.
+class Failure {
  public:
-  MeasureSink(const UserMeasures& user, std::shared_ptr<const sweep::RunWorld> model, const sweep::RunPlan& run,
-              const std::vector<double*>& columns, std::size_t firstRow)
-      : user_(user), model_(std::move(model)), run_(run), columns_(columns), row_(firstRow) {}
-  ~MeasureSink() {
+  void Keep(py::error_already_set&& error) {
+    std::lock_guard lock(mutex_);
+    if (!failed_) python_ = std::move(error);
+    failed_ = true;
+  }
+  void Keep(const std::string& message, bool outOfMemory) {
+    std::lock_guard lock(mutex_);
+    if (!failed_) {
+      message_ = message;
+      outOfMemory_ = outOfMemory;
+    }
+    failed_ = true;
+  }
+  bool Failed() {
+    std::lock_guard lock(mutex_);
+    return failed_;
+  }
+  // With the GIL held.
+  void RaiseIfFailed() {
+    if (!Failed()) return;
+    if (python_) throw py::error_already_set(*python_);
+    if (outOfMemory_) throw std::bad_alloc();
+    throw std::runtime_error(message_);
+  }
+
+ private:
+  std::mutex mutex_;
+  bool failed_ = false;
+  std::optional<py::error_already_set> python_;
+  std::string message_;
+  bool outOfMemory_ = false;
+};
+
+// The measures written in Python at a recorded step of one run, called with a view of it. With
+// `keep`, a measure's exception is kept there and the run fails with its text, as a sweep to files
+// fails; without, it goes on to the worker.
+class PyRunMeasures : public sweep::RunMeasures {
+ public:
+  PyRunMeasures(const UserMeasures& user, std::shared_ptr<const sweep::RunWorld> model, const sweep::RunPlan& run,
+                Failure* keep = nullptr)
+      : user_(user), model_(std::move(model)), run_(run), keep_(keep) {}
+  ~PyRunMeasures() override {
     const WorkerGil gil;  // the run's arrays may go with it
     arrays_.reset();
   }
-  MeasureSink(const MeasureSink&) = delete;
-  MeasureSink& operator=(const MeasureSink&) = delete;
+  PyRunMeasures(const PyRunMeasures&) = delete;
+  PyRunMeasures& operator=(const PyRunMeasures&) = delete;
 
-  void Recorded(const World& /*world*/, const StepMeasures& measures) override {
-    // The measures' own lock before the GIL: a thread waiting for it holds no GIL.
-    const std::lock_guard oneAtATime(user_.oneAtATime);
-    const WorkerGil gil;
-    const py::object view = py::cast(RunView(model_, run_, measures, arrays_));
-    for (std::size_t k = 0; k < user_.calls.size(); ++k) {
-      columns_[k][row_] = NumberOf(user_.calls[k](view), user_.names[k]);
+  void Measure(const StepMeasures& measures, std::span<double> values) override {
+    std::string raised;
+    {
+      // The measures' own lock before the GIL: a thread waiting for it holds no GIL.
+      const std::lock_guard oneAtATime(user_.oneAtATime);
+      const WorkerGil gil;
+      std::size_t k = 0;
+      try {
+        const py::object view = py::cast(RunView(model_, run_, measures, arrays_));
+        for (; k < user_.calls.size(); ++k) values[k] = NumberOf(user_.calls[k](view), user_.names[k]);
+      } catch (py::error_already_set& e) {
+        if (!keep_) throw;
+        raised = "measure '" + (k < user_.names.size() ? user_.names[k] : user_.names[0]) + "' raised " +
+                 py::str(e.type().attr("__name__")).cast<std::string>();
+        keep_->Keep(std::move(e));
+      }
     }
-    ++row_;
+    if (!raised.empty()) throw std::runtime_error(raised);
   }
 
  private:
   const UserMeasures& user_;
   std::shared_ptr<const sweep::RunWorld> model_;
-  const sweep::RunPlan& run_;
-  const std::vector<double*>& columns_;
-  std::size_t row_;
+  sweep::RunPlan run_;
+  Failure* keep_;
   std::shared_ptr<ArrayCache> arrays_ = std::make_shared<ArrayCache>();
+};
+
+// The measures of a sweep in memory, written into its arrays.
+class MeasureSink : public sweep::RunSink {
+ public:
+  MeasureSink(const UserMeasures& user, std::shared_ptr<const sweep::RunWorld> model, const sweep::RunPlan& run,
+              const std::vector<double*>& columns, std::size_t firstRow)
+      : measures_(user, std::move(model), run), columns_(columns), values_(columns.size()), row_(firstRow) {}
+
+  void Recorded(const World& /*world*/, const StepMeasures& measures) override {
+    measures_.Measure(measures, values_);
+    for (std::size_t k = 0; k < values_.size(); ++k) columns_[k][row_] = values_[k];
+    ++row_;
+  }
+
+ private:
+  PyRunMeasures measures_;
+  const std::vector<double*>& columns_;
+  std::vector<double> values_;
+  std::size_t row_;
+};
+
+// The measures of a sweep to files: their values go into the CSV's rows, after the program's.
+class FileMeasures : public sweep::MeasureMaker {
+ public:
+  explicit FileMeasures(const UserMeasures& user) : user_(user) {}
+  std::unique_ptr<sweep::RunMeasures> ForRun(std::shared_ptr<const sweep::RunWorld> model,
+                                             const sweep::RunPlan& run) override {
+    return std::make_unique<PyRunMeasures>(user_, std::move(model), run, &failure);
+  }
+  void ThreadEnded() override { WorkerGil::ThreadEnded(); }
+
+  Failure failure;  // a measure's exception, raised once the session has ended
+
+ private:
+  const UserMeasures& user_;
 };
 
 // Every agent's row at the recorded steps of one run.
@@ -336,51 +420,25 @@ py::list AgentColumns(const std::vector<AgentRows>& runs, const Plan& plan) {
   return columns;
 }
 
-// The first failure of a sweep: a Python exception (a measure's, Ctrl-C) or a worker's error.
-class Failure {
- public:
-  void Keep(py::error_already_set&& error) {
-    std::lock_guard lock(mutex_);
-    if (!failed_) python_ = std::move(error);
-    failed_ = true;
-  }
-  void Keep(const std::string& message, bool outOfMemory) {
-    std::lock_guard lock(mutex_);
-    if (!failed_) {
-      message_ = message;
-      outOfMemory_ = outOfMemory;
-    }
-    failed_ = true;
-  }
-  bool Failed() {
-    std::lock_guard lock(mutex_);
-    return failed_;
-  }
-  // With the GIL held.
-  void RaiseIfFailed() {
-    if (!Failed()) return;
-    if (python_) throw py::error_already_set(*python_);
-    if (outOfMemory_) throw std::bad_alloc();
-    throw std::runtime_error(message_);
-  }
-
- private:
-  std::mutex mutex_;
-  bool failed_ = false;
-  std::optional<py::error_already_set> python_;
-  std::string message_;
-  bool outOfMemory_ = false;
-};
-
 // A sweep with out=: the library's own session writes the command line's CSV, manifest and
 // journal, on a thread of its own, while this one looks for Ctrl-C and reports progress.
-py::dict RunToFiles(const sweep::Request& request, const py::dict& measures, bool agentRows, const py::object& progress) {
-  if (py::len(measures) > 0 || agentRows) {
-    throw py::value_error(std::string(agentRows ? "agent_rows" : "measures") +
-                          ": not with out=, whose CSV is the command line's; leave out= off to have them in memory");
+py::dict RunToFiles(sweep::Request request, const UserMeasures& user, bool agentRows, const py::object& progress) {
+  if (agentRows) {
+    throw py::value_error("agent_rows: not with out=, whose CSV is the command line's; leave out= off to have them in memory");
   }
+  // The measures' names go into the request: the CSV's header and the manifest name them, and a
+  // resume is checked against them.
+  request.measures = user.names;
   sweep::SweepPlan plan = Checked([&] { return sweep::PrepareSweep(request); });
   plan.program = "zelmora.sweep";
+  std::optional<FileMeasures> measured;
+  if (!user.names.empty()) plan.measures = &measured.emplace(user);
+  // Drawn as zelmora-batch draws them; made before the session, whose writer draws the charts.
+  std::unique_ptr<sweep::PictureMaker> pictures;
+  if (plan.request.pictures.Any()) {
+    py::gil_scoped_release release;
+    pictures = MakeSweepPictures();
+  }
   plan.resumeHint = [](const sweep::SweepPlan& p, std::int32_t jobs) {
     return "call zelmora.sweep with the same arguments and resume=True" +
            (jobs > 0 ? ", jobs=" + std::to_string(jobs) : std::string()) + " (master seed " +
@@ -401,7 +459,7 @@ py::dict RunToFiles(const sweep::Request& request, const py::dict& measures, boo
     py::gil_scoped_release release;
     std::thread session([&] {
       try {
-        status = sweep::ExecuteSweep(plan, nullptr, err, stop);
+        status = sweep::ExecuteSweep(plan, pictures.get(), err, stop);
       } catch (const std::exception& e) {
         err << "zelmora.sweep: " << e.what() << "\n";
         status = sweep::ExitIoError;
@@ -431,6 +489,11 @@ py::dict RunToFiles(const sweep::Request& request, const py::dict& measures, boo
     }
     session.join();
   }
+  if (!raised && measured && measured->failure.Failed()) {
+    // A measure's exception, after the session's words on what was kept and how to resume.
+    py::module_::import("sys").attr("stderr").attr("write")(FileSystemText(err.str()));
+    measured->failure.RaiseIfFailed();
+  }
   if (raised) {
     // What was kept and how to resume, as the command line says it.
     py::module_::import("sys").attr("stderr").attr("write")(FileSystemText(err.str()));
@@ -457,9 +520,14 @@ py::dict RunSweep(const py::dict& keywords, const py::dict& measures, bool agent
                          TypeName(progress));
   }
   const sweep::Request request = Checked([&] { return RequestFrom(keywords); });
+  if (request.out.empty() && request.pictures.Any()) {
+    const sweep::Pictures& p = request.pictures;
+    const char* given = p.charts ? "charts" : !p.snapshotAt.empty() ? "snapshot_at" : p.snapshotEvery ? "snapshot_every" : "video";
+    throw py::value_error(std::string(given) + ": only with out=: the pictures are files beside the sweep's CSV");
+  }
   UserMeasures user;
   MeasuresFrom(measures, request.means, user);
-  if (!request.out.empty()) return RunToFiles(request, measures, agentRows, progress);
+  if (!request.out.empty()) return RunToFiles(request, user, agentRows, progress);
   const Plan plan = PlanSweep(request);
   const sweep::RunLength length{request.steps, request.recordEvery, request.quietSteps};
   const std::vector<sweep::Column>& table = sweep::Columns(request.means);

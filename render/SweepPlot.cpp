@@ -3,11 +3,13 @@
 #include <QFont>
 #include <QString>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <utility>
 #include <vector>
 
 #include "RChart.h"
+#include "ScaleMath.h"
 #include "render/ChartFeed.h"
 
 namespace zelmora {
@@ -34,6 +36,24 @@ std::pair<double, double> Fitted(double low, double high) {
   return {low - margin, high + margin};
 }
 
+// The axes' ranges: x and y.
+std::pair<std::pair<double, double>, std::pair<double, double>> Ranges(const sweep::PlotData& plot) {
+  double xLow = INFINITY, xHigh = -INFINITY, yLow = INFINITY, yHigh = -INFINITY;
+  for (const sweep::PlotSeries& s : plot.series) {
+    for (std::size_t i = 0; i < s.x.size(); ++i) {
+      xLow = std::min(xLow, s.x[i]), xHigh = std::max(xHigh, s.x[i]);
+      for (const double y : {s.mean[i], s.low[i], s.high[i]}) {
+        if (std::isfinite(y)) yLow = std::min(yLow, y), yHigh = std::max(yHigh, y);
+      }
+    }
+  }
+  const std::pair<double, double> xRange =
+      plot.overSteps ? std::pair(xLow, std::max(xHigh, xLow + 1)) : Fitted(xLow, xHigh);
+  return {xRange, Fitted(yLow, yHigh)};
+}
+
+constexpr int kLeftRim = 70, kRightRim = 24, kTopRim = 30, kBottomRim = 48;
+
 }  // namespace
 
 double DrawnX(const sweep::PlotData& plot, std::size_t k, std::size_t i) {
@@ -54,28 +74,17 @@ void PlotSweep(TRChart& chart, const sweep::PlotData& plot) {
   chart.BeginLoading();
   chart.SetAutoRedraw(false);
   chart.ClearGraphics();
-  chart.SetLRim(70);
-  chart.SetRRim(24);
-  chart.SetTRim(30);
-  chart.SetBRim(48);
+  chart.SetLRim(kLeftRim);
+  chart.SetRRim(kRightRim);
+  chart.SetTRim(kTopRim);
+  chart.SetBRim(kBottomRim);
   chart.SetBounds(0, 0, kPlotWidth, kPlotHeight);
   std::size_t items = 16;
   for (const sweep::PlotSeries& s : plot.series) items += 8 * s.x.size();
   chart.SetAllocSize(int(std::min<std::size_t>(items, ItemStore::kMaxAllocSize)));
   SetUpCaptionAndFonts(chart, "");
 
-  double xLow = INFINITY, xHigh = -INFINITY, yLow = INFINITY, yHigh = -INFINITY;
-  for (const sweep::PlotSeries& s : plot.series) {
-    for (std::size_t i = 0; i < s.x.size(); ++i) {
-      xLow = std::min(xLow, s.x[i]), xHigh = std::max(xHigh, s.x[i]);
-      for (const double y : {s.mean[i], s.low[i], s.high[i]}) {
-        if (std::isfinite(y)) yLow = std::min(yLow, y), yHigh = std::max(yHigh, y);
-      }
-    }
-  }
-  const std::pair<double, double> xRange =
-      plot.overSteps ? std::pair(xLow, std::max(xHigh, xLow + 1)) : Fitted(xLow, xHigh);
-  const std::pair<double, double> yRange = Fitted(yLow, yHigh);
+  const auto [xRange, yRange] = Ranges(plot);
   chart.Scale1X()->SetCaption(QString::fromStdString(plot.xTitle));
   chart.Scale1Y()->SetCaption(QString::fromStdString(plot.yTitle));
   chart.Scale1X()->SetRangeLow(xRange.first);
@@ -154,6 +163,144 @@ QImage DrawSweepPlot(const sweep::PlotData& plot) {
   TRChart chart;
   PlotSweep(chart, plot);
   return chart.PresentedImage().copy();
+}
+
+namespace {
+
+// A coordinate as SVG takes it: to a hundredth of a pixel, with a point whatever the locale.
+std::string Num(double value) {
+  char text[32];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, std::round(value * 100) / 100 + 0.0);
+  return ec == std::errc() ? std::string(text, end) : "0";
+}
+
+std::string Colour(TColor colour) {
+  char text[8];
+  std::snprintf(text, sizeof text, "#%02x%02x%02x", RedOf(colour), GreenOf(colour), BlueOf(colour));
+  return text;
+}
+
+// Text as XML character data and attribute values take it.
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string SweepPlotSvg(const sweep::PlotData& plot) {
+  const auto [xRange, yRange] = Ranges(plot);
+  const double left = kLeftRim, right = kPlotWidth - kRightRim, top = kTopRim, bottom = kPlotHeight - kBottomRim;
+  const auto px = [&, xr = xRange](double x) { return left + (x - xr.first) / (xr.second - xr.first) * (right - left); };
+  const auto py = [&, yr = yRange](double y) {
+    return bottom - (y - yr.first) / (yr.second - yr.first) * (bottom - top);
+  };
+  const auto line = [](double x1, double y1, double x2, double y2) {
+    return "M" + Num(x1) + " " + Num(y1) + "L" + Num(x2) + " " + Num(y2);
+  };
+  std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+                    Num(kPlotWidth) + "\" height=\"" + Num(kPlotHeight) + "\" viewBox=\"0 0 " + Num(kPlotWidth) + " " +
+                    Num(kPlotHeight) + "\" font-family=\"sans-serif\" font-size=\"11\">\n";
+  svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+  // The axes: the data area's frame, the ticks with their labels, the titles.
+  svg += "<g class=\"axes\" stroke=\"#000000\" fill=\"none\">\n<rect x=\"" + Num(left) + "\" y=\"" + Num(top) +
+         "\" width=\"" + Num(right - left) + "\" height=\"" + Num(bottom - top) + "\"/>\n";
+  std::string labels;
+  for (const bool horizontal : {true, false}) {
+    const auto [lo, hi] = horizontal ? xRange : yRange;
+    const int places = ResolveDecPlaces(-2, lo, hi);
+    for (const TickMark& mark : LinearTicks(3, lo, hi, false)) {
+      const std::string text = FormatTickLabel(mark.value, mark.index, places, lo, hi).toStdString();
+      if (horizontal) {
+        const double x = px(double(mark.value));
+        svg += "<path d=\"" + line(x, bottom, x, bottom + 5) + "\"/>\n";
+        labels += "<text x=\"" + Num(x) + "\" y=\"" + Num(bottom + 18) + "\" text-anchor=\"middle\">" + Escaped(text) +
+                  "</text>\n";
+      } else {
+        const double y = py(double(mark.value));
+        svg += "<path d=\"" + line(left - 5, y, left, y) + "\"/>\n";
+        labels += "<text x=\"" + Num(left - 8) + "\" y=\"" + Num(y + 4) + "\" text-anchor=\"end\">" + Escaped(text) +
+                  "</text>\n";
+      }
+    }
+  }
+  svg += "</g>\n<g class=\"labels\" fill=\"#000000\">\n" + labels;
+  svg += "<text class=\"x-title\" x=\"" + Num((left + right) / 2) + "\" y=\"" + Num(kPlotHeight - 10) +
+         "\" text-anchor=\"middle\">" + Escaped(plot.xTitle) + "</text>\n";
+  svg += "<text class=\"y-title\" transform=\"translate(16 " + Num((top + bottom) / 2) +
+         ") rotate(-90)\" text-anchor=\"middle\">" + Escaped(plot.yTitle) + "</text>\n</g>\n";
+  // The series: bands under every line, then each series' line, error bars and marks, clipped to
+  // the data area as the chart clips them.
+  svg += "<clipPath id=\"data\"><rect x=\"" + Num(left) + "\" y=\"" + Num(top) + "\" width=\"" + Num(right - left) +
+         "\" height=\"" + Num(bottom - top) + "\"/></clipPath>\n<g clip-path=\"url(#data)\">\n";
+  const auto series = [&](std::size_t k) { return " data-series=\"" + Escaped(plot.series[k].legend) + "\""; };
+  for (std::size_t k = 0; plot.overSteps && k < plot.series.size(); ++k) {
+    const sweep::PlotSeries& s = plot.series[k];
+    std::string upper, lower;
+    for (std::size_t i = 0; i < s.x.size(); ++i) {
+      if (!std::isfinite(s.low[i] + s.high[i])) continue;
+      upper += (upper.empty() ? "M" : "L") + Num(px(s.x[i])) + " " + Num(py(s.high[i]));
+      lower = "L" + Num(px(s.x[i])) + " " + Num(py(s.low[i])) + lower;
+    }
+    if (!upper.empty()) {
+      svg += "<path class=\"band\"" + series(k) + " fill=\"" + Colour(BandColour(k)) + "\" d=\"" + upper + lower +
+             "Z\"/>\n";
+    }
+  }
+  const double cap = (xRange.second - xRange.first) / 100;
+  const double markY = (yRange.second - yRange.first) / 120;
+  for (std::size_t k = 0; k < plot.series.size(); ++k) {
+    const sweep::PlotSeries& s = plot.series[k];
+    std::string mean, bars, marks;
+    bool drawing = false;
+    for (std::size_t i = 0; i < s.x.size(); ++i) {
+      const double x = DrawnX(plot, k, i);
+      if (std::isfinite(s.mean[i])) {
+        mean += (drawing ? "L" : "M") + Num(px(x)) + " " + Num(py(s.mean[i]));
+        if (!plot.overSteps) {
+          marks += line(px(x - cap), py(s.mean[i] - markY), px(x + cap), py(s.mean[i] + markY)) +
+                   line(px(x - cap), py(s.mean[i] + markY), px(x + cap), py(s.mean[i] - markY));
+        }
+      }
+      drawing = std::isfinite(s.mean[i]);
+      if (!plot.overSteps && std::isfinite(s.low[i]) && std::isfinite(s.high[i])) {
+        bars += line(px(x), py(s.low[i]), px(x), py(s.high[i])) +
+                line(px(x - cap), py(s.low[i]), px(x + cap), py(s.low[i])) +
+                line(px(x - cap), py(s.high[i]), px(x + cap), py(s.high[i]));
+      }
+    }
+    const std::string colour = Colour(SeriesColour(k));
+    if (!mean.empty()) {
+      svg += "<path class=\"mean\"" + series(k) + " fill=\"none\" stroke=\"" + colour + "\" stroke-width=\"2\" d=\"" +
+             mean + "\"/>\n";
+    }
+    if (!bars.empty()) {
+      svg += "<path class=\"interval\"" + series(k) + " fill=\"none\" stroke=\"" + colour + "\" d=\"" + bars + "\"/>\n";
+    }
+    if (!marks.empty()) {
+      svg += "<path class=\"mark\"" + series(k) + " fill=\"none\" stroke=\"" + colour + "\" d=\"" + marks + "\"/>\n";
+    }
+  }
+  svg += "</g>\n";
+  // The legend above the data area, right-aligned, each series' name in its colour.
+  if (plot.series.size() > 1 || (!plot.series.empty() && !plot.series[0].legend.empty())) {
+    svg += "<text class=\"legend\" x=\"" + Num(right) + "\" y=\"" + Num(top - 10) + "\" text-anchor=\"end\">";
+    for (std::size_t k = 0; k < plot.series.size(); ++k) {
+      svg += "<tspan" + series(k) + " fill=\"" + Colour(SeriesColour(k)) + "\">" + (k > 0 ? "    " : "") +
+             Escaped(plot.series[k].legend) + "</tspan>";
+    }
+    svg += "</text>\n";
+  }
+  return svg + "</svg>\n";
 }
 
 }  // namespace zelmora

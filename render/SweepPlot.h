@@ -2,6 +2,8 @@
 
 #include <QImage>
 
+#include <string>
+
 #include "Color.h"
 #include "sweep/Summary.h"
 
@@ -16,6 +18,11 @@ class TRChart;
 // interval with a twentieth of their span to spare.
 void PlotSweep(TRChart& chart, const sweep::PlotData& plot);
 QImage DrawSweepPlot(const sweep::PlotData& plot);
+
+// The same plot as SVG text, for figures that scale: the size, rims, ranges, ticks, colours and
+// legend of DrawSweepPlot, each series a path of its means (class "mean"), its intervals as error
+// bars (class "interval") or a band (class "band") and its legend's text. Needs no QApplication.
+std::string SweepPlotSvg(const sweep::PlotData& plot);
 
 // Where series k's i-th point is drawn: over a parameter, the series side by side around its x
 // (a hundred-and-twentieth of the x span apart), so their error bars do not hide each other.

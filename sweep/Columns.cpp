@@ -197,9 +197,10 @@ const char* KindName(ColumnKind kind) {
   return "";
 }
 
-std::string CsvHeader(bool means) {
+std::string CsvHeader(bool means, const std::vector<std::string>& measures) {
   std::string header;
   for (const Column& column : Columns(means)) header += (header.empty() ? "" : ",") + column.name;
+  for (const std::string& name : measures) header += "," + name;
   return header + LineEnd;
 }
 

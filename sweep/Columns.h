@@ -73,8 +73,9 @@ const std::vector<Column>& Columns(bool means = false);
 // The position of a column in the table; throws std::out_of_range for an unknown name.
 std::size_t ColumnIndex(const std::string& name);
 
-// The header line of the CSV, line end included.
-std::string CsvHeader(bool means = false);
+// The header line of the CSV, line end included; a front end's own columns (`measures`) follow the
+// program's.
+std::string CsvHeader(bool means = false, const std::vector<std::string>& measures = {});
 
 // The per-step columns' sums over the steps since the last recorded row, for their means: a
 // recorded row of an even --record-every sees both sides of a value that flips every step. Costs

@@ -95,7 +95,7 @@ void WriteRows(const std::vector<Shard>& shards, const OutputPaths& out, std::os
   const std::uint64_t seed = *request.seed;
   const RunLength length{request.steps, request.recordEvery, request.quietSteps};
   const std::int64_t size = SweepSize(request);
-  const std::string header = CsvHeader(request.means);
+  const std::string header = CsvHeader(request.means, request.measures);
   std::vector<std::unique_ptr<std::ifstream>> rows, lines;
   // By shard: journal lines read, lines rewritten, the first of them named.
   std::vector<std::int64_t> lineNumbers(shards.size()), rewritten(shards.size());

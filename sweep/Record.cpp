@@ -111,7 +111,8 @@ void RowWriter::AppendRecurring(std::string& out, std::size_t column, double val
   out.append(t.text, t.length);
 }
 
-void RowWriter::Append(std::string& out, const World& world, const StepMeasures& measures, const StepMeans* means) {
+void RowWriter::Append(std::string& out, const World& world, const StepMeasures& measures, const StepMeans* means,
+                       std::span<const double> added) {
   source_.world = &world;
   source_.measures = &measures;
   source_.means = means;
@@ -130,6 +131,10 @@ void RowWriter::Append(std::string& out, const World& world, const StepMeasures&
     } else {
       AppendValue(out, column.kind, value);
     }
+  }
+  for (const double value : added) {
+    out += ',';
+    AppendNumber(out, value);
   }
   out += LineEnd;
 }

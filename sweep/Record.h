@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,8 +48,9 @@ class RowWriter {
   explicit RowWriter(const RunPlan& run, bool means = false);
 
   // Appends the row at the World's current step, line end included; `means` holds the steps since
-  // the row before when the writer was made with means.
-  void Append(std::string& out, const World& world, const StepMeasures& measures, const StepMeans* means = nullptr);
+  // the row before when the writer was made with means; `added`, a front end's own columns, end it.
+  void Append(std::string& out, const World& world, const StepMeasures& measures, const StepMeans* means = nullptr,
+              std::span<const double> added = {});
 
  private:
   struct Text {

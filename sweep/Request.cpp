@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <limits>
 
+#include "sweep/Columns.h"
+
 namespace zelmora::sweep {
 namespace {
 
@@ -454,6 +456,25 @@ std::int64_t ShardSize(const Request& r) {
   return size > r.shardIndex ? (size - r.shardIndex + r.shardCount - 1) / r.shardCount : 0;
 }
 
+// A front end's own columns: names the CSV can hold as they are (no quoting), each once, none a
+// column of the program's.
+void CheckMeasureNames(const Request& r) {
+  for (std::size_t k = 0; k < r.measures.size(); ++k) {
+    const std::string& name = r.measures[k];
+    if (name.empty() || name.find_first_of(",\"\r\n") != std::string::npos) {
+      throw RequestError(Source::Field, "measures", name, "expects names without commas, quotes or line ends");
+    }
+    for (const Column& column : Columns(r.means)) {
+      if (column.name == name) {
+        throw RequestError(Source::Field, "measures", name, "expects names that are no column of the sweep's");
+      }
+    }
+    if (std::find(r.measures.begin(), r.measures.begin() + std::ptrdiff_t(k), name) != r.measures.begin() + std::ptrdiff_t(k)) {
+      throw RequestError(Source::Field, "measures", name, "expects each name once");
+    }
+  }
+}
+
 void Validate(const Request& r) {
   CheckField("steps", r.steps);
   CheckField("record_every", r.recordEvery);
@@ -483,6 +504,7 @@ void Validate(const Request& r) {
                          "expects runs of the sweep, from 0 to " + std::to_string(SweepSize(r) - 1));
     }
   }
+  CheckMeasureNames(r);
   CheckOnePlace(r);
   CheckValues(r);
   CheckOutName(r);

@@ -76,6 +76,9 @@ struct Request {
   std::int32_t quietSteps = 0;   // 0: runs make their steps; W: a run ends at its W-th quiet step in a row
   std::int32_t recordEvery = 1;
   bool means = false;  // each row adds the means of the per-step columns since the row before
+  // Columns a front end computes itself (Python's measures), by name, after the program's in every
+  // row: a MeasureMaker gives their values.
+  std::vector<std::string> measures;
   std::optional<std::uint64_t> seed;  // the master seed; drawn when none
   // A replay's runs (its own files hold these runs of the sweep only); empty: every run.
   RunSelection runs;

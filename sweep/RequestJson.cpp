@@ -333,6 +333,8 @@ json SweepJson(const Request& r, std::uint64_t masterSeed, bool withPoints) {
                 {"runs", r.runs.Empty() ? json(nullptr) : json(r.runs.Text())},
                 {"size", SweepSize(r)}};
   sweep["design"] = std::move(design);
+  // Written only when there are some, so a sweep without keeps the manifest and hash it always had.
+  if (!r.measures.empty()) sweep["measures"] = r.measures;
   return sweep;
 }
 
@@ -388,6 +390,14 @@ Request RequestFromJson(const json& j) {
   if (s.contains("means")) {
     if (!s["means"].is_boolean()) throw DamagedJson(sweep + "means", "true or false");
     r.means = s["means"].get<bool>();
+  }
+  if (s.contains("measures")) {
+    const json& measures = s["measures"];
+    if (!measures.is_array()) throw DamagedJson(sweep + "measures", "a list of names");
+    for (const json& name : measures) {
+      if (!name.is_string()) throw DamagedJson(sweep + "measures", "a list of names");
+      r.measures.push_back(name.get<std::string>());
+    }
   }
   if (s.contains("runs") && !s["runs"].is_null()) {
     const auto runs = s["runs"].is_string() ? ParseRuns(s["runs"].get<std::string>()) : std::nullopt;
@@ -481,6 +491,12 @@ std::optional<Difference> FirstDifference(const Request& kept, const Request& gi
   if (auto d = differ("until", UntilText(kept.quietSteps), UntilText(given.quietSteps))) return d;
   if (auto d = differ("record_every", std::to_string(kept.recordEvery), std::to_string(given.recordEvery))) return d;
   if (auto d = differ("means", kept.means ? "on" : "off", given.means ? "on" : "off")) return d;
+  const auto names = [](const Request& r) {
+    std::string text;
+    for (const std::string& name : r.measures) text += (text.empty() ? "'" : ", '") + name + "'";
+    return text.empty() ? std::string("none") : text;
+  };
+  if (auto d = differ("measures", names(kept), names(given))) return d;
   if (SweepJson(kept, 0, false) == SweepJson(given, 0, false) && kept.design.has_value() == given.design.has_value() &&
       (!kept.design || *kept.design->values == *given.design->values)) {
     return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "sweep/Record.h"
@@ -42,6 +43,27 @@ struct RunWorld {
 
   ModelSettings settings;
   World world;
+};
+
+// The values of a front end's own columns (Request::measures) in one run's rows.
+class RunMeasures {
+ public:
+  virtual ~RunMeasures() = default;
+  // At every recorded step, before its row is written: one value per column, in their order
+  // (NaN: an empty field).
+  virtual void Measure(const StepMeasures& measures, std::span<double> values) = 0;
+};
+
+// What computes a front end's own columns in a sweep the library writes to files (Python's
+// measures); the front end supplies it with SweepPlan::measures.
+class MeasureMaker {
+ public:
+  virtual ~MeasureMaker() = default;
+  // Called on a worker thread once the run's World is set up, before its first step; the World
+  // is shared, so a front end may keep views of it past the run.
+  virtual std::unique_ptr<RunMeasures> ForRun(std::shared_ptr<const RunWorld> model, const RunPlan& run) = 0;
+  // Called on each worker thread of the sweep as it ends.
+  virtual void ThreadEnded() {}
 };
 
 // Steps a set-up run length.steps times, or with length.quietSteps W until its W-th quiet step in a

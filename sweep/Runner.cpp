@@ -109,14 +109,14 @@ void Session::Start() {
     header_["runs_in_shard"] = plan_.runs;
     PartialScan scan;
     if (fs::exists(fs::symlink_status(paths_.partial, ec))) {
-      scan = ScanPartial(paths_.partial, CsvHeader(request_.means), [this](std::int64_t k) { return plan_.Run(k); },
+      scan = ScanPartial(paths_.partial, CsvHeader(request_.means, request_.measures), [this](std::int64_t k) { return plan_.Run(k); },
                          plan_.runs, plan_.length);
     }
     written_ = flushed_ = scan.completeRuns;
     // A link planted where the spool goes is never followed: it goes, and the runs are made again.
     if (fs::is_symlink(fs::symlink_status(paths_.spool, ec))) fs::remove(paths_.spool, ec);
     FindSpooled();
-    partial_.emplace(paths_.partial, CsvHeader(request_.means), scan.keepBytes);
+    partial_.emplace(paths_.partial, CsvHeader(request_.means, request_.measures), scan.keepBytes);
     const MendedJournal mended = MendJournal(paths_.journal, written_, [this](std::int64_t k) { return plan_.Run(k); });
     if (mended.rewritten > 0) {
       err_ << plan_.program << ": " << paths_.journal << ": " << mended.firstFault << "; " << mended.rewritten
@@ -128,7 +128,7 @@ void Session::Start() {
                           fs::path(paths_.journal).filename().string());
     for (const std::string& path : {paths_.csv, paths_.manifest, paths_.journal}) fs::remove(path, ec);
     fs::remove_all(paths_.spool, ec);  // a link there goes, not what it points to
-    partial_.emplace(paths_.partial, CsvHeader(request_.means), std::nullopt);
+    partial_.emplace(paths_.partial, CsvHeader(request_.means, request_.measures), std::nullopt);
     journal_.emplace(paths_.journal, "", std::nullopt);
   }
   fs::create_directory(paths_.spool, ec);
@@ -267,7 +267,8 @@ int Session::RunAndWrite(const std::atomic<int>& stopSignal) {
         item.position = first + std::int64_t(k);
         if (spooled_.count(item.position)) return;
         try {
-          item.result = RunOne(request_, plan_.Run(item.position), paths_, pictures_, pool.Stopping(), counters.stepsDone);
+          item.result = RunOne(request_, plan_.Run(item.position), paths_, pictures_, pool.Stopping(),
+                               counters.stepsDone, plan_.measures);
         } catch (const std::bad_alloc&) {
           item.error = "out of memory";
           item.outOfMemory = true;
@@ -280,6 +281,7 @@ int Session::RunAndWrite(const std::atomic<int>& stopSignal) {
         ready.notify_one();
       },
       [&] {
+        if (plan_.measures) plan_.measures->ThreadEnded();
         std::lock_guard lock(mutex);
         --threadsLeft;
         ready.notify_one();
@@ -458,12 +460,15 @@ void RefuseAnotherSweep(const OutputPaths& paths, const Manifest& kept, const Re
 }  // namespace
 
 RunResult RunOne(const Request& request, const RunPlan& run, const OutputPaths& paths, PictureMaker* pictures,
-                 const std::atomic<bool>& stop, std::atomic<std::int64_t>& stepsDone) {
+                 const std::atomic<bool>& stop, std::atomic<std::int64_t>& stepsDone, MeasureMaker* measures) {
   RunResult result;
   result.run = run;
   result.started = UtcNow();
   const Pictures& p = request.pictures;
-  CsvSink csv(run, paths.SpoolFile(run.index), request.means);
+  if (!request.measures.empty() && !measures) throw std::logic_error("a sweep with measures of its own needs their maker");
+  const auto model = std::make_shared<RunWorld>(run);
+  const std::unique_ptr<RunMeasures> added = request.measures.empty() ? nullptr : measures->ForRun(model, run);
+  CsvSink csv(run, paths.SpoolFile(run.index), request.means, added.get(), request.measures.size());
   std::optional<ChartSink> charts;
   std::vector<RunSink*> sinks = {&csv};
   if (p.charts) sinks.push_back(&charts.emplace(p.windowChart));
@@ -484,7 +489,7 @@ RunResult RunOne(const Request& request, const RunPlan& run, const OutputPaths& 
     void Stepped(const World& world) override { step = world.StepCount; }
   } last;
   sinks.push_back(&last);
-  if (!RunModel(length, run, sinks, stop, stepsDone)) return result;
+  if (!RunModel(length, *model, sinks, stop, stepsDone)) return result;
   result.steps = last.step;
   // The video is in place before the run's rows are: a spooled run has all its pictures.
   if (video) video->Finish();

@@ -33,9 +33,10 @@ struct RunResult {
 // to a temporary beside its spool file (put under its name by the writer once the run's charts are
 // saved, so a spooled run has all its pictures), snapshots saved, chart samples kept. Checks
 // `stop` between steps; when set, returns an incomplete result at once. Adds each step to
-// `stepsDone`.
+// `stepsDone`. The request's own measures, if it names any, come from `measures`.
 RunResult RunOne(const Request& request, const RunPlan& run, const OutputPaths& paths, PictureMaker* pictures,
-                 const std::atomic<bool>& stop, std::atomic<std::int64_t>& stepsDone);
+                 const std::atomic<bool>& stop, std::atomic<std::int64_t>& stepsDone,
+                 MeasureMaker* measures = nullptr);
 
 // How far a running sweep is, for a front end that shows its own progress.
 struct SweepCounters {
@@ -64,6 +65,7 @@ struct SweepPlan {
   std::function<std::string(const std::string& field)> fieldName = [](const std::string& field) { return field; };
   std::shared_ptr<SweepCounters> counters = std::make_shared<SweepCounters>();
   WorkerPool::Starter startThread;  // how worker threads are started (tests refuse them)
+  MeasureMaker* measures = nullptr;  // the values of request.measures: needed when it names any
 
   // The shard's k-th run.
   RunPlan Run(std::int64_t k) const { return RunAt(request, masterSeed, ShardRun(request, k)); }

@@ -8,7 +8,8 @@
 
 namespace zelmora::sweep {
 
-CsvSink::CsvSink(const RunPlan& run, const std::string& path, bool means) : writer_(run, means), path_(path) {
+CsvSink::CsvSink(const RunPlan& run, const std::string& path, bool means, RunMeasures* added, std::size_t count)
+    : writer_(run, means), added_(added), addedValues_(added ? count : 0), path_(path) {
   if (means) means_.emplace();
 }
 
@@ -17,7 +18,8 @@ void CsvSink::Stepped(const World& world) {
 }
 
 void CsvSink::Recorded(const World& world, const StepMeasures& measures) {
-  writer_.Append(rows_, world, measures, means_ ? &*means_ : nullptr);
+  if (added_) added_->Measure(measures, addedValues_);
+  writer_.Append(rows_, world, measures, means_ ? &*means_ : nullptr, addedValues_);
   if (means_) means_->Restart();
   if (rows_.size() >= (std::size_t(1) << 16)) {
     if (!file_) file_ = std::make_unique<StreamedFile>(path_);

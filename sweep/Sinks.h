@@ -24,10 +24,12 @@ struct RunRows {
 // there), past that written to a temporary beside `path` as they are made, which the writer puts
 // under its name (StreamedFile::Finish), so a run never finished leaves nothing. A run that
 // settles has its stop step filled into every row by Release. With `means`, each row ends with
-// the means of the per-step columns since the row before.
+// the means of the per-step columns since the row before; with `added`, a front end's `count`
+// columns after all of them.
 class CsvSink : public RunSink {
  public:
-  CsvSink(const RunPlan& run, const std::string& path, bool means = false);
+  CsvSink(const RunPlan& run, const std::string& path, bool means = false, RunMeasures* added = nullptr,
+          std::size_t count = 0);
   void Stepped(const World& world) override;
   void Recorded(const World& world, const StepMeasures& measures) override;
   void Settled(const World& world, std::int32_t stopStep) override;
@@ -37,6 +39,8 @@ class CsvSink : public RunSink {
  private:
   RowWriter writer_;
   std::optional<StepMeans> means_;
+  RunMeasures* added_;
+  std::vector<double> addedValues_;
   std::string path_;
   std::unique_ptr<StreamedFile> file_;  // made once the rows pass 64 KiB
   std::string rows_;

@@ -351,7 +351,7 @@ Summary Summarise(const SummaryRequest& request) {
     throw Refused("file", "", Quoted(csv) + " is empty; expects a sweep's CSV");
   }
   const Header header = rowsThere && !line.empty() ? ReadHeader(line, sweep.means, rowsPath)
-                                                   : ReadHeader(CsvHeader(sweep.means), sweep.means, rowsPath);
+                                                   : ReadHeader(CsvHeader(sweep.means, sweep.measures), sweep.means, rowsPath);
   const std::vector<Column>& table = Columns(header.means);
   const bool stepIsMeasure = request.at.kind == SummaryAt::Kind::Last;
   if (request.measures.empty()) {

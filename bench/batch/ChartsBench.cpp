@@ -14,13 +14,13 @@
 #include <filesystem>
 #include <string>
 
-#include "batch/RenderPictures.h"
+#include "render/RenderPictures.h"
 #include "sweep/Runner.h"
 
 namespace {
 
 using namespace zelmora::sweep;
-using zelmora::batch::RenderPictures;
+using zelmora::RenderPictures;
 
 double ThreadSeconds() {
   timespec t{};

@@ -93,7 +93,8 @@ World.__doc__ = World.__doc__.replace("{parameters}", _parameter_lines(skip=("gr
 
 def sweep(grid=None, *, steps=None, record_every=None, repeats=None, seed=None, jobs=None, set=None, design=None,
           until=None, means=None, shard=None, from_manifest=None, runs=None, out=None, resume=False, force=False,
-          measures=None, agent_rows=False, progress=False, client=None, shards=None, shard_folder=None, **parameters):
+          snapshot_at=None, snapshot_every=None, video=None, charts=None, measures=None, agent_rows=False,
+          progress=False, client=None, shards=None, shard_folder=None, **parameters):
     """Runs a sweep as zelmora-batch does: its rows as a pandas DataFrame, or its files with out=.
 
     The options are zelmora-batch's, by the same names with underscores, with its defaults and
@@ -134,22 +135,35 @@ def sweep(grid=None, *, steps=None, record_every=None, repeats=None, seed=None, 
                   are the sweep's rows of those runs; steps (no more than the sweep's),
                   record_every and means may be given (else the sweep's), and out, jobs,
                   measures, agent_rows and progress as for any sweep. Every other option and
-                  parameter would change the runs and raises ValueError. Measures written in
-                  Python are not in a manifest: give them again (measures=) to have their columns.
+                  parameter would change the runs and raises ValueError. A replay computes the
+                  measures given to it (measures=), whichever the sweep had: the sweep's own
+                  are in its manifest by name only, so give them again to have their columns.
     runs          the runs from_manifest replays, by their index in the sweep: a list, range or
                   array of whole numbers, or the command line's text ("13,20,100:110").
     out           a path ending in .csv: the sweep writes the CSV, manifest and journal that
                   zelmora-batch --out writes, streaming, and returns a SweepFiles, whose rows are
                   read on request (read(), chunks()); resume=True finishes an interrupted one,
-                  force=True replaces one. Not with measures or agent_rows.
+                  force=True replaces one. Measures go into the CSV after its other columns and
+                  the manifest names them; a resume needs the same measures. Not with agent_rows.
+    snapshot_at   with out=: the steps after which each run's grid is drawn, as zelmora-batch
+                  --snapshot-at draws it, into FILE.runN.stepS.png beside the CSV.
+    snapshot_every with out=: a PNG of the grid after every K-th step and the run's last.
+    video         with out=: "mp4" or "gif", each run's video FILE.runN.mp4 (ffmpeg on PATH), a
+                  frame per recorded step (per K steps with snapshot_every); "off" (default).
+    charts        with out=: True ("on") draws each run's market and segregation charts,
+                  FILE.runN.chart.png and FILE.runN.segregation.png; "window" the market chart
+                  as the window shows it at the end; False ("off", default) none. The pictures
+                  are drawn by the program's own drawing code, the charts on a thread of the
+                  module that holds its Qt application (offscreen, no display needed).
 {parameters}
 
     Without out=, the DataFrame has the columns of zelmora-batch's CSV, in its order and with its
     kinds (zelmora.columns(): integer as int64, unsigned as uint64, integer or empty as pandas'
     Int64 with <NA> where the CSV is empty, real as float64 with NaN there, text as str), and its
     numbers: the CSV of the same options read back, bit for bit. One row per run and recorded
-    step, runs in index order. It makes no pictures: zelmora.World.from_run(manifest, run) sets a run of a
-    sweep on disk up again to draw it, zelmora.World(seed=run_seed(...), ...) one of any sweep.
+    step, runs in index order. It makes no pictures (they are files: give out=);
+    zelmora.World.from_run(manifest, run) sets a run of a sweep on disk up again to draw it,
+    zelmora.World(seed=run_seed(...), ...) one of any sweep.
 
     measures      {name: function}: each function is called at every recorded step of every run
                   with a zelmora.RunView (the run's World, read-only: the arrays, counters and
@@ -202,7 +216,8 @@ def sweep(grid=None, *, steps=None, record_every=None, repeats=None, seed=None, 
         design = [(str(name), design.iloc[:, k].to_numpy()) for k, name in enumerate(design.columns)]
     keywords = dict(parameters, grid=grid, steps=steps, record_every=record_every, repeats=repeats, seed=seed,
                     jobs=jobs, set=set, design=design, until=until, means=means, shard=shard,
-                    from_manifest=from_manifest, runs=runs, out=out, resume=resume, force=force)
+                    from_manifest=from_manifest, runs=runs, out=out, resume=resume, force=force,
+                    snapshot_at=snapshot_at, snapshot_every=snapshot_every, video=video, charts=charts)
     if measures is None:
         measures = {}
     if not isinstance(measures, dict):
@@ -271,8 +286,12 @@ class SweepFiles:
         table = columns(means=True)  # the means' kinds too, where the file has them
         kinds = {"integer": "int64", "unsigned": "uint64", "integer or empty": "Int64", "real": "float64",
                  "text": "object"}
-        return pandas.read_csv(self.csv, float_precision="round_trip",
-                               dtype=dict(zip(table.name, table.kind.map(kinds))), **options)
+        dtypes = dict(zip(table.name, table.kind.map(kinds)))
+        # The columns after the program's are measures written in Python: numbers, as without out=.
+        with open(self.csv, encoding="utf-8", newline="") as file:
+            header = file.readline().rstrip("\r\n").split(",")
+        dtypes.update((name, "float64") for name in header if name not in dtypes)
+        return pandas.read_csv(self.csv, float_precision="round_trip", dtype=dtypes, **options)
 
     def read(self):
         """The sweep's rows as one DataFrame, as zelmora.sweep returns them without out=."""

@@ -1,7 +1,9 @@
 """A sweep on disk reopened, summarised and plotted, and its rows given back as a design."""
 import json
 import os
+import re
 import subprocess
+from xml.etree import ElementTree
 
 import numpy as np
 import pandas as pd
@@ -176,6 +178,37 @@ def test_plot_over_a_parameter_and_over_the_steps(tmp_path):
     steps = zelmora.summary(files, by=[], measures=["herfindahl"])
     np.testing.assert_array_equal(right.lines[0].get_ydata(), steps["mean"])
     plt.close(figure)
+
+
+def path_points(d):
+    """The points of an SVG path of M and L commands."""
+    return np.array([[float(v) for v in part.split()] for part in re.split("[ML]", d) if part.strip()])
+
+
+def test_an_svg_plot_parses_and_holds_each_series_where_the_axes_put_its_means(tmp_path, batch_program):
+    files = zelmora.sweep(seed=4, out=str(tmp_path / "s.csv"), **STUDIES[0])
+    summary = zelmora.summary(files, by=["markets", "radius"], at="last", measures=["percent_similar"])
+    subprocess.run([batch_program, "plot", files.csv, "--x", "markets", "--y", "percent_similar", "--by", "radius",
+                    "--out", str(tmp_path / "f.svg")], check=True, capture_output=True)
+    svg = "{http://www.w3.org/2000/svg}"
+    root = ElementTree.parse(tmp_path / "f.svg").getroot()
+    assert root.tag == svg + "svg" and root.get("width") == "800"
+    means = root.findall(f".//{svg}path[@class='mean']")
+    assert [m.get("data-series") for m in means] == ["radius = 1", "radius = 2"]
+    # One affine map takes every series' means to its points' heights.
+    ys = np.concatenate([path_points(m.get("d"))[:, 1] for m in means])
+    expected = np.concatenate([summary[summary.radius == r]["mean"].to_numpy() for r in (1, 2)])
+    slope, intercept = np.polyfit(expected, ys, 1)
+    assert slope < 0 and np.allclose(slope * expected + intercept, ys, atol=0.01)  # to a hundredth of a pixel
+    assert len(root.findall(f".//{svg}path[@class='interval']")) == 2
+    texts = "".join(root.itertext())
+    assert "percent_similar (%)" in texts and "markets" in texts
+    # Over the steps: a band under the line, as many points on each of its edges as the line has.
+    subprocess.run([batch_program, "plot", files.csv, "--x", "step", "--y", "herfindahl", "--out",
+                    str(tmp_path / "g.svg")], check=True, capture_output=True)
+    root = ElementTree.parse(tmp_path / "g.svg").getroot()
+    (band,), (mean,) = root.findall(f".//{svg}path[@class='band']"), root.findall(f".//{svg}path[@class='mean']")
+    assert len(path_points(band.get("d").rstrip("Z"))) == 2 * len(path_points(mean.get("d")))
 
 
 # Refusals: each names what it refuses, from the command line and from Python alike.

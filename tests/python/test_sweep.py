@@ -256,3 +256,76 @@ def test_a_path_that_is_no_utf8_is_an_output_like_any_other(tmp_path):
     assert os.fsencode(files.csv) == out and len(files.read()) == 2 * 5
     with pytest.raises(ValueError, match="holds this sweep"):
         zelmora.sweep(grid=(12, 12), steps=4, seed=2, repeats=2, out=out)
+
+
+# Measures written in Python, given to sweeps with and without out=.
+MEASURES = {"like": like_share, "agents_seen": lambda v: v.agent_count, "nothing": lambda v: None}
+MEASURED = dict(grid=(18, 14), steps=30, record_every=7, seed=12, repeats=2, jobs=2, density=0.5,
+                set={"threshold": [3, 5]}, until="settled:3")
+
+
+def test_measures_with_out_follow_the_programs_columns_with_the_values_they_have_in_memory(tmp_path):
+    plain = zelmora.sweep(out=tmp_path / "plain.csv", **MEASURED)
+    files = zelmora.sweep(out=tmp_path / "measured.csv", measures=MEASURES, **MEASURED)
+    # Each row is the sweep's row without measures, then the measures' fields.
+    plain_lines = (tmp_path / "plain.csv").read_bytes().split(b"\r\n")
+    measured_lines = (tmp_path / "measured.csv").read_bytes().split(b"\r\n")
+    assert len(plain_lines) == len(measured_lines)
+    assert all(m.startswith(p + b",") for p, m in zip(plain_lines[:-1], measured_lines[:-1]))
+    assert measured_lines[0].endswith(b",like,agents_seen,nothing")
+    manifest = json.loads((tmp_path / "measured.json").read_text())
+    assert manifest["request"]["sweep"]["measures"] == list(MEASURES)
+    assert "measures" not in json.loads((tmp_path / "plain.json").read_text())["request"]["sweep"]
+    rows = zelmora.sweep(measures=MEASURES, **MEASURED)
+    pd.testing.assert_frame_equal(files.read(), rows, check_exact=True)
+    pd.testing.assert_frame_equal(files.read().drop(columns=list(MEASURES)), plain.read(), check_exact=True)
+    assert rows.nothing.isna().all() and (rows.agents_seen == rows.agents).all()
+
+
+def test_a_sweep_with_measures_resumes_only_with_the_same_measures_to_the_same_bytes(tmp_path):
+    options = dict(grid=(20, 20), steps=40, record_every=10, seed=8, repeats=12, jobs=2)
+    measures = {"like": like_share}
+
+    def interrupted_in_run_7(v):
+        if v.run == 7:
+            raise KeyboardInterrupt
+        return like_share(v)
+
+    with pytest.raises(KeyboardInterrupt):
+        zelmora.sweep(out=tmp_path / "x.csv", measures={"like": interrupted_in_run_7}, **options)
+    assert (tmp_path / "x.csv.partial").exists() and not (tmp_path / "x.csv").exists()
+    for others in ({}, {"unlike": like_share}, {"like": like_share, "more": like_share}):
+        with pytest.raises(ValueError, match="measures: the sweep in '.*x.json' has 'like', the command "
+                           + ("none" if not others else ", ".join(f"'{name}'" for name in others))):
+            zelmora.sweep(out=tmp_path / "x.csv", resume=True, measures=others, **options)
+    zelmora.sweep(out=tmp_path / "x.csv", resume=True, measures=measures, **options)
+    zelmora.sweep(out=tmp_path / "whole.csv", measures=measures, **options)
+    assert (tmp_path / "x.csv").read_bytes() == (tmp_path / "whole.csv").read_bytes()
+
+
+def test_a_measure_that_raises_in_a_sweep_with_out_raises_and_keeps_what_finished(tmp_path, capsys):
+    def fails_in_run_3(v):
+        if v.run == 3:
+            raise LookupError("run 3")
+        return 1.0
+
+    with pytest.raises(LookupError, match="run 3"):
+        zelmora.sweep(out=tmp_path / "x.csv", grid=(12, 12), steps=5, repeats=6, seed=2, jobs=1,
+                      measures={"m": fails_in_run_3})
+    assert "measure 'm' raised LookupError; 3 runs are kept" in capsys.readouterr().err
+    zelmora.sweep(out=tmp_path / "x.csv", grid=(12, 12), steps=5, repeats=6, seed=2, jobs=1, resume=True,
+                  measures={"m": lambda v: 1.0})
+    assert zelmora.open_sweep(tmp_path / "x.csv").read().m.eq(1.0).all()
+
+
+def test_a_replay_adds_measures_the_sweep_had_not(tmp_path):
+    zelmora.sweep(out=tmp_path / "sweep.csv", **MEASURED)
+    replay = zelmora.sweep(from_manifest=tmp_path / "sweep.json", runs=[1, 2], out=tmp_path / "replay.csv",
+                           measures={"like": like_share}, jobs=2)
+    assert json.loads((tmp_path / "replay.json").read_text())["request"]["sweep"]["measures"] == ["like"]
+    rows = zelmora.sweep(measures={"like": like_share}, **MEASURED)
+    pd.testing.assert_frame_equal(replay.read(), rows[rows.run.isin([1, 2])].reset_index(drop=True), check_exact=True)
+    # And a replay of a sweep with measures may leave them out, or compute others.
+    zelmora.sweep(out=tmp_path / "measured.csv", measures=MEASURES, **MEASURED)
+    again = zelmora.sweep(from_manifest=tmp_path / "measured.json", runs=[0], measures={"seen": lambda v: v.step_count})
+    assert list(again.columns[-1:]) == ["seen"] and (again.seen == again.step).all()

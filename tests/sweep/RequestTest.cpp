@@ -28,12 +28,13 @@ std::shared_ptr<const std::vector<double>> Values(std::vector<double> values) {
 }
 
 // Requests of every shape: base values, listed and ranged lists, a design, settled runs, pictures,
-// a shard, an output whose name is not UTF-8.
+// a shard, an output whose name is not UTF-8, a front end's own measures.
 std::vector<Request> Shapes() {
   std::vector<Request> shapes(7, zelmora::testing::Small("o.csv"));
   shapes[1].axes = {ParseAxis(Index("returns_to_scale"), "0.9:1.3:0.1"), ParseAxis(Index("centers"), "on,off")};
   shapes[1].quietSteps = 20;
   shapes[1].means = true;
+  shapes[1].measures = {"like_share", "b"};
   shapes[2].design = DesignOf("threshold,travel-expenses\n2,0.5\n5,1.25\n");
   shapes[2].design->file = "designs/d.csv";
   shapes[2].axes = {ParseAxis(Index("density"), "0.25,0.5")};
@@ -83,7 +84,8 @@ TEST(Request, DamagedJsonNamesTheField) {
       {"/sweep/design/points", "2,0.5;;5,1.25"}, {"/sweep/design/points", "2,0.5;9,1.25"},
       {"/sweep/design/points", "2,0.5;5,1.25;"}, {"/sweep/design/hash", "0"},    {"/sweep/size", 5},              {"/outputs/video", "avi"},
       {"/sweep/parameters/centers", 1}, {"/shard", 3},   {"/sweep/runs", "3:1"},
-      {"/sweep/means", "on"},         {"/sweep/until", "settled:0"}};
+      {"/sweep/means", "on"},         {"/sweep/until", "settled:0"},   {"/sweep/measures", "like"},
+      {"/sweep/measures", {1}}};
   for (const auto& [pointer, value] : cases) {
     nlohmann::json damaged = good;
     damaged[nlohmann::json::json_pointer(pointer)] = value;
@@ -117,6 +119,7 @@ TEST(Request, TheFirstDifferenceIsNamedWithBothValues) {
       {[](Request& r) { r.quietSteps = 1; }, Difference{"until", std::nullopt, "steps", "settled"}},
       {[](Request& r) { r.quietSteps = 20; }, Difference{"until", std::nullopt, "steps", "settled:20"}},
       {[](Request& r) { r.means = true; }, Difference{"means", std::nullopt, "off", "on"}},
+      {[](Request& r) { r.measures = {"a", "b"}; }, Difference{"measures", std::nullopt, "none", "'a', 'b'"}},
       {[](Request& r) { r.runs = RunSelection({{1, 3}}), r.steps = 5; },
        Difference{"replay", std::nullopt, "every run", "runs 1:3"}},
       {[](Request& r) { Given(r, "centers", 0); }, Difference{"centers", 0, "on", "off"}},
@@ -160,6 +163,10 @@ TEST(Request, ValidationNamesWhereAndWhat) {
       {[](Request& r) { r.repeats = 0; }, Source::Field, "repeats", 0, "0", "expects a whole number from 1"},
       {[](Request& r) { r.shardIndex = 2, r.shardCount = 2; }, Source::Field, "shard", 0, "2/2", "0 <= I < N"},
       {[](Request& r) { r.pictures.snapshotAt = {13}; }, Source::Field, "snapshot_at", 0, "13", "from 0 to the steps"},
+      {[](Request& r) { r.measures = {"a\"b"}; }, Source::Field, "measures", 0, "a\"b", "without commas, quotes"},
+      {[](Request& r) { r.measures = {"moved_mean"}, r.means = true; }, Source::Field, "measures", 0, "moved_mean",
+       "no column of the sweep's"},
+      {[](Request& r) { r.measures = {"a", "b", "a"}; }, Source::Field, "measures", 0, "a", "each name once"},
       {[](Request& r) { Given(r, "threshold", 9); }, Source::Parameter, "threshold", 0, "9", "eighths from 0 to 8"},
       {[](Request& r) { Given(r, "density", 0.5); }, Source::Parameter, "agents", 0, "", "and {other} exclude"},
       {[](Request& r) { Given(r, "agents", 401); }, Source::Parameter, "agents", 0, "", "401 agents do not fit"},

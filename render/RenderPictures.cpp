@@ -1,4 +1,4 @@
-#include "batch/RenderPictures.h"
+#include "render/RenderPictures.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -13,7 +13,7 @@
 #include "render/GridPicture.h"
 #include "simulation/World.h"
 
-namespace zelmora::batch {
+namespace zelmora {
 namespace {
 
 // The image with a colour table when it has at most 256 colours, the same pixels: PNG writes
@@ -69,7 +69,7 @@ void RenderPictures::SaveSnapshot(const World& world, const std::string& path) {
   Save(DrawGridPicture(world, true), path);
 }
 
-bool RenderPictures::DrawFrame(const World& world, Frame& frame) {
+bool RenderPictures::DrawFrame(const World& world, sweep::Frame& frame) {
   const QImage image = DrawGridPicture(world, true).convertToFormat(QImage::Format_RGB888);
   frame.width = image.width();
   frame.height = image.height();
@@ -78,7 +78,7 @@ bool RenderPictures::DrawFrame(const World& world, Frame& frame) {
   return true;
 }
 
-void RenderPictures::SaveCharts(const RunCharts& charts, const std::string& marketPath,
+void RenderPictures::SaveCharts(const sweep::RunCharts& charts, const std::string& marketPath,
                                 const std::string& segregationPath) {
   const sweep::RunSeries& market = charts.Market();
   const sweep::RunSeries& s = charts.Segregation();
@@ -94,4 +94,4 @@ void RenderPictures::SaveCharts(const RunCharts& charts, const std::string& mark
        segregationPath);
 }
 
-}  // namespace zelmora::batch
+}  // namespace zelmora

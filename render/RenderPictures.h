@@ -3,20 +3,17 @@
 #include "sweep/Pictures.h"
 #include "render/ChartPictures.h"
 
-namespace zelmora::batch {
-
-using sweep::Frame;
-using sweep::PictureMaker;
-using sweep::RunCharts;
+namespace zelmora {
 
 // The pictures drawn by the window's own drawing code (render/): the grid as DrawingImage shows
-// it, and the charts by our chart control. Needs a QApplication on the thread that runs the sweep.
-class RenderPictures : public PictureMaker {
+// it, and the charts by our chart control. The grid's pictures may be drawn on any thread; the
+// charts need a QApplication, on the thread that made this and calls SaveCharts.
+class RenderPictures : public sweep::PictureMaker {
  public:
   void SaveSnapshot(const World& world, const std::string& path) override;
-  void SaveCharts(const RunCharts& charts, const std::string& marketPath,
+  void SaveCharts(const sweep::RunCharts& charts, const std::string& marketPath,
                   const std::string& segregationPath) override;
-  bool DrawFrame(const World& world, Frame& frame) override;
+  bool DrawFrame(const World& world, sweep::Frame& frame) override;
 
  private:
   // Through SavePicture: a temporary beside the file, then a rename.
@@ -25,4 +22,4 @@ class RenderPictures : public PictureMaker {
   RunChartPictures runCharts_;
 };
 
-}  // namespace zelmora::batch
+}  // namespace zelmora
