@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "Color.h"
-#include "render/ChartSamples.h"
+#include "sweep/ChartSamples.h"
 #include "simulation/ChartPoint.h"
 
 namespace zelmora {

@@ -5,7 +5,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "render/ChartSamples.h"
+#include "sweep/ChartSamples.h"
 #include "simulation/ChartPoint.h"
 
 namespace zelmora::sweep {
