@@ -74,8 +74,7 @@ Measurer::Changes Measurer::Follow(const World& world) {
   rows_ = world.GridRows;
   if (!IncrementalMeasures::Handles(shape)) {
     // Another neighbourhood: kept by shapeMeasures_ likewise, and the next call of the default
-    // one starts afresh. (shapeMeasures_ follows the cells from its own copy of them, so it
-    // may pick up again after any number of default calls.)
+    // one starts afresh.
     tracking_ = false;
     if (!shapeMeasures_.Keeps(cols_, rows_, shape) ||
         (!(occupancy == occupancyVersion_) && !shapeMeasures_.Update(changes.occupancy))) {
@@ -83,6 +82,7 @@ Measurer::Changes Measurer::Follow(const World& world) {
     }
     shapeMeasured_ = shapeMeasures_.Kept();
   } else if (!tracking_ || !sameGrid) {
+    shapeMeasures_.Forget();  // and the next call of another starts afresh
     // Measured afresh, and kept to follow the next changes, unless the moves since the last
     // call changed so many cells that the next call, likely to see many too, would measure
     // afresh anyway or follow them at more than the cost of measuring afresh (the rule below,

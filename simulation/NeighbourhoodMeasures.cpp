@@ -102,8 +102,46 @@ void NeighbourhoodMeasures::Rebuild(const std::uint8_t* occupancy, std::int32_t 
   torus_ = shape.torus;
   const std::size_t cells = std::size_t(cols) * std::size_t(rows);
   state_.assign(occupancy, occupancy + cells);
-  black_.assign(cells, 0);
-  white_.assign(cells, 0);
+  // Each colour's neighbours by sliding sums: along the rows, then down the columns of those.
+  const std::int32_t r = radius_;
+  const auto wrap = [&](std::int32_t i, std::int32_t n) { return i + n * ((i < 0) - (i >= n)); };
+  std::vector<std::uint8_t>& along = rowSums_;
+  along.resize(cells);
+  for (const std::uint8_t colour : {std::uint8_t(1), std::uint8_t(2)}) {
+    std::vector<std::uint8_t>& counts = colour == 1 ? black_ : white_;
+    counts.resize(cells);
+    for (std::int32_t row = 0; row < rows; ++row) {
+      const std::uint8_t* in = occupancy + std::size_t(row) * std::size_t(cols);
+      std::uint8_t* out = along.data() + std::size_t(row) * std::size_t(cols);
+      const auto at = [&](std::int32_t c) -> int {
+        if (torus_) return in[wrap(c, cols)] == colour;
+        return c >= 0 && c < cols && in[c] == colour;
+      };
+      int sum = 0;
+      for (std::int32_t c = -r; c <= r; ++c) sum += at(c);
+      for (std::int32_t col = 0; col < cols; ++col) {
+        out[col] = std::uint8_t(sum);
+        sum += at(col + r + 1) - at(col - r);
+      }
+    }
+    for (std::int32_t col = 0; col < cols; ++col) {
+      const auto at = [&](std::int32_t n) -> int {
+        if (torus_) n = wrap(n, rows);
+        else if (n < 0 || n >= rows) return 0;
+        return along[std::size_t(n) * std::size_t(cols) + std::size_t(col)];
+      };
+      int sum = 0;
+      for (std::int32_t n = -r; n <= r; ++n) sum += at(n);
+      for (std::int32_t row = 0; row < rows; ++row) {
+        const std::size_t k = std::size_t(row) * std::size_t(cols) + std::size_t(col);
+        counts[k] = std::uint8_t(sum - (occupancy[k] == colour));
+        sum += at(row + r + 1) - at(row - r);
+      }
+    }
+  }
+  // Each pair of same-colour neighbours joined once, from the later cell's offsets before it:
+  // the rows above and the cells to its left (on the torus too, an offset within the radius is
+  // the only one between two cells, 2r + 1 being at most a side).
   parent_.resize(cells);
   for (std::size_t k = 0; k < cells; ++k) parent_[k] = std::int32_t(k);
   for (std::int32_t row = 0; row < rows; ++row) {
@@ -111,12 +149,18 @@ void NeighbourhoodMeasures::Rebuild(const std::uint8_t* occupancy, std::int32_t 
       const std::size_t k = std::size_t(row) * std::size_t(cols) + std::size_t(col);
       const std::uint8_t own = occupancy[k];
       if (own == 0) continue;
-      std::vector<std::uint8_t>& counts = own == 1 ? black_ : white_;
-      ForEachNeighbour(shape, cols, rows, col, row, [&](std::int32_t c, std::int32_t n) {
-        const std::size_t j = std::size_t(n) * std::size_t(cols) + std::size_t(c);
-        ++counts[j];
-        if (j < k && occupancy[j] == own) parent_[std::size_t(Find(std::int32_t(j)))] = Find(std::int32_t(k));
-      });
+      for (std::int32_t dr = -r; dr <= 0; ++dr) {
+        std::int32_t n = row + dr;
+        if (torus_) n = wrap(n, rows);
+        else if (n < 0) continue;
+        for (std::int32_t dc = -r; dc <= (dr < 0 ? r : -1); ++dc) {
+          std::int32_t c = col + dc;
+          if (torus_) c = wrap(c, cols);
+          else if (c < 0 || c >= cols) continue;
+          const std::size_t j = std::size_t(n) * std::size_t(cols) + std::size_t(c);
+          if (occupancy[j] == own) parent_[std::size_t(Find(std::int32_t(j)))] = Find(std::int32_t(k));
+        }
+      }
     }
   }
   likeByCount_.fill(0);

@@ -47,6 +47,8 @@ class NeighbourhoodMeasures {
   // Brings the kept measures to this occupancy of the same grid. Returns false, having changed
   // nothing, where Rebuild would cost less.
   bool Update(const std::uint8_t* occupancy);
+  // Forgets what is kept: the next call must Rebuild.
+  void Forget() { kept_ = false; }
   // The kept measures.
   Result Kept() const;
 
@@ -86,6 +88,7 @@ class NeighbourhoodMeasures {
   std::uint32_t search_ = 0;
   std::vector<std::uint32_t> changed_, queue_[4], reached_[4];
   std::vector<Neighbour> around_, next_;
+  std::vector<std::uint8_t> rowSums_;  // Rebuild's row sums
 };
 
 }  // namespace zelmora
