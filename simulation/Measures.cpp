@@ -21,7 +21,6 @@ const Measurer::Row Measurer::kMeasures[] = {
 Measurer::Measurer(double thresholdPercent) { SetThreshold(thresholdPercent); }
 
 void Measurer::SetThreshold(double thresholdPercent) {
-  thresholdPercent_ = thresholdPercent;
   occupancyMeasures_.SetRule(IncrementalMeasures::RuleOf(thresholdPercent));
   shapeMeasures_.SetThreshold(thresholdPercent);
 }

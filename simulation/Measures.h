@@ -104,7 +104,6 @@ class Measurer {
   // into shapeMeasured_ at every call.
   NeighbourhoodMeasures shapeMeasures_;
   NeighbourhoodMeasures::Result shapeMeasured_;
-  double thresholdPercent_ = 0.0;
   bool tracking_ = false;  // occupancyMeasures_ keeps what following changes needs
   // The market cells and their customers the concentration was last worked out from.
   std::array<const TCell*, MarketCount> concentrationOf_{};

@@ -248,7 +248,8 @@ void NeighbourhoodMeasures::Leave(std::size_t k, std::uint8_t colour) {
   const std::int32_t label = label_[k];
   --size_[std::size_t(label)];
   // The neighbours of its colour by quadrant: two of one quadrant are each other's neighbours.
-  std::array<std::vector<Neighbour>, 4> quadrant;
+  std::array<std::vector<Neighbour>, 4>& quadrant = quadrants_;
+  for (std::vector<Neighbour>& q : quadrant) q.clear();
   for (const Neighbour& n : around_) {
     if (state_[n.at] == colour) quadrant[std::size_t((n.dc >= 0) + 2 * (n.dr >= 0))].push_back(n);
   }

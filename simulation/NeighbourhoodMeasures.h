@@ -88,6 +88,7 @@ class NeighbourhoodMeasures {
   std::uint32_t search_ = 0;
   std::vector<std::uint32_t> changed_, queue_[4], reached_[4];
   std::vector<Neighbour> around_, next_;
+  std::array<std::vector<Neighbour>, 4> quadrants_;  // Leave's neighbours of a colour by quadrant
   std::vector<std::uint8_t> rowSums_;  // Rebuild's row sums
 };
 
