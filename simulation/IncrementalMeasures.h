@@ -28,7 +28,7 @@ namespace zelmora {
 class IncrementalMeasures {
  public:
   static constexpr std::int64_t ShareUnit = 840;  // 1..8 all divide it: the sums are exact
-  // The eight neighbours of the torus; other shapes are measured afresh (NeighbourhoodMeasures).
+  // The eight neighbours of the torus; NeighbourhoodMeasures keeps those of other shapes.
   static constexpr bool Handles(const ModelShape& shape) { return shape.radius == 1 && shape.torus; }
   // A segregation rule: per count of occupied neighbours (0..8), the fewest like ones that
   // satisfy an agent; 9 where none do.

@@ -21,8 +21,8 @@ const Measurer::Row Measurer::kMeasures[] = {
 Measurer::Measurer(double thresholdPercent) { SetThreshold(thresholdPercent); }
 
 void Measurer::SetThreshold(double thresholdPercent) {
-  thresholdPercent_ = thresholdPercent;
   occupancyMeasures_.SetRule(IncrementalMeasures::RuleOf(thresholdPercent));
+  shapeMeasures_.SetThreshold(thresholdPercent);
 }
 
 std::span<const char* const> Measurer::Names() {
@@ -69,14 +69,19 @@ Measurer::Changes Measurer::Follow(const World& world) {
   changes.moves = world.MovesSince(occupancyVersion_);
   changes.occupancy = world.Occupancy(occupancy_);
   const ModelShape& shape = world.Shape();
+  cols_ = world.GridCols;
+  rows_ = world.GridRows;
   if (!IncrementalMeasures::Handles(shape)) {
-    // Another neighbourhood: measured afresh, and the next call of the default one starts afresh.
-    shapeMeasured_ = shapeMeasures_.Measure(changes.occupancy, world.GridCols, world.GridRows, shape,
-                                            thresholdPercent_);
-    cols_ = 0;
-    rows_ = 0;
+    // Another neighbourhood: kept by shapeMeasures_ likewise, and the next call of the default
+    // one starts afresh.
     tracking_ = false;
+    if (!shapeMeasures_.Keeps(cols_, rows_, shape) ||
+        (!(occupancy == occupancyVersion_) && !shapeMeasures_.Update(changes.occupancy))) {
+      shapeMeasures_.Rebuild(changes.occupancy, cols_, rows_, shape);
+    }
+    shapeMeasured_ = shapeMeasures_.Kept();
   } else if (!tracking_ || !sameGrid) {
+    shapeMeasures_.Forget();  // and the next call of another starts afresh
     // Measured afresh, and kept to follow the next changes, unless the moves since the last
     // call changed so many cells that the next call, likely to see many too, would measure
     // afresh anyway or follow them at more than the cost of measuring afresh (the rule below,
@@ -84,8 +89,6 @@ Measurer::Changes Measurer::Follow(const World& world) {
     const std::size_t cells = std::size_t(world.GridCols) * std::size_t(world.GridRows);
     const bool many = sameGrid && occupancy.copy != 0 && occupancy.copy == occupancyVersion_.copy &&
                       (occupancy.changes - occupancyVersion_.changes) * 2 * kFollowFew > cells;
-    cols_ = world.GridCols;
-    rows_ = world.GridRows;
     tracking_ = !many;
     occupancyMeasures_.Rebuild(changes.occupancy, cols_, rows_, tracking_);
   } else if (!(occupancy == occupancyVersion_) && !occupancyMeasures_.Update(changes.occupancy)) {
@@ -147,7 +150,7 @@ void Measurer::Concentration(const World& world, const Changes&, StepMeasures& m
   m.herfindahl = concentration_;
 }
 
-// Kept by Follow, or measured by it in another neighbourhood.
+// Kept by Follow, in the default neighbourhood or in another.
 void Measurer::OccupancyMeasures(const World& world, const Changes&, StepMeasures& m) {
   const auto agents = std::int64_t(world.Agents.size());
   if (!IncrementalMeasures::Handles(world.Shape())) {

@@ -100,10 +100,10 @@ class Measurer {
   std::vector<std::uint8_t> occupancy_;  // the World's occupancy where it keeps no copy
   std::vector<double> prices_;           // its prices likewise
   IncrementalMeasures occupancyMeasures_;  // the default neighbourhood: eight cells on the torus
-  // Any other shape's neighbourhood, measured afresh at every call into shapeMeasured_.
+  // Any other shape's neighbourhood (another radius, or a bounded grid), kept likewise and read
+  // into shapeMeasured_ at every call.
   NeighbourhoodMeasures shapeMeasures_;
   NeighbourhoodMeasures::Result shapeMeasured_;
-  double thresholdPercent_ = 0.0;
   bool tracking_ = false;  // occupancyMeasures_ keeps what following changes needs
   // The market cells and their customers the concentration was last worked out from.
   std::array<const TCell*, MarketCount> concentrationOf_{};

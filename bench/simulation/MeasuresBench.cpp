@@ -8,6 +8,9 @@
 // measure shows. On the settled World each is called a thousand times a step, to rise above the
 // clock's own cost (a measure called again after the same step gives the same result at the same
 // cost; working out the changes again finds none, as it found on the settled World at once).
+// RecordedShape times the same window in other shapes (radius 2, radius 5, wrap off) at
+// 200 x 200 and 1000 x 1000, busy and settled (after 100 steps), whose occupancy measures are
+// kept by NeighbourhoodMeasures rather than IncrementalMeasures.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -17,6 +20,7 @@
 #include <numeric>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/simulation/Twins.h"
@@ -34,7 +38,8 @@ struct Run {
   zelmora::Measurer measurer{settings.thresholdPercent};
   std::uint64_t seed = 0;
 
-  Run(std::int32_t side, bool lookForCenters) {
+  Run(std::int32_t side, bool lookForCenters, const zelmora::ModelShape& shape = {}) {
+    settings.shape = shape;
     settings.agentCount = std::to_string(side * side / 2);
     settings.lookForCenters = lookForCenters;
     world.SetSeedSource([this]() { return seed++; });
@@ -50,17 +55,20 @@ struct Run {
 
 constexpr int kWindow = 20;
 
+// The shapes of RecordedShape, the default first.
+const zelmora::ModelShape kShapes[] = {{}, {.radius = 2}, {.radius = 5}, {.torus = false}};
+
 // A run for a busy window, made afresh and kept in `fresh`, or one settled after 100 steps,
 // made once per size.
-Run* RunFor(std::int32_t side, bool lookForCenters, bool busy, std::unique_ptr<Run>& fresh) {
-  static std::map<std::int32_t, std::unique_ptr<Run>> warmed;
+Run* RunFor(std::int32_t side, bool lookForCenters, bool busy, std::unique_ptr<Run>& fresh, int shape = 0) {
+  static std::map<std::pair<std::int32_t, int>, std::unique_ptr<Run>> warmed;
   if (busy) {
-    fresh = std::make_unique<Run>(side, lookForCenters);
+    fresh = std::make_unique<Run>(side, lookForCenters, kShapes[shape]);
     return fresh.get();
   }
-  auto& w = warmed[side];
+  auto& w = warmed[{side, shape}];
   if (!w) {
-    w = std::make_unique<Run>(side, lookForCenters);
+    w = std::make_unique<Run>(side, lookForCenters, kShapes[shape]);
     w->Setup();
     for (int i = 0; i < 100; ++i) {
       w->world.SimulationStep();
@@ -77,9 +85,9 @@ void StartBusy(Run& run) {
   run.measurer.Measure(run.world);
 }
 
-void Recorded(benchmark::State& state, std::int32_t side, bool lookForCenters, bool busy) {
+void Recorded(benchmark::State& state, std::int32_t side, bool lookForCenters, bool busy, int shape = 0) {
   std::unique_ptr<Run> fresh;
-  Run* run = RunFor(side, lookForCenters, busy, fresh);
+  Run* run = RunFor(side, lookForCenters, busy, fresh, shape);
   double step = 0.0, measures = 0.0;
   for (auto _ : state) {
     if (busy) StartBusy(*run);
@@ -134,6 +142,16 @@ void BM_RecordedDefaults(benchmark::State& state) { Recorded(state, std::int32_t
 void BM_RecordedSettled(benchmark::State& state) { Recorded(state, 1000, false, false); }
 void BM_RecordedBusy(benchmark::State& state) { Recorded(state, 1000, false, true); }
 
+// Arguments: the side, the shape (kShapes: 1 radius 2, 2 radius 5, 3 wrap off), busy (1) or settled.
+void BM_RecordedShape(benchmark::State& state) {
+  Recorded(state, std::int32_t(state.range(0)), false, state.range(2) != 0, int(state.range(1)));
+}
+
+BENCHMARK(BM_RecordedShape)
+    ->ArgsProduct({{200, 1000}, {1, 2, 3}, {1, 0}})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RecordedDefaults)->Arg(40)->Arg(200)->Iterations(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RecordedSettled)->Iterations(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RecordedBusy)->Iterations(1)->UseManualTime()->Unit(benchmark::kMicrosecond);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -10,6 +11,7 @@
 #include "simulation/IncrementalMeasures.h"
 #include "simulation/Measures.h"
 #include "simulation/ModelMath.h"
+#include "simulation/NeighbourhoodMeasures.h"
 #include "simulation/Registers.h"
 #include "simulation/World.h"
 #include "tests/simulation/WorldFixture.h"
@@ -317,6 +319,61 @@ TEST(IncrementalMeasures, FollowRandomChangesAsAFreshMeasureSeesThem) {
   EXPECT_GT(updates, 5000);  // most calls followed the changes rather than starting afresh
 }
 
+// In every other neighbourhood likewise: the measures kept from call to call equal those made
+// afresh, the like shares to the bit, over random changes to a grid in a random shape (radius 1-5,
+// wrapped or cut at the edges, grids as narrow as the neighbourhood), the threshold changed now
+// and then, and now and then another shape, which starts afresh.
+TEST(NeighbourhoodMeasures, FollowRandomChangesAsAFreshMeasureSeesThem) {
+  std::uint64_t x = 3;
+  const auto below = [&](std::uint64_t n) {
+    x = x * 6364136223846793005ULL + 1442695040888963407ULL;
+    return (x >> 33) % n;
+  };
+  const auto threshold = [&] { return below(2) ? 12.5 * double(below(9)) : double(below(1001)) / 10.0; };
+  std::int64_t updates = 0, splits = 0;
+  NeighbourhoodMeasures kept;  // one through every trial: what it keeps must not go stale
+  for (int trial = 0; trial < 200; ++trial) {
+    const ModelShape shape{.radius = 1 + int(below(5)), .torus = below(2) == 0};
+    if (shape.radius == 1 && shape.torus) continue;  // IncrementalMeasures' own
+    const int side = 2 * shape.radius + 1;
+    const int cols = side + int(below(2) ? below(4) : below(40)), rows = side + int(below(12));
+    const int cells = cols * rows;
+    const std::uint64_t density = below(100);
+    const auto pick = [&] { return below(100) < density ? std::uint8_t(1 + below(2)) : std::uint8_t(0); };
+    std::vector<std::uint8_t> occupancy(static_cast<std::size_t>(cells));
+    for (auto& v : occupancy) v = pick();
+    double t = threshold();
+    kept.SetThreshold(t);
+    if (!kept.Keeps(cols, rows, shape)) kept.Rebuild(occupancy.data(), cols, rows, shape);
+    for (int step = 0; step < 20; ++step) {
+      const int changes = 1 + int(below(below(2) ? 3 : std::uint64_t(cells / 25 + 1)));
+      for (int c = 0; c < changes; ++c) occupancy[below(std::uint64_t(cells))] = pick();
+      const std::int64_t before = kept.Kept().clusters;
+      if (kept.Update(occupancy.data())) {
+        ++updates;
+        splits += kept.Kept().clusters > before;
+      } else {
+        kept.Rebuild(occupancy.data(), cols, rows, shape);
+      }
+      if (below(4) == 0) {  // another threshold for the occupancy as it stands
+        t = threshold();
+        kept.SetThreshold(t);
+      }
+      const NeighbourhoodMeasures::Result a = kept.Kept();
+      const NeighbourhoodMeasures::Result b = NeighbourhoodMeasures().Measure(occupancy.data(), cols, rows, shape, t);
+      const std::string where = std::to_string(cols) + " x " + std::to_string(rows) + ", radius " +
+                                std::to_string(shape.radius) + (shape.torus ? " torus" : " bounded") + ", trial " +
+                                std::to_string(trial) + ", threshold " + std::to_string(t);
+      ASSERT_EQ(a.clusters, b.clusters) << where;
+      ASSERT_EQ(a.counted, b.counted) << where;
+      ASSERT_EQ(a.unsatisfied, b.unsatisfied) << where;
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(a.likeShares), std::bit_cast<std::uint64_t>(b.likeShares)) << where;
+    }
+  }
+  EXPECT_GT(updates, 1500);  // most calls followed the changes rather than starting afresh
+  EXPECT_GT(splits, 50);     // clusters split as cells were left, not only joined
+}
+
 // Same-colour clusters of an occupancy, 8-connected on the torus, by flood fill.
 std::int64_t ClustersByFloodFill(const std::vector<std::uint8_t>& occupancy, int cols, int rows) {
   std::vector<char> seen(occupancy.size(), 0);
@@ -462,19 +519,25 @@ INSTANTIATE_TEST_SUITE_P(
 // Every measure against the plain recount, with one Measurer for the whole run, after random
 // steps and every kind of change the World allows between two: agents moved by hand, prices and
 // flags written into the cells and agents (with CellsEdited), given configurations, a new setup
-// and another threshold; now and then measured twice with nothing between. On both paths.
+// and another threshold; now and then measured twice with nothing between. On both paths, in
+// the default neighbourhood and in others, whose measures are kept apart.
 TEST(Measures, EqualAPlainRecountAfterRandomStepsAndEdits) {
   struct Run {
     int cols, rows;
     const char* agents;
     double returns;
+    ModelShape shape;
   };
-  for (const Run& run : {Run{40, 40, "800", 1.1}, Run{65, 30, "1500", 0.9}, Run{130, 20, "900", 1.0}}) {
+  for (const Run& run : {Run{40, 40, "800", 1.1, {}}, Run{65, 30, "1500", 0.9, {}}, Run{130, 20, "900", 1.0, {}},
+                         Run{40, 40, "800", 1.0, {.radius = 2}}, Run{65, 30, "1500", 1.1, {.radius = 5, .markets = 3}},
+                         Run{40, 40, "600", 0.9, {.torus = false}},
+                         Run{30, 25, "400", 1.0, {.radius = 3, .markets = 0, .torus = false}}}) {
     for (const bool plain : {false, true}) {
       SeededWorld s(7, run.cols, run.rows);
       World& w = s.world;
       w.UsePlainPhases(plain);
       s.settings.returnsToScale = run.returns;
+      s.settings.shape = run.shape;
       s.Start(run.agents);
       Measurer measurer(s.settings.thresholdPercent);
       std::uint64_t x = std::uint64_t(run.cols);
@@ -523,7 +586,8 @@ TEST(Measures, EqualAPlainRecountAfterRandomStepsAndEdits) {
         }
         const StepMeasures measured = measurer.Measure(w);
         ASSERT_TRUE(SameMeasures(measured, Recount(w, s.settings.thresholdPercent)))
-            << run.cols << " x " << run.rows << (plain ? ", plain" : ", fast") << ", call " << call;
+            << run.cols << " x " << run.rows << ", radius " << run.shape.radius << (run.shape.torus ? "" : " bounded")
+            << (plain ? ", plain" : ", fast") << ", call " << call;
         if (below(4) == 0) {
           ASSERT_TRUE(SameMeasures(measurer.Measure(w), measured)) << "again, call " << call;
         }
@@ -534,7 +598,8 @@ TEST(Measures, EqualAPlainRecountAfterRandomStepsAndEdits) {
 
 // Every measure against the plain recount in the model's variants: neighbourhoods of every
 // radius, cut at a bounded grid's edges, and fewer markets or none; with one Measurer through a
-// run, whose new setups may change the shape under it.
+// run, whose new setups may change the shape under it: to the default one and back, and to
+// another neighbourhood of the same grid (one more cell of radius, the edges the other way).
 TEST(Measures, EqualAPlainRecountInEveryShape) {
   struct ShapeRun {
     ModelShape shape;
@@ -557,12 +622,16 @@ TEST(Measures, EqualAPlainRecountInEveryShape) {
       s.settings.thresholdPercent = 50.0;
       s.Start(run.agents);
       Measurer measurer(50.0);
-      for (int step = 0; step <= 16; ++step) {
+      for (int step = 0; step <= 18; ++step) {
         if (step == 8) {  // the default shape for a setup, then the run's again
           s.settings.shape = ModelShape{};
           s.world.NewSetup();
         } else if (step == 11) {
           s.settings.shape = run.shape;
+          s.world.NewSetup();
+        } else if (step == 14) {
+          s.settings.shape.radius = run.shape.radius % 4 + 1;
+          s.settings.shape.torus = !run.shape.torus;
           s.world.NewSetup();
         } else if (step > 0) {
           s.world.SimulationStep();
