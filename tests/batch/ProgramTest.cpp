@@ -554,18 +554,24 @@ TEST(Program, ANameThatIsNoUtf8IsWrittenResumedAndMerged) {
   EXPECT_TRUE(std::filesystem::exists(dir / (latin + "0.csv")));
 }
 
+// The sweep x.csv run whole, then cut back to a partial file of its header and run 0, as an
+// interrupt leaves it; returns the whole CSV.
+std::string SweepCutAfterRunZero(const TempDir& dir) {
+  EXPECT_EQ(RunProgram(Program, Sweep("x.csv"), dir.path()).status, 0);
+  const std::string whole = ReadFile(dir / "x.csv");
+  const std::vector<std::string> lines = Lines(whole);
+  std::filesystem::remove(dir / "x.csv");
+  std::ofstream partial(dir / "x.csv.partial", std::ios::binary);
+  for (std::size_t k = 0; k < 5 && k < lines.size(); ++k) partial << lines[k] << "\n";  // the header and run 0
+  return whole;
+}
+
 // A link planted where the spool goes is never followed: a resume makes the runs again, and what
 // the link points to stays as it was.
 TEST(Program, AResumeDoesNotFollowALinkAtTheSpool) {
   TempDir dir;
-  ASSERT_EQ(RunProgram(Program, Sweep("x.csv"), dir.path()).status, 0);
-  const std::string whole = ReadFile(dir / "x.csv");
+  const std::string whole = SweepCutAfterRunZero(dir);
   const std::vector<std::string> lines = Lines(whole);
-  std::filesystem::remove(dir / "x.csv");
-  {
-    std::ofstream partial(dir / "x.csv.partial", std::ios::binary);
-    for (std::size_t k = 0; k < 5; ++k) partial << lines[k] << "\n";  // the header and run 0
-  }
   std::filesystem::create_directory(dir / "elsewhere");
   { std::ofstream(dir / "elsewhere/run1.csv") << lines[5] << "\n"; }
   std::filesystem::create_directory_symlink(dir / "elsewhere", dir / "x.csv.spool");
@@ -938,13 +944,9 @@ TEST(Program, MergeRewritesADamagedJournalLineAndRefusesOneNoRunProves) {
 TEST(Program, AResumeMakesAgainARunWhoseSpoolFileIsALink) {
   for (const bool folder : {false, true}) {
     TempDir dir;
-    ASSERT_EQ(RunProgram(Program, Sweep("x.csv"), dir.path()).status, 0);
-    const std::string whole = ReadFile(dir / "x.csv");
+    const std::string whole = SweepCutAfterRunZero(dir);
     const std::vector<std::string> lines = Lines(whole);
-    std::filesystem::remove(dir / "x.csv");
     {
-      std::ofstream partial(dir / "x.csv.partial", std::ios::binary);
-      for (std::size_t k = 0; k < 5; ++k) partial << lines[k] << "\n";  // the header and run 0
       std::ofstream run1(dir / "run1.csv", std::ios::binary);  // run 1 whole, outside the spool
       for (std::size_t k = 5; k < 9; ++k) run1 << lines[k] << "\n";
     }

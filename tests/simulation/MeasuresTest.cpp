@@ -19,6 +19,15 @@
 namespace zelmora {
 namespace {
 
+// Draws in [0, n) from a generator of the test's own, so the cases stay the same on every library.
+struct Draws {
+  std::uint64_t x;
+  std::uint64_t operator()(std::uint64_t n) {
+    x = x * 6364136223846793005ULL + 1442695040888963407ULL;
+    return (x >> 33) % n;
+  }
+};
+
 using testing::SeededWorld;
 
 constexpr double NaN = StepMeasures::NaN;
@@ -273,11 +282,7 @@ std::int64_t UnsatisfiedByRecount(const std::vector<std::uint8_t>& occupancy, in
 // clusters joined and split across the torus's edges, rows wider than a word; and the threshold
 // changed now and then, on what is kept and on a fresh measure alike.
 TEST(IncrementalMeasures, FollowRandomChangesAsAFreshMeasureSeesThem) {
-  std::uint64_t x = 1;
-  const auto below = [&](std::uint64_t n) {
-    x = x * 6364136223846793005ULL + 1442695040888963407ULL;
-    return (x >> 33) % n;
-  };
+  Draws below{1};
   const auto threshold = [&] { return below(2) ? 12.5 * double(below(9)) : double(below(1001)) / 10.0; };
   std::int64_t updates = 0;
   for (int trial = 0; trial < 300; ++trial) {
@@ -324,11 +329,7 @@ TEST(IncrementalMeasures, FollowRandomChangesAsAFreshMeasureSeesThem) {
 // wrapped or cut at the edges, grids as narrow as the neighbourhood), the threshold changed now
 // and then, and now and then another shape, which starts afresh.
 TEST(NeighbourhoodMeasures, FollowRandomChangesAsAFreshMeasureSeesThem) {
-  std::uint64_t x = 3;
-  const auto below = [&](std::uint64_t n) {
-    x = x * 6364136223846793005ULL + 1442695040888963407ULL;
-    return (x >> 33) % n;
-  };
+  Draws below{3};
   const auto threshold = [&] { return below(2) ? 12.5 * double(below(9)) : double(below(1001)) / 10.0; };
   std::int64_t updates = 0, splits = 0;
   NeighbourhoodMeasures kept;  // one through every trial: what it keeps must not go stale
@@ -406,11 +407,7 @@ TEST(IncrementalMeasures, CountClustersAsAFloodFillDoesWithRegistersOfEveryWidth
   struct Widest {
     ~Widest() { LimitRegisters(2); }
   } restore;
-  std::uint64_t x = 7;
-  const auto below = [&](std::uint64_t n) {
-    x = x * 6364136223846793005ULL + 1442695040888963407ULL;
-    return (x >> 33) % n;
-  };
+  Draws below{7};
   for (const int cols : {3, 5, 63, 64, 65, 127, 128, 129, 200}) {
     for (const int rows : {3, 4, 17, 40}) {
       for (const std::uint64_t density : {10u, 40u, 70u, 95u, 100u}) {
