@@ -110,6 +110,7 @@ class OccupancyCopy {
     const bool flips = ((word & bit) != 0) == satisfied;
     word ^= bit & (0 - std::uint64_t(flips));
     unsatisfiedCount_ += std::int64_t(flips) * (1 - 2 * std::int64_t(satisfied));
+    flips_ += flips;
     // The summary bit is written as its word stands, the same bit where nothing flipped.
     const std::uint64_t summary = std::uint64_t(1) << (w % 64);
     std::uint64_t& words = unsatisfiedWords_[w / 64];
@@ -125,6 +126,9 @@ class OccupancyCopy {
 
   std::uint64_t Identity() const { return id_; }
   std::uint64_t Moves() const { return moves_; }
+  // Flags flipped in this copy: equal identities, moves and flips mean the same unsatisfied
+  // agents on the same cells.
+  std::uint64_t Flips() const { return flips_; }
   std::size_t Cells() const { return state_.size(); }
   std::int32_t Cols() const { return cols_; }
 
@@ -159,6 +163,7 @@ class OccupancyCopy {
   std::size_t agentCount_ = 0;        // list is noticed without CellsEdited
   bool shadesDrawn_ = false;
   std::uint64_t id_ = 0, moves_ = 0;  // see Version
+  std::uint64_t flips_ = 0;
   std::int32_t cols_ = 0;
   std::vector<std::uint8_t> state_;
   std::vector<std::uint64_t> occupied_;

@@ -34,6 +34,18 @@ void World::RelocateUnsatisfiedFast() {
   SatisfiedCount = std::int32_t(std::int64_t(Agents.size()) - unsatisfied);
   MovedCount = std::int32_t(unsatisfied);
   if (unsatisfied == 0) return;
+  const bool anywhere = shape_.relocateAnywhere;
+  const auto windows = [&](bool full) {
+    return FullWindows{copies_.Identity(), copies_.Moves(), copies_.Flips(), full};
+  };
+  if (!anywhere && fullWindows_ == windows(true)) {
+    // Settled with agents that cannot move (every window full, as a small window may be): their
+    // tries fail as they did, and cost only where they leave the generator.
+    random_.Seed(AfterWindowTries(random_.State(), unsatisfied * RelocationTries));
+    CandidatesDrawn += unsatisfied * RelocationTries;
+    WriteMoves(false);
+    return;
+  }
   std::vector<std::uint32_t>& list = copies_.Listed();
   list.clear();
   const std::vector<std::uint64_t>& summary = copies_.UnsatisfiedWords();
@@ -56,7 +68,7 @@ void World::RelocateUnsatisfiedFast() {
   std::int64_t drawn = 0;
   constexpr std::size_t ahead = 8;
   const bool windowOfTen = WindowOfTen(shape_);
-  const bool anywhere = shape_.relocateAnywhere;
+  std::size_t moved = 0;
   if (anywhere) copies_.KeepFreeCells();
   for (std::size_t j = 0; j < list.size(); ++j) {
     if (j + ahead < list.size()) __builtin_prefetch(&Agents[list[j + ahead]]);
@@ -66,6 +78,7 @@ void World::RelocateUnsatisfiedFast() {
                             : windowOfTen ? TryToRelocate(agent, state, drawn)
                                           : TryInWindow(agent, state, drawn);
     if (to < 0) continue;
+    ++moved;
     // An unsigned 32-bit division (the cells are numbered in 32 bits, as changed_ notes them):
     // a signed 64-bit one costs several times as much.
     const std::uint32_t cell = std::uint32_t(to), cols = std::uint32_t(GridCols);
@@ -81,6 +94,34 @@ void World::RelocateUnsatisfiedFast() {
   random_.Seed(state);
   CandidatesDrawn += drawn;
   WriteMoves(false);
+  // Nobody moved: whether anybody could, once for this occupancy and these flags.
+  if (moved == 0 && !anywhere && !(windows(fullWindows_.full) == fullWindows_)) {
+    fullWindows_ = windows(std::all_of(list.begin(), list.end(),
+                                       [&](std::uint32_t i) { return WindowFull(Agents[i]); }));
+  }
+}
+
+bool World::WindowFull(const TAgent& agent) const {
+  const std::int32_t w = shape_.windowHalfWidth;
+  const std::uint8_t* const occupancy = copies_.State();
+  for (std::int32_t dr = -w; dr < w; ++dr) {
+    for (std::int32_t dc = -w; dc < w; ++dc) {
+      std::int32_t col = agent.col + dc, row = agent.row + dr;
+      if (OnGrid(col, row) && occupancy[CellIndex(col, row)] == 0) return false;
+    }
+  }
+  return true;
+}
+
+std::uint64_t World::AfterWindowTries(std::uint64_t state, std::int64_t tries) const {
+  // A width that is a power of two never rejects a draw: one output a try.
+  const std::uint32_t width = std::uint32_t(2 * shape_.windowHalfWidth);
+  if (std::has_single_bit(width)) return state + std::uint64_t(tries) * Random::Increment;
+  Random random;
+  random.Seed(state);
+  std::uint32_t dc, dr;
+  for (std::int64_t t = 0; t < tries; ++t) random.BelowTwice(width, dc, dr);
+  return random.State();
 }
 
 // The tries of one unsatisfied agent: the first free cell among up to 100 candidates, or -1.

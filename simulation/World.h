@@ -248,6 +248,10 @@ class World {
   std::int64_t TryToRelocate(const TAgent& agent, std::uint64_t& state, std::int64_t& drawn) const;
   std::int64_t TryInWindow(const TAgent& agent, std::uint64_t& state, std::int64_t& drawn) const;
   std::int64_t TryAnywhere(std::uint64_t& state, std::int64_t& drawn) const;
+  // Whether the agent's search window holds no free cell: none of its tries can be taken.
+  bool WindowFull(const TAgent& agent) const;
+  // The generator's state after `tries` tries of the search window from `state`.
+  std::uint64_t AfterWindowTries(std::uint64_t state, std::int64_t tries) const;
   void LookForCentersInAnyWindow();
   void WriteMoves(bool freePricesDone);
   void MoveToCheaper(std::int32_t i, std::int32_t col, std::int32_t row);
@@ -324,6 +328,14 @@ class World {
   NeighbourCounts counts_;   // the cells' neighbour counts and what changed: segregation
   FreePrices freePrices_;    // the free cells' prices and their blocks' bounds: look for centers
   mutable MoveLog moves_;    // the moves, for readers that follow them (MovesSince)
+  // Whether every unsatisfied agent's search window was full where a relocation last moved
+  // nobody, and the occupancy copy's identity, moves and flips it was found for. Until one of
+  // them changes every try fails again, and a relocation only advances the generator.
+  struct FullWindows {
+    std::uint64_t copy = 0, moves = 0, flips = 0;
+    bool full = false;
+    bool operator==(const FullWindows&) const = default;
+  } fullWindows_;
 };
 
 }  // namespace zelmora

@@ -533,6 +533,68 @@ TEST(FastPhases, MatchThePlainPhasesLongAfterTheSetupInEveryShape) {
   }
 }
 
+// Settled with unsatisfied agents that cannot move: on a crowded grid a small window is often
+// full (on a full grid every window is), and the fast relocation then only advances the
+// generator, by one output a try where the window's width is a power of two and by drawing where
+// it may reject (a draw below 6 is rejected from this state on). A threshold change flips flags
+// and a hand move frees a cell in a stuck agent's window: both must make it try again.
+constexpr std::uint64_t kBeforeARejectionOfSix = 0x52d425f031f0d446ULL;
+
+TEST(FastPhases, PassFullWindowsAsThePlainPhasesTryThem) {
+  Random twice, once;
+  twice.Seed(kBeforeARejectionOfSix);
+  once.Seed(kBeforeARejectionOfSix);
+  std::uint32_t dc, dr;
+  twice.BelowTwice(6, dc, dr);
+  once.Next();
+  ASSERT_NE(twice.Next(), once.Next()) << "the state no longer leads to a rejection";
+
+  struct Crowded {
+    std::int32_t window;
+    bool torus;
+    const char* agents;
+  };
+  constexpr Crowded kCrowded[] = {{1, true, "1520"}, {1, false, "1520"}, {2, true, "1600"}, {3, false, "1600"}};
+  for (const Crowded& run : kCrowded) {
+    for (std::uint64_t seed = 1; seed <= 3; ++seed) {
+      Pair pair(seed * 31 + std::uint64_t(run.window), 40, 40);
+      pair.fast.world.CheckCopiesEveryPhase(seed == 1);
+      pair.Both([&](SeededWorld& s) {
+        s.settings.shape = Shaped(1, 3, run.window, run.torus, false);
+        s.settings.thresholdPercent = 40.0;
+        s.settings.lookForCenters = false;
+        s.Start(run.agents);
+      });
+      int stuck = 0;  // steps where agents were unsatisfied and none could move
+      for (int step = 0; step < 70; ++step) {
+        if (step == 20) {
+          pair.Both([](SeededWorld& s) { s.world.Generator().Seed(kBeforeARejectionOfSix - 500 * kGeneratorStep); });
+        }
+        if (step == 35) pair.Both([](SeededWorld& s) { s.settings.thresholdPercent = 45.0; });
+        if (step == 55) {
+          // A neighbour inside a stuck agent's window moved away by hand.
+          World& f = pair.fast.world;
+          for (const TAgent& a : f.Agents) {
+            const std::int32_t col = a.col > 0 ? a.col - 1 : a.col + 1, row = a.row;
+            const TCell& near = f.grid.At(col, row);
+            if (a.satisfied || !near.occupied) continue;
+            const auto free = std::find_if(f.grid.Cells().begin(), f.grid.Cells().end(),
+                                           [](const TCell& c) { return !c.occupied; });
+            if (free == f.grid.Cells().end()) break;  // a full grid
+            const std::int32_t k = std::int32_t(free - f.grid.Cells().begin()), who = near.occupant;
+            pair.Both([&](SeededWorld& s) { s.world.MoveAgent(who, k % f.GridCols, k / f.GridCols); });
+            break;
+          }
+        }
+        ASSERT_TRUE(StepAndCompare(pair, step % 3 == 0))
+            << "window " << run.window << ", seed " << seed << ", step " << step;
+        stuck += pair.plain.world.MovedCount > 0 && pair.plain.world.MovesMade == 0;
+      }
+      EXPECT_GT(stuck, 20) << "window " << run.window << ", seed " << seed;
+    }
+  }
+}
+
 // What a window is asked to paint, folded into one hash: the same calls with the same cells and
 // agents in the same order paint the same pixels.
 struct PaintLog : WorldView {
