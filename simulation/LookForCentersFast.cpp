@@ -22,6 +22,8 @@ namespace {
 // How many satisfied agents ahead LookForCenters draws and fetches. On a big grid every try is
 // a cache miss; drawing ahead lets the misses of several agents overlap.
 constexpr int CenterLookahead = 4;
+// How many agents ahead LookForCentersInTurn fetches an agent's price on a big grid.
+constexpr std::size_t CentersFetchAhead = 8;
 
 // The ten tries of one satisfied agent, drawn before its turn.
 struct CenterDraws {
@@ -37,7 +39,7 @@ void World::LookForCentersFast() {
   copies_.Pending().clear();
   if (!WindowOfTen(shape_)) {
     LookForCentersInAnyWindow();
-  } else if (freePrices_.Cells() > DrawAheadCells) {
+  } else if (freePrices_.Cells() > DrawAheadCells && !freePrices_.MovedMuch()) {
     LookForCentersDrawingAhead();
   } else {
     // Where many agents found a cheaper cell last time, the tries note which are cheaper; where
@@ -233,15 +235,40 @@ void World::LookForCentersInTurn() {
   if constexpr (NoteEach) {
     // The satisfied agents in list order from their bits: where many move, many are unsatisfied
     // too (one in five, say), and a flag tested in turn is a coin toss for the branch predictor.
+    // On a grid larger than the caches every try is a miss. The tries of the next agent are not
+    // known until this one has moved or not, but they lie among the outputs 2 to 20 after this
+    // one's start whatever it does: those cells are fetched while this one tries, and the own
+    // price of the agent a few after.
     const std::vector<std::uint64_t>& unsatisfied = copies_.UnsatisfiedBits();
     const std::size_t words = unsatisfied.size();
+    const bool fetch = freePrices_.Cells() > DrawAheadCells;
+    const TAgent* const fetchedUntil =
+        fetch && Agents.size() > CentersFetchAhead ? agents + Agents.size() - CentersFetchAhead : agents;
+    const TAgent* previous = nullptr;
     for (std::size_t w = 0; w < words; ++w) {
       std::uint64_t bits = ~unsatisfied[w];
       if (w + 1 == words && Agents.size() % 64 != 0)
         bits &= (std::uint64_t(1) << (Agents.size() % 64)) - 1;
-      for (; bits != 0; bits &= bits - 1)
-        look(agents + w * 64 + std::size_t(std::countr_zero(bits)));
+      for (; bits != 0; bits &= bits - 1) {
+        const TAgent* const agent = agents + w * 64 + std::size_t(std::countr_zero(bits));
+        if (fetch) {
+          if (agent < fetchedUntil) {
+            const TAgent& later = agent[CentersFetchAhead];
+            __builtin_prefetch(&prices[CellIndex(later.col, later.row)]);
+          }
+          const std::size_t* colAt = copies_.ColAt() + agent->col;
+          const std::size_t* rowAt = copies_.RowStartAt() + agent->row;
+          std::uint64_t ahead = state + Random::Increment;
+          for (int t = 2; t <= 2 * CenterTries; ++t) {
+            ahead += Random::Increment;
+            __builtin_prefetch(freePrices + detail::DrawnCell(Random::Output(ahead), colAt, rowAt));
+          }
+        }
+        if (previous != nullptr) look(previous);
+        previous = agent;
+      }
     }
+    if (previous != nullptr) look(previous);
   } else {
     for (const TAgent* agent = agents; agent != agents + Agents.size(); ++agent) {
       if (agent->satisfied) look(agent);
