@@ -40,10 +40,12 @@ void World::LookForCentersFast() {
   if (!WindowOfTen(shape_)) {
     LookForCentersInAnyWindow();
   } else if (freePrices_.Cells() > DrawAheadCells && !freePrices_.MovedMuch()) {
+    // A big grid where few moved last time: the draws of the next agents are a safe guess.
     LookForCentersDrawingAhead();
   } else {
-    // Where many agents found a cheaper cell last time, the tries note which are cheaper; where
-    // few did, only the lowest free price, and the few that find one look again.
+    // Where many agents found a cheaper cell last time, the tries note which are cheaper (and
+    // on a big grid fetch what the next agent may try); where few did, only the lowest free
+    // price, and the few that find one look again.
     if (freePrices_.MovedMuch()) {
       LookForCentersInTurn<true>();
     } else {
