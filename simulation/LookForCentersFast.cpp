@@ -60,6 +60,10 @@ void World::LookForCentersFast() {
 void World::LookForCentersInAnyWindow() {
   const double* const freePrice = freePrices_.Data();
   const double* const price = prices_.Prices();
+  if (freePrices_.Cells() > DrawAheadCells) {
+    LookForCentersInAnyWindowFetching();
+    return;
+  }
   for (std::int32_t i = 0; i < static_cast<std::int32_t>(Agents.size()); ++i) {
     if (copies_.Unsatisfied(std::size_t(i))) continue;
     const TAgent& agent = Agents[std::size_t(i)];
@@ -72,6 +76,54 @@ void World::LookForCentersInAnyWindow() {
         break;
       }
     }
+  }
+}
+
+// The same on a grid larger than the caches, where every try is a miss. A draw does not depend on
+// what the tries before it found, so an agent's ten candidates are all drawn before the first is
+// tested and their cells fetched together; meanwhile the cells the next agent may try (the
+// outputs after this agent's first and up to twenty on, as they fall where no draw is rejected)
+// and the own price of an agent a few later are fetched too.
+void World::LookForCentersInAnyWindowFetching() {
+  const double* const freePrice = freePrices_.Data();
+  const double* const price = prices_.Prices();
+  const std::int32_t count = static_cast<std::int32_t>(Agents.size());
+  const std::int32_t w = shape_.windowHalfWidth;
+  const std::uint64_t width = std::uint64_t(2 * w);
+  const auto fetchTries = [&](const TAgent& agent, std::uint64_t state) {
+    for (int t = 0; t < 2 * CenterTries; ++t) {
+      state += Random::Increment;
+      const std::uint64_t x = Random::Output(state);
+      std::int32_t col = agent.col + std::int32_t(((x >> 32) * width) >> 32) - w;
+      std::int32_t row = agent.row + std::int32_t(((x & 0xffffffffu) * width) >> 32) - w;
+      if (OnGrid(col, row)) __builtin_prefetch(freePrice + CellIndex(col, row));
+    }
+  };
+  std::array<std::int32_t, CenterTries> cols, rows;
+  std::array<std::uint64_t, CenterTries> after;  // the generator just after each try
+  for (std::int32_t i = 0; i < count; ++i) {
+    if (i + std::int32_t(CentersFetchAhead) < count) {
+      const TAgent& later = Agents[std::size_t(i) + CentersFetchAhead];
+      __builtin_prefetch(price + CellIndex(later.col, later.row));
+    }
+    if (copies_.Unsatisfied(std::size_t(i))) continue;
+    const TAgent& agent = Agents[std::size_t(i)];
+    if (i + 1 < count) fetchTries(Agents[std::size_t(i) + 1], random_.State() + Random::Increment);
+    const std::size_t here = CellIndex(agent.col, agent.row);
+    const double current = price[here];
+    Random random = random_;
+    unsigned takeable = 0;
+    for (int t = 0; t < CenterTries; ++t) {
+      // A draw off a bounded grid is a failed try: it reads the agent's own cell, never free.
+      const bool on = DrawCandidate(random, agent, cols[std::size_t(t)], rows[std::size_t(t)]);
+      after[std::size_t(t)] = random.State();
+      const std::size_t k = on ? CellIndex(cols[std::size_t(t)], rows[std::size_t(t)]) : here;
+      takeable |= unsigned(freePrice[k] < current) << t;
+    }
+    const int taken = takeable == 0 ? CenterTries - 1 : std::countr_zero(takeable);
+    random_.Seed(after[std::size_t(taken)]);
+    CandidatesDrawn += taken + 1;
+    if (takeable != 0) MoveToCheaper(i, cols[std::size_t(taken)], rows[std::size_t(taken)]);
   }
 }
 

@@ -253,6 +253,7 @@ class World {
   // The generator's state after `tries` tries of the search window from `state`.
   std::uint64_t AfterWindowTries(std::uint64_t state, std::int64_t tries) const;
   void LookForCentersInAnyWindow();
+  void LookForCentersInAnyWindowFetching();
   void WriteMoves(bool freePricesDone);
   void MoveToCheaper(std::int32_t i, std::int32_t col, std::int32_t row);
   void NoteCheaperMove(std::int32_t i, std::size_t from, std::size_t to);

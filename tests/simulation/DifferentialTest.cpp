@@ -452,6 +452,8 @@ constexpr Variant kVariants[] = {
     {"Classic", Shaped(1, 0, 10, false, true), 50, 50},
     {"BoundedRadius5WideWindow", Shaped(5, 4, 20, false, false), 60, 50},
     {"Radius4NarrowWindowAnywhere", Shaped(4, 2, 3, true, true), 45, 40},
+    // Above World::DrawAheadCells: the tries of other windows are drawn ahead and fetched.
+    {"BigBoundedWindow3", Shaped(1, 10, 3, false, false), 370, 360},
 };
 
 TEST(FastPhases, MatchThePlainPhasesInEveryVariant) {
