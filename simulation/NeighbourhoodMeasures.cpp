@@ -229,11 +229,14 @@ void NeighbourhoodMeasures::ChangeShares(std::size_t k, std::uint8_t to) {
   for (const Neighbour& n : around_) Contribute(n.at, 1);
 }
 
-// The neighbourhood of the cluster labels: that of each cell they visit, in next_.
-auto NeighbourhoodMeasures::Visitor() {
+// The neighbourhood of the cluster labels, in the order of Around.
+auto NeighbourhoodMeasures::Visitor() const {
   return [this](std::size_t x, const auto& visit) {
-    Around(x, next_);
-    for (const Neighbour& n : next_) visit(std::size_t(n.at));
+    const std::int32_t row = std::int32_t(x / std::size_t(cols_)), col = std::int32_t(x % std::size_t(cols_));
+    const ModelShape shape{.radius = radius_, .torus = torus_};
+    ForEachNeighbour(shape, cols_, rows_, col, row, [&](std::int32_t c, std::int32_t n) {
+      visit(std::size_t(n) * std::size_t(cols_) + std::size_t(c));
+    });
   };
 }
 

@@ -60,7 +60,7 @@ class NeighbourhoodMeasures {
   };
   std::int32_t Find(std::int32_t k);
   void Around(std::size_t k, std::vector<Neighbour>& out) const;
-  auto Visitor();
+  auto Visitor() const;
   void Contribute(std::size_t k, std::int64_t sign);
   void ChangeShares(std::size_t k, std::uint8_t to);
   void Leave(std::size_t k, std::uint8_t colour);
@@ -83,7 +83,7 @@ class NeighbourhoodMeasures {
   std::int64_t counted_ = 0, unsatisfied_ = 0, clusters_ = 0;
   ClusterLabels labels_;
   std::vector<std::uint32_t> changed_;
-  std::vector<Neighbour> around_, next_;  // a changed cell's neighbourhood; that of a cell searched
+  std::vector<Neighbour> around_;  // the neighbourhood of the cell changing
   std::array<std::vector<Neighbour>, 4> quadrants_;  // Leave's neighbours of a colour by quadrant
   std::vector<std::uint8_t> rowSums_;  // Rebuild's row sums
 };
