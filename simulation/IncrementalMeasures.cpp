@@ -381,15 +381,7 @@ void IncrementalMeasures::Rebuild(const std::uint8_t* occupancy, std::int32_t co
   const std::size_t cells = std::size_t(cols) * std::size_t(rows);
   if (track) {
     state_.assign(occupancy, occupancy + cells);
-    label_.resize(cells);
-    // Marks of earlier searches lie below every later search's: they need clearing only for
-    // another grid.
-    if (mark_.size() != cells) {
-      mark_.assign(cells, 0);
-      search_ = 0;
-    }
-    size_.clear();
-    spare_.clear();
+    labels_.Clear(cells);
     CountNeighbours();
   } else {
     state_.clear();
@@ -895,18 +887,10 @@ std::int64_t IncrementalMeasures::LabelRuns(int colour, bool label) {
   }
   if (!label) return clusters;
 
-  const std::int32_t offset = std::int32_t(size_.size());
-  size_.resize(size_.size() + std::size_t(runs), 0);
-  LabelCells({parent, L, R, rowRuns_.data(), rows_, cols_, offset, label_.data(), size_.data()});
-  // Labels of no cluster, the lowest taken first.
-  const std::size_t spare = spare_.size();
-  spare_.resize(spare + std::size_t(runs));
-  std::int32_t* out = spare_.data() + spare;
-  for (std::int32_t r = runs - 1; r >= 0; --r) {
-    *out = offset + r;
-    out += parent[r] != r;
-  }
-  spare_.resize(std::size_t(out - spare_.data()));
+  // A label a run: those of the runs that are not roots stay spare.
+  const std::int32_t offset = labels_.AddLabels(std::size_t(runs));
+  LabelCells({parent, L, R, rowRuns_.data(), rows_, cols_, offset, labels_.Labels(), labels_.Sizes()});
+  labels_.SpareUnused(offset);
   return clusters;
 }
 
@@ -953,9 +937,7 @@ bool IncrementalMeasures::Update(const std::uint8_t* now) {
   Ring ring;
   for (std::size_t j = 0; j < changed_.size(); ++j) {
     // The size of the cluster a cell a few changes ahead leaves.
-    if (j + ahead < changed_.size() && state_[changed_[j + ahead]] != 0) {
-      __builtin_prefetch(&size_[std::size_t(label_[changed_[j + ahead]])], 1);
-    }
+    if (j + ahead < changed_.size() && state_[changed_[j + ahead]] != 0) labels_.FetchSizeOf(changed_[j + ahead]);
     const std::uint32_t c = changed_[j];
     const std::uint8_t from = state_[c], to = now[c];
     Around(c, ring);
@@ -989,164 +971,37 @@ void IncrementalMeasures::ChangeShares(std::size_t k, std::uint8_t to, const Rin
   add(1);
 }
 
-std::int32_t IncrementalMeasures::NewLabel() {
-  if (spare_.empty()) {
-    size_.push_back(0);
-    return std::int32_t(size_.size() - 1);
-  }
-  const std::int32_t label = spare_.back();
-  spare_.pop_back();
-  return label;
+// The neighbourhood of the cluster labels: the ring of each cell they visit.
+auto IncrementalMeasures::Visitor() const {
+  return [this](std::size_t x, const auto& visit) {
+    Ring ring;
+    Around(x, ring);
+    for (const std::size_t n : ring) visit(n);
+  };
 }
 
 // An agent of this colour has left cell k (already free, or of the other colour, in state_).
 void IncrementalMeasures::Leave(std::size_t k, std::uint8_t colour, const Ring& ring) {
-  const std::int32_t label = label_[k];
-  --size_[std::size_t(label)];
   unsigned set = 0;
   for (int d = 0; d < 8; ++d) set |= unsigned(state_[ring[std::size_t(d)]] == colour) << d;
   const auto& groups = Groups().of[set];
   const int count = groups[8];
-  if (count == 0) {
-    // It was a cluster of its own.
-    --clusters_;
-    spare_.push_back(label);
-    return;
-  }
-  if (count == 1) return;  // its neighbours still touch each other around it
-
-  // Searches from one neighbour of each group, a cell at a time in turn: two that meet join
-  // their groups; a set of groups whose searches all ran out while another goes on is a cluster
-  // of its own, and takes a new label. The last set keeps the old one. Each search visits at
-  // most as many cells as the smaller side, times the groups.
-  if (++search_ > 0xffffffffu / 8 - 1) {
-    std::fill(mark_.begin(), mark_.end(), 0);
-    search_ = 1;
-  }
-  const std::uint32_t base = search_ * 8;
-  std::array<int, 4> joined;  // a tiny union-find over the groups
-  for (int g = 0; g < count; ++g) {
-    joined[std::size_t(g)] = g;
-    queue_[g].clear();
-    reached_[g].clear();
-  }
-  const auto root = [&](int g) {
-    while (joined[std::size_t(g)] != g) g = joined[std::size_t(g)];
-    return g;
-  };
-  for (int d = 0; d < 8; ++d) {
-    const int g = groups[std::size_t(d)];
-    if (g == 0xff || !queue_[g].empty()) continue;
-    const std::size_t start = ring[std::size_t(d)];
-    mark_[start] = base + std::uint32_t(g);
-    queue_[g].push_back(std::uint32_t(start));
-    reached_[g].push_back(std::uint32_t(start));
-  }
-  std::array<std::size_t, 4> head{};
-  int sets = count;  // sets of joined groups whose searches have not all run out
-  std::array<bool, 4> out{};  // per set (by its root): every search of it ran out
-  Ring next;
-  while (sets > 1) {
-    bool progressed = false;
-    for (int g = 0; g < count && sets > 1; ++g) {
-      if (head[std::size_t(g)] == queue_[g].size()) continue;
-      progressed = true;
-      const std::size_t x = queue_[g][head[std::size_t(g)]++];
-      Around(x, next);
-      for (const std::size_t n : next) {
-        if (state_[n] != colour) continue;
-        const std::uint32_t m = mark_[n];
-        if (m >= base && m < base + 8) {
-          const int a = root(g), b = root(int(m - base));
-          if (a != b) {
-            joined[std::size_t(std::max(a, b))] = std::min(a, b);
-            --sets;
-          }
-          continue;
-        }
-        mark_[n] = base + std::uint32_t(g);
-        queue_[g].push_back(std::uint32_t(n));
-        reached_[g].push_back(std::uint32_t(n));
-      }
+  std::array<std::uint32_t, 4> starts;  // the first neighbour of each group
+  if (count > 1) {
+    for (int d = 7; d >= 0; --d) {
+      const int g = groups[std::size_t(d)];
+      if (g != 0xff) starts[std::size_t(g)] = std::uint32_t(ring[std::size_t(d)]);
     }
-    // A set whose searches all ran out is cut off from the rest.
-    for (int g = 0; g < count && sets > 1; ++g) {
-      const int r = root(g);
-      if (out[std::size_t(r)]) continue;
-      bool done = true;
-      for (int h = 0; h < count; ++h) done = done && (root(h) != r || head[std::size_t(h)] == queue_[h].size());
-      if (!done) continue;
-      out[std::size_t(r)] = true;
-      const std::int32_t fresh = NewLabel();
-      std::int32_t moved = 0;
-      for (int h = 0; h < count; ++h) {
-        if (root(h) != r) continue;
-        for (const std::uint32_t c : reached_[h]) label_[c] = fresh;
-        moved += std::int32_t(reached_[h].size());
-      }
-      size_[std::size_t(fresh)] = moved;
-      size_[std::size_t(label)] -= moved;
-      ++clusters_;
-      --sets;
-    }
-    if (!progressed) break;
   }
+  clusters_ += labels_.Leave(k, colour, count, starts, state_.data(), Visitor());
 }
 
-// An agent of this colour has come to cell k (set in state_): it joins the clusters beside it,
-// the smaller ones relabelled into the largest.
+// An agent of this colour has come to cell k (set in state_).
 void IncrementalMeasures::Join(std::size_t k, std::uint8_t colour, const Ring& ring) {
-  std::array<std::int32_t, 8> labels;
-  std::array<std::size_t, 8> at;
-  int distinct = 0;
-  for (const std::size_t n : ring) {
-    if (state_[n] != colour) continue;
-    const std::int32_t l = label_[n];
-    if (std::find(labels.begin(), labels.begin() + distinct, l) != labels.begin() + distinct) continue;
-    labels[std::size_t(distinct)] = l;
-    at[std::size_t(distinct++)] = n;
-  }
-  if (distinct == 0) {
-    const std::int32_t fresh = NewLabel();
-    label_[k] = fresh;
-    size_[std::size_t(fresh)] = 1;
-    ++clusters_;
-    return;
-  }
-  int largest = 0;
-  for (int i = 1; i < distinct; ++i) {
-    if (size_[std::size_t(labels[std::size_t(i)])] > size_[std::size_t(labels[std::size_t(largest)])]) largest = i;
-  }
-  const std::int32_t keep = labels[std::size_t(largest)];
-  label_[k] = keep;
-  for (int i = 0; i < distinct; ++i) {
-    if (i == largest) continue;
-    Relabel(at[std::size_t(i)], labels[std::size_t(i)], keep);
-    size_[std::size_t(keep)] += size_[std::size_t(labels[std::size_t(i)])];
-    size_[std::size_t(labels[std::size_t(i)])] = 0;
-    spare_.push_back(labels[std::size_t(i)]);
-    --clusters_;
-  }
-  size_[std::size_t(keep)] += 1;
-}
-
-// Every cell of the cluster labelled `label` that holds `from` takes label `to`.
-void IncrementalMeasures::Relabel(std::size_t from, std::int32_t label, std::int32_t to) {
-  const std::uint8_t colour = state_[from];
-  std::vector<std::uint32_t>& stack = queue_[0];
-  stack.assign(1, std::uint32_t(from));
-  label_[from] = to;
-  Ring ring;
-  while (!stack.empty()) {
-    const std::size_t x = stack.back();
-    stack.pop_back();
-    Around(x, ring);
-    for (const std::size_t n : ring) {
-      if (state_[n] != colour || label_[n] != label) continue;
-      label_[n] = to;
-      stack.push_back(std::uint32_t(n));
-    }
-  }
+  const auto nearby = [&](const auto& visit) {
+    for (const std::size_t n : ring) visit(n);
+  };
+  clusters_ += labels_.Join(k, colour, state_.data(), nearby, Visitor());
 }
 
 }  // namespace zelmora

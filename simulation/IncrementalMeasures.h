@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "simulation/ClusterLabels.h"
 #include "simulation/LargePageAllocator.h"
 #include "simulation/ModelShape.h"
 
@@ -61,11 +62,10 @@ class IncrementalMeasures {
   std::int32_t Find(std::int32_t run);
   std::int64_t LabelRuns(int colour, bool label);
   void Around(std::size_t k, Ring& ring) const;
+  auto Visitor() const;
   void ChangeShares(std::size_t k, std::uint8_t to, const Ring& ring);
   void Leave(std::size_t k, std::uint8_t colour, const Ring& ring);
   void Join(std::size_t k, std::uint8_t colour, const Ring& ring);
-  std::int32_t NewLabel();
-  void Relabel(std::size_t from, std::int32_t label, std::int32_t to);
 
   std::int32_t cols_ = 0, rows_ = 0;
   std::size_t words_ = 0;  // per bit row
@@ -92,12 +92,8 @@ class IncrementalMeasures {
   using Big = std::vector<T, LargePageAllocator<T>>;
   Big<std::uint8_t> state_;       // the occupancy measured last
   Big<std::uint8_t> neighbours_;  // per cell: occupied | white << 4 of its 8 neighbours
-  Big<std::int32_t> label_;       // per occupied cell: its cluster
-  Big<std::int32_t> size_;        // per label: its cells, 0 for a spare label
-  std::vector<std::int32_t> spare_;  // labels of no cluster
-  Big<std::uint32_t> mark_;          // scratch of the searches: search number + group
-  std::uint32_t search_ = 0;
-  std::vector<std::uint32_t> changed_, queue_[4], reached_[4];
+  ClusterLabels labels_;
+  std::vector<std::uint32_t> changed_;
 };
 
 }  // namespace zelmora

@@ -167,20 +167,17 @@ void NeighbourhoodMeasures::Rebuild(const std::uint8_t* occupancy, std::int32_t 
   counted_ = unsatisfied_ = clusters_ = 0;
   for (std::size_t k = 0; k < cells; ++k) Contribute(k, 1);
   // Each cluster labelled by its root cell; the other cells' labels are spare.
-  label_.assign(cells, 0);
-  size_.assign(cells, 0);
+  labels_.Clear(cells);
+  labels_.AddLabels(cells);
+  std::int32_t* label = labels_.Labels();
+  std::int32_t* size = labels_.Sizes();
   for (std::size_t k = 0; k < cells; ++k) {
     if (occupancy[k] == 0) continue;
     const std::int32_t root = Find(std::int32_t(k));
-    label_[k] = root;
-    clusters_ += size_[std::size_t(root)]++ == 0;
+    label[k] = root;
+    clusters_ += size[std::size_t(root)]++ == 0;
   }
-  spare_.clear();
-  for (std::size_t k = cells; k-- > 0;) {
-    if (size_[k] == 0) spare_.push_back(std::int32_t(k));
-  }
-  mark_.assign(cells, 0);
-  search_ = 0;
+  labels_.SpareUnused(0);
   kept_ = true;
 }
 
@@ -232,21 +229,20 @@ void NeighbourhoodMeasures::ChangeShares(std::size_t k, std::uint8_t to) {
   for (const Neighbour& n : around_) Contribute(n.at, 1);
 }
 
-std::int32_t NeighbourhoodMeasures::NewLabel() {
-  if (spare_.empty()) {
-    size_.push_back(0);
-    return std::int32_t(size_.size() - 1);
-  }
-  const std::int32_t label = spare_.back();
-  spare_.pop_back();
-  return label;
+// The neighbourhood of the cluster labels, in the order of Around.
+auto NeighbourhoodMeasures::Visitor() const {
+  return [this](std::size_t x, const auto& visit) {
+    const std::int32_t row = std::int32_t(x / std::size_t(cols_)), col = std::int32_t(x % std::size_t(cols_));
+    const ModelShape shape{.radius = radius_, .torus = torus_};
+    ForEachNeighbour(shape, cols_, rows_, col, row, [&](std::int32_t c, std::int32_t n) {
+      visit(std::size_t(n) * std::size_t(cols_) + std::size_t(c));
+    });
+  };
 }
 
 // An agent of this colour has left cell k (already free, or of the other colour, in state_);
 // around_ holds k's neighbourhood.
 void NeighbourhoodMeasures::Leave(std::size_t k, std::uint8_t colour) {
-  const std::int32_t label = label_[k];
-  --size_[std::size_t(label)];
   // The neighbours of its colour by quadrant: two of one quadrant are each other's neighbours.
   std::array<std::vector<Neighbour>, 4>& quadrant = quadrants_;
   for (std::vector<Neighbour>& q : quadrant) q.clear();
@@ -258,15 +254,8 @@ void NeighbourhoodMeasures::Leave(std::size_t k, std::uint8_t colour) {
     while (joined[std::size_t(g)] != g) g = joined[std::size_t(g)];
     return g;
   };
-  int present = 0;
-  for (const auto& q : quadrant) present += !q.empty();
-  if (present == 0) {
-    // It was a cluster of its own.
-    --clusters_;
-    spare_.push_back(label);
-    return;
-  }
-  int count = present;  // groups not yet found joined within the neighbourhood
+  int count = 0;  // groups not found joined within the neighbourhood
+  for (const auto& q : quadrant) count += !q.empty();
   for (int a = 0; a < 4 && count > 1; ++a) {
     for (int b = a + 1; b < 4 && count > 1; ++b) {
       if (quadrant[std::size_t(a)].empty() || quadrant[std::size_t(b)].empty() || root(a) == root(b)) continue;
@@ -286,140 +275,22 @@ void NeighbourhoodMeasures::Leave(std::size_t k, std::uint8_t colour) {
       --count;
     }
   }
-  if (count == 1) return;  // its neighbours still join each other around it
-
-  // Groups renumbered 0..count - 1, each searched from one of its cells, a cell at a time in
-  // turn: two that meet join their groups; a set of groups whose searches all ran out while
-  // another goes on is a cluster of its own, and takes a new label. The last set keeps the old
-  // one. Each search visits at most as many cells as the smaller side, times the groups.
-  std::array<int, 4> group{};
-  std::array<std::uint32_t, 4> start{};
+  // One cell of each group, the groups numbered in order of their quadrants.
+  std::array<std::uint32_t, 4> starts;
   int groups = 0;
-  for (int q = 0; q < 4; ++q) {
+  for (int q = 0; q < 4 && count > 1; ++q) {
     if (quadrant[std::size_t(q)].empty() || root(q) != q) continue;
-    group[std::size_t(q)] = groups;
-    start[std::size_t(groups++)] = quadrant[std::size_t(q)].front().at;
+    starts[std::size_t(groups++)] = quadrant[std::size_t(q)].front().at;
   }
-  if (++search_ > 0xffffffffu / 8 - 1) {
-    std::fill(mark_.begin(), mark_.end(), 0);
-    search_ = 1;
-  }
-  const std::uint32_t base = search_ * 8;
-  std::array<int, 4> sets{};  // a tiny union-find over the groups
-  for (int g = 0; g < groups; ++g) {
-    sets[std::size_t(g)] = g;
-    queue_[g].assign(1, start[std::size_t(g)]);
-    reached_[g].assign(1, start[std::size_t(g)]);
-    mark_[start[std::size_t(g)]] = base + std::uint32_t(g);
-  }
-  const auto set = [&](int g) {
-    while (sets[std::size_t(g)] != g) g = sets[std::size_t(g)];
-    return g;
-  };
-  std::array<std::size_t, 4> head{};
-  int open = groups;  // sets of joined groups whose searches have not all run out
-  std::array<bool, 4> out{};  // per set (by its root): every search of it ran out
-  while (open > 1) {
-    bool progressed = false;
-    for (int g = 0; g < groups && open > 1; ++g) {
-      if (head[std::size_t(g)] == queue_[g].size()) continue;
-      progressed = true;
-      const std::size_t x = queue_[g][head[std::size_t(g)]++];
-      Around(x, next_);
-      for (const Neighbour& n : next_) {
-        if (state_[n.at] != colour) continue;
-        const std::uint32_t m = mark_[n.at];
-        if (m >= base && m < base + 8) {
-          const int a = set(g), b = set(int(m - base));
-          if (a != b) {
-            sets[std::size_t(std::max(a, b))] = std::min(a, b);
-            --open;
-          }
-          continue;
-        }
-        mark_[n.at] = base + std::uint32_t(g);
-        queue_[g].push_back(n.at);
-        reached_[g].push_back(n.at);
-      }
-    }
-    // A set whose searches all ran out is cut off from the rest.
-    for (int g = 0; g < groups && open > 1; ++g) {
-      const int r = set(g);
-      if (out[std::size_t(r)]) continue;
-      bool done = true;
-      for (int h = 0; h < groups; ++h) done = done && (set(h) != r || head[std::size_t(h)] == queue_[h].size());
-      if (!done) continue;
-      out[std::size_t(r)] = true;
-      const std::int32_t fresh = NewLabel();
-      std::int32_t moved = 0;
-      for (int h = 0; h < groups; ++h) {
-        if (set(h) != r) continue;
-        for (const std::uint32_t c : reached_[h]) label_[c] = fresh;
-        moved += std::int32_t(reached_[h].size());
-      }
-      size_[std::size_t(fresh)] = moved;
-      size_[std::size_t(label)] -= moved;
-      ++clusters_;
-      --open;
-    }
-    if (!progressed) break;
-  }
+  clusters_ += labels_.Leave(k, colour, count, starts, state_.data(), Visitor());
 }
 
-// An agent of this colour has come to cell k (set in state_): it joins the clusters around it,
-// the smaller ones relabelled into the largest.
+// An agent of this colour has come to cell k (set in state_); around_ is k's neighbourhood still.
 void NeighbourhoodMeasures::Join(std::size_t k, std::uint8_t colour) {
-  // around_ is k's neighbourhood still; Relabel's searches use next_.
-  std::array<std::int32_t, kCounts> labels;
-  std::array<std::uint32_t, kCounts> at;
-  std::size_t distinct = 0;
-  for (const Neighbour& n : around_) {
-    if (state_[n.at] != colour) continue;
-    const std::int32_t l = label_[n.at];
-    if (std::find(labels.begin(), labels.begin() + std::ptrdiff_t(distinct), l) != labels.begin() + std::ptrdiff_t(distinct)) continue;
-    labels[distinct] = l;
-    at[distinct++] = n.at;
-  }
-  if (distinct == 0) {
-    const std::int32_t fresh = NewLabel();
-    label_[k] = fresh;
-    size_[std::size_t(fresh)] = 1;
-    ++clusters_;
-    return;
-  }
-  std::size_t largest = 0;
-  for (std::size_t i = 1; i < distinct; ++i) {
-    if (size_[std::size_t(labels[i])] > size_[std::size_t(labels[largest])]) largest = i;
-  }
-  const std::int32_t keep = labels[largest];
-  label_[k] = keep;
-  for (std::size_t i = 0; i < distinct; ++i) {
-    if (i == largest) continue;
-    Relabel(at[i], labels[i], keep);
-    size_[std::size_t(keep)] += size_[std::size_t(labels[i])];
-    size_[std::size_t(labels[i])] = 0;
-    spare_.push_back(labels[i]);
-    --clusters_;
-  }
-  size_[std::size_t(keep)] += 1;
-}
-
-// Every cell of the cluster labelled `label` that holds `from`'s colour takes label `to`.
-void NeighbourhoodMeasures::Relabel(std::size_t from, std::int32_t label, std::int32_t to) {
-  const std::uint8_t colour = state_[from];
-  std::vector<std::uint32_t>& stack = queue_[0];
-  stack.assign(1, std::uint32_t(from));
-  label_[from] = to;
-  while (!stack.empty()) {
-    const std::size_t x = stack.back();
-    stack.pop_back();
-    Around(x, next_);
-    for (const Neighbour& n : next_) {
-      if (state_[n.at] != colour || label_[n.at] != label) continue;
-      label_[n.at] = to;
-      stack.push_back(n.at);
-    }
-  }
+  const auto nearby = [&](const auto& visit) {
+    for (const Neighbour& n : around_) visit(std::size_t(n.at));
+  };
+  clusters_ += labels_.Join(k, colour, state_.data(), nearby, Visitor());
 }
 
 }  // namespace zelmora

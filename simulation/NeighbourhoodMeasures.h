@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "simulation/ClusterLabels.h"
 #include "simulation/ModelShape.h"
 
 namespace zelmora {
@@ -59,12 +60,11 @@ class NeighbourhoodMeasures {
   };
   std::int32_t Find(std::int32_t k);
   void Around(std::size_t k, std::vector<Neighbour>& out) const;
+  auto Visitor() const;
   void Contribute(std::size_t k, std::int64_t sign);
   void ChangeShares(std::size_t k, std::uint8_t to);
   void Leave(std::size_t k, std::uint8_t colour);
   void Join(std::size_t k, std::uint8_t colour);
-  std::int32_t NewLabel();
-  void Relabel(std::size_t from, std::int32_t label, std::int32_t to);
   bool Unsatisfied(std::int32_t like, std::int32_t neighbours) const {
     return unsatisfiedBy_[std::size_t(neighbours) * kCounts + std::size_t(like)] != 0;
   }
@@ -81,13 +81,9 @@ class NeighbourhoodMeasures {
   std::vector<std::uint8_t> black_, white_;  // per cell: its black and white neighbours
   std::array<std::int64_t, kCounts> likeByCount_{};  // per count of neighbours: the like ones summed
   std::int64_t counted_ = 0, unsatisfied_ = 0, clusters_ = 0;
-  std::vector<std::int32_t> label_;  // per occupied cell: its cluster
-  std::vector<std::int32_t> size_;   // per label: its cells, 0 for a spare label
-  std::vector<std::int32_t> spare_;  // labels of no cluster
-  std::vector<std::uint32_t> mark_;  // scratch of the searches: search number * 8 + group
-  std::uint32_t search_ = 0;
-  std::vector<std::uint32_t> changed_, queue_[4], reached_[4];
-  std::vector<Neighbour> around_, next_;
+  ClusterLabels labels_;
+  std::vector<std::uint32_t> changed_;
+  std::vector<Neighbour> around_;  // the neighbourhood of the cell changing
   std::array<std::vector<Neighbour>, 4> quadrants_;  // Leave's neighbours of a colour by quadrant
   std::vector<std::uint8_t> rowSums_;  // Rebuild's row sums
 };

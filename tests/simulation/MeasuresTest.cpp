@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "simulation/ClusterLabels.h"
 #include "simulation/IncrementalMeasures.h"
 #include "simulation/Measures.h"
 #include "simulation/ModelMath.h"
@@ -373,6 +375,102 @@ TEST(NeighbourhoodMeasures, FollowRandomChangesAsAFreshMeasureSeesThem) {
   }
   EXPECT_GT(updates, 1500);  // most calls followed the changes rather than starting afresh
   EXPECT_GT(splits, 50);     // clusters split as cells were left, not only joined
+}
+
+// The cluster labels in neighbourhoods neither measurer has, of at most four cells none of which
+// is a neighbour of another, so that each same-colour neighbour of a cell left is a group of its
+// own: over random arrivals, departures and changes of colour on a grid filled from empty, two
+// agents share a label exactly where a flood fill puts them in one cluster, a label's size is its
+// cluster's, and the changes the calls report add up to the flood fill's count.
+TEST(ClusterLabels, FollowRandomChangesAsAFloodFillSeesThem) {
+  struct Neighbourhood {
+    const char* name;
+    std::vector<std::array<int, 2>> offsets;  // column, row: each with its opposite
+    bool torus;
+  };
+  const Neighbourhood kNeighbourhoods[] = {
+      {"four sides, torus", {{0, -1}, {-1, 0}, {1, 0}, {0, 1}}, true},
+      {"four sides, bounded", {{0, -1}, {-1, 0}, {1, 0}, {0, 1}}, false},
+      {"two steps along the axes, torus", {{0, -2}, {-2, 0}, {2, 0}, {0, 2}}, true},
+      {"along the row, torus", {{-1, 0}, {1, 0}}, true},
+  };
+  Draws below{11};
+  for (const Neighbourhood& hood : kNeighbourhoods) {
+    for (int trial = 0; trial < 25; ++trial) {
+      const int cols = 5 + int(below(12)), rows = 5 + int(below(12));
+      const std::size_t cells = std::size_t(cols) * std::size_t(rows);
+      const auto around = [&](std::size_t x, const auto& visit) {
+        for (const auto& [dc, dr] : hood.offsets) {
+          int c = int(x) % cols + dc, r = int(x) / cols + dr;
+          if (hood.torus) {
+            c = (c + cols) % cols;
+            r = (r + rows) % rows;
+          } else if (c < 0 || c >= cols || r < 0 || r >= rows) {
+            continue;
+          }
+          visit(std::size_t(r) * std::size_t(cols) + std::size_t(c));
+        }
+      };
+      std::vector<std::uint8_t> state(cells, 0);
+      ClusterLabels labels;
+      labels.Clear(cells);
+      labels.SpareUnused(0);
+      std::int64_t clusters = 0;
+      const std::uint64_t density = 20 + below(80);
+      for (int change = 0; change < 300; ++change) {
+        const std::size_t k = below(cells);
+        const std::uint8_t from = state[k];
+        const std::uint8_t to = below(100) < density ? std::uint8_t(1 + below(2)) : std::uint8_t(0);
+        if (to == from) continue;
+        state[k] = to;
+        if (from != 0) {
+          std::array<std::uint32_t, 4> starts;
+          int groups = 0;
+          around(k, [&](std::size_t n) {
+            if (state[n] == from) starts[std::size_t(groups++)] = std::uint32_t(n);
+          });
+          clusters += labels.Leave(k, from, groups, starts, state.data(), around);
+        }
+        if (to != 0) {
+          const auto nearby = [&](const auto& visit) { around(k, visit); };
+          clusters += labels.Join(k, to, state.data(), nearby, around);
+        }
+        // The flood fill's clusters, each matched to the label of its first cell.
+        std::vector<int> cluster(cells, -1);
+        std::vector<std::int32_t> labelOf, sizeOf;
+        for (std::size_t start = 0; start < cells; ++start) {
+          if (state[start] == 0 || cluster[start] >= 0) continue;
+          const int id = int(labelOf.size());
+          labelOf.push_back(labels.Labels()[start]);
+          sizeOf.push_back(0);
+          std::vector<std::size_t> stack{start};
+          cluster[start] = id;
+          while (!stack.empty()) {
+            const std::size_t x = stack.back();
+            stack.pop_back();
+            ++sizeOf.back();
+            around(x, [&](std::size_t n) {
+              if (state[n] != state[start] || cluster[n] >= 0) return;
+              cluster[n] = id;
+              stack.push_back(n);
+            });
+          }
+        }
+        const std::string where = std::string(hood.name) + ", " + std::to_string(cols) + " x " +
+                                  std::to_string(rows) + ", trial " + std::to_string(trial) + ", change " +
+                                  std::to_string(change);
+        ASSERT_EQ(clusters, std::int64_t(labelOf.size())) << where;
+        for (std::size_t c = 0; c < labelOf.size(); ++c) ASSERT_EQ(labels.Sizes()[labelOf[c]], sizeOf[c]) << where;
+        std::vector<std::int32_t> distinct = labelOf;
+        std::sort(distinct.begin(), distinct.end());
+        ASSERT_EQ(std::adjacent_find(distinct.begin(), distinct.end()), distinct.end()) << where;
+        for (std::size_t x = 0; x < cells; ++x) {
+          if (state[x] == 0) continue;
+          ASSERT_EQ(labels.Labels()[x], labelOf[std::size_t(cluster[x])]) << where << ", cell " << x;
+        }
+      }
+    }
+  }
 }
 
 // Same-colour clusters of an occupancy, 8-connected on the torus, by flood fill.
