@@ -101,6 +101,7 @@ void World::LookForCentersInAnyWindowFetching() {
   };
   std::array<std::int32_t, CenterTries> cols, rows;
   std::array<std::uint64_t, CenterTries> after;  // the generator just after each try
+  std::array<std::size_t, CenterTries> cells;
   for (std::int32_t i = 0; i < count; ++i) {
     if (i + std::int32_t(CentersFetchAhead) < count) {
       const TAgent& later = Agents[std::size_t(i) + CentersFetchAhead];
@@ -112,14 +113,15 @@ void World::LookForCentersInAnyWindowFetching() {
     const std::size_t here = CellIndex(agent.col, agent.row);
     const double current = price[here];
     Random random = random_;
-    unsigned takeable = 0;
     for (int t = 0; t < CenterTries; ++t) {
       // A draw off a bounded grid is a failed try: it reads the agent's own cell, never free.
       const bool on = DrawCandidate(random, agent, cols[std::size_t(t)], rows[std::size_t(t)]);
       after[std::size_t(t)] = random.State();
-      const std::size_t k = on ? CellIndex(cols[std::size_t(t)], rows[std::size_t(t)]) : here;
-      takeable |= unsigned(freePrice[k] < current) << t;
+      cells[std::size_t(t)] = on ? CellIndex(cols[std::size_t(t)], rows[std::size_t(t)]) : here;
     }
+    // Apart from the draws, so that all ten loads are under way at once.
+    unsigned takeable = 0;
+    for (int t = 0; t < CenterTries; ++t) takeable |= unsigned(freePrice[cells[std::size_t(t)]] < current) << t;
     const int taken = takeable == 0 ? CenterTries - 1 : std::countr_zero(takeable);
     random_.Seed(after[std::size_t(taken)]);
     CandidatesDrawn += taken + 1;

@@ -426,12 +426,13 @@ void NeighbourCounts::MovedGeneral(std::size_t fromCol, std::size_t fromRow, std
   changed_.push_back(std::uint32_t(toRow * cols + toCol));
   // Visiting the cells around a change costs a few cache misses each, a cell of the walk over
   // every occupied cell a few instructions: the walk pays past a quarter of the grid's worth of
-  // visits. At radius 1 the moves keep following the kept occupancy, three lines a cell; wider
-  // neighbourhoods have it made afresh.
+  // visits. At radius 1 on a grid that stays in cache the moves keep following the kept
+  // occupancy, three lines a cell; wider neighbourhoods and bigger grids, where each line is a
+  // miss, have it made afresh.
   const std::size_t side = std::size_t(2 * shape_.radius + 1);
   if (changed_.size() * side * side * 4 > counts_.size()) {
     countRows_ = true;
-    liveKnown_ = liveKnown_ && shape_.radius == 1;
+    liveKnown_ = liveKnown_ && shape_.radius == 1 && counts_.size() <= DrawAheadCells;
     changed_.clear();
   }
 }
