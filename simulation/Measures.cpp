@@ -42,12 +42,13 @@ StepMeasures Measurer::Measure(const World& world) {
   }
   if (world.ChecksCopies()) world.CheckCopies();
   const Changes changes = Follow(world);
-  for (std::size_t k = 0; k < std::size(kMeasures); ++k) MeasureOne(k, world, changes, m);
+  for (const Row& row : kMeasures) (this->*row.measure)(world, changes, m);
   return m;
 }
 
 void Measurer::MeasureOne(std::size_t which, const World& world, const Changes& changes, StepMeasures& m) {
-  (this->*kMeasures[which].measure)(world, changes, m);
+  const Measure_ measure = kMeasures[which].measure;
+  (this->*measure)(world, changes, m);
 }
 
 namespace {
