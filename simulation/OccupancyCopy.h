@@ -28,11 +28,12 @@ struct ModelState;
 // Version: a copy made afresh takes an identity no copy of any World had before, and every move
 // counts one: equal versions mean the same occupancy.
 //
-// Relocation anywhere reads the free cells by their order: the free cells of each word of the
-// occupied bits counted in a binary indexed tree over the words (a 64th of the cells, so it stays
-// in cache where a tree over the cells would miss at every level), the cell found in its word by
-// its bits. Made from the copy by the first relocation that asks for it (KeepFreeCells) and from
-// then on kept by every move in the copy, until the copy is made or stood in again.
+// Relocation anywhere reads the free cells by their order: the free cells of each group of eight
+// words of the occupied bits (512 cells, a cache line of them) counted in a binary indexed tree
+// over the groups, small enough to stay in the nearest cache where a tree over the cells would
+// miss at every level; the cell is found in its group by its bits. Made from the copy by the first
+// relocation that asks for it (KeepFreeCells) and from then on kept by every move in the copy,
+// until the copy is made or stood in again.
 class OccupancyCopy {
  public:
   // Every shape: the window of the torus's default width on its own tables (ColAt, RowStartAt),
@@ -173,14 +174,18 @@ class OccupancyCopy {
     const std::size_t past = state_.size() - w * 64;
     return ~occupied_[w] & (past >= 64 ? ~std::uint64_t(0) : (std::uint64_t(1) << past) - 1);
   }
+  static constexpr std::size_t FreeGroupWords = 8;
   void ChangeFree(std::size_t word, std::int32_t by) {
     freeCount_ = std::uint32_t(std::int64_t(freeCount_) + by);
-    for (std::size_t i = word + 1; i < freeTree_.size(); i += i & (0 - i)) {
+    for (std::size_t i = word / FreeGroupWords + 1; i < freeTree_.size(); i += i & (0 - i)) {
       freeTree_[i] = std::uint32_t(std::int64_t(freeTree_[i]) + by);
     }
   }
-  std::vector<std::uint32_t> freeTree_;  // per word, its free cells, as a binary indexed tree
-  std::size_t freeHigh_ = 1;
+  // Per group of words, its free cells, as a binary indexed tree over a power of two of groups
+  // (those past the grid with none), so its descent needs no bound.
+  std::vector<std::uint32_t> freeTree_;
+  std::size_t freeHigh_ = 0;    // the descent's first step
+  std::size_t fullGroups_ = 0;  // the groups whose every bit is a cell
   std::uint32_t freeCount_ = 0;
   bool freeKnown_ = false;
 };
