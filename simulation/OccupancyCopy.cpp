@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <cstring>
 #include <string>
 
 #include "simulation/CopyCheck.h"
@@ -80,20 +81,17 @@ void OccupancyCopy::KeepFreeCells() {
   if (freeKnown_) return;
   const std::size_t words = occupied_.size();
   const std::size_t groups = (words + FreeGroupWords - 1) / FreeGroupWords;
-  const std::size_t span = std::bit_ceil(std::max<std::size_t>(groups, 1));
-  freeTree_.assign(span + 1, 0);
+  freeSpan_ = std::bit_ceil(std::max<std::size_t>(groups, 1));
+  wordFree_.assign(groups * FreeGroupWords, 0);
+  freeTree_.assign(2 * freeSpan_, 0);
   freeCount_ = 0;
   for (std::size_t w = 0; w < words; ++w) {
     const std::uint32_t free = std::uint32_t(Ones(FreeBits(w)));
+    wordFree_[w] = std::uint8_t(free);
+    freeTree_[freeSpan_ + w / FreeGroupWords] += free;
     freeCount_ += free;
-    freeTree_[w / FreeGroupWords + 1] += free;
   }
-  for (std::size_t i = 1; i <= span; ++i) {
-    const std::size_t up = i + (i & (0 - i));
-    if (up <= span) freeTree_[up] += freeTree_[i];
-  }
-  freeHigh_ = span / 2;
-  fullGroups_ = state_.size() / (FreeGroupWords * 64);
+  for (std::size_t n = freeSpan_ - 1; n > 0; --n) freeTree_[n] = freeTree_[2 * n] + freeTree_[2 * n + 1];
   freeKnown_ = true;
 }
 
@@ -102,39 +100,36 @@ void OccupancyCopy::KeepFreeCells() {
 // mispredicted branch would cost more than the operations that replace it. So the tries of the
 // agents that follow one another overlap.
 std::size_t OccupancyCopy::NthFree(std::uint32_t rank) const {
-  // The group: the tree's descent to the last group whose free cells before it are at most rank
-  // (the groups past the grid, with none free, lie past every rank).
+  // The group: down the tree, to the right child where the left one's free cells are at most
+  // rank (the groups past the grid, with none free, lie past every rank).
   const std::uint32_t* const tree = freeTree_.data();
-  std::size_t group = 0;
-  for (std::size_t step = freeHigh_; step > 0; step /= 2) {
-    const std::uint32_t before = tree[group + step];
-    const std::uint32_t past = 0 - std::uint32_t(before <= rank);
-    group += step & (0 - std::size_t(past & 1));
-    rank -= before & past;
+  std::size_t node = 1;
+  while (node < freeSpan_) {
+    const std::uint32_t left = tree[2 * node];
+    const std::uint32_t right = 0 - std::uint32_t(left <= rank);
+    rank -= left & right;
+    node = 2 * node + (right & 1);
   }
-  // The word: the last of the group whose free cells before it are at most rank. The last group
-  // reads its words with the bits past the grid taken.
-  const std::size_t first = group * FreeGroupWords;
-  const std::uint64_t* line = occupied_.data() + first;
-  std::array<std::uint64_t, FreeGroupWords> last;
-  if (group >= fullGroups_) {
-    for (std::size_t i = 0; i < FreeGroupWords; ++i) {
-      last[i] = first + i < occupied_.size() ? ~FreeBits(first + i) : ~std::uint64_t(0);
-    }
-    line = last.data();
+  // The word: the last of the group whose free cells before it are at most rank, the eight
+  // counts (at most 64 each) taken as one number and summed in four 16-bit lanes, each lane
+  // compared in its top bit (every number is below 2^15, so no lane borrows from the next).
+  const std::size_t first = (node - freeSpan_) * FreeGroupWords;
+  std::uint64_t counts = 0;  // byte i: the free cells of word first + i
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&counts, &wordFree_[first], sizeof counts);  // one load, where the loop below is eight
+  } else {
+    for (std::size_t i = 0; i < FreeGroupWords; ++i) counts |= std::uint64_t(wordFree_[first + i]) << (8 * i);
   }
-  std::uint64_t bits = ~line[0];
-  std::uint32_t before = 0, upTo = std::uint32_t(Ones(bits));
-  std::size_t word = first;
-  for (std::size_t i = 1; i < FreeGroupWords; ++i) {
-    const std::uint64_t free = ~line[i];
-    const std::uint64_t past = 0 - std::uint64_t(upTo <= rank);
-    bits = (free & past) | (bits & ~past);
-    before = (upTo & std::uint32_t(past)) | (before & ~std::uint32_t(past));
-    word += past & 1;
-    upTo += std::uint32_t(Ones(free));
-  }
-  return word * 64 + SelectBit(bits, rank - before);
+  constexpr std::uint64_t lanes = 0x0001000100010001u, low = 0x00FF00FF00FF00FFu, top = 0x8000800080008000u;
+  const std::uint64_t even = counts & low, odd = (counts >> 8) & low;  // lane j: word 2j, word 2j + 1
+  const std::uint64_t beforeEven = ((even + odd) * lanes) << 16;       // lane j: before word 2j
+  const std::uint64_t beforeOdd = beforeEven + even;                   // lane j: before word 2j + 1
+  const std::uint64_t ranks = rank * lanes | top;
+  const std::uint64_t atMost = (((ranks - beforeEven) & top) >> 15) + (((ranks - beforeOdd) & top) >> 15);
+  const std::size_t word = std::size_t((atMost * lanes) >> 48) - 1;  // word 0 has none before it
+  const std::uint64_t odds = 0 - std::uint64_t(word & 1);
+  const std::uint32_t before = std::uint32_t(((beforeOdd & odds) | (beforeEven & ~odds)) >> (16 * (word / 2))) & 0xFFFF;
+  return (first + word) * 64 + SelectBit(FreeBits(first + word), rank - before);
 }
 
 void OccupancyCopy::Vacate() {
