@@ -1,14 +1,62 @@
 #include "simulation/OccupancyCopy.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
+#include <cstring>
 #include <string>
 
 #include "simulation/CopyCheck.h"
 #include "simulation/ModelState.h"
 
 namespace zelmora {
+
+namespace {
+
+constexpr std::uint64_t kEveryByte = 0x0101010101010101u;
+
+// Per byte of x, its set bits. Inline operations: without a popcount instruction in the baseline
+// instruction set, std::popcount is a library call.
+constexpr std::uint64_t ByteOnes(std::uint64_t x) {
+  x -= (x >> 1) & 0x5555555555555555u;
+  x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
+  return (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+}
+
+constexpr int Ones(std::uint64_t x) { return int((ByteOnes(x) * kEveryByte) >> 56); }
+
+// Per byte and rank, the place of the set bit of the byte with `rank` set bits below it.
+struct BitsByRank {
+  std::array<std::array<std::uint8_t, 8>, 256> place{};
+  constexpr BitsByRank() {
+    for (unsigned byte = 0; byte < 256; ++byte) {
+      unsigned rank = 0;
+      for (unsigned bit = 0; bit < 8; ++bit) {
+        if ((byte >> bit) & 1) place[byte][rank++] = std::uint8_t(bit);
+      }
+    }
+  }
+};
+constexpr BitsByRank kBitsByRank;
+
+// The place of the set bit of x with `rank` set bits below it (rank below the set bits of x).
+// The byte: those whose set bits up to and including them are at most rank number it, each
+// comparison made in the byte's top bit (every number is below 128).
+constexpr std::size_t SelectBit(std::uint64_t x, std::uint32_t rank) {
+  constexpr std::uint64_t top = 0x8080808080808080u;
+  const std::uint64_t upTo = ByteOnes(x) * kEveryByte;  // byte i: the set bits of bytes 0..i
+  const std::uint64_t atMost = ((rank * kEveryByte | top) - upTo) & top;
+  const unsigned byte = unsigned(((atMost >> 7) * kEveryByte) >> 56);
+  const std::uint32_t below = std::uint32_t((upTo << 8) >> (8 * byte)) & 0xff;
+  return 8 * byte + kBitsByRank.place[(x >> (8 * byte)) & 0xff][rank - below];
+}
+static_assert(Ones(0) == 0 && Ones(~std::uint64_t(0)) == 64 && Ones(0x0123456789ABCDEFu) == 32);
+static_assert(SelectBit(1, 0) == 0 && SelectBit(std::uint64_t(1) << 63, 0) == 63 &&
+              SelectBit(~std::uint64_t(0), 63) == 63 && SelectBit(0x0123456789ABCDEFu, 0) == 0 &&
+              SelectBit(0x0123456789ABCDEFu, 31) == 56 && SelectBit(0xF000000000000100u, 1) == 60);
+
+}  // namespace
 
 void OccupancyCopy::Size(std::int32_t cols, std::int32_t rows) {
   const std::size_t cellCount = std::size_t(cols) * std::size_t(rows);
@@ -32,41 +80,56 @@ void OccupancyCopy::Size(std::int32_t cols, std::int32_t rows) {
 void OccupancyCopy::KeepFreeCells() {
   if (freeKnown_) return;
   const std::size_t words = occupied_.size();
-  freeTree_.assign(words + 1, 0);
+  const std::size_t groups = (words + FreeGroupWords - 1) / FreeGroupWords;
+  freeSpan_ = std::bit_ceil(std::max<std::size_t>(groups, 1));
+  wordFree_.assign(groups * FreeGroupWords, 0);
+  freeTree_.assign(2 * freeSpan_, 0);
   freeCount_ = 0;
-  for (std::size_t i = 1; i <= words; ++i) {
-    const std::uint32_t free = std::uint32_t(std::popcount(FreeBits(i - 1)));
+  for (std::size_t w = 0; w < words; ++w) {
+    const std::uint32_t free = std::uint32_t(Ones(FreeBits(w)));
+    wordFree_[w] = std::uint8_t(free);
+    freeTree_[freeSpan_ + w / FreeGroupWords] += free;
     freeCount_ += free;
-    freeTree_[i] += free;
-    const std::size_t up = i + (i & (0 - i));
-    if (up <= words) freeTree_[up] += freeTree_[i];
   }
-  freeHigh_ = std::bit_floor(words | 1);
+  for (std::size_t n = freeSpan_ - 1; n > 0; --n) freeTree_[n] = freeTree_[2 * n] + freeTree_[2 * n + 1];
   freeKnown_ = true;
 }
 
+// Without branches, by masks (a compiler turns a choice of two values back into a branch): which
+// way the descent goes and which word and byte hold the cell are as random as the rank, and a
+// mispredicted branch would cost more than the operations that replace it. So the tries of the
+// agents that follow one another overlap.
 std::size_t OccupancyCopy::NthFree(std::uint32_t rank) const {
-  // The word: the tree's descent to the last word whose free cells before it are at most rank.
-  std::size_t at = 0;
-  for (std::size_t step = freeHigh_; step > 0; step /= 2) {
-    if (at + step < freeTree_.size() && freeTree_[at + step] <= rank) {
-      at += step;
-      rank -= freeTree_[at];
-    }
+  // The group: down the tree, to the right child where the left one's free cells are at most
+  // rank (the groups past the grid, with none free, lie past every rank).
+  const std::uint32_t* const tree = freeTree_.data();
+  std::size_t node = 1;
+  while (node < freeSpan_) {
+    const std::uint32_t left = tree[2 * node];
+    const std::uint32_t right = 0 - std::uint32_t(left <= rank);
+    rank -= left & right;
+    node = 2 * node + (right & 1);
   }
-  // The cell: the free bit of that word with `rank` free bits before it, halving the word.
-  std::uint64_t bits = FreeBits(at);
-  std::size_t base = 0;
-  for (unsigned width = 32; width >= 8; width /= 2) {
-    const std::uint32_t low = std::uint32_t(std::popcount(bits & ((std::uint64_t(1) << width) - 1)));
-    if (rank >= low) {
-      rank -= low;
-      bits >>= width;
-      base += width;
-    }
+  // The word: the last of the group whose free cells before it are at most rank, the eight
+  // counts (at most 64 each) taken as one number and summed in four 16-bit lanes, each lane
+  // compared in its top bit (every number is below 2^15, so no lane borrows from the next).
+  const std::size_t first = (node - freeSpan_) * FreeGroupWords;
+  std::uint64_t counts = 0;  // byte i: the free cells of word first + i
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&counts, &wordFree_[first], sizeof counts);  // one load, where the loop below is eight
+  } else {
+    for (std::size_t i = 0; i < FreeGroupWords; ++i) counts |= std::uint64_t(wordFree_[first + i]) << (8 * i);
   }
-  for (; rank > 0; --rank) bits &= bits - 1;
-  return at * 64 + base + std::size_t(std::countr_zero(bits));
+  constexpr std::uint64_t lanes = 0x0001000100010001u, low = 0x00FF00FF00FF00FFu, top = 0x8000800080008000u;
+  const std::uint64_t even = counts & low, odd = (counts >> 8) & low;  // lane j: word 2j, word 2j + 1
+  const std::uint64_t beforeEven = ((even + odd) * lanes) << 16;       // lane j: before word 2j
+  const std::uint64_t beforeOdd = beforeEven + even;                   // lane j: before word 2j + 1
+  const std::uint64_t ranks = rank * lanes | top;
+  const std::uint64_t atMost = (((ranks - beforeEven) & top) >> 15) + (((ranks - beforeOdd) & top) >> 15);
+  const std::size_t word = std::size_t((atMost * lanes) >> 48) - 1;  // word 0 has none before it
+  const std::uint64_t odds = 0 - std::uint64_t(word & 1);
+  const std::uint32_t before = std::uint32_t(((beforeOdd & odds) | (beforeEven & ~odds)) >> (16 * (word / 2))) & 0xFFFF;
+  return (first + word) * 64 + SelectBit(FreeBits(first + word), rank - before);
 }
 
 void OccupancyCopy::Vacate() {

@@ -29,10 +29,12 @@ struct ModelState;
 // counts one: equal versions mean the same occupancy.
 //
 // Relocation anywhere reads the free cells by their order: the free cells of each word of the
-// occupied bits counted in a binary indexed tree over the words (a 64th of the cells, so it stays
-// in cache where a tree over the cells would miss at every level), the cell found in its word by
-// its bits. Made from the copy by the first relocation that asks for it (KeepFreeCells) and from
-// then on kept by every move in the copy, until the copy is made or stood in again.
+// occupied bits counted, and those of each group of eight words (512 cells) summed in a complete
+// binary tree over the groups, small enough to stay in the nearest cache where a tree over the
+// cells would miss at every level; the cell is found in its group by the words' counts, and in
+// its word by its bits. Made from the copy by the first relocation that asks for it
+// (KeepFreeCells) and from then on kept by every move in the copy, until the copy is made or
+// stood in again.
 class OccupancyCopy {
  public:
   // Every shape: the window of the torus's default width on its own tables (ColAt, RowStartAt),
@@ -178,14 +180,22 @@ class OccupancyCopy {
     const std::size_t past = state_.size() - w * 64;
     return ~occupied_[w] & (past >= 64 ? ~std::uint64_t(0) : (std::uint64_t(1) << past) - 1);
   }
+  static constexpr std::size_t FreeGroupWords = 8;
   void ChangeFree(std::size_t word, std::int32_t by) {
     freeCount_ = std::uint32_t(std::int64_t(freeCount_) + by);
-    for (std::size_t i = word + 1; i < freeTree_.size(); i += i & (0 - i)) {
-      freeTree_[i] = std::uint32_t(std::int64_t(freeTree_[i]) + by);
+    wordFree_[word] = std::uint8_t(wordFree_[word] + by);
+    // The group and the nodes above it: as many on every path, so the loop's end is foreseen.
+    for (std::size_t n = freeSpan_ + word / FreeGroupWords; n > 0; n /= 2) {
+      freeTree_[n] = std::uint32_t(std::int64_t(freeTree_[n]) + by);
     }
   }
-  std::vector<std::uint32_t> freeTree_;  // per word, its free cells, as a binary indexed tree
-  std::size_t freeHigh_ = 1;
+  // Per word of occupied_, its free cells; 0 for the words past the grid that fill its last group.
+  std::vector<std::uint8_t> wordFree_;
+  // Per group of words, its free cells, at node freeSpan_ + the group of a complete binary tree
+  // whose node n sums its children 2n and 2n + 1; over a power of two of groups (those past the
+  // grid with none), so every descent takes as many steps.
+  std::vector<std::uint32_t> freeTree_;
+  std::size_t freeSpan_ = 1;
   std::uint32_t freeCount_ = 0;
   bool freeKnown_ = false;
 };

@@ -20,7 +20,7 @@ void World::MoveInCopies(std::int32_t i, std::size_t from, std::int32_t newCol, 
   const std::size_t to = CellIndex(newCol, newRow);
   TAgent& agent = Agents[std::size_t(i)];
   counts_.Moved(std::size_t(agent.col), std::size_t(agent.row), std::size_t(newCol), std::size_t(newRow),
-                agent.colour, copies_);
+                agent.colour);
   copies_.Move(from, to, agent.colour);
   TakePlace(agent, newCol, newRow);
 }

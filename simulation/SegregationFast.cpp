@@ -26,26 +26,25 @@ namespace zelmora {
 
 namespace {
 
-// A place one off the grid's edge wrapped round, as World::WrapToTorus does.
-inline std::int32_t Wrap(std::int32_t v, std::int32_t size) { return v + size * ((v < 0) - (v > size - 1)); }
-
 // Occupied and white of a cell's byte (0 free, 1 black, 2 white).
 inline std::uint8_t Occupied(std::uint8_t s) { return std::uint8_t((s + 1) >> 1); }
 inline std::uint8_t White(std::uint8_t s) { return std::uint8_t(s >> 1); }
 
 // The packed counts (same | other << 4) of every cell of a row, from the rows above, here and
-// below; meaningless for free cells. column and white are scratch of cols + 2.
+// below (a row of free cells off a bounded grid); meaningless for free cells. column and white
+// are scratch of cols + 2.
 void CountRow(const std::uint8_t* above, const std::uint8_t* here, const std::uint8_t* below,
-              std::int32_t cols, std::uint8_t* column, std::uint8_t* white, std::uint8_t* counts) {
-  // Column sums of the three rows, with the row's ends wrapped round into the padding.
+              std::int32_t cols, bool torus, std::uint8_t* column, std::uint8_t* white, std::uint8_t* counts) {
+  // Column sums of the three rows, with the row's ends wrapped round into the padding on the
+  // torus; a bounded grid's padding is free.
   for (std::int32_t c = 0; c < cols; ++c) {
     column[c + 1] = std::uint8_t(Occupied(above[c]) + Occupied(here[c]) + Occupied(below[c]));
     white[c + 1] = std::uint8_t(White(above[c]) + White(here[c]) + White(below[c]));
   }
-  column[0] = column[cols];
-  white[0] = white[cols];
-  column[cols + 1] = column[1];
-  white[cols + 1] = white[1];
+  column[0] = torus ? column[cols] : 0;
+  white[0] = torus ? white[cols] : 0;
+  column[cols + 1] = torus ? column[1] : 0;
+  white[cols + 1] = torus ? white[1] : 0;
   for (std::int32_t c = 0; c < cols; ++c) {
     const std::uint8_t all = std::uint8_t(column[c] + column[c + 1] + column[c + 2]);
     const std::uint8_t whites = std::uint8_t(white[c] + white[c + 1] + white[c + 2]);
@@ -121,7 +120,7 @@ void NeighbourCounts::Size(std::int32_t cols, std::int32_t rows, bool keepsAroun
   cols_ = cols;
   rows_ = rows;
   shape_ = shape;
-  general_ = shape.radius != 1 || !shape.torus;
+  general_ = shape.radius != 1;
   keepsAround = keepsAround && !general_;
   held_.resize(general_ ? cells : 0);
   live_.resize(general_ ? cells : 0);
@@ -138,18 +137,45 @@ void NeighbourCounts::Size(std::int32_t cols, std::int32_t rows, bool keepsAroun
   evaluateAll_ = true;
 }
 
-// Adds part (modulo 256: a part taken off is its negative) to the neighbour bytes of the eight
-// cells around (col, row).
-void NeighbourCounts::MoveAround(std::size_t col, std::size_t row, std::uint8_t part, const OccupancyCopy& copies) {
-  const std::size_t* colAt = copies.ColAt() + col + 9;       // colAt[d]: col + d - 1
-  const std::size_t* rowAt = copies.RowStartAt() + row + 9;  // rowAt[d]: start of row + d - 1
+// Adds part (modulo 256: a part taken off is its negative) to the neighbour bytes of the cells
+// around (col, row).
+void NeighbourCounts::MoveAround(std::size_t col, std::size_t row, std::uint8_t part) {
   std::uint8_t* around = around_.data();
-  for (int dr = 0; dr < 3; ++dr) {
-    std::uint8_t* line = around + rowAt[dr];
-    line[colAt[0]] += part;
-    if (dr != 1) line[colAt[1]] += part;
-    line[colAt[2]] += part;
+  ForBlock<false>(col, row, [&](std::size_t n) { around[n] += part; });
+}
+
+// Away from the edges the block lies at fixed offsets; a cell on an edge takes its neighbours
+// as the plain phase does, wrapped round the torus or cut at a bounded grid's edges.
+template <bool self, class Visit>
+void NeighbourCounts::ForBlock(std::size_t col, std::size_t row, Visit visit) const {
+  const std::size_t cols = std::size_t(cols_);
+  if (col > 0 && col + 1 < cols && row > 0 && row + 1 < std::size_t(rows_)) {
+    const std::size_t k = row * cols + col;
+    visit(k - cols - 1);
+    visit(k - cols);
+    visit(k - cols + 1);
+    visit(k - 1);
+    if (self) visit(k);
+    visit(k + 1);
+    visit(k + cols - 1);
+    visit(k + cols);
+    visit(k + cols + 1);
+    return;
   }
+  if (self) visit(row * cols + col);
+  ForEachNeighbour(shape_, cols_, rows_, std::int32_t(col), std::int32_t(row),
+                   [&](std::int32_t c, std::int32_t r) { visit(std::size_t(r) * cols + std::size_t(c)); });
+}
+
+// The row above row, and below it: wrapped round the torus, a row of free cells off a bounded grid.
+const std::uint8_t* NeighbourCounts::Above(const std::uint8_t* state, std::int32_t row, const std::uint8_t* none) const {
+  if (row > 0) return state + std::size_t(row - 1) * std::size_t(cols_);
+  return shape_.torus ? state + std::size_t(rows_ - 1) * std::size_t(cols_) : none;
+}
+
+const std::uint8_t* NeighbourCounts::Below(const std::uint8_t* state, std::int32_t row, const std::uint8_t* none) const {
+  if (row + 1 < rows_) return state + std::size_t(row + 1) * std::size_t(cols_);
+  return shape_.torus ? state : none;
 }
 
 std::uint8_t NeighbourCounts::CountCell(const std::uint8_t* state, std::size_t k, std::int32_t col,
@@ -172,12 +198,7 @@ std::uint8_t NeighbourCounts::CountCell(const std::uint8_t* state, std::size_t k
       count(below[dc]);
     }
   } else {
-    for (std::int32_t dr = -1; dr <= 1; ++dr) {
-      for (std::int32_t dc = -1; dc <= 1; ++dc) {
-        const std::int32_t c = Wrap(col + dc, cols_), r = Wrap(row + dr, rows_);
-        count(state[std::size_t(r) * std::size_t(cols_) + std::size_t(c)]);
-      }
-    }
+    ForBlock<true>(std::size_t(col), std::size_t(row), [&](std::size_t n) { count(state[n]); });
   }
   // The cell itself was counted as a like neighbour.
   return std::uint8_t((like - 1) | (occupied - like) << 4);
@@ -234,17 +255,11 @@ void NeighbourCounts::EvaluateBlocks(Pass& pass) {
   const std::int32_t* const occupant = pass.copies.Occupant();
   block_.clear();
   for (const std::uint32_t k : changed_) {
-    const std::int32_t col = std::int32_t(k % std::uint32_t(cols_));
-    const std::int32_t row = std::int32_t(k / std::uint32_t(cols_));
-    for (std::int32_t dr = -1; dr <= 1; ++dr) {
-      for (std::int32_t dc = -1; dc <= 1; ++dc) {
-        const std::int32_t c = Wrap(col + dc, cols_), r = Wrap(row + dr, rows_);
-        const std::size_t n = std::size_t(r) * std::size_t(cols_) + std::size_t(c);
-        if (marked_[n]) continue;
-        marked_[n] = 1;
-        block_.push_back(std::uint32_t(n));
-      }
-    }
+    ForBlock<true>(k % std::uint32_t(cols_), k / std::uint32_t(cols_), [&](std::size_t n) {
+      if (marked_[n]) return;
+      marked_[n] = 1;
+      block_.push_back(std::uint32_t(n));
+    });
   }
   constexpr std::size_t ahead = 16;
   std::size_t written = 0;  // block_[0, written): cells whose counts changed
@@ -278,16 +293,16 @@ void NeighbourCounts::EvaluateBlocks(Pass& pass) {
 void NeighbourCounts::MakeAround(const OccupancyCopy& copies) {
   const std::size_t cols = std::size_t(cols_);
   const std::uint8_t* const state = copies.State();
-  std::vector<std::uint8_t> column(cols + 2);
+  std::vector<std::uint8_t> column(cols + 2), none(shape_.torus ? 0 : cols, 0);
   for (std::int32_t row = 0; row < rows_; ++row) {
     const std::size_t first = std::size_t(row) * cols;
     const std::uint8_t* here = &state[first];
-    const std::uint8_t* above = &state[std::size_t(row == 0 ? rows_ - 1 : row - 1) * cols];
-    const std::uint8_t* below = &state[std::size_t(row == rows_ - 1 ? 0 : row + 1) * cols];
+    const std::uint8_t* above = Above(state, row, none.data());
+    const std::uint8_t* below = Below(state, row, none.data());
     const auto part = [](std::uint8_t s) { return std::uint8_t(Occupied(s) | White(s) << 4); };
     for (std::size_t c = 0; c < cols; ++c) column[c + 1] = std::uint8_t(part(above[c]) + part(here[c]) + part(below[c]));
-    column[0] = column[cols];
-    column[cols + 1] = column[1];
+    column[0] = shape_.torus ? column[cols] : 0;
+    column[cols + 1] = shape_.torus ? column[1] : 0;
     std::uint8_t* around = &around_[first];
     for (std::size_t c = 0; c < cols; ++c) {
       around[c] = std::uint8_t(column[c] + column[c + 1] + column[c + 2] - part(here[c]));
@@ -312,15 +327,10 @@ void NeighbourCounts::EvaluateAround(Pass& pass) {
   for (const std::uint32_t k : changed_) {
     const std::uint32_t col = k % std::uint32_t(cols), row = k / std::uint32_t(cols);
     arrived[row * words + col / 64] = 0;  // the arrivals are visited here: their blocks hold them
-    const std::size_t* colAt = pass.copies.ColAt() + col + 9;       // colAt[d]: col + d - 1
-    const std::size_t* rowAt = pass.copies.RowStartAt() + row + 9;  // rowAt[d]: start of row + d - 1
-    for (int dr = 0; dr < 3; ++dr) {
-      for (int dc = 0; dc < 3; ++dc) {
-        const std::size_t n = rowAt[dr] + colAt[dc];
-        list[listed] = std::uint32_t(n);
-        listed += state[n] != 0;
-      }
-    }
+    ForBlock<true>(col, row, [&](std::size_t n) {
+      list[listed] = std::uint32_t(n);
+      listed += state[n] != 0;
+    });
   }
   std::size_t written = 0;  // list[0, written): cells whose counts changed
   for (std::size_t j = 0; j < listed; ++j) {
@@ -346,6 +356,7 @@ void NeighbourCounts::EvaluateRows(Pass& pass, bool everyFlag) {
   const std::size_t cols = std::size_t(cols_);
   std::vector<std::uint8_t> column(cols + 2), white(cols + 2), counts(cols);
   std::vector<std::uint32_t> visits(cols);  // the row's columns to visit, in order
+  std::vector<std::uint8_t> none(shape_.torus ? 0 : cols, 0);
   TCell* const cells = pass.cells;
   const std::uint8_t* const state = pass.copies.State();
   const std::int32_t* const occupant = pass.copies.Occupant();
@@ -357,9 +368,8 @@ void NeighbourCounts::EvaluateRows(Pass& pass, bool everyFlag) {
   for (std::int32_t row = 0; row < rows_; ++row) {
     const std::size_t first = std::size_t(row) * cols;
     const std::uint8_t* here = &state[first];
-    const std::uint8_t* above = &state[std::size_t(row == 0 ? rows_ - 1 : row - 1) * cols];
-    const std::uint8_t* below = &state[std::size_t(row == rows_ - 1 ? 0 : row + 1) * cols];
-    CountRow(above, here, below, cols_, column.data(), white.data(), counts.data());
+    CountRow(Above(state, row, none.data()), here, Below(state, row, none.data()), cols_, shape_.torus, column.data(),
+             white.data(), counts.data());
     const auto visitCell = [&](std::size_t c) {
       const std::size_t k = first + c;
       const std::uint8_t packed = counts[c];
@@ -426,13 +436,12 @@ void NeighbourCounts::MovedGeneral(std::size_t fromCol, std::size_t fromRow, std
   changed_.push_back(std::uint32_t(toRow * cols + toCol));
   // Visiting the cells around a change costs a few cache misses each, a cell of the walk over
   // every occupied cell a few instructions: the walk pays past a quarter of the grid's worth of
-  // visits. At radius 1 on a grid that stays in cache the moves keep following the kept
-  // occupancy, three lines a cell; wider neighbourhoods and bigger grids, where each line is a
-  // miss, have it made afresh.
+  // visits. The kept occupancy is then made afresh rather than followed, (2r + 1)^2 - 1 cells a
+  // move.
   const std::size_t side = std::size_t(2 * shape_.radius + 1);
   if (changed_.size() * side * side * 4 > counts_.size()) {
     countRows_ = true;
-    liveKnown_ = liveKnown_ && shape_.radius == 1 && counts_.size() <= DrawAheadCells;
+    liveKnown_ = false;
     changed_.clear();
   }
 }
@@ -556,14 +565,12 @@ void NeighbourCounts::Check(const ModelState& world, const OccupancyCopy& copies
     }
     if (!aroundKnown_) continue;
     // The neighbour bytes follow the occupancy copy, which its own check holds to the cells.
-    const std::size_t col = k % std::size_t(cols_), row = k / std::size_t(cols_);
     std::uint8_t around = 0;
-    for (std::size_t dr = 9; dr <= 11; ++dr) {
-      for (std::size_t dc = 9; dc <= 11; ++dc) {
-        const std::uint8_t s = state[copies.RowStartAt()[row + dr] + copies.ColAt()[col + dc]];
-        if ((dr != 10 || dc != 10) && s != 0) around = std::uint8_t(around + 1 + (s == 2 ? 16 : 0));
-      }
-    }
+    ForEachNeighbour(shape_, cols_, rows_, std::int32_t(k % std::size_t(cols_)), std::int32_t(k / std::size_t(cols_)),
+                     [&](std::int32_t c, std::int32_t r) {
+                       const std::uint8_t s = state[std::size_t(r) * std::size_t(cols_) + std::size_t(c)];
+                       if (s != 0) around = std::uint8_t(around + 1 + (s == 2 ? 16 : 0));
+                     });
     if (around_[k] != around) stale("neighbours' occupancy (a neighbour's occupied or State)");
   }
 }

@@ -20,8 +20,9 @@ struct ModelState;
 // Segregation.cpp). Kept: every cell's neighbour counts as the cell holds them (same | other << 4,
 // detail::UnknownCounts where an edit put them outside 0..8); the cells whose occupant changed
 // since the last evaluation, and those an agent arrived at; the threshold evaluated last and the
-// rule by packed counts; and, on grids of at most DrawAheadCells cells, per cell its eight
-// neighbours' occupancy and colours (occupied | white << 4).
+// rule by packed counts; and, on grids of at most DrawAheadCells cells, per cell its neighbours'
+// occupancy and colours (occupied | white << 4). At radius 1 the torus and a bounded grid share
+// this path: an edge cell of a bounded grid has fewer neighbours, which changes no count's width.
 //
 // Invariant: the counts are the cells' own; every cell whose occupant changed since the last
 // evaluation is listed (or, past one in 128, or one in 16 where the neighbour bytes are kept, the
@@ -31,8 +32,7 @@ struct ModelState;
 // moves keep the lists and the neighbour bytes. The neighbour bytes are made by an evaluation that
 // followed few moves and dropped once so many come that the rows will be counted.
 //
-// Any other neighbourhood (a radius of 2 to 5, or a bounded grid, whose edge cells have fewer
-// neighbours) is kept apart from the eight of the torus: per cell the counts as the cell holds
+// Any wider neighbourhood (a radius of 2 to 5) is kept apart from the eight cells around: per cell the counts as the cell holds
 // them, in full (held_), and, while liveKnown_, its neighbours' occupancy and colours now
 // (occupied | white << 8), which every move updates in the (2r + 1)^2 - 1 cells around its two
 // cells. An evaluation then counts nothing: it reads the kept occupancy of the cells around the
@@ -40,11 +40,11 @@ struct ModelState;
 // made afresh, by sliding sums, rather than followed move by move).
 class NeighbourCounts {
  public:
-  // Every neighbourhood: the eight of the torus on their own path, any other on the general one.
+  // Every neighbourhood: radius 1 on its own path, any wider on the general one.
   static constexpr bool Handles(const ModelShape&) { return true; }
 
   // Sized for the grid and the shape; keepsAround: the moves keep the neighbour bytes where they
-  // are known (the eight of the torus).
+  // are known (radius 1).
   void Size(std::int32_t cols, std::int32_t rows, bool keepsAround, const ModelShape& shape);
   void Copy(std::size_t k, const TCell& cell) {
     counts_[k] = detail::PackCounts(cell.sameNeighbours, cell.otherNeighbours);
@@ -59,8 +59,7 @@ class NeighbourCounts {
   }
 
   // A move in the occupancy copy of an agent of this colour from (fromCol, fromRow) to (toCol, toRow).
-  void Moved(std::size_t fromCol, std::size_t fromRow, std::size_t toCol, std::size_t toRow, std::int32_t colour,
-             const OccupancyCopy& copies) {
+  void Moved(std::size_t fromCol, std::size_t fromRow, std::size_t toCol, std::size_t toRow, std::int32_t colour) {
     if (general_) {
       MovedGeneral(fromCol, fromRow, toCol, toRow, colour);
       return;
@@ -68,8 +67,8 @@ class NeighbourCounts {
     if (aroundKnown_) {
       // The agent leaves its neighbours' bytes at its old cell and enters them at the new one.
       const std::uint8_t part = std::uint8_t(1 + (colour << 4));
-      MoveAround(fromCol, fromRow, std::uint8_t(0 - part), copies);
-      MoveAround(toCol, toRow, part, copies);
+      MoveAround(fromCol, fromRow, std::uint8_t(0 - part));
+      MoveAround(toCol, toRow, part);
     }
     const std::size_t cols = std::size_t(cols_);
     NoteChanged(fromRow * cols + fromCol);
@@ -96,7 +95,13 @@ class NeighbourCounts {
   void MakeLive(const std::uint8_t* state);
   void CountLive(const std::uint8_t* state, std::uint16_t* out) const;
 
-  void MoveAround(std::size_t col, std::size_t row, std::uint8_t part, const OccupancyCopy& copies);
+  // Calls visit(n) for each cell n of the 3 x 3 block around (col, row), the cell itself only
+  // with `self`.
+  template <bool self, class Visit>
+  void ForBlock(std::size_t col, std::size_t row, Visit visit) const;
+  const std::uint8_t* Above(const std::uint8_t* state, std::int32_t row, const std::uint8_t* none) const;
+  const std::uint8_t* Below(const std::uint8_t* state, std::int32_t row, const std::uint8_t* none) const;
+  void MoveAround(std::size_t col, std::size_t row, std::uint8_t part);
   void NoteChanged(std::size_t cell) {
     if (evaluateAll_ || countRows_) return;
     changed_.push_back(std::uint32_t(cell));
@@ -118,7 +123,7 @@ class NeighbourCounts {
 
   std::int32_t cols_ = 0, rows_ = 0;
   ModelShape shape_;
-  bool general_ = false;  // a neighbourhood other than the eight of the torus
+  bool general_ = false;  // a neighbourhood wider than radius 1
   std::vector<std::uint16_t> held_, live_;
   bool liveKnown_ = false;
   double threshold_ = 0.0;  // of the evaluation under way

@@ -44,6 +44,9 @@ const Variant kVariants[] = {
     {"Window20", {.windowHalfWidth = 20}},
     {"Bounded", {.torus = false}},
     {"Anywhere", {.relocateAnywhere = true}},
+    // The classic shape's two departures from the default apart, each without markets.
+    {"NoMarketsBounded", {.markets = 0, .torus = false}},
+    {"NoMarketsAnywhere", {.markets = 0, .relocateAnywhere = true}},
     {"NoMarketsAnywhereRadius2", {.radius = 2, .markets = 0, .relocateAnywhere = true}},
     // The classic segregation model: no markets, a bounded grid, relocation anywhere.
     {"Classic", {.markets = 0, .torus = false, .relocateAnywhere = true}, 38.0},

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "simulation/OccupancyCopy.h"
+#include "simulation/Random.h"
 #include "simulation/World.h"
 #include "tests/simulation/Invariants.h"
 #include "tests/simulation/WorldFixture.h"
@@ -404,6 +406,60 @@ TEST(MoveAgent, KeepsRegistrationAndCustomers) {
   EXPECT_EQ(s.world.Agents[i].PositionY(), 315);
   EXPECT_EQ(s.world.MarketCell(0).customers, 0);
   EXPECT_EQ(s.world.MarketCell(1).customers, 1);
+}
+
+// The free cells by their order, as relocation anywhere reads them, against a scan of the copy:
+// grids below a word, of one word, of one group of eight words and one cell past it, of whole
+// groups and ending in a part group; empty, half full, crowded and full; then after moves.
+TEST(OccupancyCopy, FindsEveryFreeCellByItsOrderAsMovesChangeThem) {
+  struct Grid {
+    int cols, rows;
+  };
+  constexpr Grid kGrids[] = {{1, 1}, {3, 5}, {8, 8}, {16, 32}, {19, 27}, {50, 50}, {37, 53}, {128, 64}};
+  Random random;
+  random.Seed(20261210);
+  for (const Grid& grid : kGrids) {
+    const std::size_t cells = std::size_t(grid.cols) * std::size_t(grid.rows);
+    for (const std::uint32_t percent : {0u, 50u, 97u, 100u}) {
+      const std::string name = std::to_string(grid.cols) + " x " + std::to_string(grid.rows) + ", " +
+                               std::to_string(percent) + " % full";
+      OccupancyCopy copy;
+      copy.Size(grid.cols, grid.rows);
+      std::vector<TAgent> agents;
+      for (std::size_t k = 0; k < cells; ++k) {
+        if (random.Below(100) >= percent) continue;
+        TAgent agent;
+        agent.col = std::int32_t(k % std::size_t(grid.cols));
+        agent.row = std::int32_t(k / std::size_t(grid.cols));
+        agent.colour = std::int32_t(k % 2);
+        agent.satisfied = true;
+        agents.push_back(agent);
+        ASSERT_TRUE(copy.Stand(agents.size() - 1, agent, k)) << name;
+      }
+      ASSERT_TRUE(copy.Finish(agents, true, true, false)) << name;
+      copy.KeepFreeCells();
+      const auto scan = [&](const char* when) {
+        std::uint32_t rank = 0;
+        for (std::size_t k = 0; k < cells; ++k) {
+          if (copy.State()[k] != 0) continue;
+          ASSERT_EQ(copy.NthFree(rank), k) << name << ", " << when << ": the free cell of rank " << rank;
+          ++rank;
+        }
+        EXPECT_EQ(copy.FreeCount(), rank) << name << ", " << when;
+      };
+      scan("as made");
+      for (int move = 0; move < 300 && copy.FreeCount() > 0 && !agents.empty(); ++move) {
+        TAgent& agent = agents[random.Below(std::uint32_t(agents.size()))];
+        const std::size_t from = std::size_t(agent.row) * std::size_t(grid.cols) + std::size_t(agent.col);
+        const std::size_t to = copy.NthFree(random.Below(copy.FreeCount()));
+        ASSERT_EQ(copy.State()[to], 0) << name << ", move " << move;
+        copy.Move(from, to, agent.colour);
+        agent.col = std::int32_t(to % std::size_t(grid.cols));
+        agent.row = std::int32_t(to / std::size_t(grid.cols));
+      }
+      scan("after the moves");
+    }
+  }
 }
 
 }  // namespace
