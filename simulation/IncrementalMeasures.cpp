@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 
+#include "simulation/Bits.h"
 #include "simulation/ModelMath.h"
 #include "simulation/Registers.h"
 
@@ -24,16 +25,7 @@ constexpr std::int64_t kShareUnit = IncrementalMeasures::ShareUnit;
 
 constexpr Word Majority(Word a, Word b, Word c) { return (a & b) | (c & (a | b)); }
 
-// Without a popcount instruction in the baseline instruction set, std::popcount is a library
-// call; this is a dozen inline operations.
-constexpr int Ones(Word x) {
-  x -= (x >> 1) & 0x5555555555555555u;
-  x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
-  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
-  return int((x * 0x0101010101010101u) >> 56);
-}
-static_assert(Ones(0) == 0 && Ones(~Word(0)) == 64 && Ones(0x8000000000000001u) == 2 &&
-              Ones(0x0123456789ABCDEFu) == 32 && Ones(0xFFu << 20) == 8);
+using detail::Ones;
 
 struct SimilarInput {
   const Word* three[2][2];  // per colour: west + centre + east, two bit planes

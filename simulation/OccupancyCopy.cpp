@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "simulation/Bits.h"
 #include "simulation/CopyCheck.h"
 #include "simulation/ModelState.h"
 
@@ -14,17 +15,9 @@ namespace zelmora {
 
 namespace {
 
-constexpr std::uint64_t kEveryByte = 0x0101010101010101u;
-
-// Per byte of x, its set bits. Inline operations: without a popcount instruction in the baseline
-// instruction set, std::popcount is a library call.
-constexpr std::uint64_t ByteOnes(std::uint64_t x) {
-  x -= (x >> 1) & 0x5555555555555555u;
-  x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
-  return (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
-}
-
-constexpr int Ones(std::uint64_t x) { return int((ByteOnes(x) * kEveryByte) >> 56); }
+using detail::ByteOnes;
+using detail::kEveryByte;
+using detail::Ones;
 
 // Per byte and rank, the place of the set bit of the byte with `rank` set bits below it.
 struct BitsByRank {
@@ -51,7 +44,6 @@ constexpr std::size_t SelectBit(std::uint64_t x, std::uint32_t rank) {
   const std::uint32_t below = std::uint32_t((upTo << 8) >> (8 * byte)) & 0xff;
   return 8 * byte + kBitsByRank.place[(x >> (8 * byte)) & 0xff][rank - below];
 }
-static_assert(Ones(0) == 0 && Ones(~std::uint64_t(0)) == 64 && Ones(0x0123456789ABCDEFu) == 32);
 static_assert(SelectBit(1, 0) == 0 && SelectBit(std::uint64_t(1) << 63, 0) == 63 &&
               SelectBit(~std::uint64_t(0), 63) == 63 && SelectBit(0x0123456789ABCDEFu, 0) == 0 &&
               SelectBit(0x0123456789ABCDEFu, 31) == 56 && SelectBit(0xF000000000000100u, 1) == 60);

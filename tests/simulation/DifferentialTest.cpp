@@ -379,15 +379,22 @@ TEST(FastPhases, PriceEveryWayAsThePlainPhaseWithRegistersOfEveryWidth) {
 constexpr std::uint64_t kBeforeARejection = 0x56862e0487c66088ULL;
 constexpr std::uint64_t kGeneratorStep = 0xa0761d6478bd642fULL;
 
+// Whether a generator seeded to `state` rejects one of its first two draws below n: two draws
+// then take more than one output.
+::testing::AssertionResult RejectsFrom(std::uint64_t state, std::uint32_t n) {
+  Random twice, once;
+  twice.Seed(state);
+  once.Seed(state);
+  std::uint32_t dc, dr;
+  twice.BelowTwice(n, dc, dr);
+  once.Next();
+  if (twice.Next() != once.Next()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "the state no longer leads to a rejection below " << n;
+}
+
 TEST(FastPhases, DrawExactlyAcrossARejectedDraw) {
   static_assert(370 * 360 > World::DrawAheadCells);
-  Random twice, once;
-  twice.Seed(kBeforeARejection);
-  once.Seed(kBeforeARejection);
-  std::uint32_t dc, dr;
-  twice.BelowTwice(20, dc, dr);
-  once.Next();
-  ASSERT_NE(twice.Next(), once.Next()) << "the state no longer leads to a rejection";
+  ASSERT_TRUE(RejectsFrom(kBeforeARejection, 20));
 
   // Busy on a grid that stays in cache, busy on one that does not, and settled, where most agents
   // have no cheaper free cell near and only draw their tries.
@@ -543,13 +550,7 @@ TEST(FastPhases, MatchThePlainPhasesLongAfterTheSetupInEveryShape) {
 constexpr std::uint64_t kBeforeARejectionOfSix = 0x52d425f031f0d446ULL;
 
 TEST(FastPhases, PassFullWindowsAsThePlainPhasesTryThem) {
-  Random twice, once;
-  twice.Seed(kBeforeARejectionOfSix);
-  once.Seed(kBeforeARejectionOfSix);
-  std::uint32_t dc, dr;
-  twice.BelowTwice(6, dc, dr);
-  once.Next();
-  ASSERT_NE(twice.Next(), once.Next()) << "the state no longer leads to a rejection";
+  ASSERT_TRUE(RejectsFrom(kBeforeARejectionOfSix, 6));
 
   struct Crowded {
     std::int32_t window;
