@@ -96,9 +96,13 @@ void PlotRunChart(TRChart& chart, const std::vector<RunLine>& lines, double firs
   lastStep = std::max(lastStep, firstStep + 1);
   chart.Scale1X()->SetCaption("step");
   chart.Scale1Y()->SetCaption(leftCaption);
+  // The right axis in its line's colour, black without one: a chart that drew an earlier picture
+  // keeps the colour that picture gave it.
+  TColor rightColour = colors::kBlack;
   for (const RunLine& line : lines) {
-    if (line.layer == 2) chart.Scale2Y()->SetColorScale(line.colour);
+    if (line.layer == 2) rightColour = line.colour;
   }
+  chart.Scale2Y()->SetColorScale(rightColour);
   chart.Scale2Y()->SetScaleLocation(TScaleLocationVert::slRight);
   chart.Scale2Y()->SetVisible(true);
   for (int layer = 1; layer <= 2; ++layer) {

@@ -187,5 +187,31 @@ TEST(RunChart, LegendEntriesTakeTheirLinesColours) {
   }
 }
 
+// A chart used for one picture after another (a worker's charts of several runs) draws each as a
+// chart of its own would, whatever the picture before it was.
+TEST(RunChart, EachPictureIsTheOneAFreshChartDraws) {
+  std::vector<RunPoint> a, b, c;
+  for (int step = 1; step <= 30; ++step) {
+    a.push_back({double(step), 50.0 + step});
+    b.push_back({double(step), 1.5 * step});
+    c.push_back({double(step), 100.0 - step});
+  }
+  using Picture = QImage (*)(RunChartPictures&, const std::vector<RunPoint>&, const std::vector<RunPoint>&,
+                             const std::vector<RunPoint>&);
+  const Picture kPictures[] = {
+      [](RunChartPictures& p, auto& x, auto& y, auto&) { return p.Market(x, y, 0, 30); },
+      [](RunChartPictures& p, auto&, auto&, auto&) { return p.NoMarket(0, 30); },
+      [](RunChartPictures& p, auto& x, auto& y, auto& z) { return p.Segregation(x, y, z, 0, 30); },
+  };
+  for (std::size_t before = 0; before < std::size(kPictures); ++before) {
+    for (std::size_t now = 0; now < std::size(kPictures); ++now) {
+      RunChartPictures used, fresh;
+      kPictures[before](used, c, b, a);
+      const QImage again = kPictures[now](used, a, b, c).copy();
+      EXPECT_EQ(again, kPictures[now](fresh, a, b, c)) << "picture " << now << " after picture " << before;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zelmora
