@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <fstream>
 #include <functional>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -43,13 +42,13 @@ std::vector<std::string> Section(const std::string& heading) {
 // The items of the first numbered list of a section, each with its indented continuation lines;
 // an item numbered out of turn ends the list where it stands, so the comparison shows it.
 std::vector<std::string> NumberedItems(const std::vector<std::string>& section) {
-  static const std::regex item(R"(^(\d+)\. (.*)$)");
   std::vector<std::string> items;
   for (const std::string& line : section) {
-    std::smatch m;
-    if (std::regex_match(line, m, item)) {
-      if (std::stoul(m[1]) != items.size() + 1) break;
-      items.push_back(m[2]);
+    // "N. text": digits, a full stop and a space at the line's start.
+    const std::size_t digits = line.find_first_not_of("0123456789");
+    if (digits != 0 && digits != std::string::npos && line.compare(digits, 2, ". ") == 0) {
+      if (std::stoul(line.substr(0, digits)) != items.size() + 1) break;
+      items.push_back(line.substr(digits + 2));
     } else if (!items.empty() && line.rfind("   ", 0) == 0) {
       items.back() += " " + line.substr(line.find_first_not_of(' '));
     } else if (!items.empty()) {
@@ -61,9 +60,9 @@ std::vector<std::string> NumberedItems(const std::vector<std::string>& section) 
 
 // The first `code` of a text: the operation a phase item names, or a parameter a row names.
 std::string FirstCode(const std::string& text) {
-  static const std::regex code("`([^`]+)`");
-  std::smatch m;
-  return std::regex_search(text, m, code) ? m[1].str() : "";
+  const std::size_t open = text.find('`');
+  const std::size_t close = open == std::string::npos ? open : text.find('`', open + 1);
+  return close == std::string::npos || close == open + 1 ? "" : text.substr(open + 1, close - open - 1);
 }
 
 // What a step shows of itself, as the names of the World's operations that make it. Each read of a
