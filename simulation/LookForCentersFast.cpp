@@ -58,12 +58,12 @@ void World::LookForCentersFast() {
 // Any other window: each satisfied agent's tries one after another, as the plain phase makes
 // them, tested on the free prices (a taken cell's is +infinity, never cheaper).
 void World::LookForCentersInAnyWindow() {
-  const double* const freePrice = freePrices_.Data();
-  const double* const price = prices_.Prices();
   if (freePrices_.Cells() > DrawAheadCells) {
     LookForCentersInAnyWindowFetching();
     return;
   }
+  const double* const freePrice = freePrices_.Data();
+  const double* const price = prices_.Prices();
   for (std::int32_t i = 0; i < static_cast<std::int32_t>(Agents.size()); ++i) {
     if (copies_.Unsatisfied(std::size_t(i))) continue;
     const TAgent& agent = Agents[std::size_t(i)];

@@ -35,10 +35,8 @@ void World::RelocateUnsatisfiedFast() {
   MovedCount = std::int32_t(unsatisfied);
   if (unsatisfied == 0) return;
   const bool anywhere = shape_.relocateAnywhere;
-  const auto windows = [&](bool full) {
-    return FullWindows{copies_.Identity(), copies_.Moves(), copies_.Flips(), full};
-  };
-  if (!anywhere && fullWindows_ == windows(true)) {
+  const OccupancyAt now{copies_.Identity(), copies_.Moves(), copies_.Flips()};
+  if (!anywhere && windowsFull_ && now == windowsLookedAt_) {
     // Settled with agents that cannot move (every window full, as a small window may be): their
     // tries fail as they did, and cost only where they leave the generator.
     random_.Seed(AfterWindowTries(random_.State(), unsatisfied * RelocationTries));
@@ -94,10 +92,11 @@ void World::RelocateUnsatisfiedFast() {
   random_.Seed(state);
   CandidatesDrawn += drawn;
   WriteMoves(false);
-  // Nobody moved: whether anybody could, once for this occupancy and these flags.
-  if (moved == 0 && !anywhere && !(windows(fullWindows_.full) == fullWindows_)) {
-    fullWindows_ = windows(std::all_of(list.begin(), list.end(),
-                                       [&](std::uint32_t i) { return WindowFull(Agents[i]); }));
+  // Nobody moved, so the occupancy and the flags are as they were: whether anybody could, once
+  // for them.
+  if (moved == 0 && !anywhere && !(now == windowsLookedAt_)) {
+    windowsLookedAt_ = now;
+    windowsFull_ = std::all_of(list.begin(), list.end(), [&](std::uint32_t i) { return WindowFull(Agents[i]); });
   }
 }
 

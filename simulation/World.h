@@ -332,11 +332,11 @@ class World {
   // Whether every unsatisfied agent's search window was full where a relocation last moved
   // nobody, and the occupancy copy's identity, moves and flips it was found for. Until one of
   // them changes every try fails again, and a relocation only advances the generator.
-  struct FullWindows {
+  struct OccupancyAt {
     std::uint64_t copy = 0, moves = 0, flips = 0;
-    bool full = false;
-    bool operator==(const FullWindows&) const = default;
-  } fullWindows_;
+    bool operator==(const OccupancyAt&) const = default;
+  } windowsLookedAt_;
+  bool windowsFull_ = false;
 };
 
 }  // namespace zelmora

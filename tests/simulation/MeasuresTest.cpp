@@ -279,6 +279,18 @@ std::int64_t UnsatisfiedByRecount(const std::vector<std::uint8_t>& occupancy, in
   return unsatisfied;
 }
 
+// Cells at a density of the draws' choosing: each free, or an agent of either colour.
+struct RandomCells {
+  Draws& below;
+  std::uint64_t density = below(100);
+  std::uint8_t operator()() { return below(100) < density ? std::uint8_t(1 + below(2)) : std::uint8_t(0); }
+  std::vector<std::uint8_t> Grid(int cells) {
+    std::vector<std::uint8_t> grid(static_cast<std::size_t>(cells));
+    for (auto& v : grid) v = (*this)();
+    return grid;
+  }
+};
+
 // The measures kept from call to call equal those made afresh, over runs of random changes of
 // every size up to where a call makes them afresh anyway: cells taken, left and recoloured,
 // clusters joined and split across the torus's edges, rows wider than a word; and the threshold
@@ -290,10 +302,8 @@ TEST(IncrementalMeasures, FollowRandomChangesAsAFreshMeasureSeesThem) {
   for (int trial = 0; trial < 300; ++trial) {
     const int cols = 10 + int(below(2) ? below(6) : 60 + below(20)), rows = 10 + int(below(9));
     const int cells = cols * rows;
-    const std::uint64_t density = below(100);
-    const auto pick = [&] { return below(100) < density ? std::uint8_t(1 + below(2)) : std::uint8_t(0); };
-    std::vector<std::uint8_t> occupancy(static_cast<std::size_t>(cells));
-    for (auto& v : occupancy) v = pick();
+    RandomCells pick{below};
+    std::vector<std::uint8_t> occupancy = pick.Grid(cells);
     double t = threshold();
     IncrementalMeasures kept;
     kept.SetRule(IncrementalMeasures::RuleOf(t));
@@ -341,10 +351,8 @@ TEST(NeighbourhoodMeasures, FollowRandomChangesAsAFreshMeasureSeesThem) {
     const int side = 2 * shape.radius + 1;
     const int cols = side + int(below(2) ? below(4) : below(40)), rows = side + int(below(12));
     const int cells = cols * rows;
-    const std::uint64_t density = below(100);
-    const auto pick = [&] { return below(100) < density ? std::uint8_t(1 + below(2)) : std::uint8_t(0); };
-    std::vector<std::uint8_t> occupancy(static_cast<std::size_t>(cells));
-    for (auto& v : occupancy) v = pick();
+    RandomCells pick{below};
+    std::vector<std::uint8_t> occupancy = pick.Grid(cells);
     double t = threshold();
     kept.SetThreshold(t);
     if (!kept.Keeps(cols, rows, shape)) kept.Rebuild(occupancy.data(), cols, rows, shape);
